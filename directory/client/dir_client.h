@@ -1,0 +1,206 @@
+#pragma once
+// The directory client: the Dir* operations every directory access of the program goes through.
+// Handles are opaque 32-bit values checked on every call; a stale or foreign handle gives an
+// error code, never a crash. Completion codes are 0 on success and negative directory codes
+// otherwise; the connection operations give 16-bit codes.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <variant>
+
+using DirContext = uint32_t;
+using DirBuffer = uint32_t;
+using DirFilter = uint32_t;
+using DirConnectionRef = uint32_t;
+using DirConnectionHandle = uint32_t;
+
+// Completion codes the client gives (the directory's own numbering).
+enum DirCodes : int32_t {
+  kDirOk = 0,
+  kDirNotEnoughMemory = -301,
+  kDirBadKey = -302,             // a context key the client does not have, or a value of the wrong kind
+  kDirBadContext = -303,         // an unknown or freed context
+  kDirBufferFull = -304,         // a request or filter that does not fit its buffer
+  kDirBadSyntax = -306,          // a filter token that may not follow the previous one
+  kDirBufferEmpty = -307,        // reading past the last object, attribute or value of a batch
+  kDirBadVerb = -308,            // a buffer prepared for another operation
+  kDirFilterTreeEmpty = -313,    // a filter without any term
+  kDirInvalidObjectName = -314,  // a name that cannot be parsed
+  kDirInvalidHandle = -322,      // an unknown or freed buffer, filter or iteration handle
+  kDirInvalidFilter = -326,      // a filter text the program cannot convert (the program's own code)
+  kDirNoSuchTree = -340,         // a tree no connection of the client belongs to
+  kDirNoSuchEntry = -601,
+  kDirNoSuchValue = -602,
+  kDirNoSuchAttribute = -603,
+  kDirInsufficientBuffer = -649,  // one result larger than the whole buffer, or a short out-buffer
+};
+
+// Connection start-up codes (16-bit).
+enum DirConnectionCodes : uint16_t {
+  kDirConnectionOk = 0,
+  kDirClientNotStarted = 0xFFFF,     // the client could not be started at all
+  kDirNoConnection = 0x880F,         // no connection with that reference / no primary
+  kDirNoMoreConnections = 0x8801,    // the scan has passed the last connection
+  kDirConfigMalformed = 0x8810,      // connections.ini cannot be parsed
+  kDirSourceUnreadable = 0x8811,     // a connection's source cannot be read or parsed
+  kDirSourceUnknown = 0x8812,        // a connection's source is of a kind the client does not know
+};
+
+// Buffer operations (DirInitBuffer).
+inline constexpr int kDirOperationRead = 3;
+inline constexpr int kDirOperationSearchFilter = 28;
+
+// Context keys.
+inline constexpr int kDirKeyFlags = 1;
+inline constexpr int kDirKeyConfidence = 2;
+inline constexpr int kDirKeyNameContext = 3;
+inline constexpr int kDirKeyTreeName = 11;
+
+// Context flags.
+inline constexpr uint32_t kDirFlagDerefAliases = 0x01;
+inline constexpr uint32_t kDirFlagTranslateStrings = 0x02;
+inline constexpr uint32_t kDirFlagTypeless = 0x04;
+inline constexpr uint32_t kDirFlagCanonicalize = 0x10;
+
+// Object information flags.
+inline constexpr uint32_t kDirObjectContainer = 0x04;
+
+// Search scopes.
+inline constexpr int kDirScopeEntry = 0;
+inline constexpr int kDirScopeSubordinates = 1;
+inline constexpr int kDirScopeSubtree = 2;
+
+// What DirGetObjectName tells of an entry besides its name.
+struct DirObjectInfo {
+  uint32_t flags = 0;  // kDirObjectContainer for containers
+  uint32_t subordinateCount = 0;
+  uint32_t modificationTime = 0;  // directory time
+  std::string baseClass;
+};
+
+// A time value of a filter: seconds since 1970-01-01 UTC, then two 16-bit fields.
+struct DirTimeStamp {
+  uint32_t seconds = 0;
+  uint16_t replicaNumber = 0;
+  uint16_t event = 0;
+};
+
+// The value of a filter token: none, a text, a 32-bit integer or a time stamp.
+using DirFilterValue = std::variant<std::monostate, std::string, int32_t, DirTimeStamp>;
+
+// Filter tokens.
+enum DirFilterToken : int {
+  kFilterEnd = 0,
+  kFilterOr = 1,
+  kFilterAnd = 2,
+  kFilterNot = 3,
+  kFilterOpen = 4,
+  kFilterClose = 5,
+  kFilterValue = 6,
+  kFilterEqual = 7,
+  kFilterGreaterOrEqual = 8,
+  kFilterLessOrEqual = 9,
+  kFilterApprox = 10,
+  kFilterAttribute = 14,
+  kFilterPresent = 15,
+  kFilterRdn = 16,
+  kFilterBaseClass = 17,
+};
+
+// Connections ---------------------------------------------------------------------------------
+
+// Starts the client: reads the connections file (see DirClientUseConnectionsFile) or, without
+// one, opens the built-in sample tree. Both arguments are reserved and must be 0.
+[[nodiscard]] uint16_t DirClientInit(int reserved1, int reserved2);
+[[nodiscard]] uint16_t DirGetPrimaryConnection(DirConnectionRef& reference);
+// position is 0 at the start of a scan; returns non-zero when there is no further connection.
+[[nodiscard]] uint16_t DirScanConnections(uint32_t& position, DirConnectionRef& reference);
+// item 4 = tree name (padded with '_' to 32 characters); bufferSize limits the text with its NUL.
+[[nodiscard]] uint16_t DirGetConnectionInfo(DirConnectionRef reference, int item, int bufferSize,
+                                            std::string& value);
+[[nodiscard]] uint16_t DirOpenConnection(DirConnectionRef reference, int mode, int reserved,
+                                         DirConnectionHandle& handle);
+
+// Chooses the connections file DirClientInit reads, instead of connections.ini in the
+// configuration folder. An empty path restores the default.
+void DirClientUseConnectionsFile(const std::string& path);
+// Ends the client: every handle is freed and the next DirClientInit starts afresh.
+void DirClientShutdown();
+
+// Contexts ------------------------------------------------------------------------------------
+
+[[nodiscard]] int32_t DirCreateContext(DirContext& context);
+[[nodiscard]] int32_t DirDuplicateContext(DirContext context, DirContext& copy);
+[[nodiscard]] int32_t DirFreeContext(DirContext context);
+// Key 1 (flags) and 2 take numbers; keys 3 (name context) and 11 (tree name) take texts. The
+// wrong kind of value for a key gives kDirBadKey.
+[[nodiscard]] int32_t DirGetContextValue(DirContext context, int key, uint32_t& value);
+[[nodiscard]] int32_t DirGetContextValue(DirContext context, int key, std::string& value);
+[[nodiscard]] int32_t DirSetContextValue(DirContext context, int key, uint32_t value);
+[[nodiscard]] int32_t DirSetContextValue(DirContext context, int key, const std::string& value);
+// The tree's configured name context (typeless when flag 0x04 is set); a name that does not fit
+// bufferSize bytes with its NUL gives kDirInsufficientBuffer.
+[[nodiscard]] int32_t DirGetDefaultNameContext(DirContext context, int bufferSize,
+                                               std::string& name);
+[[nodiscard]] int32_t DirWhoAmI(DirContext context, std::string& name);
+
+// Buffers and results -------------------------------------------------------------------------
+
+[[nodiscard]] int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer);
+[[nodiscard]] int32_t DirFreeBuffer(DirBuffer buffer);
+[[nodiscard]] int32_t DirInitBuffer(DirContext context, int operation, DirBuffer buffer);
+// One batch of the object's immediate subordinates; iterationHandle is -1 before the first call
+// and becomes -1 after the last batch.
+[[nodiscard]] int32_t DirListSubordinates(DirContext context, const std::string& objectName,
+                                          int32_t& iterationHandle, DirBuffer result);
+[[nodiscard]] int32_t DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count);
+// The next object of a listing or search batch.
+[[nodiscard]] int32_t DirGetObjectName(DirContext context, DirBuffer buffer, std::string& name,
+                                       uint32_t& attributeCount, DirObjectInfo& info);
+
+// Filters and search --------------------------------------------------------------------------
+
+[[nodiscard]] int32_t DirAllocFilter(DirFilter& filter);
+// Refuses (kDirBadSyntax) a token that may not follow the previous one.
+[[nodiscard]] int32_t DirAddFilterToken(DirFilter filter, int token, DirFilterValue value,
+                                        uint32_t syntax);
+[[nodiscard]] int32_t DirFreeFilter(DirFilter filter, std::nullptr_t freeValue);
+// Writes the finished filter into a buffer prepared for operation 28; on success the filter is
+// consumed (its handle is freed), on failure it stays for DirFreeFilter.
+[[nodiscard]] int32_t DirPutFilter(DirContext context, DirBuffer buffer, DirFilter filter,
+                                   std::nullptr_t freeValue);
+[[nodiscard]] int32_t DirGetSyntaxId(DirContext context, const std::string& attributeName,
+                                     uint32_t& syntax);
+// One batch of matching objects (names and object information only).
+[[nodiscard]] int32_t DirSearch(DirContext context, const std::string& baseName, int scope,
+                                int searchAliases, DirBuffer filter, const DirTimeStamp& timeStamp,
+                                int infoType, int allAttributes, std::nullptr_t attributeNames,
+                                int32_t& iterationHandle, int countObjectsToSearch,
+                                std::nullptr_t countObjectsSearched, DirBuffer result);
+
+// Attributes ----------------------------------------------------------------------------------
+
+[[nodiscard]] int32_t DirPutAttributeName(DirContext context, DirBuffer buffer,
+                                          const std::string& attributeName);
+[[nodiscard]] int32_t DirRead(DirContext context, const std::string& objectName, int infoType,
+                              int allAttributes, DirBuffer request, int32_t& iterationHandle,
+                              DirBuffer result);
+[[nodiscard]] int32_t DirGetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& count);
+[[nodiscard]] int32_t DirGetAttributeName(DirContext context, DirBuffer buffer,
+                                          std::string& name, uint32_t& valueCount,
+                                          uint32_t& syntax);
+// The size of the next value's record (value_record.h gives the layouts).
+[[nodiscard]] int32_t DirComputeValueSize(DirContext context, DirBuffer buffer, uint32_t syntax,
+                                          uint32_t& size);
+// Copies the next value's record into `record`, which must be at least the computed size.
+[[nodiscard]] int32_t DirGetValue(DirContext context, DirBuffer buffer, uint32_t syntax,
+                                  std::span<uint8_t> record);
+// A file descriptor to read the stream's bytes from once; the caller closes it.
+[[nodiscard]] int32_t DirOpenStream(DirContext context, const std::string& objectName,
+                                    const std::string& attributeName, int flags, int& handle);
+
+// Error texts ---------------------------------------------------------------------------------
+
+// The client's text for a code (16-bit connection codes and negative directory codes);
+// "Unknown error" when it has none. Start-up failures name the file, the line and the fault.
+[[nodiscard]] std::string NWstrerror(int32_t code);
