@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -72,10 +71,14 @@ class Random {
   uint64_t state_;
 };
 
-// Appends LDIF text to a buffer and hands it to the stream in large pieces.
+// Appends LDIF text either straight to a caller's string or to a buffer that is handed to a
+// stream in large pieces.
 class LdifSink {
  public:
-  explicit LdifSink(std::ostream& out) : out_(out) { text_.reserve(kFlushBytes + 64 * 1024); }
+  explicit LdifSink(std::string& target) : text_(target) {}
+  explicit LdifSink(std::ostream& out) : out_(&out), text_(buffer_) {
+    buffer_.reserve(kFlushBytes + 64 * 1024);
+  }
   ~LdifSink() { Flush(); }
   LdifSink(const LdifSink&) = delete;
   LdifSink& operator=(const LdifSink&) = delete;
@@ -133,21 +136,23 @@ class LdifSink {
   }
   void EndRecord() {
     text_.push_back('\n');
-    if (text_.size() >= kFlushBytes)
+    if (out_ != nullptr && text_.size() >= kFlushBytes)
       Flush();
   }
+  // Hands the buffered text to the stream; a string target holds everything already.
   void Flush() {
-    if (text_.empty())
+    if (out_ == nullptr || text_.empty())
       return;
-    out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
+    out_->write(text_.data(), static_cast<std::streamsize>(text_.size()));
     text_.clear();
   }
 
  private:
   static uint32_t Byte(char c) { return static_cast<unsigned char>(c); }
 
-  std::ostream& out_;
-  std::string text_;
+  std::ostream* out_ = nullptr;
+  std::string buffer_;
+  std::string& text_;
 };
 
 std::string Numbered(std::string_view prefix, size_t n, size_t width) {
@@ -416,8 +421,10 @@ GeneratedTreeShape PlanGeneratedTree(const TreeGeneratorOptions& options) {
   return shape;
 }
 
-GeneratedTreeShape WriteGeneratedTree(const TreeGeneratorOptions& options, std::ostream& out) {
-  const GeneratedTreeShape shape = PlanGeneratedTree(options);
+namespace {
+
+GeneratedTreeShape Generate(const TreeGeneratorOptions& options, LdifSink& sink) {
+  GeneratedTreeShape shape = PlanGeneratedTree(options);
   Random random(options.seed);
   const RbsNames names = NameRbsObjects(shape);
 
@@ -436,7 +443,6 @@ GeneratedTreeShape WriteGeneratedTree(const TreeGeneratorOptions& options, std::
       tasksOfRole[r].push_back(t);
   }
 
-  LdifSink sink(out);
   sink << "version: 1\n\n";
   sink << "dn: " << kOrganisationDn << '\n';
   sink.Attribute("objectClass", "top");
@@ -462,14 +468,28 @@ GeneratedTreeShape WriteGeneratedTree(const TreeGeneratorOptions& options, std::
 
   const size_t rest = shape.entryCount - 4 - shape.largeContainerChildren - shape.RbsObjectCount();
   WriteDepartments(sink, rest, std::max<size_t>(1, shape.largeContainerChildren), random);
+  return shape;
+}
+
+}  // namespace
+
+GeneratedTreeShape WriteGeneratedTree(const TreeGeneratorOptions& options, std::ostream& out) {
+  LdifSink sink(out);
+  GeneratedTreeShape shape = Generate(options, sink);
   sink.Flush();
   return shape;
 }
 
 std::string GeneratedTreeLdif(const TreeGeneratorOptions& options, GeneratedTreeShape* shape) {
-  std::ostringstream out;
-  GeneratedTreeShape planned = WriteGeneratedTree(options, out);
+  GeneratedTreeShape planned = PlanGeneratedTree(options);
+  std::string text;
+  // About 200 bytes an entry: one reservation spares the copies of repeated doubling.
+  text.reserve(planned.entryCount * 200);
+  {
+    LdifSink sink(text);
+    planned = Generate(options, sink);
+  }
   if (shape != nullptr)
     *shape = std::move(planned);
-  return std::move(out).str();
+  return text;
 }
