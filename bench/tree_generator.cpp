@@ -405,8 +405,11 @@ GeneratedTreeShape PlanGeneratedTree(const TreeGeneratorOptions& options) {
   shape.organisationDn = kOrganisationDn;
   shape.largeContainerDn = kPeopleDn;
   shape.largeContainerChildren = std::min(kLargeContainerCap, n / 10);
+  shape.largeContainerName = "People.Genco";
   shape.userClass = kUserClass;
+  shape.userBaseClass = "User";
   shape.rbsCollectionDn = kCollectionDn;
+  shape.rbsCollectionName = "RBS Collection.Services.Genco";
   const size_t rbs = n / 10;
   shape.moduleCount = std::max<size_t>(3, rbs / 250);
   shape.categoryCount = std::max<size_t>(2, rbs / 20);

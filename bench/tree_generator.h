@@ -14,25 +14,32 @@ struct TreeGeneratorOptions {
   uint64_t seed = 1;
 };
 
-// What a benchmark needs to know to aim at the generated tree. Distinguished names are in LDAP
-// form (`ou=People,o=Genco`); class names are the objectClass values that end each entry's list.
+// What a benchmark needs to know to aim at the generated tree. DNs are in LDAP form
+// (`ou=People,o=Genco`), names in the client's typeless form (`People.Genco`), as the Dir* calls
+// take them with context flag 0x04.
 struct GeneratedTreeShape {
   size_t entryCount = 0;
   std::string organisationDn;
   // The one large container: min(100,000, entryCount / 10) users, and the only users in the
   // tree, so a subtree search for the user class anywhere above it returns exactly these.
   std::string largeContainerDn;
+  std::string largeContainerName;
   size_t largeContainerChildren = 0;
+  // The users' last objectClass value, and the base class the client reports for it (the
+  // class name a base-class filter takes).
   std::string userClass;
+  std::string userBaseClass;
   // The RBS collection; modules, categories and roles sit directly below it, books and tasks
   // below the modules, round-robin.
   std::string rbsCollectionDn;
+  std::string rbsCollectionName;
   size_t moduleCount = 0;
   size_t categoryCount = 0;
   size_t roleCount = 0;
   size_t bookCount = 0;
   size_t taskCount = 0;
-  // The remaining entries: department containers of up to 1,000 groups, devices and printers.
+  // The remaining entries: department containers of up to 1,000 groups, devices and
+  // organisational roles.
   size_t departmentCount = 0;
 
   [[nodiscard]] size_t RbsObjectCount() const {
