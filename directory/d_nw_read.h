@@ -43,9 +43,10 @@ inline constexpr int kMaxFailedBatchesInRow = 16;
 [[nodiscard]] int32_t ReadAttributeText(DirContext context, const std::string& objectName,
                                         const std::string& attributeName, std::string& text);
 
-// Reads the stream of `attributeName` with one read of at most min(size, buffer.size()) bytes
-// into `buffer` and sets `size` to the number of bytes read (0 on failure). Returns the client's
-// code when the stream cannot be opened and kStreamReadFailed when it cannot be read.
+// Reads the first min(size, buffer.size()) bytes of the stream of `attributeName` (all of it
+// when it is shorter) into `buffer` and sets `size` to the number of bytes read, 0 on failure;
+// the stream is opened through `context` and closed again on every way out. Returns the
+// client's code when the stream cannot be opened and kStreamReadFailed when it cannot be read.
 [[nodiscard]] int32_t DSReadStream(DirContext context, const std::string& objectName,
                                    const std::string& attributeName, std::span<uint8_t> buffer,
                                    size_t& size);

@@ -556,13 +556,11 @@ TEST(ReadAttributeText, JoinsEntriesAndDropsTrailingLineBreaks) {
   };
   const Case cases[] = {
       {"ThreeValues", {kThree}, kDirOk, "a\r\nb\r\nc"},
-      {"OneValue", {Batch({Text("only")})}, kDirOk, "only"},
       {"TrailingBreaksOfTheLastValue", {Batch({Text("a"), Text("b\r\n\n\r")})}, kDirOk, "a\r\nb"},
       {"BreaksInsideAndEmptyValuesInside",
        {Batch({Text("a\r\nb"), Text(""), Text("c")})},
        kDirOk,
        "a\r\nb\r\n\r\nc"},
-      {"OnlyEmptyValues", {Batch({Text(""), Text("\r\n")})}, kDirOk, ""},
       {"NoSuchAttribute", {Failed(kDirNoSuchAttribute, -1)}, kDirNoSuchAttribute, ""},
       {"PartialReadKeepsItsText",
        {Batch({Text("a")}, 7), Failed(kDirNoSuchEntry, -1)},
@@ -613,48 +611,6 @@ TEST(ReadStream, ReadsAtMostTheSizeAskedAndTheBuffer) {
     EXPECT_TRUE(Closed(scripted.streamHandles[0]));
     client = nullptr;
   }
-}
-
-TEST(ReadStream, FailuresGiveTheirCodeAndNoText) {
-  struct Case {
-    const char* name;
-    int32_t openCode;
-    bool unreadable;
-    int32_t code;
-  };
-  const Case cases[] = {
-      {"CannotOpen", kDirNoSuchEntry, false, kDirNoSuchEntry},
-      {"CannotRead", kDirOk, true, kStreamReadFailed},
-  };
-  for (const Case& c : cases) {
-    ScriptedClient scripted;
-    scripted.streamBytes = "content";
-    scripted.streamOpenCode = c.openCode;
-    scripted.streamUnreadable = c.unreadable;
-    client = &scripted;
-    std::vector<uint8_t> buffer(16);
-    size_t size = buffer.size();
-    EXPECT_EQ(DSReadStream(kCallerContext, "Obj.Acme", "Login Script", buffer, size), c.code)
-        << c.name;
-    EXPECT_EQ(size, 0u) << c.name;
-    std::string text;
-    EXPECT_EQ(DSReadStreamText(kCallerContext, "Obj.Acme", "Login Script", text), c.code) << c.name;
-    EXPECT_EQ(text, "Cannot read Stream") << c.name;
-    for (const int handle : scripted.streamHandles) {
-      EXPECT_TRUE(Closed(handle)) << c.name;
-    }
-    client = nullptr;
-  }
-}
-
-TEST(ReadStreamText, LongStreamIsCutAndSaysSo) {
-  ScriptedClient scripted;
-  scripted.streamBytes = std::string(70000, 'x');
-  client = &scripted;
-  std::string text;
-  EXPECT_EQ(DSReadStreamText(kCallerContext, "Obj.Acme", "Login Script", text), kDirOk);
-  EXPECT_EQ(text, "Stream (64512 bytes):\r\n" + std::string(64512, 'x'));
-  client = nullptr;
 }
 
 }  // namespace
