@@ -112,7 +112,8 @@ bool ReplaceFileAtomically(const std::string& fileName, std::string_view bytes) 
   mode_t mode = NewFileMode();
   struct stat existing {};
   if (stat(target.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) {
+    // A rename would replace a file its owner made read-only; writing in place would not.
+    if (S_ISDIR(existing.st_mode) || access(target.c_str(), W_OK) != 0) {
       return false;
     }
     mode = existing.st_mode & 07777;

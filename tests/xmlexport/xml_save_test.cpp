@@ -126,6 +126,18 @@ TEST_F(XmlSave, UnwritableTargetsReportTheFileAndLeaveNothingBehind) {
   EXPECT_TRUE(fs::is_empty(folderTarget));
 }
 
+TEST_F(XmlSave, ReadOnlyTargetIsNotReplaced) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "the superuser may write any file";
+  }
+  const fs::path file = folder_ / "locked.xml";
+  WriteFile(file, "old");
+  ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+  Lines lines = {"<install>", "</install>"};
+  EXPECT_TRUE(SaveXmlDocument(file.string(), lines).error);
+  EXPECT_EQ(ReadFile(file), "old");
+}
+
 // A write that the system stops part-way (here by a file size limit, as a full disk would)
 // must leave the previous document whole.
 TEST_F(XmlSave, WriteFailingPartWayLeavesThePreviousFileIntact) {
