@@ -83,14 +83,4 @@ TEST(DXml, ParametersOfAnUnreadableAttributeAreEmpty) {
   EXPECT_EQ(ParametersToXml(source, "X.Cfg", "rbsOther"), "");
 }
 
-TEST(DXml, UrlParamKeysAreChosenByCaseSensitivePrefixOrByNotBeingAName) {
-  EXPECT_TRUE(IsUrlParamKey("TC."));
-  EXPECT_TRUE(IsUrlParamKey("eDirX"));
-  EXPECT_TRUE(IsUrlParamKey("objectTypeNameX"));
-  EXPECT_TRUE(IsUrlParamKey("a b"));
-  EXPECT_FALSE(IsUrlParamKey("TC"));
-  EXPECT_FALSE(IsUrlParamKey("edir"));
-  EXPECT_FALSE(IsUrlParamKey("vendor"));
-}
-
 }  // namespace

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/xmlexport/table_source.h"
-#include "util/hooks.h"
 
 namespace {
 
@@ -218,24 +217,6 @@ TEST(InstallDocument, DocumentLinesSplitOnlyAtCrLf) {
   lines.AppendLine("");
   lines.AppendLine("a\r\n\r\nb\nc\rd\r\n");
   EXPECT_EQ(lines.Lines(), (Lines{"", "a", "", "b\nc\rd", ""}));
-}
-
-TEST(InstallDocument, BusyCursorIsShownWhileWritingAndRestoredAfter) {
-  int depth = 0;
-  int maxDepth = 0;
-  SetBusyCursorHook({[&] {
-                       maxDepth = std::max(maxDepth, ++depth);
-                       return ScreenCursor{7};
-                     },
-                     [&](ScreenCursor cursor) {
-                       EXPECT_EQ(cursor, 7);
-                       --depth;
-                     }});
-  const TableAttributeSource source;
-  static_cast<void>(Document(source, {}));
-  SetBusyCursorHook({});
-  EXPECT_EQ(depth, 0);
-  EXPECT_GE(maxDepth, 1);
 }
 
 }  // namespace
