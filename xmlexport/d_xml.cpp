@@ -21,10 +21,17 @@ std::string XmlElement(std::string_view name, std::string_view value) {
   result += '<';
   result += name;
   result += '>';
-  result += XmlContent(value);
+  const size_t valueStart = result.size();
+  result += value;
   result += "</";
   result += name;
   result += '>';
+  // The whole element is judged, not the value alone: a value that closes its element and opens
+  // a sibling of the same name ("x</id><id>y") gave well-formed text before and still does.
+  if (IsWellFormedContent(result)) {
+    return result;
+  }
+  result.replace(valueStart, value.size(), EscapeXmlText(value));
   return result;
 }
 

@@ -7,9 +7,9 @@
 
 #include "xmlexport/attribute_source.h"
 
-// "<name>value</name>". An empty value gives "<name></name>". The value goes in unchanged when
-// it is well-formed content, else with '&', '<' and '>' escaped (XmlContent); the name is
-// taken as given.
+// "<name>value</name>", with name and value verbatim, when that is well-formed content (the
+// value may carry markup of its own); else the same with '&', '<' and '>' of the value escaped,
+// so that a reader gets its bytes back. An empty value gives "<name></name>".
 [[nodiscard]] std::string XmlElement(std::string_view name, std::string_view value);
 
 // The url-param entry of one parameter: "<url-param>", CR LF, two tabs, the "param-key" element

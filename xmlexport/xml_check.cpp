@@ -319,7 +319,3 @@ std::string EscapeXmlText(std::string_view text) {
   }
   return result;
 }
-
-std::string XmlContent(std::string_view text) {
-  return IsWellFormedContent(text) ? std::string(text) : EscapeXmlText(text);
-}

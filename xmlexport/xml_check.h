@@ -18,7 +18,3 @@
 
 // `text` with every '&', '<' and '>' written as "&amp;", "&lt;" and "&gt;".
 [[nodiscard]] std::string EscapeXmlText(std::string_view text);
-
-// The form in which `text` goes between two tags: unchanged when it is well-formed content (it
-// may carry markup of its own), else escaped so that a reader gets its bytes back.
-[[nodiscard]] std::string XmlContent(std::string_view text);

@@ -17,6 +17,11 @@ TEST(DXml, XmlElementWrapsTheValueAndEscapesOnlyWhatWouldBreakTheDocument) {
       {"v", "R&D <new>", "<v>R&amp;D &lt;new&gt;</v>"},
       {"v", "<b>kept</b> &amp; kept", "<v><b>kept</b> &amp; kept</v>"},
       {"v", "line1\r\nline2", "<v>line1\r\nline2</v>"},
+      // Once a value is text, every reference-looking run in it is text too.
+      {"v", "&amp; < 1", "<v>&amp;amp; &lt; 1</v>"},
+      {"v", "x]]>y", "<v>x]]&gt;y</v>"},
+      {"id", "x</id><id>y", "<id>x</id><id>y</id>"},
+      {"id", "x</v><v>y", "<id>x&lt;/v&gt;&lt;v&gt;y</id>"},
   };
   for (const auto& [name, value, expected] : cases) {
     EXPECT_EQ(XmlElement(name, value), expected) << value;
