@@ -2,6 +2,7 @@
 // The install document: "<install>", a block per checked module, category, role, property book
 // and task, "</install>", written line by line to a sink that the window's text view, the
 // command-line export and the tests implement alike.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
