@@ -1042,8 +1042,9 @@ int32_t DirInitBuffer(DirContext context, int operation, DirBuffer buffer) {
   return kDirOk;
 }
 
-int32_t DirListSubordinates(DirContext context, const std::string& objectName,
-                            int32_t& iterationHandle, DirBuffer result) {
+namespace {
+int32_t DirListSubordinatesImpl(DirContext context, const std::string& objectName,
+                                int32_t& iterationHandle, DirBuffer result) {
   const std::lock_guard lock(Lock());
   const Context* found = FindContext(context);
   if (found == nullptr)
@@ -1071,6 +1072,7 @@ int32_t DirListSubordinates(DirContext context, const std::string& objectName,
   }
   return FillObjectBatch(*found, *buffer, iteration->second, iterationHandle);
 }
+}  // namespace
 
 int32_t DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) {
   const std::lock_guard lock(Lock());
@@ -1190,11 +1192,12 @@ int32_t DirGetSyntaxId(DirContext context, const std::string& attributeName, uin
   return kDirOk;
 }
 
-int32_t DirSearch(DirContext context, const std::string& baseName, int scope, int /*searchAliases*/,
-                  DirBuffer filter, const DirTimeStamp& /*timeStamp*/, int /*infoType*/,
-                  int /*allAttributes*/, std::nullptr_t /*attributeNames*/,
-                  int32_t& iterationHandle, int /*countObjectsToSearch*/,
-                  std::nullptr_t /*countObjectsSearched*/, DirBuffer result) {
+namespace {
+int32_t DirSearchImpl(DirContext context, const std::string& baseName, int scope,
+                      int /*searchAliases*/, DirBuffer filter, const DirTimeStamp& /*timeStamp*/,
+                      int /*infoType*/, int /*allAttributes*/, std::nullptr_t /*attributeNames*/,
+                      int32_t& iterationHandle, int /*countObjectsToSearch*/,
+                      std::nullptr_t /*countObjectsSearched*/, DirBuffer result) {
   const std::lock_guard lock(Lock());
   const Context* found = FindContext(context);
   if (found == nullptr)
@@ -1230,6 +1233,7 @@ int32_t DirSearch(DirContext context, const std::string& baseName, int scope, in
   }
   return FillObjectBatch(*found, *resultBuffer, iteration->second, iterationHandle);
 }
+}  // namespace
 
 // Attributes ----------------------------------------------------------------------------------
 
@@ -1255,8 +1259,10 @@ int32_t DirPutAttributeName(DirContext context, DirBuffer buffer,
   return kDirOk;
 }
 
-int32_t DirRead(DirContext context, const std::string& objectName, int infoType, int allAttributes,
-                DirBuffer request, int32_t& iterationHandle, DirBuffer result) {
+namespace {
+int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoType,
+                    int allAttributes, DirBuffer request, int32_t& iterationHandle,
+                    DirBuffer result) {
   const std::lock_guard lock(Lock());
   const Context* found = FindContext(context);
   if (found == nullptr)
@@ -1330,6 +1336,7 @@ int32_t DirRead(DirContext context, const std::string& objectName, int infoType,
   }
   return FillAttributeBatch(*resultBuffer, iteration->second, iterationHandle);
 }
+}  // namespace
 
 int32_t DirGetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& count) {
   const std::lock_guard lock(Lock());
@@ -1446,6 +1453,37 @@ int32_t DirOpenStream(DirContext context, const std::string& objectName,
   }
   handle = fd;
   return kDirOk;
+}
+
+// A failed call always ends its iteration: callers loop while the handle is not -1, whatever
+// the code, so a handle left alive after a failure would keep them reading for ever.
+int32_t DirListSubordinates(DirContext context, const std::string& objectName,
+                            int32_t& iterationHandle, DirBuffer result) {
+  const int32_t code = DirListSubordinatesImpl(context, objectName, iterationHandle, result);
+  if (code != kDirOk)
+    EndIteration(iterationHandle);
+  return code;
+}
+
+int32_t DirSearch(DirContext context, const std::string& baseName, int scope, int searchAliases,
+                  DirBuffer filter, const DirTimeStamp& timeStamp, int infoType, int allAttributes,
+                  std::nullptr_t attributeNames, int32_t& iterationHandle, int countObjectsToSearch,
+                  std::nullptr_t countObjectsSearched, DirBuffer result) {
+  const int32_t code = DirSearchImpl(context, baseName, scope, searchAliases, filter, timeStamp,
+                                     infoType, allAttributes, attributeNames, iterationHandle,
+                                     countObjectsToSearch, countObjectsSearched, result);
+  if (code != kDirOk)
+    EndIteration(iterationHandle);
+  return code;
+}
+
+int32_t DirRead(DirContext context, const std::string& objectName, int infoType, int allAttributes,
+                DirBuffer request, int32_t& iterationHandle, DirBuffer result) {
+  const int32_t code =
+      DirReadImpl(context, objectName, infoType, allAttributes, request, iterationHandle, result);
+  if (code != kDirOk)
+    EndIteration(iterationHandle);
+  return code;
 }
 
 // Error texts ---------------------------------------------------------------------------------

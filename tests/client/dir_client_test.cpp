@@ -950,6 +950,22 @@ TEST_F(ClientTest, StaleAndForeignHandlesGiveCodes) {
   handle = ofOther;
   EXPECT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, small), kDirInvalidHandle);
 
+  // A failing call ends its iteration, so a caller looping on the handle stops.
+  handle = -1;
+  ASSERT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, small), kDirOk);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, gone), kDirInvalidHandle);
+  EXPECT_EQ(handle, -1);
+  DirBuffer classes = 0;
+  ASSERT_EQ(DirAllocBuffer(4096, classes), kDirOk);
+  ASSERT_EQ(DirInitBuffer(context, kDirOperationRead, classes), kDirOk);
+  ASSERT_EQ(DirPutAttributeName(context, classes, "Object Class"), kDirOk);
+  handle = -1;
+  ASSERT_EQ(DirRead(context, "Admin", 1, 0, classes, handle, small), kDirOk);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(DirRead(freed, "Admin", 1, 0, classes, handle, small), kDirBadContext);
+  EXPECT_EQ(handle, -1);
+
   // Reading past the end of a batch.
   handle = -1;
   ASSERT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, buffer), kDirOk);
