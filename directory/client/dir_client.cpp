@@ -290,6 +290,11 @@ void DropIteration(int32_t& handle) {
   handle = -1;
 }
 
+void EndIteration(int32_t& handle) {
+  const std::lock_guard lock(Lock());
+  DropIteration(handle);
+}
+
 int32_t RegisterIteration(Iteration iteration) {
   auto& iterations = State().iterations;
   // A caller that abandons listings must not make the client grow without end.
