@@ -2,6 +2,7 @@
 // generalized times, the connections file, and the LDIF faults the loader names by line.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -295,6 +296,29 @@ TEST(LdifLoadTest, MalformedLdifNamesItsLine) {
   ASSERT_EQ(attributes.size(), 2u);
   EXPECT_EQ(attributes[0].values.front(), "folded value");
   EXPECT_EQ(attributes[1].values.front(), "A\xC3\xA4");
+}
+
+TEST(LdifLoadTest, ReadsValuesFromFiles) {
+  const std::string path = ::testing::TempDir() + "orvane_ldif_stream.bin";
+  {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("<version>3</version>", file);
+    std::fclose(file);
+  }
+  std::string error;
+  const auto store = MemoryStore::LoadText(
+      "dn: o=X\n\ndn: cn=T,o=X\nrbsXMLInfo:< file://" + path + "\n", "t.ldif", error);
+  std::remove(path.c_str());
+  ASSERT_NE(store, nullptr) << error;
+  std::string bytes;
+  ASSERT_EQ(store->ReadStream(Name({{"CN", "T"}, {"O", "X"}}), "rbsXMLInfo", bytes), 0);
+  EXPECT_EQ(bytes, "<version>3</version>");
+  // The file is gone now.
+  EXPECT_EQ(MemoryStore::LoadText("dn: o=X\n\ndn: cn=T,o=X\nrbsXMLInfo:< file://" + path + "\n",
+                                  "t.ldif", error),
+            nullptr);
+  EXPECT_EQ(error.substr(0, 14), "t.ldif line 3:") << error;
 }
 
 }  // namespace
