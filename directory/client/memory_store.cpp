@@ -5,6 +5,7 @@
 #include <ldif.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <utility>
@@ -256,6 +257,11 @@ class MemoryStore::Loader {
         return true;
     }
     recordLine_ = line;
+    // libldap's record parser trusts every line to start with an attribute description (a line
+    // of ":" alone crashes it), so lines are checked here first; this also names the exact line.
+    if (const auto bad = MalformedLine(start, line)) {
+      return Fail(bad->first, "malformed line \"" + bad->second + "\"");
+    }
     struct berval record {};
     record.bv_val = const_cast<char*>(start);
     record.bv_len = std::strlen(start);
@@ -275,6 +281,32 @@ class MemoryStore::Loader {
       return Schema(parsed.lrop_mods);
     }
     return Entry(dn, parsed.lrop_mods);
+  }
+
+  // The first line that is neither a continuation, a comment, nor "description:" with a
+  // description made of letters, digits, '-', ';' and '.'; with its number.
+  static std::optional<std::pair<unsigned long, std::string>> MalformedLine(const char* text,
+                                                                            unsigned long line) {
+    for (const char* at = text; *at != '\0'; ++line) {
+      const char* end = std::strchr(at, '\n');
+      const std::string_view current(
+          at, end == nullptr ? std::strlen(at) : static_cast<size_t>(end - at));
+      if (!current.empty() && current[0] != ' ' && current[0] != '#' && current != "\r") {
+        const size_t colon = current.find(':');
+        bool valid = colon != std::string_view::npos && colon > 0;
+        for (size_t i = 0; valid && i < colon; ++i) {
+          const char c = current[i];
+          valid =
+              std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == ';' || c == '.';
+        }
+        if (!valid)
+          return std::make_pair(line, LineText(at));
+      }
+      if (end == nullptr)
+        break;
+      at = end + 1;
+    }
+    return std::nullopt;
   }
 
   static std::string LineText(const char* start) {
