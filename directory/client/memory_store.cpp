@@ -233,6 +233,8 @@ class MemoryStore::Loader {
   bool Record(char* text, unsigned long approximateLine) {
     // The first line of the record proper (comments and blank lines before it are counted).
     unsigned long line = approximateLine;
+    if (text == nullptr)
+      return true;  // libldap read only lines it skips
     const char* start = text;
     while (*start == '#' || *start == '\n' || *start == '\r') {
       const char* end = std::strchr(start, '\n');
