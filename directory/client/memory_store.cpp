@@ -633,6 +633,9 @@ std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string
   loader.unknownClassId_ = store->InternClass("Unknown");
   if (text.empty())
     text = "\n";
+  // The values hardly ever take more room than their LDIF text: reserving that much spares the
+  // copies of a growing arena, and pages never written are never resident.
+  store->values_.reserve(text.size());
   const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
   if (!fp) {
     error = std::string(source) + ": cannot be opened";
@@ -659,7 +662,7 @@ std::unique_ptr<MemoryStore> MemoryStore::LoadFile(const std::string& path, std:
 
 size_t MemoryStore::MemoryBytes() const {
   size_t bytes = entries_.capacity() * sizeof(Entry) + preOrder_.capacity() * 4 +
-                 childTable_.capacity() * 4 + names_.capacity() + values_.capacity();
+                 childTable_.capacity() * 4 + names_.capacity() + values_.size();
   for (const auto& numbers : preByClass_)
     bytes += numbers.capacity() * 4;
   return bytes;

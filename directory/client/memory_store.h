@@ -24,7 +24,7 @@ class MemoryStore final : public Store {
                                                              std::string& error);
 
   [[nodiscard]] size_t EntryCount() const { return entries_.size() - 1; }
-  // The bytes the store's own tables and arenas hold (their capacities).
+  // The bytes the store holds: tables by their capacity, the value arena by its use.
   [[nodiscard]] size_t MemoryBytes() const;
 
   [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) const override;
