@@ -564,7 +564,7 @@ class MemoryStore::Loader {
   uint32_t unknownClassId_ = kNone;
 };
 
-MemoryStore::MemoryStore() {
+MemoryStore::MemoryStore(ConstructionKey /*key*/) {
   for (const BuiltinAttribute& builtin : BuiltinAttributes()) {
     const auto id = static_cast<uint32_t>(attributes_.size());
     AttributeDef def;
@@ -626,7 +626,7 @@ uint32_t MemoryStore::InternAttribute(std::string_view ldapName) {
 
 std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string_view source,
                                                    std::string& error) {
-  std::unique_ptr<MemoryStore> store(new MemoryStore());
+  auto store = std::make_unique<MemoryStore>(ConstructionKey());
   Loader loader(*store, source, error);
   loader.objectClassId_ = store->InternAttribute("objectClass");
   loader.modifyTimestampId_ = store->InternAttribute("modifyTimestamp");
