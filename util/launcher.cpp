@@ -31,7 +31,9 @@ DesktopOpenHook& Hook() {
 
 bool IsExistingFile(const std::string& name) {
   std::error_code error;
-  return !name.empty() && std::filesystem::is_regular_file(name, error);
+  // The system would stop reading a name at an embedded NUL and find some other file.
+  return !name.empty() && name.find('\0') == std::string::npos &&
+         std::filesystem::is_regular_file(name, error);
 }
 
 // Everything up to and including the last path separator; "" when there is none.

@@ -32,14 +32,14 @@ void SetDesktopOpenHook(DesktopOpenHook hook);
 [[nodiscard]] int DefaultDesktopOpen(const std::string& file, const std::string& parameters,
                                      const std::string& directory, int showCommand);
 
-// LaunchCommand(commandLine, kShowNormal).
+// LaunchCommand(commandLine, kShowNormal); the status-bar click ignores the result.
 int OpenDocument(std::string_view commandLine);
 // The shortest leading run of blank-separated words naming an existing regular file is the
 // file, the words after it the parameters; a lone built-in word with no such file runs the
 // command interpreter ("comspec", else "COMSPEC", else /bin/sh) with "/C " + the whole line.
 // The directory is the file's path part (up to and including the last '/', '\' or ':') when the
 // file exists; otherwise (addresses, unknown names) it is empty. Returns the hook's result.
-int LaunchCommand(std::string_view commandLine, int showCommand);
+[[nodiscard]] int LaunchCommand(std::string_view commandLine, int showCommand);
 // Whether `text` is one of the interpreter's built-in words ("CD" ... "VER"), ASCII case ignored.
 [[nodiscard]] bool IsShellBuiltin(std::string_view text);
 // The value of the environment variable `name`; "" when it is not set.

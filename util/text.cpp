@@ -92,7 +92,13 @@ std::string UpperAscii(std::string_view text) {
 }
 
 size_t PosText(std::string_view needle, std::string_view haystack) {
-  return PosExact(UpperAscii(needle), UpperAscii(haystack));
+  // Folded while comparing: the item lists run this once per line on every key press.
+  if (needle.empty()) {
+    return 0;
+  }
+  const auto at = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
+                              [](char x, char y) { return UpperChar(x) == UpperChar(y); });
+  return at == haystack.end() ? 0 : static_cast<size_t>(at - haystack.begin()) + 1;
 }
 
 size_t PosWithCase(std::string_view needle, std::string_view haystack, bool caseSensitive) {
