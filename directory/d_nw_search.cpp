@@ -359,7 +359,10 @@ int32_t ConvertFilter(std::string_view filterText, FilterConversion& conversion)
 
 int32_t DSSearch(DirContext context, const std::string& baseName, const std::string& filterText,
                  int scope, TStringList& results) {
-  if (scope < 0 || !ParenthesesBalanced(filterText)) {
+  if (scope < 0) {
+    return kDirInvalidRequest;
+  }
+  if (!ParenthesesBalanced(filterText)) {
     return kDirInvalidFilter;
   }
 

@@ -86,7 +86,7 @@ struct FilterConversion {
 // Searches below baseName (a complete name, with or without a leading ".") with the filter text
 // and appends one line per object found to results: its name as the context returns it, with the
 // attached number 1. scope goes to the client unchanged (0 the base, 1 its subordinates, 2 the
-// subtree); a negative scope gives kDirInvalidFilter before the client is asked. Objects whose
+// subtree); a negative scope gives kDirInvalidRequest before the client is asked. Objects whose
 // names cannot be read are left out. Gives kDirInvalidFilter for a filter text that cannot be
 // converted, else the first failing client code of the conversion, else that of putting the filter,
 // else the code of the last call of the search (a search that fails midway keeps the lines it

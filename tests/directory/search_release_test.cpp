@@ -211,7 +211,7 @@ TEST(DSSearchRun, AsksTheClientNothingForFiltersRefusedUpFront) {
   client = &scripted;
   TStringList results;
   EXPECT_EQ(DSSearch(1, "Cfg", "((CN=x)", 2, results), kDirInvalidFilter);
-  EXPECT_EQ(DSSearch(1, "Cfg", "(CN=x)", -1, results), kDirInvalidFilter);
+  EXPECT_EQ(DSSearch(1, "Cfg", "(CN=x)", -1, results), kDirInvalidRequest);
   EXPECT_TRUE(scripted.log.empty());
 
   // A filter without a term, or one whose date cannot be read, is refused before any search.

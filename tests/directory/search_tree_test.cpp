@@ -229,7 +229,7 @@ TEST_F(SearchTree, FailuresAddNothingAndGiveTheirCode) {
       {"Cfg.Gen", "(Base Class=*)", kDirScopeSubtree, kDirInvalidFilter},
       {"Cfg.Gen", " \t ", kDirScopeSubtree, kDirInvalidFilter},
       {"Cfg.Gen", "(Base Class rbsTask2)", kDirScopeSubtree, kDirInvalidFilter},
-      {"Cfg.Gen", "(Base Class=rbsTask2)", -1, kDirInvalidFilter},
+      {"Cfg.Gen", "(Base Class=rbsTask2)", -1, kDirInvalidRequest},
       // A date that cannot be converted refuses the search instead of reporting nothing found.
       {"Cfg.Gen", "(gSeen>=1969-12-31)", kDirScopeSubtree, kDirInvalidFilter},
       {"Cfg.Gen", "(gSeen>=2004-02-30)", kDirScopeSubtree, kDirInvalidFilter},
