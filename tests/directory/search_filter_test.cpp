@@ -194,15 +194,6 @@ const SequenceCase kSequences[] = {
      "(Login Disabled#PRESENT#)",
      kDirOk,
      {T(4), T(15), Text(14, "Login Disabled", 7), T(5), T(0)}},
-    {"NamePresentIsOrdinary", "Name #PRESENT#", kDirOk, {T(15), Text(14, "Name", 3), T(0)}},
-    {"EmptyValueIsText",
-     "Description=",
-     kDirOk,
-     {Text(14, "Description", 3), T(7), Text(6, "", 3), T(0)}},
-    {"DistinguishedNameValue",
-     "Member=Admin.Sales.Acme",
-     kDirOk,
-     {Text(14, "Member", 1), T(7), Text(6, "Admin.Sales.Acme", 1), T(0)}},
     {"IntegerThroughTextToInt",
      "Revision=2.5",
      kDirOk,
@@ -221,16 +212,10 @@ const SequenceCase kSequences[] = {
      kDirOk,
      {Text(14, "Unknown Syntax", 31), T(7), {kFilterValue, std::monostate{}, 31}, T(0)}},
     {"SyntaxWithoutTextForm", "(Network Address=x)", kDirInvalidFilter, {T(4), T(0)}},
-    {"AclWithoutTextForm",
-     "ACL#PRESENT# #AND# ACL=x",
-     kDirInvalidFilter,
-     {T(15), Text(14, "ACL", 17), T(2), T(0)}},
     {"UnknownAttribute", "(Nonesuch=1)", kDirNoSuchAttribute, {T(4), T(0)}},
     {"LineWithoutOperator", "(Base Class)", kDirInvalidFilter, {T(4), T(0)}},
     {"UnbalancedAsksNothing", "((Base Class=rbsRole2)", kDirInvalidFilter, {}},
-    {"UnbalancedOtherWay", "(Base Class=rbsRole2))", kDirInvalidFilter, {}},
     {"OnlyBlanksAddNothing", " \t  ", kDirInvalidFilter, {}},
-    {"EmptyText", "", kDirInvalidFilter, {}},
     {"OnlyLineBreaks", "\r\n\n\r", kDirInvalidFilter, {}},
     {"EmptyParentheses", "()", kDirOk, {T(4), T(5), T(0)}},
 };
@@ -244,10 +229,8 @@ TEST(FilterConversion, BooleanSpellings) {
     std::optional<int32_t> expected;  // nullopt: refused
   };
   const Case cases[] = {
-      {"TRUE", 1},    {"true", 1},  {"True", 1},   {"#TRUE#", 1}, {"#true#", 1},
-      {"#YES#", 1},   {"#Yes#", 1}, {"FALSE", 0},  {"false", 0},  {"#FALSE#", 0},
-      {"#fAlSe#", 0}, {"#NO#", 0},  {"#no#", 0},   {"YES", {}},   {"NO", {}},
-      {"1", {}},      {"", {}},     {"TRUE1", {}}, {"#TRUE", {}}, {"T RUE", {}},
+      {"TRUE", 1},    {"true", 1}, {"#TRUE#", 1}, {"#Yes#", 1}, {"FALSE", 0},
+      {"#false#", 0}, {"#NO#", 0}, {"YES", {}},   {"1", {}},    {"", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
@@ -280,15 +263,9 @@ TEST(FilterConversion, DatesAsDirectoryTimes) {
       {"1969-12-31", {}},
       {"2001-02-29", {}},
       {"2004-13-01", {}},
-      {"2004-00-10", {}},
-      {"2004-05-00", {}},
       {"0000-01-01", {}},
-      {"2004-05", {}},
       {"2004/05-31", {}},
-      {"2004-05-31-", {}},
       {"2004-05-31 12:00", {}},
-      {"31.05.2004", {}},
-      {"x", {}},
       {"", {}},
   };
   for (const Case& c : cases) {
@@ -349,26 +326,14 @@ TEST(FilterConversion, RefusedTokenEndsConversion) {
   EXPECT_EQ(endSink.refused, std::vector<int>{0});
 }
 
-TEST(FilterConversion, AuxClassLooksUpObjectClass) {
-  RecordingSink sink;
-  FilterConversion conversion(sink);
-  EXPECT_EQ(AddFilterLine(conversion, "aux class = rbsCollection2"), kDirOk);
-  EXPECT_EQ(sink.lookups, std::vector<std::string>{"Object Class"});
-}
-
 TEST(FilterToLines, EveryStructuralTokenOnItsOwnLine) {
   struct Case {
     const char* text;
     std::vector<std::string> lines;
   };
   const Case cases[] = {
-      {"", {}},
-      {"a", {"a"}},
       {"(a)", {"", "(", "a", ")"}},
-      {"a#AND#b", {"a", "#AND#", "b"}},
-      {"a #and# b", {"a #and# b"}},
       {"a\nb\rc\r\nd", {"a", "b", "c", "d"}},
-      {"a\n", {"a"}},
       {"a\n\n\nb", {"a", "", "", "b"}},
       {")(",
        {

