@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <initializer_list>
 #include <utility>
 #include <variant>
 
@@ -16,6 +17,9 @@ namespace {
 constexpr uint32_t kSearchBufferSize = 4096;
 constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kLineBreak = "\r\n";
+// Syntaxes of the operands of the class and relative-name matches.
+constexpr uint32_t kClassNameSyntax = 20;
+constexpr uint32_t kDistinguishedNameSyntax = 1;
 
 // A client buffer released on every way out.
 class ScopedDirBuffer {
@@ -298,12 +302,12 @@ int32_t AddFilterTerm(FilterConversion& conversion, const std::string& attribute
       return kDirInvalidFilter;
     }
     add(kFilterBaseClass, std::monostate{}, 0);
-    add(kFilterAttribute, value, 20);
+    add(kFilterAttribute, value, kClassNameSyntax);
     return code;
   }
   if (op == "=" && IsOneOf(attribute, {"Name", "CN", "RDN"})) {
     add(kFilterRdn, std::monostate{}, 0);
-    add(kFilterAttribute, value, 1);
+    add(kFilterAttribute, value, kDistinguishedNameSyntax);
     return code;
   }
 
