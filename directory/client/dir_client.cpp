@@ -80,6 +80,7 @@ struct Filter {
   Expect expect = Expect::kOperand;
   int depth = 0;
   size_t bytes = 0;
+  uint32_t attributeSyntax = 0;  // of the comparison being built
 };
 
 struct AttributeRecords {
@@ -207,7 +208,8 @@ std::string NameText(const Context& context, const DirName& name) {
 
 // Gives every typeless part the type of the entry it names, taken from the root down; parts
 // below a missing entry get the usual default types (the top O, the leaf CN, OU between).
-DirName TypeParts(const Store& store, const std::vector<NamePart>& parts, DirName base) {
+DirName TypeParts(const Store& store, const std::vector<NamePart>& parts, DirName base,
+                  const char* leafType) {
   DirName name = std::move(base);
   bool found = true;
   for (size_t i = parts.size(); i-- > 0;) {
@@ -222,7 +224,7 @@ DirName TypeParts(const Store& store, const std::vector<NamePart>& parts, DirNam
     found = false;
     Rdn typed{part.type, part.value};
     if (typed.type.empty())
-      typed.type = name.empty() ? "O" : (i == 0 ? "CN" : "OU");
+      typed.type = name.empty() ? "O" : (i == 0 ? leafType : "OU");
     name.insert(name.begin(), std::move(typed));
   }
   return name;
@@ -242,7 +244,7 @@ std::optional<DirName> ResolveName(const Context& context, std::string_view text
       return std::nullopt;
     base.erase(base.begin(), base.begin() + parsed->trailingDots);
   }
-  return TypeParts(*ConnectionOf(context).store, parsed->parts, std::move(base));
+  return TypeParts(*ConnectionOf(context).store, parsed->parts, std::move(base), "CN");
 }
 
 // A complete name given without regard to the name context (name contexts, configuration).
@@ -254,7 +256,8 @@ std::optional<DirName> ResolveComplete(const Store& store, std::string_view text
     return std::nullopt;
   if (parsed->root)
     return DirName();
-  return TypeParts(store, parsed->parts, DirName());
+  // Name contexts and configured names are containers more often than not.
+  return TypeParts(store, parsed->parts, DirName(), "OU");
 }
 
 // Follows aliases when the context asks for it.
@@ -285,6 +288,11 @@ void DropIteration(int32_t& handle) {
   if (handle != -1)
     State().iterations.erase(handle);
   handle = -1;
+}
+
+void EndIteration(int32_t& handle) {
+  const std::lock_guard lock(Lock());
+  DropIteration(handle);
 }
 
 int32_t RegisterIteration(Iteration iteration) {
@@ -430,6 +438,7 @@ int32_t AcceptToken(Filter& filter, const FilterToken& token) {
         case kFilterAttribute:
           if (text == nullptr || text->empty())
             return kDirBadSyntax;
+          filter.attributeSyntax = token.syntax;
           filter.expect = Expect::kOperator;
           return kDirOk;
         case kFilterEnd:
@@ -453,10 +462,11 @@ int32_t AcceptToken(Filter& filter, const FilterToken& token) {
     case Expect::kValue: {
       if (token.token != kFilterValue)
         return kDirBadSyntax;
-      const bool fits =
-          (IsTextSyntax(token.syntax) && text != nullptr) ||
-          (IsNumberSyntax(token.syntax) && std::holds_alternative<int32_t>(token.value)) ||
-          (IsTimeSyntax(token.syntax) && std::holds_alternative<DirTimeStamp>(token.value));
+      // The value must be of the kind the compared attribute's syntax takes.
+      const uint32_t syntax = filter.attributeSyntax;
+      const bool fits = (IsTextSyntax(syntax) && text != nullptr) ||
+                        (IsNumberSyntax(syntax) && std::holds_alternative<int32_t>(token.value)) ||
+                        (IsTimeSyntax(syntax) && std::holds_alternative<DirTimeStamp>(token.value));
       if (!fits)
         return kDirBadSyntax;
       filter.expect = Expect::kConnective;
@@ -1037,8 +1047,9 @@ int32_t DirInitBuffer(DirContext context, int operation, DirBuffer buffer) {
   return kDirOk;
 }
 
-int32_t DirListSubordinates(DirContext context, const std::string& objectName,
-                            int32_t& iterationHandle, DirBuffer result) {
+namespace {
+int32_t DirListSubordinatesImpl(DirContext context, const std::string& objectName,
+                                int32_t& iterationHandle, DirBuffer result) {
   const std::lock_guard lock(Lock());
   const Context* found = FindContext(context);
   if (found == nullptr)
@@ -1066,6 +1077,7 @@ int32_t DirListSubordinates(DirContext context, const std::string& objectName,
   }
   return FillObjectBatch(*found, *buffer, iteration->second, iterationHandle);
 }
+}  // namespace
 
 int32_t DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) {
   const std::lock_guard lock(Lock());
@@ -1185,11 +1197,12 @@ int32_t DirGetSyntaxId(DirContext context, const std::string& attributeName, uin
   return kDirOk;
 }
 
-int32_t DirSearch(DirContext context, const std::string& baseName, int scope, int /*searchAliases*/,
-                  DirBuffer filter, const DirTimeStamp& /*timeStamp*/, int /*infoType*/,
-                  int /*allAttributes*/, std::nullptr_t /*attributeNames*/,
-                  int32_t& iterationHandle, int /*countObjectsToSearch*/,
-                  std::nullptr_t /*countObjectsSearched*/, DirBuffer result) {
+namespace {
+int32_t DirSearchImpl(DirContext context, const std::string& baseName, int scope,
+                      int /*searchAliases*/, DirBuffer filter, const DirTimeStamp& /*timeStamp*/,
+                      int /*infoType*/, int /*allAttributes*/, std::nullptr_t /*attributeNames*/,
+                      int32_t& iterationHandle, int /*countObjectsToSearch*/,
+                      std::nullptr_t /*countObjectsSearched*/, DirBuffer result) {
   const std::lock_guard lock(Lock());
   const Context* found = FindContext(context);
   if (found == nullptr)
@@ -1225,6 +1238,7 @@ int32_t DirSearch(DirContext context, const std::string& baseName, int scope, in
   }
   return FillObjectBatch(*found, *resultBuffer, iteration->second, iterationHandle);
 }
+}  // namespace
 
 // Attributes ----------------------------------------------------------------------------------
 
@@ -1250,8 +1264,10 @@ int32_t DirPutAttributeName(DirContext context, DirBuffer buffer,
   return kDirOk;
 }
 
-int32_t DirRead(DirContext context, const std::string& objectName, int infoType, int allAttributes,
-                DirBuffer request, int32_t& iterationHandle, DirBuffer result) {
+namespace {
+int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoType,
+                    int allAttributes, DirBuffer request, int32_t& iterationHandle,
+                    DirBuffer result) {
   const std::lock_guard lock(Lock());
   const Context* found = FindContext(context);
   if (found == nullptr)
@@ -1325,6 +1341,7 @@ int32_t DirRead(DirContext context, const std::string& objectName, int infoType,
   }
   return FillAttributeBatch(*resultBuffer, iteration->second, iterationHandle);
 }
+}  // namespace
 
 int32_t DirGetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& count) {
   const std::lock_guard lock(Lock());
@@ -1441,6 +1458,37 @@ int32_t DirOpenStream(DirContext context, const std::string& objectName,
   }
   handle = fd;
   return kDirOk;
+}
+
+// A failed call always ends its iteration: callers loop while the handle is not -1, whatever
+// the code, so a handle left alive after a failure would keep them reading for ever.
+int32_t DirListSubordinates(DirContext context, const std::string& objectName,
+                            int32_t& iterationHandle, DirBuffer result) {
+  const int32_t code = DirListSubordinatesImpl(context, objectName, iterationHandle, result);
+  if (code != kDirOk)
+    EndIteration(iterationHandle);
+  return code;
+}
+
+int32_t DirSearch(DirContext context, const std::string& baseName, int scope, int searchAliases,
+                  DirBuffer filter, const DirTimeStamp& timeStamp, int infoType, int allAttributes,
+                  std::nullptr_t attributeNames, int32_t& iterationHandle, int countObjectsToSearch,
+                  std::nullptr_t countObjectsSearched, DirBuffer result) {
+  const int32_t code = DirSearchImpl(context, baseName, scope, searchAliases, filter, timeStamp,
+                                     infoType, allAttributes, attributeNames, iterationHandle,
+                                     countObjectsToSearch, countObjectsSearched, result);
+  if (code != kDirOk)
+    EndIteration(iterationHandle);
+  return code;
+}
+
+int32_t DirRead(DirContext context, const std::string& objectName, int infoType, int allAttributes,
+                DirBuffer request, int32_t& iterationHandle, DirBuffer result) {
+  const int32_t code =
+      DirReadImpl(context, objectName, infoType, allAttributes, request, iterationHandle, result);
+  if (code != kDirOk)
+    EndIteration(iterationHandle);
+  return code;
 }
 
 // Error texts ---------------------------------------------------------------------------------
