@@ -35,6 +35,30 @@ size_t FirstSeparator(std::string_view name) {
   return std::string_view::npos;
 }
 
+// Lets a sorted list take appended entries and sorts it once when the listing is over. The
+// stable sort gives exactly the order that inserting each entry in its place would, without
+// moving the list's tail for every entry: in place, a container of 100,000 entries in no
+// particular order took seconds.
+class DeferredSort {
+ public:
+  explicit DeferredSort(TStringList* list)
+      : list_(list != nullptr && list->Sorted() ? list : nullptr) {
+    if (list_ != nullptr) {
+      list_->SetSorted(false);
+    }
+  }
+  ~DeferredSort() {
+    if (list_ != nullptr) {
+      list_->SetSorted(true);
+    }
+  }
+  DeferredSort(const DeferredSort&) = delete;
+  DeferredSort& operator=(const DeferredSort&) = delete;
+
+ private:
+  TStringList* list_;
+};
+
 }  // namespace
 
 void TNDSObj::Release() {
@@ -152,6 +176,8 @@ int32_t DSListNext(TNDSObj& state) {
 void DSListContainer(DirContext context, std::string_view container, TStringList* containers,
                      TStringList* objects, std::string_view classFilter, bool withClass) {
   const BusyCursorScope busy;
+  const DeferredSort containersSort(containers);
+  const DeferredSort objectsSort(objects == containers ? nullptr : objects);
   TNDSObj state;
   for (int32_t code = DSListFirst(context, container, state); code == kDirOk;
        code = DSListNext(state)) {

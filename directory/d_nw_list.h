@@ -77,8 +77,10 @@ class TNDSObj {
 // and `objects` (every entry with a name whose base class equals `classFilter`, or every entry
 // when it is empty; with `withClass` each line is "<base class>: <name>" with the prefix length
 // attached, otherwise the bare name with 0). Either list may be null. Entries are appended, so a
-// failing listing leaves the ones read before it. Shows the busy cursor for the whole listing;
-// codes are not reported.
+// failing listing leaves the ones read before it. A sorted list ends sorted as if each entry had
+// been inserted in its place; while the listing runs (and lets window messages run) the new
+// entries stand unsorted at its end. Shows the busy cursor for the whole listing; codes are not
+// reported.
 void DSListContainer(DirContext context, std::string_view container, TStringList* containers,
                      TStringList* objects, std::string_view classFilter, bool withClass);
 

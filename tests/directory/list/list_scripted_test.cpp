@@ -450,6 +450,44 @@ TEST_F(ListingTest, EitherListMayBeLeftOut) {
   ExpectEverythingGivenBack();
 }
 
+TEST_F(ListingTest, SortedListsEndAsIfEveryEntryHadBeenInsertedInPlace) {
+  const std::vector<std::vector<ScriptedEntry>> batches = {
+      {{"b", 0, "User"}, {"Sales", kDirObjectContainer, "X"}, {"a", 0, "User"}},
+      {{"sales", kDirObjectContainer, "Y"}, {"B", 0, "User"}, {"A", 0, "User"}}};
+  // With and without a failure part way, into lists that already hold equal texts.
+  for (const int failOnCall : {0, 5}) {
+    SCOPED_TRACE(failOnCall);
+    scripted = ScriptedClient{};
+    scripted.batches = batches;
+    scripted.failOperation = failOnCall != 0 ? "DirGetObjectName" : "";
+    scripted.failOnCall = failOnCall;
+    TStringList sorted(true);
+    sorted.Add("SALES", 7);
+    sorted.Add("a", 8);
+    TStringList expected = sorted;
+    int read = 0;
+    for (const auto& batch : batches) {
+      for (const ScriptedEntry& entry : batch) {
+        if (failOnCall == 0 || ++read < failOnCall) {
+          if ((entry.flags & kDirObjectContainer) != 0) {
+            expected.Add(entry.name);
+          }
+          expected.Add(entry.name);
+        }
+      }
+    }
+    // One list for both: each entry once as an object, containers a second time.
+    DSListContainer(kCallerContext, ".Org", &sorted, &sorted, "", false);
+    EXPECT_TRUE(sorted.Sorted());
+    ASSERT_EQ(sorted.Count(), expected.Count());
+    for (int i = 0; i < expected.Count(); ++i) {
+      EXPECT_EQ(sorted.Text(i), expected.Text(i)) << i;
+      EXPECT_EQ(sorted.Number(i), expected.Number(i)) << i;
+    }
+    ExpectEverythingGivenBack();
+  }
+}
+
 TEST_F(ListingTest, WindowMessagesRunBetweenEntriesAndBatches) {
   // What the window could see at each pump: the entries added so far.
   std::vector<int> seen;
