@@ -31,24 +31,6 @@ TEST(MakeFullName, AddsOneDotToCompleteNamesOnly) {
   }
 }
 
-TEST(StripLeadingDot, RemovesOneDotAtMost) {
-  const NameCase cases[] = {
-      {".Sales.Org", "Sales.Org"}, {"..Sales", ".Sales"}, {"Sales", "Sales"}, {".", ""}, {"", ""},
-      {"[Root]", "[Root]"},
-  };
-  for (const NameCase& c : cases) {
-    EXPECT_EQ(StripLeadingDot(c.input), c.expected) << "input: " << c.input;
-  }
-}
-
-TEST(IsRootOrPublic, ExactSpellingOnly) {
-  EXPECT_TRUE(IsRootOrPublic("[Root]"));
-  EXPECT_TRUE(IsRootOrPublic("[Public]"));
-  for (const char* other : {"[ROOT]", "[root]", "[Root] ", ".[Root]", "[Pub", "", "Root"}) {
-    EXPECT_FALSE(IsRootOrPublic(other)) << other;
-  }
-}
-
 struct NavigateCase {
   const char* current;
   const char* picked;

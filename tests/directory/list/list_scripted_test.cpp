@@ -3,7 +3,6 @@
 // whichever call fails.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -352,15 +351,6 @@ TEST_F(ListingTest, ReturnsTheFailingCodeAndEndsForGood) {
   ExpectEverythingGivenBack();
 }
 
-TEST_F(ListingTest, AnUnreadableNameIsNotTaken) {
-  scripted.batches = {{kSales}};
-  scripted.failOperation = "DirGetObjectName";
-  TNDSObj state;
-  EXPECT_EQ(DSListFirst(kCallerContext, ".Org", state), kDirNoSuchEntry);
-  EXPECT_EQ(state.Name(), "");
-  ExpectEverythingGivenBack();
-}
-
 TEST_F(ListingTest, EmptyContainersAndEmptyBatches) {
   const std::vector<std::vector<std::vector<ScriptedEntry>>> emptyListings = {
       {{}}, {{}, {}}, {{}, {}, {}}};
@@ -395,59 +385,6 @@ TEST_F(ListingTest, ANewStartOrTheEndOfTheStateGivesTheOpenListingBack) {
   ExpectEverythingGivenBack();
   TNDSObj unused;
   EXPECT_EQ(DSListNext(unused), -1);
-}
-
-TEST_F(ListingTest, FilterAndClassPrefix) {
-  struct Case {
-    const char* classFilter;
-    bool withClass;
-    std::vector<std::string> objects;
-    std::vector<int64_t> numbers;
-  };
-  const Case cases[] = {
-      {"", false, {"Sales", "Admin", "IT", "P1", "Mod"}, {0, 0, 0, 0, 0}},
-      {"",
-       true,
-       {"Organizational Unit: Sales", "User: Admin", "Organizational Unit: IT", "Printer: P1",
-        "rbsModule: Mod"},
-       {21, 6, 21, 9, 11}},
-      {"Organizational Unit",
-       true,
-       {"Organizational Unit: Sales", "Organizational Unit: IT"},
-       {21, 21}},
-      {"User", false, {"Admin"}, {0}},
-      // The class must match exactly, letter case included.
-      {"user", false, {}, {}},
-      {"Use", false, {}, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("filter '") + c.classFilter + "'" +
-                 (c.withClass ? " with class" : ""));
-    scripted = ScriptedClient{};
-    scripted.batches = {{kSales, kAdmin}, {kIt, kPrinter, kModule}};
-    containers.Clear();
-    objects.Clear();
-    List(".Org", c.classFilter, c.withClass);
-    // The container list is never filtered, and containers are known by their flag alone.
-    EXPECT_EQ(containers.Texts(), (std::vector<std::string>{"IT", "Mod", "Sales"}));
-    EXPECT_EQ(objects.Texts(), c.objects);
-    std::vector<int64_t> numbers;
-    for (const TStringList::Entry& entry : objects) {
-      numbers.push_back(entry.number);
-    }
-    EXPECT_EQ(numbers, c.numbers);
-  }
-}
-
-TEST_F(ListingTest, EitherListMayBeLeftOut) {
-  scripted.batches = {{kSales, kAdmin}};
-  DSListContainer(kCallerContext, ".Org", nullptr, &objects, "", false);
-  EXPECT_EQ(objects.Texts(), (std::vector<std::string>{"Sales", "Admin"}));
-  scripted = ScriptedClient{};
-  scripted.batches = {{kSales, kAdmin}};
-  DSListContainer(kCallerContext, ".Org", &containers, nullptr, "", false);
-  EXPECT_EQ(containers.Texts(), std::vector<std::string>{"Sales"});
-  ExpectEverythingGivenBack();
 }
 
 TEST_F(ListingTest, SortedListsEndAsIfEveryEntryHadBeenInsertedInPlace) {
@@ -486,20 +423,6 @@ TEST_F(ListingTest, SortedListsEndAsIfEveryEntryHadBeenInsertedInPlace) {
     }
     ExpectEverythingGivenBack();
   }
-}
-
-TEST_F(ListingTest, WindowMessagesRunBetweenEntriesAndBatches) {
-  // What the window could see at each pump: the entries added so far.
-  std::vector<int> seen;
-  SetMessagePump([&] { seen.push_back(objects.Count()); });
-  scripted.batches = {{kSales, kAdmin}, {}, {kIt}};
-  List();
-  ASSERT_EQ(objects.Count(), 3);
-  // Before each entry is read and after each is added, and while moving from batch to batch.
-  for (int added = 0; added <= 3; ++added) {
-    EXPECT_NE(std::find(seen.begin(), seen.end(), added), seen.end()) << added;
-  }
-  EXPECT_GE(seen.size(), 3u + 3u + 2u);
 }
 
 }  // namespace
