@@ -80,6 +80,7 @@ struct Filter {
   Expect expect = Expect::kOperand;
   int depth = 0;
   size_t bytes = 0;
+  uint32_t attributeSyntax = 0;  // of the comparison being built
 };
 
 struct AttributeRecords {
@@ -207,7 +208,8 @@ std::string NameText(const Context& context, const DirName& name) {
 
 // Gives every typeless part the type of the entry it names, taken from the root down; parts
 // below a missing entry get the usual default types (the top O, the leaf CN, OU between).
-DirName TypeParts(const Store& store, const std::vector<NamePart>& parts, DirName base) {
+DirName TypeParts(const Store& store, const std::vector<NamePart>& parts, DirName base,
+                  const char* leafType) {
   DirName name = std::move(base);
   bool found = true;
   for (size_t i = parts.size(); i-- > 0;) {
@@ -222,7 +224,7 @@ DirName TypeParts(const Store& store, const std::vector<NamePart>& parts, DirNam
     found = false;
     Rdn typed{part.type, part.value};
     if (typed.type.empty())
-      typed.type = name.empty() ? "O" : (i == 0 ? "CN" : "OU");
+      typed.type = name.empty() ? "O" : (i == 0 ? leafType : "OU");
     name.insert(name.begin(), std::move(typed));
   }
   return name;
@@ -242,7 +244,7 @@ std::optional<DirName> ResolveName(const Context& context, std::string_view text
       return std::nullopt;
     base.erase(base.begin(), base.begin() + parsed->trailingDots);
   }
-  return TypeParts(*ConnectionOf(context).store, parsed->parts, std::move(base));
+  return TypeParts(*ConnectionOf(context).store, parsed->parts, std::move(base), "CN");
 }
 
 // A complete name given without regard to the name context (name contexts, configuration).
@@ -254,7 +256,8 @@ std::optional<DirName> ResolveComplete(const Store& store, std::string_view text
     return std::nullopt;
   if (parsed->root)
     return DirName();
-  return TypeParts(store, parsed->parts, DirName());
+  // Name contexts and configured names are containers more often than not.
+  return TypeParts(store, parsed->parts, DirName(), "OU");
 }
 
 // Follows aliases when the context asks for it.
@@ -430,6 +433,7 @@ int32_t AcceptToken(Filter& filter, const FilterToken& token) {
         case kFilterAttribute:
           if (text == nullptr || text->empty())
             return kDirBadSyntax;
+          filter.attributeSyntax = token.syntax;
           filter.expect = Expect::kOperator;
           return kDirOk;
         case kFilterEnd:
@@ -453,10 +457,11 @@ int32_t AcceptToken(Filter& filter, const FilterToken& token) {
     case Expect::kValue: {
       if (token.token != kFilterValue)
         return kDirBadSyntax;
-      const bool fits =
-          (IsTextSyntax(token.syntax) && text != nullptr) ||
-          (IsNumberSyntax(token.syntax) && std::holds_alternative<int32_t>(token.value)) ||
-          (IsTimeSyntax(token.syntax) && std::holds_alternative<DirTimeStamp>(token.value));
+      // The value must be of the kind the compared attribute's syntax takes.
+      const uint32_t syntax = filter.attributeSyntax;
+      const bool fits = (IsTextSyntax(syntax) && text != nullptr) ||
+                        (IsNumberSyntax(syntax) && std::holds_alternative<int32_t>(token.value)) ||
+                        (IsTimeSyntax(syntax) && std::holds_alternative<DirTimeStamp>(token.value));
       if (!fits)
         return kDirBadSyntax;
       filter.expect = Expect::kConnective;
