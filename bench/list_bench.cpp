@@ -1,7 +1,7 @@
 // Listing one large container through the client into the window's two sorted lists (the
 // containers, and every entry with its class), and the bare listing without lists for
-// comparison. The tree is a flat LDIF written at start: one organisation, one container of N
-// entries in an order that is not sorted, one entry in a hundred itself a container.
+// comparison. The tree is the generated benchmark tree whose large container holds 100,000
+// users, in the generator's order, which is not the sorted one.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -10,34 +10,14 @@
 #include <fstream>
 #include <string>
 
+#include "bench/tree_generator.h"
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_list.h"
 #include "util/string_list.h"
 
 namespace {
 
-constexpr int kLargestContainer = 100'000;
-constexpr int kContainerEvery = 100;
-constexpr const char* kBigContainer = ".People.Bench";
-
-// A leaf name whose order differs from the order of creation, as real names do: a letter
-// that cycles fast, then the number.
-std::string ChildName(int i) {
-  std::string digits = std::to_string(i);
-  return std::string(1, static_cast<char>('a' + (i * 7) % 26)) +
-         std::string(6 - digits.size(), '0') + digits;
-}
-
-std::string FlatTreeLdif(int children) {
-  std::string ldif = "version: 1\n\ndn: o=Bench\nobjectClass: organization\n\n";
-  ldif += "dn: ou=People,o=Bench\nobjectClass: organizationalUnit\n\n";
-  for (int i = 0; i < children; ++i) {
-    const bool container = i % kContainerEvery == 0;
-    ldif += (container ? "dn: ou=" : "dn: cn=") + ChildName(i) + ",ou=People,o=Bench\n";
-    ldif += container ? "objectClass: organizationalUnit\n\n" : "objectClass: inetOrgPerson\n\n";
-  }
-  return ldif;
-}
+constexpr size_t kTreeEntries = 1'000'000;
 
 // The client, started once on the generated tree for every benchmark of the run.
 class BenchTree {
@@ -49,10 +29,14 @@ class BenchTree {
       std::exit(1);
     }
     folder_ = pattern;
-    std::ofstream(folder_ / "tree.ldif") << FlatTreeLdif(kLargestContainer);
+    {
+      std::ofstream ldif(folder_ / "tree.ldif");
+      shape_ = WriteGeneratedTree({.entryCount = kTreeEntries, .seed = 1}, ldif);
+    }
+    container_ = MakeFullName(shape_.largeContainerName);
     std::ofstream(folder_ / "connections.ini")
         << "[bench]\ntree = BENCH_TREE\nsource = " << (folder_ / "tree.ldif").string()
-        << "\ncontext = Bench\nprimary = yes\n";
+        << "\nprimary = yes\n";
     DirClientUseConnectionsFile((folder_ / "connections.ini").string());
     if (const uint16_t code = DirClientInit(0, 0); code != kDirConnectionOk) {
       std::fprintf(stderr, "client start-up failed: %s\n", NWstrerror(code).c_str());
@@ -73,9 +57,16 @@ class BenchTree {
   BenchTree& operator=(const BenchTree&) = delete;
 
   [[nodiscard]] DirContext Context() const { return context_; }
+  // The large container in display form, and how many entries it holds.
+  [[nodiscard]] const std::string& Container() const { return container_; }
+  [[nodiscard]] int64_t Children() const {
+    return static_cast<int64_t>(shape_.largeContainerChildren);
+  }
 
  private:
   std::filesystem::path folder_;
+  GeneratedTreeShape shape_;
+  std::string container_;
   DirContext context_ = 0;
 };
 
@@ -86,16 +77,16 @@ BenchTree& Tree() {
 
 // What the window does when it shows a container: both lists sorted, object lines with classes.
 void BM_ListIntoSortedLists(benchmark::State& state) {
-  const DirContext context = Tree().Context();
+  const BenchTree& tree = Tree();
   int64_t entries = 0;
   for (auto _ : state) {
     TStringList containers(true);
     TStringList objects(true);
-    DSListContainer(context, kBigContainer, &containers, &objects, "", true);
+    DSListContainer(tree.Context(), tree.Container(), &containers, &objects, "", true);
     entries = objects.Count();
     benchmark::DoNotOptimize(containers.Count());
   }
-  if (entries != kLargestContainer) {
+  if (entries != tree.Children()) {
     state.SkipWithError("the listing did not return every entry");
   }
   state.SetItemsProcessed(state.iterations() * entries);
@@ -105,11 +96,11 @@ BENCHMARK(BM_ListIntoSortedLists)->Unit(benchmark::kMillisecond);
 
 // The listing alone: the client's batches and the state machine, no list kept.
 void BM_ListOnly(benchmark::State& state) {
-  const DirContext context = Tree().Context();
+  const BenchTree& tree = Tree();
   for (auto _ : state) {
-    DSListContainer(context, kBigContainer, nullptr, nullptr, "", true);
+    DSListContainer(tree.Context(), tree.Container(), nullptr, nullptr, "", true);
   }
-  state.SetItemsProcessed(state.iterations() * kLargestContainer);
+  state.SetItemsProcessed(state.iterations() * tree.Children());
 }
 BENCHMARK(BM_ListOnly)->Unit(benchmark::kMillisecond);
 
