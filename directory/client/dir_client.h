@@ -32,7 +32,7 @@ enum DirCodes : int32_t {
   kDirNoSuchEntry = -601,
   kDirNoSuchValue = -602,
   kDirNoSuchAttribute = -603,
-  kDirInvalidRequest = -641,  // an argument out of range (scope, operation, reserved value)
+  kDirInvalidRequest = -641,      // an argument out of range (scope, operation, reserved value)
   kDirInsufficientBuffer = -649,  // one result larger than the whole buffer, or a short out-buffer
 };
 

@@ -564,7 +564,7 @@ class MemoryStore::Loader {
   uint32_t unknownClassId_ = kNone;
 };
 
-MemoryStore::MemoryStore() {
+MemoryStore::MemoryStore(ConstructionKey /*key*/) {
   for (const BuiltinAttribute& builtin : BuiltinAttributes()) {
     const auto id = static_cast<uint32_t>(attributes_.size());
     AttributeDef def;
@@ -626,7 +626,7 @@ uint32_t MemoryStore::InternAttribute(std::string_view ldapName) {
 
 std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string_view source,
                                                    std::string& error) {
-  std::unique_ptr<MemoryStore> store(new MemoryStore());
+  auto store = std::make_unique<MemoryStore>(ConstructionKey());
   Loader loader(*store, source, error);
   loader.objectClassId_ = store->InternAttribute("objectClass");
   loader.modifyTimestampId_ = store->InternAttribute("modifyTimestamp");
@@ -700,16 +700,23 @@ void MemoryStore::IndexChild(uint32_t child) {
 
 uint32_t MemoryStore::FindTypedChild(uint32_t parent, std::string_view type,
                                      std::string_view value) const {
+  uint32_t found = kNone;
   for (size_t slot = ChildSlot(parent, value); childTable_[slot] != 0;
        slot = (slot + 1) & (childTable_.size() - 1)) {
     const uint32_t id = childTable_[slot];
     const Entry& entry = entries_[id];
-    if (entry.parent == parent && EqualsIgnoringCase(RdnValue(entry), value) &&
-        (type.empty() || EqualsIgnoringCase(rdnTypes_[entry.rdnType], type))) {
-      return id;
+    if (entry.parent != parent || !EqualsIgnoringCase(RdnValue(entry), value))
+      continue;
+    if (!type.empty()) {
+      if (EqualsIgnoringCase(rdnTypes_[entry.rdnType], type))
+        return id;
+      continue;
     }
+    // A typeless part that fits several children (CN=Sales and OU=Sales) names the one
+    // defined first, whatever order the table holds them in.
+    found = std::min(found, id);
   }
-  return kNone;
+  return found;
 }
 
 std::optional<uint32_t> MemoryStore::Lookup(const DirName& name) const {

@@ -41,6 +41,12 @@ class MemoryStore final : public Store {
   [[nodiscard]] std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override;
   [[nodiscard]] std::string AttributeName(std::string_view attribute) const override;
 
+  // Only the Load functions make stores; the key keeps the constructor theirs.
+  class ConstructionKey {
+    friend class MemoryStore;
+    ConstructionKey() = default;
+  };
+  explicit MemoryStore(ConstructionKey key);
   MemoryStore(const MemoryStore&) = delete;
   MemoryStore& operator=(const MemoryStore&) = delete;
   ~MemoryStore() override;
@@ -51,8 +57,6 @@ class MemoryStore final : public Store {
   class SearchCursor;
 
  private:
-  MemoryStore();
-
   static constexpr uint32_t kNone = UINT32_MAX;
 
   struct Entry {
