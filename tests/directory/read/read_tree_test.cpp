@@ -13,6 +13,7 @@
 
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_read.h"
+#include "directory/d_nw_search.h"
 
 namespace {
 
@@ -87,40 +88,14 @@ class ReadTreeTest : public testing::Test {
   }
 
   // The complete names of the objects of `baseClass` below the root, as the item lists show
-  // them: a subtree search through the same context.
+  // them: the subtree search the export tab runs, through the same context.
   std::vector<std::string> SearchNames(const std::string& baseClass) {
-    std::vector<std::string> names;
-    DirBuffer filterBuffer = 0;
-    DirBuffer result = 0;
-    EXPECT_EQ(DirAllocBuffer(4096, filterBuffer), kDirOk);
-    EXPECT_EQ(DirAllocBuffer(4096, result), kDirOk);
-    EXPECT_EQ(DirInitBuffer(context_, kDirOperationSearchFilter, filterBuffer), kDirOk);
-    DirFilter filter = 0;
-    EXPECT_EQ(DirAllocFilter(filter), kDirOk);
-    EXPECT_EQ(DirAddFilterToken(filter, kFilterBaseClass, {}, 0), kDirOk);
-    EXPECT_EQ(DirAddFilterToken(filter, kFilterAttribute, baseClass, 20), kDirOk);
-    EXPECT_EQ(DirAddFilterToken(filter, kFilterEnd, {}, 0), kDirOk);
-    EXPECT_EQ(DirPutFilter(context_, filterBuffer, filter, nullptr), kDirOk);
-    int32_t handle = -1;
-    do {
-      if (DirSearch(context_, "[Root]", kDirScopeSubtree, 0, filterBuffer, DirTimeStamp{}, 0, 0,
-                    nullptr, handle, 0, nullptr, result) != kDirOk) {
-        ADD_FAILURE() << "search for " << baseClass;
-        break;
-      }
-      uint32_t count = 0;
-      EXPECT_EQ(DirGetObjectCount(context_, result, count), kDirOk);
-      for (uint32_t i = 0; i < count; ++i) {
-        std::string name;
-        uint32_t attributes = 0;
-        DirObjectInfo info;
-        EXPECT_EQ(DirGetObjectName(context_, result, name, attributes, info), kDirOk);
-        names.push_back(name);
-      }
-    } while (handle != -1);
-    EXPECT_EQ(DirFreeBuffer(filterBuffer), kDirOk);
-    EXPECT_EQ(DirFreeBuffer(result), kDirOk);
-    return names;
+    TStringList names;
+    EXPECT_EQ(
+        DSSearch(context_, "[Root]", "(Base Class=" + baseClass + ")", kDirScopeSubtree, names),
+        kDirOk)
+        << baseClass;
+    return names.Texts();
   }
 
   // The complete name a search gives for the object whose name ends in `leafFirst`.
