@@ -1,10 +1,8 @@
 #include "app/profile_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "app/atomic_file.h"
+#include "util/text.h"
 
-#include <cerrno>
 #include <charconv>
 #include <fstream>
 #include <optional>
@@ -13,19 +11,6 @@
 #include <vector>
 
 namespace {
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-    if (fold(a[i]) != fold(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
 
 std::string_view Trim(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
@@ -82,7 +67,7 @@ std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<std::stri
                                                      std::string_view section) {
   for (size_t i = 0; i < lines.size(); ++i) {
     const auto name = SectionName(lines[i]);
-    if (name && SameIgnoringCase(*name, section)) {
+    if (name && SameTextAscii(*name, section)) {
       size_t end = i + 1;
       while (end < lines.size() && !SectionName(lines[end])) {
         ++end;
@@ -93,66 +78,6 @@ std::optional<std::pair<size_t, size_t>> FindSection(const std::vector<std::stri
   return std::nullopt;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
-  return true;
-}
-
-// The temporary file of one replacement: closed and removed unless it was renamed into place.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(const std::filesystem::path& target) {
-    pathTemplate_ = target.string() + ".XXXXXX";
-    fd_ = ::mkstemp(pathTemplate_.data());
-    created_ = fd_ >= 0;
-  }
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-    if (created_ && !renamed_) {
-      ::unlink(pathTemplate_.c_str());
-    }
-  }
-  [[nodiscard]] bool IsOpen() const { return fd_ >= 0; }
-  [[nodiscard]] int Descriptor() const { return fd_; }
-  [[nodiscard]] bool CloseAndRenameTo(const std::filesystem::path& target) {
-    const int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0) {
-      return false;
-    }
-    if (::rename(pathTemplate_.c_str(), target.c_str()) != 0) {
-      return false;
-    }
-    renamed_ = true;
-    return true;
-  }
-
- private:
-  std::string pathTemplate_;
-  int fd_ = -1;
-  bool created_ = false;
-  bool renamed_ = false;
-};
-
-// Mode for a new settings file: what creating it with fopen would have given.
-mode_t NewFileMode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
-
 bool HasLineBreak(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -160,7 +85,7 @@ bool HasLineBreak(std::string_view text) {
 }  // namespace
 
 ProfileFile::ProfileFile(std::filesystem::path path, ContentWriter writer)
-    : path_(std::move(path)), writer_(writer ? std::move(writer) : ContentWriter(WriteAll)) {}
+    : path_(std::move(path)), writer_(std::move(writer)) {}
 
 std::string ProfileFile::LoadText() const {
   std::ifstream in(path_, std::ios::binary);
@@ -179,7 +104,7 @@ std::string ProfileFile::ReadString(std::string_view section, std::string_view k
   if (range) {
     for (size_t i = range->first; i < range->second; ++i) {
       const auto entry = ParseKeyLine(lines[i]);
-      if (entry && SameIgnoringCase(entry->key, key)) {
+      if (entry && SameTextAscii(entry->key, key)) {
         return std::string(entry->value);
       }
     }
@@ -218,7 +143,7 @@ void ProfileFile::WriteString(std::string_view section, std::string_view key,
     bool replaced = false;
     for (size_t i = range->first; i < range->second; ++i) {
       const auto entry = ParseKeyLine(lines[i]);
-      if (entry && SameIgnoringCase(entry->key, key)) {
+      if (entry && SameTextAscii(entry->key, key)) {
         lines[i] = std::move(keyLine);
         replaced = true;
         break;
@@ -247,21 +172,7 @@ void ProfileFile::WriteInteger(std::string_view section, std::string_view key, i
 }
 
 void ProfileFile::ReplaceWith(const std::string& text) {
-  const SettingsWriteError refused("Unable to write to " + path_.filename().string());
-  std::error_code error;
-  if (path_.has_parent_path()) {
-    std::filesystem::create_directories(path_.parent_path(), error);
-    if (error) {
-      throw refused;
-    }
-  }
-  struct stat existing {};
-  const mode_t mode =
-      ::stat(path_.c_str(), &existing) == 0 ? (existing.st_mode & 07777) : NewFileMode();
-  TemporaryFile temporary(path_);
-  if (!temporary.IsOpen() || ::fchmod(temporary.Descriptor(), mode) != 0 ||
-      !writer_(temporary.Descriptor(), text) || ::fsync(temporary.Descriptor()) != 0 ||
-      !temporary.CloseAndRenameTo(path_)) {
-    throw refused;
+  if (!ReplaceFileAtomically(path_, text, writer_)) {
+    throw SettingsWriteError("Unable to write to " + path_.filename().string());
   }
 }

@@ -5,10 +5,11 @@
 // midway leaves the previous file intact.
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "app/atomic_file.h"
 
 // Raised by a write the file system refuses; what() is "Unable to write to <bare file name>".
 class SettingsWriteError : public std::runtime_error {
@@ -18,10 +19,6 @@ class SettingsWriteError : public std::runtime_error {
 
 class ProfileFile {
  public:
-  // Writes `bytes` to the open file `fd`; true when every byte was written. Replaceable so a
-  // test can make the write fail (or stop the process) half-way through.
-  using ContentWriter = std::function<bool(int fd, std::string_view bytes)>;
-
   // `path` is the full path of the file; nothing is touched until the first read or write.
   explicit ProfileFile(std::filesystem::path path, ContentWriter writer = {});
 
