@@ -48,7 +48,7 @@ int QtDesktopOpen(const std::string& file, const std::string& parameters,
 
 void ThrottledMessagePump::operator()() {
   const auto now = std::chrono::steady_clock::now();
-  if (now - last_ < interval_) {
+  if (last_ && now - *last_ < interval_) {
     return;
   }
   last_ = now;

@@ -2,6 +2,7 @@
 // The Qt side of the hooks the plain-C++ layers call: the busy cursor, "let pending window
 // messages run" and the desktop opener. main() installs them once the application exists.
 #include <chrono>
+#include <optional>
 
 // Installs all three on the running QApplication.
 void InstallQtHooks();
@@ -15,5 +16,5 @@ class ThrottledMessagePump {
 
  private:
   std::chrono::milliseconds interval_;
-  std::chrono::steady_clock::time_point last_{};
+  std::optional<std::chrono::steady_clock::time_point> last_;  // none before the first run
 };

@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "app/item_list.h"
+#include "app/qt_form_dialogs.h"
+#include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
 #include "directory/d_nw.h"
 #include "util/launcher.h"
@@ -396,6 +398,33 @@ TEST_F(MainFormTest, SavingTheXmlViewReplacesTheFileAndRemembersIt) {
   EXPECT_EQ(ReadFile(target), "\r\n</install>\r\n");
   form.close();
   EXPECT_EQ(Setting("Settings", "Xml Path"), refused);
+}
+
+TEST(QtSeams, SaveDialogFiltersAndTheThrottledPump) {
+  const std::pair<std::string, QStringList> cases[] = {
+      {"XML Files|*.xml|Text Files|*.txt|All Files|*.*",
+       {"XML Files (*.xml)", "Text Files (*.txt)", "All Files (*.*)"}},
+      {"Pages|*.htm;*.html", {"Pages (*.htm *.html)"}},
+      {"Dangling", {}},
+      {"", {}},
+  };
+  for (const auto& [filter, expected] : cases) {
+    EXPECT_EQ(QtNameFilters(filter), expected) << filter;
+  }
+
+  // Within the interval a pump call returns without running anything queued.
+  ThrottledMessagePump pump(std::chrono::hours(1));
+  int ran = 0;
+  QMetaObject::invokeMethod(
+      qApp, [&ran] { ++ran; }, Qt::QueuedConnection);
+  pump();
+  EXPECT_EQ(ran, 1);
+  QMetaObject::invokeMethod(
+      qApp, [&ran] { ++ran; }, Qt::QueuedConnection);
+  pump();
+  EXPECT_EQ(ran, 1);
+  QApplication::processEvents();
+  EXPECT_EQ(ran, 2);
 }
 
 }  // namespace
