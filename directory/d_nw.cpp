@@ -13,7 +13,7 @@ DirConnectionHandle clientConnection = kNoClientConnection;
 constexpr size_t kTreeNameLength = 32;
 constexpr std::string_view kRootContext = "[Root]";
 
-// Typed names come back from the client as CN=...; the window shows the first part typeless.
+// A typed name read back starts with its leaf's "CN="; callers get it without that one type.
 std::string WithoutFirstCommonNameType(std::string text) {
   if (const size_t at = text.find("CN="); at != std::string::npos) {
     text.erase(at, 3);
@@ -29,9 +29,10 @@ std::string ReadTextKey(DirContext context, int key) {
   return WithoutFirstCommonNameType(std::move(value));
 }
 
-std::string HexCode(const char* format, int32_t code) {
-  char text[32];
-  std::snprintf(text, sizeof text, format, static_cast<unsigned>(static_cast<uint32_t>(code)));
+// The code as unsigned 32-bit upper-case hexadecimal, at least four digits (-326: FFFFFEBA).
+std::string HexCode(int32_t code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%.4X", static_cast<unsigned>(static_cast<uint32_t>(code)));
   return text;
 }
 
@@ -175,7 +176,7 @@ std::string NWErrorText(int32_t code) {
   if (detail == "Unknown error") {
     detail = std::system_category().message(code);
   }
-  return HexCode("0x%.4X", code) + " (" + detail + ")";
+  return "0x" + HexCode(code) + " (" + detail + ")";
 }
 
 void NWErrorBox(ErrorMessageSink& messages, int32_t code, std::string_view what) {
@@ -189,5 +190,5 @@ void ErrorBox(ErrorMessageSink& messages, int32_t code, std::string_view what) {
   if (code == 0) {
     return;
   }
-  messages.ShowError("Error " + HexCode("%04X", code) + ": " + std::string(what));
+  messages.ShowError("Error " + HexCode(code) + ": " + std::string(what));
 }

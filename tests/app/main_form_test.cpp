@@ -270,17 +270,30 @@ TEST_F(MainFormTest, MissingInfoFileIsNamedOnTheInfoPage) {
             "Could not find \"" + (root_ / "bin" / "orvane.txt").string() + "\"");
 }
 
-TEST_F(MainFormTest, PanelFieldsFollowThePanelWidth) {
+TEST_F(MainFormTest, ControlsFollowTheWindowSize) {
   TMainForm& form = Start();
-  form.PageControl1->setCurrentWidget(form.TabSheetStart);
   for (const int width : {1200, 700}) {
-    form.resize(width, 691);
+    form.resize(width, width - 100);
+    form.PageControl1->setCurrentWidget(form.TabSheetStart);
     QApplication::processEvents();
     auto* panel = Find<QWidget>("Panel4");
     for (const char* name : {"EditMyName", "EditCurrentContainer"}) {
       const QRect field = Find<QLineEdit>(name)->geometry();
       EXPECT_EQ(field.x() + field.width(), panel->width() - 10) << name << " at " << width;
     }
+    // The check lists keep their distance to every edge of their page, the save button its
+    // distance to the bottom.
+    form.PageControl1->setCurrentWidget(form.TabSheetExp);
+    form.PageControlExp->setCurrentWidget(form.TabSheetExpRoles);
+    QApplication::processEvents();
+    const QRect list = Find<QListView>("CheckListBoxRoles")->geometry();
+    EXPECT_EQ(form.TabSheetExpRoles->width() - list.right() - 1, 2) << width;
+    EXPECT_EQ(form.TabSheetExpRoles->height() - list.bottom() - 1, 2) << width;
+    form.PageControlExp->setCurrentWidget(form.TabSheetXml);
+    QApplication::processEvents();
+    const QRect button = Find<QPushButton>("BitBtnSaveXml")->geometry();
+    EXPECT_EQ(button.topLeft().x(), 8);
+    EXPECT_EQ(form.TabSheetXml->height() - button.bottom() - 1, 10) << width;
   }
 }
 
