@@ -32,6 +32,7 @@ enum DirCodes : int32_t {
   kDirNoSuchEntry = -601,
   kDirNoSuchValue = -602,
   kDirNoSuchAttribute = -603,
+  kDirInvalidRequest = -641,      // an argument out of range (scope, operation, reserved value)
   kDirInsufficientBuffer = -649,  // one result larger than the whole buffer, or a short out-buffer
 };
 
@@ -44,6 +45,7 @@ enum DirConnectionCodes : uint16_t {
   kDirConfigMalformed = 0x8810,    // connections.ini cannot be parsed
   kDirSourceUnreadable = 0x8811,   // a connection's source cannot be read or parsed
   kDirSourceUnknown = 0x8812,      // a connection's source is of a kind the client does not know
+  kDirInvalidParameter = 0x8836,   // an unknown information item or a too small text buffer
 };
 
 // Buffer operations (DirInitBuffer).

@@ -1,0 +1,198 @@
+// The directory client on a generated tree of 1,000,000 entries: how long the in-memory store
+// takes to load it and how much memory it holds against the LDIF's size, and what a subtree
+// search by base class returning 100,000 names and the listing of the 100,000-child container
+// cost through the Dir* calls with 4096-byte buffers.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "bench/tree_generator.h"
+#include "directory/client/dir_client.h"
+#include "directory/client/dir_name.h"
+#include "directory/client/memory_store.h"
+
+namespace {
+
+constexpr size_t kEntries = 1'000'000;
+
+// Resident memory of the process in bytes.
+size_t ResidentBytes() {
+  malloc_trim(0);
+  long pages = 0;
+  long resident = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+      resident = 0;
+    std::fclose(statm);
+  }
+  return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
+}
+
+struct GeneratedTree {
+  std::string ldif;
+  GeneratedTreeShape shape;
+};
+
+const GeneratedTree& Tree() {
+  static const GeneratedTree tree = [] {
+    GeneratedTree generated;
+    generated.ldif = GeneratedTreeLdif(TreeGeneratorOptions{kEntries, 1}, &generated.shape);
+    return generated;
+  }();
+  return tree;
+}
+
+void BM_LoadTree(benchmark::State& state) {
+  const GeneratedTree& tree = Tree();
+  size_t storeBytes = 0;
+  size_t residentGrowth = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    // Measured before the copy the store consumes: the store frees it when it has loaded.
+    const size_t before = ResidentBytes();
+    std::string text = tree.ldif;
+    std::string error;
+    state.ResumeTiming();
+    auto store = MemoryStore::LoadText(std::move(text), "generated", error);
+    state.PauseTiming();
+    if (!store) {
+      state.SkipWithError(error.c_str());
+      return;
+    }
+    const size_t after = ResidentBytes();
+    residentGrowth = after > before ? after - before : 0;
+    storeBytes = store->MemoryBytes();
+    store.reset();
+    state.ResumeTiming();
+  }
+  const auto ldifBytes = static_cast<double>(tree.ldif.size());
+  state.counters["ldif_MB"] = ldifBytes / 1e6;
+  state.counters["store_MB"] = static_cast<double>(storeBytes) / 1e6;
+  state.counters["rss_growth_MB"] = static_cast<double>(residentGrowth) / 1e6;
+  state.counters["rss_per_ldif"] = static_cast<double>(residentGrowth) / ldifBytes;
+}
+BENCHMARK(BM_LoadTree)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Starts the client once on the generated tree, written to a temporary file with a
+// connections file naming it.
+DirContext SearchContext() {
+  static const DirContext context = [] {
+    const GeneratedTree& tree = Tree();
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("orvane-bench-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "tree.ldif", std::ios::binary) << tree.ldif;
+    std::ofstream(dir / "connections.ini")
+        << "[bench]\ntree = BENCH\nsource = " << (dir / "tree.ldif").string()
+        << "\nprimary = yes\n";
+    DirClientUseConnectionsFile((dir / "connections.ini").string());
+    const uint16_t code = DirClientInit(0, 0);
+    std::filesystem::remove_all(dir);
+    if (code != 0) {
+      std::fprintf(stderr, "client start failed: %s\n", NWstrerror(code).c_str());
+      std::exit(1);
+    }
+    DirContext created = 0;
+    if (DirCreateContext(created) != kDirOk ||
+        DirSetContextValue(created, kDirKeyFlags, 0x01u | 0x02u | 0x04u | 0x10u) != kDirOk ||
+        DirSetContextValue(created, kDirKeyNameContext, std::string("[Root]")) != kDirOk) {
+      std::exit(1);
+    }
+    return created;
+  }();
+  return context;
+}
+
+// Reads every name of every batch, as the search and listing layers do.
+size_t DrainBatch(DirContext context, DirBuffer buffer) {
+  uint32_t count = 0;
+  if (DirGetObjectCount(context, buffer, count) != kDirOk)
+    return 0;
+  std::string name;
+  uint32_t attributes = 0;
+  DirObjectInfo info;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (DirGetObjectName(context, buffer, name, attributes, info) != kDirOk)
+      return i;
+  }
+  return count;
+}
+
+void BM_SearchByBaseClass(benchmark::State& state) {
+  const GeneratedTree& tree = Tree();
+  const DirContext context = SearchContext();
+  const std::string base =
+      "." + FormatDirName(ParseLdapDn(tree.shape.organisationDn).value_or(DirName()), {}, true);
+  size_t found = 0;
+  for (auto _ : state) {
+    DirBuffer filterBuffer = 0;
+    DirBuffer result = 0;
+    DirFilter filter = 0;
+    (void)DirAllocBuffer(4096, filterBuffer);
+    (void)DirAllocBuffer(4096, result);
+    (void)DirInitBuffer(context, kDirOperationSearchFilter, filterBuffer);
+    (void)DirAllocFilter(filter);
+    (void)DirAddFilterToken(filter, kFilterOpen, {}, 0);
+    (void)DirAddFilterToken(filter, kFilterBaseClass, {}, 0);
+    (void)DirAddFilterToken(filter, kFilterAttribute, tree.shape.userBaseClass, 20);
+    (void)DirAddFilterToken(filter, kFilterClose, {}, 0);
+    (void)DirAddFilterToken(filter, kFilterEnd, {}, 0);
+    if (DirPutFilter(context, filterBuffer, filter, nullptr) != kDirOk) {
+      state.SkipWithError("filter refused");
+      return;
+    }
+    found = 0;
+    int32_t handle = -1;
+    do {
+      if (DirSearch(context, base, 2, 0, filterBuffer, DirTimeStamp{}, 0, 0, nullptr, handle, 0,
+                    nullptr, result) != kDirOk) {
+        break;
+      }
+      found += DrainBatch(context, result);
+    } while (handle != -1);
+    (void)DirFreeBuffer(filterBuffer);
+    (void)DirFreeBuffer(result);
+  }
+  if (found != tree.shape.largeContainerChildren)
+    state.SkipWithError("wrong number of names");
+  state.counters["names"] = static_cast<double>(found);
+}
+BENCHMARK(BM_SearchByBaseClass)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ListLargeContainer(benchmark::State& state) {
+  const GeneratedTree& tree = Tree();
+  const DirContext context = SearchContext();
+  DirContext listing = 0;
+  (void)DirDuplicateContext(context, listing);
+  (void)DirSetContextValue(listing, kDirKeyNameContext, tree.shape.largeContainerName);
+  const std::string base = "." + tree.shape.largeContainerName;
+  size_t found = 0;
+  for (auto _ : state) {
+    DirBuffer result = 0;
+    (void)DirAllocBuffer(4096, result);
+    found = 0;
+    int32_t handle = -1;
+    do {
+      if (DirListSubordinates(listing, base, handle, result) != kDirOk)
+        break;
+      found += DrainBatch(listing, result);
+    } while (handle != -1);
+    (void)DirFreeBuffer(result);
+  }
+  if (found != tree.shape.largeContainerChildren)
+    state.SkipWithError("wrong number of names");
+  state.counters["names"] = static_cast<double>(found);
+  (void)DirFreeContext(listing);
+}
+BENCHMARK(BM_ListLargeContainer)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

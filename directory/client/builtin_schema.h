@@ -1,0 +1,62 @@
+#pragma once
+// The schema the client knows without being told: directory attribute names with their LDAP
+// names and syntaxes, LDAP class names with their directory names, which classes are structural
+// or containers, and how RFC 4512 syntax OIDs map to directory syntax numbers.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+struct BuiltinAttribute {
+  std::string_view name;      // the directory name, as the program asks for it
+  std::string_view ldapName;  // the name in LDIF and on an LDAP server
+  uint32_t syntax;
+  bool singleValued;
+};
+
+struct BuiltinClass {
+  std::string_view name;      // the directory name
+  std::string_view ldapName;  // empty when LDIF writes the directory name itself
+  bool structural;
+  bool container;
+};
+
+inline constexpr uint32_t kSyntaxUnknown = 0;
+inline constexpr uint32_t kSyntaxDistinguishedName = 1;
+inline constexpr uint32_t kSyntaxCaseExactString = 2;
+inline constexpr uint32_t kSyntaxCaseIgnoreString = 3;
+inline constexpr uint32_t kSyntaxPrintableString = 4;
+inline constexpr uint32_t kSyntaxNumericString = 5;
+inline constexpr uint32_t kSyntaxCaseIgnoreList = 6;
+inline constexpr uint32_t kSyntaxBoolean = 7;
+inline constexpr uint32_t kSyntaxInteger = 8;
+inline constexpr uint32_t kSyntaxOctetString = 9;
+inline constexpr uint32_t kSyntaxTelephoneNumber = 10;
+inline constexpr uint32_t kSyntaxFacsimile = 11;
+inline constexpr uint32_t kSyntaxNetAddress = 12;
+inline constexpr uint32_t kSyntaxOctetList = 13;
+inline constexpr uint32_t kSyntaxEMailAddress = 14;
+inline constexpr uint32_t kSyntaxPath = 15;
+inline constexpr uint32_t kSyntaxReplicaPointer = 16;
+inline constexpr uint32_t kSyntaxObjectAcl = 17;
+inline constexpr uint32_t kSyntaxPostalAddress = 18;
+inline constexpr uint32_t kSyntaxTimestamp = 19;
+inline constexpr uint32_t kSyntaxClassName = 20;
+inline constexpr uint32_t kSyntaxStream = 21;
+inline constexpr uint32_t kSyntaxCounter = 22;
+inline constexpr uint32_t kSyntaxBackLink = 23;
+inline constexpr uint32_t kSyntaxTime = 24;
+inline constexpr uint32_t kSyntaxTypedName = 25;
+inline constexpr uint32_t kSyntaxHold = 26;
+inline constexpr uint32_t kSyntaxInterval = 27;
+
+[[nodiscard]] std::span<const BuiltinAttribute> BuiltinAttributes();
+[[nodiscard]] std::span<const BuiltinClass> BuiltinClasses();
+
+// The directory syntax number of an RFC 4512 SYNTAX OID (with or without a "{length}" bound):
+// the standard LDAP syntaxes the client knows and the vendor family 2.16.840.1.113719.1.1.5.1.N;
+// any other OID is Octet String.
+[[nodiscard]] uint32_t SyntaxFromOid(std::string_view oid);
+
+// The directory name of an RDN attribute type (`cn` -> "CN", `st` -> "S").
+[[nodiscard]] std::string_view RdnTypeFromLdap(std::string_view ldapType, std::string& storage);

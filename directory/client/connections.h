@@ -1,0 +1,32 @@
+#pragma once
+// The client's connections file (connections.ini in the configuration folder): one section per
+// connection with its tree, source, name context, user and primary mark.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct ConnectionConfig {
+  std::string section;
+  std::string tree;
+  std::string source;   // an LDIF path, "sample", or an ldap:// or ldaps:// address
+  std::string context;  // typeless; empty = [Root]
+  std::string user;     // typeless
+  std::string bind;
+  std::string passwordFile;
+  bool primary = false;
+  bool hasContext = false;
+  bool hasUser = false;
+  int line = 0;  // the section's line
+};
+
+// Parses the file's text; nullopt, with "<path> line <n>: <what is wrong>" in `error`, for a
+// line that is neither a section, a key = value pair, a comment nor blank; an unknown key; a
+// key outside a section or given twice; a section twice; a section without tree or source; a
+// `primary` that is not yes/no; more than one primary; or a file without any connection.
+// Relative LDIF paths are taken relative to the file's folder.
+[[nodiscard]] std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(
+    std::string_view text, const std::string& path, std::string& error);
+
+// $XDG_CONFIG_HOME/orvane, else $HOME/.config/orvane (no trailing slash).
+[[nodiscard]] std::string ConfigFolder();

@@ -1,0 +1,208 @@
+#include "directory/client/dir_name.h"
+
+#include <ldap.h>
+
+#include <memory>
+
+#include "directory/client/builtin_schema.h"
+
+namespace {
+
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+void AppendEscaped(std::string& out, std::string_view value) {
+  for (const char c : value) {
+    if (c == '.' || c == '=' || c == '+' || c == '\\')
+      out.push_back('\\');
+    out.push_back(c);
+  }
+}
+
+struct DnDeleter {
+  using pointer = LDAPDN;
+  void operator()(LDAPDN dn) const { ldap_dnfree(dn); }
+};
+
+}  // namespace
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i]))
+      return false;
+  }
+  return true;
+}
+
+std::string FoldCase(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded)
+    c = LowerAscii(c);
+  return folded;
+}
+
+std::string FoldedDnKey(const DirName& name) {
+  std::string text;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (i > 0)
+      text.push_back(',');
+    text += FoldCase(name[i].type);
+    text.push_back('=');
+    AppendEscaped(text, FoldCase(name[i].value));
+  }
+  return text;
+}
+
+bool SameRdn(const Rdn& a, const Rdn& b) {
+  return EqualsIgnoringCase(a.type, b.type) && EqualsIgnoringCase(a.value, b.value);
+}
+
+bool SameName(const DirName& a, const DirName& b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!SameRdn(a[i], b[i]))
+      return false;
+  }
+  return true;
+}
+
+std::optional<ParsedName> ParseDirName(std::string_view text) {
+  if (text.empty())
+    return std::nullopt;
+  ParsedName parsed;
+  if (EqualsIgnoringCase(text, "[Root]")) {
+    parsed.root = true;
+    return parsed;
+  }
+  size_t pos = 0;
+  if (text[0] == '.') {
+    parsed.complete = true;
+    pos = 1;
+  }
+  // Split at unescaped dots; the values keep no escapes, and the position of the first
+  // unescaped '=' separates type and value.
+  std::vector<std::string> raw;
+  std::vector<size_t> equalsAt;
+  std::string current;
+  size_t equals = std::string::npos;
+  bool sawDot = false;
+  for (; pos < text.size(); ++pos) {
+    const char c = text[pos];
+    if (c == '\\') {
+      if (pos + 1 >= text.size())
+        return std::nullopt;
+      current.push_back(text[++pos]);
+    } else if (c == '.') {
+      raw.push_back(std::move(current));
+      equalsAt.push_back(equals);
+      current.clear();
+      equals = std::string::npos;
+      sawDot = true;
+    } else {
+      if (c == '=' && equals == std::string::npos)
+        equals = current.size();
+      current.push_back(c);
+    }
+  }
+  raw.push_back(std::move(current));
+  equalsAt.push_back(equals);
+  (void)sawDot;
+  // Trailing empty parts are the trailing dots.
+  while (raw.size() > 1 && raw.back().empty()) {
+    raw.pop_back();
+    equalsAt.pop_back();
+    ++parsed.trailingDots;
+  }
+  if (parsed.complete && parsed.trailingDots > 0)
+    return std::nullopt;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i].empty())
+      return std::nullopt;
+    NamePart part;
+    if (equalsAt[i] != std::string::npos) {
+      part.type = raw[i].substr(0, equalsAt[i]);
+      part.value = raw[i].substr(equalsAt[i] + 1);
+      if (part.type.empty() || part.value.empty())
+        return std::nullopt;
+      for (char& c : part.type) {
+        if (c >= 'a' && c <= 'z')
+          c = static_cast<char>(c - 'a' + 'A');
+      }
+    } else {
+      part.value = std::move(raw[i]);
+    }
+    parsed.parts.push_back(std::move(part));
+  }
+  return parsed;
+}
+
+std::optional<DirName> ParseLdapDn(std::string_view dn, std::string* error) {
+  const auto fail = [&](const char* why) -> std::optional<DirName> {
+    if (error != nullptr)
+      *error = why;
+    return std::nullopt;
+  };
+  DirName name;
+  if (dn.empty())
+    return name;
+  struct berval text {};
+  text.bv_val = const_cast<char*>(dn.data());
+  text.bv_len = dn.size();
+  LDAPDN parsed = nullptr;
+  if (ldap_bv2dn(&text, &parsed, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS || parsed == nullptr) {
+    return fail("not a distinguished name");
+  }
+  const std::unique_ptr<LDAPRDN*, DnDeleter> owner(parsed);
+  std::string typeStorage;
+  for (int i = 0; parsed[i] != nullptr; ++i) {
+    LDAPRDN rdn = parsed[i];
+    if (rdn[0] == nullptr)
+      return fail("empty RDN");
+    if (rdn[1] != nullptr)
+      return fail("multi-valued RDNs are not supported");
+    const LDAPAVA* ava = rdn[0];
+    if ((ava->la_flags & LDAP_AVA_BINARY) != 0)
+      return fail("binary RDN values are not supported");
+    if (ava->la_value.bv_len == 0)
+      return fail("empty RDN value");
+    Rdn part;
+    part.type =
+        RdnTypeFromLdap(std::string_view(ava->la_attr.bv_val, ava->la_attr.bv_len), typeStorage);
+    part.value.assign(ava->la_value.bv_val, ava->la_value.bv_len);
+    name.push_back(std::move(part));
+  }
+  return name;
+}
+
+std::string FormatDirName(const DirName& name, const DirName& context, bool typeless) {
+  // Shared levels, counted from the root.
+  size_t shared = 0;
+  while (shared < name.size() && shared < context.size() &&
+         SameRdn(name[name.size() - 1 - shared], context[context.size() - 1 - shared])) {
+    ++shared;
+  }
+  // At least the leaf is written, so the name of the context itself (or of one of its
+  // ancestors) climbs one level further up.
+  if (!name.empty() && shared == name.size())
+    --shared;
+  const size_t written = name.size() - shared;
+  const size_t dots = context.size() - shared;
+  if (name.empty())
+    return "[Root]";
+  std::string text;
+  for (size_t i = 0; i < written; ++i) {
+    if (i > 0)
+      text.push_back('.');
+    if (!typeless) {
+      text += name[i].type;
+      text.push_back('=');
+    }
+    AppendEscaped(text, name[i].value);
+  }
+  text.append(dots, '.');
+  return text;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// The expression tree of a finished search filter, built by the client from the token sequence
+// of DirAddFilterToken and evaluated (or translated) by a store.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct FilterNode {
+  enum class Kind { kAnd, kOr, kNot, kBaseClass, kRdn, kPresent, kCompare };
+  enum class Op { kEqual, kGreaterOrEqual, kLessOrEqual, kApprox };
+
+  Kind kind = Kind::kAnd;
+  std::vector<FilterNode> children;  // kAnd, kOr: two or more; kNot: one
+  // kBaseClass: the class name; kRdn: the relative name as written (typed or typeless, '*'
+  // matches any run of characters); kPresent, kCompare: the attribute's directory name.
+  std::string text;
+  std::string rdnType;  // kRdn: the naming type when the name was typed, else empty
+  Op op = Op::kEqual;
+  uint32_t syntax = 0;
+  // kCompare: the value. Texts (syntaxes 1-5, 20, 25) in `textValue`, distinguished names as a
+  // folded LDAP DN; numbers and times in `numberValue`.
+  std::string textValue;
+  int64_t numberValue = 0;
+};

@@ -1,0 +1,1098 @@
+#include "directory/client/memory_store.h"
+
+#include <ldap.h>
+#include <ldap_schema.h>
+#include <ldif.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <utility>
+
+#include "directory/client/builtin_schema.h"
+#include "directory/client/dir_client.h"
+#include "directory/client/value_codec.h"
+
+namespace {
+
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+uint64_t HashChild(uint32_t parent, std::string_view value) {
+  uint64_t hash = 1469598103934665603ULL ^ (uint64_t{parent} * 0x9E3779B97F4A7C15ULL);
+  for (const char c : value) {
+    hash ^= static_cast<unsigned char>(Lower(c));
+    hash *= 1099511628211ULL;
+  }
+  return hash ^ (hash >> 29);
+}
+
+void PutVarint(std::vector<uint8_t>& out, uint64_t value) {
+  while (value >= 0x80) {
+    out.push_back(static_cast<uint8_t>(value | 0x80));
+    value >>= 7;
+  }
+  out.push_back(static_cast<uint8_t>(value));
+}
+
+uint64_t GetVarint(const uint8_t*& at) {
+  uint64_t value = 0;
+  int shift = 0;
+  while ((*at & 0x80) != 0) {
+    value |= uint64_t{*at & 0x7Fu} << shift;
+    shift += 7;
+    ++at;
+  }
+  value |= uint64_t{*at} << shift;
+  ++at;
+  return value;
+}
+
+bool IsUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t extra = 0;
+    if (c < 0x80) {
+      if (c == 0)
+        return false;
+      ++i;
+      continue;
+    }
+    if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
+      extra = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+    } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
+      extra = 3;
+    } else {
+      return false;
+    }
+    if (i + extra >= text.size())
+      return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+        return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+// '*' matches any run of characters; letter case is ignored unless `exact`.
+bool WildcardMatch(std::string_view pattern, std::string_view text, bool exact) {
+  const auto same = [exact](char a, char b) { return exact ? a == b : Lower(a) == Lower(b); };
+  size_t p = 0;
+  size_t t = 0;
+  size_t star = std::string_view::npos;
+  size_t mark = 0;
+  while (t < text.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      mark = t;
+    } else if (p < pattern.size() && same(pattern[p], text[t])) {
+      ++p;
+      ++t;
+    } else if (star != std::string_view::npos) {
+      p = star + 1;
+      t = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*')
+    ++p;
+  return p == pattern.size();
+}
+
+int CompareFolded(std::string_view a, std::string_view b, bool exact) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const char x = exact ? a[i] : Lower(a[i]);
+    const char y = exact ? b[i] : Lower(b[i]);
+    if (x != y)
+      return static_cast<unsigned char>(x) < static_cast<unsigned char>(y) ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+struct LdifCloser {
+  void operator()(LDIFFP* fp) const { ldif_close(fp); }
+};
+struct MallocFree {
+  void operator()(char* p) const { ber_memfree(p); }
+};
+struct AttributeTypeFree {
+  void operator()(LDAPAttributeType* at) const { ldap_attributetype_free(at); }
+};
+struct ObjectClassFree {
+  void operator()(LDAPObjectClass* oc) const { ldap_objectclass_free(oc); }
+};
+
+}  // namespace
+
+// A filter with its class and attribute names resolved to the store's ids.
+struct MemoryStore::CompiledFilter {
+  FilterNode::Kind kind = FilterNode::Kind::kAnd;
+  FilterNode::Op op = FilterNode::Op::kEqual;
+  std::vector<CompiledFilter> children;
+  uint32_t id = kNone;  // class or attribute id; kNone never matches
+  uint32_t syntax = 0;
+  std::string text;
+  std::string rdnType;
+  std::string textValue;
+  int64_t numberValue = 0;
+};
+
+class MemoryStore::ChildCursor final : public EntryCursor {
+ public:
+  ChildCursor(const MemoryStore& store, uint32_t next) : store_(store), next_(next) {}
+  bool Next(StoreEntry& entry) override {
+    if (next_ == kNone)
+      return false;
+    store_.FillEntry(next_, entry);
+    next_ = store_.entries_[next_].nextSibling;
+    return true;
+  }
+
+ private:
+  const MemoryStore& store_;
+  uint32_t next_;
+};
+
+class MemoryStore::SearchCursor final : public EntryCursor {
+ public:
+  // One run of candidates: pre-order numbers [begin, end) of `numbers`, or of the identity
+  // when `numbers` is null.
+  struct Run {
+    const std::vector<uint32_t>* numbers = nullptr;
+    size_t begin = 0;
+    size_t end = 0;
+  };
+  SearchCursor(const MemoryStore& store, CompiledFilter filter, std::vector<Run> runs)
+      : store_(store), filter_(std::move(filter)), runs_(std::move(runs)) {}
+
+  bool Next(StoreEntry& entry) override {
+    while (run_ < runs_.size()) {
+      Run& run = runs_[run_];
+      while (run.begin < run.end) {
+        const size_t at = run.begin++;
+        const uint32_t pre =
+            run.numbers != nullptr ? (*run.numbers)[at] : static_cast<uint32_t>(at);
+        const uint32_t id = store_.preOrder_[pre];
+        if (store_.Matches(id, filter_)) {
+          store_.FillEntry(id, entry);
+          return true;
+        }
+      }
+      ++run_;
+    }
+    return false;
+  }
+
+ private:
+  const MemoryStore& store_;
+  CompiledFilter filter_;
+  std::vector<Run> runs_;
+  size_t run_ = 0;
+};
+
+// Reads LDIF records into a store under construction, then indexes it.
+class MemoryStore::Loader {
+ public:
+  Loader(MemoryStore& store, std::string_view source, std::string& error)
+      : store_(store), source_(source), error_(error) {}
+
+  bool Read(LDIFFP* fp) {
+    unsigned long lineNumber = 0;
+    char* buffer = nullptr;
+    int bufferSize = 0;
+    bool ok = true;
+    for (;;) {
+      const unsigned long before = lineNumber;
+      const int got = ldif_read_record(fp, &lineNumber, &buffer, &bufferSize);
+      if (got <= 0)
+        break;
+      if (!Record(buffer, before + 1)) {
+        ok = false;
+        break;
+      }
+    }
+    ber_memfree(buffer);
+    return ok && Finish();
+  }
+
+ private:
+  bool Fail(unsigned long line, const std::string& what) {
+    error_ = source_ + " line " + std::to_string(line) + ": " + what;
+    return false;
+  }
+
+  bool Record(char* text, unsigned long approximateLine) {
+    // The first line of the record proper (comments and blank lines before it are counted).
+    unsigned long line = approximateLine;
+    if (text == nullptr)
+      return true;  // libldap read only lines it skips
+    const char* start = text;
+    while (*start == '#' || *start == '\n' || *start == '\r') {
+      const char* end = std::strchr(start, '\n');
+      if (end == nullptr)
+        return true;  // only comments
+      start = end + 1;
+      ++line;
+    }
+    if (*start == '\0')
+      return true;
+    if (strncasecmp(start, "version:", 8) == 0) {
+      const char* end = std::strchr(start, '\n');
+      if (end == nullptr)
+        return true;
+      start = end + 1;
+      ++line;
+      while (*start == '\n') {
+        ++start;
+        ++line;
+      }
+      if (*start == '\0')
+        return true;
+    }
+    recordLine_ = line;
+    // libldap's record parser trusts every line to start with an attribute description (a line
+    // of ":" alone crashes it), so lines are checked here first; this also names the exact line.
+    if (const auto bad = MalformedLine(start, line)) {
+      return Fail(bad->first, "malformed line \"" + bad->second + "\"");
+    }
+    struct berval record {};
+    record.bv_val = const_cast<char*>(start);
+    record.bv_len = std::strlen(start);
+    LDIFRecord parsed{};
+    if (ldap_parse_ldif_record(&record, line, &parsed, "orvane",
+                               LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS) != 0) {
+      return Fail(line, "not an LDIF entry (" + LineText(start) + ")");
+    }
+    struct Done {
+      LDIFRecord* r;
+      ~Done() { ldap_ldif_record_done(r); }
+    } done{&parsed};
+    if (parsed.lr_op != LDAP_REQ_ADD)
+      return Fail(line, "only entries may appear, not changes");
+    const std::string_view dn(parsed.lr_dn.bv_val, parsed.lr_dn.bv_len);
+    if (EqualsIgnoringCase(dn, "cn=schema") || EqualsIgnoringCase(dn, "cn=subschema")) {
+      return Schema(parsed.lrop_mods);
+    }
+    return Entry(dn, parsed.lrop_mods);
+  }
+
+  // The first line that is neither a continuation, a comment, nor "description:" with a
+  // description made of letters, digits, '-', ';' and '.'; with its number.
+  static std::optional<std::pair<unsigned long, std::string>> MalformedLine(const char* text,
+                                                                            unsigned long line) {
+    for (const char* at = text; *at != '\0'; ++line) {
+      const char* end = std::strchr(at, '\n');
+      const std::string_view current(
+          at, end == nullptr ? std::strlen(at) : static_cast<size_t>(end - at));
+      if (!current.empty() && current[0] != ' ' && current[0] != '#' && current != "\r") {
+        const size_t colon = current.find(':');
+        bool valid = colon != std::string_view::npos && colon > 0;
+        for (size_t i = 0; valid && i < colon; ++i) {
+          const char c = current[i];
+          valid =
+              std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == ';' || c == '.';
+        }
+        if (!valid)
+          return std::make_pair(line, LineText(at));
+      }
+      if (end == nullptr)
+        break;
+      at = end + 1;
+    }
+    return std::nullopt;
+  }
+
+  static std::string LineText(const char* start) {
+    const char* end = std::strchr(start, '\n');
+    std::string text(start, end == nullptr ? std::strlen(start) : static_cast<size_t>(end - start));
+    if (text.size() > 60)
+      text = text.substr(0, 60) + "...";
+    return text;
+  }
+
+  bool Schema(LDAPMod** mods) {
+    for (int i = 0; mods != nullptr && mods[i] != nullptr; ++i) {
+      const std::string_view type = mods[i]->mod_type;
+      const bool attributeTypes = EqualsIgnoringCase(type, "attributeTypes");
+      const bool objectClasses = EqualsIgnoringCase(type, "objectClasses");
+      if (!attributeTypes && !objectClasses)
+        continue;
+      for (int v = 0; mods[i]->mod_bvalues != nullptr && mods[i]->mod_bvalues[v] != nullptr; ++v) {
+        const std::string text(mods[i]->mod_bvalues[v]->bv_val, mods[i]->mod_bvalues[v]->bv_len);
+        int code = 0;
+        const char* where = nullptr;
+        if (attributeTypes) {
+          const std::unique_ptr<LDAPAttributeType, AttributeTypeFree> at(
+              ldap_str2attributetype(text.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL));
+          if (!at || at->at_names == nullptr || at->at_names[0] == nullptr) {
+            return Fail(recordLine_, "attribute type cannot be parsed: " + text);
+          }
+          const uint32_t id = store_.InternAttribute(at->at_names[0]);
+          AttributeDef& def = store_.attributes_[id];
+          def.declared = true;
+          def.singleValued = at->at_single_value != 0;
+          def.syntax =
+              at->at_syntax_oid != nullptr ? SyntaxFromOid(at->at_syntax_oid) : kSyntaxOctetString;
+          for (int e = 0; at->at_extensions != nullptr && at->at_extensions[e] != nullptr; ++e) {
+            const auto* ext = at->at_extensions[e];
+            if (EqualsIgnoringCase(ext->lsei_name, "X-NDS-NAME") && ext->lsei_values != nullptr &&
+                ext->lsei_values[0] != nullptr) {
+              def.name = ext->lsei_values[0];
+              store_.attributeByName_[FoldCase(def.name)] = id;
+            }
+          }
+        } else {
+          const std::unique_ptr<LDAPObjectClass, ObjectClassFree> oc(
+              ldap_str2objectclass(text.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL));
+          if (!oc || oc->oc_names == nullptr || oc->oc_names[0] == nullptr) {
+            return Fail(recordLine_, "object class cannot be parsed: " + text);
+          }
+          const uint32_t id = store_.InternClass(oc->oc_names[0]);
+          store_.classes_[id].structural = oc->oc_kind == LDAP_SCHEMA_STRUCTURAL;
+        }
+      }
+    }
+    return true;
+  }
+
+  bool Entry(std::string_view dn, LDAPMod** mods) {
+    std::string why;
+    // Consecutive entries mostly share their parent: its DN text is compared before parsing.
+    const size_t comma = FirstUnescapedComma(dn);
+    const std::string_view parentDn =
+        comma == std::string_view::npos ? std::string_view() : dn.substr(comma + 1);
+    const auto name = ParseLdapDn(dn, &why);
+    if (!name)
+      return Fail(recordLine_, "dn \"" + std::string(dn) + "\": " + why);
+    if (name->empty())
+      return Fail(recordLine_, "an entry needs a non-empty dn");
+    uint32_t parent = 0;
+    if (name->size() > 1) {
+      if (lastParentId_ != kNone && parentDn == lastParentDn_) {
+        parent = lastParentId_;
+      } else {
+        for (size_t i = name->size() - 1; i >= 1; --i) {
+          parent = store_.FindTypedChild(parent, (*name)[i].type, (*name)[i].value);
+          if (parent == kNone) {
+            return Fail(recordLine_,
+                        "the parent of \"" + std::string(dn) + "\" has not been defined before it");
+          }
+        }
+        lastParentDn_.assign(parentDn);
+        lastParentId_ = parent;
+      }
+    }
+    const Rdn& rdn = name->front();
+    if (store_.FindTypedChild(parent, rdn.type, rdn.value) != kNone) {
+      return Fail(recordLine_, "\"" + std::string(dn) + "\" is defined twice");
+    }
+    const auto id = static_cast<uint32_t>(store_.entries_.size());
+    MemoryStore::Entry entry;
+    entry.parent = parent;
+    entry.rdnType = InternRdnType(rdn.type);
+    entry.rdnOffset = store_.names_.size();
+    entry.rdnLength = static_cast<uint32_t>(rdn.value.size());
+    store_.names_ += rdn.value;
+    entry.attrOffset = store_.values_.size();
+
+    // Values grouped by attribute in the order the attributes first appear.
+    grouped_.clear();
+    for (int i = 0; mods != nullptr && mods[i] != nullptr; ++i) {
+      const uint32_t attr = store_.InternAttribute(mods[i]->mod_type);
+      auto slot = std::find_if(grouped_.begin(), grouped_.end(),
+                               [attr](const auto& g) { return g.first == attr; });
+      if (slot == grouped_.end()) {
+        grouped_.emplace_back(attr, std::vector<struct berval*>());
+        slot = grouped_.end() - 1;
+      }
+      for (int v = 0; mods[i]->mod_bvalues != nullptr && mods[i]->mod_bvalues[v] != nullptr; ++v) {
+        slot->second.push_back(mods[i]->mod_bvalues[v]);
+      }
+    }
+    uint32_t structural = kNone;
+    uint32_t lastClass = kNone;
+    for (const auto& [attr, values] : grouped_) {
+      AttributeDef& def = store_.attributes_[attr];
+      if (def.singleValued && values.size() > 1) {
+        return Fail(recordLine_, "attribute " + def.ldapName + " takes one value, " +
+                                     std::to_string(values.size()) + " were given");
+      }
+      PutVarint(store_.values_, attr);
+      PutVarint(store_.values_, values.size());
+      const bool isClass = attr == objectClassId_;
+      const bool isModified = attr == modifyTimestampId_;
+      for (const struct berval* value : values) {
+        std::string_view text(value->bv_val, value->bv_len);
+        if (isClass) {
+          const uint32_t classId = store_.InternClass(text);
+          text = store_.classes_[classId].name;
+          lastClass = classId;
+          if (store_.classes_[classId].structural)
+            structural = classId;
+        } else if (isModified) {
+          const auto seconds = ParseGeneralizedTime(text);
+          if (!seconds)
+            return Fail(recordLine_, "modifyTimestamp is not a generalized time");
+          entry.modificationTime = *seconds;
+        }
+        if (!def.declared && def.allUtf8 && !IsUtf8(text))
+          def.allUtf8 = false;
+        PutVarint(store_.values_, text.size());
+        store_.values_.insert(store_.values_.end(), text.begin(), text.end());
+      }
+    }
+    entry.baseClass =
+        structural != kNone ? structural : (lastClass != kNone ? lastClass : unknownClassId_);
+    store_.entries_.push_back(entry);
+    lines_.push_back(static_cast<uint32_t>(recordLine_));
+    MemoryStore::Entry& parentEntry = store_.entries_[parent];
+    if (parentEntry.lastChild == kNone) {
+      parentEntry.firstChild = id;
+    } else {
+      store_.entries_[parentEntry.lastChild].nextSibling = id;
+    }
+    parentEntry.lastChild = id;
+    ++parentEntry.childCount;
+    store_.IndexChild(id);
+    return true;
+  }
+
+  static size_t FirstUnescapedComma(std::string_view dn) {
+    for (size_t i = 0; i < dn.size(); ++i) {
+      if (dn[i] == '\\') {
+        ++i;
+      } else if (dn[i] == ',') {
+        return i;
+      }
+    }
+    return std::string_view::npos;
+  }
+
+  uint16_t InternRdnType(const std::string& type) {
+    for (size_t i = 0; i < store_.rdnTypes_.size(); ++i) {
+      if (store_.rdnTypes_[i] == type)
+        return static_cast<uint16_t>(i);
+    }
+    store_.rdnTypes_.push_back(type);
+    return static_cast<uint16_t>(store_.rdnTypes_.size() - 1);
+  }
+
+  // Settles the syntaxes of undeclared attributes, checks every structured value against its
+  // form, and builds the pre-order and class indexes.
+  bool Finish() {
+    for (AttributeDef& def : store_.attributes_) {
+      if (!def.declared)
+        def.syntax = def.allUtf8 ? kSyntaxCaseIgnoreString : kSyntaxOctetString;
+    }
+    ValueNaming naming;
+    naming.nameText = [](std::string_view dn) -> std::optional<std::string> {
+      if (!ParseLdapDn(dn))
+        return std::nullopt;
+      return std::string();
+    };
+    naming.attributeName = [](std::string_view name) { return std::string(name); };
+    std::string why;
+    for (uint32_t id = 1; id < store_.entries_.size(); ++id) {
+      for (const RawAttribute& attribute : store_.DecodeAttributes(id)) {
+        const AttributeDef& def = store_.attributes_[attribute.id];
+        if (def.syntax == kSyntaxCaseIgnoreString || def.syntax == kSyntaxOctetString ||
+            def.syntax == kSyntaxStream || def.syntax == kSyntaxClassName) {
+          continue;
+        }
+        for (const std::string_view value : attribute.values) {
+          if (!EncodeValueRecord(def.syntax, def.name, value, naming, why)) {
+            return Fail(lines_[id - 1], "attribute " + def.ldapName + " value \"" +
+                                            std::string(value.substr(0, 60)) + "\": " + why);
+          }
+        }
+      }
+    }
+    // Pre-order numbers, children in the order they were defined.
+    const size_t count = store_.entries_.size();
+    store_.preOrder_.assign(count, 0);
+    store_.preByClass_.assign(store_.classes_.size(), {});
+    uint32_t next = 0;
+    // (entry, expanded): an entry is numbered when first met and closed when met again.
+    std::vector<std::pair<uint32_t, bool>> stack{{0, false}};
+    while (!stack.empty()) {
+      auto [id, expanded] = stack.back();
+      MemoryStore::Entry& entry = store_.entries_[id];
+      if (expanded) {
+        entry.subtreeEnd = next;
+        stack.pop_back();
+        continue;
+      }
+      stack.back().second = true;
+      entry.pre = next;
+      store_.preOrder_[next] = id;
+      if (id != 0)
+        store_.preByClass_[entry.baseClass].push_back(next);
+      ++next;
+      // Children are pushed in reverse so that the first one is numbered first.
+      const size_t mark = stack.size();
+      for (uint32_t c = entry.firstChild; c != kNone; c = store_.entries_[c].nextSibling) {
+        stack.emplace_back(c, false);
+      }
+      std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(mark), stack.end());
+    }
+    lines_.clear();
+    lines_.shrink_to_fit();
+    return true;
+  }
+
+  MemoryStore& store_;
+  std::string source_;
+  std::string& error_;
+  unsigned long recordLine_ = 0;
+  std::string lastParentDn_;
+  uint32_t lastParentId_ = kNone;
+  std::vector<std::pair<uint32_t, std::vector<struct berval*>>> grouped_;
+  std::vector<uint32_t> lines_;  // the first line of every entry, by id - 1
+
+ public:
+  uint32_t objectClassId_ = kNone;
+  uint32_t modifyTimestampId_ = kNone;
+  uint32_t unknownClassId_ = kNone;
+};
+
+MemoryStore::MemoryStore(ConstructionKey /*key*/) {
+  for (const BuiltinAttribute& builtin : BuiltinAttributes()) {
+    const auto id = static_cast<uint32_t>(attributes_.size());
+    AttributeDef def;
+    def.name = builtin.name;
+    def.ldapName = builtin.ldapName;
+    def.syntax = builtin.syntax;
+    def.singleValued = builtin.singleValued;
+    def.declared = true;
+    attributes_.push_back(std::move(def));
+    attributeByName_.emplace(FoldCase(builtin.name), id);
+    attributeByName_.emplace(FoldCase(builtin.ldapName), id);
+  }
+  for (const BuiltinClass& builtin : BuiltinClasses()) {
+    const auto existing = classByName_.find(FoldCase(builtin.name));
+    uint32_t id = 0;
+    if (existing != classByName_.end()) {
+      id = existing->second;
+    } else {
+      id = static_cast<uint32_t>(classes_.size());
+      classes_.push_back(
+          ClassDef{std::string(builtin.name), builtin.structural, builtin.container});
+      classByName_.emplace(FoldCase(builtin.name), id);
+    }
+    if (!builtin.ldapName.empty())
+      classByName_.emplace(FoldCase(builtin.ldapName), id);
+  }
+  Entry root;
+  root.baseClass = InternClass("Tree Root");
+  entries_.push_back(root);
+  rdnTypes_.emplace_back();
+  childTable_.assign(1024, 0);
+}
+
+MemoryStore::~MemoryStore() = default;
+
+uint32_t MemoryStore::InternClass(std::string_view name) {
+  if (const auto found = classByName_.find(FoldCase(name)); found != classByName_.end()) {
+    return found->second;
+  }
+  const auto id = static_cast<uint32_t>(classes_.size());
+  classes_.push_back(ClassDef{std::string(name), false, false});
+  classByName_.emplace(FoldCase(name), id);
+  return id;
+}
+
+uint32_t MemoryStore::InternAttribute(std::string_view ldapName) {
+  if (const auto found = attributeByName_.find(FoldCase(ldapName));
+      found != attributeByName_.end()) {
+    return found->second;
+  }
+  const auto id = static_cast<uint32_t>(attributes_.size());
+  AttributeDef def;
+  def.name = ldapName;
+  def.ldapName = ldapName;
+  attributes_.push_back(std::move(def));
+  attributeByName_.emplace(FoldCase(ldapName), id);
+  return id;
+}
+
+std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string_view source,
+                                                   std::string& error) {
+  auto store = std::make_unique<MemoryStore>(ConstructionKey());
+  Loader loader(*store, source, error);
+  loader.objectClassId_ = store->InternAttribute("objectClass");
+  loader.modifyTimestampId_ = store->InternAttribute("modifyTimestamp");
+  loader.unknownClassId_ = store->InternClass("Unknown");
+  if (text.empty())
+    text = "\n";
+  // The values hardly ever take more room than their LDIF text: reserving that much spares the
+  // copies of a growing arena, and pages never written are never resident.
+  store->values_.reserve(text.size());
+  const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
+  if (!fp) {
+    error = std::string(source) + ": cannot be opened";
+    return nullptr;
+  }
+  if (!loader.Read(fp.get()))
+    return nullptr;
+  return store;
+}
+
+std::unique_ptr<MemoryStore> MemoryStore::LoadFile(const std::string& path, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": cannot be read (" + std::strerror(errno) + ")";
+    return nullptr;
+  }
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = path + ": cannot be read";
+    return nullptr;
+  }
+  return LoadText(std::move(text), path, error);
+}
+
+size_t MemoryStore::MemoryBytes() const {
+  size_t bytes = entries_.capacity() * sizeof(Entry) + preOrder_.capacity() * 4 +
+                 childTable_.capacity() * 4 + names_.capacity() + values_.size();
+  for (const auto& numbers : preByClass_)
+    bytes += numbers.capacity() * 4;
+  return bytes;
+}
+
+std::string_view MemoryStore::RdnValue(const Entry& entry) const {
+  return std::string_view(names_).substr(entry.rdnOffset, entry.rdnLength);
+}
+
+size_t MemoryStore::ChildSlot(uint32_t parent, std::string_view value) const {
+  return HashChild(parent, value) & (childTable_.size() - 1);
+}
+
+void MemoryStore::GrowChildTable() {
+  std::vector<uint32_t> old = std::move(childTable_);
+  childTable_.assign(old.size() * 2, 0);
+  for (const uint32_t id : old) {
+    if (id == 0)
+      continue;
+    size_t slot = ChildSlot(entries_[id].parent, RdnValue(entries_[id]));
+    while (childTable_[slot] != 0)
+      slot = (slot + 1) & (childTable_.size() - 1);
+    childTable_[slot] = id;
+  }
+}
+
+void MemoryStore::IndexChild(uint32_t child) {
+  if ((entries_.size() + 1) * 2 > childTable_.size())
+    GrowChildTable();
+  size_t slot = ChildSlot(entries_[child].parent, RdnValue(entries_[child]));
+  while (childTable_[slot] != 0)
+    slot = (slot + 1) & (childTable_.size() - 1);
+  childTable_[slot] = child;
+}
+
+uint32_t MemoryStore::FindTypedChild(uint32_t parent, std::string_view type,
+                                     std::string_view value) const {
+  uint32_t found = kNone;
+  for (size_t slot = ChildSlot(parent, value); childTable_[slot] != 0;
+       slot = (slot + 1) & (childTable_.size() - 1)) {
+    const uint32_t id = childTable_[slot];
+    const Entry& entry = entries_[id];
+    if (entry.parent != parent || !EqualsIgnoringCase(RdnValue(entry), value))
+      continue;
+    if (!type.empty()) {
+      if (EqualsIgnoringCase(rdnTypes_[entry.rdnType], type))
+        return id;
+      continue;
+    }
+    // A typeless part that fits several children (CN=Sales and OU=Sales) names the one
+    // defined first, whatever order the table holds them in.
+    found = std::min(found, id);
+  }
+  return found;
+}
+
+std::optional<uint32_t> MemoryStore::Lookup(const DirName& name) const {
+  uint32_t id = 0;
+  for (auto rdn = name.rbegin(); rdn != name.rend(); ++rdn) {
+    if (rdn->type.empty())
+      return std::nullopt;
+    id = FindTypedChild(id, rdn->type, rdn->value);
+    if (id == kNone)
+      return std::nullopt;
+  }
+  return id;
+}
+
+void MemoryStore::FillEntry(uint32_t id, StoreEntry& out) const {
+  const Entry& entry = entries_[id];
+  out.name.clear();
+  for (uint32_t at = id; at != 0; at = entries_[at].parent) {
+    const Entry& e = entries_[at];
+    out.name.push_back(Rdn{rdnTypes_[e.rdnType], std::string(RdnValue(e))});
+  }
+  const ClassDef& cls = classes_[entry.baseClass];
+  out.baseClass = cls.name;
+  out.flags = cls.container || entry.childCount > 0 ? kDirObjectContainer : 0;
+  out.subordinateCount = entry.childCount;
+  out.modificationTime = entry.modificationTime;
+}
+
+std::vector<MemoryStore::RawAttribute> MemoryStore::DecodeAttributes(uint32_t id) const {
+  std::vector<RawAttribute> attributes;
+  const uint64_t end = id + 1 < entries_.size() ? entries_[id + 1].attrOffset : values_.size();
+  const uint8_t* at = values_.data() + entries_[id].attrOffset;
+  const uint8_t* const stop = values_.data() + end;
+  while (at < stop) {
+    RawAttribute attribute;
+    attribute.id = static_cast<uint32_t>(GetVarint(at));
+    const uint64_t count = GetVarint(at);
+    attribute.values.reserve(count);
+    for (uint64_t i = 0; i < count; ++i) {
+      const uint64_t length = GetVarint(at);
+      attribute.values.emplace_back(reinterpret_cast<const char*>(at), length);
+      at += length;
+    }
+    attributes.push_back(std::move(attribute));
+  }
+  return attributes;
+}
+
+int32_t MemoryStore::GetEntry(const DirName& name, StoreEntry& entry) const {
+  const auto id = Lookup(name);
+  if (!id)
+    return kDirNoSuchEntry;
+  FillEntry(*id, entry);
+  return kDirOk;
+}
+
+std::optional<Rdn> MemoryStore::FindChild(const DirName& parent, const NamePart& part) const {
+  const auto parentId = Lookup(parent);
+  if (!parentId)
+    return std::nullopt;
+  const uint32_t id = FindTypedChild(*parentId, part.type, part.value);
+  if (id == kNone)
+    return std::nullopt;
+  return Rdn{rdnTypes_[entries_[id].rdnType], std::string(RdnValue(entries_[id]))};
+}
+
+int32_t MemoryStore::ListChildren(const DirName& parent,
+                                  std::unique_ptr<EntryCursor>& cursor) const {
+  const auto id = Lookup(parent);
+  if (!id)
+    return kDirNoSuchEntry;
+  cursor = std::make_unique<ChildCursor>(*this, entries_[*id].firstChild);
+  return kDirOk;
+}
+
+std::optional<uint32_t> MemoryStore::AttributeId(std::string_view name) const {
+  const auto found = attributeByName_.find(FoldCase(name));
+  if (found == attributeByName_.end())
+    return std::nullopt;
+  return found->second;
+}
+
+std::optional<uint32_t> MemoryStore::ClassId(std::string_view name) const {
+  const auto found = classByName_.find(FoldCase(name));
+  if (found == classByName_.end())
+    return std::nullopt;
+  return found->second;
+}
+
+MemoryStore::CompiledFilter MemoryStore::Compile(const FilterNode& node) const {
+  CompiledFilter compiled;
+  compiled.kind = node.kind;
+  compiled.op = node.op;
+  compiled.syntax = node.syntax;
+  compiled.text = node.text;
+  compiled.rdnType = node.rdnType;
+  compiled.textValue = node.textValue;
+  compiled.numberValue = node.numberValue;
+  for (const FilterNode& child : node.children)
+    compiled.children.push_back(Compile(child));
+  if (node.kind == FilterNode::Kind::kBaseClass) {
+    compiled.id = ClassId(node.text).value_or(kNone);
+  } else if (node.kind == FilterNode::Kind::kPresent || node.kind == FilterNode::Kind::kCompare) {
+    compiled.id = AttributeId(node.text).value_or(kNone);
+    // The store's own syntax decides how its values compare.
+    if (compiled.id != kNone)
+      compiled.syntax = attributes_[compiled.id].syntax;
+  }
+  return compiled;
+}
+
+namespace {
+
+// How one stored value compares with a filter value: <0, 0, >0, or nullopt when the two
+// cannot be compared.
+std::optional<int> CompareValue(uint32_t syntax, std::string_view stored,
+                                const std::string& textValue, int64_t numberValue, bool& wildcard) {
+  wildcard = false;
+  switch (syntax) {
+    case kSyntaxDistinguishedName: {
+      const auto name = ParseLdapDn(stored);
+      if (!name)
+        return std::nullopt;
+      return FoldedDnKey(*name).compare(textValue) == 0 ? 0 : 1;
+    }
+    case kSyntaxBoolean: {
+      const int64_t value = EqualsIgnoringCase(stored, "TRUE") ? 1 : 0;
+      return value == numberValue ? 0 : (value < numberValue ? -1 : 1);
+    }
+    case kSyntaxInteger:
+    case kSyntaxCounter:
+    case kSyntaxInterval:
+    case kSyntaxHold: {
+      std::string_view digits = stored;
+      if (syntax == kSyntaxHold)
+        digits = stored.substr(stored.rfind('#') + 1);
+      const auto value = ParseNumber(digits, INT32_MIN, UINT32_MAX);
+      if (!value)
+        return std::nullopt;
+      int64_t wanted = numberValue;
+      if (syntax == kSyntaxCounter && *value > INT32_MAX)
+        wanted = static_cast<uint32_t>(wanted);
+      return *value == wanted ? 0 : (*value < wanted ? -1 : 1);
+    }
+    case kSyntaxTime:
+    case kSyntaxTimestamp: {
+      std::optional<int64_t> seconds;
+      if (syntax == kSyntaxTime) {
+        if (const auto t = ParseGeneralizedTime(stored))
+          seconds = *t;
+      } else {
+        seconds = ParseNumber(stored.substr(0, stored.find('#')), 0, UINT32_MAX);
+      }
+      if (!seconds)
+        return std::nullopt;
+      return *seconds == numberValue ? 0 : (*seconds < numberValue ? -1 : 1);
+    }
+    case kSyntaxCaseExactString:
+    case kSyntaxCaseIgnoreString:
+    case kSyntaxPrintableString:
+    case kSyntaxNumericString:
+    case kSyntaxTelephoneNumber:
+    case kSyntaxClassName:
+    case kSyntaxCaseIgnoreList:
+    case kSyntaxTypedName:
+      wildcard = true;
+      return CompareFolded(stored, textValue, syntax == kSyntaxCaseExactString);
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+bool MemoryStore::Matches(uint32_t id, const CompiledFilter& filter) const {
+  using Kind = FilterNode::Kind;
+  switch (filter.kind) {
+    case Kind::kAnd:
+      return std::all_of(filter.children.begin(), filter.children.end(),
+                         [&](const CompiledFilter& c) { return Matches(id, c); });
+    case Kind::kOr:
+      return std::any_of(filter.children.begin(), filter.children.end(),
+                         [&](const CompiledFilter& c) { return Matches(id, c); });
+    case Kind::kNot:
+      return !filter.children.empty() && !Matches(id, filter.children.front());
+    case Kind::kBaseClass:
+      return filter.id != kNone && entries_[id].baseClass == filter.id;
+    case Kind::kRdn: {
+      const Entry& entry = entries_[id];
+      if (!filter.rdnType.empty() &&
+          !EqualsIgnoringCase(rdnTypes_[entry.rdnType], filter.rdnType)) {
+        return false;
+      }
+      return WildcardMatch(filter.text, RdnValue(entry), false);
+    }
+    case Kind::kPresent:
+    case Kind::kCompare: {
+      if (filter.id == kNone)
+        return false;
+      for (const RawAttribute& attribute : DecodeAttributes(id)) {
+        if (attribute.id != filter.id)
+          continue;
+        if (filter.kind == Kind::kPresent)
+          return !attribute.values.empty();
+        for (std::string_view value : attribute.values) {
+          std::vector<std::string> items;
+          if (filter.syntax == kSyntaxTypedName)
+            value = value.substr(0, value.find('#'));
+          if (filter.syntax == kSyntaxCaseIgnoreList) {
+            // Any item of the list may match.
+            size_t start = 0;
+            for (size_t at = value.find('$');; at = value.find('$', start)) {
+              items.emplace_back(value.substr(start, at - start));
+              if (at == std::string_view::npos)
+                break;
+              start = at + 1;
+            }
+          } else {
+            items.emplace_back(value);
+          }
+          for (const std::string& item : items) {
+            bool wildcard = false;
+            const auto order =
+                CompareValue(filter.syntax, item, filter.textValue, filter.numberValue, wildcard);
+            if (!order)
+              continue;
+            switch (filter.op) {
+              case FilterNode::Op::kEqual:
+              case FilterNode::Op::kApprox:
+                if (wildcard ? WildcardMatch(filter.textValue, item,
+                                             filter.syntax == kSyntaxCaseExactString &&
+                                                 filter.op == FilterNode::Op::kEqual)
+                             : *order == 0) {
+                  return true;
+                }
+                break;
+              case FilterNode::Op::kGreaterOrEqual:
+                if (*order >= 0)
+                  return true;
+                break;
+              case FilterNode::Op::kLessOrEqual:
+                if (*order <= 0)
+                  return true;
+                break;
+            }
+          }
+        }
+      }
+      return false;
+    }
+  }
+  return false;
+}
+
+namespace {
+
+// The classes a filter requires of every match: a base-class term, an AND holding one, or an
+// OR whose every branch requires one. nullopt when the filter does not narrow the classes.
+std::optional<std::vector<std::string>> RequiredClasses(const FilterNode& node) {
+  using Kind = FilterNode::Kind;
+  switch (node.kind) {
+    case Kind::kBaseClass:
+      return std::vector<std::string>{node.text};
+    case Kind::kAnd:
+      for (const FilterNode& child : node.children) {
+        if (auto classes = RequiredClasses(child))
+          return classes;
+      }
+      return std::nullopt;
+    case Kind::kOr: {
+      std::vector<std::string> all;
+      for (const FilterNode& child : node.children) {
+        auto classes = RequiredClasses(child);
+        if (!classes)
+          return std::nullopt;
+        all.insert(all.end(), classes->begin(), classes->end());
+      }
+      return all;
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+int32_t MemoryStore::Search(const DirName& base, int scope, const FilterNode& filter,
+                            std::unique_ptr<EntryCursor>& cursor) const {
+  const auto id = Lookup(base);
+  if (!id)
+    return kDirNoSuchEntry;
+  const Entry& entry = entries_[*id];
+  std::vector<SearchCursor::Run> runs;
+  if (scope == 0) {
+    runs.push_back({nullptr, entry.pre, entry.pre + size_t{1}});
+  } else if (scope == 1) {
+    // Children are contiguous in pre-order only one by one; each is its own run.
+    for (uint32_t c = entry.firstChild; c != kNone; c = entries_[c].nextSibling) {
+      runs.push_back({nullptr, entries_[c].pre, entries_[c].pre + size_t{1}});
+    }
+  } else if (scope == 2) {
+    const size_t begin = *id == 0 ? 1 : entry.pre;
+    if (const auto classes = RequiredClasses(filter)) {
+      std::vector<uint32_t> seen;
+      for (const std::string& name : *classes) {
+        const auto cls = ClassId(name);
+        if (!cls || std::find(seen.begin(), seen.end(), *cls) != seen.end())
+          continue;
+        seen.push_back(*cls);
+        const std::vector<uint32_t>& numbers = preByClass_[*cls];
+        const auto first = std::lower_bound(numbers.begin(), numbers.end(), begin);
+        const auto last = std::lower_bound(first, numbers.end(), entry.subtreeEnd);
+        runs.push_back({&numbers, static_cast<size_t>(first - numbers.begin()),
+                        static_cast<size_t>(last - numbers.begin())});
+      }
+    } else {
+      runs.push_back({nullptr, begin, entry.subtreeEnd});
+    }
+  } else {
+    return kDirInvalidFilter;
+  }
+  cursor = std::make_unique<SearchCursor>(*this, Compile(filter), std::move(runs));
+  return kDirOk;
+}
+
+int32_t MemoryStore::ReadAttributes(const DirName& name, const std::vector<std::string>& names,
+                                    std::vector<StoreAttribute>& attributes) const {
+  const auto id = Lookup(name);
+  if (!id)
+    return kDirNoSuchEntry;
+  std::vector<uint32_t> wanted;
+  for (const std::string& n : names) {
+    if (const auto attr = AttributeId(n))
+      wanted.push_back(*attr);
+  }
+  attributes.clear();
+  for (const RawAttribute& raw : DecodeAttributes(*id)) {
+    if (!names.empty() && std::find(wanted.begin(), wanted.end(), raw.id) == wanted.end()) {
+      continue;
+    }
+    StoreAttribute attribute;
+    attribute.name = attributes_[raw.id].name;
+    attribute.syntax = attributes_[raw.id].syntax;
+    attribute.values.assign(raw.values.begin(), raw.values.end());
+    attributes.push_back(std::move(attribute));
+  }
+  if (!names.empty() && attributes.empty())
+    return kDirNoSuchAttribute;
+  return kDirOk;
+}
+
+int32_t MemoryStore::ReadStream(const DirName& name, std::string_view attribute,
+                                std::string& bytes) const {
+  const auto id = Lookup(name);
+  if (!id)
+    return kDirNoSuchEntry;
+  const auto attr = AttributeId(attribute);
+  if (!attr || attributes_[*attr].syntax != kSyntaxStream)
+    return kDirNoSuchAttribute;
+  for (const RawAttribute& raw : DecodeAttributes(*id)) {
+    if (raw.id == *attr && !raw.values.empty()) {
+      bytes.assign(raw.values.front());
+      return kDirOk;
+    }
+  }
+  return kDirNoSuchAttribute;
+}
+
+std::optional<uint32_t> MemoryStore::SyntaxOf(std::string_view attribute) const {
+  const auto id = AttributeId(attribute);
+  if (!id)
+    return std::nullopt;
+  return attributes_[*id].syntax;
+}
+
+std::string MemoryStore::AttributeName(std::string_view attribute) const {
+  const auto id = AttributeId(attribute);
+  return id ? attributes_[*id].name : std::string(attribute);
+}

@@ -1,0 +1,126 @@
+#pragma once
+// The in-memory directory store: an LDIF tree loaded once, with an index by base class and
+// pre-order numbers so that a subtree search costs the size of its answer, and values kept in
+// their LDAP string forms in one arena.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "directory/client/store.h"
+
+class MemoryStore final : public Store {
+ public:
+  // Loads LDIF text; `source` names it in errors ("<source> line <n>: <what is wrong>").
+  // nullptr, with the message in `error`, when the text is malformed.
+  [[nodiscard]] static std::unique_ptr<MemoryStore> LoadText(std::string text,
+                                                             std::string_view source,
+                                                             std::string& error);
+  // Loads an LDIF file; unreadable files give nullptr and a message naming the file.
+  [[nodiscard]] static std::unique_ptr<MemoryStore> LoadFile(const std::string& path,
+                                                             std::string& error);
+
+  [[nodiscard]] size_t EntryCount() const { return entries_.size() - 1; }
+  // The bytes the store holds: tables by their capacity, the value arena by its use.
+  [[nodiscard]] size_t MemoryBytes() const;
+
+  [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) const override;
+  [[nodiscard]] std::optional<Rdn> FindChild(const DirName& parent,
+                                             const NamePart& part) const override;
+  [[nodiscard]] int32_t ListChildren(const DirName& parent,
+                                     std::unique_ptr<EntryCursor>& cursor) const override;
+  [[nodiscard]] int32_t Search(const DirName& base, int scope, const FilterNode& filter,
+                               std::unique_ptr<EntryCursor>& cursor) const override;
+  [[nodiscard]] int32_t ReadAttributes(const DirName& name, const std::vector<std::string>& names,
+                                       std::vector<StoreAttribute>& attributes) const override;
+  [[nodiscard]] int32_t ReadStream(const DirName& name, std::string_view attribute,
+                                   std::string& bytes) const override;
+  [[nodiscard]] std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override;
+  [[nodiscard]] std::string AttributeName(std::string_view attribute) const override;
+
+  // Only the Load functions make stores; the key keeps the constructor theirs.
+  class ConstructionKey {
+    friend class MemoryStore;
+    ConstructionKey() = default;
+  };
+  explicit MemoryStore(ConstructionKey key);
+  MemoryStore(const MemoryStore&) = delete;
+  MemoryStore& operator=(const MemoryStore&) = delete;
+  ~MemoryStore() override;
+
+  class Loader;
+  struct CompiledFilter;
+  class ChildCursor;
+  class SearchCursor;
+
+ private:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  struct Entry {
+    uint32_t parent = kNone;
+    uint32_t firstChild = kNone;
+    uint32_t lastChild = kNone;
+    uint32_t nextSibling = kNone;
+    uint32_t childCount = 0;
+    uint32_t pre = 0;         // pre-order number
+    uint32_t subtreeEnd = 0;  // pre-order number one past the last entry of the subtree
+    uint32_t modificationTime = 0;
+    uint32_t baseClass = 0;
+    uint32_t rdnLength = 0;
+    uint64_t rdnOffset = 0;   // the RDN value in names_
+    uint64_t attrOffset = 0;  // the attribute block in values_, ending where the next begins
+    uint16_t rdnType = 0;
+  };
+
+  struct AttributeDef {
+    std::string name;
+    std::string ldapName;
+    uint32_t syntax = 3;
+    bool singleValued = false;
+    bool declared = false;  // built in or from the schema record
+    bool allUtf8 = true;
+  };
+
+  struct ClassDef {
+    std::string name;
+    bool structural = false;
+    bool container = false;
+  };
+
+  // One value of an attribute block, as decoded.
+  struct RawAttribute {
+    uint32_t id = 0;
+    std::vector<std::string_view> values;
+  };
+
+  [[nodiscard]] std::string_view RdnValue(const Entry& entry) const;
+  [[nodiscard]] std::optional<uint32_t> Lookup(const DirName& name) const;
+  [[nodiscard]] uint32_t FindTypedChild(uint32_t parent, std::string_view type,
+                                        std::string_view value) const;
+  void IndexChild(uint32_t child);
+  void GrowChildTable();
+  [[nodiscard]] size_t ChildSlot(uint32_t parent, std::string_view value) const;
+  [[nodiscard]] std::vector<RawAttribute> DecodeAttributes(uint32_t id) const;
+  void FillEntry(uint32_t id, StoreEntry& entry) const;
+  [[nodiscard]] bool Matches(uint32_t id, const CompiledFilter& filter) const;
+  [[nodiscard]] std::optional<uint32_t> AttributeId(std::string_view name) const;
+  [[nodiscard]] std::optional<uint32_t> ClassId(std::string_view name) const;
+  uint32_t InternClass(std::string_view name);
+  uint32_t InternAttribute(std::string_view ldapName);
+  [[nodiscard]] CompiledFilter Compile(const FilterNode& node) const;
+
+  std::vector<Entry> entries_;                     // entry 0 is [Root]
+  std::vector<uint32_t> preOrder_;                 // entry id by pre-order number
+  std::vector<std::vector<uint32_t>> preByClass_;  // pre-order numbers, ascending, per class
+  std::vector<uint32_t> childTable_;  // open addressing by (parent, folded RDN value); 0 = free
+  std::string names_;                 // RDN values
+  std::vector<uint8_t> values_;       // attribute blocks
+  std::vector<std::string> rdnTypes_;
+  std::vector<AttributeDef> attributes_;
+  std::unordered_map<std::string, uint32_t> attributeByName_;  // folded names
+  std::vector<ClassDef> classes_;
+  std::unordered_map<std::string, uint32_t> classByName_;  // folded names
+};

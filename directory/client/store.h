@@ -1,0 +1,71 @@
+#pragma once
+// The interface every directory store offers the client: entries by typed name, children, a
+// filtered search, attribute values in their LDAP string forms, streams, the schema, and who
+// the connection is. Names are complete typed names; the client does the relative forms.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "directory/client/dir_name.h"
+#include "directory/client/filter_expr.h"
+
+// What listings and searches tell of one entry.
+struct StoreEntry {
+  DirName name;  // complete, leaf first
+  std::string baseClass;
+  uint32_t flags = 0;  // 0x04 for containers
+  uint32_t subordinateCount = 0;
+  uint32_t modificationTime = 0;
+};
+
+// One attribute of an entry: its directory name, syntax and values in their LDAP string forms
+// (LDIF_FORMS.md); distinguished names inside values are LDAP DNs.
+struct StoreAttribute {
+  std::string name;
+  uint32_t syntax = 0;
+  std::vector<std::string> values;
+};
+
+// Delivers entries one at a time; the store it came from must outlive it.
+class EntryCursor {
+ public:
+  virtual ~EntryCursor() = default;
+  // Fills `entry` and returns true, or returns false when there is no further entry.
+  [[nodiscard]] virtual bool Next(StoreEntry& entry) = 0;
+};
+
+class Store {
+ public:
+  virtual ~Store() = default;
+
+  // kDirOk and the entry's information, or kDirNoSuchEntry.
+  [[nodiscard]] virtual int32_t GetEntry(const DirName& name, StoreEntry& entry) const = 0;
+  // The child of `parent` that `part` names (a typeless part matches any naming type), with
+  // its stored spelling; nullopt when there is none.
+  [[nodiscard]] virtual std::optional<Rdn> FindChild(const DirName& parent,
+                                                     const NamePart& part) const = 0;
+  // The immediate subordinates of an entry, or kDirNoSuchEntry.
+  [[nodiscard]] virtual int32_t ListChildren(const DirName& parent,
+                                             std::unique_ptr<EntryCursor>& cursor) const = 0;
+  // Entries matching `filter`: scope 0 the base itself, 1 its subordinates, 2 its subtree
+  // (base included).
+  [[nodiscard]] virtual int32_t Search(const DirName& base, int scope, const FilterNode& filter,
+                                       std::unique_ptr<EntryCursor>& cursor) const = 0;
+  // The named attributes (directory or LDAP names, any case) of an entry, or all of them when
+  // `names` is empty; kDirNoSuchEntry, or kDirNoSuchAttribute when none of the names has a
+  // value.
+  [[nodiscard]] virtual int32_t ReadAttributes(const DirName& name,
+                                               const std::vector<std::string>& names,
+                                               std::vector<StoreAttribute>& attributes) const = 0;
+  // The bytes of a stream attribute's value.
+  [[nodiscard]] virtual int32_t ReadStream(const DirName& name, std::string_view attribute,
+                                           std::string& bytes) const = 0;
+  // The syntax of an attribute (directory or LDAP name, any case); nullopt when unknown.
+  [[nodiscard]] virtual std::optional<uint32_t> SyntaxOf(std::string_view attribute) const = 0;
+  // The directory name of an attribute given by either of its names; the name itself when
+  // unknown.
+  [[nodiscard]] virtual std::string AttributeName(std::string_view attribute) const = 0;
+};

@@ -1,0 +1,328 @@
+// The texts the client parses and writes: directory names, LDAP string forms of values,
+// generalized times, the connections file, and the LDIF faults the loader names by line.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "directory/client/builtin_schema.h"
+#include "directory/client/connections.h"
+#include "directory/client/dir_name.h"
+#include "directory/client/memory_store.h"
+#include "directory/client/value_codec.h"
+
+namespace {
+
+DirName Name(std::initializer_list<std::pair<const char*, const char*>> rdns) {
+  DirName name;
+  for (const auto& [type, value] : rdns)
+    name.push_back(Rdn{type, value});
+  return name;
+}
+
+TEST(DirNameTest, ParsesClientNames) {
+  struct Case {
+    const char* text;
+    bool valid;
+    bool complete;
+    int trailingDots;
+    std::vector<std::pair<std::string, std::string>> parts;
+  };
+  const Case cases[] = {
+      {"Admin.Sales.Acme", true, false, 0, {{"", "Admin"}, {"", "Sales"}, {"", "Acme"}}},
+      {".CN=Admin.ou=Sales", true, true, 0, {{"CN", "Admin"}, {"OU", "Sales"}}},
+      {"Admin..", true, false, 2, {{"", "Admin"}}},
+      {"v1\\.2.Acme", true, false, 0, {{"", "v1.2"}, {"", "Acme"}}},
+      {"CN=a\\=b", true, false, 0, {{"CN", "a=b"}}},
+      {"x=y=z", true, false, 0, {{"X", "y=z"}}},
+      {"", false, false, 0, {}},
+      {".", false, false, 0, {}},
+      {"a..b", false, false, 0, {}},
+      {".a.", false, false, 0, {}},
+      {"=a", false, false, 0, {}},
+      {"CN=", false, false, 0, {}},
+      {"a\\", false, false, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto parsed = ParseDirName(c.text);
+    ASSERT_EQ(parsed.has_value(), c.valid);
+    if (!parsed)
+      continue;
+    EXPECT_FALSE(parsed->root);
+    EXPECT_EQ(parsed->complete, c.complete);
+    EXPECT_EQ(parsed->trailingDots, c.trailingDots);
+    ASSERT_EQ(parsed->parts.size(), c.parts.size());
+    for (size_t i = 0; i < c.parts.size(); ++i) {
+      EXPECT_EQ(parsed->parts[i].type, c.parts[i].first);
+      EXPECT_EQ(parsed->parts[i].value, c.parts[i].second);
+    }
+  }
+  EXPECT_TRUE(ParseDirName("[Root]")->root);
+  EXPECT_TRUE(ParseDirName("[root]")->root);
+}
+
+TEST(DirNameTest, WritesNamesRelativeToTheContext) {
+  const DirName admin = Name({{"CN", "Admin"}, {"OU", "Sales"}, {"O", "Acme"}});
+  const DirName sales = Name({{"OU", "Sales"}, {"O", "Acme"}});
+  const DirName acme = Name({{"O", "Acme"}});
+  const DirName other = Name({{"OU", "Sales"}, {"O", "Other"}});
+  struct Case {
+    DirName name;
+    DirName context;
+    bool typeless;
+    const char* text;
+  };
+  const Case cases[] = {
+      {admin, {}, true, "Admin.Sales.Acme"},
+      {admin, {}, false, "CN=Admin.OU=Sales.O=Acme"},
+      {admin, sales, true, "Admin"},
+      {admin, Name({{"ou", "SALES"}, {"o", "acme"}}), true, "Admin"},
+      {admin, acme, false, "CN=Admin.OU=Sales"},
+      {admin, other, true, "Admin.Sales.Acme.."},
+      {sales, sales, true, "Sales."},
+      {acme, sales, true, "Acme.."},
+      {{}, sales, true, "[Root]"},
+      {Name({{"CN", "v1.2+x"}, {"O", "A\\B"}}), {}, false, "CN=v1\\.2\\+x.O=A\\\\B"},
+      {Name({{"CN", "a=b"}}), {}, true, "a\\=b"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(FormatDirName(c.name, c.context, c.typeless), c.text);
+  }
+}
+
+TEST(DirNameTest, ParsesLdapDistinguishedNames) {
+  const auto name = ParseLdapDn("cn=A\\2C B,st=Bavaria,O=Acme");
+  ASSERT_TRUE(name.has_value());
+  EXPECT_EQ(FormatDirName(*name, {}, false), "CN=A, B.S=Bavaria.O=Acme");
+  std::string error;
+  EXPECT_FALSE(ParseLdapDn("cn=a+uid=b,o=Acme", &error).has_value());
+  EXPECT_EQ(error, "multi-valued RDNs are not supported");
+  EXPECT_FALSE(ParseLdapDn("no equals sign", &error).has_value());
+  EXPECT_FALSE(ParseLdapDn("cn=,o=Acme", &error).has_value());
+  EXPECT_TRUE(ParseLdapDn("", &error)->empty());
+}
+
+TEST(ValueCodecTest, RefusesValuesOutsideTheirForm) {
+  ValueNaming naming;
+  naming.nameText = [](std::string_view dn) -> std::optional<std::string> {
+    if (!ParseLdapDn(dn))
+      return std::nullopt;
+    return std::string(dn);
+  };
+  naming.attributeName = [](std::string_view name) { return std::string(name); };
+  struct Case {
+    uint32_t syntax;
+    const char* value;
+    bool valid;
+  };
+  const Case cases[] = {
+      {kSyntaxBoolean, "TRUE", true},
+      {kSyntaxBoolean, "false", true},
+      {kSyntaxBoolean, "yes", false},
+      {kSyntaxInteger, "2147483647", true},
+      {kSyntaxInteger, "2147483648", false},
+      {kSyntaxInteger, "-2147483648", true},
+      {kSyntaxInteger, "12a", false},
+      {kSyntaxInteger, "", false},
+      {kSyntaxCounter, "4294967295", true},
+      {kSyntaxCounter, "4294967296", false},
+      {kSyntaxInterval, "-1", false},
+      {kSyntaxInterval, "0x10", true},
+      {kSyntaxNetAddress, "9", false},
+      {kSyntaxNetAddress, "x#ab", false},
+      {kSyntaxNetAddress, "9#", true},
+      {kSyntaxEMailAddress, "a@b", false},
+      {kSyntaxPath, "SYS#4", false},
+      {kSyntaxPath, "SYS#4#A#B", true},
+      {kSyntaxPath, "cn=,o=x#4#A", false},
+      {kSyntaxReplicaPointer, "cn=S,o=A#0#1", true},
+      {kSyntaxReplicaPointer, "cn=S,o=A#0#1#9", false},
+      {kSyntaxReplicaPointer, "cn=S,o=A#0#1#9#0G", false},
+      {kSyntaxObjectAcl, "1#entry#[Public]#[Entry Rights]", true},
+      {kSyntaxObjectAcl, "1#nowhere#[Public]#[Entry Rights]", false},
+      {kSyntaxObjectAcl, "1#entry#[Public]", false},
+      {kSyntaxObjectAcl, "x#entry#[Public]#cn", false},
+      {kSyntaxTimestamp, "1#2#3", true},
+      {kSyntaxTimestamp, "1#70000#3", false},
+      {kSyntaxBackLink, "1#cn=A", true},
+      {kSyntaxBackLink, "cn=A", false},
+      {kSyntaxTime, "20040531120000Z", true},
+      {kSyntaxTime, "20041331120000Z", false},
+      {kSyntaxTypedName, "cn=A,o=B#1#2", true},
+      {kSyntaxTypedName, "cn=A#1", false},
+      {kSyntaxHold, "cn=A#-5", true},
+      {kSyntaxHold, "cn=A", false},
+      {kSyntaxDistinguishedName, "cn=A,o=B", true},
+      {kSyntaxDistinguishedName, "A.B", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.syntax) + " " + c.value);
+    std::string error;
+    const auto record = EncodeValueRecord(c.syntax, "attr", c.value, naming, error);
+    EXPECT_EQ(record.has_value(), c.valid) << error;
+    EXPECT_EQ(error.empty(), c.valid);
+  }
+}
+
+TEST(ValueCodecTest, ReadsGeneralizedTimes) {
+  struct Case {
+    const char* text;
+    std::optional<uint32_t> seconds;
+  };
+  const Case cases[] = {
+      {"19700101000000Z", 0u},
+      {"20040531120000Z", 1086004800u},
+      {"200405311200Z", 1086004800u},
+      {"2004053112Z", 1086004800u},
+      {"20040531120000.123Z", 1086004800u},
+      {"20040531140000+0200", 1086004800u},
+      {"20040531120000", 1086004800u},
+      {"21060207062815Z", 4294967295u},
+      {"21060207062816Z", std::nullopt},
+      {"19691231235959Z", std::nullopt},
+      {"20040532120000Z", std::nullopt},
+      {"2004053112000Z", std::nullopt},
+      {"20040531120000Zx", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ParseGeneralizedTime(c.text), c.seconds);
+  }
+}
+
+TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
+  std::string error;
+  const auto connections = ParseConnectionsFile(
+      "; connections\n"
+      "[acme]\n"
+      "tree = ACME_TREE              ; the tree\n"
+      "source = dumps/acme.ldif\n"
+      "context = Sales.Acme\n"
+      "user = Admin.Sales.Acme\n"
+      "PRIMARY = Yes\n"
+      "\n"
+      "# another\n"
+      "[lab]\r\n"
+      "tree = LAB\r\n"
+      "source = ldaps://lab.example:636\r\n"
+      "bind = cn=reader,o=lab\r\n"
+      "password-file = /etc/orvane/lab.pw\r\n",
+      "/home/u/.config/orvane/connections.ini", error);
+  ASSERT_TRUE(connections.has_value()) << error;
+  ASSERT_EQ(connections->size(), 2u);
+  const ConnectionConfig& acme = (*connections)[0];
+  EXPECT_EQ(acme.tree, "ACME_TREE");
+  EXPECT_EQ(acme.source, "/home/u/.config/orvane/dumps/acme.ldif");
+  EXPECT_EQ(acme.context, "Sales.Acme");
+  EXPECT_EQ(acme.user, "Admin.Sales.Acme");
+  EXPECT_TRUE(acme.primary);
+  EXPECT_EQ(acme.line, 2);
+  const ConnectionConfig& lab = (*connections)[1];
+  EXPECT_EQ(lab.source, "ldaps://lab.example:636");
+  EXPECT_EQ(lab.bind, "cn=reader,o=lab");
+  EXPECT_EQ(lab.passwordFile, "/etc/orvane/lab.pw");
+  EXPECT_FALSE(lab.primary);
+  EXPECT_FALSE(lab.hasContext);
+
+  struct Case {
+    const char* text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"[a\ntree=T\n", "c.ini line 1: malformed section header \"[a\""},
+      {"[]\n", "c.ini line 1: empty section name"},
+      {"[a]\ntree=T\nsource=x\n[A]\n", "c.ini line 4: section [A] appears twice"},
+      {"[a]\ntree=T\ntree=U\n", "c.ini line 3: key \"tree\" given twice"},
+      {"[a]\nsource=x\n[b]\ntree=T\nsource=y\n", "c.ini line 1: section [a] has no tree"},
+      {"[a]\ntree=T\nsource=x\nprimary=maybe\n",
+       "c.ini line 4: primary must be yes or no, not \"maybe\""},
+      {"; only a comment\n", "c.ini line 2: no connection is defined"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_FALSE(ParseConnectionsFile(c.text, "c.ini", error).has_value());
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(LdifLoadTest, MalformedLdifNamesItsLine) {
+  struct Case {
+    const char* label;
+    std::string ldif;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {"a parent defined after its child", "dn: cn=A,o=X\ncn: A\n\ndn: o=X\no: X\n",
+       "t.ldif line 1: the parent of \"cn=A,o=X\" has not been defined before it"},
+      {"an entry twice, after comments", "# head\n\ndn: o=X\no: X\n\n# again\ndn: O=x\no: X\n",
+       "t.ldif line 7: \"O=x\" is defined twice"},
+      {"a DN that does not parse", "version: 1\n\ndn: o=X\n\ndn: nonsense\ncn: A\n",
+       "t.ldif line 5: dn \"nonsense\": not a distinguished name"},
+      {"a multi-valued RDN", "dn: cn=A+uid=B\ncn: A\n",
+       "t.ldif line 1: dn \"cn=A+uid=B\": multi-valued RDNs are not supported"},
+      {"a change record", "dn: o=X\nchangetype: delete\n",
+       "t.ldif line 1: only entries may appear, not changes"},
+      {"a line without colon", "dn: o=X\nbroken line\n",
+       "t.ldif line 2: malformed line \"broken line\""},
+      {"a line without attribute", "dn:\n:\n", "t.ldif line 2: malformed line \":\""},
+      {"a line with a blank in the attribute", "dn: o=X\n\ndn: cn=A,o=X\nLogin Disabled: TRUE\n",
+       "t.ldif line 4: malformed line \"Login Disabled: TRUE\""},
+      {"bad base64", "dn: o=X\ndescription:: !!!!\n", "t.ldif line 1: not an LDIF entry"},
+      {"a value outside its form", "dn: o=X\n\ndn: cn=A,o=X\nloginGraceLimit: many\n",
+       "t.ldif line 3: attribute loginGraceLimit value \"many\": not a 32-bit integer"},
+      {"two values of a single-valued attribute",
+       "dn: o=X\nloginDisabled: TRUE\nloginDisabled: FALSE\n",
+       "t.ldif line 1: attribute loginDisabled takes one value, 2 were given"},
+      {"a bad schema attribute type", "dn: cn=schema\nattributeTypes: ( nonsense\n",
+       "t.ldif line 1: attribute type cannot be parsed: ( nonsense"},
+      {"a bad modification time", "dn: o=X\nmodifyTimestamp: yesterday\n",
+       "t.ldif line 1: modifyTimestamp is not a generalized time"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string error;
+    EXPECT_EQ(MemoryStore::LoadText(c.ldif, "t.ldif", error), nullptr);
+    EXPECT_EQ(error.substr(0, c.error.size()), c.error);
+  }
+  std::string error;
+  const auto empty = MemoryStore::LoadText("", "t.ldif", error);
+  ASSERT_NE(empty, nullptr) << error;
+  EXPECT_EQ(empty->EntryCount(), 0u);
+  const auto folded =
+      MemoryStore::LoadText("dn: o=X\ndescription: folded\n  value\ncn:: QcOk\n", "t.ldif", error);
+  ASSERT_NE(folded, nullptr) << error;
+  std::vector<StoreAttribute> attributes;
+  ASSERT_EQ(folded->ReadAttributes(Name({{"O", "X"}}), {"description", "cn"}, attributes), 0);
+  ASSERT_EQ(attributes.size(), 2u);
+  EXPECT_EQ(attributes[0].values.front(), "folded value");
+  EXPECT_EQ(attributes[1].values.front(), "A\xC3\xA4");
+}
+
+TEST(LdifLoadTest, ReadsValuesFromFiles) {
+  const std::string path = ::testing::TempDir() + "orvane_ldif_stream.bin";
+  {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("<version>3</version>", file);
+    std::fclose(file);
+  }
+  std::string error;
+  const auto store = MemoryStore::LoadText(
+      "dn: o=X\n\ndn: cn=T,o=X\nrbsXMLInfo:< file://" + path + "\n", "t.ldif", error);
+  std::remove(path.c_str());
+  ASSERT_NE(store, nullptr) << error;
+  std::string bytes;
+  ASSERT_EQ(store->ReadStream(Name({{"CN", "T"}, {"O", "X"}}), "rbsXMLInfo", bytes), 0);
+  EXPECT_EQ(bytes, "<version>3</version>");
+  // The file is gone now.
+  EXPECT_EQ(MemoryStore::LoadText("dn: o=X\n\ndn: cn=T,o=X\nrbsXMLInfo:< file://" + path + "\n",
+                                  "t.ldif", error),
+            nullptr);
+  EXPECT_EQ(error.substr(0, 14), "t.ldif line 3:") << error;
+}
+
+}  // namespace
