@@ -30,6 +30,7 @@
 #include "app/item_list.h"
 #include "app/qt_item_list_model.h"
 #include "directory/d_nw.h"
+#include "directory/d_nw_search.h"
 #include "util/hooks.h"
 #include "util/launcher.h"
 #include "util/string_list.h"
@@ -455,10 +456,14 @@ void TMainForm::TasksLoad() {
 }
 
 void TMainForm::ItemsLoad(QListView* list, const std::string& filter) {
-  // The subtree search below CurrentCtx that refills the list arrives with the search unit;
-  // until then a load leaves the list empty, never showing names from another container.
-  static_cast<void>(filter);
-  ItemsOf(list).Fill([](TItemList& items) { items.Clear(); });
+  TStringList found;
+  static_cast<void>(DSSearch(SearchCtx, CurrentCtx, filter, kDirScopeSubtree, found));
+  ItemsOf(list).Fill([&found](TItemList& items) {
+    items.Clear();
+    for (const TStringList::Entry& entry : found) {
+      items.Add(entry.text);
+    }
+  });
 }
 
 void TMainForm::PopupCheckAllClick() {

@@ -61,7 +61,9 @@ std::string ReadFile(const fs::path& path) {
 constexpr const char* kAcmeLdif =
     "dn: o=Acme\nobjectClass: organization\no: Acme\n\n"
     "dn: ou=Sales,o=Acme\nobjectClass: organizationalUnit\nou: Sales\n\n"
-    "dn: cn=Admin,ou=Sales,o=Acme\nobjectClass: inetOrgPerson\ncn: Admin\nsn: Admin\n";
+    "dn: cn=Admin,ou=Sales,o=Acme\nobjectClass: inetOrgPerson\ncn: Admin\nsn: Admin\n\n"
+    "dn: cn=Desk,ou=Sales,o=Acme\nobjectClass: rbsRole2\ncn: Desk\n\n"
+    "dn: cn=Elsewhere,o=Acme\nobjectClass: rbsRole2\ncn: Elsewhere\n";
 constexpr const char* kOtherLdif =
     "dn: o=Other\nobjectClass: organization\no: Other\n\n"
     "dn: ou=Desk,o=Other\nobjectClass: organizationalUnit\nou: Desk\n";
@@ -363,11 +365,17 @@ TEST_F(MainFormTest, CheckListsMarkByPatternAndContextMenu) {
   EXPECT_EQ(marks(), "..");
   form.PopupMenu1->close();
 
-  // Opening the export tab reloads the lists and shows the modules page.
+  // Opening the export tab reloads the lists from below the current container, marks cleared,
+  // and shows the modules page.
+  EXPECT_EQ(form.CurrentCtx, "Sales.Acme");
   form.PageControl1->setCurrentWidget(form.TabSheetExp);
   QApplication::processEvents();
   EXPECT_EQ(form.PageControlExp->currentWidget(), Find<QWidget>("TabSheetExpModules"));
-  EXPECT_EQ(model.rowCount(), 0);
+  ASSERT_EQ(model.rowCount(), 1);
+  EXPECT_EQ(model.data(model.index(0), Qt::DisplayRole).toString().toStdString(),
+            "Desk.Sales.Acme");
+  EXPECT_EQ(marks(), ".");
+  EXPECT_EQ(form.ItemsOf(Find<QListView>("CheckListBoxModules")).rowCount(), 0);
 }
 
 TEST_F(MainFormTest, SavingTheXmlViewReplacesTheFileAndRemembersIt) {
