@@ -1,8 +1,7 @@
 #pragma once
-// A profile (INI) file read and written the way the program's settings always were: sections and
-// keys matched ignoring ASCII case, every write going to the file at once. Writes replace the file
-// atomically (temporary file in the same folder, then rename), so a failed write or a crash
-// midway leaves the previous file intact.
+// A profile (INI) file: sections and keys matched ignoring ASCII case, every write going to the
+// file at once. Each write replaces the file atomically, so a failed write or a crash midway
+// leaves the previous file intact.
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>

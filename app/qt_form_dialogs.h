@@ -1,5 +1,6 @@
 #pragma once
-// The window's dialogs on screen: Qt message boxes and the Qt file-save dialog.
+// The window's dialogs on screen: Qt message boxes and the Qt file-save dialog, behind the
+// FormDialogs seam the window is given.
 #include <QWidget>
 
 #include "app/form_dialogs.h"
