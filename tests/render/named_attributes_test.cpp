@@ -37,7 +37,6 @@ TEST(OctetValueText, RendersEachKnownLayoutAndFallsBackToHex) {
        "C:\\APP\\X.EXE"},
       {"text rows later in the list", "RBSTASKRIGHTS", FromText("rights"), "rights"},
       {"longer name falls through to hex", "App:PathX", {0xDE, 0xAD}, "DEAD"},
-      {"unlisted name", "Description", {0xDE, 0xAD}, "DEAD"},
       {"empty unlisted value", "Description", {}, ""},
       {"bindery property, empty value as trimmed hex", "Bindery Property",
        Place(55, {{5, Ansi("PROP")}, {47, {0x00, 0x12, 0x34, 0x00}}}), "PROP: 001234"},
