@@ -30,6 +30,7 @@
 #include "app/item_list.h"
 #include "app/qt_item_list_model.h"
 #include "directory/d_nw.h"
+#include "directory/d_nw_read.h"
 #include "directory/d_nw_search.h"
 #include "util/hooks.h"
 #include "util/launcher.h"
@@ -267,6 +268,10 @@ void TMainForm::CreateControls() {
   connect(ListBoxObjects, &QListWidget::itemClicked, this, run(&TMainForm::ListBoxObjectsClick));
   connect(StatusBar, &TClickableStatusBar::Clicked, this, run(&TMainForm::StatusBarClick));
   connect(BitBtnSaveXml, &QPushButton::clicked, this, run(&TMainForm::BitBtnSaveXmlClick));
+  connect(BitBtnCheckDependentBooks, &QPushButton::clicked, this,
+          run(&TMainForm::BitBtnCheckDependentBooksClick));
+  connect(BitBtnCheckDependentTasks, &QPushButton::clicked, this,
+          run(&TMainForm::BitBtnCheckDependentTasksClick));
   connect(PopupCheckAll, &QAction::triggered, this, run(&TMainForm::PopupCheckAllClick));
   connect(PopupUncheckAll, &QAction::triggered, this, run(&TMainForm::PopupUncheckAllClick));
 }
@@ -491,6 +496,41 @@ void TMainForm::EditMatchChange(QLineEdit* sender) {
 
 void TMainForm::MarkDependents(const TStringList& values, QListView* list) {
   ItemsOf(list).Mark([&values](TItemList& items) { items.MarkDependents(values); });
+}
+
+void TMainForm::BitBtnCheckDependentBooksClick() {
+  const BusyCursorScope busy;
+  const TItemList& modules = ItemsOf(CheckListBoxModules).Items();
+  TStringList scratch;
+  for (int i = 0; i < modules.Count(); ++i) {
+    if (!modules.Checked(i)) {
+      continue;
+    }
+    // The line is copied: the searches let window messages run, and a reload may replace it.
+    const std::string module = modules.Line(i);
+    scratch.Clear();
+    static_cast<void>(
+        DSSearch(SearchCtx, module, "(Base Class=rbsBook2)", kDirScopeSubtree, scratch));
+    MarkDependents(scratch, CheckListBoxBooks);
+    scratch.Clear();
+    static_cast<void>(
+        DSSearch(SearchCtx, module, "(Base Class=rbsTask2)", kDirScopeSubtree, scratch));
+    MarkDependents(scratch, CheckListBoxTasks);
+  }
+}
+
+void TMainForm::BitBtnCheckDependentTasksClick() {
+  const BusyCursorScope busy;
+  const TItemList& roles = ItemsOf(CheckListBoxRoles).Items();
+  TStringList scratch;
+  for (int i = 0; i < roles.Count(); ++i) {
+    if (!roles.Checked(i)) {
+      continue;
+    }
+    scratch.Clear();
+    static_cast<void>(ReadAttributeValues(SearchCtx, roles.Line(i), "rbsContent", scratch));
+    MarkDependents(scratch, CheckListBoxTasks);
+  }
 }
 
 void TMainForm::TabSheetXmlShow() {

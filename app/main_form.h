@@ -101,6 +101,8 @@ class TMainForm : public QMainWindow {
   void PopupUncheckAllClick();
   void EditMatchChange(QLineEdit* sender);
   void MarkDependents(const TStringList& values, QListView* list);
+  void BitBtnCheckDependentBooksClick();
+  void BitBtnCheckDependentTasksClick();
   // The lines and marks of one of the five check lists.
   [[nodiscard]] TItemListModel& ItemsOf(QListView* list) const;
 

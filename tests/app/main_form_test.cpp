@@ -62,7 +62,12 @@ constexpr const char* kAcmeLdif =
     "dn: o=Acme\nobjectClass: organization\no: Acme\n\n"
     "dn: ou=Sales,o=Acme\nobjectClass: organizationalUnit\nou: Sales\n\n"
     "dn: cn=Admin,ou=Sales,o=Acme\nobjectClass: inetOrgPerson\ncn: Admin\nsn: Admin\n\n"
-    "dn: cn=Desk,ou=Sales,o=Acme\nobjectClass: rbsRole2\ncn: Desk\n\n"
+    "dn: cn=Desk,ou=Sales,o=Acme\nobjectClass: rbsRole2\ncn: Desk\n"
+    "rbsContent: cn=Loose,ou=Sales,o=Acme\nrbsContent: cn=Book,cn=Mod,ou=Sales,o=Acme\n\n"
+    "dn: cn=Mod,ou=Sales,o=Acme\nobjectClass: rbsModule2\ncn: Mod\n\n"
+    "dn: cn=Book,cn=Mod,ou=Sales,o=Acme\nobjectClass: rbsBook2\ncn: Book\n\n"
+    "dn: cn=Inner,cn=Mod,ou=Sales,o=Acme\nobjectClass: rbsTask2\ncn: Inner\n\n"
+    "dn: cn=Loose,ou=Sales,o=Acme\nobjectClass: rbsTask2\ncn: Loose\n\n"
     "dn: cn=Elsewhere,o=Acme\nobjectClass: rbsRole2\ncn: Elsewhere\n";
 constexpr const char* kOtherLdif =
     "dn: o=Other\nobjectClass: organization\no: Other\n\n"
@@ -375,7 +380,42 @@ TEST_F(MainFormTest, CheckListsMarkByPatternAndContextMenu) {
   EXPECT_EQ(model.data(model.index(0), Qt::DisplayRole).toString().toStdString(),
             "Desk.Sales.Acme");
   EXPECT_EQ(marks(), ".");
-  EXPECT_EQ(form.ItemsOf(Find<QListView>("CheckListBoxModules")).rowCount(), 0);
+  EXPECT_EQ(form.ItemsOf(Find<QListView>("CheckListBoxModules")).rowCount(), 1);
+}
+
+TEST_F(MainFormTest, DependencyButtonsMarkBooksAndTasks) {
+  TMainForm& form = Start();
+  form.PageControl1->setCurrentWidget(form.TabSheetExp);
+  QApplication::processEvents();
+  const auto lines = [&form](const char* list) {
+    std::string text;
+    const TItemList& items = form.ItemsOf(form.findChild<QListView*>(list)).Items();
+    for (int i = 0; i < items.Count(); ++i) {
+      text += (items.Checked(i) ? "[x] " : "[ ] ") + items.Line(i) + ";";
+    }
+    return text;
+  };
+  ASSERT_EQ(lines("CheckListBoxModules"), "[ ] Mod.Sales.Acme;");
+  ASSERT_EQ(lines("CheckListBoxBooks"), "[ ] Book.Mod.Sales.Acme;");
+  ASSERT_EQ(lines("CheckListBoxRoles"), "[ ] Desk.Sales.Acme;");
+  ASSERT_THAT(lines("CheckListBoxTasks"), ::testing::AllOf(HasSubstr("[ ] Inner.Mod.Sales.Acme;"),
+                                                           HasSubstr("[ ] Loose.Sales.Acme;")));
+
+  form.ItemsOf(form.CheckListBoxModules).Mark([](TItemList& items) { items.CheckAll(); });
+  Find<QPushButton>("BitBtnCheckDependentBooks")->click();
+  EXPECT_EQ(lines("CheckListBoxBooks"), "[x] Book.Mod.Sales.Acme;");
+  EXPECT_THAT(lines("CheckListBoxTasks"), HasSubstr("[x] Inner.Mod.Sales.Acme;"));
+  EXPECT_THAT(lines("CheckListBoxTasks"), HasSubstr("[ ] Loose.Sales.Acme;"));
+
+  // A role marks the tasks its rbsContent names, and nothing on the other pages.
+  form.ItemsOf(form.CheckListBoxTasks).Mark([](TItemList& items) { items.UncheckAll(); });
+  form.ItemsOf(form.CheckListBoxBooks).Mark([](TItemList& items) { items.UncheckAll(); });
+  form.ItemsOf(form.CheckListBoxRoles).Mark([](TItemList& items) { items.CheckAll(); });
+  Find<QPushButton>("BitBtnCheckDependentTasks")->click();
+  EXPECT_THAT(lines("CheckListBoxTasks"), HasSubstr("[x] Loose.Sales.Acme;"));
+  EXPECT_THAT(lines("CheckListBoxTasks"), HasSubstr("[ ] Inner.Mod.Sales.Acme;"));
+  EXPECT_EQ(lines("CheckListBoxBooks"), "[ ] Book.Mod.Sales.Acme;");
+  EXPECT_TRUE(dialogs_.errors.empty());
 }
 
 TEST_F(MainFormTest, SavingTheXmlViewReplacesTheFileAndRemembersIt) {
