@@ -1,0 +1,64 @@
+#pragma once
+// The settings helpers: where the settings and info files are, the window geometry kept in the
+// settings file, and the one conditional integer write. Plain C++, so the command-line tool can
+// share the settings without the window toolkit.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "app/profile_file.h"
+
+// The running program's file, as the system names it (/proc/self/exe).
+[[nodiscard]] std::filesystem::path ProgramFile();
+
+// `programFile` with its extension replaced by `extension`; a "." is put in front of an extension
+// that does not begin with one ("txt" and ".txt" both give /opt/orvane/orvane.txt for
+// /opt/orvane/orvane). A program file without extension gets the extension added.
+[[nodiscard]] std::string FileBesideProgram(const std::filesystem::path& programFile,
+                                            std::string_view extension);
+[[nodiscard]] std::string FileBesideProgram(std::string_view extension);
+
+// The bare settings file name: the program file's name without its folder, extension ".ini".
+[[nodiscard]] std::string SettingsFileName(const std::filesystem::path& programFile);
+[[nodiscard]] std::string SettingsFileName();
+
+// The folder settings live in: $XDG_CONFIG_HOME/orvane when that variable holds an absolute
+// path, else $HOME/.config/orvane. Not created here; the first settings write creates it.
+[[nodiscard]] std::filesystem::path ConfigurationFolder();
+
+// The settings file of `programFile`, opened in the configuration folder.
+[[nodiscard]] ProfileFile OpenSettingsFile(const std::filesystem::path& programFile);
+
+// Writes `value` only when the key, read as an integer with default 0, holds something else.
+// Throws SettingsWriteError as ProfileFile::WriteInteger does.
+void WriteIntegerIfChanged(ProfileFile& file, std::string_view section, std::string_view key,
+                           int32_t value);
+
+// A window as the geometry helpers see it: its component name and its outer position and size.
+class FormGeometry {
+ public:
+  virtual ~FormGeometry() = default;
+  [[nodiscard]] virtual std::string ComponentName() const = 0;
+  // True when the window places itself (centred, or left to the window manager) rather than at
+  // its designed position.
+  [[nodiscard]] virtual bool PlacesItself() const = 0;
+  [[nodiscard]] virtual int Top() const = 0;
+  [[nodiscard]] virtual int Left() const = 0;
+  [[nodiscard]] virtual int Width() const = 0;
+  [[nodiscard]] virtual int Height() const = 0;
+  virtual void SetTop(int value) = 0;
+  virtual void SetLeft(int value) = 0;
+  virtual void SetWidth(int value) = 0;
+  virtual void SetHeight(int value) = 0;
+};
+
+// Stores top, left, width and height (in that order) as <name>.Top, .Left, .Width, .Height in
+// `section` (empty = the window's component name), each only when it changed. Any failure is
+// swallowed and ends the save: geometry is never worth an error at close.
+void SaveFormGeometry(ProfileFile& file, std::string_view section, const FormGeometry& window);
+
+// Applies the stored width, height, left and top (in that order) to the window; a missing, zero
+// or non-numeric value leaves that property as it is. Does nothing for a window that places
+// itself. Failures are swallowed.
+void RestoreFormGeometry(const ProfileFile& file, std::string_view section, FormGeometry& window);

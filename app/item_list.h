@@ -1,0 +1,39 @@
+#pragma once
+// One RBS item list: the complete names found for one kind of item, in the order found, each
+// with a check mark, and the ways of marking them. Plain C++, shared by the window and the
+// command-line export.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/string_list.h"
+
+class TItemList {
+ public:
+  void Clear() { items_.clear(); }
+  void Add(std::string line) { items_.push_back(Item{std::move(line), false}); }
+
+  [[nodiscard]] int Count() const { return static_cast<int>(items_.size()); }
+  // `index` must be in [0, Count()).
+  [[nodiscard]] const std::string& Line(int index) const { return At(index).line; }
+  [[nodiscard]] bool Checked(int index) const { return At(index).checked; }
+  void SetChecked(int index, bool checked) { At(index).checked = checked; }
+
+  void CheckAll();
+  void UncheckAll();
+  // Checks every line that contains `text` (ASCII case ignored, no wildcards) and unchecks every
+  // other; an empty text is contained in no line.
+  void MarkByText(std::string_view text);
+  // For each value, checks the first line equal to it (ASCII case ignored); never unchecks.
+  void MarkDependents(const TStringList& values);
+
+ private:
+  struct Item {
+    std::string line;
+    bool checked;
+  };
+  [[nodiscard]] const Item& At(int index) const { return items_.at(static_cast<size_t>(index)); }
+  [[nodiscard]] Item& At(int index) { return items_.at(static_cast<size_t>(index)); }
+
+  std::vector<Item> items_;
+};

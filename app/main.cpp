@@ -1,0 +1,35 @@
+// The program entry: the application, the Qt seams, the main window and its message loop.
+//
+// One option exists for automated checks only: --quit-after-start closes the window as soon as
+// the message loop runs, so a test can start the real program, let it start up and shut down
+// (settings written) and see it exit. A normal start is unaffected.
+#include <QApplication>
+#include <QTimer>
+#include <cstring>
+
+#include "app/d_ini.h"
+#include "app/main_form.h"
+#include "app/qt_form_dialogs.h"
+#include "app/qt_hooks.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  // The title the desktop shows for the application. Set as the application name, not the
+  // display name: Qt appends a display name to every window caption, which must stay as it is.
+  QApplication::setApplicationName(QStringLiteral("iManager: Save Role and Property Book Info"));
+  InstallQtHooks();
+
+  bool quitAfterStart = false;
+  for (int i = 1; i < argc; ++i) {
+    quitAfterStart = quitAfterStart || std::strcmp(argv[i], "--quit-after-start") == 0;
+  }
+
+  QtFormDialogs dialogs;
+  TMainForm MainForm(dialogs, ProgramFile());
+  dialogs.SetOwner(&MainForm);
+  MainForm.show();
+  if (quitAfterStart) {
+    QTimer::singleShot(0, &MainForm, &QWidget::close);
+  }
+  return QApplication::exec();
+}

@@ -1,0 +1,595 @@
+#include "app/main_form.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTextStream>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <exception>
+#include <stdexcept>
+
+#include "app/anchor_layout.h"
+#include "app/atomic_file.h"
+#include "app/d_ini.h"
+#include "app/item_list.h"
+#include "app/qt_item_list_model.h"
+#include "directory/d_nw.h"
+#include "directory/d_nw_read.h"
+#include "directory/d_nw_search.h"
+#include "util/hooks.h"
+#include "util/launcher.h"
+#include "util/string_list.h"
+#include "util/text.h"
+
+namespace {
+
+// The size the export and XML pages were laid out for; anchored controls keep their distances
+// to the edges of this size.
+constexpr QSize kDesignedPageSize{846, 580};
+
+template <typename Widget>
+Widget* Named(Widget* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+// The window as the geometry helpers see it. Width and height are the window's own size without
+// the frame: the frame is unknown until the window manager has mapped the window, and sizes saved
+// and restored the same way cannot creep from run to run.
+class WindowGeometry : public FormGeometry {
+ public:
+  explicit WindowGeometry(QWidget& window) : window_(window) {}
+  std::string ComponentName() const override { return "MainForm"; }
+  bool PlacesItself() const override { return false; }
+  int Top() const override { return window_.y(); }
+  int Left() const override { return window_.x(); }
+  int Width() const override { return window_.width(); }
+  int Height() const override { return window_.height(); }
+  void SetTop(int value) override { window_.move(window_.x(), value); }
+  void SetLeft(int value) override { window_.move(value, window_.y()); }
+  void SetWidth(int value) override { window_.resize(value, window_.height()); }
+  void SetHeight(int value) override { window_.resize(window_.width(), value); }
+
+ private:
+  QWidget& window_;
+};
+
+}  // namespace
+
+void TClickableStatusBar::SetSimpleText(const QString& text) {
+  if (panel_ == nullptr) {
+    panel_ = Named(new QLabel(this), "StatusBarPanel");
+    addWidget(panel_, 1);
+  }
+  panel_->setText(text);
+}
+
+QString TClickableStatusBar::SimpleText() const {
+  return panel_ == nullptr ? QString() : panel_->text();
+}
+
+void TClickableStatusBar::mouseReleaseEvent(QMouseEvent* event) {
+  QStatusBar::mouseReleaseEvent(event);
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+    emit Clicked();
+  }
+}
+
+TMainForm::TMainForm(FormDialogs& dialogs, std::filesystem::path programFile, QWidget* parent)
+    : QMainWindow(parent), dialogs_(dialogs), programFile_(std::move(programFile)) {
+  CreateControls();
+  FormCreate();
+}
+
+TMainForm::~TMainForm() {
+  ReleaseContexts();
+}
+
+void TMainForm::CreateExportPage(QWidget* page, QLabel*& label, const char* labelName,
+                                 QLineEdit*& edit, const char* editName, QListView*& list,
+                                 const char* listName) {
+  auto* anchors = new TAnchorLayout(page, kDesignedPageSize);
+  label = Named(new QLabel(QStringLiteral("Mark Pattern"), page), labelName);
+  label->move(16, 20);
+  label->adjustSize();
+  edit = Named(new QLineEdit(page), editName);
+  edit->setGeometry(92, 16, 141, edit->sizeHint().height());
+  edit->setToolTip(QStringLiteral("Check Items by pattern match"));
+  list = Named(new QListView(page), listName);
+  list->setUniformItemSizes(true);
+  list->setModel(new TItemListModel(list));
+  connect(edit, &QLineEdit::textChanged, this,
+          [this, edit] { RunHandler([this, edit] { EditMatchChange(edit); }); });
+  list->setContextMenuPolicy(Qt::CustomContextMenu);
+  anchors->Add(list, QRect(2, 56, 842, 522), TAnchorLayout::Anchors::AllSides);
+  connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& at) {
+    popupList_ = list;
+    PopupMenu1->popup(list->viewport()->mapToGlobal(at));
+  });
+}
+
+void TMainForm::CreateControls() {
+  setObjectName(QStringLiteral("MainForm"));
+  setWindowTitle(QString::fromLatin1(kResourceCaption));
+  QFont windowFont(QStringLiteral("Arial"));
+  windowFont.setPixelSize(12);
+  setFont(windowFont);
+  move(299, 118);
+  resize(868, 691);
+
+  PageControl1 = Named(new QTabWidget(this), "PageControl1");
+  setCentralWidget(PageControl1);
+
+  // Info page.
+  TabSheetInfo = Named(new QWidget(), "TabSheetInfo");
+  PageControl1->addTab(TabSheetInfo, QStringLiteral("&Info"));
+  auto* infoLayout = new QVBoxLayout(TabSheetInfo);
+  infoLayout->setContentsMargins(0, 0, 0, 0);
+  infoLayout->setSpacing(0);
+  PanelInfo = Named(new QLabel(TabSheetInfo), "PanelInfo");
+  PanelInfo->setFixedHeight(41);
+  PanelInfo->setAlignment(Qt::AlignCenter);
+  QFont infoFont(QStringLiteral("Arial"));
+  infoFont.setPixelSize(19);
+  infoFont.setBold(true);
+  PanelInfo->setFont(infoFont);
+  infoLayout->addWidget(PanelInfo);
+  Memo1 = Named(new QPlainTextEdit(TabSheetInfo), "Memo1");
+  Memo1->setReadOnly(true);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  infoLayout->addWidget(Memo1);
+
+  // Start page: tree, user and container above, the two lists below.
+  TabSheetStart = Named(new QWidget(), "TabSheetStart");
+  PageControl1->addTab(TabSheetStart, QStringLiteral("Select Start &Container"));
+  auto* startLayout = new QVBoxLayout(TabSheetStart);
+  startLayout->setContentsMargins(0, 0, 0, 0);
+  startLayout->setSpacing(0);
+  Panel4 = Named(new QFrame(TabSheetStart), "Panel4");
+  Panel4->setFixedHeight(73);
+  Panel4->installEventFilter(this);
+  startLayout->addWidget(Panel4);
+  ComboBoxTrees = Named(new QComboBox(Panel4), "ComboBoxTrees");
+  ComboBoxTrees->setEditable(false);
+  ComboBoxTrees->setGeometry(8, 8, 273, ComboBoxTrees->sizeHint().height());
+  ComboBoxTrees->setToolTip(QStringLiteral("Select Current Tree"));
+  EditMyName = Named(new QLineEdit(Panel4), "EditMyName");
+  EditMyName->setReadOnly(true);
+  EditMyName->setGeometry(288, 8, 257, EditMyName->sizeHint().height());
+  EditCurrentContainer = Named(new QLineEdit(Panel4), "EditCurrentContainer");
+  EditCurrentContainer->setGeometry(8, 40, 537, EditCurrentContainer->sizeHint().height());
+  Panel3 = Named(new QWidget(TabSheetStart), "Panel3");
+  startLayout->addWidget(Panel3, 1);
+  auto* listsLayout = new QHBoxLayout(Panel3);
+  listsLayout->setContentsMargins(0, 0, 0, 0);
+  Splitter1 = Named(new QSplitter(Qt::Horizontal, Panel3), "Splitter1");
+  Splitter1->setHandleWidth(3);
+  Splitter1->setChildrenCollapsible(false);
+  listsLayout->addWidget(Splitter1);
+  ListBoxContainers = Named(new QListWidget(), "ListBoxContainers");
+  ListBoxContainers->setToolTip(QStringLiteral("Containers - Double-click to change"));
+  ListBoxObjects = Named(new QListWidget(), "ListBoxObjects");
+  ListBoxObjects->setToolTip(QStringLiteral("Objects in selected container"));
+  Splitter1->addWidget(ListBoxContainers);
+  Splitter1->addWidget(ListBoxObjects);
+  Splitter1->setStretchFactor(0, 0);
+  Splitter1->setStretchFactor(1, 1);
+  Splitter1->setSizes({248, 600});
+
+  // Export page with its six inner pages.
+  TabSheetExp = Named(new QWidget(), "TabSheetExp");
+  PageControl1->addTab(TabSheetExp, QStringLiteral("&Export from RBS"));
+  TabSheetExp->installEventFilter(this);
+  auto* exportLayout = new QVBoxLayout(TabSheetExp);
+  exportLayout->setContentsMargins(0, 0, 0, 0);
+  PageControlExp = Named(new QTabWidget(TabSheetExp), "PageControlExp");
+  exportLayout->addWidget(PageControlExp);
+  TabSheetExpModules = Named(new QWidget(), "TabSheetExpModules");
+  TabSheetExpCat = Named(new QWidget(), "TabSheetExpCat");
+  TabSheetExpRoles = Named(new QWidget(), "TabSheetExpRoles");
+  TabSheetExpBooks = Named(new QWidget(), "TabSheetExpBooks");
+  TabSheetExportTasks = Named(new QWidget(), "TabSheetExportTasks");
+  TabSheetXml = Named(new QWidget(), "TabSheetXml");
+  PageControlExp->addTab(TabSheetExpModules, QStringLiteral("Export &Modules"));
+  PageControlExp->addTab(TabSheetExpCat, QStringLiteral("Export &Categories"));
+  PageControlExp->addTab(TabSheetExpRoles, QStringLiteral("Export &Roles"));
+  PageControlExp->addTab(TabSheetExpBooks, QStringLiteral("Export &Books"));
+  PageControlExp->addTab(TabSheetExportTasks, QStringLiteral("Export &Tasks"));
+  PageControlExp->addTab(TabSheetXml, QStringLiteral("&XML Data"));
+  TabSheetExpCat->installEventFilter(this);
+  TabSheetXml->installEventFilter(this);
+
+  CreateExportPage(TabSheetExpModules, Label6, "Label6", EditModulesMatch, "EditModulesMatch",
+                   CheckListBoxModules, "CheckListBoxModules");
+  CreateExportPage(TabSheetExpCat, Label3, "Label3", Edit1, "Edit1", CheckListBoxCat,
+                   "CheckListBoxCat");
+  CreateExportPage(TabSheetExpRoles, Label2, "Label2", EditRoleMatch, "EditRoleMatch",
+                   CheckListBoxRoles, "CheckListBoxRoles");
+  CreateExportPage(TabSheetExpBooks, Label1, "Label1", EditBookMatch, "EditBookMatch",
+                   CheckListBoxBooks, "CheckListBoxBooks");
+  CreateExportPage(TabSheetExportTasks, Label5, "Label5", EditTaskMatch, "EditTaskMatch",
+                   CheckListBoxTasks, "CheckListBoxTasks");
+  const QString dependentCaption = QStringLiteral("Check &Dependent Books && Tasks");
+  BitBtnCheckDependentBooks =
+      Named(new QPushButton(dependentCaption, TabSheetExpModules), "BitBtnCheckDependentBooks");
+  BitBtnCheckDependentBooks->setGeometry(280, 16, 213, 25);
+  BitBtnCheckDependentTasks =
+      Named(new QPushButton(dependentCaption, TabSheetExpRoles), "BitBtnCheckDependentTasks");
+  BitBtnCheckDependentTasks->setGeometry(252, 16, 213, 25);
+
+  auto* xmlAnchors = new TAnchorLayout(TabSheetXml, kDesignedPageSize);
+  MemoXml = Named(new QPlainTextEdit(TabSheetXml), "MemoXml");
+  MemoXml->setLineWrapMode(QPlainTextEdit::NoWrap);
+  MemoXml->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  MemoXml->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  xmlAnchors->Add(MemoXml, QRect(1, 4, 843, 529), TAnchorLayout::Anchors::AllSides);
+  BitBtnSaveXml =
+      Named(new QPushButton(QStringLiteral("Save XML ..."), TabSheetXml), "BitBtnSaveXml");
+  BitBtnSaveXml->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  xmlAnchors->Add(BitBtnSaveXml, QRect(8, 545, 121, 25), TAnchorLayout::Anchors::LeftBottom);
+  LabelCurrentXml = Named(new QLabel(TabSheetXml), "LabelCurrentXml");
+  xmlAnchors->Add(LabelCurrentXml, QRect(204, 547, 600, 21), TAnchorLayout::Anchors::LeftBottom);
+  // The categories page is the one designed in front: it is laid out (and so loaded) first.
+  PageControlExp->setCurrentWidget(TabSheetExpCat);
+
+  StatusBar = Named(new TClickableStatusBar(this), "StatusBar");
+  StatusBar->setFixedHeight(19);
+  StatusBar->setSizeGripEnabled(false);
+  StatusBar->setCursor(Qt::PointingHandCursor);
+  setStatusBar(StatusBar);
+
+  PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
+  PopupCheckAll = Named(PopupMenu1->addAction(QStringLiteral("&Check All")), "PopupCheckAll");
+  PopupUncheckAll = Named(PopupMenu1->addAction(QStringLiteral("&Uncheck All")), "PopupUncheckAll");
+
+  PageControl1->setCurrentWidget(TabSheetInfo);
+
+  // Events.
+  const auto run = [this](void (TMainForm::*handler)()) {
+    return [this, handler] { RunHandler(handler); };
+  };
+  connect(ComboBoxTrees, &QComboBox::activated, this, run(&TMainForm::ChangeTree));
+  connect(ListBoxObjects, &QListWidget::itemClicked, this, run(&TMainForm::ListBoxObjectsClick));
+  connect(StatusBar, &TClickableStatusBar::Clicked, this, run(&TMainForm::StatusBarClick));
+  connect(BitBtnSaveXml, &QPushButton::clicked, this, run(&TMainForm::BitBtnSaveXmlClick));
+  connect(BitBtnCheckDependentBooks, &QPushButton::clicked, this,
+          run(&TMainForm::BitBtnCheckDependentBooksClick));
+  connect(BitBtnCheckDependentTasks, &QPushButton::clicked, this,
+          run(&TMainForm::BitBtnCheckDependentTasksClick));
+  connect(PopupCheckAll, &QAction::triggered, this, run(&TMainForm::PopupCheckAllClick));
+  connect(PopupUncheckAll, &QAction::triggered, this, run(&TMainForm::PopupUncheckAllClick));
+}
+
+void TMainForm::RunHandler(const std::function<void()>& handler) {
+  // A failure a handler lets through reaches the user as an error box; the window stays usable.
+  try {
+    handler();
+  } catch (const std::exception& failure) {
+    dialogs_.ShowError(failure.what());
+  }
+}
+
+void TMainForm::RunHandler(void (TMainForm::*handler)()) {
+  RunHandler([this, handler] { (this->*handler)(); });
+}
+
+QString TMainForm::UserGuideAddress() const {
+  const std::filesystem::path guide = programFile_.parent_path() / "index.html";
+  return QUrl::fromLocalFile(QString::fromStdString(guide.string())).toString(QUrl::FullyEncoded);
+}
+
+void TMainForm::FormCreate() {
+  PanelInfo->setText(windowTitle());
+
+  const QString infoFile = QString::fromStdString(FileBesideProgram(programFile_, ".txt"));
+  QFile info(infoFile);
+  if (info.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    Memo1->setPlainText(QTextStream(&info).readAll());
+  } else {
+    Memo1->appendPlainText(QStringLiteral("Could not find \"%1\"").arg(infoFile));
+  }
+
+  PageControl1->setCurrentWidget(TabSheetStart);
+
+  if (const uint16_t code = InitNetWare(dialogs_); code != 0) {
+    ErrorBox(dialogs_, code, "InitNetWare");
+    return;
+  }
+
+  SettingsIni.emplace(OpenSettingsFile(programFile_));
+  static_cast<void>(DirCreateContext(BrowseCtx));
+  static_cast<void>(DirCreateContext(SearchCtx));
+  contextsCreated_ = true;
+
+  try {
+    TStringList trees;
+    DSGetTreeNames(trees);
+    for (const TStringList::Entry& tree : trees) {
+      ComboBoxTrees->addItem(QString::fromStdString(tree.text));
+    }
+    // The combo box picks its first entry by itself; the window chooses below.
+    ComboBoxTrees->setCurrentIndex(-1);
+    if (!trees.Empty()) {
+      const std::string defaultTree = DSGetDefaultTree();
+      CurrentTree = SettingsIni->ReadString("Context", "Default", defaultTree);
+      int chosen = -1;
+      for (int i = 0; i < trees.Count() && chosen < 0; ++i) {
+        if (SameTextAscii(trees.Text(i), CurrentTree)) {
+          chosen = i;
+        }
+      }
+      for (int i = 0; i < trees.Count() && chosen < 0; ++i) {
+        if (SameTextAscii(trees.Text(i), defaultTree)) {
+          chosen = i;
+        }
+      }
+      ComboBoxTrees->setCurrentIndex(chosen);
+      ChangeTree();
+    }
+  } catch (...) {
+    // Start-up goes on with whatever the tree list holds.
+  }
+
+  StatusBar->SetSimpleText(UserGuideAddress());
+  setWindowTitle(
+      QStringLiteral("%1 (%2)").arg(QString::fromLatin1(kTitle), QString::fromLatin1(kVersion)));
+  PanelInfo->setText(windowTitle());
+}
+
+void TMainForm::FormShow() {
+  if (SettingsIni) {
+    WindowGeometry geometry(*this);
+    RestoreFormGeometry(*SettingsIni, "Settings", geometry);
+    XmlPath = SettingsIni->ReadString("Settings", "Xml Path", "");
+  } else {
+    XmlPath.clear();
+  }
+  LabelCurrentXml->setText(QString::fromStdString(XmlPath));
+}
+
+void TMainForm::FormClose() {
+  if (!SettingsIni) {
+    return;
+  }
+  try {
+    SaveTreeAndCtx();
+    // An offline start knows no tree; the one remembered from the last session must survive it.
+    if (!CurrentTree.empty()) {
+      SettingsIni->WriteString("Context", "Default", CurrentTree);
+    }
+    SettingsIni->WriteString("Settings", "Ini Path", "");
+    SettingsIni->WriteString("Settings", "Xml Path", XmlPath);
+    SaveFormGeometry(*SettingsIni, "Settings", WindowGeometry(*this));
+  } catch (...) {
+    // Closing is never refused, whatever the settings folder says.
+  }
+  ReleaseContexts();
+}
+
+void TMainForm::ReleaseContexts() {
+  if (!contextsCreated_) {
+    return;
+  }
+  contextsCreated_ = false;
+  static_cast<void>(DirFreeContext(BrowseCtx));
+  static_cast<void>(DirFreeContext(SearchCtx));
+}
+
+void TMainForm::Panel4Resize() {
+  for (QLineEdit* edit : {EditMyName, EditCurrentContainer}) {
+    edit->resize(Panel4->width() - edit->x() - 10, edit->height());
+  }
+}
+
+void TMainForm::StatusBarClick() {
+  static_cast<void>(OpenDocument(UserGuideAddress().toStdString()));
+}
+
+void TMainForm::ChangeTree() {
+  SaveTreeAndCtx();
+  const std::string tree = ComboBoxTrees->currentText().toStdString();
+  if (tree.empty()) {
+    return;
+  }
+  static_cast<void>(DSChangeCurrentTree(BrowseCtx, tree));
+  ErrorBox(dialogs_, DSChangeCurrentTree(SearchCtx, tree), "DSChangeCurrentTree");
+  CurrentTree = tree;
+  DSModifyContextFlags(BrowseCtx, '+', kDirFlagTypeless);
+  DSModifyContextFlags(SearchCtx, '+', kDirFlagTypeless);
+  static_cast<void>(DSSetRootContext(SearchCtx));
+  ReadTreeAndCtx();
+}
+
+void TMainForm::SaveTreeAndCtx() {
+  if (SettingsIni && !CurrentTree.empty() && !CurrentCtx.empty()) {
+    SettingsIni->WriteString("Context", CurrentTree, CurrentCtx);
+  }
+}
+
+void TMainForm::ReadTreeAndCtx() {
+  const std::string fallback = DSGetNameContext(BrowseCtx);
+  CurrentCtx = SettingsIni ? SettingsIni->ReadString("Context", CurrentTree, fallback) : fallback;
+  static_cast<void>(DSSetNameContext(BrowseCtx, CurrentCtx));
+}
+
+void TMainForm::ListBoxObjectsClick() {
+  CurrentCtx = EditCurrentContainer->text().toStdString();
+}
+
+TItemListModel& TMainForm::ItemsOf(QListView* list) const {
+  return *static_cast<TItemListModel*>(list->model());
+}
+
+void TMainForm::TabSheetExpShow() {
+  ModulesLoad();
+  RolesLoad();
+  BooksLoad();
+  TasksLoad();
+  PageControlExp->setCurrentWidget(TabSheetExpModules);
+}
+
+void TMainForm::CategoriesLoad() {
+  ItemsLoad(CheckListBoxCat, "(Base Class=rbsCategory2)");
+}
+void TMainForm::ModulesLoad() {
+  ItemsLoad(CheckListBoxModules, "(Base Class=rbsModule2)");
+}
+void TMainForm::RolesLoad() {
+  ItemsLoad(CheckListBoxRoles, "(Base Class=rbsRole2)");
+}
+void TMainForm::BooksLoad() {
+  ItemsLoad(CheckListBoxBooks, "(Base Class=rbsBook2)");
+}
+void TMainForm::TasksLoad() {
+  ItemsLoad(CheckListBoxTasks, "(Base Class=rbsTask2)");
+}
+
+void TMainForm::ItemsLoad(QListView* list, const std::string& filter) {
+  TStringList found;
+  static_cast<void>(DSSearch(SearchCtx, CurrentCtx, filter, kDirScopeSubtree, found));
+  ItemsOf(list).Fill([&found](TItemList& items) {
+    items.Clear();
+    for (const TStringList::Entry& entry : found) {
+      items.Add(entry.text);
+    }
+  });
+}
+
+void TMainForm::PopupCheckAllClick() {
+  if (popupList_ != nullptr) {
+    ItemsOf(popupList_).Mark([](TItemList& items) { items.CheckAll(); });
+  }
+}
+
+void TMainForm::PopupUncheckAllClick() {
+  if (popupList_ != nullptr) {
+    ItemsOf(popupList_).Mark([](TItemList& items) { items.UncheckAll(); });
+  }
+}
+
+void TMainForm::EditMatchChange(QLineEdit* sender) {
+  const BusyCursorScope busy;
+  QListView* list = sender == EditModulesMatch ? CheckListBoxModules
+                    : sender == Edit1          ? CheckListBoxCat
+                    : sender == EditRoleMatch  ? CheckListBoxRoles
+                    : sender == EditBookMatch  ? CheckListBoxBooks
+                                               : CheckListBoxTasks;
+  const std::string text = sender->text().toStdString();
+  ItemsOf(list).Mark([&text](TItemList& items) { items.MarkByText(text); });
+}
+
+void TMainForm::MarkDependents(const TStringList& values, QListView* list) {
+  ItemsOf(list).Mark([&values](TItemList& items) { items.MarkDependents(values); });
+}
+
+void TMainForm::BitBtnCheckDependentBooksClick() {
+  const BusyCursorScope busy;
+  const TItemList& modules = ItemsOf(CheckListBoxModules).Items();
+  TStringList scratch;
+  for (int i = 0; i < modules.Count(); ++i) {
+    if (!modules.Checked(i)) {
+      continue;
+    }
+    // The line is copied: the searches let window messages run, and a reload may replace it.
+    const std::string module = modules.Line(i);
+    scratch.Clear();
+    static_cast<void>(
+        DSSearch(SearchCtx, module, "(Base Class=rbsBook2)", kDirScopeSubtree, scratch));
+    MarkDependents(scratch, CheckListBoxBooks);
+    scratch.Clear();
+    static_cast<void>(
+        DSSearch(SearchCtx, module, "(Base Class=rbsTask2)", kDirScopeSubtree, scratch));
+    MarkDependents(scratch, CheckListBoxTasks);
+  }
+}
+
+void TMainForm::BitBtnCheckDependentTasksClick() {
+  const BusyCursorScope busy;
+  const TItemList& roles = ItemsOf(CheckListBoxRoles).Items();
+  TStringList scratch;
+  for (int i = 0; i < roles.Count(); ++i) {
+    if (!roles.Checked(i)) {
+      continue;
+    }
+    scratch.Clear();
+    static_cast<void>(ReadAttributeValues(SearchCtx, roles.Line(i), "rbsContent", scratch));
+    MarkDependents(scratch, CheckListBoxTasks);
+  }
+}
+
+void TMainForm::TabSheetXmlShow() {
+  const BusyCursorScope busy;
+  MemoXml->clear();
+  MemoXml->appendPlainText(QStringLiteral("<install>"));
+  MemoXml->appendPlainText(QString());
+  // The blocks of the checked items go here, kind by kind, once the XML writers exist.
+  MemoXml->appendPlainText(QString());
+  MemoXml->appendPlainText(QStringLiteral("</install>"));
+}
+
+void TMainForm::BitBtnSaveXmlClick() {
+  SaveDialog1.Filter = "XML Files|*.xml|Text Files|*.txt|All Files|*.*";
+  SaveDialog1.InitialDir =
+      XmlPath.empty() ? std::string() : std::filesystem::path(XmlPath).parent_path().string() + "/";
+  const std::optional<std::string> chosen = dialogs_.ExecuteSave(SaveDialog1);
+  if (!chosen) {
+    return;
+  }
+  const QString text = MemoXml->toPlainText();
+  QStringList lines = text.isEmpty() ? QStringList() : text.split(u'\n');
+  if (lines.isEmpty() || lines.constFirst() != QStringLiteral("<install>")) {
+    lines << QString() << QStringLiteral("</install>");
+    MemoXml->setPlainText(lines.join(u'\n'));
+  }
+  XmlPath = *chosen;
+  LabelCurrentXml->setText(QString::fromStdString(XmlPath));
+  QByteArray bytes;
+  for (const QString& line : lines) {
+    bytes += line.toUtf8();
+    bytes += "\r\n";
+  }
+  if (!ReplaceFileAtomically(XmlPath, std::string_view(bytes.constData(), bytes.size()))) {
+    throw std::runtime_error("Cannot create file " + XmlPath);
+  }
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Panel4 && event->type() == QEvent::Resize) {
+    RunHandler(&TMainForm::Panel4Resize);
+  } else if (watched == TabSheetExp && event->type() == QEvent::Show) {
+    RunHandler(&TMainForm::TabSheetExpShow);
+  } else if (watched == TabSheetExpCat && event->type() == QEvent::Resize) {
+    RunHandler(&TMainForm::CategoriesLoad);
+  } else if (watched == TabSheetXml && event->type() == QEvent::Show) {
+    RunHandler(&TMainForm::TabSheetXmlShow);
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) {
+    FormShow();
+  }
+  QMainWindow::showEvent(event);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+}

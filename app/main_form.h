@@ -1,0 +1,178 @@
+#pragma once
+// The program's one window, TMainForm: its pages and controls, the state the handlers share, and
+// the start-up and shut-down that open the directory client, the contexts and the settings.
+#include <QMainWindow>
+#include <QStatusBar>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/form_dialogs.h"
+#include "app/profile_file.h"
+#include "directory/client/dir_client.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QListWidget;
+class QMenu;
+class QAction;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QTabWidget;
+class QFrame;
+class TItemListModel;
+class TStringList;
+
+// A status bar that reports a click anywhere on it.
+class TClickableStatusBar : public QStatusBar {
+  Q_OBJECT
+ public:
+  using QStatusBar::QStatusBar;
+  // The one panel's text.
+  void SetSimpleText(const QString& text);
+  [[nodiscard]] QString SimpleText() const;
+
+ signals:
+  void Clicked();
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  QLabel* panel_ = nullptr;
+};
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  // The caption the window carries until start-up has succeeded.
+  static constexpr const char* kResourceCaption = "Export iManager 2.0.x:  Roles, Tasks, Books";
+  static constexpr const char* kTitle =
+      "Orvane: Export iManager 2.x Roles, Tasks, and Property Books";
+  static constexpr const char* kVersion = "v2.01";
+
+  // `dialogs` shows every box and the save dialog and must outlive the window. `programFile`
+  // names the info text (beside it, ".txt"), the user guide (index.html beside it) and the
+  // settings file (its base name, ".ini", in the configuration folder). Creating the window runs
+  // FormCreate.
+  TMainForm(FormDialogs& dialogs, std::filesystem::path programFile, QWidget* parent = nullptr);
+  ~TMainForm() override;
+  TMainForm(const TMainForm&) = delete;
+  TMainForm& operator=(const TMainForm&) = delete;
+
+  // Window state shared by the handlers.
+  DirContext BrowseCtx = 0;
+  DirContext SearchCtx = 0;
+  std::string CurrentTree;
+  std::string CurrentCtx;
+  std::string XmlPath;
+  std::optional<ProfileFile> SettingsIni;  // absent when the directory client did not start
+
+  // The file:// address of the user guide the status bar shows.
+  [[nodiscard]] QString UserGuideAddress() const;
+
+  // Life-cycle handlers (run by construction, the first show and close).
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+  // Keeps the right edges of the user and container fields 10 pixels inside Panel4.
+  void Panel4Resize();
+  void StatusBarClick();
+
+  // Tree change: both contexts move to the tree chosen in ComboBoxTrees.
+  void ChangeTree();
+  void SaveTreeAndCtx();
+  void ReadTreeAndCtx();
+  void ListBoxObjectsClick();
+
+  // Export pages.
+  void TabSheetExpShow();
+  void CategoriesLoad();
+  void ModulesLoad();
+  void RolesLoad();
+  void BooksLoad();
+  void TasksLoad();
+  void ItemsLoad(QListView* list, const std::string& filter);
+  void PopupCheckAllClick();
+  void PopupUncheckAllClick();
+  void EditMatchChange(QLineEdit* sender);
+  void MarkDependents(const TStringList& values, QListView* list);
+  void BitBtnCheckDependentBooksClick();
+  void BitBtnCheckDependentTasksClick();
+  // The lines and marks of one of the five check lists.
+  [[nodiscard]] TItemListModel& ItemsOf(QListView* list) const;
+
+  // XML page.
+  void TabSheetXmlShow();
+  void BitBtnSaveXmlClick();
+
+  // Controls, named as their objectName.
+  QTabWidget* PageControl1;
+  QWidget* TabSheetInfo;
+  QLabel* PanelInfo;
+  QPlainTextEdit* Memo1;
+  QWidget* TabSheetStart;
+  QFrame* Panel4;
+  QComboBox* ComboBoxTrees;
+  QLineEdit* EditMyName;
+  QLineEdit* EditCurrentContainer;
+  QWidget* Panel3;
+  QSplitter* Splitter1;
+  QListWidget* ListBoxContainers;
+  QListWidget* ListBoxObjects;
+  QWidget* TabSheetExp;
+  QTabWidget* PageControlExp;
+  QWidget* TabSheetExpModules;
+  QWidget* TabSheetExpCat;
+  QWidget* TabSheetExpRoles;
+  QWidget* TabSheetExpBooks;
+  QWidget* TabSheetExportTasks;
+  QWidget* TabSheetXml;
+  QLabel* Label6;
+  QLabel* Label3;
+  QLabel* Label2;
+  QLabel* Label1;
+  QLabel* Label5;
+  QLineEdit* EditModulesMatch;
+  QLineEdit* Edit1;
+  QLineEdit* EditRoleMatch;
+  QLineEdit* EditBookMatch;
+  QLineEdit* EditTaskMatch;
+  QListView* CheckListBoxModules;
+  QListView* CheckListBoxCat;
+  QListView* CheckListBoxRoles;
+  QListView* CheckListBoxBooks;
+  QListView* CheckListBoxTasks;
+  QPushButton* BitBtnCheckDependentBooks;
+  QPushButton* BitBtnCheckDependentTasks;
+  QPlainTextEdit* MemoXml;
+  QPushButton* BitBtnSaveXml;
+  QLabel* LabelCurrentXml;
+  TClickableStatusBar* StatusBar;
+  QMenu* PopupMenu1;
+  QAction* PopupCheckAll;
+  QAction* PopupUncheckAll;
+  TSaveDialog SaveDialog1;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateControls();
+  void CreateExportPage(QWidget* page, QLabel*& label, const char* labelName, QLineEdit*& edit,
+                        const char* editName, QListView*& list, const char* listName);
+  void ReleaseContexts();
+  void RunHandler(const std::function<void()>& handler);
+  void RunHandler(void (TMainForm::*handler)());
+
+  FormDialogs& dialogs_;
+  std::filesystem::path programFile_;
+  QListView* popupList_ = nullptr;  // the check list PopupMenu1 was opened on
+  bool contextsCreated_ = false;
+};

@@ -1,0 +1,72 @@
+#pragma once
+// D_NW, connection and contexts: starts the directory client once per run, lists the trees it is
+// connected to, moves contexts between trees and name contexts, reads who is logged in, and turns
+// completion codes into error boxes.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "directory/client/dir_client.h"
+#include "directory/message_sink.h"
+#include "util/string_list.h"
+
+// ClientConnection's value until InitNetWare has opened a connection.
+inline constexpr DirConnectionHandle kNoClientConnection = 0xFFFF;
+
+// The connection opened by InitNetWare, kept for the whole run; kNoClientConnection before.
+[[nodiscard]] DirConnectionHandle ClientConnection();
+// Forgets the connection, so that the next InitNetWare starts the client again. Only for a run
+// that has shut the client down (DirClientShutdown) and starts it afresh.
+void ForgetClientConnection();
+
+// Starts the client and opens the primary connection (or, without one, the first the client
+// lists). Returns 0 at once when a connection is already open. On failure shows one box through
+// `messages` ("... InitNetWare returned error 0x...") and returns the 16-bit code.
+[[nodiscard]] uint16_t InitNetWare(ErrorMessageSink& messages);
+
+// Appends the tree of every connection, in the client's order, each tree once (ASCII case
+// ignored); a connection whose cleaned tree name is empty adds nothing. Lets pending window
+// messages run once per connection.
+void DSGetTreeNames(TStringList& list);
+
+// The cleaned tree name of the primary connection; "" when there is none.
+[[nodiscard]] std::string DSGetDefaultTree();
+
+// A tree name as the client reports it, made presentable: cut to 32 characters, then stripped of
+// trailing "_".
+[[nodiscard]] std::string CleanTreeName(std::string_view reported);
+
+// Moves `context` to `tree` (unless it is there already, ASCII case ignored; "" keeps the tree)
+// and then to `nameContext`, one leading "." removed; "" means the tree's default name context,
+// or "[Root]" when it has none or it cannot be read. Returns the client's completion code.
+[[nodiscard]] int32_t DSSetContext(DirContext context, std::string_view tree,
+                                   std::string_view nameContext);
+// DSSetContext(context, tree, "").
+[[nodiscard]] int32_t DSChangeCurrentTree(DirContext context, std::string_view tree);
+// DSSetContext(context, "", name).
+[[nodiscard]] int32_t DSSetNameContext(DirContext context, std::string_view name);
+// DSSetNameContext(context, "[Root]").
+[[nodiscard]] int32_t DSSetRootContext(DirContext context);
+
+// The context's name context / tree name with its first "CN=" (exact capitals) removed; "" when
+// it cannot be read.
+[[nodiscard]] std::string DSGetNameContext(DirContext context);
+[[nodiscard]] std::string DSGetTreeName(DirContext context);
+
+// Sets ('+') or clears ('-') the `mask` bits of the context's flags; any other sign writes the
+// flags back unchanged. Nothing is written when the flags cannot be read; failures are silent.
+void DSModifyContextFlags(DirContext context, char sign, uint32_t mask);
+
+// The name of the object the context's connection is logged in as; "" on failure.
+[[nodiscard]] std::string DSWhoAmI(DirContext context);
+
+// "0x%.4X" of the code taken as unsigned 32-bit, then " (detail)" with the client's error text,
+// or the system's text for the same number when the client has none.
+[[nodiscard]] std::string NWErrorText(int32_t code);
+
+// Nothing for code 0; otherwise the box "<what> returned error <NWErrorText(code)>".
+void NWErrorBox(ErrorMessageSink& messages, int32_t code, std::string_view what);
+
+// Nothing for code 0; otherwise the box "Error %04X: <what>", the code as unsigned 32-bit upper-
+// case hexadecimal (-326 gives FFFFFEBA).
+void ErrorBox(ErrorMessageSink& messages, int32_t code, std::string_view what);

@@ -1,0 +1,70 @@
+// Marking the lines of one item list: by pattern, all or none, and by dependency.
+#include "app/item_list.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TItemList Roles() {
+  TItemList list;
+  for (const char* line :
+       {"Desk.Roles.Cfg", "Help.Roles.Cfg", "desk.Old.Cfg", "Zürich.Roles.Cfg"}) {
+    list.Add(line);
+  }
+  return list;
+}
+
+std::string Marks(const TItemList& list) {
+  std::string marks;
+  for (int i = 0; i < list.Count(); ++i) {
+    marks += list.Checked(i) ? 'x' : '.';
+  }
+  return marks;
+}
+
+TEST(ItemList, MarkByTextChecksContainingLinesAndUnchecksTheRest) {
+  struct Case {
+    const char* text;
+    const char* marks;
+  };
+  const Case cases[] = {
+      {"desk", "x.x."},       // ASCII case ignored
+      {"ROLES.CFG", "xx.x"},  //
+      {"", "...."},           // an empty text is in no line
+      {"*", "...."},          // no wildcards
+      {"ZÜRICH", "...."},     // only a-z fold
+      {"Zürich", "...x"},     //
+      {"Desk.Roles.Cfg.", "...."},
+  };
+  for (const Case& c : cases) {
+    TItemList list = Roles();
+    list.CheckAll();
+    list.MarkByText(c.text);
+    EXPECT_EQ(Marks(list), c.marks) << c.text;
+  }
+}
+
+TEST(ItemList, MarkDependentsChecksTheFirstEqualLineAndNeverUnchecks) {
+  TItemList list = Roles();
+  list.Add("DESK.ROLES.CFG");  // a second line equal ignoring case stays as it is
+  list.SetChecked(1, true);
+  TStringList values;
+  values.Add("desk.roles.cfg");
+  values.Add("Missing.Cfg");
+  values.Add("Desk.Roles");  // whole lines only
+  list.MarkDependents(values);
+  EXPECT_EQ(Marks(list), "xx...");
+
+  list.UncheckAll();
+  EXPECT_EQ(Marks(list), ".....");
+  list.CheckAll();
+  EXPECT_EQ(Marks(list), "xxxxx");
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0);
+  list.MarkByText("x");  // nothing to mark, nothing to fail
+}
+
+}  // namespace

@@ -1,0 +1,265 @@
+// The settings file: profile semantics, atomic replacement, refused writes, the program-relative
+// names and the window geometry keys.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/d_ini.h"
+#include "app/profile_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "orvane-settings-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  fs::path folder_;
+};
+
+TEST_F(SettingsTest, ReadsMatchSectionsAndKeysIgnoringCase) {
+  const fs::path path = folder_ / "orvane.ini";
+  WriteFile(path,
+            "; comment\n[context]\n  DEFAULT =  ACME_TREE \nDefault=second\n"
+            "[Settings]\r\nMainForm.Width=900\r\nMainForm.Top=-4\nMainForm.Left=+7\n"
+            "Bad=12x\nHuge=99999999999\nEmpty=\nXml Path=/tmp/a b.xml\n");
+  const ProfileFile file(path);
+  struct Case {
+    const char* section;
+    const char* key;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"Context", "Default", "ACME_TREE"},  // first match, blanks trimmed, case ignored
+      {"CONTEXT", "default", "ACME_TREE"}, {"Settings", "xml path", "/tmp/a b.xml"},
+      {"Settings", "Empty", ""},           {"Settings", "Missing", "fallback"},
+      {"Nowhere", "Default", "fallback"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(file.ReadString(c.section, c.key, "fallback"), c.expected) << c.section << c.key;
+  }
+  EXPECT_EQ(file.ReadInteger("Settings", "MainForm.Width", 0), 900);
+  EXPECT_EQ(file.ReadInteger("Settings", "MainForm.Top", 0), -4);
+  EXPECT_EQ(file.ReadInteger("Settings", "MainForm.Left", 0), 7);
+  EXPECT_EQ(file.ReadInteger("Settings", "Bad", -1), -1);
+  EXPECT_EQ(file.ReadInteger("Settings", "Huge", -1), -1);
+  EXPECT_EQ(file.ReadInteger("Settings", "Empty", -1), -1);
+  EXPECT_EQ(file.ReadInteger("Settings", "Xml Path", 5), 5);
+
+  const ProfileFile absent(folder_ / "none" / "orvane.ini");
+  EXPECT_EQ(absent.ReadString("Context", "Default", "x"), "x");
+  EXPECT_FALSE(fs::exists(folder_ / "none"));
+}
+
+TEST_F(SettingsTest, WritesReplaceInPlaceAndKeepEverythingElse) {
+  const fs::path path = folder_ / "config" / "orvane" / "orvane.ini";
+  ProfileFile file(path);
+  file.WriteString("Context", "Default", "ACME");  // creates folder and file
+  file.WriteString("Settings", "Xml Path", "/tmp/x.xml");
+  file.WriteString("context", "ACME", ".Sales.Acme");  // lands in the existing section
+  file.WriteString("CONTEXT", "default", "OTHER");     // replaces, whatever the case
+  file.WriteInteger("Settings", "MainForm.Top", -12);
+  EXPECT_EQ(ReadFile(path),
+            "[Context]\ndefault=OTHER\nACME=.Sales.Acme\n"
+            "[Settings]\nXml Path=/tmp/x.xml\nMainForm.Top=-12\n");
+
+  WriteFile(path, "; kept\n[A]\nk=1\n\n[B]\nj=2\n");
+  file.WriteString("A", "n", "3");
+  EXPECT_EQ(ReadFile(path), "; kept\n[A]\nk=1\nn=3\n\n[B]\nj=2\n");
+  EXPECT_EQ(file.ReadString("B", "j", ""), "2");
+}
+
+TEST_F(SettingsTest, RefusedWriteThrowsAndLeavesTheOldFile) {
+  // A folder that cannot be created (its parent is a file) refuses even root.
+  WriteFile(folder_ / "blocker", "x");
+  ProfileFile blocked(folder_ / "blocker" / "orvane" / "orvane.ini");
+  try {
+    blocked.WriteString("Context", "Default", "ACME");
+    FAIL() << "the write was not refused";
+  } catch (const SettingsWriteError& error) {
+    EXPECT_STREQ(error.what(), "Unable to write to orvane.ini");
+  }
+
+  // A write that fails half-way: the previous file stays byte for byte, no temporary remains.
+  const fs::path path = folder_ / "orvane.ini";
+  const std::string before = "[Context]\nDefault=ACME\n";
+  WriteFile(path, before);
+  ProfileFile failing(path, [](int fd, std::string_view bytes) {
+    return ::write(fd, bytes.data(), bytes.size() / 2) >= 0 && false;
+  });
+  EXPECT_THROW(failing.WriteString("Context", "Default", "OTHER"), SettingsWriteError);
+  EXPECT_EQ(ReadFile(path), before);
+  size_t count = 0;
+  for (const auto& entry : fs::directory_iterator(folder_)) {
+    count += entry.path().filename().string().rfind("orvane.ini", 0) == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(count, 1u);
+
+  // Values or names that would break the line structure are refused, not written.
+  ProfileFile file(path);
+  EXPECT_THROW(file.WriteString("Settings", "Xml Path", "/tmp/a\n[Context]\nDefault=x"),
+               SettingsWriteError);
+  EXPECT_THROW(file.WriteString("Settings", "a=b", "1"), SettingsWriteError);
+  EXPECT_THROW(file.WriteString("Set]tings", "a", "1"), SettingsWriteError);
+  EXPECT_THROW(file.WriteString("Settings", " ", "1"), SettingsWriteError);
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST_F(SettingsTest, CrashBetweenWritesKeepsTheOldFileIntact) {
+  const fs::path path = folder_ / "orvane.ini";
+  ProfileFile file(path);
+  file.WriteString("Context", "Default", "ACME");
+  file.WriteString("Settings", "Xml Path", "/tmp/old.xml");
+  const std::string before = ReadFile(path);
+
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ProfileFile dying(path, [](int fd, std::string_view bytes) {
+          static_cast<void>(::write(fd, bytes.data(), bytes.size() / 2));
+          std::_Exit(3);
+          return true;
+        });
+        dying.WriteString("Settings", "Xml Path", "/tmp/new-and-longer.xml");
+      },
+      ::testing::ExitedWithCode(3), "");
+
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_EQ(file.ReadString("Settings", "Xml Path", ""), "/tmp/old.xml");
+  // The next run writes over the debris.
+  file.WriteString("Settings", "Xml Path", "/tmp/next.xml");
+  EXPECT_EQ(file.ReadString("Settings", "Xml Path", ""), "/tmp/next.xml");
+  EXPECT_EQ(file.ReadString("Context", "Default", ""), "ACME");
+}
+
+TEST(SettingsNames, FollowTheProgramFile) {
+  struct Case {
+    const char* program;
+    const char* extension;
+    const char* beside;
+  };
+  const Case cases[] = {
+      {"/opt/orvane/orvane", "txt", "/opt/orvane/orvane.txt"},
+      {"/opt/orvane/orvane", ".txt", "/opt/orvane/orvane.txt"},
+      {"/opt/orvane/Orvane.exe", ".ini", "/opt/orvane/Orvane.ini"},
+      {"/opt/my.tools/orvane.bin", "ini", "/opt/my.tools/orvane.ini"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FileBesideProgram(c.program, c.extension), c.beside) << c.program;
+  }
+  EXPECT_EQ(SettingsFileName("/opt/orvane/orvane"), "orvane.ini");
+  EXPECT_EQ(SettingsFileName("/usr/local/bin/renamed"), "renamed.ini");
+  EXPECT_EQ(fs::path(FileBesideProgram("txt")).parent_path(), ProgramFile().parent_path());
+}
+
+TEST(SettingsNames, ConfigurationFolderFollowsXdgConfigHome) {
+  const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = savedXdg ? savedXdg : "";
+  ::setenv("HOME", std::getenv("HOME") ? std::getenv("HOME") : "/root", 1);
+  const fs::path home = std::getenv("HOME");
+
+  ::setenv("XDG_CONFIG_HOME", "/srv/conf", 1);
+  EXPECT_EQ(ConfigurationFolder(), fs::path("/srv/conf/orvane"));
+  ::setenv("XDG_CONFIG_HOME", "relative/conf", 1);  // ignored: only absolute paths count
+  EXPECT_EQ(ConfigurationFolder(), home / ".config" / "orvane");
+  ::unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(ConfigurationFolder(), home / ".config" / "orvane");
+  ::setenv("XDG_CONFIG_HOME", "/srv/conf", 1);
+  EXPECT_EQ(OpenSettingsFile("/x/y/orvane").Path(), fs::path("/srv/conf/orvane/orvane.ini"));
+
+  if (savedXdg) {
+    ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_CONFIG_HOME");
+  }
+}
+
+// A window that records what the geometry restore applies, in order.
+class RecordingForm : public FormGeometry {
+ public:
+  std::string ComponentName() const override { return "MainForm"; }
+  bool PlacesItself() const override { return placesItself; }
+  int Top() const override { return top; }
+  int Left() const override { return left; }
+  int Width() const override { return width; }
+  int Height() const override { return height; }
+  void SetTop(int value) override { applied.push_back("Top=" + std::to_string(top = value)); }
+  void SetLeft(int value) override { applied.push_back("Left=" + std::to_string(left = value)); }
+  void SetWidth(int value) override { applied.push_back("Width=" + std::to_string(width = value)); }
+  void SetHeight(int value) override {
+    applied.push_back("Height=" + std::to_string(height = value));
+  }
+
+  bool placesItself = false;
+  int top = 118, left = 299, width = 868, height = 691;
+  std::vector<std::string> applied;
+};
+
+TEST_F(SettingsTest, GeometryKeysNeverStoreOrApplyZero) {
+  const fs::path path = folder_ / "orvane.ini";
+  ProfileFile file(path);
+  RecordingForm closedAtCorner;
+  closedAtCorner.top = 0;
+  closedAtCorner.left = 0;
+  SaveFormGeometry(file, "Settings", closedAtCorner);
+  // While a key is missing, 0 is not even written.
+  EXPECT_EQ(ReadFile(path), "[Settings]\nMainForm.Width=868\nMainForm.Height=691\n");
+
+  RecordingForm moved;
+  moved.top = 40;
+  moved.left = 50;
+  SaveFormGeometry(file, "", moved);  // empty section: the component name
+  EXPECT_EQ(file.ReadInteger("MainForm", "MainForm.Top", 0), 40);
+  SaveFormGeometry(file, "Settings", moved);
+  EXPECT_EQ(ReadFile(path),
+            "[Settings]\nMainForm.Width=868\nMainForm.Height=691\nMainForm.Top=40\n"
+            "MainForm.Left=50\n[MainForm]\nMainForm.Top=40\nMainForm.Left=50\n"
+            "MainForm.Width=868\nMainForm.Height=691\n");
+
+  WriteFile(path,
+            "[Settings]\nMainForm.Top=0\nMainForm.Left=abc\nMainForm.Width=1000\n"
+            "MainForm.Height=700\n");
+  RecordingForm restored;
+  RestoreFormGeometry(file, "Settings", restored);
+  EXPECT_EQ(restored.applied, (std::vector<std::string>{"Width=1000", "Height=700"}));
+
+  WriteFile(path, "[Settings]\nMainForm.Top=5\nMainForm.Left=6\nMainForm.Width=7\n");
+  RecordingForm ordered;
+  RestoreFormGeometry(file, "Settings", ordered);
+  EXPECT_EQ(ordered.applied, (std::vector<std::string>{"Width=7", "Left=6", "Top=5"}));
+
+  RecordingForm centred;
+  centred.placesItself = true;
+  RestoreFormGeometry(file, "Settings", centred);
+  EXPECT_TRUE(centred.applied.empty());
+
+  // A refused save is swallowed.
+  WriteFile(folder_ / "blocker", "x");
+  ProfileFile blocked(folder_ / "blocker" / "orvane.ini");
+  EXPECT_NO_THROW(SaveFormGeometry(blocked, "Settings", moved));
+}
+
+}  // namespace

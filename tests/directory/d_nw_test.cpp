@@ -1,0 +1,250 @@
+// The connection-and-contexts layer against the real client, started on small LDIF trees that
+// the tests write themselves.
+#include "directory/d_nw.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "util/hooks.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
+class RecordingSink : public ErrorMessageSink {
+ public:
+  void ShowError(const std::string& text) override { shown.push_back(text); }
+  std::vector<std::string> shown;
+};
+
+constexpr const char* kAcmeLdif =
+    "dn: o=Acme\nobjectClass: organization\no: Acme\n\n"
+    "dn: ou=Sales,o=Acme\nobjectClass: organizationalUnit\nou: Sales\n\n"
+    "dn: cn=Admin,ou=Sales,o=Acme\nobjectClass: inetOrgPerson\ncn: Admin\nsn: Admin\n\n"
+    "dn: cn=Box,o=Acme\nobjectClass: organizationalUnit\ncn: Box\n\n"
+    "dn: cn=Inner,cn=Box,o=Acme\nobjectClass: organizationalUnit\ncn: Inner\n";
+
+constexpr const char* kOtherLdif =
+    "dn: o=Other\nobjectClass: organization\no: Other\n\n"
+    "dn: cn=Guest,o=Other\nobjectClass: inetOrgPerson\ncn: Guest\nsn: Guest\n";
+
+// A client started on connections the test describes; shut down and forgotten afterwards.
+class DirectoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "orvane-dnw-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    Write("acme.ldif", kAcmeLdif);
+    Write("other.ldif", kOtherLdif);
+  }
+  void TearDown() override {
+    DirClientShutdown();
+    DirClientUseConnectionsFile("");
+    ForgetClientConnection();
+    fs::remove_all(folder_);
+  }
+
+  void Write(const std::string& name, const std::string& text) const {
+    std::ofstream(folder_ / name, std::ios::binary) << text;
+  }
+  [[nodiscard]] std::string Source(const std::string& name) const {
+    return (folder_ / name).string();
+  }
+  // Restarts the client on `connections` (the text of a connections file).
+  void UseConnections(const std::string& connections) {
+    DirClientShutdown();
+    ForgetClientConnection();
+    Write("connections.ini", connections);
+    DirClientUseConnectionsFile(Source("connections.ini"));
+  }
+  [[nodiscard]] std::string TwoTrees() const {
+    return "[acme]\ntree = ACME_TREE\nsource = " + Source("acme.ldif") +
+           "\ncontext = Sales.Acme\nuser = Admin.Sales.Acme\nprimary = yes\n\n"
+           "[other]\ntree = OTHER_TREE\nsource = " +
+           Source("other.ldif") + "\ncontext =\nuser = Guest.Other\n";
+  }
+  // A started client and one context with typeless names.
+  [[nodiscard]] DirContext StartedContext() {
+    RecordingSink sink;
+    EXPECT_EQ(InitNetWare(sink), 0);
+    EXPECT_THAT(sink.shown, ::testing::IsEmpty());
+    DirContext context = 0;
+    EXPECT_EQ(DirCreateContext(context), kDirOk);
+    DSModifyContextFlags(context, '+', kDirFlagTypeless);
+    return context;
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(DirectoryTest, InitNetWareStartsTheClientOnce) {
+  UseConnections(TwoTrees());
+  RecordingSink sink;
+  EXPECT_EQ(ClientConnection(), kNoClientConnection);
+  EXPECT_EQ(InitNetWare(sink), 0);
+  EXPECT_NE(ClientConnection(), kNoClientConnection);
+
+  // The client is not asked again: a broken connections file would make it fail now.
+  DirClientShutdown();
+  Write("connections.ini", "[broken\n");
+  EXPECT_EQ(InitNetWare(sink), 0);
+  EXPECT_THAT(sink.shown, ::testing::IsEmpty());
+}
+
+TEST_F(DirectoryTest, InitNetWareFailureShowsOneBoxAndCanBeRetried) {
+  UseConnections("[broken\n");
+  RecordingSink sink;
+  const uint16_t code = InitNetWare(sink);
+  EXPECT_NE(code, 0);
+  EXPECT_NE(code, kDirClientNotStarted);
+  EXPECT_EQ(ClientConnection(), kNoClientConnection);
+  ASSERT_EQ(sink.shown.size(), 1u);
+  EXPECT_EQ(sink.shown[0], "Could not find server/tree connection. InitNetWare returned error " +
+                               NWErrorText(code));
+  // The client names what is wrong with the file; that text follows the code.
+  EXPECT_THAT(NWErrorText(code), ::testing::MatchesRegex("0x[0-9A-F]{4} \\(.+\\)"));
+
+  UseConnections(TwoTrees());
+  EXPECT_EQ(InitNetWare(sink), 0);
+  EXPECT_EQ(sink.shown.size(), 1u);
+}
+
+TEST_F(DirectoryTest, TreeNamesAreCleanedAndListedOnce) {
+  const std::string longTree = "ABCDEFGHIJKLMNOPQRSTUVWXYZ12345_XYZ";  // "_" at position 32
+  UseConnections(TwoTrees() + "\n[again]\ntree = acme_tree\nsource = " + Source("acme.ldif") +
+                 "\n\n[long]\ntree = " + longTree + "\nsource = " + Source("other.ldif") + "\n");
+  RecordingSink sink;
+  ASSERT_EQ(InitNetWare(sink), 0);
+  int pumped = 0;
+  SetMessagePump([&pumped] { ++pumped; });
+  TStringList trees;
+  trees.Add("OTHER_tree");  // appends, and compares with what is there
+  DSGetTreeNames(trees);
+  SetMessagePump({});
+  EXPECT_THAT(trees.Texts(),
+              ElementsAre("OTHER_tree", "ACME_TREE", "ABCDEFGHIJKLMNOPQRSTUVWXYZ12345"));
+  EXPECT_EQ(pumped, 4);  // once per connection
+  EXPECT_EQ(DSGetDefaultTree(), "ACME_TREE");
+}
+
+TEST(CleanTreeName, CutsToThirtyTwoThenStripsUnderscores) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"ACME_TREE_______________________", "ACME_TREE"},
+      {"________________________________", ""},
+      {"", ""},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZ12345_XYZ", "ABCDEFGHIJKLMNOPQRSTUVWXYZ12345"},
+      {"A_B", "A_B"},
+  };
+  for (const auto& [reported, shown] : cases) {
+    EXPECT_EQ(CleanTreeName(reported), shown) << reported;
+  }
+}
+
+TEST_F(DirectoryTest, ContextsMoveBetweenTreesAndNameContexts) {
+  UseConnections(TwoTrees());
+  const DirContext context = StartedContext();
+
+  ASSERT_EQ(DSChangeCurrentTree(context, "OTHER_TREE"), kDirOk);
+  EXPECT_EQ(DSGetTreeName(context), "OTHER_TREE");
+  EXPECT_EQ(DSGetNameContext(context), "[Root]");  // no default name context
+
+  ASSERT_EQ(DSChangeCurrentTree(context, "ACME_TREE"), kDirOk);
+  EXPECT_EQ(DSGetNameContext(context), "Sales.Acme");
+  // Names come back relative to the name context, complete at the root.
+  EXPECT_EQ(DSWhoAmI(context), "Admin");
+
+  ASSERT_EQ(DSSetNameContext(context, ".Box.Acme"), kDirOk);  // one leading "." dropped
+  EXPECT_EQ(DSGetNameContext(context), "Box.Acme");
+  ASSERT_EQ(DSSetRootContext(context), kDirOk);
+  EXPECT_EQ(DSGetNameContext(context), "[Root]");
+  EXPECT_EQ(DSWhoAmI(context), "Admin.Sales.Acme");
+  ASSERT_EQ(DSSetNameContext(context, ""), kDirOk);  // the tree's default again
+  EXPECT_EQ(DSGetNameContext(context), "Sales.Acme");
+
+  // The same tree in other letters is not set again, yet the name context goes back to default.
+  ASSERT_EQ(DSSetNameContext(context, "Box.Acme"), kDirOk);
+  ASSERT_EQ(DSChangeCurrentTree(context, "acme_tree"), kDirOk);
+  EXPECT_EQ(DSGetTreeName(context), "ACME_TREE");
+  EXPECT_EQ(DSGetNameContext(context), "Sales.Acme");
+
+  // A tree no connection belongs to is refused and the context stays where it was.
+  EXPECT_NE(DSChangeCurrentTree(context, "NO_SUCH_TREE"), kDirOk);
+  EXPECT_EQ(DSGetTreeName(context), "ACME_TREE");
+  EXPECT_EQ(DSGetNameContext(context), "Sales.Acme");
+
+  EXPECT_EQ(DirFreeContext(context), kDirOk);
+}
+
+TEST_F(DirectoryTest, TypedNamesLoseOnlyTheFirstCommonNameType) {
+  UseConnections(TwoTrees());
+  const DirContext context = StartedContext();
+  ASSERT_EQ(DSChangeCurrentTree(context, "ACME_TREE"), kDirOk);
+  DSModifyContextFlags(context, '-', kDirFlagTypeless);
+  ASSERT_EQ(DSSetNameContext(context, "CN=Inner.CN=Box.O=Acme"), kDirOk);
+  EXPECT_EQ(DSGetNameContext(context), "Inner.CN=Box.O=Acme");
+  EXPECT_EQ(DirFreeContext(context), kDirOk);
+}
+
+TEST_F(DirectoryTest, FlagsChangeOnlyTheirBitsAndFailuresAreSilent) {
+  UseConnections(TwoTrees());
+  const DirContext context = StartedContext();
+  struct Case {
+    uint32_t before;
+    char sign;
+    uint32_t mask;
+    uint32_t after;
+  };
+  const Case cases[] = {
+      {0x00, '+', 0x04, 0x04}, {0x15, '+', 0x04, 0x15}, {0x15, '-', 0x04, 0x11},
+      {0x11, '-', 0x04, 0x11}, {0x15, '*', 0x04, 0x15}, {0x00, '+', 0x14, 0x14},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(DirSetContextValue(context, kDirKeyFlags, c.before), kDirOk);
+    DSModifyContextFlags(context, c.sign, c.mask);
+    uint32_t flags = 0;
+    ASSERT_EQ(DirGetContextValue(context, kDirKeyFlags, flags), kDirOk);
+    EXPECT_EQ(flags, c.after) << c.sign << c.before;
+  }
+  ASSERT_EQ(DirFreeContext(context), kDirOk);
+  // A freed context: nothing to read, nothing written, nothing thrown.
+  DSModifyContextFlags(context, '+', 0x04);
+  EXPECT_EQ(DSGetNameContext(context), "");
+  EXPECT_EQ(DSGetTreeName(context), "");
+  EXPECT_EQ(DSWhoAmI(context), "");
+  EXPECT_NE(DSSetRootContext(context), kDirOk);
+}
+
+TEST(ErrorTexts, BoxesShowTheCodeTheirWay) {
+  RecordingSink sink;
+  ErrorBox(sink, 0, "nothing");
+  NWErrorBox(sink, 0, "nothing");
+  ErrorBox(sink, kDirInvalidFilter, "DSSearch");
+  ErrorBox(sink, 0x8810, "InitNetWare");
+  ErrorBox(sink, 1, "DSChangeCurrentTree");
+  EXPECT_THAT(sink.shown, ElementsAre("Error FFFFFEBA: DSSearch", "Error 8810: InitNetWare",
+                                      "Error 0001: DSChangeCurrentTree"));
+
+  // The client's own text where it has one; the system's text for a number it does not know.
+  EXPECT_EQ(NWErrorText(kDirNoSuchEntry), "0xFFFFFDA7 (" + NWstrerror(kDirNoSuchEntry) + ")");
+  EXPECT_NE(NWstrerror(kDirNoSuchEntry), "Unknown error");
+  ASSERT_EQ(NWstrerror(2), "Unknown error");
+  EXPECT_EQ(NWErrorText(2), "0x0002 (No such file or directory)");
+
+  sink.shown.clear();
+  NWErrorBox(sink, 0xFFFF, "Could not initialize NetWare Client. InitNetWare");
+  EXPECT_THAT(NWErrorText(0xFFFF), StartsWith("0xFFFF ("));
+  EXPECT_THAT(sink.shown, ElementsAre("Could not initialize NetWare Client. InitNetWare returned "
+                                      "error " +
+                                      NWErrorText(0xFFFF)));
+}
+
+}  // namespace
