@@ -25,7 +25,6 @@
 #include <stdexcept>
 
 #include "app/anchor_layout.h"
-#include "app/atomic_file.h"
 #include "app/d_ini.h"
 #include "app/item_list.h"
 #include "app/qt_item_list_model.h"
@@ -36,6 +35,9 @@
 #include "util/launcher.h"
 #include "util/string_list.h"
 #include "util/text.h"
+#include "xmlexport/directory_attributes.h"
+#include "xmlexport/install_document.h"
+#include "xmlexport/xml_save.h"
 
 namespace {
 
@@ -533,14 +535,37 @@ void TMainForm::BitBtnCheckDependentTasksClick() {
   }
 }
 
+std::vector<std::string> TMainForm::CheckedLines(QListView* list) const {
+  const TItemList& items = ItemsOf(list).Items();
+  std::vector<std::string> checked;
+  const int count = items.Count();
+  for (int index = 0; index < count; ++index) {
+    if (items.Checked(index)) {
+      checked.push_back(items.Line(index));
+    }
+  }
+  return checked;
+}
+
 void TMainForm::TabSheetXmlShow() {
   const BusyCursorScope busy;
-  MemoXml->clear();
-  MemoXml->appendPlainText(QStringLiteral("<install>"));
-  MemoXml->appendPlainText(QString());
-  // The blocks of the checked items go here, kind by kind, once the XML writers exist.
-  MemoXml->appendPlainText(QString());
-  MemoXml->appendPlainText(QStringLiteral("</install>"));
+  XmlCheckedItems items;
+  items.modules = CheckedLines(CheckListBoxModules);
+  items.categories = CheckedLines(CheckListBoxCat);
+  items.roles = CheckedLines(CheckListBoxRoles);
+  items.books = CheckedLines(CheckListBoxBooks);
+  items.tasks = CheckedLines(CheckListBoxTasks);
+  const DirectoryAttributeSource source(SearchCtx);
+  XmlDocumentLines document;
+  XmlInstallWriter(source, document).WriteDocument(items);
+  // One setPlainText instead of a paragraph per line: a document of ten thousand items would
+  // otherwise relayout the view at every line.
+  QStringList lines;
+  lines.reserve(static_cast<qsizetype>(document.Lines().size()));
+  for (const std::string& line : document.Lines()) {
+    lines << QString::fromStdString(line);
+  }
+  MemoXml->setPlainText(lines.join(u'\n'));
 }
 
 void TMainForm::BitBtnSaveXmlClick() {
@@ -552,20 +577,21 @@ void TMainForm::BitBtnSaveXmlClick() {
     return;
   }
   const QString text = MemoXml->toPlainText();
-  QStringList lines = text.isEmpty() ? QStringList() : text.split(u'\n');
-  if (lines.isEmpty() || lines.constFirst() != QStringLiteral("<install>")) {
-    lines << QString() << QStringLiteral("</install>");
-    MemoXml->setPlainText(lines.join(u'\n'));
+  std::vector<std::string> lines;
+  if (!text.isEmpty()) {
+    for (const QString& line : text.split(u'\n')) {
+      lines.push_back(line.toStdString());
+    }
   }
   XmlPath = *chosen;
   LabelCurrentXml->setText(QString::fromStdString(XmlPath));
-  QByteArray bytes;
-  for (const QString& line : lines) {
-    bytes += line.toUtf8();
-    bytes += "\r\n";
+  const XmlSaveResult saved = SaveXmlDocument(XmlPath, lines);
+  if (saved.closingAppended) {
+    MemoXml->appendPlainText(QString());
+    MemoXml->appendPlainText(QStringLiteral("</install>"));
   }
-  if (!ReplaceFileAtomically(XmlPath, std::string_view(bytes.constData(), bytes.size()))) {
-    throw std::runtime_error("Cannot create file " + XmlPath);
+  if (saved.error) {
+    throw std::runtime_error(*saved.error);
   }
 }
 

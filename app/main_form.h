@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/form_dialogs.h"
 #include "app/profile_file.h"
@@ -105,6 +106,8 @@ class TMainForm : public QMainWindow {
   void BitBtnCheckDependentTasksClick();
   // The lines and marks of one of the five check lists.
   [[nodiscard]] TItemListModel& ItemsOf(QListView* list) const;
+  // The checked lines of one check list, in its order.
+  [[nodiscard]] std::vector<std::string> CheckedLines(QListView* list) const;
 
   // XML page.
   void TabSheetXmlShow();

@@ -1,6 +1,6 @@
 #include "app/profile_file.h"
 
-#include "app/atomic_file.h"
+#include "util/atomic_file.h"
 #include "util/text.h"
 
 #include <charconv>
@@ -172,7 +172,12 @@ void ProfileFile::WriteInteger(std::string_view section, std::string_view key, i
 }
 
 void ProfileFile::ReplaceWith(const std::string& text) {
-  if (!ReplaceFileAtomically(path_, text, writer_)) {
+  // The configuration folder comes into being with the first setting written.
+  std::error_code folderError;
+  if (path_.has_parent_path()) {
+    std::filesystem::create_directories(path_.parent_path(), folderError);
+  }
+  if (folderError || !ReplaceFileAtomically(path_, text, writer_)) {
     throw SettingsWriteError("Unable to write to " + path_.filename().string());
   }
 }

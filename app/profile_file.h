@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/atomic_file.h"
+#include "util/atomic_file.h"
 
 // Raised by a write the file system refuses; what() is "Unable to write to <bare file name>".
 class SettingsWriteError : public std::runtime_error {

@@ -14,13 +14,6 @@
 // "</install>" and returns true; the view shows the appended lines too.
 bool CloseEditedDocument(std::vector<std::string>& lines);
 
-// Writes `bytes` to a temporary file beside `fileName`, flushes it to disk and renames it over
-// `fileName`. A new file gets the permissions the umask allows, a replaced one keeps its own; a
-// symbolic link is followed and its target replaced. A target that is a folder or that the user
-// may not write is refused. On any failure the temporary file is removed, `fileName` is left as
-// it was, and false is returned.
-[[nodiscard]] bool ReplaceFileAtomically(const std::string& fileName, std::string_view bytes);
-
 struct XmlSaveResult {
   // CloseEditedDocument appended the two closing lines.
   bool closingAppended = false;

@@ -436,6 +436,7 @@ TEST_F(MainFormTest, SavingTheXmlViewReplacesTheFileAndRemembersIt) {
   EXPECT_EQ(form.XmlPath, (out / "old.xml").string());
   EXPECT_FALSE(fs::exists(out));
 
+  fs::create_directories(out);  // the dialog only offers folders that exist
   const fs::path target = out / "roles.xml";
   dialogs_.saveAnswer = target.string();
   QTest::mouseClick(save, Qt::LeftButton);

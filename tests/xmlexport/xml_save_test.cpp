@@ -1,6 +1,7 @@
 // Saving: the closing lines of an edited document, CR LF line ends, and a failed write that
 // leaves the previous file as it was.
 #include "xmlexport/xml_save.h"
+#include "util/atomic_file.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
