@@ -166,14 +166,17 @@ Converted Convert(const std::string& source, std::string schema) {
   std::map<std::string, std::string> classes;                      // folded -> spelling
   Converted out;
   bool inSchema = false;
+  bool inRecord = false;
   for (const std::string& line : lines) {
     if (line.empty()) {
       if (!inSchema)
         out.ldif += "\n";
       inSchema = false;
+      inRecord = false;
       continue;
     }
-    if (line[0] == '#' || Lower(line).starts_with("version:"))
+    // The version line stands before the first record; inside one, version is an attribute.
+    if (line[0] == '#' || (!inRecord && Lower(line).starts_with("version:")))
       continue;
     const size_t colon = line.find(':');
     if (colon == std::string::npos)
@@ -186,6 +189,7 @@ Converted Convert(const std::string& source, std::string schema) {
                              ? value.size()
                              : value.find_first_not_of(": "));
     if (attribute == "dn") {
+      inRecord = true;
       inSchema = Lower(value) == "cn=schema" || Lower(value) == "cn=subschema";
       if (inSchema)
         continue;
@@ -360,6 +364,16 @@ void SlapdServer::Pause() {
   if (pid_ > 0 && !paused_) {
     kill(pid_, SIGSTOP);
     paused_ = true;
+    // The signal lands asynchronously; wait until the process is really stopped.
+    const std::string stat = "/proc/" + std::to_string(pid_) + "/stat";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+      const std::string text = ReadAll(stat);
+      const size_t close = text.rfind(')');
+      if (close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'T')
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
 }
 
