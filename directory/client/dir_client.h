@@ -18,17 +18,17 @@ using DirConnectionHandle = uint32_t;
 enum DirCodes : int32_t {
   kDirOk = 0,
   kDirNotEnoughMemory = -301,
-  kDirBadKey = -302,             // a context key the client does not have, or a value of the wrong kind
-  kDirBadContext = -303,         // an unknown or freed context
-  kDirBufferFull = -304,         // a request or filter that does not fit its buffer
-  kDirBadSyntax = -306,          // a filter token that may not follow the previous one
-  kDirBufferEmpty = -307,        // reading past the last object, attribute or value of a batch
-  kDirBadVerb = -308,            // a buffer prepared for another operation
+  kDirBadKey = -302,       // a context key the client does not have, or a value of the wrong kind
+  kDirBadContext = -303,   // an unknown or freed context
+  kDirBufferFull = -304,   // a request or filter that does not fit its buffer
+  kDirBadSyntax = -306,    // a filter token that may not follow the previous one
+  kDirBufferEmpty = -307,  // reading past the last object, attribute or value of a batch
+  kDirBadVerb = -308,      // a buffer prepared for another operation
   kDirFilterTreeEmpty = -313,    // a filter without any term
   kDirInvalidObjectName = -314,  // a name that cannot be parsed
   kDirInvalidHandle = -322,      // an unknown or freed buffer, filter or iteration handle
-  kDirInvalidFilter = -326,      // a filter text the program cannot convert (the program's own code)
-  kDirNoSuchTree = -340,         // a tree no connection of the client belongs to
+  kDirInvalidFilter = -326,  // a filter text the program cannot convert (the program's own code)
+  kDirNoSuchTree = -340,     // a tree no connection of the client belongs to
   kDirNoSuchEntry = -601,
   kDirNoSuchValue = -602,
   kDirNoSuchAttribute = -603,
@@ -39,13 +39,13 @@ enum DirCodes : int32_t {
 // Connection start-up codes (16-bit).
 enum DirConnectionCodes : uint16_t {
   kDirConnectionOk = 0,
-  kDirClientNotStarted = 0xFFFF,     // the client could not be started at all
-  kDirNoConnection = 0x880F,         // no connection with that reference / no primary
-  kDirNoMoreConnections = 0x8801,    // the scan has passed the last connection
-  kDirConfigMalformed = 0x8810,      // connections.ini cannot be parsed
-  kDirSourceUnreadable = 0x8811,     // a connection's source cannot be read or parsed
-  kDirSourceUnknown = 0x8812,        // a connection's source is of a kind the client does not know
-  kDirInvalidParameter = 0x8836,     // an unknown information item or a too small text buffer
+  kDirClientNotStarted = 0xFFFF,   // the client could not be started at all
+  kDirNoConnection = 0x880F,       // no connection with that reference / no primary
+  kDirNoMoreConnections = 0x8801,  // the scan has passed the last connection
+  kDirConfigMalformed = 0x8810,    // connections.ini cannot be parsed
+  kDirSourceUnreadable = 0x8811,   // a connection's source cannot be read or parsed
+  kDirSourceUnknown = 0x8812,      // a connection's source is of a kind the client does not know
+  kDirInvalidParameter = 0x8836,   // an unknown information item or a too small text buffer
 };
 
 // Buffer operations (DirInitBuffer).
@@ -188,9 +188,8 @@ void DirClientShutdown();
                               int allAttributes, DirBuffer request, int32_t& iterationHandle,
                               DirBuffer result);
 [[nodiscard]] int32_t DirGetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& count);
-[[nodiscard]] int32_t DirGetAttributeName(DirContext context, DirBuffer buffer,
-                                          std::string& name, uint32_t& valueCount,
-                                          uint32_t& syntax);
+[[nodiscard]] int32_t DirGetAttributeName(DirContext context, DirBuffer buffer, std::string& name,
+                                          uint32_t& valueCount, uint32_t& syntax);
 // The size of the next value's record (value_record.h gives the layouts).
 [[nodiscard]] int32_t DirComputeValueSize(DirContext context, DirBuffer buffer, uint32_t syntax,
                                           uint32_t& size);

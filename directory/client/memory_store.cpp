@@ -233,6 +233,8 @@ class MemoryStore::Loader {
   bool Record(char* text, unsigned long approximateLine) {
     // The first line of the record proper (comments and blank lines before it are counted).
     unsigned long line = approximateLine;
+    if (text == nullptr)
+      return true;  // libldap read only lines it skips
     const char* start = text;
     while (*start == '#' || *start == '\n' || *start == '\r') {
       const char* end = std::strchr(start, '\n');
@@ -562,7 +564,7 @@ class MemoryStore::Loader {
   uint32_t unknownClassId_ = kNone;
 };
 
-MemoryStore::MemoryStore() {
+MemoryStore::MemoryStore(ConstructionKey /*key*/) {
   for (const BuiltinAttribute& builtin : BuiltinAttributes()) {
     const auto id = static_cast<uint32_t>(attributes_.size());
     AttributeDef def;
@@ -624,13 +626,16 @@ uint32_t MemoryStore::InternAttribute(std::string_view ldapName) {
 
 std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string_view source,
                                                    std::string& error) {
-  std::unique_ptr<MemoryStore> store(new MemoryStore());
+  auto store = std::make_unique<MemoryStore>(ConstructionKey());
   Loader loader(*store, source, error);
   loader.objectClassId_ = store->InternAttribute("objectClass");
   loader.modifyTimestampId_ = store->InternAttribute("modifyTimestamp");
   loader.unknownClassId_ = store->InternClass("Unknown");
   if (text.empty())
     text = "\n";
+  // The values hardly ever take more room than their LDIF text: reserving that much spares the
+  // copies of a growing arena, and pages never written are never resident.
+  store->values_.reserve(text.size());
   const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
   if (!fp) {
     error = std::string(source) + ": cannot be opened";
@@ -657,7 +662,7 @@ std::unique_ptr<MemoryStore> MemoryStore::LoadFile(const std::string& path, std:
 
 size_t MemoryStore::MemoryBytes() const {
   size_t bytes = entries_.capacity() * sizeof(Entry) + preOrder_.capacity() * 4 +
-                 childTable_.capacity() * 4 + names_.capacity() + values_.capacity();
+                 childTable_.capacity() * 4 + names_.capacity() + values_.size();
   for (const auto& numbers : preByClass_)
     bytes += numbers.capacity() * 4;
   return bytes;
@@ -695,16 +700,23 @@ void MemoryStore::IndexChild(uint32_t child) {
 
 uint32_t MemoryStore::FindTypedChild(uint32_t parent, std::string_view type,
                                      std::string_view value) const {
+  uint32_t found = kNone;
   for (size_t slot = ChildSlot(parent, value); childTable_[slot] != 0;
        slot = (slot + 1) & (childTable_.size() - 1)) {
     const uint32_t id = childTable_[slot];
     const Entry& entry = entries_[id];
-    if (entry.parent == parent && EqualsIgnoringCase(RdnValue(entry), value) &&
-        (type.empty() || EqualsIgnoringCase(rdnTypes_[entry.rdnType], type))) {
-      return id;
+    if (entry.parent != parent || !EqualsIgnoringCase(RdnValue(entry), value))
+      continue;
+    if (!type.empty()) {
+      if (EqualsIgnoringCase(rdnTypes_[entry.rdnType], type))
+        return id;
+      continue;
     }
+    // A typeless part that fits several children (CN=Sales and OU=Sales) names the one
+    // defined first, whatever order the table holds them in.
+    found = std::min(found, id);
   }
-  return kNone;
+  return found;
 }
 
 std::optional<uint32_t> MemoryStore::Lookup(const DirName& name) const {

@@ -24,7 +24,7 @@ class MemoryStore final : public Store {
                                                              std::string& error);
 
   [[nodiscard]] size_t EntryCount() const { return entries_.size() - 1; }
-  // The bytes the store's own tables and arenas hold (their capacities).
+  // The bytes the store holds: tables by their capacity, the value arena by its use.
   [[nodiscard]] size_t MemoryBytes() const;
 
   [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) const override;
@@ -41,6 +41,12 @@ class MemoryStore final : public Store {
   [[nodiscard]] std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override;
   [[nodiscard]] std::string AttributeName(std::string_view attribute) const override;
 
+  // Only the Load functions make stores; the key keeps the constructor theirs.
+  class ConstructionKey {
+    friend class MemoryStore;
+    ConstructionKey() = default;
+  };
+  explicit MemoryStore(ConstructionKey key);
   MemoryStore(const MemoryStore&) = delete;
   MemoryStore& operator=(const MemoryStore&) = delete;
   ~MemoryStore() override;
@@ -51,8 +57,6 @@ class MemoryStore final : public Store {
   class SearchCursor;
 
  private:
-  MemoryStore();
-
   static constexpr uint32_t kNone = UINT32_MAX;
 
   struct Entry {

@@ -75,14 +75,13 @@ class ValueRecordReader {
   }
 
  private:
-  void Advance(size_t count) {
-    offset_ = count > SIZE_MAX - offset_ ? SIZE_MAX : offset_ + count;
-  }
+  void Advance(size_t count) { offset_ = count > SIZE_MAX - offset_ ? SIZE_MAX : offset_ + count; }
 
   uint64_t ReadLittleEndian(int width) {
     uint64_t value = 0;
     for (int i = 0; i < width; ++i) {
-      if (offset_ < record_.size()) value |= static_cast<uint64_t>(record_[offset_]) << (8 * i);
+      if (offset_ < record_.size())
+        value |= static_cast<uint64_t>(record_[offset_]) << (8 * i);
       Advance(1);
     }
     return value;
@@ -127,7 +126,8 @@ class ValueRecordWriter {
   // Points the node whose placeholder is at `placeholder` to the current end of the record.
   void LinkNext(size_t placeholder) {
     const auto next = static_cast<uint32_t>(bytes_.size());
-    for (int i = 0; i < 4; ++i) bytes_[placeholder + static_cast<size_t>(i)] = (next >> (8 * i)) & 0xFF;
+    for (int i = 0; i < 4; ++i)
+      bytes_[placeholder + static_cast<size_t>(i)] = (next >> (8 * i)) & 0xFF;
   }
 
   [[nodiscard]] const std::vector<uint8_t>& Bytes() const { return bytes_; }
@@ -135,7 +135,8 @@ class ValueRecordWriter {
 
  private:
   ValueRecordWriter& LittleEndian(uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) bytes_.push_back(static_cast<uint8_t>((value >> (8 * i)) & 0xFF));
+    for (int i = 0; i < width; ++i)
+      bytes_.push_back(static_cast<uint8_t>((value >> (8 * i)) & 0xFF));
     return *this;
   }
 

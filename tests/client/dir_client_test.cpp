@@ -599,6 +599,36 @@ TEST_F(ClientTest, ValuesArriveAsRecordsOfTheirSyntax) {
   EXPECT_EQ(ReadAttribute(context, "Nobody.Sales.Acme", "CN").code, kDirNoSuchEntry);
 }
 
+TEST_F(ClientTest, ReadingAllAttributesGivesEveryOneInOrder) {
+  StartFixture();
+  const DirContext context = Context(0x04, "Sales.Acme");
+  DirBuffer result = 0;
+  ASSERT_EQ(DirAllocBuffer(64512, result), kDirOk);
+  for (const int infoType : {0, 1}) {
+    SCOPED_TRACE(infoType);
+    int32_t handle = -1;
+    ASSERT_EQ(DirRead(context, "Bob", infoType, 1, 0, handle, result), kDirOk);
+    EXPECT_EQ(handle, -1);
+    uint32_t count = 0;
+    ASSERT_EQ(DirGetAttributeCount(context, result, count), kDirOk);
+    std::vector<std::string> names;
+    std::string name;
+    uint32_t values = 0;
+    uint32_t syntax = 0;
+    // Values left unread are passed over by the next attribute's name.
+    for (uint32_t i = 0; i < count; ++i) {
+      ASSERT_EQ(DirGetAttributeName(context, result, name, values, syntax), kDirOk);
+      names.push_back(name);
+      EXPECT_EQ(values, infoType == 0 ? 0u : 1u) << name;
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Object Class", "CN", "Surname", "Login Grace Limit",
+                                               "Login Disabled"}));
+  }
+  int32_t handle = -1;
+  EXPECT_EQ(DirRead(context, "Bob", 2, 1, 0, handle, result), kDirInvalidRequest);
+  EXPECT_EQ(handle, -1);
+}
+
 TEST_F(ClientTest, StreamsAreReadOnceFromADescriptor) {
   StartFixture();
   const DirContext context = Context(0x04, "[Root]");

@@ -1,0 +1,428 @@
+// Every way into and out of a listing, against a scripted client linked in place of the real
+// one: the listing context it prepares, the lists it fills, and the handles it must give back
+// whichever call fails.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "directory/client/dir_client.h"
+#include "directory/d_nw_list.h"
+#include "util/hooks.h"
+#include "util/string_list.h"
+
+namespace {
+
+constexpr DirContext kCallerContext = 7;
+constexpr uint32_t kCallerFlags = kDirFlagDerefAliases;
+constexpr ScreenCursor kArrowCursor = 41;
+constexpr ScreenCursor kHourglassCursor = 42;
+
+struct ScriptedEntry {
+  std::string name;
+  uint32_t flags = 0;
+  std::string baseClass;
+};
+
+struct ScriptedClient {
+  std::vector<std::vector<ScriptedEntry>> batches;
+  // The call that fails ("DirSetContextValue:3" names one key), its how-many-th call, its code.
+  std::string failOperation;
+  int failOnCall = 1;
+  int32_t failCode = kDirNoSuchEntry;
+
+  std::map<std::string, int> calls;
+  std::set<uint32_t> liveContexts{kCallerContext};
+  std::set<uint32_t> liveBuffers;
+  int staleFrees = 0;
+  std::map<uint32_t, uint32_t> flags{{kCallerContext, kCallerFlags}};
+  std::map<uint32_t, uint32_t> key2{{kCallerContext, 5}};
+  std::map<uint32_t, std::string> nameContext{{kCallerContext, "Elsewhere"}};
+  std::vector<uint32_t> bufferSizes;
+  // What the listing context looked like at each DirListSubordinates.
+  struct ListCall {
+    std::string name;
+    uint32_t flags;
+    uint32_t key2;
+    std::string nameContext;
+  };
+  std::vector<ListCall> listCalls;
+  uint32_t nextHandle = 100;
+  size_t batch = 0;
+  size_t object = 0;
+
+  int32_t Call(const std::string& operation) {
+    if (operation == failOperation && ++calls[operation] == failOnCall) {
+      return failCode;
+    }
+    return kDirOk;
+  }
+};
+
+ScriptedClient* client = nullptr;
+
+}  // namespace
+
+int32_t DirDuplicateContext(DirContext context, DirContext& copy) {
+  if (!client->liveContexts.contains(context)) {
+    return kDirBadContext;
+  }
+  if (const int32_t code = client->Call("DirDuplicateContext")) {
+    return code;
+  }
+  copy = client->nextHandle++;
+  client->liveContexts.insert(copy);
+  client->flags[copy] = client->flags[context];
+  client->key2[copy] = client->key2[context];
+  client->nameContext[copy] = client->nameContext[context];
+  return kDirOk;
+}
+
+int32_t DirFreeContext(DirContext context) {
+  if (client->liveContexts.erase(context) != 1 || context == kCallerContext) {
+    ++client->staleFrees;
+    return kDirBadContext;
+  }
+  return kDirOk;
+}
+
+int32_t DirGetContextValue(DirContext context, int key, uint32_t& value) {
+  if (!client->liveContexts.contains(context) || key != kDirKeyFlags) {
+    return kDirBadKey;
+  }
+  if (const int32_t code = client->Call("DirGetContextValue:1")) {
+    return code;
+  }
+  value = client->flags[context];
+  return kDirOk;
+}
+
+int32_t DirSetContextValue(DirContext context, int key, uint32_t value) {
+  if (!client->liveContexts.contains(context) || (key != kDirKeyFlags && key != 2)) {
+    return kDirBadKey;
+  }
+  if (const int32_t code = client->Call("DirSetContextValue:" + std::to_string(key))) {
+    return code;
+  }
+  (key == kDirKeyFlags ? client->flags : client->key2)[context] = value;
+  return kDirOk;
+}
+
+int32_t DirSetContextValue(DirContext context, int key, const std::string& value) {
+  if (!client->liveContexts.contains(context) || key != kDirKeyNameContext) {
+    return kDirBadKey;
+  }
+  if (const int32_t code = client->Call("DirSetContextValue:3")) {
+    return code;
+  }
+  client->nameContext[context] = value;
+  return kDirOk;
+}
+
+int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) {
+  client->bufferSizes.push_back(size);
+  if (const int32_t code = client->Call("DirAllocBuffer")) {
+    return code;
+  }
+  buffer = client->nextHandle++;
+  client->liveBuffers.insert(buffer);
+  return kDirOk;
+}
+
+int32_t DirFreeBuffer(DirBuffer buffer) {
+  if (client->liveBuffers.erase(buffer) != 1) {
+    ++client->staleFrees;
+    return kDirInvalidHandle;
+  }
+  return kDirOk;
+}
+
+int32_t DirListSubordinates(DirContext context, const std::string& objectName,
+                            int32_t& iterationHandle, DirBuffer result) {
+  if (!client->liveContexts.contains(context) || !client->liveBuffers.contains(result)) {
+    return kDirInvalidHandle;
+  }
+  client->listCalls.push_back(
+      {objectName, client->flags[context], client->key2[context], client->nameContext[context]});
+  if (const int32_t code = client->Call("DirListSubordinates")) {
+    return code;
+  }
+  client->batch = iterationHandle == -1 ? 0 : static_cast<size_t>(iterationHandle);
+  client->object = 0;
+  iterationHandle =
+      client->batch + 1 < client->batches.size() ? static_cast<int32_t>(client->batch + 1) : -1;
+  return kDirOk;
+}
+
+int32_t DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) {
+  if (!client->liveContexts.contains(context) || !client->liveBuffers.contains(buffer)) {
+    return kDirInvalidHandle;
+  }
+  if (const int32_t code = client->Call("DirGetObjectCount")) {
+    return code;
+  }
+  count = static_cast<uint32_t>(client->batches.at(client->batch).size());
+  return kDirOk;
+}
+
+int32_t DirGetObjectName(DirContext context, DirBuffer buffer, std::string& name,
+                         uint32_t& attributeCount, DirObjectInfo& info) {
+  if (!client->liveContexts.contains(context) || !client->liveBuffers.contains(buffer)) {
+    return kDirInvalidHandle;
+  }
+  const std::vector<ScriptedEntry>& entries = client->batches.at(client->batch);
+  if (client->object >= entries.size()) {
+    return kDirBufferEmpty;
+  }
+  const ScriptedEntry& entry = entries[client->object++];
+  if (const int32_t code = client->Call("DirGetObjectName")) {
+    name = "garbage the program must not take";
+    return code;
+  }
+  name = entry.name;
+  attributeCount = 0;
+  info.flags = entry.flags;
+  info.baseClass = entry.baseClass;
+  return kDirOk;
+}
+
+namespace {
+
+const ScriptedEntry kSales{"Sales", kDirObjectContainer, "Organizational Unit"};
+const ScriptedEntry kAdmin{"Admin", 0, "User"};
+const ScriptedEntry kIt{"IT", kDirObjectContainer, "Organizational Unit"};
+const ScriptedEntry kPrinter{"P1", 0, "Printer"};
+// A container of a class that is not one of the usual container classes.
+const ScriptedEntry kModule{"Mod", kDirObjectContainer, "rbsModule"};
+
+class ListingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    client = &scripted;
+    SetBusyCursorHook({[this] {
+                         ++cursorBegins;
+                         shown = kHourglassCursor;
+                         return kArrowCursor;
+                       },
+                       [this](ScreenCursor cursor) {
+                         ++cursorRestores;
+                         shown = cursor;
+                       }});
+  }
+  void TearDown() override {
+    SetBusyCursorHook({});
+    SetMessagePump({});
+    client = nullptr;
+  }
+
+  // Lists into a sorted container list and an unsorted object list, with classes.
+  void List(std::string_view container = ".Org", std::string_view classFilter = "",
+            bool withClass = true) {
+    DSListContainer(kCallerContext, container, &containers, &objects, classFilter, withClass);
+  }
+
+  void ExpectEverythingGivenBack() const {
+    EXPECT_EQ(scripted.liveContexts, std::set<uint32_t>{kCallerContext});
+    EXPECT_TRUE(scripted.liveBuffers.empty());
+    EXPECT_EQ(scripted.staleFrees, 0);
+  }
+
+  ScriptedClient scripted;
+  TStringList containers{true};
+  TStringList objects;
+  int cursorBegins = 0;
+  int cursorRestores = 0;
+  ScreenCursor shown = kArrowCursor;
+};
+
+TEST_F(ListingTest, PreparesItsOwnContextAndLeavesTheCallersAlone) {
+  struct Case {
+    const char* container;
+    const char* listedName;
+    const char* nameContext;
+  };
+  const Case cases[] = {
+      {".Sales.Org", ".Sales.Org", "Sales.Org"},
+      {"Sales.Org", ".Sales.Org", "Sales.Org"},
+      {"OU=Sales", ".OU=Sales", "OU=Sales"},
+      {"[Root]", "[Root]", "[Root]"},
+  };
+  scripted.batches = {{kAdmin}};
+  for (const Case& c : cases) {
+    scripted.listCalls.clear();
+    scripted.bufferSizes.clear();
+    List(c.container);
+    ASSERT_EQ(scripted.listCalls.size(), 1u) << c.container;
+    const ScriptedClient::ListCall& call = scripted.listCalls[0];
+    EXPECT_EQ(call.name, c.listedName);
+    EXPECT_EQ(call.nameContext, c.nameContext);
+    EXPECT_EQ(call.flags, kCallerFlags | 0x14u);
+    EXPECT_EQ(call.key2, 0u);
+    EXPECT_EQ(scripted.bufferSizes, std::vector<uint32_t>{4096});
+  }
+  EXPECT_EQ(scripted.flags[kCallerContext], kCallerFlags);
+  EXPECT_EQ(scripted.key2[kCallerContext], 5u);
+  EXPECT_EQ(scripted.nameContext[kCallerContext], "Elsewhere");
+  ExpectEverythingGivenBack();
+}
+
+TEST_F(ListingTest, FlagsThatCannotBeReadAreNotWritten) {
+  scripted.batches = {{kAdmin}};
+  scripted.failOperation = "DirGetContextValue:1";
+  List();
+  ASSERT_EQ(scripted.listCalls.size(), 1u);
+  EXPECT_EQ(scripted.listCalls[0].flags, kCallerFlags);
+  EXPECT_EQ(objects.Texts(), std::vector<std::string>{"User: Admin"});
+  ExpectEverythingGivenBack();
+}
+
+// One listing of three batches, the middle one empty, with one call failing in each case: the
+// lists keep exactly what was read before the failure, and every handle is given back.
+TEST_F(ListingTest, EveryWayOutKeepsWhatWasReadAndGivesEverythingBack) {
+  struct Case {
+    const char* failOperation;
+    int failOnCall;
+    std::vector<std::string> containers;
+    std::vector<std::string> objects;
+  };
+  const std::vector<std::string> allContainers{"IT", "Mod", "Sales"};
+  const std::vector<std::string> allObjects{"Organizational Unit: Sales", "User: Admin",
+                                            "Organizational Unit: IT", "Printer: P1",
+                                            "rbsModule: Mod"};
+  const Case cases[] = {
+      {"", 1, allContainers, allObjects},
+      {"DirDuplicateContext", 1, {}, {}},
+      {"DirSetContextValue:3", 1, {}, {}},
+      {"DirAllocBuffer", 1, {}, {}},
+      {"DirListSubordinates", 1, {}, {}},
+      {"DirGetObjectCount", 1, {}, {}},
+      {"DirGetObjectName", 1, {}, {}},
+      {"DirGetObjectName", 2, {"Sales"}, {"Organizational Unit: Sales"}},
+      {"DirListSubordinates", 2, {"Sales"}, {"Organizational Unit: Sales", "User: Admin"}},
+      {"DirGetObjectCount", 2, {"Sales"}, {"Organizational Unit: Sales", "User: Admin"}},
+      {"DirListSubordinates", 3, {"Sales"}, {"Organizational Unit: Sales", "User: Admin"}},
+      {"DirGetObjectCount", 3, {"Sales"}, {"Organizational Unit: Sales", "User: Admin"}},
+      {"DirGetObjectName",
+       5,
+       {"IT", "Sales"},
+       {"Organizational Unit: Sales", "User: Admin", "Organizational Unit: IT", "Printer: P1"}},
+      // Settings the client refuses that do not decide which names come back.
+      {"DirSetContextValue:1", 1, allContainers, allObjects},
+      {"DirSetContextValue:2", 1, allContainers, allObjects},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.failOperation) + " #" + std::to_string(c.failOnCall));
+    scripted = ScriptedClient{};
+    scripted.batches = {{kSales, kAdmin}, {}, {kIt, kPrinter, kModule}};
+    scripted.failOperation = c.failOperation;
+    scripted.failOnCall = c.failOnCall;
+    containers.Clear();
+    objects.Clear();
+    cursorBegins = cursorRestores = 0;
+    List();
+    EXPECT_EQ(containers.Texts(), c.containers);
+    EXPECT_EQ(objects.Texts(), c.objects);
+    ExpectEverythingGivenBack();
+    EXPECT_EQ(cursorBegins, 1);
+    EXPECT_EQ(cursorRestores, 1);
+    EXPECT_EQ(shown, kArrowCursor);
+  }
+}
+
+TEST_F(ListingTest, ReturnsTheFailingCodeAndEndsForGood) {
+  scripted.batches = {{kSales, kAdmin}, {kIt}};
+  scripted.failOperation = "DirListSubordinates";
+  scripted.failOnCall = 2;
+  scripted.failCode = kDirInsufficientBuffer;
+  TNDSObj state;
+  ASSERT_EQ(DSListFirst(kCallerContext, ".Org", state), kDirOk);
+  EXPECT_EQ(state.Name(), "Sales");
+  EXPECT_TRUE(state.IsContainer());
+  EXPECT_EQ(DSListNext(state), kDirOk);
+  EXPECT_EQ(state.Name(), "Admin");
+  EXPECT_EQ(DSListNext(state), kDirInsufficientBuffer);
+  EXPECT_FALSE(state.Active());
+  ExpectEverythingGivenBack();
+  const size_t listCalls = scripted.listCalls.size();
+  EXPECT_EQ(DSListNext(state), -1);
+  EXPECT_EQ(scripted.listCalls.size(), listCalls);
+  ExpectEverythingGivenBack();
+}
+
+TEST_F(ListingTest, EmptyContainersAndEmptyBatches) {
+  const std::vector<std::vector<std::vector<ScriptedEntry>>> emptyListings = {
+      {{}}, {{}, {}}, {{}, {}, {}}};
+  for (const auto& batches : emptyListings) {
+    scripted = ScriptedClient{};
+    scripted.batches = batches;
+    TNDSObj state;
+    EXPECT_EQ(DSListFirst(kCallerContext, ".Org", state), -1);
+    EXPECT_FALSE(state.Active());
+    EXPECT_EQ(scripted.listCalls.size(), batches.size());
+    ExpectEverythingGivenBack();
+  }
+  scripted = ScriptedClient{};
+  scripted.batches = {{}, {kAdmin}, {}, {}, {kPrinter}, {}};
+  List();
+  EXPECT_TRUE(containers.Empty());
+  EXPECT_EQ(objects.Texts(), (std::vector<std::string>{"User: Admin", "Printer: P1"}));
+  ExpectEverythingGivenBack();
+}
+
+TEST_F(ListingTest, ANewStartOrTheEndOfTheStateGivesTheOpenListingBack) {
+  scripted.batches = {{kSales, kAdmin}, {kIt}};
+  {
+    TNDSObj state;
+    ASSERT_EQ(DSListFirst(kCallerContext, ".Org", state), kDirOk);
+    EXPECT_TRUE(state.Active());
+    ASSERT_EQ(DSListFirst(kCallerContext, ".IT.Org", state), kDirOk);
+    EXPECT_EQ(state.BaseName(), ".IT.Org");
+    EXPECT_EQ(scripted.liveContexts.size(), 2u);
+    EXPECT_EQ(scripted.liveBuffers.size(), 1u);
+  }
+  ExpectEverythingGivenBack();
+  TNDSObj unused;
+  EXPECT_EQ(DSListNext(unused), -1);
+}
+
+TEST_F(ListingTest, SortedListsEndAsIfEveryEntryHadBeenInsertedInPlace) {
+  const std::vector<std::vector<ScriptedEntry>> batches = {
+      {{"b", 0, "User"}, {"Sales", kDirObjectContainer, "X"}, {"a", 0, "User"}},
+      {{"sales", kDirObjectContainer, "Y"}, {"B", 0, "User"}, {"A", 0, "User"}}};
+  // With and without a failure part way, into lists that already hold equal texts.
+  for (const int failOnCall : {0, 5}) {
+    SCOPED_TRACE(failOnCall);
+    scripted = ScriptedClient{};
+    scripted.batches = batches;
+    scripted.failOperation = failOnCall != 0 ? "DirGetObjectName" : "";
+    scripted.failOnCall = failOnCall;
+    TStringList sorted(true);
+    sorted.Add("SALES", 7);
+    sorted.Add("a", 8);
+    TStringList expected = sorted;
+    int read = 0;
+    for (const auto& batch : batches) {
+      for (const ScriptedEntry& entry : batch) {
+        if (failOnCall == 0 || ++read < failOnCall) {
+          if ((entry.flags & kDirObjectContainer) != 0) {
+            expected.Add(entry.name);
+          }
+          expected.Add(entry.name);
+        }
+      }
+    }
+    // One list for both: each entry once as an object, containers a second time.
+    DSListContainer(kCallerContext, ".Org", &sorted, &sorted, "", false);
+    EXPECT_TRUE(sorted.Sorted());
+    ASSERT_EQ(sorted.Count(), expected.Count());
+    for (int i = 0; i < expected.Count(); ++i) {
+      EXPECT_EQ(sorted.Text(i), expected.Text(i)) << i;
+      EXPECT_EQ(sorted.Number(i), expected.Number(i)) << i;
+    }
+    ExpectEverythingGivenBack();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+// Arbitrary filter texts through DSSearch on the built-in sample tree: whatever the text, the
+// search ends with a code, reads nothing out of bounds, leaks nothing and does not hang. The
+// first byte picks the scope and the base; the rest is the filter text.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "directory/d_nw_search.h"
+
+namespace {
+
+DirContext SampleTreeContext() {
+  char folder[] = "/tmp/orvane_search_fuzz_XXXXXX";
+  if (mkdtemp(folder) == nullptr) {
+    std::abort();
+  }
+  const std::string ini = std::string(folder) + "/connections.ini";
+  std::ofstream(ini) << "[sample]\ntree = SAMPLE_TREE\nsource = sample\nprimary = yes\n";
+  DirClientUseConnectionsFile(ini);
+  DirContext context = 0;
+  uint32_t flags = 0;
+  if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(context) != kDirOk ||
+      DirGetContextValue(context, kDirKeyFlags, flags) != kDirOk ||
+      DirSetContextValue(context, kDirKeyFlags, flags | kDirFlagTypeless) != kDirOk ||
+      DirSetContextValue(context, kDirKeyNameContext, std::string("[Root]")) != kDirOk) {
+    std::abort();
+  }
+  // The client has read its connections; the folder is of no further use.
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  return context;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const DirContext context = SampleTreeContext();
+  static const char* const kBases[] = {"[Root]", "", ".", "[Root].x", "a.b..c"};
+  if (size == 0) {
+    return 0;
+  }
+  const int scope = data[0] % 4 - 1;  // -1 (refused) to 2
+  const char* base = kBases[(data[0] / 4) % std::size(kBases)];
+  const std::string filter(reinterpret_cast<const char*>(data + 1), size - 1);
+  TStringList results;
+  (void)DSSearch(context, base, filter, scope, results);
+  return 0;
+}

@@ -1,0 +1,257 @@
+// Every way out of DSSearch: a scripted client, linked in place of the real one, fails one
+// chosen call, and each run must return the code the caller is owed, keep the lines it was
+// entitled to, and leave no buffer or filter behind.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "directory/client/dir_client.h"
+#include "directory/d_nw_search.h"
+#include "util/hooks.h"
+
+namespace {
+
+struct ScriptedClient {
+  // The call that fails: its operation, the how-many-th call of it, and the code it gives.
+  std::string failOperation;
+  int failOnCall = 1;
+  int32_t failCode = 0;
+  // The batches the search returns; a name starting with "!" cannot be read.
+  std::vector<std::vector<std::string>> batches;
+
+  std::map<std::string, int> calls;
+  std::set<uint32_t> liveBuffers;
+  std::set<uint32_t> liveFilters;
+  uint32_t nextHandle = 100;
+  size_t batch = 0;
+  size_t object = 0;
+  std::vector<DirTimeStamp> stamps;
+  std::vector<std::string> log;
+
+  int32_t Call(const std::string& operation) {
+    log.push_back(operation);
+    if (operation == failOperation && ++calls[operation] == failOnCall) {
+      return failCode;
+    }
+    return kDirOk;
+  }
+};
+
+ScriptedClient* client = nullptr;
+
+}  // namespace
+
+int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) {
+  EXPECT_EQ(size, 4096u);
+  if (const int32_t code = client->Call("DirAllocBuffer")) {
+    return code;
+  }
+  buffer = client->nextHandle++;
+  client->liveBuffers.insert(buffer);
+  return kDirOk;
+}
+
+int32_t DirFreeBuffer(DirBuffer buffer) {
+  client->log.push_back("DirFreeBuffer");
+  return client->liveBuffers.erase(buffer) == 1 ? kDirOk : kDirInvalidHandle;
+}
+
+int32_t DirInitBuffer(DirContext, int operation, DirBuffer buffer) {
+  EXPECT_EQ(operation, kDirOperationSearchFilter);
+  EXPECT_TRUE(client->liveBuffers.contains(buffer));
+  return client->Call("DirInitBuffer");
+}
+
+int32_t DirAllocFilter(DirFilter& filter) {
+  if (const int32_t code = client->Call("DirAllocFilter")) {
+    return code;
+  }
+  filter = client->nextHandle++;
+  client->liveFilters.insert(filter);
+  return kDirOk;
+}
+
+int32_t DirAddFilterToken(DirFilter filter, int, DirFilterValue, uint32_t) {
+  if (!client->liveFilters.contains(filter)) {
+    return kDirInvalidHandle;
+  }
+  return client->Call("DirAddFilterToken");
+}
+
+int32_t DirFreeFilter(DirFilter filter, std::nullptr_t) {
+  client->log.push_back("DirFreeFilter");
+  return client->liveFilters.erase(filter) == 1 ? kDirOk : kDirInvalidHandle;
+}
+
+int32_t DirPutFilter(DirContext, DirBuffer, DirFilter filter, std::nullptr_t) {
+  if (const int32_t code = client->Call("DirPutFilter")) {
+    return code;
+  }
+  client->liveFilters.erase(filter);
+  return kDirOk;
+}
+
+int32_t DirGetSyntaxId(DirContext, const std::string& name, uint32_t& syntax) {
+  syntax = name == "Login Time" ? 24 : 3;
+  return client->Call("DirGetSyntaxId");
+}
+
+int32_t DirSearch(DirContext, const std::string&, int, int, DirBuffer filter,
+                  const DirTimeStamp& timeStamp, int, int, std::nullptr_t, int32_t& iterationHandle,
+                  int, std::nullptr_t, DirBuffer result) {
+  EXPECT_TRUE(client->liveBuffers.contains(filter));
+  EXPECT_TRUE(client->liveBuffers.contains(result));
+  client->stamps.push_back(timeStamp);
+  if (const int32_t code = client->Call("DirSearch")) {
+    return code;
+  }
+  client->batch = iterationHandle == -1 ? 0 : static_cast<size_t>(iterationHandle);
+  client->object = 0;
+  iterationHandle =
+      client->batch + 1 < client->batches.size() ? static_cast<int32_t>(client->batch + 1) : -1;
+  return kDirOk;
+}
+
+int32_t DirGetObjectCount(DirContext, DirBuffer, uint32_t& count) {
+  if (const int32_t code = client->Call("DirGetObjectCount")) {
+    return code;
+  }
+  count =
+      client->batches.empty() ? 0 : static_cast<uint32_t>(client->batches[client->batch].size());
+  return kDirOk;
+}
+
+int32_t DirGetObjectName(DirContext, DirBuffer, std::string& name, uint32_t& attributeCount,
+                         DirObjectInfo&) {
+  attributeCount = 0;
+  const std::vector<std::string>& objects = client->batches[client->batch];
+  if (client->object >= objects.size()) {
+    return kDirBufferEmpty;
+  }
+  const std::string& next = objects[client->object++];
+  if (const int32_t code = client->Call("DirGetObjectName")) {
+    return code;
+  }
+  if (next.starts_with("!")) {
+    return kDirInvalidObjectName;
+  }
+  name = next;
+  return kDirOk;
+}
+
+namespace {
+
+struct Case {
+  const char* name;
+  std::string failOperation;
+  int failOnCall;
+  int32_t failCode;
+  int32_t code;
+  std::vector<std::string> lines;
+};
+
+class SearchWaysOut : public testing::TestWithParam<Case> {};
+
+TEST_P(SearchWaysOut, CodeLinesAndNothingLeftBehind) {
+  const Case& c = GetParam();
+  ScriptedClient scripted;
+  scripted.failOperation = c.failOperation;
+  scripted.failOnCall = c.failOnCall;
+  scripted.failCode = c.failCode;
+  scripted.batches = {{"A.Cfg", "B.Cfg"}, {"!unreadable", "C.Cfg"}, {}, {"D.Cfg"}};
+  client = &scripted;
+
+  TStringList results;
+  EXPECT_EQ(DSSearch(1, "Cfg", "(Base Class=rbsTask2)#AND#(CN=x)", 2, results), c.code);
+  EXPECT_EQ(results.Texts(), c.lines);
+  EXPECT_TRUE(scripted.liveBuffers.empty());
+  EXPECT_TRUE(scripted.liveFilters.empty());
+  client = nullptr;
+}
+
+const std::vector<std::string> kAll = {"A.Cfg", "B.Cfg", "C.Cfg", "D.Cfg"};
+
+const Case kCases[] = {
+    {"Complete", "", 0, 0, kDirOk, kAll},
+    {"FirstBuffer", "DirAllocBuffer", 1, kDirNotEnoughMemory, kDirNotEnoughMemory, {}},
+    {"SecondBuffer", "DirAllocBuffer", 2, kDirNotEnoughMemory, kDirNotEnoughMemory, {}},
+    {"InitBuffer", "DirInitBuffer", 1, kDirBadVerb, kDirBadVerb, {}},
+    {"AllocFilter", "DirAllocFilter", 1, kDirNotEnoughMemory, kDirNotEnoughMemory, {}},
+    {"TokenRefused", "DirAddFilterToken", 3, kDirBadSyntax, kDirBadSyntax, {}},
+    {"EndTokenRefused", "DirAddFilterToken", 10, kDirBadSyntax, kDirBadSyntax, {}},
+    {"PutFilter", "DirPutFilter", 1, kDirBufferFull, kDirBufferFull, {}},
+    {"FirstBatch", "DirSearch", 1, kDirNoSuchEntry, kDirNoSuchEntry, {}},
+    {"ThirdBatchKeepsEarlierLines", "DirSearch", 3, -635, -635, {"A.Cfg", "B.Cfg", "C.Cfg"}},
+    {"ObjectCount", "DirGetObjectCount", 2, kDirBufferEmpty, kDirBufferEmpty, {"A.Cfg", "B.Cfg"}},
+    // An unreadable name is skipped; the search goes on and the last read decides the code.
+    {"UnreadableObjectSkipped",
+     "DirGetObjectName",
+     2,
+     kDirInvalidObjectName,
+     kDirOk,
+     {"A.Cfg", "C.Cfg", "D.Cfg"}},
+    {"LastObjectUnreadable",
+     "DirGetObjectName",
+     5,
+     kDirInvalidObjectName,
+     kDirInvalidObjectName,
+     {"A.Cfg", "B.Cfg", "C.Cfg"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(DSSearch, SearchWaysOut, testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DSSearchRun, AsksTheClientNothingForFiltersRefusedUpFront) {
+  ScriptedClient scripted;
+  client = &scripted;
+  TStringList results;
+  EXPECT_EQ(DSSearch(1, "Cfg", "((CN=x)", 2, results), kDirInvalidFilter);
+  EXPECT_EQ(DSSearch(1, "Cfg", "(CN=x)", -1, results), kDirInvalidRequest);
+  EXPECT_TRUE(scripted.log.empty());
+
+  // A filter without a term, or one whose date cannot be read, is refused before any search.
+  EXPECT_EQ(DSSearch(1, "Cfg", "  ", 2, results), kDirInvalidFilter);
+  EXPECT_EQ(DSSearch(1, "Cfg", "(Login Time>=1969-12-31)", 2, results), kDirInvalidFilter);
+  EXPECT_EQ(std::count(scripted.log.begin(), scripted.log.end(), "DirSearch"), 0);
+  EXPECT_TRUE(scripted.liveBuffers.empty());
+  EXPECT_TRUE(scripted.liveFilters.empty());
+  EXPECT_EQ(results.Count(), 0);
+  client = nullptr;
+}
+
+TEST(DSSearchRun, MessagesRunBeforeEveryBatchAndObject) {
+  ScriptedClient scripted;
+  scripted.batches = {{"A", "B"}, {"C"}};
+  client = &scripted;
+  std::vector<size_t> pumpedAt;  // the client calls made before each pump
+  SetMessagePump([&] { pumpedAt.push_back(scripted.log.size()); });
+
+  TStringList results;
+  EXPECT_EQ(DSSearch(1, "Cfg", "(Login Time>=2004-05-31) #AND# (CN=x)", 2, results), kDirOk);
+  SetMessagePump({});
+
+  std::vector<std::string> before;
+  for (const size_t at : pumpedAt) {
+    before.push_back(at < scripted.log.size() ? scripted.log[at] : "end");
+  }
+  EXPECT_EQ(before, (std::vector<std::string>{"DirSearch", "DirGetObjectName", "DirGetObjectName",
+                                              "DirSearch", "DirGetObjectName"}));
+  // Every batch is asked for with the time stamp of the filter's time value.
+  ASSERT_EQ(scripted.stamps.size(), 2u);
+  for (const DirTimeStamp& stamp : scripted.stamps) {
+    EXPECT_EQ(stamp.seconds, 1085961600u);
+    EXPECT_EQ(stamp.replicaNumber, 0);
+    EXPECT_EQ(stamp.event, 0);
+  }
+  for (const auto& entry : results) {
+    EXPECT_EQ(entry.number, 1);
+  }
+  client = nullptr;
+}
+
+}  // namespace

@@ -1,0 +1,148 @@
+// Walks every entry of the built-in sample tree through the directory client and renders every
+// value of every attribute: whatever the client delivers, each value gives lines and nothing
+// fails or reads outside its record (the sanitizer builds watch the reads).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "directory/client/dir_client.h"
+#include "render/attr_values.h"
+#include "render/named_attributes.h"
+#include "util/string_list.h"
+
+namespace {
+
+constexpr uint32_t kResultBufferSize = 64512;
+constexpr uint32_t kStreamSyntax = 21;
+
+// A client buffer released on every way out.
+class ClientBuffer {
+ public:
+  explicit ClientBuffer(uint32_t size) { code_ = DirAllocBuffer(size, handle_); }
+  ~ClientBuffer() {
+    if (code_ == kDirOk)
+      (void)DirFreeBuffer(handle_);
+  }
+  ClientBuffer(const ClientBuffer&) = delete;
+  ClientBuffer& operator=(const ClientBuffer&) = delete;
+  [[nodiscard]] int32_t Code() const { return code_; }
+  [[nodiscard]] DirBuffer Handle() const { return handle_; }
+
+ private:
+  DirBuffer handle_ = 0;
+  int32_t code_ = kDirOk;
+};
+
+class SampleTreeWalk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("orvane_render_walk_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder_);
+    const auto file = folder_ / "connections.ini";
+    std::ofstream(file) << "[sample]\ntree = SAMPLE\nsource = sample\nprimary = yes\n";
+    DirClientUseConnectionsFile(file.string());
+    ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+    ASSERT_EQ(DirCreateContext(context_), kDirOk);
+    ASSERT_EQ(DirSetContextValue(context_, kDirKeyNameContext, std::string("[Root]")), kDirOk);
+  }
+
+  void TearDown() override {
+    (void)DirFreeContext(context_);
+    DirClientShutdown();
+    DirClientUseConnectionsFile("");
+    std::filesystem::remove_all(folder_);
+  }
+
+  // The complete names of every entry below `base`, depth first.
+  void CollectEntries(const std::string& base, std::vector<std::string>& names) {
+    ClientBuffer result(kResultBufferSize);
+    ASSERT_EQ(result.Code(), kDirOk);
+    int32_t iteration = -1;
+    do {
+      ASSERT_EQ(DirListSubordinates(context_, base, iteration, result.Handle()), kDirOk) << base;
+      uint32_t count = 0;
+      ASSERT_EQ(DirGetObjectCount(context_, result.Handle(), count), kDirOk);
+      std::vector<std::pair<std::string, bool>> children;
+      for (uint32_t i = 0; i < count; ++i) {
+        std::string name;
+        uint32_t attributeCount = 0;
+        DirObjectInfo info;
+        ASSERT_EQ(DirGetObjectName(context_, result.Handle(), name, attributeCount, info), kDirOk);
+        children.emplace_back(name, info.subordinateCount > 0);
+      }
+      for (const auto& [name, hasChildren] : children) {
+        names.push_back(name);
+        if (hasChildren)
+          CollectEntries(name, names);
+      }
+    } while (iteration != -1);
+  }
+
+  std::string ReadStreamText(const std::string& object, const std::string& attribute) {
+    int handle = -1;
+    if (DirOpenStream(context_, object, attribute, 1, handle) != kDirOk)
+      return {};
+    std::vector<uint8_t> buffer(kStreamBufferSize, 0);
+    const ssize_t got = ::read(handle, buffer.data(), buffer.size());
+    ::close(handle);
+    EXPECT_GE(got, 0) << object << " " << attribute;
+    return StreamDisplayText(buffer, got < 0 ? 0 : static_cast<size_t>(got), attribute);
+  }
+
+  std::filesystem::path folder_;
+  DirContext context_ = 0;
+};
+
+TEST_F(SampleTreeWalk, EveryValueOfEveryEntryRenders) {
+  std::vector<std::string> entries;
+  CollectEntries("[Root]", entries);
+  ASSERT_FALSE(entries.empty());
+
+  std::map<uint32_t, int> valuesBySyntax;
+  for (const std::string& entry : entries) {
+    ClientBuffer result(kResultBufferSize);
+    ASSERT_EQ(result.Code(), kDirOk);
+    int32_t iteration = -1;
+    do {
+      ASSERT_EQ(DirRead(context_, entry, 1, 1, 0, iteration, result.Handle()), kDirOk) << entry;
+      uint32_t attributes = 0;
+      ASSERT_EQ(DirGetAttributeCount(context_, result.Handle(), attributes), kDirOk);
+      for (uint32_t a = 0; a < attributes; ++a) {
+        std::string name;
+        uint32_t valueCount = 0;
+        uint32_t syntax = 0;
+        ASSERT_EQ(DirGetAttributeName(context_, result.Handle(), name, valueCount, syntax), kDirOk);
+        if (syntax == kStreamSyntax) {
+          EXPECT_EQ(ReadStreamText(entry, name).rfind("Stream (", 0), 0u) << entry << " " << name;
+          ++valuesBySyntax[syntax];
+          continue;
+        }
+        for (uint32_t v = 0; v < valueCount; ++v) {
+          uint32_t size = 0;
+          ASSERT_EQ(DirComputeValueSize(context_, result.Handle(), syntax, size), kDirOk);
+          std::vector<uint8_t> record(size);
+          ASSERT_EQ(DirGetValue(context_, result.Handle(), syntax, record), kDirOk);
+          TStringList lines;
+          EXPECT_NO_THROW(AttrValueLines(syntax, name, record, lines)) << entry << " " << name;
+          EXPECT_GE(lines.Count(), 1) << entry << " " << name;
+          ++valuesBySyntax[syntax];
+        }
+      }
+    } while (iteration != -1);
+  }
+  // The walk reached real values of several kinds, not just names.
+  EXPECT_GE(valuesBySyntax.size(), 4u);
+  for (const auto& [syntax, count] : valuesBySyntax) {
+    std::printf("syntax %u: %d values\n", syntax, count);
+  }
+}
+
+}  // namespace
