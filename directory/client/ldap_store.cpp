@@ -979,7 +979,19 @@ struct LdapStore::Impl {
         if (auto name = EntryName(page.entries.front().get()); name && !name->empty())
           found = name->front();
       }
-    } else {
+    }
+    if (!found && part.type.empty()) {
+      // Most parts are common names: an exact lookup finds them without searching the parent.
+      DirName child = parent;
+      child.insert(child.begin(), Rdn{"CN", part.value});
+      if (SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)", kNoAttributes, page,
+                     "name lookup") == kDirOk &&
+          !page.entries.empty()) {
+        if (auto name = EntryName(page.entries.front().get()); name && !name->empty())
+          found = name->front();
+      }
+    }
+    if (!found && part.type.empty()) {
       std::string filter = "(|";
       const std::string value = EscapeFilterValue(part.value);
       for (const std::string& type : namingTypes)
