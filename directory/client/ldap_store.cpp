@@ -1082,6 +1082,9 @@ class LdapStore::Cursor final : public EntryCursor {
   }
 
   bool Passes(const StoreEntry& entry) const {
+    // A base search of the root reaches the server's DSE, which is no entry of the tree.
+    if (entry.name.empty())
+      return false;
     if (!check_.classes.empty() &&
         std::none_of(check_.classes.begin(), check_.classes.end(), [&](const std::string& c) {
           return EqualsIgnoringCase(c, entry.baseClass);
@@ -1176,6 +1179,19 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
 }
 
 int32_t LdapStore::GetEntry(const DirName& name, StoreEntry& entry) const {
+  if (name.empty()) {
+    // The root is no entry on the server (its DSE describes the server instead).
+    entry = StoreEntry();
+    entry.baseClass = "Tree Root";
+    entry.flags = kDirObjectContainer;
+    std::unique_ptr<EntryCursor> children;
+    if (const int32_t code = ListChildren(name, children); code != kDirOk)
+      return code;
+    StoreEntry child;
+    while (children->Next(child))
+      ++entry.subordinateCount;
+    return children->Status();
+  }
   Impl::Page page;
   if (const int32_t code = impl_->SearchOnce(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)",
                                              kEntryAttributes, page, "read entry");

@@ -216,6 +216,11 @@ TEST_F(LdapStoreTest, TheServersSchemaGivesDirectorySyntaxes) {
     EXPECT_EQ(store->SyntaxOf(c.attribute), std::optional<uint32_t>(c.syntax));
     EXPECT_EQ(store->AttributeName(c.attribute), c.directoryName);
   }
+  StoreEntry root;
+  ASSERT_EQ(store->GetEntry({}, root), kDirOk);
+  EXPECT_EQ(root.baseClass, "Tree Root");
+  EXPECT_EQ(root.subordinateCount, 2u);
+  EXPECT_EQ(root.flags, kDirObjectContainer);
   EXPECT_EQ(store->ClassName("inetOrgPerson"), "User");
   EXPECT_EQ(store->ClassName("rbsRole2"), "rbsRole2");
 }
