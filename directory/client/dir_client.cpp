@@ -733,6 +733,10 @@ std::optional<StartupFailure> OpenLdap(const ConnectionConfig& config, Connectio
   settings.verify = config.verify;
   settings.timeoutSeconds = config.timeout;
   std::string error;
+  if (!config.caFile.empty() && access(config.caFile.c_str(), R_OK) != 0) {
+    return StartupFailure{kDirConfigMalformed,
+                          config.caFile + ": cannot be read (" + std::strerror(errno) + ")"};
+  }
   if (!config.passwordFile.empty()) {
     auto password = ReadPasswordFile(config.passwordFile, error);
     if (!password)

@@ -408,6 +408,78 @@ TEST_F(LdapStoreTest, TheClientUsesALiveTreeLikeAnyOther) {
   EXPECT_EQ(DirFreeContext(context), kDirOk);
 }
 
+TEST_F(LdapStoreTest, EncryptedConnectionsTrustOnlyTheGivenAuthority) {
+  SlapdServer server(kFixture, 3, true);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  struct Case {
+    const char* label;
+    std::string uri;
+    bool startTls;
+    bool withCa;
+    bool verify;
+    bool connects;
+  };
+  const Case cases[] = {
+      {"StartTLS, trusted", server.Uri(), true, true, true, true},
+      {"StartTLS, certificate not trusted", server.Uri(), true, false, true, false},
+      {"StartTLS, not verified", server.Uri(), true, false, false, true},
+      {"ldaps, trusted", server.LdapsUri(), false, true, true, true},
+      {"ldaps, certificate not trusted", server.LdapsUri(), false, false, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    LdapSettings settings;
+    settings.uri = c.uri;
+    settings.startTls = c.startTls;
+    settings.caFile = c.withCa ? server.CaFile() : "";
+    settings.verify = c.verify;
+    settings.timeoutSeconds = 5;
+    settings.bindDn = SlapdServer::kManagerDn;
+    settings.password = SlapdServer::kManagerPassword;
+    std::string error;
+    int32_t code = 0;
+    const auto store = LdapStore::Connect(settings, error, code);
+    EXPECT_EQ(store != nullptr, c.connects) << error;
+    if (store) {
+      StoreEntry entry;
+      EXPECT_EQ(store->GetEntry(Dn("cn=Bob,ou=Sales,o=Acme"), entry), kDirOk);
+    } else {
+      EXPECT_NE(code, kDirOk);
+      EXPECT_NE(error.find(c.uri), std::string::npos) << error;
+    }
+  }
+}
+
+TEST_F(LdapStoreTest, TheConnectionsFileChecksTheLiveKeys) {
+  struct Case {
+    const char* keys;
+    uint16_t code;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"starttls = maybe\n", kDirConfigMalformed, "line 4: starttls must be yes or no"},
+      {"verify = 2\n", kDirConfigMalformed, "line 4: verify must be yes or no"},
+      {"timeout = 0\n", kDirConfigMalformed, "line 4: timeout must be a number of seconds"},
+      {"timeout = 10s\n", kDirConfigMalformed, "line 4: timeout must be a number of seconds"},
+      {"ca-file = missing.pem\n", kDirConfigMalformed, "missing.pem: cannot be read"},
+      {"password-file = none\n", kDirConfigMalformed, "none: cannot be read"},
+      {"bind = cn=Manager\npassword-file = pw\n", kDirSourceUnreadable, "Invalid credentials"},
+      {"starttls = no\nverify = no\ntimeout = 3\n", kDirConnectionOk, ""},
+  };
+  Write("pw", "not the password", 0600);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keys);
+    DirClientUseConnectionsFile(Write(
+        "connections.ini", "[live]\ntree = LIVE\nsource = " + Server().Uri() + "\n" + c.keys));
+    const uint16_t code = DirClientInit(0, 0);
+    EXPECT_EQ(code, c.code);
+    if (code != kDirConnectionOk) {
+      EXPECT_NE(NWstrerror(code).find(c.text), std::string::npos) << NWstrerror(code);
+    }
+    DirClientShutdown();
+  }
+}
+
 TEST_F(LdapStoreTest, APortNobodyListensOnFailsAtOnce) {
   // A port that was free a moment ago.
   SlapdServer gone(kFixture);

@@ -249,8 +249,8 @@ Converted Convert(const std::string& source, std::string schema) {
 
 }  // namespace
 
-SlapdServer::SlapdServer(const std::string& ldifPath, int sizeLimit) {
-  if (Prepare(ldifPath, sizeLimit))
+SlapdServer::SlapdServer(const std::string& ldifPath, int sizeLimit, bool tls) {
+  if (Prepare(ldifPath, sizeLimit, tls))
     Start();
 }
 
@@ -266,7 +266,11 @@ std::string SlapdServer::Uri() const {
   return "ldap://127.0.0.1:" + std::to_string(port_);
 }
 
-bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit) {
+std::string SlapdServer::LdapsUri() const {
+  return "ldaps://127.0.0.1:" + std::to_string(tlsPort_);
+}
+
+bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls) {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern =
       std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/orvane-slapd-XXXXXX";
@@ -286,6 +290,21 @@ bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit) {
   ReplaceAll(config, "@SIZELIMIT@", std::to_string(sizeLimit));
   ReplaceAll(config, "@ROOTDN@", kManagerDn);
   ReplaceAll(config, "@ROOTPW@", kManagerPassword);
+  std::string global;
+  if (tls) {
+    // A self-signed certificate for the loopback address, which is also its own authority.
+    const std::string pem = folder_ + "/server.pem";
+    const std::string key = folder_ + "/server.key";
+    if (Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+             "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-addext",
+             "basicConstraints=critical,CA:TRUE", "-keyout", key, "-out", pem},
+            folder_ + "/openssl.log") != 0) {
+      error_ = "openssl could not make a certificate: " + ReadAll(folder_ + "/openssl.log");
+      return false;
+    }
+    global = "TLSCertificateFile " + pem + "\nTLSCertificateKeyFile " + key + "\n";
+  }
+  ReplaceAll(config, "@GLOBAL@", global);
   std::ofstream(folder_ + "/slapd.conf") << config;
   const std::string log = folder_ + "/slapadd.log";
   if (Run({kSlapadd, "-q", "-s", "-f", folder_ + "/slapd.conf", "-l", folder_ + "/tree.ldif"},
@@ -294,7 +313,8 @@ bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit) {
     return false;
   }
   port_ = FreePort();
-  if (port_ == 0) {
+  tlsPort_ = tls ? FreePort() : 0;
+  if (port_ == 0 || (tls && (tlsPort_ == 0 || tlsPort_ == port_))) {
     error_ = "no free port on 127.0.0.1";
     return false;
   }
@@ -307,7 +327,7 @@ bool SlapdServer::Start() {
   if (folder_.empty() || port_ == 0)
     return false;
   const std::string log = folder_ + "/slapd.log";
-  const std::string uri = Uri() + "/";
+  const std::string uri = Uri() + "/" + (tlsPort_ != 0 ? " " + LdapsUri() + "/" : "");
   const std::string config = folder_ + "/slapd.conf";
   const pid_t pid = fork();
   if (pid < 0) {
@@ -333,7 +353,7 @@ bool SlapdServer::Start() {
       error_ = "slapd ended at start: " + ReadAll(log);
       return false;
     }
-    if (Accepts(port_))
+    if (Accepts(port_) && (tlsPort_ == 0 || Accepts(tlsPort_)))
       return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -12,8 +12,9 @@ class SlapdServer {
   static constexpr const char* kManagerPassword = "secret";
 
   // Loads `ldifPath` and starts the server; Error() tells why when Running() is false.
-  // `sizeLimit` is the server's limit on one unpaged answer.
-  explicit SlapdServer(const std::string& ldifPath, int sizeLimit = 3);
+  // `sizeLimit` is the server's limit on one unpaged answer. With `tls`, the server gets a
+  // certificate for 127.0.0.1 (CaFile() trusts it), offers StartTLS and listens on LdapsUri().
+  explicit SlapdServer(const std::string& ldifPath, int sizeLimit = 3, bool tls = false);
   ~SlapdServer();
   SlapdServer(const SlapdServer&) = delete;
   SlapdServer& operator=(const SlapdServer&) = delete;
@@ -21,6 +22,8 @@ class SlapdServer {
   [[nodiscard]] bool Running() const { return pid_ > 0; }
   [[nodiscard]] const std::string& Error() const { return error_; }
   [[nodiscard]] std::string Uri() const;
+  [[nodiscard]] std::string LdapsUri() const;
+  [[nodiscard]] std::string CaFile() const { return folder_ + "/server.pem"; }
   [[nodiscard]] const std::string& Folder() const { return folder_; }
 
   // Starts the server again on the same port and data; false, with Error(), when it fails.
@@ -32,11 +35,12 @@ class SlapdServer {
   void Resume();
 
  private:
-  bool Prepare(const std::string& ldifPath, int sizeLimit);
+  bool Prepare(const std::string& ldifPath, int sizeLimit, bool tls);
 
   std::string folder_;
   std::string error_;
   int port_ = 0;
+  int tlsPort_ = 0;
   pid_t pid_ = -1;
   bool paused_ = false;
 };
