@@ -330,6 +330,9 @@ struct LdapStore::Impl {
 
   LdapSettings settings;
   LdapHandle ld;
+  // Reads entries out of received messages; never connected, so it outlives every connection
+  // the messages came over.
+  LdapHandle decoder;
   uint64_t generation = 0;  // grows with every new connection
   bool pagedResults = false;
   std::vector<AttributeDef> attributes;
@@ -457,6 +460,12 @@ struct LdapStore::Impl {
 
   int32_t Open() {
     LDAP* raw = nullptr;
+    if (!decoder) {
+      if (ldap_initialize(&raw, settings.uri.c_str()) != LDAP_SUCCESS || raw == nullptr)
+        return Fail(kDirUnreachableServer, Where() + ": not an LDAP address");
+      decoder.reset(raw);
+      raw = nullptr;
+    }
     if (const int rc = ldap_initialize(&raw, settings.uri.c_str()); rc != LDAP_SUCCESS) {
       return Fail(kDirUnreachableServer, Where() + ": not an LDAP address (" + Describe(rc) + ")");
     }
@@ -784,7 +793,7 @@ struct LdapStore::Impl {
                                                          const char* const* names) const {
     std::vector<std::pair<std::string, std::string>> pairs;
     for (int i = 0; names[i] != nullptr; ++i) {
-      const Values values(ldap_get_values_len(ld.get(), entry, names[i]));
+      const Values values(ldap_get_values_len(decoder.get(), entry, names[i]));
       for (int v = 0; values && values.get()[v] != nullptr; ++v) {
         pairs.emplace_back(names[i], std::string(values.get()[v]->bv_val, values.get()[v]->bv_len));
       }
@@ -793,7 +802,7 @@ struct LdapStore::Impl {
   }
 
   std::optional<DirName> EntryName(LDAPMessage* entry) const {
-    char* raw = ldap_get_dn(ld.get(), entry);
+    char* raw = ldap_get_dn(decoder.get(), entry);
     const LdapText owner(raw);
     if (raw == nullptr)
       return std::nullopt;
@@ -1044,11 +1053,10 @@ class LdapStore::Cursor final : public EntryCursor {
 
   bool Next(StoreEntry& entry) override {
     for (;;) {
-      while (!pending_.empty()) {
-        Message message = std::move(pending_.front());
+      if (!pending_.empty()) {
+        entry = std::move(pending_.front());
         pending_.pop_front();
-        if (impl_.FillEntry(message.get(), entry) && Passes(entry))
-          return true;
+        return true;
       }
       if (done_ || status_ != kDirOk)
         return false;
@@ -1073,8 +1081,11 @@ class LdapStore::Cursor final : public EntryCursor {
                                           impl_.pagedResults ? &cookie_ : nullptr, page,
                                           scope_ == LDAP_SCOPE_ONELEVEL ? "listing" : "search");
     generation_ = impl_.generation;
-    for (Message& message : page.entries)
-      pending_.push_back(std::move(message));
+    for (const Message& message : page.entries) {
+      StoreEntry entry;
+      if (impl_.FillEntry(message.get(), entry) && Passes(entry))
+        pending_.push_back(std::move(entry));
+    }
     cookie_ = page.cookie;
     if (code == kDirOk && (!impl_.pagedResults || cookie_.empty()))
       done_ = true;
@@ -1107,7 +1118,7 @@ class LdapStore::Cursor final : public EntryCursor {
   std::string filter_;
   Check check_;
   std::string cookie_;
-  std::deque<Message> pending_;
+  std::deque<StoreEntry> pending_;
   uint64_t generation_ = 0;
   bool done_ = false;
   int32_t status_ = kDirOk;
@@ -1291,13 +1302,13 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
   LDAPMessage* entry = page.entries.front().get();
   attributes.clear();
   BerElement* rawBer = nullptr;
-  for (char* raw = ldap_first_attribute(impl_->ld.get(), entry, &rawBer); raw != nullptr;
-       raw = ldap_next_attribute(impl_->ld.get(), entry, rawBer)) {
+  for (char* raw = ldap_first_attribute(impl_->decoder.get(), entry, &rawBer); raw != nullptr;
+       raw = ldap_next_attribute(impl_->decoder.get(), entry, rawBer)) {
     const LdapText attributeName(raw);
     std::string ldapName(raw);
     if (const size_t semicolon = ldapName.find(';'); semicolon != std::string::npos)
       ldapName.resize(semicolon);
-    const Values values(ldap_get_values_len(impl_->ld.get(), entry, raw));
+    const Values values(ldap_get_values_len(impl_->decoder.get(), entry, raw));
     StoreAttribute attribute;
     const Impl::AttributeDef* def = impl_->FindAttribute(ldapName);
     attribute.name = def != nullptr ? def->name : ldapName;

@@ -528,6 +528,17 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   ASSERT_EQ(store->GetEntry(Dn("cn=Admin,ou=Sales,o=Acme"), entry), kDirOk);
   EXPECT_EQ(entry.baseClass, "User");
 
+  // Another call losing the connection leaves a listing with what it had received.
+  ASSERT_EQ(store->ListChildren(Dn("ou=Sales,o=Acme"), cursor), kDirOk);
+  server.Pause();
+  EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirTransportFailure);
+  server.Resume();
+  read = 0;
+  while (cursor->Next(entry))
+    ++read;
+  EXPECT_EQ(read, 2);
+  EXPECT_EQ(cursor->Status(), kDirTransportFailure);
+
   // Gone: the search ends with a code at once; the server back, the next call works again.
   ASSERT_EQ(store->Search({}, 2, any, cursor), kDirOk);
   ASSERT_TRUE(cursor->Next(entry));
