@@ -1,0 +1,272 @@
+#include "directory/d_nw_read.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+#include <optional>
+#include <vector>
+
+#include "render/attr_values.h"
+#include "render/named_attributes.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr uint32_t kSyntaxStream = 21;
+// A value record is the value as it arrived in the result buffer plus a few fixed fields; one
+// many times larger than that buffer cannot have come from it, and is not allocated.
+constexpr uint32_t kMaxValueRecordSize = 16 * kReadResultBufferSize;
+
+static_assert(kReadResultBufferSize == kStreamBufferSize,
+              "the stream buffer read here is the one the stream renderer shows");
+
+// The reading context: a duplicate of the caller's, freed on every way out.
+class ScopedReadingContext {
+ public:
+  ScopedReadingContext() = default;
+  ~ScopedReadingContext() {
+    if (context_) {
+      (void)DirFreeContext(*context_);
+    }
+  }
+  ScopedReadingContext(const ScopedReadingContext&) = delete;
+  ScopedReadingContext& operator=(const ScopedReadingContext&) = delete;
+
+  [[nodiscard]] int32_t Duplicate(DirContext original) {
+    DirContext copy = 0;
+    const int32_t code = DirDuplicateContext(original, copy);
+    if (code == kDirOk) {
+      context_ = copy;
+    }
+    return code;
+  }
+  [[nodiscard]] DirContext Get() const { return context_.value_or(0); }
+
+ private:
+  std::optional<DirContext> context_;
+};
+
+// A client buffer prepared for reading, released on every way out.
+class ScopedReadBuffer {
+ public:
+  ScopedReadBuffer() = default;
+  ~ScopedReadBuffer() {
+    if (buffer_) {
+      (void)DirFreeBuffer(*buffer_);
+    }
+  }
+  ScopedReadBuffer(const ScopedReadBuffer&) = delete;
+  ScopedReadBuffer& operator=(const ScopedReadBuffer&) = delete;
+
+  [[nodiscard]] int32_t Prepare(DirContext context, uint32_t size) {
+    DirBuffer buffer = 0;
+    const int32_t code = DirAllocBuffer(size, buffer);
+    if (code != kDirOk) {
+      return code;
+    }
+    buffer_ = buffer;
+    return DirInitBuffer(context, kDirOperationRead, buffer);
+  }
+  [[nodiscard]] DirBuffer Get() const { return buffer_.value_or(0); }
+
+ private:
+  std::optional<DirBuffer> buffer_;
+};
+
+// A stream's file descriptor, closed on every way out.
+class ScopedStreamHandle {
+ public:
+  explicit ScopedStreamHandle(int handle) : handle_(handle) {}
+  ~ScopedStreamHandle() {
+    if (handle_ >= 0) {
+      ::close(handle_);
+    }
+  }
+  ScopedStreamHandle(const ScopedStreamHandle&) = delete;
+  ScopedStreamHandle& operator=(const ScopedStreamHandle&) = delete;
+
+  [[nodiscard]] int Get() const { return handle_; }
+
+ private:
+  int handle_;
+};
+
+// An alias object's own attribute is read only when the context does not follow aliases.
+[[nodiscard]] int32_t StopFollowingAliases(DirContext context) {
+  uint32_t flags = 0;
+  const int32_t code = DirGetContextValue(context, kDirKeyFlags, flags);
+  if (code != kDirOk) {
+    return code;
+  }
+  return DirSetContextValue(context, kDirKeyFlags, flags & ~kDirFlagDerefAliases);
+}
+
+// One value of the batch: its record fetched and rendered into `values`. A value whose size or
+// record cannot be had is skipped with the client's code.
+[[nodiscard]] int32_t ReadOneValue(DirContext context, DirBuffer result, uint32_t syntax,
+                                   const std::string& attributeName, TStringList& values) {
+  uint32_t size = 0;
+  int32_t code = DirComputeValueSize(context, result, syntax, size);
+  if (code != kDirOk || size == 0) {
+    return code;
+  }
+  if (size > kMaxValueRecordSize) {
+    return kDirInsufficientBuffer;
+  }
+  try {
+    std::vector<uint8_t> record(size);
+    code = DirGetValue(context, result, syntax, record);
+    if (code == kDirOk) {
+      AttrValueLines(syntax, attributeName, record, values);
+    }
+  } catch (const std::exception& error) {
+    // The value is lost, but not silently: its entry says why, and the next value follows.
+    values.Add(error.what());
+  }
+  return code;
+}
+
+// The first attribute of one batch (the only one asked for): its stream text, or the lines of
+// each of its values. Gives the code of the last call.
+[[nodiscard]] int32_t ReadBatch(DirContext context, const std::string& objectName, DirBuffer result,
+                                TStringList& values) {
+  uint32_t attributeCount = 0;
+  int32_t code = DirGetAttributeCount(context, result, attributeCount);
+  if (code != kDirOk) {
+    return code;
+  }
+  std::string name;
+  uint32_t valueCount = 0;
+  uint32_t syntax = 0;
+  code = DirGetAttributeName(context, result, name, valueCount, syntax);
+  if (code != kDirOk) {
+    return code;
+  }
+  if (syntax == kSyntaxStream) {
+    std::string text;
+    code = DSReadStreamText(context, objectName, name, text);
+    if (code == kDirOk) {
+      values.Add(std::move(text));
+    }
+    return code;
+  }
+  for (uint32_t value = 0; value < valueCount; ++value) {
+    code = ReadOneValue(context, result, syntax, name, values);
+    if (code == kDirBufferEmpty) {
+      // Past the batch's last value every further call says the same: a value count larger
+      // than what the batch holds must not keep the read spinning.
+      break;
+    }
+  }
+  return code;
+}
+
+}  // namespace
+
+int32_t DSReadAttribute(DirContext context, const std::string& objectName,
+                        const std::string& attributeName, TStringList& values) {
+  ScopedReadingContext reading;
+  int32_t code = reading.Duplicate(context);
+  if (code != kDirOk) {
+    return code;
+  }
+  if (UpperAscii(attributeName) == "ALIASED OBJECT NAME") {
+    // Following the alias would read the attribute of the object it points to.
+    code = StopFollowingAliases(reading.Get());
+    if (code != kDirOk) {
+      return code;
+    }
+  }
+
+  ScopedReadBuffer request;
+  ScopedReadBuffer result;
+  code = request.Prepare(reading.Get(), kReadRequestBufferSize);
+  if (code == kDirOk) {
+    code = DirPutAttributeName(reading.Get(), request.Get(), attributeName);
+  }
+  if (code == kDirOk) {
+    code = result.Prepare(reading.Get(), kReadResultBufferSize);
+  }
+  if (code != kDirOk) {
+    return code;
+  }
+
+  int32_t iterationHandle = -1;
+  int failedInRow = 0;
+  do {
+    code = DirRead(reading.Get(), objectName, 1, 0, request.Get(), iterationHandle, result.Get());
+    if (code != kDirOk) {
+      // A failed batch may be followed by readable ones while the client keeps the iteration
+      // open, but not endlessly.
+      if (++failedInRow >= kMaxFailedBatchesInRow) {
+        break;
+      }
+      continue;
+    }
+    failedInRow = 0;
+    code = ReadBatch(reading.Get(), objectName, result.Get(), values);
+  } while (iterationHandle != -1 && code <= 0);
+  return code;
+}
+
+int32_t ReadAttributeValues(DirContext context, const std::string& objectName,
+                            const std::string& attributeName, TStringList& values) {
+  return DSReadAttribute(context, objectName, attributeName, values);
+}
+
+int32_t ReadAttributeText(DirContext context, const std::string& objectName,
+                          const std::string& attributeName, std::string& text) {
+  TStringList values;
+  const int32_t code = DSReadAttribute(context, objectName, attributeName, values);
+  std::string joined;
+  for (const TStringList::Entry& entry : values) {
+    joined += entry.text;
+    joined += "\r\n";
+  }
+  text = TrimRightChars(joined, "\r\n");
+  return code;
+}
+
+int32_t DSReadStream(DirContext context, const std::string& objectName,
+                     const std::string& attributeName, std::span<uint8_t> buffer, size_t& size) {
+  const size_t limit = std::min(size, buffer.size());
+  size = 0;
+  int handle = -1;
+  const int32_t code = DirOpenStream(context, objectName, attributeName, 1, handle);
+  if (code != kDirOk) {
+    return code;
+  }
+  const ScopedStreamHandle stream(handle);
+  // One read normally brings the whole stream (or its first `limit` bytes); reading on until the
+  // end only matters for a descriptor that hands its bytes out in pieces.
+  size_t done = 0;
+  while (done < limit) {
+    const ssize_t got = ::read(stream.Get(), buffer.data() + done, limit - done);
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return kStreamReadFailed;
+    }
+    if (got == 0) {
+      break;
+    }
+    done += static_cast<size_t>(got);
+  }
+  size = done;
+  return kDirOk;
+}
+
+int32_t DSReadStreamText(DirContext context, const std::string& objectName,
+                         const std::string& attributeName, std::string& text) {
+  text = kCannotReadStream;
+  std::vector<uint8_t> buffer(kReadResultBufferSize, 0);
+  size_t size = buffer.size();
+  const int32_t code = DSReadStream(context, objectName, attributeName, buffer, size);
+  if (code == kDirOk) {
+    text = StreamDisplayText(buffer, size, attributeName);
+  }
+  return code;
+}
