@@ -68,6 +68,7 @@ using BerText = std::unique_ptr<char, BerMemFree>;
 using Values = std::unique_ptr<struct berval*, ValuesFree>;
 
 constexpr const char* kPagedResultsOid = "1.2.840.113556.1.4.319";
+constexpr size_t kMaxCachedNames = 100'000;
 
 // What one entry of a listing or search is asked for.
 constexpr const char* kEntryAttributes[] = {"objectClass",      "modifyTimestamp",
@@ -95,7 +96,7 @@ void NoteError(int32_t code, const std::string& text) {
 // '*' matches any run of characters; letter case is ignored.
 bool WildcardMatch(std::string_view pattern, std::string_view text) {
   const auto same = [](char a, char b) {
-    return FoldCase(std::string_view(&a, 1)) == FoldCase(std::string_view(&b, 1));
+    return EqualsIgnoringCase(std::string_view(&a, 1), std::string_view(&b, 1));
   };
   size_t p = 0;
   size_t t = 0;
@@ -1017,8 +1018,12 @@ struct LdapStore::Impl {
         }
       }
     }
-    if (found)
+    if (found) {
+      // A long session names many entries once each; the cache keeps to a bounded size.
+      if (childCache.size() >= kMaxCachedNames)
+        childCache.clear();
       childCache.emplace(key, *found);
+    }
     return found;
   }
 };

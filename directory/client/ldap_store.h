@@ -2,6 +2,12 @@
 // The live directory store: a server reached over LDAP (ldap://, ldaps://, StartTLS), its schema
 // mapped to directory syntax numbers and class names, names translated both ways, listings and
 // searches paged so that a server size limit does not cut them. libldap stays behind this file.
+//
+// A connections.ini section whose source is ldap://host:port or ldaps://host:port may add
+// `starttls = yes|no` (default no), `bind` (a DN; empty = anonymous), `password-file` (refused
+// when its group or others may read it), `ca-file` (the authorities to trust), `verify = yes|no`
+// (default yes) and `timeout` (seconds, default 10, for connecting and for each operation).
+// Without `user`, the logged-in object is the bound identity (RFC 4532 who-am-I).
 #include <cstdint>
 #include <memory>
 #include <optional>
