@@ -231,6 +231,13 @@ std::string Describe(int rc) {
   return ldap_err2string(rc);
 }
 
+// True when `name` is `ancestor` or below it.
+bool IsWithin(const DirName& name, const DirName& ancestor) {
+  return name.size() >= ancestor.size() &&
+         SameName(DirName(name.end() - static_cast<std::ptrdiff_t>(ancestor.size()), name.end()),
+                  ancestor);
+}
+
 }  // namespace
 
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
@@ -342,6 +349,10 @@ struct LdapStore::Impl {
   std::unordered_map<std::string, size_t> classByName;  // folded directory and LDAP names
   std::vector<std::string> namingTypes;                 // those the server's schema knows
   mutable std::map<std::string, Rdn> childCache;        // folded parent DN + '\n' + part
+  // The server's naming contexts; unless one of them is the root itself, the root's children
+  // are these contexts and the root's subtree is theirs.
+  std::vector<DirName> namingContexts;
+  bool rootIsEntry = false;
 
   [[nodiscard]] std::string Where() const { return settings.uri; }
 
@@ -637,7 +648,8 @@ struct LdapStore::Impl {
 
   int32_t ReadSchema() {
     LoadBuiltins();
-    static const char* const kRootAttributes[] = {"subschemaSubentry", "supportedControl", nullptr};
+    static const char* const kRootAttributes[] = {"subschemaSubentry", "supportedControl",
+                                                  "namingContexts", nullptr};
     Page page;
     if (const int32_t code =
             SearchOnce("", LDAP_SCOPE_BASE, "(objectClass=*)", kRootAttributes, page, "root DSE");
@@ -651,6 +663,13 @@ struct LdapStore::Impl {
           subschema = value;
         if (EqualsIgnoringCase(attribute, "supportedControl") && value == kPagedResultsOid)
           pagedResults = true;
+        if (EqualsIgnoringCase(attribute, "namingContexts")) {
+          if (value.empty()) {
+            rootIsEntry = true;
+          } else if (auto context = ParseLdapDn(value)) {
+            namingContexts.push_back(std::move(*context));
+          }
+        }
       }
     }
     static const char* const kSchemaAttributes[] = {"attributeTypes", "objectClasses", nullptr};
@@ -682,6 +701,9 @@ struct LdapStore::Impl {
         }
       }
     }
+    // A server that names no context is asked about the root itself.
+    if (namingContexts.empty())
+      rootIsEntry = true;
     ApplyAttributeTypes(types);
     ApplyObjectClasses(objectClasses);
     for (const std::string_view type : kNamingTypes) {
@@ -976,6 +998,23 @@ struct LdapStore::Impl {
         FoldedDnKey(parent) + "\n" + FoldCase(part.type) + "=" + FoldCase(part.value);
     if (const auto cached = childCache.find(key); cached != childCache.end())
       return cached->second;
+    if (!rootIsEntry) {
+      // Above and at the naming contexts, the names are the contexts' own parts.
+      for (const DirName& context : namingContexts) {
+        if (context.size() <= parent.size() || !IsWithin(context, parent))
+          continue;
+        const Rdn& rdn = context[context.size() - parent.size() - 1];
+        if (EqualsIgnoringCase(rdn.value, part.value) &&
+            (part.type.empty() || EqualsIgnoringCase(rdn.type, part.type))) {
+          return rdn;
+        }
+      }
+      if (parent.size() < 1 ||
+          std::none_of(namingContexts.begin(), namingContexts.end(),
+                       [&](const DirName& context) { return IsWithin(parent, context); })) {
+        return std::nullopt;
+      }
+    }
     const std::string parentDn = LdapDnText(parent);
     static const char* const kNoAttributes[] = {LDAP_NO_ATTRS, nullptr};
     Page page;
@@ -1129,6 +1168,63 @@ class LdapStore::Cursor final : public EntryCursor {
   int32_t status_ = kDirOk;
 };
 
+// The root's listing or search on a server whose naming contexts sit below the root: one
+// search per context, one after the other; a context the server does not hold is passed over.
+class LdapStore::RootCursor final : public EntryCursor {
+ public:
+  RootCursor(LdapStore::Impl& impl, int scope, std::string filter, Cursor::Check check)
+      : impl_(impl), scope_(scope), filter_(std::move(filter)), check_(std::move(check)) {}
+
+  // Starts the first context's search; its failure (but a missing context) is the code.
+  int32_t Start() { return Advance(); }
+
+  bool Next(StoreEntry& entry) override {
+    while (current_) {
+      if (current_->Next(entry))
+        return true;
+      if (current_->Status() != kDirOk) {
+        status_ = current_->Status();
+        current_.reset();
+        return false;
+      }
+      if (Advance() != kDirOk) {
+        current_.reset();
+        return false;
+      }
+    }
+    return false;
+  }
+
+  [[nodiscard]] int32_t Status() const override { return status_; }
+
+ private:
+  int32_t Advance() {
+    current_.reset();
+    while (next_ < impl_.namingContexts.size()) {
+      auto cursor = std::make_unique<Cursor>(impl_, LdapDnText(impl_.namingContexts[next_++]),
+                                             scope_, filter_, check_);
+      const int32_t code = cursor->Start();
+      if (code == kDirNoSuchEntry)
+        continue;
+      if (code != kDirOk) {
+        status_ = code;
+        return code;
+      }
+      current_ = std::move(cursor);
+      return kDirOk;
+    }
+    return kDirOk;
+  }
+
+  LdapStore::Impl& impl_;
+  int scope_;
+  std::string filter_;
+  Cursor::Check check_;
+  size_t next_ = 0;
+  std::unique_ptr<Cursor> current_;
+  int32_t status_ = kDirOk;
+};
+
 namespace {
 
 // The classes a filter requires of every match (a base-class term, an AND holding one, an OR
@@ -1159,6 +1255,11 @@ std::optional<std::vector<std::string>> RequiredClasses(const FilterNode& node) 
       return std::nullopt;
   }
 }
+
+class NoEntries final : public EntryCursor {
+ public:
+  bool Next(StoreEntry& /*entry*/) override { return false; }
+};
 
 // The RDN term every match must satisfy, if any: the server matches attribute values, the
 // client the entry's own relative name.
@@ -1235,6 +1336,14 @@ std::optional<Rdn> LdapStore::FindChild(const DirName& parent, const NamePart& p
 }
 
 int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) const {
+  if (parent.empty() && !impl_->rootIsEntry) {
+    auto contexts =
+        std::make_unique<RootCursor>(*impl_, LDAP_SCOPE_BASE, "(objectClass=*)", Cursor::Check());
+    if (const int32_t code = contexts->Start(); code != kDirOk)
+      return code;
+    cursor = std::move(contexts);
+    return kDirOk;
+  }
   auto listing = std::make_unique<Cursor>(*impl_, LdapDnText(parent), LDAP_SCOPE_ONELEVEL,
                                           "(objectClass=*)", Cursor::Check());
   if (const int32_t code = listing->Start(); code != kDirOk)
@@ -1266,6 +1375,20 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
   if (const FilterNode* rdn = RequiredRdn(filter)) {
     check.rdnPattern = rdn->text;
     check.rdnType = rdn->rdnType;
+  }
+  if (base.empty() && !impl_->rootIsEntry) {
+    // The root's subordinates are the contexts, its subtree theirs; itself it is no entry.
+    if (scope == 0) {
+      cursor = std::make_unique<NoEntries>();
+      return kDirOk;
+    }
+    auto root =
+        std::make_unique<RootCursor>(*impl_, scope == 1 ? LDAP_SCOPE_BASE : LDAP_SCOPE_SUBTREE,
+                                     std::move(text), std::move(check));
+    if (const int32_t code = root->Start(); code != kDirOk)
+      return code;
+    cursor = std::move(root);
+    return kDirOk;
   }
   auto search = std::make_unique<Cursor>(*impl_, LdapDnText(base), ldapScope, std::move(text),
                                          std::move(check));

@@ -85,6 +85,7 @@ class LdapStore final : public Store {
 
   struct Impl;
   class Cursor;
+  class RootCursor;
 
  private:
   explicit LdapStore(std::unique_ptr<Impl> impl);

@@ -313,6 +313,61 @@ TEST_F(LdapStoreTest, FilterValuesReachTheServerEscaped) {
   }
 }
 
+TEST_F(LdapStoreTest, NamingContextsBelowTheRootAreItsChildren) {
+  const std::string ldif = Write("domain.ldif",
+                                 "dn: dc=example,dc=com\nobjectClass: domain\ndc: example\n\n"
+                                 "dn: ou=Staff,dc=example,dc=com\nobjectClass: organizationalUnit\n"
+                                 "ou: Staff\n\n"
+                                 "dn: cn=Ann,ou=Staff,dc=example,dc=com\nobjectClass: "
+                                 "inetOrgPerson\ncn: Ann\nsn: Lee\n\n"
+                                 "dn: cn=Role A,ou=Staff,dc=example,dc=com\nobjectClass: "
+                                 "rbsRole2\ncn: Role A\n");
+  SlapdServer server(ldif, 3, false, "dc=example,dc=com");
+  ASSERT_TRUE(server.Running()) << server.Error();
+  int32_t code = 0;
+  std::string error;
+  const auto store = Connect(server.Uri(), code, error);
+  ASSERT_NE(store, nullptr) << error;
+
+  std::unique_ptr<EntryCursor> cursor;
+  ASSERT_EQ(store->ListChildren({}, cursor), kDirOk);
+  StoreEntry entry;
+  ASSERT_TRUE(cursor->Next(entry));
+  EXPECT_EQ(Typeless(entry.name), "example.com");
+  EXPECT_EQ(entry.baseClass, "domain");
+  EXPECT_EQ(entry.flags, kDirObjectContainer);
+  EXPECT_FALSE(cursor->Next(entry));
+  ASSERT_EQ(store->GetEntry({}, entry), kDirOk);
+  EXPECT_EQ(entry.subordinateCount, 1u);
+
+  // Typeless names resolve through the context's own parts down to the entries below it.
+  const auto com = store->FindChild({}, NamePart{"", "COM"});
+  ASSERT_TRUE(com.has_value());
+  EXPECT_EQ(com->type, "DC");
+  EXPECT_EQ(com->value, "com");
+  const auto example = store->FindChild({*com}, NamePart{"", "example"});
+  ASSERT_TRUE(example.has_value());
+  const auto staff = store->FindChild({*example, *com}, NamePart{"", "staff"});
+  ASSERT_TRUE(staff.has_value());
+  EXPECT_EQ(staff->type, "OU");
+  EXPECT_FALSE(store->FindChild({}, NamePart{"", "example"}).has_value());
+  EXPECT_FALSE(store->FindChild({*com}, NamePart{"", "other"}).has_value());
+
+  FilterNode roles;
+  roles.kind = FilterNode::Kind::kBaseClass;
+  roles.text = "rbsRole2";
+  ASSERT_EQ(store->Search({}, 2, roles, cursor), kDirOk);
+  ASSERT_TRUE(cursor->Next(entry));
+  EXPECT_EQ(Typeless(entry.name), "Role A.Staff.example.com");
+  EXPECT_FALSE(cursor->Next(entry));
+  roles.text = "domain";
+  ASSERT_EQ(store->Search({}, 1, roles, cursor), kDirOk);
+  ASSERT_TRUE(cursor->Next(entry));
+  EXPECT_EQ(Typeless(entry.name), "example.com");
+  ASSERT_EQ(store->Search({}, 0, roles, cursor), kDirOk);
+  EXPECT_FALSE(cursor->Next(entry));
+}
+
 TEST_F(LdapStoreTest, BindsWithThePasswordFileOnly) {
   int32_t code = 0;
   std::string error;

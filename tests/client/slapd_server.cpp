@@ -249,8 +249,9 @@ Converted Convert(const std::string& source, std::string schema) {
 
 }  // namespace
 
-SlapdServer::SlapdServer(const std::string& ldifPath, int sizeLimit, bool tls) {
-  if (Prepare(ldifPath, sizeLimit, tls))
+SlapdServer::SlapdServer(const std::string& ldifPath, int sizeLimit, bool tls,
+                         const std::string& suffix) {
+  if (Prepare(ldifPath, sizeLimit, tls, suffix))
     Start();
 }
 
@@ -270,7 +271,8 @@ std::string SlapdServer::LdapsUri() const {
   return "ldaps://127.0.0.1:" + std::to_string(tlsPort_);
 }
 
-bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls) {
+bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls,
+                          const std::string& suffix) {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern =
       std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/orvane-slapd-XXXXXX";
@@ -288,7 +290,9 @@ bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls) 
   ReplaceAll(config, "@SCHEMA@", folder_ + "/tree.schema");
   ReplaceAll(config, "@DIR@", folder_);
   ReplaceAll(config, "@SIZELIMIT@", std::to_string(sizeLimit));
-  ReplaceAll(config, "@ROOTDN@", kManagerDn);
+  ReplaceAll(config, "@SUFFIX@", suffix);
+  ReplaceAll(config, "@ROOTDN@",
+             suffix.empty() ? std::string(kManagerDn) : std::string(kManagerDn) + "," + suffix);
   ReplaceAll(config, "@ROOTPW@", kManagerPassword);
   std::string global;
   if (tls) {

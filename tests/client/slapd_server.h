@@ -14,7 +14,10 @@ class SlapdServer {
   // Loads `ldifPath` and starts the server; Error() tells why when Running() is false.
   // `sizeLimit` is the server's limit on one unpaged answer. With `tls`, the server gets a
   // certificate for 127.0.0.1 (CaFile() trusts it), offers StartTLS and listens on LdapsUri().
-  explicit SlapdServer(const std::string& ldifPath, int sizeLimit = 3, bool tls = false);
+  // `suffix` is the one naming context (empty: the whole tree below the root); the manager is
+  // cn=Manager directly below it.
+  explicit SlapdServer(const std::string& ldifPath, int sizeLimit = 3, bool tls = false,
+                       const std::string& suffix = "");
   ~SlapdServer();
   SlapdServer(const SlapdServer&) = delete;
   SlapdServer& operator=(const SlapdServer&) = delete;
@@ -35,7 +38,7 @@ class SlapdServer {
   void Resume();
 
  private:
-  bool Prepare(const std::string& ldifPath, int sizeLimit, bool tls);
+  bool Prepare(const std::string& ldifPath, int sizeLimit, bool tls, const std::string& suffix);
 
   std::string folder_;
   std::string error_;
