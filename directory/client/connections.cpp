@@ -148,16 +148,21 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
         if (!yes)
           return fail(lineNumber, key + " must be yes or no, not \"" + value + "\"");
         (key == "starttls" ? c.startTls : c.verify) = *yes;
-      } else if (key == "timeout") {
-        int seconds = 0;
+      } else if (key == "timeout" || key == "page-size") {
+        const bool timeout = key == "timeout";
+        int number = 0;
         const auto [end, problem] =
-            std::from_chars(value.data(), value.data() + value.size(), seconds);
-        if (problem != std::errc() || end != value.data() + value.size() || seconds < 1 ||
-            seconds > 3600) {
-          return fail(lineNumber,
-                      "timeout must be a number of seconds from 1 to 3600, not \"" + value + "\"");
+            std::from_chars(value.data(), value.data() + value.size(), number);
+        if (problem != std::errc() || end != value.data() + value.size() || number < 1 ||
+            number > (timeout ? 3600 : 100000)) {
+          return fail(lineNumber, timeout ? "timeout must be a number of seconds from 1 to "
+                                            "3600, not \"" +
+                                                value + "\""
+                                          : "page-size must be a number of entries from 1 to "
+                                            "100000, not \"" +
+                                                value + "\"");
         }
-        c.timeout = seconds;
+        (timeout ? c.timeout : c.pageSize) = number;
       } else {
         return fail(lineNumber, "unknown key \"" + key + "\"");
       }

@@ -732,6 +732,7 @@ std::optional<StartupFailure> OpenLdap(const ConnectionConfig& config, Connectio
   settings.caFile = config.caFile;
   settings.verify = config.verify;
   settings.timeoutSeconds = config.timeout;
+  settings.pageSize = config.pageSize;
   std::string error;
   if (!config.caFile.empty() && access(config.caFile.c_str(), R_OK) != 0) {
     return StartupFailure{kDirConfigMalformed,
