@@ -1092,6 +1092,13 @@ class LdapStore::Cursor final : public EntryCursor {
     if (code == kDirTransportFailure && hadConnection && impl_.ld == nullptr && pending_.empty()) {
       code = Fetch();
     }
+    // A first page cut short (a server that does not page stopping at its size limit) still
+    // delivers its entries; the code ends the cursor after them.
+    if (code != kDirOk && code != kDirNoSuchEntry && !pending_.empty()) {
+      status_ = code;
+      done_ = true;
+      return kDirOk;
+    }
     return code;
   }
 
@@ -1110,8 +1117,9 @@ class LdapStore::Cursor final : public EntryCursor {
                              impl_.Where() + ": the connection was lost during a search");
         return false;
       }
+      // Entries that arrived before a failure are still handed out; the code follows them.
       status_ = Fetch();
-      if (status_ != kDirOk)
+      if (status_ != kDirOk && pending_.empty())
         return false;
     }
   }

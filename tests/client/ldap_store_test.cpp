@@ -626,6 +626,32 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   EXPECT_EQ(read, 16);
 }
 
+TEST_F(LdapStoreTest, AnAnswerCutByTheServerDeliversWhatCameBeforeTheCode) {
+  // The server stops every search after 3 entries, however they are paged.
+  SlapdServer server(kFixture, 3, false, "", 3);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  FilterNode any;
+  any.kind = FilterNode::Kind::kPresent;
+  any.text = "Object Class";
+  for (const int pageSize : {2, 5}) {
+    SCOPED_TRACE(pageSize);
+    int32_t code = 0;
+    std::string error;
+    const auto store = Connect(server.Uri(), code, error, "", "", 5, pageSize);
+    ASSERT_NE(store, nullptr) << error;
+    std::unique_ptr<EntryCursor> cursor;
+    ASSERT_EQ(store->Search(Dn("o=Acme"), 2, any, cursor), kDirOk);
+    StoreEntry entry;
+    int read = 0;
+    while (cursor->Next(entry))
+      ++read;
+    EXPECT_EQ(read, 3);
+    EXPECT_EQ(cursor->Status(), kDirRemoteFailure);
+    EXPECT_NE(LdapErrorText(kDirRemoteFailure)->find("Size limit exceeded"), std::string::npos)
+        << *LdapErrorText(kDirRemoteFailure);
+  }
+}
+
 TEST_F(LdapStoreTest, AListingCutByTheServerKeepsWhatTheClientDelivered) {
   SlapdServer server(kFixture);
   ASSERT_TRUE(server.Running()) << server.Error();

@@ -250,8 +250,8 @@ Converted Convert(const std::string& source, std::string schema) {
 }  // namespace
 
 SlapdServer::SlapdServer(const std::string& ldifPath, int sizeLimit, bool tls,
-                         const std::string& suffix) {
-  if (Prepare(ldifPath, sizeLimit, tls, suffix))
+                         const std::string& suffix, int pagedLimit) {
+  if (Prepare(ldifPath, sizeLimit, tls, suffix, pagedLimit))
     Start();
 }
 
@@ -272,7 +272,7 @@ std::string SlapdServer::LdapsUri() const {
 }
 
 bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls,
-                          const std::string& suffix) {
+                          const std::string& suffix, int pagedLimit) {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern =
       std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/orvane-slapd-XXXXXX";
@@ -291,6 +291,7 @@ bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls,
   ReplaceAll(config, "@DIR@", folder_);
   ReplaceAll(config, "@SIZELIMIT@", std::to_string(sizeLimit));
   ReplaceAll(config, "@SUFFIX@", suffix);
+  ReplaceAll(config, "@PRTOTAL@", pagedLimit > 0 ? std::to_string(pagedLimit) : "unlimited");
   ReplaceAll(config, "@ROOTDN@",
              suffix.empty() ? std::string(kManagerDn) : std::string(kManagerDn) + "," + suffix);
   ReplaceAll(config, "@ROOTPW@", kManagerPassword);

@@ -15,9 +15,10 @@ class SlapdServer {
   // `sizeLimit` is the server's limit on one unpaged answer. With `tls`, the server gets a
   // certificate for 127.0.0.1 (CaFile() trusts it), offers StartTLS and listens on LdapsUri().
   // `suffix` is the one naming context (empty: the whole tree below the root); the manager is
-  // cn=Manager directly below it.
+  // cn=Manager directly below it. `pagedLimit` bounds all pages of one search together
+  // (0: unbounded).
   explicit SlapdServer(const std::string& ldifPath, int sizeLimit = 3, bool tls = false,
-                       const std::string& suffix = "");
+                       const std::string& suffix = "", int pagedLimit = 0);
   ~SlapdServer();
   SlapdServer(const SlapdServer&) = delete;
   SlapdServer& operator=(const SlapdServer&) = delete;
@@ -38,7 +39,8 @@ class SlapdServer {
   void Resume();
 
  private:
-  bool Prepare(const std::string& ldifPath, int sizeLimit, bool tls, const std::string& suffix);
+  bool Prepare(const std::string& ldifPath, int sizeLimit, bool tls, const std::string& suffix,
+               int pagedLimit);
 
   std::string folder_;
   std::string error_;
