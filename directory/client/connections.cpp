@@ -1,5 +1,6 @@
 #include "directory/client/connections.h"
 
+#include <charconv>
 #include <cstdlib>
 
 #include "directory/client/dir_name.h"
@@ -23,6 +24,14 @@ std::string_view StripInlineComment(std::string_view value) {
     }
   }
   return value;
+}
+
+std::optional<bool> YesNo(std::string_view value) {
+  if (EqualsIgnoringCase(value, "yes") || EqualsIgnoringCase(value, "true") || value == "1")
+    return true;
+  if (EqualsIgnoringCase(value, "no") || EqualsIgnoringCase(value, "false") || value == "0")
+    return false;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -129,8 +138,31 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
         }
       } else if (key == "bind") {
         c.bind = value;
-      } else if (key == "password-file") {
-        c.passwordFile = value;
+      } else if (key == "password-file" || key == "ca-file") {
+        std::string file = value;
+        if (!file.empty() && file[0] != '/' && !folder.empty())
+          file = folder + "/" + file;
+        (key == "ca-file" ? c.caFile : c.passwordFile) = file;
+      } else if (key == "starttls" || key == "verify") {
+        const auto yes = YesNo(value);
+        if (!yes)
+          return fail(lineNumber, key + " must be yes or no, not \"" + value + "\"");
+        (key == "starttls" ? c.startTls : c.verify) = *yes;
+      } else if (key == "timeout" || key == "page-size") {
+        const bool timeout = key == "timeout";
+        int number = 0;
+        const auto [end, problem] =
+            std::from_chars(value.data(), value.data() + value.size(), number);
+        if (problem != std::errc() || end != value.data() + value.size() || number < 1 ||
+            number > (timeout ? 3600 : 100000)) {
+          return fail(lineNumber, timeout ? "timeout must be a number of seconds from 1 to "
+                                            "3600, not \"" +
+                                                value + "\""
+                                          : "page-size must be a number of entries from 1 to "
+                                            "100000, not \"" +
+                                                value + "\"");
+        }
+        (timeout ? c.timeout : c.pageSize) = number;
       } else {
         return fail(lineNumber, "unknown key \"" + key + "\"");
       }

@@ -14,6 +14,11 @@ struct ConnectionConfig {
   std::string user;     // typeless
   std::string bind;
   std::string passwordFile;
+  std::string caFile;
+  bool startTls = false;
+  bool verify = true;
+  int timeout = 10;     // seconds, for connecting and for each operation
+  int pageSize = 1000;  // entries per page of a paged listing or search
   bool primary = false;
   bool hasContext = false;
   bool hasUser = false;
@@ -23,8 +28,10 @@ struct ConnectionConfig {
 // Parses the file's text; nullopt, with "<path> line <n>: <what is wrong>" in `error`, for a
 // line that is neither a section, a key = value pair, a comment nor blank; an unknown key; a
 // key outside a section or given twice; a section twice; a section without tree or source; a
-// `primary` that is not yes/no; more than one primary; or a file without any connection.
-// Relative LDIF paths are taken relative to the file's folder.
+// `primary`, `starttls` or `verify` that is not yes/no; a `timeout` that is not a whole number of
+// seconds from 1 to 3600; a `page-size` outside 1 to 100000; more than one primary; or a file
+// without any connection. Relative LDIF, password and CA file paths are taken relative to the
+// file's folder.
 [[nodiscard]] std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(
     std::string_view text, const std::string& path, std::string& error);
 

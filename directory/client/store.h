@@ -35,6 +35,9 @@ class EntryCursor {
   virtual ~EntryCursor() = default;
   // Fills `entry` and returns true, or returns false when there is no further entry.
   [[nodiscard]] virtual bool Next(StoreEntry& entry) = 0;
+  // 0 while the cursor is sound; the completion code that ended it early (a live store losing
+  // its server in the middle of a listing) once Next has returned false for that reason.
+  [[nodiscard]] virtual int32_t Status() const { return 0; }
 };
 
 class Store {

@@ -1,6 +1,6 @@
 // The contract every directory store keeps, run against each store on the same fixture tree
 // (tests/data/client_tree.ldif): names, children, searches with filters, values, streams and
-// the schema.
+// the schema. The live store runs it against a slapd started here and loaded with that tree.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,8 +10,10 @@
 
 #include "directory/client/builtin_schema.h"
 #include "directory/client/dir_client.h"
+#include "directory/client/ldap_store.h"
 #include "directory/client/memory_store.h"
 #include "directory/client/store.h"
+#include "tests/client/slapd_server.h"
 
 namespace {
 
@@ -19,6 +21,24 @@ struct MemoryStoreFactory {
   static std::unique_ptr<Store> Make() {
     std::string error;
     auto store = MemoryStore::LoadFile(std::string(ORVANE_TEST_DATA) + "/client_tree.ldif", error);
+    EXPECT_NE(store, nullptr) << error;
+    return store;
+  }
+};
+
+// One server for the whole suite, loaded once; its size limit (3) is below several answers, so
+// the suite also shows that paging brings every entry.
+struct LdapStoreFactory {
+  static std::unique_ptr<Store> Make() {
+    static SlapdServer server(std::string(ORVANE_TEST_DATA) + "/client_tree.ldif");
+    EXPECT_TRUE(server.Running()) << server.Error();
+    if (!server.Running())
+      return nullptr;
+    LdapSettings settings;
+    settings.uri = server.Uri();
+    std::string error;
+    int32_t code = 0;
+    auto store = LdapStore::Connect(settings, error, code);
     EXPECT_NE(store, nullptr) << error;
     return store;
   }
@@ -98,7 +118,7 @@ class StoreContract : public ::testing::Test {
   std::unique_ptr<Store> store_;
 };
 
-using StoreTypes = ::testing::Types<MemoryStoreFactory>;
+using StoreTypes = ::testing::Types<MemoryStoreFactory, LdapStoreFactory>;
 TYPED_TEST_SUITE(StoreContract, StoreTypes);
 
 TYPED_TEST(StoreContract, EntriesCarryClassFlagsAndCounts) {

@@ -1,0 +1,185 @@
+// The live store against the server's own command-line client, on one slapd loaded with a
+// generated tree of 1,000,000 entries (100,000 RBS objects): the export tab's five searches
+// through DSSearch, the same five searches by ldapsearch -LLL for names only (1.1), both paged
+// past the server's size limit; and the directory reads that rebuilding the document makes for
+// 1,000 checked items (every attribute of each item, and its XML info stream). Loading the
+// server is not measured.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/tree_generator.h"
+#include "directory/client/dir_client.h"
+#include "directory/d_nw_search.h"
+#include "tests/client/slapd_server.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr size_t kEntries = 1'000'000;
+constexpr const char* kFilters[] = {
+    "(Base Class=rbsModule2)", "(Base Class=rbsCategory2)", "(Base Class=rbsRole2)",
+    "(Base Class=rbsBook2)",   "(Base Class=rbsTask2)",
+};
+constexpr const char* kLdapFilters[] = {
+    "(objectClass=rbsModule2)", "(objectClass=rbsCategory2)", "(objectClass=rbsRole2)",
+    "(objectClass=rbsBook2)",   "(objectClass=rbsTask2)",
+};
+
+struct LiveTree {
+  std::unique_ptr<SlapdServer> server;
+  GeneratedTreeShape shape;
+  DirContext context = 0;
+  std::vector<std::string> tasks;  // typeless complete names, for the reads
+};
+
+LiveTree& Tree() {
+  static LiveTree tree;
+  if (tree.server)
+    return tree;
+  char pattern[] = "/tmp/orvane_ldap_bench_XXXXXX";
+  if (mkdtemp(pattern) == nullptr)
+    std::abort();
+  const std::filesystem::path folder = pattern;
+  {
+    std::ofstream ldif(folder / "tree.ldif", std::ios::binary);
+    tree.shape = WriteGeneratedTree({kEntries, 1}, ldif);
+  }
+  tree.server = std::make_unique<SlapdServer>((folder / "tree.ldif").string());
+  if (!tree.server->Running()) {
+    std::fprintf(stderr, "%s\n", tree.server->Error().c_str());
+    std::abort();
+  }
+  std::ofstream(folder / "connections.ini")
+      << "[bench]\ntree = BENCH_TREE\nsource = " << tree.server->Uri() << "\ntimeout = 120\n";
+  DirClientUseConnectionsFile((folder / "connections.ini").string());
+  uint32_t flags = 0;
+  if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(tree.context) != kDirOk ||
+      DirGetContextValue(tree.context, kDirKeyFlags, flags) != kDirOk ||
+      DirSetContextValue(tree.context, kDirKeyFlags, flags | kDirFlagTypeless) != kDirOk ||
+      DirSetContextValue(tree.context, kDirKeyNameContext, std::string("[Root]")) != kDirOk) {
+    std::abort();
+  }
+  TStringList tasks;
+  if (DSSearch(tree.context, "[Root]", "(Base Class=rbsTask2)", kDirScopeSubtree, tasks) !=
+      kDirOk) {
+    std::abort();
+  }
+  for (int i = 0; i < tasks.Count() && tree.tasks.size() < 1000; ++i)
+    tree.tasks.push_back(tasks.Text(i));
+  std::error_code ignored;
+  std::filesystem::remove(folder / "tree.ldif", ignored);
+  return tree;
+}
+
+void BM_ExportTabSearchesThroughTheClient(benchmark::State& state) {
+  LiveTree& tree = Tree();
+  size_t found = 0;
+  for (auto _ : state) {
+    found = 0;
+    for (const char* filter : kFilters) {
+      TStringList results;
+      if (DSSearch(tree.context, "[Root]", filter, kDirScopeSubtree, results) != kDirOk) {
+        state.SkipWithError("search failed");
+        return;
+      }
+      found += static_cast<size_t>(results.Count());
+    }
+  }
+  if (found != tree.shape.RbsObjectCount())
+    state.SkipWithError("the searches did not find every RBS object once");
+  state.counters["results"] = static_cast<double>(found);
+}
+BENCHMARK(BM_ExportTabSearchesThroughTheClient)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ldapsearch writes every name to a pipe-less sink; it pages as the client does.
+void BM_ExportTabSearchesByLdapsearch(benchmark::State& state) {
+  LiveTree& tree = Tree();
+  const std::string uri = tree.server->Uri();
+  for (auto _ : state) {
+    for (const char* filter : kLdapFilters) {
+      posix_spawn_file_actions_t actions;
+      posix_spawn_file_actions_init(&actions);
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+      std::vector<std::string> args = {
+          "/usr/bin/ldapsearch", "-LLL", "-x", "-H", uri, "-b", "", "-E",
+          "pr=1000/noprompt",    filter, "1.1"};
+      std::vector<char*> argv;
+      for (std::string& a : args)
+        argv.push_back(a.data());
+      argv.push_back(nullptr);
+      pid_t pid = 0;
+      const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+      posix_spawn_file_actions_destroy(&actions);
+      int status = 0;
+      if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+          WEXITSTATUS(status) != 0) {
+        state.SkipWithError("ldapsearch failed");
+        return;
+      }
+    }
+  }
+}
+BENCHMARK(BM_ExportTabSearchesByLdapsearch)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What rebuilding the document asks of the directory for 1,000 checked tasks: every attribute
+// of each (values as records) and its XML info stream.
+void BM_ReadsFor1000CheckedItems(benchmark::State& state) {
+  LiveTree& tree = Tree();
+  DirBuffer buffer = 0;
+  if (DirAllocBuffer(64512, buffer) != kDirOk)
+    std::abort();
+  std::vector<uint8_t> record(64512);
+  size_t values = 0;
+  for (auto _ : state) {
+    values = 0;
+    for (const std::string& name : tree.tasks) {
+      int32_t handle = -1;
+      do {
+        if (DirRead(tree.context, "." + name, 1, 1, 0, handle, buffer) != kDirOk) {
+          state.SkipWithError("read failed");
+          return;
+        }
+        uint32_t count = 0;
+        (void)DirGetAttributeCount(tree.context, buffer, count);
+        for (uint32_t a = 0; a < count; ++a) {
+          std::string attribute;
+          uint32_t valueCount = 0;
+          uint32_t syntax = 0;
+          (void)DirGetAttributeName(tree.context, buffer, attribute, valueCount, syntax);
+          for (uint32_t v = 0; v < valueCount; ++v) {
+            uint32_t size = 0;
+            (void)DirComputeValueSize(tree.context, buffer, syntax, size);
+            (void)DirGetValue(tree.context, buffer, syntax, record);
+            ++values;
+          }
+        }
+      } while (handle != -1);
+      int fd = -1;
+      if (DirOpenStream(tree.context, "." + name, "rbsXMLInfo", 1, fd) == kDirOk) {
+        char bytes[4096];
+        while (read(fd, bytes, sizeof bytes) > 0) {
+        }
+        close(fd);
+      }
+    }
+  }
+  (void)DirFreeBuffer(buffer);
+  state.counters["items"] = static_cast<double>(tree.tasks.size());
+  state.counters["values"] = static_cast<double>(values);
+}
+BENCHMARK(BM_ReadsFor1000CheckedItems)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,94 @@
+#pragma once
+// The live directory store: a server reached over LDAP (ldap://, ldaps://, StartTLS), its schema
+// mapped to directory syntax numbers and class names, names translated both ways, listings and
+// searches paged so that a server size limit does not cut them. libldap stays behind this file.
+//
+// A connections.ini section whose source is ldap://host:port or ldaps://host:port may add
+// `starttls = yes|no` (default no), `bind` (a DN; empty = anonymous), `password-file` (refused
+// when its group or others may read it), `ca-file` (the authorities to trust), `verify = yes|no`
+// (default yes), `timeout` (seconds, default 10, for connecting and for each operation) and
+// `page-size` (entries per page of a paged listing or search, default 1000).
+// Without `user`, the logged-in object is the bound identity (RFC 4532 who-am-I).
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "directory/client/store.h"
+
+// Completion codes of the live store that the in-memory store never gives.
+inline constexpr int32_t kDirTransportFailure = -625;      // connection lost or no answer in time
+inline constexpr int32_t kDirRemoteFailure = -635;         // any other refusal by the server
+inline constexpr int32_t kDirUnreachableServer = -636;     // the server cannot be reached at all
+inline constexpr int32_t kDirFailedAuthentication = -669;  // the bind was refused
+inline constexpr int32_t kDirNoAccess = -672;
+
+// How to reach and authenticate to one server.
+struct LdapSettings {
+  std::string uri;  // ldap://host:port or ldaps://host:port
+  bool startTls = false;
+  std::string bindDn;  // empty = anonymous
+  std::string password;
+  std::string caFile;
+  bool verify = true;
+  int timeoutSeconds = 10;  // for connecting and for every operation; at least 1
+  int pageSize = 1000;      // entries per page of a paged listing or search; at least 1
+};
+
+// The password stored in `path` (one trailing line end dropped); nullopt, with the reason in
+// `error`, when the file cannot be read or is readable by its group or by others.
+[[nodiscard]] std::optional<std::string> ReadPasswordFile(const std::string& path,
+                                                          std::string& error);
+
+// The RFC 4514 text of a directory name (leaf first), with every value escaped by libldap; the
+// directory's naming type S is written st. The root is the empty DN.
+[[nodiscard]] std::string LdapDnText(const DirName& name);
+
+// The text the live store last gave for a code of its own (the server's diagnostic message
+// included); nullopt for codes it has not given.
+[[nodiscard]] std::optional<std::string> LdapErrorText(int32_t code);
+
+class LdapStore final : public Store {
+ public:
+  // Connects, binds and reads the server's schema. nullptr, with a message naming the server in
+  // `error` and the completion code in `code`, when any of that fails.
+  [[nodiscard]] static std::unique_ptr<LdapStore> Connect(const LdapSettings& settings,
+                                                          std::string& error, int32_t& code);
+
+  [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) const override;
+  [[nodiscard]] std::optional<Rdn> FindChild(const DirName& parent,
+                                             const NamePart& part) const override;
+  [[nodiscard]] int32_t ListChildren(const DirName& parent,
+                                     std::unique_ptr<EntryCursor>& cursor) const override;
+  [[nodiscard]] int32_t Search(const DirName& base, int scope, const FilterNode& filter,
+                               std::unique_ptr<EntryCursor>& cursor) const override;
+  [[nodiscard]] int32_t ReadAttributes(const DirName& name, const std::vector<std::string>& names,
+                                       std::vector<StoreAttribute>& attributes) const override;
+  [[nodiscard]] int32_t ReadStream(const DirName& name, std::string_view attribute,
+                                   std::string& bytes) const override;
+  [[nodiscard]] std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override;
+  [[nodiscard]] std::string AttributeName(std::string_view attribute) const override;
+
+  // The bound identity through the RFC 4532 extended operation; an anonymous connection gives
+  // kDirNoSuchEntry.
+  [[nodiscard]] int32_t WhoAmI(DirName& name) const;
+  // The RFC 4515 filter the server is sent for a filter tree; kDirInvalidFilter for a comparison
+  // the server cannot express (ordering of timestamps or holds, values of binary syntaxes).
+  [[nodiscard]] int32_t FilterText(const FilterNode& filter, std::string& text) const;
+  // The directory class name of an LDAP class name (or the name itself).
+  [[nodiscard]] std::string ClassName(std::string_view ldapClass) const;
+
+  LdapStore(const LdapStore&) = delete;
+  LdapStore& operator=(const LdapStore&) = delete;
+  ~LdapStore() override;
+
+  struct Impl;
+  class Cursor;
+  class RootCursor;
+
+ private:
+  explicit LdapStore(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,695 @@
+// The live store beyond the store contract: the same tree served by slapd and loaded in memory
+// reads the same; the server's schema mapped to directory syntaxes; names and filter values
+// escaped on their way to the server; and the faults of a live connection: a wrong password, a
+// password file others may read, a port nobody listens on, a server that stops answering or
+// goes away in the middle of a search, and the connection coming back on the next call.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "directory/client/builtin_schema.h"
+#include "directory/client/dir_client.h"
+#include "directory/client/dir_name.h"
+#include "directory/client/ldap_store.h"
+#include "directory/client/memory_store.h"
+#include "tests/client/slapd_server.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kFixture = std::string(ORVANE_TEST_DATA) + "/client_tree.ldif";
+
+SlapdServer& Server() {
+  static SlapdServer server(kFixture);
+  return server;
+}
+
+DirName Dn(const std::string& text) {
+  auto name = ParseLdapDn(text);
+  EXPECT_TRUE(name.has_value()) << text;
+  return name.value_or(DirName());
+}
+
+std::string Typeless(const DirName& name) {
+  return FormatDirName(name, {}, true);
+}
+
+FilterNode Compare(const std::string& attribute, uint32_t syntax, const std::string& text,
+                   FilterNode::Op op = FilterNode::Op::kEqual, int64_t number = 0) {
+  FilterNode node;
+  node.kind = FilterNode::Kind::kCompare;
+  node.text = attribute;
+  node.syntax = syntax;
+  node.textValue = text;
+  node.op = op;
+  node.numberValue = number;
+  return node;
+}
+
+class LdapStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Server().Running()) << Server().Error();
+    std::string pattern = (fs::temp_directory_path() / "orvane-ldap-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+
+  void TearDown() override {
+    DirClientShutdown();
+    DirClientUseConnectionsFile("");
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::unique_ptr<LdapStore> Connect(const std::string& uri, int32_t& code, std::string& error,
+                                     const std::string& bind = "", const std::string& password = "",
+                                     int timeout = 10, int pageSize = 1000) {
+    LdapSettings settings;
+    settings.uri = uri;
+    settings.bindDn = bind;
+    settings.password = password;
+    settings.timeoutSeconds = timeout;
+    settings.pageSize = pageSize;
+    return LdapStore::Connect(settings, error, code);
+  }
+
+  std::unique_ptr<LdapStore> Connect() {
+    int32_t code = 0;
+    std::string error;
+    auto store = Connect(Server().Uri(), code, error);
+    EXPECT_NE(store, nullptr) << error;
+    return store;
+  }
+
+  std::string Write(const std::string& name, const std::string& text, mode_t mode = 0600) {
+    const std::string path = (fs::path(dir_) / name).string();
+    std::ofstream(path, std::ios::binary) << text;
+    chmod(path.c_str(), mode);
+    return path;
+  }
+
+  std::string dir_;
+};
+
+// Every entry of a store, keyed by its complete typeless name, with what a reader sees of it.
+struct Seen {
+  StoreEntry entry;
+  std::map<std::string, std::pair<uint32_t, std::vector<std::string>>> attributes;
+};
+
+std::map<std::string, Seen> Walk(const Store& store) {
+  std::map<std::string, Seen> seen;
+  std::vector<DirName> todo{DirName()};
+  while (!todo.empty()) {
+    const DirName parent = todo.back();
+    todo.pop_back();
+    std::unique_ptr<EntryCursor> cursor;
+    EXPECT_EQ(store.ListChildren(parent, cursor), kDirOk) << Typeless(parent);
+    if (!cursor)
+      continue;
+    StoreEntry child;
+    while (cursor->Next(child)) {
+      Seen& s = seen[Typeless(child.name)];
+      EXPECT_EQ(store.GetEntry(child.name, s.entry), kDirOk);
+      std::vector<StoreAttribute> attributes;
+      EXPECT_EQ(store.ReadAttributes(child.name, {}, attributes), kDirOk);
+      for (StoreAttribute& a : attributes) {
+        std::sort(a.values.begin(), a.values.end());
+        s.attributes[a.name] = {a.syntax, a.values};
+      }
+      todo.push_back(child.name);
+    }
+  }
+  return seen;
+}
+
+TEST_F(LdapStoreTest, TheSampleTreeReadsAlikeServedAndInMemory) {
+  const std::string sample = std::string(ORVANE_TEST_DATA) + "/../../samples/sample_tree.ldif";
+  SlapdServer server(sample);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  std::string error;
+  const auto memory = MemoryStore::LoadFile(sample, error);
+  ASSERT_NE(memory, nullptr) << error;
+  int32_t code = 0;
+  const auto live = Connect(server.Uri(), code, error);
+  ASSERT_NE(live, nullptr) << error;
+
+  const auto expected = Walk(*memory);
+  const auto actual = Walk(*live);
+  ASSERT_GE(expected.size(), 40u);
+  ASSERT_EQ(actual.size(), expected.size());
+  for (const auto& [name, want] : expected) {
+    SCOPED_TRACE(name);
+    const auto found = actual.find(name);
+    ASSERT_NE(found, actual.end());
+    const Seen& got = found->second;
+    EXPECT_EQ(got.entry.baseClass, want.entry.baseClass);
+    EXPECT_EQ(got.entry.flags, want.entry.flags);
+    EXPECT_EQ(got.entry.subordinateCount, want.entry.subordinateCount);
+    EXPECT_EQ(got.entry.modificationTime, want.entry.modificationTime);
+    EXPECT_EQ(got.attributes, want.attributes);
+  }
+  // The RBS searches of the export tab find the same objects.
+  for (const char* cls : {"rbsModule2", "rbsCategory2", "rbsRole2", "rbsBook2", "rbsTask2"}) {
+    FilterNode filter;
+    filter.kind = FilterNode::Kind::kBaseClass;
+    filter.text = cls;
+    std::vector<std::string> names[2];
+    const Store* stores[2] = {memory.get(), live.get()};
+    for (int i = 0; i < 2; ++i) {
+      std::unique_ptr<EntryCursor> cursor;
+      ASSERT_EQ(stores[i]->Search({}, 2, filter, cursor), kDirOk);
+      StoreEntry entry;
+      while (cursor->Next(entry))
+        names[i].push_back(Typeless(entry.name));
+      std::sort(names[i].begin(), names[i].end());
+    }
+    EXPECT_EQ(names[1], names[0]) << cls;
+    EXPECT_FALSE(names[0].empty()) << cls;
+  }
+}
+
+TEST_F(LdapStoreTest, TheServersSchemaGivesDirectorySyntaxes) {
+  const auto store = Connect();
+  ASSERT_NE(store, nullptr);
+  struct Case {
+    const char* attribute;
+    uint32_t syntax;
+    const char* directoryName;
+  };
+  const Case cases[] = {
+      // Vendor syntax OIDs are the syntax number itself.
+      {"ACL", kSyntaxObjectAcl, "ACL"},
+      {"revision", kSyntaxCounter, "Revision"},
+      {"intruderLockoutResetInterval", kSyntaxInterval, "Intruder Lockout Reset Interval"},
+      {"networkAddress", kSyntaxNetAddress, "Network Address"},
+      {"rbsXMLInfo", kSyntaxStream, "rbsXMLInfo"},
+      // INTEGER carries Integer, Counter and Interval: the directory's definition decides.
+      {"passwordExpirationInterval", kSyntaxInterval, "Password Expiration Interval"},
+      {"loginGraceLimit", kSyntaxInteger, "Login Grace Limit"},
+      // A text syntax carries any of the text forms.
+      {"hostResourceName", kSyntaxCaseExactString, "Host Resource Name"},
+      {"language", kSyntaxCaseIgnoreList, "Language"},
+      // A definition that says something else than the directory's wins where it is exact.
+      {"binderyType", kSyntaxInteger, "Bindery Type"},
+      // Inherited from a supertype; slapd's own attributes.
+      {"cn", kSyntaxCaseIgnoreString, "CN"},
+      {"member", kSyntaxDistinguishedName, "Member"},
+      {"modifyTimestamp", kSyntaxTime, "modifyTimestamp"},
+      // X-NDS names, in either spelling.
+      {"Orvane Raw", kSyntaxUnknown, "Orvane Raw"},
+      {"loginDisabled", kSyntaxBoolean, "Login Disabled"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.attribute);
+    EXPECT_EQ(store->SyntaxOf(c.attribute), std::optional<uint32_t>(c.syntax));
+    EXPECT_EQ(store->AttributeName(c.attribute), c.directoryName);
+  }
+  StoreEntry root;
+  ASSERT_EQ(store->GetEntry({}, root), kDirOk);
+  EXPECT_EQ(root.baseClass, "Tree Root");
+  EXPECT_EQ(root.subordinateCount, 2u);
+  EXPECT_EQ(root.flags, kDirObjectContainer);
+  EXPECT_EQ(store->ClassName("inetOrgPerson"), "User");
+  EXPECT_EQ(store->ClassName("rbsRole2"), "rbsRole2");
+}
+
+TEST_F(LdapStoreTest, NamesAreEscapedBothWays) {
+  const char* values[] = {"a,b", "a+b",   "a=b",   "a\\b",   "a\"b",    "a<b>",
+                          "a;b", "#lead", " lead", "trail ", "dot.ted", "\xC3\xA9t\xC3\xA9"};
+  for (const char* value : values) {
+    SCOPED_TRACE(value);
+    const DirName name = {Rdn{"CN", value}, Rdn{"S", "Region"}, Rdn{"O", "Acme"}};
+    const std::string dn = LdapDnText(name);
+    const auto back = ParseLdapDn(dn);
+    ASSERT_TRUE(back.has_value()) << dn;
+    EXPECT_TRUE(SameName(*back, name)) << dn;
+    EXPECT_NE(dn.find(",st=Region,o=Acme"), std::string::npos) << dn;
+  }
+  EXPECT_EQ(LdapDnText({}), "");
+  EXPECT_EQ(LdapDnText({Rdn{"CN", "a,b"}, Rdn{"O", "Acme"}}), "cn=a\\2Cb,o=Acme");
+
+  const auto store = Connect();
+  ASSERT_NE(store, nullptr);
+  // Typeless parts take the type and spelling of the entry on the server.
+  const auto admin = store->FindChild(Dn("ou=Sales,o=Acme"), NamePart{"", "ADMIN"});
+  ASSERT_TRUE(admin.has_value());
+  EXPECT_EQ(admin->type, "CN");
+  EXPECT_EQ(admin->value, "Admin");
+  const auto sales = store->FindChild(Dn("o=acme"), NamePart{"", "sales"});
+  ASSERT_TRUE(sales.has_value());
+  EXPECT_EQ(sales->type, "OU");
+  EXPECT_FALSE(store->FindChild(Dn("o=Acme"), NamePart{"", "a)(cn=*"}).has_value());
+}
+
+TEST_F(LdapStoreTest, FilterValuesReachTheServerEscaped) {
+  const auto store = Connect();
+  ASSERT_NE(store, nullptr);
+  struct Case {
+    const char* label;
+    FilterNode filter;
+    std::string text;
+  };
+  const std::string nul("a\0b", 3);
+  const std::vector<Case> cases = {
+      {"a name keeps its * literal",
+       Compare("Member", kSyntaxDistinguishedName, "cn=a*b(c)\\d,o=acme"),
+       "(member=cn=a\\2Ab\\28c\\29\\5Cd,o=acme)"},
+      {"NUL in a name", Compare("rbsContent", kSyntaxDistinguishedName, nul),
+       "(rbsContent=a\\00b)"},
+      {"text keeps * as a wildcard and escapes the rest",
+       Compare("Surname", kSyntaxCaseIgnoreString, "x)(cn=*"), "(sn=x\\29\\28cn=*)"},
+      {"NUL in text", Compare("Surname", kSyntaxCaseIgnoreString, nul), "(sn=a\\00b)"},
+      {"ordering escapes *",
+       Compare("Surname", kSyntaxCaseIgnoreString, "a*", FilterNode::Op::kGreaterOrEqual),
+       "(sn>=a\\2A)"},
+      {"numbers",
+       Compare("Login Grace Limit", kSyntaxInteger, "", FilterNode::Op::kLessOrEqual, -6),
+       "(loginGraceLimit<=-6)"},
+      {"times", Compare("Login Time", kSyntaxTime, "", FilterNode::Op::kGreaterOrEqual, 1086004800),
+       "(loginTime>=20040531120000Z)"},
+      {"an attribute the server lacks matches nothing",
+       Compare("No Such Attribute", kSyntaxCaseIgnoreString, "x"), "(!(objectClass=*))"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string text;
+    ASSERT_EQ(store->FilterText(c.filter, text), kDirOk);
+    EXPECT_EQ(text, c.text);
+  }
+  FilterNode rdn;
+  rdn.kind = FilterNode::Kind::kRdn;
+  rdn.text = "T(1)*";
+  rdn.rdnType = "CN";
+  std::string text;
+  ASSERT_EQ(store->FilterText(rdn, text), kDirOk);
+  EXPECT_EQ(text, "(cn=T\\281\\29*)");
+  EXPECT_EQ(store->FilterText(Compare("Synchronized Up To", kSyntaxTimestamp, "",
+                                      FilterNode::Op::kGreaterOrEqual, 5),
+                              text),
+            kDirInvalidFilter);
+
+  // Live: values that would change the filter's shape find nothing and fail nothing.
+  for (const FilterNode& filter :
+       {Compare("Surname", kSyntaxCaseIgnoreString, "x)(|(objectClass=*)"),
+        Compare("Member", kSyntaxDistinguishedName, "*"),
+        Compare("Surname", kSyntaxCaseIgnoreString, nul)}) {
+    std::unique_ptr<EntryCursor> cursor;
+    ASSERT_EQ(store->Search({}, 2, filter, cursor), kDirOk);
+    StoreEntry entry;
+    EXPECT_FALSE(cursor->Next(entry)) << Typeless(entry.name);
+    EXPECT_EQ(cursor->Status(), kDirOk);
+  }
+}
+
+TEST_F(LdapStoreTest, NamingContextsBelowTheRootAreItsChildren) {
+  const std::string ldif = Write("domain.ldif",
+                                 "dn: dc=example,dc=com\nobjectClass: domain\ndc: example\n\n"
+                                 "dn: ou=Staff,dc=example,dc=com\nobjectClass: organizationalUnit\n"
+                                 "ou: Staff\n\n"
+                                 "dn: cn=Ann,ou=Staff,dc=example,dc=com\nobjectClass: "
+                                 "inetOrgPerson\ncn: Ann\nsn: Lee\n\n"
+                                 "dn: cn=Role A,ou=Staff,dc=example,dc=com\nobjectClass: "
+                                 "rbsRole2\ncn: Role A\n");
+  SlapdServer server(ldif, 3, false, "dc=example,dc=com");
+  ASSERT_TRUE(server.Running()) << server.Error();
+  int32_t code = 0;
+  std::string error;
+  const auto store = Connect(server.Uri(), code, error);
+  ASSERT_NE(store, nullptr) << error;
+
+  std::unique_ptr<EntryCursor> cursor;
+  ASSERT_EQ(store->ListChildren({}, cursor), kDirOk);
+  StoreEntry entry;
+  ASSERT_TRUE(cursor->Next(entry));
+  EXPECT_EQ(Typeless(entry.name), "example.com");
+  EXPECT_EQ(entry.baseClass, "domain");
+  EXPECT_EQ(entry.flags, kDirObjectContainer);
+  EXPECT_FALSE(cursor->Next(entry));
+  ASSERT_EQ(store->GetEntry({}, entry), kDirOk);
+  EXPECT_EQ(entry.subordinateCount, 1u);
+
+  // Typeless names resolve through the context's own parts down to the entries below it.
+  const auto com = store->FindChild({}, NamePart{"", "COM"});
+  ASSERT_TRUE(com.has_value());
+  EXPECT_EQ(com->type, "DC");
+  EXPECT_EQ(com->value, "com");
+  const auto example = store->FindChild({*com}, NamePart{"", "example"});
+  ASSERT_TRUE(example.has_value());
+  const auto staff = store->FindChild({*example, *com}, NamePart{"", "staff"});
+  ASSERT_TRUE(staff.has_value());
+  EXPECT_EQ(staff->type, "OU");
+  EXPECT_FALSE(store->FindChild({}, NamePart{"", "example"}).has_value());
+  EXPECT_FALSE(store->FindChild({*com}, NamePart{"", "other"}).has_value());
+
+  FilterNode roles;
+  roles.kind = FilterNode::Kind::kBaseClass;
+  roles.text = "rbsRole2";
+  ASSERT_EQ(store->Search({}, 2, roles, cursor), kDirOk);
+  ASSERT_TRUE(cursor->Next(entry));
+  EXPECT_EQ(Typeless(entry.name), "Role A.Staff.example.com");
+  EXPECT_FALSE(cursor->Next(entry));
+  roles.text = "domain";
+  ASSERT_EQ(store->Search({}, 1, roles, cursor), kDirOk);
+  ASSERT_TRUE(cursor->Next(entry));
+  EXPECT_EQ(Typeless(entry.name), "example.com");
+  ASSERT_EQ(store->Search({}, 0, roles, cursor), kDirOk);
+  EXPECT_FALSE(cursor->Next(entry));
+}
+
+TEST_F(LdapStoreTest, BindsWithThePasswordFileOnly) {
+  int32_t code = 0;
+  std::string error;
+  EXPECT_EQ(Connect(Server().Uri(), code, error, SlapdServer::kManagerDn, "wrong"), nullptr);
+  EXPECT_EQ(code, kDirFailedAuthentication);
+  EXPECT_NE(error.find("Invalid credentials"), std::string::npos) << error;
+  EXPECT_NE(error.find(Server().Uri()), std::string::npos) << error;
+  EXPECT_EQ(LdapErrorText(kDirFailedAuthentication), error);
+
+  const auto manager =
+      Connect(Server().Uri(), code, error, SlapdServer::kManagerDn, SlapdServer::kManagerPassword);
+  ASSERT_NE(manager, nullptr) << error;
+  DirName self;
+  ASSERT_EQ(manager->WhoAmI(self), kDirOk);
+  EXPECT_TRUE(SameName(self, Dn(SlapdServer::kManagerDn)));
+  EXPECT_EQ(Connect()->WhoAmI(self), kDirNoSuchEntry);  // anonymous
+
+  struct Case {
+    const char* label;
+    mode_t mode;
+    bool accepted;
+  };
+  const Case cases[] = {{"owner only", 0600, true},
+                        {"owner read-only", 0400, true},
+                        {"readable by the group", 0640, false},
+                        {"readable by everyone", 0644, false},
+                        {"readable by others only", 0604, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string path = Write("password", "secret\n", c.mode);
+    const auto password = ReadPasswordFile(path, error);
+    EXPECT_EQ(password.has_value(), c.accepted) << error;
+    if (password) {
+      EXPECT_EQ(*password, "secret");
+    } else {
+      EXPECT_NE(error.find(path), std::string::npos) << error;
+      EXPECT_NE(error.find("readable by others"), std::string::npos) << error;
+    }
+  }
+  EXPECT_FALSE(ReadPasswordFile(dir_ + "/missing", error).has_value());
+  EXPECT_NE(error.find("cannot be read"), std::string::npos);
+
+  // Through the client: a 0644 file stops the start-up and says why.
+  const std::string loose = Write("loose", SlapdServer::kManagerPassword, 0644);
+  const std::string ini = Write(
+      "connections.ini", "[live]\ntree = LIVE\nsource = " + Server().Uri() +
+                             "\nbind = " + SlapdServer::kManagerDn + "\npassword-file = loose\n");
+  DirClientUseConnectionsFile(ini);
+  const uint16_t start = DirClientInit(0, 0);
+  EXPECT_EQ(start, kDirConfigMalformed);
+  EXPECT_NE(NWstrerror(start).find("loose: the password file has mode 0644"), std::string::npos)
+      << NWstrerror(start);
+  DirClientShutdown();
+}
+
+TEST_F(LdapStoreTest, TheClientUsesALiveTreeLikeAnyOther) {
+  Write("password", SlapdServer::kManagerPassword, 0600);
+  DirClientUseConnectionsFile(
+      Write("connections.ini", "[live]\ntree = LIVE_TREE\nsource = " + Server().Uri() +
+                                   "\ncontext = Sales.Acme\nbind = " + SlapdServer::kManagerDn +
+                                   "\npassword-file = password\n"
+                                   "timeout = 5\n"));
+  ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+  DirContext context = 0;
+  ASSERT_EQ(DirCreateContext(context), kDirOk);
+  ASSERT_EQ(DirSetContextValue(context, kDirKeyFlags, kDirFlagTypeless | kDirFlagCanonicalize),
+            kDirOk);
+  std::string name;
+  ASSERT_EQ(DirWhoAmI(context, name), kDirOk);
+  EXPECT_EQ(name, "Manager..");  // the bound identity, relative to Sales.Acme
+  ASSERT_EQ(DirGetContextValue(context, kDirKeyNameContext, name), kDirOk);
+  EXPECT_EQ(name, "Sales.Acme");
+  ASSERT_EQ(DirSetContextValue(context, kDirKeyNameContext, std::string("[Root]")), kDirOk);
+
+  DirBuffer buffer = 0;
+  ASSERT_EQ(DirAllocBuffer(4096, buffer), kDirOk);
+  int32_t handle = -1;
+  std::vector<std::string> listed;
+  do {
+    ASSERT_EQ(DirListSubordinates(context, "[Root]", handle, buffer), kDirOk);
+    uint32_t count = 0;
+    ASSERT_EQ(DirGetObjectCount(context, buffer, count), kDirOk);
+    for (uint32_t i = 0; i < count; ++i) {
+      uint32_t attributes = 0;
+      DirObjectInfo info;
+      ASSERT_EQ(DirGetObjectName(context, buffer, name, attributes, info), kDirOk);
+      listed.push_back(name + " " + info.baseClass);
+    }
+  } while (handle != -1);
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"Acme Organization", "Other Organization"}));
+  EXPECT_EQ(DirFreeBuffer(buffer), kDirOk);
+  EXPECT_EQ(DirFreeContext(context), kDirOk);
+}
+
+TEST_F(LdapStoreTest, EncryptedConnectionsTrustOnlyTheGivenAuthority) {
+  SlapdServer server(kFixture, 3, true);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  struct Case {
+    const char* label;
+    std::string uri;
+    bool startTls;
+    bool withCa;
+    bool verify;
+    bool connects;
+  };
+  const Case cases[] = {
+      {"StartTLS, trusted", server.Uri(), true, true, true, true},
+      {"StartTLS, certificate not trusted", server.Uri(), true, false, true, false},
+      {"StartTLS, not verified", server.Uri(), true, false, false, true},
+      {"ldaps, trusted", server.LdapsUri(), false, true, true, true},
+      {"ldaps, certificate not trusted", server.LdapsUri(), false, false, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    LdapSettings settings;
+    settings.uri = c.uri;
+    settings.startTls = c.startTls;
+    settings.caFile = c.withCa ? server.CaFile() : "";
+    settings.verify = c.verify;
+    settings.timeoutSeconds = 5;
+    settings.bindDn = SlapdServer::kManagerDn;
+    settings.password = SlapdServer::kManagerPassword;
+    std::string error;
+    int32_t code = 0;
+    const auto store = LdapStore::Connect(settings, error, code);
+    EXPECT_EQ(store != nullptr, c.connects) << error;
+    if (store) {
+      StoreEntry entry;
+      EXPECT_EQ(store->GetEntry(Dn("cn=Bob,ou=Sales,o=Acme"), entry), kDirOk);
+    } else {
+      EXPECT_NE(code, kDirOk);
+      EXPECT_NE(error.find(c.uri), std::string::npos) << error;
+    }
+  }
+}
+
+TEST_F(LdapStoreTest, TheConnectionsFileChecksTheLiveKeys) {
+  struct Case {
+    const char* keys;
+    uint16_t code;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"starttls = maybe\n", kDirConfigMalformed, "line 4: starttls must be yes or no"},
+      {"verify = 2\n", kDirConfigMalformed, "line 4: verify must be yes or no"},
+      {"timeout = 0\n", kDirConfigMalformed, "line 4: timeout must be a number of seconds"},
+      {"timeout = 10s\n", kDirConfigMalformed, "line 4: timeout must be a number of seconds"},
+      {"page-size = 0\n", kDirConfigMalformed, "line 4: page-size must be a number of entries"},
+      {"ca-file = missing.pem\n", kDirConfigMalformed, "missing.pem: cannot be read"},
+      {"password-file = none\n", kDirConfigMalformed, "none: cannot be read"},
+      {"bind = cn=Manager\npassword-file = pw\n", kDirSourceUnreadable, "Invalid credentials"},
+      {"starttls = no\nverify = no\ntimeout = 3\n", kDirConnectionOk, ""},
+  };
+  Write("pw", "not the password", 0600);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keys);
+    DirClientUseConnectionsFile(Write(
+        "connections.ini", "[live]\ntree = LIVE\nsource = " + Server().Uri() + "\n" + c.keys));
+    const uint16_t code = DirClientInit(0, 0);
+    EXPECT_EQ(code, c.code);
+    if (code != kDirConnectionOk) {
+      EXPECT_NE(NWstrerror(code).find(c.text), std::string::npos) << NWstrerror(code);
+    }
+    DirClientShutdown();
+  }
+}
+
+TEST_F(LdapStoreTest, APortNobodyListensOnFailsAtOnce) {
+  // A port that was free a moment ago.
+  SlapdServer gone(kFixture);
+  ASSERT_TRUE(gone.Running()) << gone.Error();
+  const std::string uri = gone.Uri();
+  gone.Stop();
+  int32_t code = 0;
+  std::string error;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(Connect(uri, code, error, "", "", 2), nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(6));
+  EXPECT_TRUE(code == kDirUnreachableServer || code == kDirTransportFailure) << code;
+  EXPECT_NE(error.find(uri), std::string::npos) << error;
+}
+
+// Pages of two entries, so that a search of the fixture tree needs many requests.
+TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
+  SlapdServer server(kFixture);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  int32_t code = 0;
+  std::string error;
+  const auto store = Connect(server.Uri(), code, error, "", "", 1, 2);
+  ASSERT_NE(store, nullptr) << error;
+  FilterNode any;
+  any.kind = FilterNode::Kind::kPresent;
+  any.text = "Object Class";
+
+  // Frozen: nothing is answered, the search ends within the timeout with what it had read.
+  std::unique_ptr<EntryCursor> cursor;
+  ASSERT_EQ(store->Search({}, 2, any, cursor), kDirOk);
+  StoreEntry entry;
+  ASSERT_TRUE(cursor->Next(entry));
+  server.Pause();
+  int read = 1;
+  const auto started = std::chrono::steady_clock::now();
+  while (cursor->Next(entry))
+    ++read;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(read, 2);
+  EXPECT_EQ(cursor->Status(), kDirTransportFailure);
+  EXPECT_NE(LdapErrorText(kDirTransportFailure)->find("no answer within 1 s"), std::string::npos);
+  EXPECT_FALSE(cursor->Next(entry));
+  server.Resume();
+
+  // The next call opens a new connection.
+  ASSERT_EQ(store->GetEntry(Dn("cn=Admin,ou=Sales,o=Acme"), entry), kDirOk);
+  EXPECT_EQ(entry.baseClass, "User");
+
+  // Another call losing the connection leaves a listing with what it had received.
+  ASSERT_EQ(store->ListChildren(Dn("ou=Sales,o=Acme"), cursor), kDirOk);
+  server.Pause();
+  EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirTransportFailure);
+  server.Resume();
+  read = 0;
+  while (cursor->Next(entry))
+    ++read;
+  EXPECT_EQ(read, 2);
+  EXPECT_EQ(cursor->Status(), kDirTransportFailure);
+
+  // Gone: the search ends with a code at once; the server back, the next call works again.
+  ASSERT_EQ(store->Search({}, 2, any, cursor), kDirOk);
+  ASSERT_TRUE(cursor->Next(entry));
+  server.Stop();
+  read = 1;
+  while (cursor->Next(entry))
+    ++read;
+  EXPECT_EQ(read, 2);
+  EXPECT_EQ(cursor->Status(), kDirTransportFailure);
+  EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirUnreachableServer);
+  ASSERT_TRUE(server.Start()) << server.Error();
+  EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirOk);
+
+  // A connection the server dropped between calls is replaced without a failure.
+  server.Stop();
+  ASSERT_TRUE(server.Start()) << server.Error();
+  EXPECT_EQ(store->GetEntry(Dn("ou=Sales,o=Acme"), entry), kDirOk);
+  std::vector<StoreAttribute> attributes;
+  server.Stop();
+  ASSERT_TRUE(server.Start()) << server.Error();
+  EXPECT_EQ(store->ReadAttributes(Dn("cn=Bob,ou=Sales,o=Acme"), {"sn"}, attributes), kDirOk);
+  server.Stop();
+  ASSERT_TRUE(server.Start()) << server.Error();
+  ASSERT_EQ(store->Search(Dn("o=Acme"), 2, any, cursor), kDirOk);
+  read = 0;
+  while (cursor->Next(entry))
+    ++read;
+  EXPECT_EQ(cursor->Status(), kDirOk);
+  EXPECT_EQ(read, 16);
+}
+
+TEST_F(LdapStoreTest, AnAnswerCutByTheServerDeliversWhatCameBeforeTheCode) {
+  // The server stops every search after 3 entries, however they are paged.
+  SlapdServer server(kFixture, 3, false, "", 3);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  FilterNode any;
+  any.kind = FilterNode::Kind::kPresent;
+  any.text = "Object Class";
+  for (const int pageSize : {2, 5}) {
+    SCOPED_TRACE(pageSize);
+    int32_t code = 0;
+    std::string error;
+    const auto store = Connect(server.Uri(), code, error, "", "", 5, pageSize);
+    ASSERT_NE(store, nullptr) << error;
+    std::unique_ptr<EntryCursor> cursor;
+    ASSERT_EQ(store->Search(Dn("o=Acme"), 2, any, cursor), kDirOk);
+    StoreEntry entry;
+    int read = 0;
+    while (cursor->Next(entry))
+      ++read;
+    EXPECT_EQ(read, 3);
+    EXPECT_EQ(cursor->Status(), kDirRemoteFailure);
+    EXPECT_NE(LdapErrorText(kDirRemoteFailure)->find("Size limit exceeded"), std::string::npos)
+        << *LdapErrorText(kDirRemoteFailure);
+  }
+}
+
+TEST_F(LdapStoreTest, AListingCutByTheServerKeepsWhatTheClientDelivered) {
+  SlapdServer server(kFixture);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  DirClientUseConnectionsFile(
+      Write("connections.ini",
+            "[live]\ntree = LIVE\nsource = " + server.Uri() + "\ntimeout = 1\npage-size = 2\n"));
+  ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+  DirContext context = 0;
+  ASSERT_EQ(DirCreateContext(context), kDirOk);
+  DirBuffer buffer = 0;
+  ASSERT_EQ(DirAllocBuffer(64, buffer), kDirOk);  // one entry per batch
+  const std::string sales = ".OU=Sales.O=Acme";
+  int32_t handle = -1;
+  uint32_t count = 0;
+  ASSERT_EQ(DirListSubordinates(context, sales, handle, buffer), kDirOk);
+  ASSERT_EQ(DirGetObjectCount(context, buffer, count), kDirOk);
+  EXPECT_EQ(count, 1u);
+  // The server freezes with the second entry of the first page not yet handed out: that entry
+  // still comes, the failure to fetch the next page comes with the call after it.
+  server.Pause();
+  ASSERT_EQ(DirListSubordinates(context, sales, handle, buffer), kDirOk);
+  ASSERT_EQ(DirGetObjectCount(context, buffer, count), kDirOk);
+  EXPECT_EQ(count, 1u);
+  EXPECT_NE(handle, -1);
+  EXPECT_EQ(DirListSubordinates(context, sales, handle, buffer), kDirTransportFailure);
+  EXPECT_EQ(handle, -1);
+  EXPECT_NE(NWstrerror(kDirTransportFailure).find(server.Uri()), std::string::npos)
+      << NWstrerror(kDirTransportFailure);
+  server.Resume();
+
+  // A listing received whole outlives the server; a new one then fails with a code.
+  ASSERT_EQ(DirListSubordinates(context, ".O=Other", handle, buffer), kDirOk);
+  server.Stop();
+  while (handle != -1)
+    ASSERT_EQ(DirListSubordinates(context, ".O=Other", handle, buffer), kDirOk);
+  EXPECT_EQ(DirListSubordinates(context, sales, handle, buffer), kDirUnreachableServer);
+  EXPECT_EQ(handle, -1);
+  EXPECT_EQ(DirFreeContext(context), kDirOk);
+}
+
+}  // namespace
