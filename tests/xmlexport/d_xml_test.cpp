@@ -1,0 +1,91 @@
+// The element writers and the parameter split, byte for byte.
+#include "xmlexport/d_xml.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/xmlexport/table_source.h"
+
+namespace {
+
+TEST(DXml, XmlElementWrapsTheValueAndEscapesOnlyWhatWouldBreakTheDocument) {
+  const std::tuple<std::string_view, std::string_view, std::string_view> cases[] = {
+      {"id", "Desk", "<id>Desk</id>"},
+      {"version", "2.6.1", "<version>2.6.1</version>"},
+      {"a", "b=c", "<a>b=c</a>"},
+      // An empty value used to leave the tag open.
+      {"flag", "", "<flag></flag>"},
+      {"v", "R&D <new>", "<v>R&amp;D &lt;new&gt;</v>"},
+      {"v", "<b>kept</b> &amp; kept", "<v><b>kept</b> &amp; kept</v>"},
+      {"v", "line1\r\nline2", "<v>line1\r\nline2</v>"},
+      // Once a value is text, every reference-looking run in it is text too.
+      {"v", "&amp; < 1", "<v>&amp;amp; &lt; 1</v>"},
+      {"v", "x]]>y", "<v>x]]&gt;y</v>"},
+      {"id", "x</id><id>y", "<id>x</id><id>y</id>"},
+      {"id", "x</v><v>y", "<id>x&lt;/v&gt;&lt;v&gt;y</id>"},
+  };
+  for (const auto& [name, value, expected] : cases) {
+    EXPECT_EQ(XmlElement(name, value), expected) << value;
+  }
+}
+
+TEST(DXml, XmlUrlParamSpansFourLines) {
+  EXPECT_EQ(XmlUrlParam("TC.view", "list"),
+            "<url-param>\r\n\t\t<param-key>TC.view</param-key>\r\n"
+            "\t\t<param-value>list</param-value>\r\n\t</url-param>");
+  EXPECT_EQ(XmlUrlParam("TC.x", ""),
+            "<url-param>\r\n\t\t<param-key>TC.x</param-key>\r\n"
+            "\t\t<param-value></param-value>\r\n\t</url-param>");
+  EXPECT_EQ(XmlUrlParam("my key", "a<b"),
+            "<url-param>\r\n\t\t<param-key>my key</param-key>\r\n"
+            "\t\t<param-value>a&lt;b</param-value>\r\n\t</url-param>");
+}
+
+std::string Url(std::string_view key, std::string_view value) {
+  return "\t" + XmlUrlParam(key, value);
+}
+
+TEST(DXml, ParametersSplitIntoElementsAndUrlParams) {
+  struct Case {
+    std::vector<std::string> values;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {{"mode=edit;TC.view=list"}, "\t<mode>edit</mode>\r\n" + Url("TC.view", "list")},
+      {{"a=1;TC.b=2"}, "\t<a>1</a>\r\n" + Url("TC.b", "2")},
+      {{"a=b=c"}, "\t<a>b=c</a>"},
+      {{"flag"}, "\t<flag></flag>"},
+      {{"tc.x=1"}, "\t<tc.x>1</tc.x>"},
+      {{"TC.x="}, Url("TC.x", "")},
+      {{"objectTypeName=User;eDirMinVersion=8.7;eDir"},
+       Url("objectTypeName", "User") + "\r\n" + Url("eDirMinVersion", "8.7") + "\r\n" +
+           Url("eDir", "")},
+      {{"objectTypename=x"}, "\t<objectTypename>x</objectTypename>"},
+      {{";;a=1;"}, "\t<a>1</a>"},
+      {{"a=1;=x"}, "\t<a>1</a>"},
+      {{"=x;a=1"}, "\t<a>1</a>"},
+      {{";"}, ""},
+      {{""}, ""},
+      // Values are joined by CR LF before the split, so the break lands inside a pair.
+      {{"a=1", "b=2"}, "\t<a>1\r\nb=2</a>"},
+      {{"a=1;", "b=2"}, "\t<a>1</a>\r\n" + Url("\r\nb", "2")},
+      {{"a=x\r\ny;b=2"}, "\t<a>x\r\ny</a>\r\n\t<b>2</b>"},
+      // A key that cannot be an element's name goes in as a url-param.
+      {{"my key=1;a<b=2;1st=3"},
+       Url("my key", "1") + "\r\n" + Url("a<b", "2") + "\r\n" + Url("1st", "3")},
+      {{"a=R&D"}, "\t<a>R&amp;D</a>"},
+  };
+  for (const Case& c : cases) {
+    TableAttributeSource source;
+    source.Set("X.Cfg", "rbsParameters", c.values);
+    EXPECT_EQ(ParametersToXml(source, "X.Cfg", "rbsParameters"), c.expected) << c.values.front();
+  }
+}
+
+TEST(DXml, ParametersOfAnUnreadableAttributeAreEmpty) {
+  TableAttributeSource source;
+  source.Set("X.Cfg", "rbsParameters", {"a=1"});
+  EXPECT_EQ(ParametersToXml(source, "Y.Cfg", "rbsParameters"), "");
+  EXPECT_EQ(ParametersToXml(source, "X.Cfg", "rbsOther"), "");
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// The install document line by line: the two worked examples, the empty document, rights,
+// module versions and the lines that used to leave the document malformed.
+#include "xmlexport/install_document.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/xmlexport/table_source.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines Document(const TableAttributeSource& source, const XmlCheckedItems& items) {
+  return BuildInstallDocument(source, items);
+}
+
+// The lines of the task Reset.Tasks.Cfg's block with the given rbsTaskRights values.
+Lines TaskBlock(const std::vector<std::string>& rights) {
+  TableAttributeSource source;
+  source.Set("T.Cfg", "rbsTaskRights", rights);
+  XmlDocumentLines lines;
+  XmlInstallWriter(source, lines).SaveTasksXml({"T.Cfg"});
+  return lines.Lines();
+}
+
+TEST(InstallDocument, EmptyDocumentHasFourLines) {
+  const TableAttributeSource source;
+  EXPECT_EQ(Document(source, {}), (Lines{"<install>", "", "", "</install>"}));
+}
+
+TEST(InstallDocument, RoleExampleIsReproducedExactly) {
+  TableAttributeSource source;
+  source.Set("Desk.Roles.Cfg", "rbsParameters", {"mode=edit;TC.view=list"});
+  source.Set("Desk.Roles.Cfg", "rbsTargetObjectType", {"User"});
+  XmlCheckedItems items;
+  items.roles = {"Desk.Roles.Cfg"};
+  EXPECT_EQ(Document(source, items), (Lines{
+                                         "<install>",
+                                         "",
+                                         "<role>",
+                                         "     <id>Desk</id>",
+                                         "\t<mode>edit</mode>",
+                                         "\t<url-param>",
+                                         "\t\t<param-key>TC.view</param-key>",
+                                         "\t\t<param-value>list</param-value>",
+                                         "\t</url-param>",
+                                         "     <object-type-name>User</object-type-name>",
+                                         "</role>",
+                                         "",
+                                         "",
+                                         "</install>",
+                                     }));
+}
+
+TEST(InstallDocument, TaskExampleIsReproducedExactly) {
+  TableAttributeSource source;
+  source.Set("Reset.Tasks.Cfg", "rbsEntryPoint", {"ResetPage"});
+  source.Set("Reset.Tasks.Cfg", "rbsContentMembership", {"Desk.Roles.Cfg", "Help.Roles.Cfg"});
+  source.Set("Reset.Tasks.Cfg", "rbsTaskRights", {"Title;5", "Phone"});
+  XmlDocumentLines lines;
+  XmlInstallWriter(source, lines).SaveTasksXml({"Reset.Tasks.Cfg"});
+  EXPECT_EQ(lines.Lines(), (Lines{
+                               "<task>",
+                               "     <id>Reset</id>",
+                               "     <class-name>ResetPage</class-name>",
+                               "     <role-assignment>Desk</role-assignment>",
+                               "     <role-assignment>Help</role-assignment>",
+                               "     <rights-assignment>",
+                               "          <attribute-name>Title</attribute-name>",
+                               "          <privilege>Browse</privilege>",
+                               "          <privilege>Delete</privilege>",
+                               "     </rights-assignment>",
+                               "</task>",
+                               "",
+                           }));
+}
+
+TEST(InstallDocument, KindsFollowEachOtherWithTheirOwnTagsAndReads) {
+  TableAttributeSource source;
+  source.Set("M.Cfg", "rbsXMLInfo", {"<info><version>1.2</version></info>"});
+  source.Set("B.M.Cfg", "rbsPageMembership", {"Page.One", "Page Two"});
+  source.Set("C.Cfg", "rbsTargetObjectType", {"User", "Group"});
+  XmlCheckedItems items;
+  items.modules = {"M.Cfg"};
+  items.categories = {"C.Cfg"};
+  items.roles = {"R"};
+  items.books = {"B.M.Cfg"};
+  items.tasks = {"T.M.Cfg"};
+  EXPECT_EQ(Document(source, items), (Lines{
+                                         "<install>",
+                                         "",
+                                         "<module>",
+                                         "     <id>M</id>",
+                                         "     <version>1.2</version>",
+                                         "</module>",
+                                         "",
+                                         "<category>",
+                                         "     <id>C</id>",
+                                         "     <object-type-name>User</object-type-name>",
+                                         "     <object-type-name>Group</object-type-name>",
+                                         "</category>",
+                                         "",
+                                         "<role>",
+                                         "     <id>R</id>",
+                                         "</role>",
+                                         "",
+                                         "<book>",
+                                         "     <id>B</id>",
+                                         "     <page-assignment>Page.One</page-assignment>",
+                                         "     <page-assignment>Page Two</page-assignment>",
+                                         "</book>",
+                                         "",
+                                         "<task>",
+                                         "     <id>T</id>",
+                                         "</task>",
+                                         "",
+                                         "",
+                                         "</install>",
+                                     }));
+  // Five reads per item, one more for a module's version and a task's rights.
+  EXPECT_EQ(source.Reads(), 5 * 5 + 2);
+}
+
+TEST(InstallDocument, RightsNumbersGiveBlocksOfTheirLowSevenBits) {
+  const std::string open = "     <rights-assignment>";
+  const std::string name = "          <attribute-name>A</attribute-name>";
+  const std::string close = "     </rights-assignment>";
+  auto privilege = [](std::string_view text) {
+    return "          <privilege>" + std::string(text) + "</privilege>";
+  };
+  struct Case {
+    std::string value;
+    Lines rights;  // the block's lines between <id> and </task>
+  };
+  const Case cases[] = {
+      {"A;0", {open, name, close}},
+      {"A;127",
+       {open, name, privilege("Browse"), privilege("Create"), privilege("Delete"), privilege("8"),
+        privilege("16"), privilege("Supervisor"), privilege("64"), close}},
+      {"A;128", {open, name, close}},
+      {"A;160", {open, name, privilege("Supervisor"), close}},
+      // The number is read as a 32-bit float; this one is exact and the largest below 2^31.
+      {"A;2147483520", {open, name, close}},
+      {"A;-1", {}},
+      {"A;x", {}},
+      {"A;", {}},
+      {"A", {}},
+      {"A;2;3", {}},
+      // Beyond 32 bits the number is skipped like a text that is no number.
+      {"A;2147483648", {}},
+      {"A;99999999999", {}},
+  };
+  for (const Case& c : cases) {
+    Lines expected = {"<task>", "     <id>T</id>"};
+    expected.insert(expected.end(), c.rights.begin(), c.rights.end());
+    expected.insert(expected.end(), {"</task>", ""});
+    EXPECT_EQ(TaskBlock({c.value}), expected) << c.value;
+  }
+}
+
+TEST(InstallDocument, ModuleVersionComesFromTheXmlInfoText) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"<?xml version=\"1.0\"?>", "<module-info>", "<version>2.6.1</version>", "</module-info>"},
+       "     <version>2.6.1</version>"},
+      {{"<version>3.0</versionX>"}, "     <version>3.0</version>"},
+      {{"1.0</version>"}, "     <version>1.0</version>"},
+      {{"no version here"}, "     <version>no version here</version>"},
+      {{""}, "     <version></version>"},
+  };
+  for (const auto& [info, expected] : cases) {
+    TableAttributeSource source;
+    source.Set("M", "rbsXMLInfo", info);
+    XmlDocumentLines lines;
+    XmlInstallWriter(source, lines).SaveModulesXml({"M"});
+    EXPECT_EQ(lines.Lines(), (Lines{"<module>", "     <id>M</id>", expected, "</module>", ""}))
+        << info.front();
+  }
+  // A module without the attribute used to get an opening tag alone.
+  const TableAttributeSource none;
+  XmlDocumentLines lines;
+  XmlInstallWriter(none, lines).SaveModulesXml({"M"});
+  EXPECT_EQ(lines.Lines().at(2), "     <version></version>");
+}
+
+TEST(InstallDocument, TextsThatWouldBreakTheDocumentAreMended) {
+  TableAttributeSource source;
+  source.Set("R&D <x>.Roles", "rbsParameters", {"vendor=Smith & Sons;flag;my key=1"});
+  source.Set("R&D <x>.Roles", "rbsEntryPoint", {"a<b", "<b>bold</b>", ""});
+  source.Set("R&D <x>.Roles", "rbsContentMembership", {"T&C.Roles"});
+  XmlDocumentLines lines;
+  XmlInstallWriter writer(source, lines);
+  writer.SaveRolesXML({"R&D <x>.Roles", ".Leading.Dot"});
+  EXPECT_EQ(lines.Lines(), (Lines{
+                               "<role>",
+                               "     <id>R&amp;D &lt;x&gt;</id>",
+                               "\t<vendor>Smith &amp; Sons</vendor>",
+                               "\t<flag></flag>",
+                               "\t<url-param>",
+                               "\t\t<param-key>my key</param-key>",
+                               "\t\t<param-value>1</param-value>",
+                               "\t</url-param>",
+                               "     <class-name>a&lt;b</class-name>",
+                               "     <class-name><b>bold</b></class-name>",
+                               "     <class-name></class-name>",
+                               "     <role-assignment>T&amp;C</role-assignment>",
+                               "</role>",
+                               "",
+                               "<role>",
+                               "     <id></id>",
+                               "</role>",
+                               "",
+                           }));
+}
+
+TEST(InstallDocument, DocumentLinesSplitOnlyAtCrLf) {
+  XmlDocumentLines lines;
+  lines.AppendLine("");
+  lines.AppendLine("a\r\n\r\nb\nc\rd\r\n");
+  EXPECT_EQ(lines.Lines(), (Lines{"", "a", "", "b\nc\rd", ""}));
+}
+
+}  // namespace

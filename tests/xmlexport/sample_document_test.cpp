@@ -1,0 +1,123 @@
+// The install document of the built-in sample tree with every RBS object checked, read through
+// the real client: every block is there and the saved file is well-formed for an XML parser.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "directory/client/dir_client.h"
+#include "xmlexport/directory_attributes.h"
+#include "xmlexport/install_document.h"
+#include "xmlexport/xml_save.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// "cn=A,ou=B,o=C" as the search context names it: "A.B.C".
+std::string TypelessName(const std::string& dn) {
+  std::string name;
+  std::stringstream parts(dn);
+  std::string part;
+  while (std::getline(parts, part, ',')) {
+    name += (name.empty() ? "" : ".") + part.substr(part.find('=') + 1);
+  }
+  return name;
+}
+
+// The RBS objects of the sample tree by object class, in the file's order.
+std::map<std::string, std::vector<std::string>> SampleRbsObjects() {
+  std::ifstream file(ORVANE_SAMPLE_TREE);
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(file, line)) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    if (line.starts_with(' ') && !lines.empty()) {
+      lines.back() += line.substr(1);  // a folded line continues the previous one
+    } else {
+      lines.push_back(line);
+    }
+  }
+  std::map<std::string, std::vector<std::string>> objects;
+  std::string dn;
+  for (const std::string& unfolded : lines) {
+    if (unfolded.starts_with("dn: ")) {
+      dn = unfolded.substr(4);
+    } else if (unfolded.starts_with("objectClass: rbs")) {
+      objects[unfolded.substr(13)].push_back(TypelessName(dn));
+    }
+  }
+  return objects;
+}
+
+class SampleDocument : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "orvane-xmldoc-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    std::ofstream(dir_ / "connections.ini")
+        << "[sample]\ntree = LARKSPUR_TREE\nsource = sample\ncontext =\nprimary = yes\n";
+    DirClientUseConnectionsFile((dir_ / "connections.ini").string());
+    ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+    ASSERT_EQ(DirCreateContext(context_), kDirOk);
+    ASSERT_EQ(DirSetContextValue(context_, kDirKeyFlags, kDirFlagDerefAliases | kDirFlagTypeless),
+              kDirOk);
+    ASSERT_EQ(DirSetContextValue(context_, kDirKeyNameContext, std::string("[Root]")), kDirOk);
+  }
+
+  void TearDown() override {
+    if (context_ != 0) {
+      EXPECT_EQ(DirFreeContext(context_), kDirOk);
+    }
+    DirClientShutdown();
+    DirClientUseConnectionsFile("");
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  fs::path dir_;
+  DirContext context_ = 0;
+};
+
+TEST_F(SampleDocument, EverythingCheckedGivesAWellFormedDocument) {
+  auto objects = SampleRbsObjects();
+  XmlCheckedItems items;
+  items.modules = objects["rbsModule2"];
+  items.categories = objects["rbsCategory2"];
+  items.roles = objects["rbsRole2"];
+  items.books = objects["rbsBook2"];
+  items.tasks = objects["rbsTask2"];
+  ASSERT_EQ(items.modules.size(), 3u);
+  ASSERT_EQ(items.tasks.size(), 9u);
+
+  const DirectoryAttributeSource source(context_);
+  std::vector<std::string> lines = BuildInstallDocument(source, items);
+  auto count = [&](const std::string& text) { return std::ranges::count(lines, text); };
+  EXPECT_EQ(count("<module>"), 3);
+  EXPECT_EQ(count("<category>"), 2);
+  EXPECT_EQ(count("<role>"), 4);
+  EXPECT_EQ(count("<book>"), 3);
+  EXPECT_EQ(count("<task>"), 9);
+  EXPECT_EQ(count("     <id>User Management</id>"), 1);
+  EXPECT_EQ(count("     <version>2.6.1</version>"), 1);
+  EXPECT_GE(count("     <rights-assignment>"), 9);
+  // A parameter without "=" is closed now.
+  EXPECT_EQ(count("\t<confirm></confirm>"), 1);
+
+  const fs::path file = dir_ / "install.xml";
+  const XmlSaveResult saved = SaveXmlDocument(file.string(), lines);
+  ASSERT_FALSE(saved.error);
+  EXPECT_FALSE(saved.closingAppended);
+  const std::string command = "xmllint --noout '" + file.string() + "' 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0) << "xmllint rejected " << file;
+}
+
+}  // namespace

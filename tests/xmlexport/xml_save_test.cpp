@@ -1,0 +1,173 @@
+// Saving: the closing lines of an edited document, CR LF line ends, and a failed write that
+// leaves the previous file as it was.
+#include "xmlexport/xml_save.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const fs::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A fresh folder per test, removed afterwards.
+class XmlSave : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "orvane-xmlsave-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // Every entry of the folder, so that a left-behind temporary file shows.
+  [[nodiscard]] std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(XmlSave, EditedDocumentsGetTheClosingLines) {
+  const std::pair<Lines, Lines> cases[] = {
+      {{"<install>", "", "", "</install>"}, {"<install>", "", "", "</install>"}},
+      {{}, {"", "</install>"}},
+      {{"<Install>", "</install>"}, {"<Install>", "</install>", "", "</install>"}},
+      {{" <install>"}, {" <install>", "", "</install>"}},
+      {{"<install> ", "x"}, {"<install> ", "x", "", "</install>"}},
+  };
+  for (const auto& [before, after] : cases) {
+    Lines lines = before;
+    EXPECT_EQ(CloseEditedDocument(lines), before != after);
+    EXPECT_EQ(lines, after);
+  }
+}
+
+TEST_F(XmlSave, WritesEveryLineWithCrLfAndReplacesTheOldFile) {
+  const fs::path file = folder_ / "install.xml";
+  WriteFile(file, "old and longer than the new document");
+  Lines lines = {"<install>", "", "\t<a>\xE9\n</a>", "", "</install>"};
+  const XmlSaveResult result = SaveXmlDocument(file.string(), lines);
+  EXPECT_FALSE(result.error);
+  EXPECT_FALSE(result.closingAppended);
+  EXPECT_EQ(ReadFile(file), "<install>\r\n\r\n\t<a>\xE9\n</a>\r\n\r\n</install>\r\n");
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"install.xml"}));
+
+  Lines empty;
+  const XmlSaveResult closed = SaveXmlDocument(file.string(), empty);
+  EXPECT_TRUE(closed.closingAppended);
+  EXPECT_EQ(ReadFile(file), "\r\n</install>\r\n");
+}
+
+TEST_F(XmlSave, NewFilesGetTheUmaskModeAndReplacedFilesKeepTheirs) {
+  const fs::path fresh = folder_ / "fresh.xml";
+  const mode_t oldMask = umask(022);
+  ASSERT_TRUE(ReplaceFileAtomically(fresh.string(), "x"));
+  umask(oldMask);
+  struct stat info {};
+  ASSERT_EQ(stat(fresh.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+
+  ASSERT_EQ(chmod(fresh.c_str(), 0640), 0);
+  ASSERT_TRUE(ReplaceFileAtomically(fresh.string(), "y"));
+  ASSERT_EQ(stat(fresh.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadFile(fresh), "y");
+}
+
+TEST_F(XmlSave, SymbolicLinkKeepsPointingAtTheSavedFile) {
+  const fs::path real = folder_ / "real.xml";
+  const fs::path link = folder_ / "link.xml";
+  WriteFile(real, "old");
+  fs::create_symlink(real, link);
+  ASSERT_TRUE(ReplaceFileAtomically(link.string(), "new"));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadFile(real), "new");
+}
+
+TEST_F(XmlSave, UnwritableTargetsReportTheFileAndLeaveNothingBehind) {
+  const fs::path folderTarget = folder_ / "a folder";
+  fs::create_directory(folderTarget);
+  const std::string targets[] = {
+      (folder_ / "missing" / "install.xml").string(),
+      folderTarget.string(),
+      "",
+  };
+  for (const std::string& target : targets) {
+    Lines lines = {"<install>", "</install>"};
+    const XmlSaveResult result = SaveXmlDocument(target, lines);
+    ASSERT_TRUE(result.error) << target;
+    EXPECT_EQ(*result.error, "Cannot create file " + target);
+  }
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"a folder"}));
+  EXPECT_TRUE(fs::is_empty(folderTarget));
+}
+
+TEST_F(XmlSave, ReadOnlyTargetIsNotReplaced) {
+  if (geteuid() == 0) {
+    GTEST_SKIP() << "the superuser may write any file";
+  }
+  const fs::path file = folder_ / "locked.xml";
+  WriteFile(file, "old");
+  ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+  Lines lines = {"<install>", "</install>"};
+  EXPECT_TRUE(SaveXmlDocument(file.string(), lines).error);
+  EXPECT_EQ(ReadFile(file), "old");
+}
+
+// A write that the system stops part-way (here by a file size limit, as a full disk would)
+// must leave the previous document whole.
+TEST_F(XmlSave, WriteFailingPartWayLeavesThePreviousFileIntact) {
+  const fs::path file = folder_ / "install.xml";
+  const std::string previous = "<install>\r\n\r\n\r\n</install>\r\n";
+  WriteFile(file, previous);
+  Lines lines = {"<install>"};
+  for (int i = 0; i < 1000; ++i) {
+    lines.push_back("     <id>item " + std::to_string(i) + "</id>");
+  }
+  lines.push_back("</install>");
+
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = saved;
+  limited.rlim_cur = 4096;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const XmlSaveResult result = SaveXmlDocument(file.string(), lines);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  std::signal(SIGXFSZ, oldHandler);
+
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(*result.error, "Cannot create file " + file.string());
+  EXPECT_EQ(ReadFile(file), previous);
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"install.xml"}));
+
+  // Under the limit the same save goes through.
+  ASSERT_FALSE(SaveXmlDocument(file.string(), lines).error);
+  EXPECT_EQ(ReadFile(file), XmlFileText(lines));
+}
+
+}  // namespace

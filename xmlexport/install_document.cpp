@@ -1,0 +1,164 @@
+// Assembly of the install document from the checked items' attributes.
+#include "xmlexport/install_document.h"
+
+#include <array>
+
+#include "util/hooks.h"
+#include "util/numbers.h"
+#include "util/text.h"
+#include "xmlexport/d_xml.h"
+
+namespace {
+
+constexpr std::string_view kIndent = "     ";
+constexpr std::string_view kDeepIndent = "          ";
+
+// Privilege texts by bit, from bit value 1 up to 64.
+constexpr std::array<std::string_view, 7> kPrivileges = {"Browse", "Create",     "Delete", "8",
+                                                         "16",     "Supervisor", "64"};
+
+}  // namespace
+
+void XmlDocumentLines::AppendLine(std::string_view text) {
+  size_t start = 0;
+  while (true) {
+    const size_t end = text.find("\r\n", start);
+    if (end == std::string_view::npos) {
+      lines_.emplace_back(text.substr(start));
+      return;
+    }
+    lines_.emplace_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+}
+
+void XmlInstallWriter::Indented(std::string_view elementName, std::string_view value) {
+  std::string line(kIndent);
+  line += XmlElement(elementName, value);
+  sink_.AppendLine(line);
+}
+
+void XmlInstallWriter::XmlAddStdAttributes(const std::string& objectName) {
+  Indented("id", TextBefore(objectName, ".", true));
+  const std::string parameters = ParametersToXml(source_, objectName, "rbsParameters");
+  if (!parameters.empty()) {
+    sink_.AppendLine(parameters);
+  }
+  AttributeListToXml(objectName, "rbsTargetObjectType", false, "object-type-name");
+  AttributeListToXml(objectName, "rbsEntryPoint", false, "class-name");
+  AttributeListToXml(objectName, "rbsContentMembership", true, "role-assignment");
+  AttributeListToXml(objectName, "rbsPageMembership", false, "page-assignment");
+}
+
+void XmlInstallWriter::AttributeListToXml(const std::string& objectName,
+                                          const std::string& attributeName, bool cutAtFirstDot,
+                                          std::string_view elementName) {
+  TStringList values;
+  if (source_.ReadValues(objectName, attributeName, values) != 0) {
+    return;
+  }
+  for (const TStringList::Entry& value : values) {
+    if (cutAtFirstDot) {
+      Indented(elementName, TextBefore(value.text, ".", true));
+    } else {
+      Indented(elementName, value.text);
+    }
+  }
+}
+
+void XmlInstallWriter::RightsToXml(const std::string& objectName,
+                                   const std::string& attributeName) {
+  TStringList values;
+  if (source_.ReadValues(objectName, attributeName, values) != 0) {
+    return;
+  }
+  for (const TStringList::Entry& value : values) {
+    if (value.text.find(';') == std::string::npos) {
+      continue;
+    }
+    // TextToInt gives -1 both for a text that is no number and for one beyond 32 bits, so
+    // every unusable rights part ends up here.
+    const int32_t rights = TextToInt(TextAfter(value.text, ";", true));
+    if (rights < 0) {
+      continue;
+    }
+    sink_.AppendLine(std::string(kIndent) + "<rights-assignment>");
+    sink_.AppendLine(std::string(kDeepIndent) +
+                     XmlElement("attribute-name", TextBefore(value.text, ";", true)));
+    PrivilegesToXml(rights);
+    sink_.AppendLine(std::string(kIndent) + "</rights-assignment>");
+  }
+}
+
+void XmlInstallWriter::PrivilegesToXml(int32_t rights) {
+  for (size_t bit = 0; bit < kPrivileges.size(); ++bit) {
+    if ((rights & (1 << bit)) != 0) {
+      sink_.AppendLine(std::string(kDeepIndent) + XmlElement("privilege", kPrivileges[bit]));
+    }
+  }
+}
+
+void XmlInstallWriter::ModuleVersion(const std::string& objectName) {
+  std::string info;
+  // A module without the attribute still gets its version line, from the empty text.
+  static_cast<void>(source_.ReadText(objectName, "rbsXMLInfo", info));
+  Indented("version", TextAfter(TextBefore(info, "</version", true), "<version>", true));
+}
+
+void XmlInstallWriter::Blocks(const std::vector<std::string>& checked, std::string_view kind,
+                              BlockEnd end) {
+  const BusyCursorScope busy;
+  const std::string opening = "<" + std::string(kind) + ">";
+  const std::string closing = "</" + std::string(kind) + ">";
+  for (const std::string& name : checked) {
+    sink_.AppendLine(opening);
+    XmlAddStdAttributes(name);
+    if (end == BlockEnd::kVersion) {
+      ModuleVersion(name);
+    } else if (end == BlockEnd::kRights) {
+      RightsToXml(name, "rbsTaskRights");
+    }
+    sink_.AppendLine(closing);
+    sink_.AppendLine("");
+  }
+}
+
+void XmlInstallWriter::SaveModulesXml(const std::vector<std::string>& checked) {
+  Blocks(checked, "module", BlockEnd::kVersion);
+}
+
+void XmlInstallWriter::SaveCategoriesXml(const std::vector<std::string>& checked) {
+  Blocks(checked, "category", BlockEnd::kNothing);
+}
+
+void XmlInstallWriter::SaveRolesXML(const std::vector<std::string>& checked) {
+  Blocks(checked, "role", BlockEnd::kNothing);
+}
+
+void XmlInstallWriter::SaveBooksXml(const std::vector<std::string>& checked) {
+  Blocks(checked, "book", BlockEnd::kNothing);
+}
+
+void XmlInstallWriter::SaveTasksXml(const std::vector<std::string>& checked) {
+  Blocks(checked, "task", BlockEnd::kRights);
+}
+
+void XmlInstallWriter::WriteDocument(const XmlCheckedItems& items) {
+  const BusyCursorScope busy;
+  sink_.AppendLine("<install>");
+  sink_.AppendLine("");
+  SaveModulesXml(items.modules);
+  SaveCategoriesXml(items.categories);
+  SaveRolesXML(items.roles);
+  SaveBooksXml(items.books);
+  SaveTasksXml(items.tasks);
+  sink_.AppendLine("");
+  sink_.AppendLine("</install>");
+}
+
+std::vector<std::string> BuildInstallDocument(const XmlAttributeSource& source,
+                                              const XmlCheckedItems& items) {
+  XmlDocumentLines lines;
+  XmlInstallWriter(source, lines).WriteDocument(items);
+  return lines.Lines();
+}

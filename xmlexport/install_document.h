@@ -1,0 +1,89 @@
+#pragma once
+// The install document: "<install>", a block per checked module, category, role, property book
+// and task, "</install>", written line by line to a sink that the window's text view, the
+// command-line export and the tests implement alike.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xmlexport/attribute_source.h"
+
+// Takes the document's lines as they are made.
+class XmlLineSink {
+ public:
+  virtual ~XmlLineSink() = default;
+  // Appends `text` as one line; a CR LF pair inside it starts a further line (the parameter
+  // block arrives this way). Any other byte, a lone CR or LF included, stays in its line.
+  virtual void AppendLine(std::string_view text) = 0;
+};
+
+// A sink that keeps the lines, split at CR LF, as a text view holds them.
+class XmlDocumentLines : public XmlLineSink {
+ public:
+  void AppendLine(std::string_view text) override;
+  [[nodiscard]] const std::vector<std::string>& Lines() const { return lines_; }
+  void Clear() { lines_.clear(); }
+
+ private:
+  std::vector<std::string> lines_;
+};
+
+// The checked entries of the five item lists, each in its list's order: complete object names.
+struct XmlCheckedItems {
+  std::vector<std::string> modules;
+  std::vector<std::string> categories;
+  std::vector<std::string> roles;
+  std::vector<std::string> books;
+  std::vector<std::string> tasks;
+};
+
+// Writes the blocks of the install document. Every attribute is read through `source`; an
+// attribute that cannot be read adds no line and the writing goes on.
+class XmlInstallWriter {
+ public:
+  XmlInstallWriter(const XmlAttributeSource& source, XmlLineSink& sink)
+      : source_(source), sink_(sink) {}
+
+  // The lines every block shares: the id (the name up to its first "."), the parameter block of
+  // "rbsParameters", then "object-type-name", "class-name", "role-assignment" (cut at the first
+  // ".") and "page-assignment" lines from their attributes.
+  void XmlAddStdAttributes(const std::string& objectName);
+  // Five spaces and XmlElement(elementName, value) for each value of the attribute, the value
+  // cut before its first "." when `cutAtFirstDot`; nothing when it cannot be read.
+  void AttributeListToXml(const std::string& objectName, const std::string& attributeName,
+                          bool cutAtFirstDot, std::string_view elementName);
+  // A "rights-assignment" block for each value "attribute;rights" whose rights part is a
+  // number from 0 to 2^31-1; other values are skipped.
+  void RightsToXml(const std::string& objectName, const std::string& attributeName);
+  // The "privilege" lines of one rights number: Browse, Create, Delete, 8, 16, Supervisor, 64
+  // for the bits 1 to 64 that are set; bits of 128 and above are ignored.
+  void PrivilegesToXml(int32_t rights);
+
+  // The blocks of one kind, one per name, each followed by an empty line. A module block ends
+  // with its "version" line from "rbsXMLInfo", a task block with its rights blocks from
+  // "rbsTaskRights".
+  void SaveModulesXml(const std::vector<std::string>& checked);
+  void SaveCategoriesXml(const std::vector<std::string>& checked);
+  void SaveRolesXML(const std::vector<std::string>& checked);
+  void SaveBooksXml(const std::vector<std::string>& checked);
+  void SaveTasksXml(const std::vector<std::string>& checked);
+
+  // The whole document: "<install>", an empty line, the blocks of the five kinds in the order
+  // above, an empty line, "</install>".
+  void WriteDocument(const XmlCheckedItems& items);
+
+ private:
+  // Five spaces and the element, the form of every indented line outside the parameter block.
+  void Indented(std::string_view elementName, std::string_view value);
+  void ModuleVersion(const std::string& objectName);
+  enum class BlockEnd { kNothing, kVersion, kRights };
+  void Blocks(const std::vector<std::string>& checked, std::string_view kind, BlockEnd end);
+
+  const XmlAttributeSource& source_;
+  XmlLineSink& sink_;
+};
+
+// The document of `items` read through `source`, as its lines.
+[[nodiscard]] std::vector<std::string> BuildInstallDocument(const XmlAttributeSource& source,
+                                                            const XmlCheckedItems& items);
