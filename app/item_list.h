@@ -12,6 +12,7 @@ class TItemList {
  public:
   void Clear() { items_.clear(); }
   void Add(std::string line) { items_.push_back(Item{std::move(line), false}); }
+  void Reserve(int count) { items_.reserve(static_cast<size_t>(count > 0 ? count : 0)); }
 
   [[nodiscard]] int Count() const { return static_cast<int>(items_.size()); }
   // `index` must be in [0, Count()).

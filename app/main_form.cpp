@@ -463,10 +463,13 @@ void TMainForm::TasksLoad() {
 }
 
 void TMainForm::ItemsLoad(QListView* list, const std::string& filter) {
+  // The old lines go before the search starts: it lets window messages run, and a handler run
+  // meanwhile must not mark names of the previous container.
+  ItemsOf(list).Fill([](TItemList& items) { items.Clear(); });
   TStringList found;
   static_cast<void>(DSSearch(SearchCtx, CurrentCtx, filter, kDirScopeSubtree, found));
   ItemsOf(list).Fill([&found](TItemList& items) {
-    items.Clear();
+    items.Reserve(found.Count());
     for (const TStringList::Entry& entry : found) {
       items.Add(entry.text);
     }
@@ -529,8 +532,10 @@ void TMainForm::BitBtnCheckDependentTasksClick() {
     if (!roles.Checked(i)) {
       continue;
     }
+    // The line is copied: the read lets window messages run, and a reload may replace it.
+    const std::string role = roles.Line(i);
     scratch.Clear();
-    static_cast<void>(ReadAttributeValues(SearchCtx, roles.Line(i), "rbsContent", scratch));
+    static_cast<void>(ReadAttributeValues(SearchCtx, role, "rbsContent", scratch));
     MarkDependents(scratch, CheckListBoxTasks);
   }
 }
@@ -598,7 +603,9 @@ void TMainForm::BitBtnSaveXmlClick() {
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Panel4 && event->type() == QEvent::Resize) {
     RunHandler(&TMainForm::Panel4Resize);
-  } else if (watched == TabSheetExp && event->type() == QEvent::Show) {
+  } else if (watched == TabSheetExp && event->type() == QEvent::Show && !event->spontaneous()) {
+    // A spontaneous show is the window coming back from minimized, not the tab being chosen:
+    // reloading then would throw away the user's marks.
     RunHandler(&TMainForm::TabSheetExpShow);
   } else if (watched == TabSheetExpCat && event->type() == QEvent::Resize) {
     RunHandler(&TMainForm::CategoriesLoad);
