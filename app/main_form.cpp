@@ -187,6 +187,9 @@ void TMainForm::CreateControls() {
   ListBoxContainers->setToolTip(QStringLiteral("Containers - Double-click to change"));
   ListBoxObjects = Named(new QListWidget(), "ListBoxObjects");
   ListBoxObjects->setToolTip(QStringLiteral("Objects in selected container"));
+  // One-line texts all: the views need not measure each of a large container's lines.
+  ListBoxContainers->setUniformItemSizes(true);
+  ListBoxObjects->setUniformItemSizes(true);
   Splitter1->addWidget(ListBoxContainers);
   Splitter1->addWidget(ListBoxObjects);
   Splitter1->setStretchFactor(0, 0);
