@@ -79,9 +79,19 @@ class BenchWindow {
   std::unique_ptr<TMainForm> form_;
 };
 
-BenchWindow& Window() {
-  static BenchWindow window;
+// Made on first use and destroyed by main while the application object still exists: a window
+// outliving it crashes at exit.
+std::unique_ptr<BenchWindow>& WindowSlot() {
+  static std::unique_ptr<BenchWindow> window;
   return window;
+}
+
+BenchWindow& Window() {
+  std::unique_ptr<BenchWindow>& window = WindowSlot();
+  if (!window) {
+    window = std::make_unique<BenchWindow>();
+  }
+  return *window;
 }
 
 void BM_ShowLargeContainer(benchmark::State& state) {
@@ -111,6 +121,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   benchmark::RunSpecifiedBenchmarks();
+  WindowSlot().reset();
   benchmark::Shutdown();
   return 0;
 }
