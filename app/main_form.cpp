@@ -29,6 +29,7 @@
 #include "app/item_list.h"
 #include "app/qt_item_list_model.h"
 #include "directory/d_nw.h"
+#include "directory/d_nw_list.h"
 #include "directory/d_nw_read.h"
 #include "directory/d_nw_search.h"
 #include "util/hooks.h"
@@ -188,6 +189,9 @@ void TMainForm::CreateControls() {
   ListBoxContainers->setToolTip(QStringLiteral("Containers - Double-click to change"));
   ListBoxObjects = Named(new QListWidget(), "ListBoxObjects");
   ListBoxObjects->setToolTip(QStringLiteral("Objects in selected container"));
+  // One-line texts all: the views need not measure each of a large container's lines.
+  ListBoxContainers->setUniformItemSizes(true);
+  ListBoxObjects->setUniformItemSizes(true);
   Splitter1->addWidget(ListBoxContainers);
   Splitter1->addWidget(ListBoxObjects);
   Splitter1->setStretchFactor(0, 0);
@@ -267,6 +271,8 @@ void TMainForm::CreateControls() {
     return [this, handler] { RunHandler(handler); };
   };
   connect(ComboBoxTrees, &QComboBox::activated, this, run(&TMainForm::ChangeTree));
+  connect(ListBoxContainers, &QListWidget::itemDoubleClicked, this,
+          run(&TMainForm::ListBoxContainersDblClick));
   connect(ListBoxObjects, &QListWidget::itemClicked, this, run(&TMainForm::ListBoxObjectsClick));
   connect(StatusBar, &TClickableStatusBar::Clicked, this, run(&TMainForm::StatusBarClick));
   connect(BitBtnSaveXml, &QPushButton::clicked, this, run(&TMainForm::BitBtnSaveXmlClick));
@@ -404,6 +410,8 @@ void TMainForm::StatusBarClick() {
 }
 
 void TMainForm::ChangeTree() {
+  // A refused settings write throws here, before either context moves: the tree being left keeps
+  // its contexts and CurrentTree, and the handler's caller reports "Unable to write to ...".
   SaveTreeAndCtx();
   const std::string tree = ComboBoxTrees->currentText().toStdString();
   if (tree.empty()) {
@@ -416,6 +424,7 @@ void TMainForm::ChangeTree() {
   DSModifyContextFlags(SearchCtx, '+', kDirFlagTypeless);
   static_cast<void>(DSSetRootContext(SearchCtx));
   ReadTreeAndCtx();
+  GetContainerInfo();
 }
 
 void TMainForm::SaveTreeAndCtx() {
@@ -428,6 +437,55 @@ void TMainForm::ReadTreeAndCtx() {
   const std::string fallback = DSGetNameContext(BrowseCtx);
   CurrentCtx = SettingsIni ? SettingsIni->ReadString("Context", CurrentTree, fallback) : fallback;
   static_cast<void>(DSSetNameContext(BrowseCtx, CurrentCtx));
+}
+
+namespace {
+
+// Replaces the lines of `list` with `lines` in one pass; a listing of 100,000 entries would
+// otherwise relayout the view once per line.
+void ShowLines(QListWidget* list, const TStringList& lines, bool parentLineFirst) {
+  QStringList texts;
+  texts.reserve(lines.Count() + 1);
+  if (parentLineFirst) {
+    texts.append(QString::fromLatin1(kParentLine.data(), kParentLine.size()));
+  }
+  for (const TStringList::Entry& line : lines) {
+    texts.append(QString::fromStdString(line.text));
+  }
+  list->setUpdatesEnabled(false);
+  list->clear();
+  list->addItems(texts);
+  list->setUpdatesEnabled(true);
+}
+
+}  // namespace
+
+void TMainForm::GetContainerInfo() {
+  const BusyCursorScope busy;
+  EditCurrentContainer->setText(QString::fromStdString(MakeFullName(DSGetNameContext(BrowseCtx))));
+  EditMyName->setText(QString::fromStdString(DSWhoAmI(BrowseCtx)));
+  const std::string container = EditCurrentContainer->text().toStdString();
+  CurrentCtx = container;
+  ListBoxContainers->clear();
+  ListBoxObjects->clear();
+  // The listing lets window messages run, so the lists are filled from its result afterwards; the
+  // view's own sorting is not used because it would order by letter case.
+  TStringList containers(true);
+  TStringList objects(true);
+  DSListContainer(BrowseCtx, container, &containers, &objects, "", true);
+  ShowLines(ListBoxContainers, containers, container != kRootName);
+  ShowLines(ListBoxObjects, objects, false);
+}
+
+void TMainForm::ListBoxContainersDblClick() {
+  const QListWidgetItem* picked = ListBoxContainers->currentItem();
+  if (picked == nullptr || !picked->isSelected()) {
+    return;
+  }
+  const std::string next =
+      NavigateContext(EditCurrentContainer->text().toStdString(), picked->text().toStdString());
+  static_cast<void>(DSSetNameContext(BrowseCtx, next));
+  GetContainerInfo();
 }
 
 void TMainForm::ListBoxObjectsClick() {

@@ -88,6 +88,9 @@ class TMainForm : public QMainWindow {
   void ChangeTree();
   void SaveTreeAndCtx();
   void ReadTreeAndCtx();
+  // Container browsing on the Start tab.
+  void GetContainerInfo();
+  void ListBoxContainersDblClick();
   void ListBoxObjectsClick();
 
   // Export pages.

@@ -372,7 +372,7 @@ TEST_F(MainFormTest, CheckListsMarkByPatternAndContextMenu) {
 
   // Opening the export tab reloads the lists from below the current container, marks cleared,
   // and shows the modules page.
-  EXPECT_EQ(form.CurrentCtx, "Sales.Acme");
+  EXPECT_EQ(form.CurrentCtx, ".Sales.Acme");
   form.PageControl1->setCurrentWidget(form.TabSheetExp);
   QApplication::processEvents();
   EXPECT_EQ(form.PageControlExp->currentWidget(), Find<QWidget>("TabSheetExpModules"));
