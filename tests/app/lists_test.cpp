@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -415,4 +416,36 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
+}
+
+TEST_F(ListsTest, XmlPageRebuildsFromTheCheckedItemsAndDiscardsEdits) {
+  TMainForm& form = Start("sample", "Services.Larkspur");
+  OpenTab(form.TabSheetExp);
+  OnContextMenuOf("CheckListBoxModules", form.PopupCheckAll);
+  Check("CheckListBoxTasks", form.ItemsOf(List("CheckListBoxTasks")).Items().Line(0));
+  OpenExportPage(form.TabSheetXml);
+
+  const QString built = form.MemoXml->toPlainText();
+  const QStringList lines = built.split(u'\n');
+  ASSERT_GE(lines.size(), 4);
+  EXPECT_EQ(lines.front(), QStringLiteral("<install>"));
+  EXPECT_EQ(lines.back(), QStringLiteral("</install>"));
+  EXPECT_EQ(lines.count(QStringLiteral("<module>")), 3);
+  EXPECT_EQ(lines.count(QStringLiteral("<task>")), 1);
+  EXPECT_EQ(lines.count(QStringLiteral("<role>")), 0);
+  EXPECT_EQ(built.count(QStringLiteral("     <version>2.6.1</version>")), 1);
+
+  // An edit lasts until the page is shown again; then the document is built anew.
+  form.MemoXml->setPlainText(QStringLiteral("edited"));
+  OpenExportPage(form.TabSheetExpModules);
+  OpenExportPage(form.TabSheetXml);
+  EXPECT_EQ(form.MemoXml->toPlainText(), built);
+
+  // Unchecking everything leaves the empty document.
+  OpenExportPage(form.TabSheetExpModules);
+  OnContextMenuOf("CheckListBoxModules", form.PopupUncheckAll);
+  OnContextMenuOf("CheckListBoxTasks", form.PopupUncheckAll);
+  OpenExportPage(form.TabSheetXml);
+  EXPECT_EQ(form.MemoXml->toPlainText(), QStringLiteral("<install>\n\n\n</install>"));
+  EXPECT_THAT(dialogs_.errors, IsEmpty());
 }
