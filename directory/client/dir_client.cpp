@@ -195,6 +195,21 @@ Buffer* FindBuffer(DirBuffer handle) {
   return found == State().buffers.end() ? nullptr : &found->second;
 }
 
+// The buffer a reading call through `context` takes, holding `content`; the caller holds the
+// client's lock. The code tells an unknown context, an unknown buffer, or one filled by another
+// operation.
+int32_t FindFilledBuffer(DirContext context, DirBuffer buffer, Buffer::Content content,
+                         Buffer*& found) {
+  if (FindContext(context) == nullptr)
+    return kDirBadContext;
+  found = FindBuffer(buffer);
+  if (found == nullptr)
+    return kDirInvalidHandle;
+  if (found->content != content)
+    return kDirBadVerb;
+  return kDirOk;
+}
+
 Connection& ConnectionOf(const Context& context) {
   return State().connections[context.connection];
 }
@@ -1123,13 +1138,10 @@ int32_t DirListSubordinatesImpl(DirContext context, const std::string& objectNam
 
 int32_t DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) {
   const std::lock_guard lock(Lock());
-  if (FindContext(context) == nullptr)
-    return kDirBadContext;
-  const Buffer* found = FindBuffer(buffer);
-  if (found == nullptr)
-    return kDirInvalidHandle;
-  if (found->content != Buffer::Content::kObjects)
-    return kDirBadVerb;
+  Buffer* found = nullptr;
+  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kObjects, found);
+      code != kDirOk)
+    return code;
   count = found->count;
   return kDirOk;
 }
@@ -1137,13 +1149,10 @@ int32_t DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count)
 int32_t DirGetObjectName(DirContext context, DirBuffer buffer, std::string& name,
                          uint32_t& attributeCount, DirObjectInfo& info) {
   const std::lock_guard lock(Lock());
-  if (FindContext(context) == nullptr)
-    return kDirBadContext;
-  Buffer* found = FindBuffer(buffer);
-  if (found == nullptr)
-    return kDirInvalidHandle;
-  if (found->content != Buffer::Content::kObjects)
-    return kDirBadVerb;
+  Buffer* found = nullptr;
+  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kObjects, found);
+      code != kDirOk)
+    return code;
   if (found->consumed >= found->count)
     return kDirBufferEmpty;
   size_t at = found->cursor;
@@ -1387,13 +1396,10 @@ int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoT
 
 int32_t DirGetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& count) {
   const std::lock_guard lock(Lock());
-  if (FindContext(context) == nullptr)
-    return kDirBadContext;
-  const Buffer* found = FindBuffer(buffer);
-  if (found == nullptr)
-    return kDirInvalidHandle;
-  if (found->content != Buffer::Content::kAttributes)
-    return kDirBadVerb;
+  Buffer* found = nullptr;
+  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
+      code != kDirOk)
+    return code;
   count = found->count;
   return kDirOk;
 }
@@ -1401,13 +1407,10 @@ int32_t DirGetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& cou
 int32_t DirGetAttributeName(DirContext context, DirBuffer buffer, std::string& name,
                             uint32_t& valueCount, uint32_t& syntax) {
   const std::lock_guard lock(Lock());
-  if (FindContext(context) == nullptr)
-    return kDirBadContext;
-  Buffer* found = FindBuffer(buffer);
-  if (found == nullptr)
-    return kDirInvalidHandle;
-  if (found->content != Buffer::Content::kAttributes)
-    return kDirBadVerb;
+  Buffer* found = nullptr;
+  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
+      code != kDirOk)
+    return code;
   // Values of the previous attribute that were not read are passed over.
   for (; found->valuesLeft > 0; --found->valuesLeft) {
     found->cursor += 4 + size_t{GetU32(*found, found->cursor)};
@@ -1427,13 +1430,10 @@ int32_t DirGetAttributeName(DirContext context, DirBuffer buffer, std::string& n
 int32_t DirComputeValueSize(DirContext context, DirBuffer buffer, uint32_t /*syntax*/,
                             uint32_t& size) {
   const std::lock_guard lock(Lock());
-  if (FindContext(context) == nullptr)
-    return kDirBadContext;
-  const Buffer* found = FindBuffer(buffer);
-  if (found == nullptr)
-    return kDirInvalidHandle;
-  if (found->content != Buffer::Content::kAttributes)
-    return kDirBadVerb;
+  Buffer* found = nullptr;
+  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
+      code != kDirOk)
+    return code;
   if (found->valuesLeft == 0)
     return kDirBufferEmpty;
   size = GetU32(*found, found->cursor);
@@ -1443,13 +1443,10 @@ int32_t DirComputeValueSize(DirContext context, DirBuffer buffer, uint32_t /*syn
 int32_t DirGetValue(DirContext context, DirBuffer buffer, uint32_t /*syntax*/,
                     std::span<uint8_t> record) {
   const std::lock_guard lock(Lock());
-  if (FindContext(context) == nullptr)
-    return kDirBadContext;
-  Buffer* found = FindBuffer(buffer);
-  if (found == nullptr)
-    return kDirInvalidHandle;
-  if (found->content != Buffer::Content::kAttributes)
-    return kDirBadVerb;
+  Buffer* found = nullptr;
+  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
+      code != kDirOk)
+    return code;
   if (found->valuesLeft == 0)
     return kDirBufferEmpty;
   const size_t size = GetU32(*found, found->cursor);
