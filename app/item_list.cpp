@@ -2,6 +2,24 @@
 
 #include "util/text.h"
 
+void TItemList::SetLines(const TStringList& lines) {
+  Clear();
+  Reserve(lines.Count());
+  for (const TStringList::Entry& entry : lines) {
+    Add(entry.text);
+  }
+}
+
+std::vector<std::string> TItemList::CheckedLines() const {
+  std::vector<std::string> checked;
+  for (const Item& item : items_) {
+    if (item.checked) {
+      checked.push_back(item.line);
+    }
+  }
+  return checked;
+}
+
 void TItemList::CheckAll() {
   for (Item& item : items_) {
     item.checked = true;

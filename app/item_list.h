@@ -13,12 +13,16 @@ class TItemList {
   void Clear() { items_.clear(); }
   void Add(std::string line) { items_.push_back(Item{std::move(line), false}); }
   void Reserve(int count) { items_.reserve(static_cast<size_t>(count > 0 ? count : 0)); }
+  // Replaces every line with those of `lines`, in their order, all unchecked.
+  void SetLines(const TStringList& lines);
 
   [[nodiscard]] int Count() const { return static_cast<int>(items_.size()); }
   // `index` must be in [0, Count()).
   [[nodiscard]] const std::string& Line(int index) const { return At(index).line; }
   [[nodiscard]] bool Checked(int index) const { return At(index).checked; }
   void SetChecked(int index, bool checked) { At(index).checked = checked; }
+  // The checked lines, in the list's order.
+  [[nodiscard]] std::vector<std::string> CheckedLines() const;
 
   void CheckAll();
   void UncheckAll();

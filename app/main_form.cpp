@@ -505,19 +505,35 @@ void TMainForm::TabSheetExpShow() {
 }
 
 void TMainForm::CategoriesLoad() {
-  ItemsLoad(CheckListBoxCat, "(Base Class=rbsCategory2)");
+  ItemsLoad(CheckListBoxCat, std::string(RbsKindFilter(RbsKind::kCategory)));
 }
 void TMainForm::ModulesLoad() {
-  ItemsLoad(CheckListBoxModules, "(Base Class=rbsModule2)");
+  ItemsLoad(CheckListBoxModules, std::string(RbsKindFilter(RbsKind::kModule)));
 }
 void TMainForm::RolesLoad() {
-  ItemsLoad(CheckListBoxRoles, "(Base Class=rbsRole2)");
+  ItemsLoad(CheckListBoxRoles, std::string(RbsKindFilter(RbsKind::kRole)));
 }
 void TMainForm::BooksLoad() {
-  ItemsLoad(CheckListBoxBooks, "(Base Class=rbsBook2)");
+  ItemsLoad(CheckListBoxBooks, std::string(RbsKindFilter(RbsKind::kBook)));
 }
 void TMainForm::TasksLoad() {
-  ItemsLoad(CheckListBoxTasks, "(Base Class=rbsTask2)");
+  ItemsLoad(CheckListBoxTasks, std::string(RbsKindFilter(RbsKind::kTask)));
+}
+
+QListView* TMainForm::ListOf(RbsKind kind) const {
+  switch (kind) {
+    case RbsKind::kModule:
+      return CheckListBoxModules;
+    case RbsKind::kCategory:
+      return CheckListBoxCat;
+    case RbsKind::kRole:
+      return CheckListBoxRoles;
+    case RbsKind::kBook:
+      return CheckListBoxBooks;
+    case RbsKind::kTask:
+      break;
+  }
+  return CheckListBoxTasks;
 }
 
 void TMainForm::ItemsLoad(QListView* list, const std::string& filter) {
@@ -526,12 +542,7 @@ void TMainForm::ItemsLoad(QListView* list, const std::string& filter) {
   ItemsOf(list).Fill([](TItemList& items) { items.Clear(); });
   TStringList found;
   static_cast<void>(DSSearch(SearchCtx, CurrentCtx, filter, kDirScopeSubtree, found));
-  ItemsOf(list).Fill([&found](TItemList& items) {
-    items.Reserve(found.Count());
-    for (const TStringList::Entry& entry : found) {
-      items.Add(entry.text);
-    }
-  });
+  ItemsOf(list).Fill([&found](TItemList& items) { items.SetLines(found); });
 }
 
 void TMainForm::PopupCheckAllClick() {
@@ -563,72 +574,34 @@ void TMainForm::MarkDependents(const TStringList& values, QListView* list) {
 
 void TMainForm::BitBtnCheckDependentBooksClick() {
   const BusyCursorScope busy;
-  const TItemList& modules = ItemsOf(CheckListBoxModules).Items();
-  TStringList scratch;
-  for (int i = 0; i < modules.Count(); ++i) {
-    if (!modules.Checked(i)) {
-      continue;
-    }
-    // The line is copied: the searches let window messages run, and a reload may replace it.
-    const std::string module = modules.Line(i);
-    scratch.Clear();
-    static_cast<void>(
-        DSSearch(SearchCtx, module, "(Base Class=rbsBook2)", kDirScopeSubtree, scratch));
-    MarkDependents(scratch, CheckListBoxBooks);
-    scratch.Clear();
-    static_cast<void>(
-        DSSearch(SearchCtx, module, "(Base Class=rbsTask2)", kDirScopeSubtree, scratch));
-    MarkDependents(scratch, CheckListBoxTasks);
-  }
+  CheckDependentBooks(
+      SearchCtx, ItemsOf(CheckListBoxModules).Items(),
+      [this](RbsKind kind, const TStringList& names) { MarkDependents(names, ListOf(kind)); });
 }
 
 void TMainForm::BitBtnCheckDependentTasksClick() {
   const BusyCursorScope busy;
-  const TItemList& roles = ItemsOf(CheckListBoxRoles).Items();
-  TStringList scratch;
-  for (int i = 0; i < roles.Count(); ++i) {
-    if (!roles.Checked(i)) {
-      continue;
-    }
-    // The line is copied: the read lets window messages run, and a reload may replace it.
-    const std::string role = roles.Line(i);
-    scratch.Clear();
-    static_cast<void>(ReadAttributeValues(SearchCtx, role, "rbsContent", scratch));
-    MarkDependents(scratch, CheckListBoxTasks);
-  }
-}
-
-std::vector<std::string> TMainForm::CheckedLines(QListView* list) const {
-  const TItemList& items = ItemsOf(list).Items();
-  std::vector<std::string> checked;
-  const int count = items.Count();
-  for (int index = 0; index < count; ++index) {
-    if (items.Checked(index)) {
-      checked.push_back(items.Line(index));
-    }
-  }
-  return checked;
+  CheckDependentTasks(
+      SearchCtx, ItemsOf(CheckListBoxRoles).Items(),
+      [this](RbsKind kind, const TStringList& names) { MarkDependents(names, ListOf(kind)); });
 }
 
 void TMainForm::TabSheetXmlShow() {
   const BusyCursorScope busy;
-  XmlCheckedItems items;
-  items.modules = CheckedLines(CheckListBoxModules);
-  items.categories = CheckedLines(CheckListBoxCat);
-  items.roles = CheckedLines(CheckListBoxRoles);
-  items.books = CheckedLines(CheckListBoxBooks);
-  items.tasks = CheckedLines(CheckListBoxTasks);
-  const DirectoryAttributeSource source(SearchCtx);
-  XmlDocumentLines document;
-  XmlInstallWriter(source, document).WriteDocument(items);
+  const XmlCheckedItems items = CheckedItemsOf(
+      [this](RbsKind kind) -> const TItemList& { return ItemsOf(ListOf(kind)).Items(); });
+  shownDocument_ = BuildInstallDocument(DirectoryAttributeSource(SearchCtx), items);
   // One setPlainText instead of a paragraph per line: a document of ten thousand items would
   // otherwise relayout the view at every line.
   QStringList lines;
-  lines.reserve(static_cast<qsizetype>(document.Lines().size()));
-  for (const std::string& line : document.Lines()) {
+  lines.reserve(static_cast<qsizetype>(shownDocument_.size()));
+  for (const std::string& line : shownDocument_) {
     lines << QString::fromStdString(line);
   }
   MemoXml->setPlainText(lines.join(u'\n'));
+  // The view's own reading of what it was given, so that an unedited view is recognised even
+  // where it does not give the text back as it got it.
+  shownText_ = MemoXml->toPlainText();
 }
 
 void TMainForm::BitBtnSaveXmlClick() {
@@ -639,12 +612,15 @@ void TMainForm::BitBtnSaveXmlClick() {
   if (!chosen) {
     return;
   }
-  const QString text = MemoXml->toPlainText();
   std::vector<std::string> lines;
-  if (!text.isEmpty()) {
-    for (const QString& line : text.split(u'\n')) {
-      lines.push_back(line.toStdString());
+  if (const QString text = MemoXml->toPlainText(); text != shownText_) {
+    if (!text.isEmpty()) {
+      for (const QString& line : text.split(u'\n')) {
+        lines.push_back(line.toStdString());
+      }
     }
+  } else {
+    lines = shownDocument_;
   }
   XmlPath = *chosen;
   LabelCurrentXml->setText(QString::fromStdString(XmlPath));

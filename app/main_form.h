@@ -3,14 +3,17 @@
 // the start-up and shut-down that open the directory client, the contexts and the settings.
 #include <QMainWindow>
 #include <QStatusBar>
+#include <QString>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/export_lists.h"
 #include "app/form_dialogs.h"
 #include "app/profile_file.h"
+#include "app/program_version.h"
 #include "directory/client/dir_client.h"
 
 class QComboBox;
@@ -54,7 +57,7 @@ class TMainForm : public QMainWindow {
   static constexpr const char* kResourceCaption = "Export iManager 2.0.x:  Roles, Tasks, Books";
   static constexpr const char* kTitle =
       "Orvane: Export iManager 2.x Roles, Tasks, and Property Books";
-  static constexpr const char* kVersion = "v2.01";
+  static constexpr const char* kVersion = kOrvaneVersion;
 
   // `dialogs` shows every box and the save dialog and must outlive the window. `programFile`
   // names the info text (beside it, ".txt"), the user guide (index.html beside it) and the
@@ -109,8 +112,8 @@ class TMainForm : public QMainWindow {
   void BitBtnCheckDependentTasksClick();
   // The lines and marks of one of the five check lists.
   [[nodiscard]] TItemListModel& ItemsOf(QListView* list) const;
-  // The checked lines of one check list, in its order.
-  [[nodiscard]] std::vector<std::string> CheckedLines(QListView* list) const;
+  // The check list of one kind of item.
+  [[nodiscard]] QListView* ListOf(RbsKind kind) const;
 
   // XML page.
   void TabSheetXmlShow();
@@ -180,5 +183,10 @@ class TMainForm : public QMainWindow {
   FormDialogs& dialogs_;
   std::filesystem::path programFile_;
   QListView* popupList_ = nullptr;  // the check list PopupMenu1 was opened on
+  // The document the XML page last showed, line for line: saved as it is unless the user has
+  // edited the view, because the view's plain text does not keep every byte (a lone CR or LF in
+  // a value starts a paragraph, a no-break space comes back as a space).
+  std::vector<std::string> shownDocument_;
+  QString shownText_;
   bool contextsCreated_ = false;
 };
