@@ -26,11 +26,16 @@ bool CloseEditedDocument(std::vector<std::string>& lines) {
   return true;
 }
 
+std::optional<std::string> SaveTextFile(const std::string& fileName, std::string_view bytes) {
+  if (!ReplaceFileAtomically(fileName, bytes)) {
+    return "Cannot create file " + fileName;
+  }
+  return std::nullopt;
+}
+
 XmlSaveResult SaveXmlDocument(const std::string& fileName, std::vector<std::string>& lines) {
   XmlSaveResult result;
   result.closingAppended = CloseEditedDocument(lines);
-  if (!ReplaceFileAtomically(fileName, XmlFileText(lines))) {
-    result.error = "Cannot create file " + fileName;
-  }
+  result.error = SaveTextFile(fileName, XmlFileText(lines));
   return result;
 }

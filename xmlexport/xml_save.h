@@ -14,6 +14,11 @@
 // "</install>" and returns true; the view shows the appended lines too.
 bool CloseEditedDocument(std::vector<std::string>& lines);
 
+// Replaces `fileName` with `bytes` atomically; "Cannot create file <fileName>" when it was not
+// written, the old file then intact.
+[[nodiscard]] std::optional<std::string> SaveTextFile(const std::string& fileName,
+                                                      std::string_view bytes);
+
 struct XmlSaveResult {
   // CloseEditedDocument appended the two closing lines.
   bool closingAppended = false;

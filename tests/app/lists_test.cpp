@@ -46,24 +46,7 @@ class SilentDialogs : public FormDialogs {
 
 // Module A holds module B, so the task below B belongs to both; Role names one task below the
 // start container, one outside it and a book.
-constexpr const char* kShopLdif =
-    "dn: o=Shop\nobjectClass: organization\no: Shop\n\n"
-    "dn: ou=Start,o=Shop\nobjectClass: organizationalUnit\nou: Start\n\n"
-    "dn: cn=ModA,ou=Start,o=Shop\nobjectClass: rbsModule2\ncn: ModA\n\n"
-    "dn: cn=ModB,cn=ModA,ou=Start,o=Shop\nobjectClass: rbsModule2\ncn: ModB\n\n"
-    "dn: cn=Shared,cn=ModB,cn=ModA,ou=Start,o=Shop\nobjectClass: rbsTask2\ncn: Shared\n\n"
-    "dn: cn=BookB,cn=ModB,cn=ModA,ou=Start,o=Shop\nobjectClass: rbsBook2\ncn: BookB\n\n"
-    "dn: cn=OwnA,cn=ModA,ou=Start,o=Shop\nobjectClass: rbsTask2\ncn: OwnA\n\n"
-    "dn: cn=ModC,ou=Start,o=Shop\nobjectClass: rbsModule2\ncn: ModC\n\n"
-    "dn: cn=OwnC,cn=ModC,ou=Start,o=Shop\nobjectClass: rbsTask2\ncn: OwnC\n\n"
-    "dn: cn=Free,ou=Start,o=Shop\nobjectClass: rbsTask2\ncn: Free\n\n"
-    "dn: cn=Cat1,ou=Start,o=Shop\nobjectClass: rbsCategory2\ncn: Cat1\n\n"
-    "dn: cn=Cat2,ou=Start,o=Shop\nobjectClass: rbsCategory2\ncn: Cat2\n\n"
-    "dn: cn=Role,ou=Start,o=Shop\nobjectClass: rbsRole2\ncn: Role\n"
-    "rbsContent: cn=Outside,o=Shop\nrbsContent: cn=Free,ou=Start,o=Shop\n"
-    "rbsContent: cn=BookB,cn=ModB,cn=ModA,ou=Start,o=Shop\n\n"
-    "dn: cn=Outside,o=Shop\nobjectClass: rbsTask2\ncn: Outside\n\n"
-    "dn: cn=OutCat,o=Shop\nobjectClass: rbsCategory2\ncn: OutCat\n";
+const std::string kShopTree = std::string(ORVANE_TEST_DATA) + "/shop_tree.ldif";
 
 struct ListNames {
   const char* list;
@@ -87,7 +70,6 @@ class ListsTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
     fs::create_directories(root_ / "bin");
-    Write(root_ / "shop.ldif", kShopLdif);
     ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
   }
   void TearDown() override {
@@ -112,7 +94,7 @@ class ListsTest : public ::testing::Test {
     QApplication::processEvents();
     return *form_;
   }
-  TMainForm& StartShop() { return Start((root_ / "shop.ldif").string(), "Start.Shop"); }
+  TMainForm& StartShop() { return Start(kShopTree, "Start.Shop"); }
   void OpenTab(QWidget* page) {
     form_->PageControl1->setCurrentWidget(page);
     QApplication::processEvents();

@@ -1,0 +1,341 @@
+#include "cli/export_command.h"
+
+#include <array>
+#include <optional>
+#include <ostream>
+#include <string_view>
+#include <utility>
+
+#include "app/export_lists.h"
+#include "app/program_version.h"
+#include "directory/d_nw.h"
+#include "directory/d_nw_list.h"
+#include "util/string_list.h"
+#include "util/text.h"
+#include "xmlexport/directory_attributes.h"
+#include "xmlexport/install_document.h"
+#include "xmlexport/xml_save.h"
+
+namespace {
+
+constexpr std::string_view kProgram = "orvane-export";
+
+constexpr std::string_view kUsage =
+    "Usage: orvane-export [--connections FILE] [--tree NAME] [--base CONTAINER]\n"
+    "                     [--modules TEXT] [--categories TEXT] [--roles TEXT] [--books TEXT]\n"
+    "                     [--tasks TEXT] [--all] [--dependents] [--list] [-o FILE]\n";
+
+constexpr std::string_view kHelp =
+    "Exports role-based-services objects below a start container as one install XML document.\n"
+    "\n"
+    "  --connections FILE  the directory client's connections file (default: the one in the\n"
+    "                      configuration folder, else the built-in sample tree)\n"
+    "  --tree NAME         the tree, case ignored (default: the client's default tree)\n"
+    "  --base CONTAINER    the start container, \".Sales.Acme\", \"Sales.Acme\" or \"[Root]\"\n"
+    "                      (default: the tree's default name context, else [Root])\n"
+    "  --modules TEXT      check the modules whose names contain TEXT, case ignored;\n"
+    "  --categories TEXT   likewise --categories, --roles, --books and --tasks\n"
+    "  --roles TEXT\n"
+    "  --books TEXT\n"
+    "  --tasks TEXT\n"
+    "  --all               check every item of every kind (applied before the texts above)\n"
+    "  --dependents        then check the books and tasks below the checked modules, and the\n"
+    "                      tasks the checked roles name\n"
+    "  --list              print the items instead of the document: kind, mark (x or -) and\n"
+    "                      name, separated by tabs\n"
+    "  -o FILE             write to FILE, replacing it whole, instead of standard output\n"
+    "  --help              show this text\n"
+    "  --version           show the version\n"
+    "\n"
+    "Exit status: 0 done, 1 a directory or output failure, 2 a usage error.\n";
+
+struct ExportOptions {
+  std::optional<std::string> connections;
+  std::optional<std::string> tree;
+  std::optional<std::string> base;
+  std::optional<std::string> output;
+  std::array<std::optional<std::string>, kRbsKinds.size()> patterns;
+  bool all = false;
+  bool dependents = false;
+  bool list = false;
+  bool help = false;
+  bool version = false;
+};
+
+constexpr std::pair<std::string_view, RbsKind> kPatternOptions[] = {
+    {"--modules", RbsKind::kModule}, {"--categories", RbsKind::kCategory},
+    {"--roles", RbsKind::kRole},     {"--books", RbsKind::kBook},
+    {"--tasks", RbsKind::kTask},
+};
+
+// The option `name` that takes a value, as the field holding it; nullptr for any other name.
+std::optional<std::string>* ValueOf(ExportOptions& options, std::string_view name) {
+  if (name == "--connections") {
+    return &options.connections;
+  }
+  if (name == "--tree") {
+    return &options.tree;
+  }
+  if (name == "--base") {
+    return &options.base;
+  }
+  if (name == "-o") {
+    return &options.output;
+  }
+  for (const auto& [option, kind] : kPatternOptions) {
+    if (name == option) {
+      return &options.patterns.at(static_cast<size_t>(kind));
+    }
+  }
+  return nullptr;
+}
+
+bool* SwitchOf(ExportOptions& options, std::string_view name) {
+  if (name == "--all") {
+    return &options.all;
+  }
+  if (name == "--dependents") {
+    return &options.dependents;
+  }
+  if (name == "--list") {
+    return &options.list;
+  }
+  if (name == "--help" || name == "-h") {
+    return &options.help;
+  }
+  if (name == "--version") {
+    return &options.version;
+  }
+  return nullptr;
+}
+
+// Options may come in any order, a value as the next argument or after "=" ("--tree=T"); a
+// repeated option keeps its last value. Returns the fault when the arguments cannot be read.
+std::optional<std::string> ParseArguments(const std::vector<std::string>& arguments,
+                                          ExportOptions& options) {
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    std::string_view name = argument;
+    std::optional<std::string> attached;
+    if (const size_t equals = argument.find('=');
+        argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+      name = std::string_view(argument).substr(0, equals);
+      attached = argument.substr(equals + 1);
+    }
+    if (bool* on = SwitchOf(options, name)) {
+      if (attached) {
+        return "option '" + std::string(name) + "' takes no value";
+      }
+      *on = true;
+      continue;
+    }
+    std::optional<std::string>* value = ValueOf(options, name);
+    if (value == nullptr) {
+      return argument.size() > 1 && argument.front() == '-'
+                 ? "unknown option '" + argument + "'"
+                 : "unexpected argument '" + argument + "'";
+    }
+    if (!attached) {
+      if (i + 1 == arguments.size()) {
+        return "option '" + std::string(name) + "' needs a value";
+      }
+      attached = arguments[++i];
+    }
+    // An empty pattern is meaningful (it checks nothing, as an empty pattern field does); an
+    // empty file, tree or container is not.
+    const bool isPattern = name.rfind("--", 0) == 0 && value >= &options.patterns.front() &&
+                           value <= &options.patterns.back();
+    if (attached->empty() && !isPattern) {
+      return "option '" + std::string(name) + "' needs a non-empty value";
+    }
+    *value = std::move(attached);
+  }
+  return std::nullopt;
+}
+
+// Directory messages as lines on the error stream, each naming the program.
+class StreamMessages : public ErrorMessageSink {
+ public:
+  explicit StreamMessages(std::ostream& err) : err_(err) {}
+  void ShowError(const std::string& text) override { err_ << kProgram << ": " << text << '\n'; }
+
+ private:
+  std::ostream& err_;
+};
+
+// The directory client for one run: started with the chosen connections file and shut down at
+// the end, with the context it made, so that a later run in the same process starts afresh.
+class ClientRun {
+ public:
+  explicit ClientRun(const std::optional<std::string>& connections)
+      : ownConnections_(connections.has_value()) {
+    DirClientShutdown();
+    ForgetClientConnection();
+    if (ownConnections_) {
+      DirClientUseConnectionsFile(*connections);
+    }
+  }
+  ~ClientRun() {
+    if (context_ != 0) {
+      static_cast<void>(DirFreeContext(context_));
+    }
+    DirClientShutdown();
+    ForgetClientConnection();
+    if (ownConnections_) {
+      DirClientUseConnectionsFile("");
+    }
+  }
+  ClientRun(const ClientRun&) = delete;
+  ClientRun& operator=(const ClientRun&) = delete;
+
+  [[nodiscard]] int32_t CreateContext() { return DirCreateContext(context_); }
+  [[nodiscard]] DirContext Context() const { return context_; }
+
+ private:
+  bool ownConnections_;
+  DirContext context_ = 0;
+};
+
+// The tree asked for (ASCII case ignored), else the client's default tree, else the first it
+// lists; nullopt, with the reason given to `messages`, when there is none.
+std::optional<std::string> ChooseTree(const std::optional<std::string>& wanted,
+                                      ErrorMessageSink& messages) {
+  TStringList trees;
+  DSGetTreeNames(trees);
+  if (wanted) {
+    for (const TStringList::Entry& tree : trees) {
+      if (SameTextAscii(tree.text, *wanted)) {
+        return tree.text;
+      }
+    }
+    std::string known;
+    for (const TStringList::Entry& tree : trees) {
+      known += (known.empty() ? "" : ", ") + tree.text;
+    }
+    messages.ShowError("Tree \"" + *wanted + "\" not found; the directory client knows " +
+                       (known.empty() ? std::string("no tree") : known));
+    return std::nullopt;
+  }
+  if (std::string tree = DSGetDefaultTree(); !tree.empty()) {
+    return tree;
+  }
+  if (!trees.Empty()) {
+    return trees.Text(0);
+  }
+  messages.ShowError("The directory client is connected to no tree");
+  return std::nullopt;
+}
+
+// The lists' lines, one "<kind>\t<mark>\t<name>" per item, kinds in page order.
+std::string ListText(const TExportLists& lists) {
+  std::string text;
+  for (const RbsKind kind : kRbsKinds) {
+    const TItemList& items = lists.Of(kind);
+    for (int i = 0; i < items.Count(); ++i) {
+      text += RbsKindName(kind);
+      text += items.Checked(i) ? "\tx\t" : "\t-\t";
+      text += items.Line(i);
+      text += '\n';
+    }
+  }
+  return text;
+}
+
+// The bytes the window saves for the document it shows for `lists`.
+std::string DocumentText(DirContext context, const TExportLists& lists) {
+  std::vector<std::string> lines =
+      BuildInstallDocument(DirectoryAttributeSource(context), lists.CheckedItems());
+  static_cast<void>(CloseEditedDocument(lines));
+  return XmlFileText(lines);
+}
+
+int Export(const ExportOptions& options, std::ostream& out, std::ostream& err) {
+  StreamMessages messages(err);
+  ClientRun client(options.connections);
+  if (InitNetWare(messages) != 0) {
+    return kExportFailed;
+  }
+  const std::optional<std::string> tree = ChooseTree(options.tree, messages);
+  if (!tree) {
+    return kExportFailed;
+  }
+  if (const int32_t code = client.CreateContext(); code != kDirOk) {
+    NWErrorBox(messages, code, "DirCreateContext");
+    return kExportFailed;
+  }
+  const DirContext context = client.Context();
+  if (const int32_t code = DSChangeCurrentTree(context, *tree); code != kDirOk) {
+    NWErrorBox(messages, code, "DSChangeCurrentTree");
+    return kExportFailed;
+  }
+  DSModifyContextFlags(context, '+', kDirFlagTypeless);
+
+  std::string base = options.base ? *options.base : MakeFullName(DSGetNameContext(context));
+  if (base.empty() || SameTextAscii(base, kRootName)) {
+    base = kRootName;
+  }
+  // Searches take the start container as a complete name, read from the root.
+  if (const int32_t code = DSSetRootContext(context); code != kDirOk) {
+    NWErrorBox(messages, code, "DSSetRootContext");
+    return kExportFailed;
+  }
+
+  TExportLists lists;
+  // A search that failed midway has left lists that look complete: nothing is written from them.
+  if (const int32_t code = lists.Load(context, base); code == kDirNoSuchEntry) {
+    messages.ShowError("Container \"" + MakeFullName(base) + "\" not found in tree " + *tree);
+    return kExportFailed;
+  } else if (code != kDirOk) {
+    NWErrorBox(messages, code, "DSSearch below " + MakeFullName(base));
+    return kExportFailed;
+  }
+  for (const RbsKind kind : kRbsKinds) {
+    if (options.all) {
+      lists.Of(kind).CheckAll();
+    }
+    if (const std::optional<std::string>& pattern =
+            options.patterns.at(static_cast<size_t>(kind))) {
+      lists.Of(kind).MarkByText(*pattern);
+    }
+  }
+  if (options.dependents) {
+    lists.CheckDependentBooks(context);
+    lists.CheckDependentTasks(context);
+  }
+
+  const std::string text = options.list ? ListText(lists) : DocumentText(context, lists);
+  if (options.output) {
+    if (const std::optional<std::string> error = SaveTextFile(*options.output, text)) {
+      messages.ShowError(*error);
+      return kExportFailed;
+    }
+    return kExportDone;
+  }
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.flush();
+  if (!out) {
+    messages.ShowError("Cannot write to standard output");
+    return kExportFailed;
+  }
+  return kExportDone;
+}
+
+}  // namespace
+
+int RunExport(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  ExportOptions options;
+  if (const std::optional<std::string> fault = ParseArguments(arguments, options)) {
+    err << kProgram << ": " << *fault << '\n'
+        << kUsage << "Try '" << kProgram << " --help' for more information.\n";
+    return kExportUsageError;
+  }
+  if (options.help) {
+    out << kUsage << '\n' << kHelp;
+    return out ? kExportDone : kExportFailed;
+  }
+  if (options.version) {
+    out << kProgram << ' ' << kOrvaneVersion << '\n';
+    return out ? kExportDone : kExportFailed;
+  }
+  return Export(options, out, err);
+}

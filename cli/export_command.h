@@ -1,0 +1,19 @@
+#pragma once
+// orvane-export, the window's export without a window: reads the command line, starts the
+// directory client, fills and marks the five item lists as the export pages do and writes the
+// install document, or the lists, to a stream or a file. The streams are passed in.
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+// Exit statuses.
+inline constexpr int kExportDone = 0;
+inline constexpr int kExportFailed = 1;  // the directory, or the output, failed
+inline constexpr int kExportUsageError = 2;
+
+// Runs orvane-export with `arguments` (the program name not among them). The document or the
+// lists go to `out` unless "-o" names a file; every message goes to `err`. Nothing reaches `out`
+// or the file unless the whole export succeeded. Owns the directory client for its run: starts it
+// and shuts it down again, so that runs in one process are independent.
+[[nodiscard]] int RunExport(const std::vector<std::string>& arguments, std::ostream& out,
+                            std::ostream& err);

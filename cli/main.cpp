@@ -1,0 +1,14 @@
+// The orvane-export program: the command line and the standard streams handed to RunExport.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/export_command.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    arguments.emplace_back(argv[i]);
+  }
+  return RunExport(arguments, std::cout, std::cerr);
+}

@@ -1,0 +1,278 @@
+// orvane-export through its streams: the usage faults, the directory and output failures with
+// their exit statuses and texts, the marks of the patterns, --all and --dependents, and the exact
+// document bytes on standard output and in a file.
+#include "cli/export_command.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "directory/client/dir_client.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kShopTree = std::string(ORVANE_TEST_DATA) + "/shop_tree.ldif";
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class ExportCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "orvane-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    // The client must not find a connections file of the user's.
+    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    shop_ = Write("shop.ini", "[s]\ntree = SHOP_TREE\nsource = " + kShopTree +
+                                  "\ncontext = Start.Shop\nprimary = yes\n");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  std::string Write(const std::string& name, const std::string& text) {
+    const fs::path path = root_ / name;
+    std::ofstream(path, std::ios::binary) << text;
+    return path.string();
+  }
+  static std::string Read(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }
+  static Result Run(const std::vector<std::string>& arguments) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunExport(arguments, out, err);
+    return {status, out.str(), err.str()};
+  }
+  Result RunShop(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--connections", shop_});
+    return Run(arguments);
+  }
+
+  fs::path root_;
+  std::string shop_;
+};
+
+constexpr const char* kUsageLines =
+    "Usage: orvane-export [--connections FILE] [--tree NAME] [--base CONTAINER]\n"
+    "                     [--modules TEXT] [--categories TEXT] [--roles TEXT] [--books TEXT]\n"
+    "                     [--tasks TEXT] [--all] [--dependents] [--list] [-o FILE]\n";
+
+TEST_F(ExportCommandTest, UsageFaultsExitTwoWithTheFaultAndTheUsage) {
+  const struct {
+    std::vector<std::string> arguments;
+    std::string fault;
+  } cases[] = {
+      {{"--bogus"}, "unknown option '--bogus'"},
+      {{"-x"}, "unknown option '-x'"},
+      {{"roles.xml"}, "unexpected argument 'roles.xml'"},
+      {{"-"}, "unexpected argument '-'"},
+      {{"--all", "--tree"}, "option '--tree' needs a value"},
+      {{"-o"}, "option '-o' needs a value"},
+      {{"--tree="}, "option '--tree' needs a non-empty value"},
+      {{"--base", ""}, "option '--base' needs a non-empty value"},
+      {{"--connections", ""}, "option '--connections' needs a non-empty value"},
+      {{"--list=yes"}, "option '--list' takes no value"},
+      {{"--help=me"}, "option '--help' takes no value"},
+      // A fault anywhere wins over --help.
+      {{"--help", "--nope"}, "unknown option '--nope'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    const Result result = Run(c.arguments);
+    EXPECT_EQ(result.status, kExportUsageError);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "orvane-export: " + c.fault + "\n" + kUsageLines +
+                              "Try 'orvane-export --help' for more information.\n");
+  }
+}
+
+TEST_F(ExportCommandTest, HelpAndVersionGoToStandardOutput) {
+  const Result help = Run({"--list", "--help"});
+  EXPECT_EQ(help.status, kExportDone);
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(help.out.rfind(kUsageLines, 0), 0u) << help.out;
+  for (const char* option : {"--connections FILE", "--dependents", "-o FILE", "Exit status"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  EXPECT_EQ(Run({"-h"}).out, help.out);
+
+  const Result version = Run({"--version"});
+  EXPECT_EQ(version.status, kExportDone);
+  EXPECT_EQ(version.out, "orvane-export v2.01\n");
+}
+
+TEST_F(ExportCommandTest, DirectoryFailuresExitOneWithTheirTextAndWriteNothing) {
+  const std::string empty = Write("empty.ini", "");
+  // A tree name that is all "_" is empty once cleaned.
+  const std::string noTrees = Write("none.ini", "[s]\ntree = ___\nsource = sample\n");
+  const std::string broken = Write("broken.ini", "[s]\ntree = T\nsource = sample\nnonsense\n");
+  const std::string target = (root_ / "out.xml").string();
+  const struct {
+    std::vector<std::string> arguments;
+    std::string error;
+  } cases[] = {
+      {{"--connections", shop_, "--tree", "other_tree", "-o", target},
+       "Tree \"other_tree\" not found; the directory client knows SHOP_TREE"},
+      {{"--connections", shop_, "--base", ".Nowhere.Shop", "--all", "-o", target},
+       "Container \".Nowhere.Shop\" not found in tree SHOP_TREE"},
+      {{"--connections", shop_, "--base", "Nowhere", "--list"},
+       "Container \".Nowhere\" not found in tree SHOP_TREE"},
+      {{"--connections", noTrees}, "The directory client is connected to no tree"},
+      {{"--connections", empty},
+       "Could not find server/tree connection. InitNetWare returned error 0x8810 (" + empty +
+           " line 1: no connection is defined)"},
+      {{"--connections", (root_ / "missing.ini").string()},
+       "Could not find server/tree connection. InitNetWare returned error 0x8810 (" +
+           (root_ / "missing.ini").string() + ": cannot be read (No such file or directory))"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    const Result result = Run(c.arguments);
+    EXPECT_EQ(result.status, kExportFailed);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "orvane-export: " + c.error + "\n");
+    EXPECT_FALSE(fs::exists(target));
+  }
+  // A malformed connections file is named with its line.
+  const Result malformed = Run({"--connections", broken});
+  EXPECT_EQ(malformed.status, kExportFailed);
+  EXPECT_NE(malformed.err.find(broken), std::string::npos) << malformed.err;
+  EXPECT_NE(malformed.err.find("line 4"), std::string::npos) << malformed.err;
+}
+
+TEST_F(ExportCommandTest, PatternsAllAndDependentsMarkTheLists) {
+  const std::string unmarked =
+      "module\t-\tModA.Start.Shop\n"
+      "module\t-\tModB.ModA.Start.Shop\n"
+      "module\t-\tModC.Start.Shop\n"
+      "category\t-\tCat1.Start.Shop\n"
+      "category\t-\tCat2.Start.Shop\n"
+      "role\t-\tRole.Start.Shop\n"
+      "book\t-\tBookB.ModB.ModA.Start.Shop\n"
+      "task\t-\tShared.ModB.ModA.Start.Shop\n"
+      "task\t-\tOwnA.ModA.Start.Shop\n"
+      "task\t-\tOwnC.ModC.Start.Shop\n"
+      "task\t-\tFree.Start.Shop\n";
+  // The marks of each line above, in order.
+  const struct {
+    std::vector<std::string> arguments;
+    std::string marks;
+  } cases[] = {
+      {{}, "-----------"},
+      {{"--all"}, "xxxxxxxxxxx"},
+      // ASCII case ignored, per list; an empty text checks nothing.
+      {{"--modules", "moda"}, "xx---------"},
+      {{"--modules=MOD", "--tasks", "own", "--categories", ""}, "xxx-----xx-"},
+      {{"--books", "B.M"}, "------x----"},
+      // --all first, then the texts narrow their own lists.
+      {{"--tasks", "free", "--all"}, "xxxxxxx---x"},
+      // A later repeat wins.
+      {{"--roles", "x", "--roles", "role"}, "-----x-----"},
+      // Modules mark the books and tasks in their whole subtrees: what lies below ModB belongs
+      // to ModA too.
+      {{"--modules", "ModB", "--dependents"}, "-x----xx---"},
+      {{"--modules", "ModA", "--dependents"}, "xx----xxx--"},
+      {{"--modules", "ModC", "--dependents"}, "--x------x-"},
+      // The role names Free, BookB (not a task) and a task outside the container.
+      {{"--roles", "Role", "--dependents"}, "-----x----x"},
+      {{"--dependents"}, "-----------"},
+      // The two kinds of dependents together.
+      {{"--modules", "ModC", "--roles", "Role", "--dependents"}, "--x--x---xx"},
+  };
+  for (const auto& c : cases) {
+    std::string expected;
+    std::istringstream lines(unmarked);
+    std::string line;
+    for (size_t i = 0; std::getline(lines, line); ++i) {
+      const size_t tab = line.find('\t');
+      expected += line.substr(0, tab + 1) + c.marks.at(i) + line.substr(tab + 2) + "\n";
+    }
+    std::vector<std::string> arguments = c.arguments;
+    arguments.push_back("--list");
+    const Result result = RunShop(arguments);
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    EXPECT_EQ(result.status, kExportDone) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, expected);
+  }
+}
+
+TEST_F(ExportCommandTest, BaseContainerFormsAndTheDefaultNameContext) {
+  const Result byDefault = RunShop({"--list"});
+  ASSERT_EQ(byDefault.status, kExportDone) << byDefault.err;
+  for (const char* base : {".Start.Shop", "Start.Shop", "start.shop"}) {
+    EXPECT_EQ(RunShop({"--base", base, "--list"}).out, byDefault.out) << base;
+  }
+  // Only what lies below the base, and the whole tree from the root in either spelling.
+  EXPECT_EQ(RunShop({"--base", "ModC.Start.Shop", "--list"}).out,
+            "module\t-\tModC.Start.Shop\ntask\t-\tOwnC.ModC.Start.Shop\n");
+  const Result root = RunShop({"--base", "[Root]", "--list"});
+  EXPECT_EQ(root.status, kExportDone) << root.err;
+  EXPECT_NE(root.out.find("task\t-\tOutside.Shop\n"), std::string::npos) << root.out;
+  EXPECT_NE(root.out.find("category\t-\tOutCat.Shop\n"), std::string::npos) << root.out;
+  EXPECT_EQ(RunShop({"--base", "[ROOT]", "--list"}).out, root.out);
+  // The tree is chosen ignoring case.
+  EXPECT_EQ(RunShop({"--tree", "shop_tree", "--list"}).out, byDefault.out);
+}
+
+TEST_F(ExportCommandTest, TheDocumentGoesToStandardOutputOrReplacesTheFile) {
+  const std::string document =
+      "<install>\r\n\r\n"
+      "<module>\r\n     <id>ModC</id>\r\n     <version></version>\r\n</module>\r\n\r\n"
+      "<role>\r\n     <id>Role</id>\r\n</role>\r\n\r\n"
+      "<task>\r\n     <id>Free</id>\r\n</task>\r\n\r\n"
+      "\r\n</install>\r\n";
+  const std::vector<std::string> marks = {"--modules", "ModC",    "--roles",
+                                          "Role",      "--tasks", "Free"};
+  const Result shown = RunShop(marks);
+  EXPECT_EQ(shown.status, kExportDone) << shown.err;
+  EXPECT_EQ(shown.out, document);
+  EXPECT_EQ(RunShop({"--tasks", "none"}).out, "<install>\r\n\r\n\r\n</install>\r\n");
+
+  const fs::path target = root_ / "roles.xml";
+  std::ofstream(target) << "old";
+  std::vector<std::string> toFile = marks;
+  toFile.insert(toFile.end(), {"-o", target.string()});
+  const Result saved = RunShop(toFile);
+  EXPECT_EQ(saved.status, kExportDone) << saved.err;
+  EXPECT_EQ(saved.out, "");
+  EXPECT_EQ(Read(target), document);
+  // The list goes to the file as well.
+  EXPECT_EQ(RunShop({"--base", "ModC.Start.Shop", "--list", "-o", target.string()}).status,
+            kExportDone);
+  EXPECT_EQ(Read(target), "module\t-\tModC.Start.Shop\ntask\t-\tOwnC.ModC.Start.Shop\n");
+
+  // A file that cannot be written: the message, exit 1, the old file as it was.
+  ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+  if (::access(target.c_str(), W_OK) != 0) {  // root may write anyway
+    const Result refused = RunShop({"--all", "-o", target.string()});
+    EXPECT_EQ(refused.status, kExportFailed);
+    EXPECT_EQ(refused.err, "orvane-export: Cannot create file " + target.string() + "\n");
+    EXPECT_EQ(Read(target), "module\t-\tModC.Start.Shop\ntask\t-\tOwnC.ModC.Start.Shop\n");
+  }
+  for (const fs::path& unwritable : {root_ / "no" / "such.xml", root_}) {
+    const Result refused = RunShop({"--all", "-o", unwritable.string()});
+    EXPECT_EQ(refused.status, kExportFailed);
+    EXPECT_EQ(refused.err, "orvane-export: Cannot create file " + unwritable.string() + "\n");
+  }
+  // Standard output that refuses the bytes is a failure, not a success.
+  std::ostringstream out;
+  out.setstate(std::ios::badbit);
+  std::ostringstream err;
+  EXPECT_EQ(RunExport({"--connections", shop_, "--all"}, out, err), kExportFailed);
+  EXPECT_EQ(err.str(), "orvane-export: Cannot write to standard output\n");
+}
+
+}  // namespace

@@ -1,0 +1,225 @@
+// orvane-export against the window (offscreen) on the same tree: the window is driven as a user
+// would (context menus, pattern fields, the dependency buttons, the XML page and its save
+// button) and its marks and saved bytes must be exactly the tool's --list and document.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/export_lists.h"
+#include "app/item_list.h"
+#include "app/main_form.h"
+#include "app/qt_item_list_model.h"
+#include "cli/export_command.h"
+#include "directory/client/dir_client.h"
+#include "directory/d_nw.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class SavingDialogs : public FormDialogs {
+ public:
+  void ShowError(const std::string& text) override { errors.push_back(text); }
+  std::optional<std::string> ExecuteSave(const TSaveDialog&) override { return saveAnswer; }
+  std::vector<std::string> errors;
+  std::optional<std::string> saveAnswer;
+};
+
+// How one scenario marks the lists: in the window and as the tool's arguments.
+struct Scenario {
+  const char* name;
+  bool checkAll;
+  const char* modules;  // pattern field texts; nullptr leaves a field alone
+  const char* roles;
+  const char* tasks;
+  bool dependents;
+  std::vector<std::string> arguments;
+  int checked;  // lines the scenario checks in the sample tree
+};
+
+class WindowAgreement : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "orvane-agree-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    fs::create_directories(root_ / "bin");
+    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    connections_ = (root_ / "connections.ini").string();
+    std::ofstream(connections_) << "[t]\ntree = LARKSPUR_TREE\nsource = sample\n"
+                                   "context = Services.Larkspur\nprimary = yes\n";
+  }
+  void TearDown() override {
+    form_.reset();
+    DirClientShutdown();
+    DirClientUseConnectionsFile("");
+    ForgetClientConnection();
+    fs::remove_all(root_);
+  }
+
+  static std::string Read(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  }
+  void Show(QWidget* page) {
+    QTabWidget* tabs = page == form_->TabSheetExp ? form_->PageControl1 : form_->PageControlExp;
+    tabs->setCurrentWidget(page);
+    QApplication::processEvents();
+  }
+
+  // Runs the scenario in the window; returns its lists as --list prints them and the bytes its
+  // save button wrote.
+  std::pair<std::string, std::string> RunWindow(const Scenario& scenario) {
+    DirClientUseConnectionsFile(connections_);
+    form_ = std::make_unique<TMainForm>(dialogs_, root_ / "bin" / "orvane");
+    form_->show();
+    QApplication::processEvents();
+    Show(form_->TabSheetExp);
+    if (scenario.checkAll) {
+      for (const RbsKind kind : kRbsKinds) {
+        QListView* list = form_->ListOf(kind);
+        emit list->customContextMenuRequested(QPoint(4, 4));
+        form_->PopupCheckAll->trigger();
+        form_->PopupMenu1->close();
+      }
+    }
+    const std::pair<QLineEdit*, const char*> fields[] = {
+        {form_->EditModulesMatch, scenario.modules},
+        {form_->EditRoleMatch, scenario.roles},
+        {form_->EditTaskMatch, scenario.tasks}};
+    for (const auto& [field, text] : fields) {
+      if (text != nullptr) {
+        QTest::keyClicks(field, QString::fromUtf8(text));
+      }
+    }
+    if (scenario.dependents) {
+      Show(form_->TabSheetExpModules);
+      QTest::mouseClick(form_->BitBtnCheckDependentBooks, Qt::LeftButton);
+      Show(form_->TabSheetExpRoles);
+      QTest::mouseClick(form_->BitBtnCheckDependentTasks, Qt::LeftButton);
+    }
+    std::string listed;
+    for (const RbsKind kind : kRbsKinds) {
+      const TItemList& items = form_->ItemsOf(form_->ListOf(kind)).Items();
+      for (int i = 0; i < items.Count(); ++i) {
+        listed += std::string(RbsKindName(kind)) + (items.Checked(i) ? "\tx\t" : "\t-\t") +
+                  items.Line(i) + "\n";
+      }
+    }
+    Show(form_->TabSheetXml);
+    const fs::path saved = root_ / "window.xml";
+    dialogs_.saveAnswer = saved.string();
+    QTest::mouseClick(form_->BitBtnSaveXml, Qt::LeftButton);
+    form_->close();
+    form_.reset();
+    DirClientShutdown();
+    ForgetClientConnection();
+    return {listed, Read(saved)};
+  }
+
+  std::string RunTool(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--connections", connections_});
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(RunExport(arguments, out, err), kExportDone) << err.str();
+    EXPECT_EQ(err.str(), "");
+    return out.str();
+  }
+
+  fs::path root_;
+  std::string connections_;
+  SavingDialogs dialogs_;
+  std::unique_ptr<TMainForm> form_;
+};
+
+class WindowAgreementTest : public WindowAgreement,
+                            public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(WindowAgreementTest, TheToolMarksAndWritesWhatTheWindowSaves) {
+  const Scenario& scenario = GetParam();
+  const auto [windowList, windowDocument] = RunWindow(scenario);
+  EXPECT_TRUE(dialogs_.errors.empty());
+  ASSERT_FALSE(windowDocument.empty());
+  int checked = 0;
+  for (size_t at = windowList.find("\tx\t"); at != std::string::npos;
+       at = windowList.find("\tx\t", at + 1)) {
+    ++checked;
+  }
+  EXPECT_EQ(checked, scenario.checked);
+
+  std::vector<std::string> listing = scenario.arguments;
+  listing.push_back("--list");
+  EXPECT_EQ(RunTool(listing), windowList);
+  EXPECT_EQ(RunTool(scenario.arguments), windowDocument);
+  // The file the tool writes holds the same bytes.
+  std::vector<std::string> toFile = scenario.arguments;
+  const fs::path target = root_ / "tool.xml";
+  toFile.insert(toFile.end(), {"-o", target.string()});
+  EXPECT_EQ(RunTool(toFile), "");
+  EXPECT_EQ(Read(target), windowDocument);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SampleTree, WindowAgreementTest,
+    ::testing::Values(Scenario{"Everything", true, nullptr, nullptr, nullptr, false, {"--all"}, 20},
+                      Scenario{"PatternsThenDependents",
+                               false,
+                               "user",
+                               "HELP",
+                               "printer",
+                               true,
+                               {"--modules", "user", "--roles", "HELP", "--tasks", "printer",
+                                "--dependents"},
+                               9},
+                      Scenario{"AllNarrowedByAPattern",
+                               true,
+                               nullptr,
+                               nullptr,
+                               "create",
+                               false,
+                               {"--all", "--tasks", "create"},
+                               15},
+                      Scenario{"NothingChecked", false, nullptr, nullptr, nullptr, false, {}, 0}),
+    [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
+
+// Bytes a text view does not give back as it got them: a no-break space, a lone CR and a lone LF
+// in the parameters. The window saves the document it built, not the view's reading of it.
+TEST_F(WindowAgreement, BytesTheViewCannotHoldAreSavedAsBuilt) {
+  const std::string ldif =
+      "dn: o=Odd\nobjectClass: organization\no: Odd\n\n"
+      "dn:: Y249Tm/CoEJyZWFrLG89T2Rk\n"  // cn=No<no-break space>Break,o=Odd
+      "objectClass: rbsTask2\ncn:: Tm/CoEJyZWFr\n"
+      "rbsParameters:: PHA+YQ1iPC9wPg0KPHE+YwpkPC9xPg==\n";  // <p>a\rb</p>\r\n<q>c\nd</q>
+  std::ofstream(root_ / "odd.ldif", std::ios::binary) << ldif;
+  std::ofstream(connections_) << "[t]\ntree = ODD\nsource = " << (root_ / "odd.ldif").string()
+                              << "\ncontext = Odd\nprimary = yes\n";
+  const Scenario everything{"", true, nullptr, nullptr, nullptr, false, {"--all"}, 1};
+  const std::string saved = RunWindow(everything).second;
+  EXPECT_NE(saved.find("<id>No\xC2\xA0" "Break</id>\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<p>a\rb</p>\r\n<q>c\nd</q>"), std::string::npos) << saved;
+  EXPECT_EQ(RunTool({"--all"}), saved);
+  EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
