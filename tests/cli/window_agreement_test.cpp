@@ -210,7 +210,10 @@ TEST_F(WindowAgreement, BytesTheViewCannotHoldAreSavedAsBuilt) {
                               << "\ncontext = Odd\nprimary = yes\n";
   const Scenario everything{"", true, nullptr, nullptr, nullptr, false, {"--all"}, 1};
   const std::string saved = RunWindow(everything).second;
-  EXPECT_NE(saved.find("<id>No\xC2\xA0" "Break</id>\r\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<id>No\xC2\xA0"
+                       "Break</id>\r\n"),
+            std::string::npos)
+      << saved;
   EXPECT_NE(saved.find("<p>a\rb</p>\r\n<q>c\nd</q>"), std::string::npos) << saved;
   EXPECT_EQ(RunTool({"--all"}), saved);
   EXPECT_TRUE(dialogs_.errors.empty());

@@ -1,0 +1,122 @@
+// orvane-export on a live directory: the sample tree served by slapd (with a size limit of three,
+// so every answer is paged) must give the very bytes the in-memory store gives for the same LDIF,
+// documents, lists and failures alike; a server that is gone is a failure with nothing written.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/export_command.h"
+#include "tests/client/slapd_server.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSampleTree = std::string(ORVANE_TEST_DATA) + "/../../samples/sample_tree.ldif";
+
+SlapdServer& Server() {
+  static SlapdServer server(kSampleTree);
+  return server;
+}
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class LiveAgreementTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Server().Running()) << Server().Error();
+    std::string pattern = (fs::temp_directory_path() / "orvane-live-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    const fs::path password = root_ / "password";
+    std::ofstream(password) << SlapdServer::kManagerPassword;
+    ASSERT_EQ(::chmod(password.c_str(), 0600), 0);
+    memory_ = Connections("memory.ini", kSampleTree, "");
+    live_ = Connections("live.ini", Server().Uri(), LiveKeys());
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  // A connections file for the sample tree read from `source`.
+  std::string Connections(const std::string& name, const std::string& source,
+                          const std::string& keys) {
+    const std::string path = (root_ / name).string();
+    std::ofstream(path) << "[larkspur]\ntree = LARKSPUR_TREE\nsource = " << source
+                        << "\ncontext = Services.Larkspur\nprimary = yes\n"
+                        << keys;
+    return path;
+  }
+  // Logged in as the server's manager.
+  std::string LiveKeys() const {
+    return "bind = " + std::string(SlapdServer::kManagerDn) +
+           "\npassword-file = " + (root_ / "password").string() + "\ntimeout = 5\n";
+  }
+  static Result Run(const std::string& connections, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--connections", connections});
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = RunExport(arguments, out, err);
+    return {status, out.str(), err.str()};
+  }
+
+  fs::path root_;
+  std::string memory_;
+  std::string live_;
+};
+
+TEST_F(LiveAgreementTest, TheServedTreeExportsByteForByteAsTheLoadedOne) {
+  const std::vector<std::string> cases[] = {
+      {"--all"},
+      {"--all", "--list"},
+      {"--modules", "user", "--roles", "help", "--dependents"},
+      {"--modules", "user", "--roles", "help", "--dependents", "--list"},
+      // The whole tree from the root, the task outside the collection included.
+      {"--base", "[Root]", "--all"},
+      {"--base", "[Root]", "--tasks", "legacy", "--list"},
+      {"--base", "Print Services.RBS Collection.Services.Larkspur", "--all"},
+      {"--base", "Nowhere.Larkspur", "--all"},
+      {"--tree", "other", "--all"},
+  };
+  for (const std::vector<std::string>& arguments : cases) {
+    SCOPED_TRACE(::testing::PrintToString(arguments));
+    const Result loaded = Run(memory_, arguments);
+    const Result served = Run(live_, arguments);
+    EXPECT_EQ(served.status, loaded.status) << served.err;
+    EXPECT_EQ(served.out, loaded.out);
+    EXPECT_EQ(served.err, loaded.err);
+  }
+  // The comparison above is only worth something if the export found what the tree holds.
+  const Result all = Run(live_, {"--all", "--list"});
+  EXPECT_EQ(all.status, kExportDone) << all.err;
+  size_t checked = 0;
+  for (size_t at = all.out.find("\tx\t"); at != std::string::npos;
+       at = all.out.find("\tx\t", at + 1)) {
+    ++checked;
+  }
+  EXPECT_EQ(checked, 20u) << all.out;
+}
+
+TEST_F(LiveAgreementTest, AServerThatIsGoneFailsTheExportAndWritesNothing) {
+  SlapdServer server(kSampleTree);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  const std::string connections = Connections("gone.ini", server.Uri(), LiveKeys());
+  ASSERT_EQ(Run(connections, {"--list"}).status, kExportDone);
+  server.Stop();
+  const fs::path target = root_ / "out.xml";
+  const Result result = Run(connections, {"--all", "-o", target.string()});
+  EXPECT_EQ(result.status, kExportFailed);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err.rfind("orvane-export: ", 0), 0u) << result.err;
+  EXPECT_FALSE(fs::exists(target));
+}
+
+}  // namespace
