@@ -1,6 +1,8 @@
 #include "cli/export_command.h"
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <string_view>
@@ -143,8 +145,8 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& argume
     }
     // An empty pattern is meaningful (it checks nothing, as an empty pattern field does); an
     // empty file, tree or container is not.
-    const bool isPattern = name.rfind("--", 0) == 0 && value >= &options.patterns.front() &&
-                           value <= &options.patterns.back();
+    const bool isPattern = std::any_of(std::begin(kPatternOptions), std::end(kPatternOptions),
+                                       [name](const auto& option) { return option.first == name; });
     if (attached->empty() && !isPattern) {
       return "option '" + std::string(name) + "' needs a non-empty value";
     }
@@ -241,10 +243,17 @@ std::string ListText(const TExportLists& lists) {
   return text;
 }
 
-// The bytes the window saves for the document it shows for `lists`.
-std::string DocumentText(DirContext context, const TExportLists& lists) {
-  std::vector<std::string> lines =
-      BuildInstallDocument(DirectoryAttributeSource(context), lists.CheckedItems());
+// The bytes the window saves for the document it shows for `lists`; nullopt, with the reason
+// given to `messages`, when a read failed and the document may lack values.
+std::optional<std::string> DocumentText(DirContext context, const TExportLists& lists,
+                                        ErrorMessageSink& messages) {
+  const DirectoryAttributeSource source(context);
+  std::vector<std::string> lines = BuildInstallDocument(source, lists.CheckedItems());
+  if (const auto& failure = source.FirstFailure()) {
+    NWErrorBox(messages, failure->code,
+               "Reading " + failure->attributeName + " of " + MakeFullName(failure->objectName));
+    return std::nullopt;
+  }
   static_cast<void>(CloseEditedDocument(lines));
   return XmlFileText(lines);
 }
@@ -303,15 +312,19 @@ int Export(const ExportOptions& options, std::ostream& out, std::ostream& err) {
     lists.CheckDependentTasks(context);
   }
 
-  const std::string text = options.list ? ListText(lists) : DocumentText(context, lists);
+  const std::optional<std::string> text =
+      options.list ? ListText(lists) : DocumentText(context, lists, messages);
+  if (!text) {
+    return kExportFailed;
+  }
   if (options.output) {
-    if (const std::optional<std::string> error = SaveTextFile(*options.output, text)) {
+    if (const std::optional<std::string> error = SaveTextFile(*options.output, *text)) {
       messages.ShowError(*error);
       return kExportFailed;
     }
     return kExportDone;
   }
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.write(text->data(), static_cast<std::streamsize>(text->size()));
   out.flush();
   if (!out) {
     messages.ShowError("Cannot write to standard output");

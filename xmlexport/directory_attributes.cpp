@@ -6,11 +6,23 @@
 int32_t DirectoryAttributeSource::ReadValues(const std::string& objectName,
                                              const std::string& attributeName,
                                              TStringList& values) const {
-  return ReadAttributeValues(context_, objectName, attributeName, values);
+  return Note(ReadAttributeValues(context_, objectName, attributeName, values), objectName,
+              attributeName);
 }
 
 int32_t DirectoryAttributeSource::ReadText(const std::string& objectName,
                                            const std::string& attributeName,
                                            std::string& text) const {
-  return ReadAttributeText(context_, objectName, attributeName, text);
+  return Note(ReadAttributeText(context_, objectName, attributeName, text), objectName,
+              attributeName);
+}
+
+int32_t DirectoryAttributeSource::Note(int32_t code, const std::string& objectName,
+                                       const std::string& attributeName) const {
+  // Most objects lack most of the attributes a block asks for; only other codes mean lost values.
+  const bool absent = code == kDirNoSuchAttribute || code == kDirNoSuchValue;
+  if (code != kDirOk && !absent && !firstFailure_) {
+    firstFailure_ = ReadFailure{code, objectName, attributeName};
+  }
+  return code;
 }

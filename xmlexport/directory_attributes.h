@@ -1,11 +1,22 @@
 #pragma once
 // The install document's attribute source in the program: reads through a directory context
-// (the window's search context, whose names are complete).
+// (the window's search context, whose names are complete), and remembers the first read that
+// failed for another reason than the attribute being absent.
+#include <optional>
+#include <string>
+
 #include "directory/client/dir_client.h"
 #include "xmlexport/attribute_source.h"
 
 class DirectoryAttributeSource : public XmlAttributeSource {
  public:
+  // A read the document went on without although the object may hold values there.
+  struct ReadFailure {
+    int32_t code;
+    std::string objectName;
+    std::string attributeName;
+  };
+
   // `context` stays the caller's; every read works on a duplicate of it.
   explicit DirectoryAttributeSource(DirContext context) : context_(context) {}
 
@@ -14,6 +25,13 @@ class DirectoryAttributeSource : public XmlAttributeSource {
   [[nodiscard]] int32_t ReadText(const std::string& objectName, const std::string& attributeName,
                                  std::string& text) const override;
 
+  // The first read that gave a code other than 0, "no such attribute" or "no such value": a
+  // document written meanwhile may lack values the directory holds. nullopt when there was none.
+  [[nodiscard]] const std::optional<ReadFailure>& FirstFailure() const { return firstFailure_; }
+
  private:
+  int32_t Note(int32_t code, const std::string& objectName, const std::string& attributeName) const;
+
   DirContext context_;
+  mutable std::optional<ReadFailure> firstFailure_;
 };

@@ -100,6 +100,8 @@ TEST_F(SampleDocument, EverythingCheckedGivesAWellFormedDocument) {
 
   const DirectoryAttributeSource source(context_);
   std::vector<std::string> lines = BuildInstallDocument(source, items);
+  // Absent attributes are the rule, not failures.
+  EXPECT_FALSE(source.FirstFailure().has_value());
   auto count = [&](const std::string& text) { return std::ranges::count(lines, text); };
   EXPECT_EQ(count("<module>"), 3);
   EXPECT_EQ(count("<category>"), 2);
@@ -118,6 +120,28 @@ TEST_F(SampleDocument, EverythingCheckedGivesAWellFormedDocument) {
   EXPECT_FALSE(saved.closingAppended);
   const std::string command = "xmllint --noout '" + file.string() + "' 2>&1";
   EXPECT_EQ(std::system(command.c_str()), 0) << "xmllint rejected " << file;
+}
+
+TEST_F(SampleDocument, TheFirstFailedReadIsRemembered) {
+  const std::string task = "Create User.User Management.RBS Collection.Services.Larkspur";
+  const std::string gone = "Gone.RBS Collection.Services.Larkspur";
+  const DirectoryAttributeSource source(context_);
+  TStringList values;
+  std::string text;
+  EXPECT_EQ(source.ReadValues(task, "rbsEntryPoint", values), kDirOk);
+  EXPECT_NE(source.ReadText(task, "noSuchThing", text), kDirOk);
+  EXPECT_FALSE(source.FirstFailure().has_value());
+  EXPECT_EQ(source.ReadValues(gone, "rbsEntryPoint", values), kDirNoSuchEntry);
+  EXPECT_NE(source.ReadText(task, "rbsParameters", text), kDirNoSuchEntry);
+  ASSERT_TRUE(source.FirstFailure().has_value());
+  EXPECT_EQ(source.FirstFailure()->code, kDirNoSuchEntry);
+  EXPECT_EQ(source.FirstFailure()->objectName, gone);
+  EXPECT_EQ(source.FirstFailure()->attributeName, "rbsEntryPoint");
+
+  const DirectoryAttributeSource freed(123456789);  // a context the client never made
+  EXPECT_EQ(freed.ReadText(task, "rbsEntryPoint", text), kDirBadContext);
+  ASSERT_TRUE(freed.FirstFailure().has_value());
+  EXPECT_EQ(freed.FirstFailure()->code, kDirBadContext);
 }
 
 }  // namespace
