@@ -572,18 +572,18 @@ void TMainForm::MarkDependents(const TStringList& values, QListView* list) {
   ItemsOf(list).Mark([&values](TItemList& items) { items.MarkDependents(values); });
 }
 
+MarkDependentLines TMainForm::MarkInLists() {
+  return [this](RbsKind kind, const TStringList& names) { MarkDependents(names, ListOf(kind)); };
+}
+
 void TMainForm::BitBtnCheckDependentBooksClick() {
   const BusyCursorScope busy;
-  CheckDependentBooks(
-      SearchCtx, ItemsOf(CheckListBoxModules).Items(),
-      [this](RbsKind kind, const TStringList& names) { MarkDependents(names, ListOf(kind)); });
+  CheckDependentBooks(SearchCtx, ItemsOf(CheckListBoxModules).Items(), MarkInLists());
 }
 
 void TMainForm::BitBtnCheckDependentTasksClick() {
   const BusyCursorScope busy;
-  CheckDependentTasks(
-      SearchCtx, ItemsOf(CheckListBoxRoles).Items(),
-      [this](RbsKind kind, const TStringList& names) { MarkDependents(names, ListOf(kind)); });
+  CheckDependentTasks(SearchCtx, ItemsOf(CheckListBoxRoles).Items(), MarkInLists());
 }
 
 void TMainForm::TabSheetXmlShow() {

@@ -177,6 +177,8 @@ class TMainForm : public QMainWindow {
   void CreateExportPage(QWidget* page, QLabel*& label, const char* labelName, QLineEdit*& edit,
                         const char* editName, QListView*& list, const char* listName);
   void ReleaseContexts();
+  // Dependency marks through the list models, so that the views follow them.
+  MarkDependentLines MarkInLists();
   void RunHandler(const std::function<void()>& handler);
   void RunHandler(void (TMainForm::*handler)());
 

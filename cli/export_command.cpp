@@ -254,7 +254,6 @@ std::optional<std::string> DocumentText(DirContext context, const TExportLists& 
                "Reading " + failure->attributeName + " of " + MakeFullName(failure->objectName));
     return std::nullopt;
   }
-  static_cast<void>(CloseEditedDocument(lines));
   return XmlFileText(lines);
 }
 
