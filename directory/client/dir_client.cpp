@@ -210,6 +210,30 @@ int32_t FindFilledBuffer(DirContext context, DirBuffer buffer, Buffer::Content c
   return kDirOk;
 }
 
+// The context and the result buffer of a listing, search or read; the caller holds the client's
+// lock. The code tells an unknown context or an unknown buffer.
+int32_t FindBatchTarget(DirContext context, DirBuffer result, const Context*& found,
+                        Buffer*& buffer) {
+  found = FindContext(context);
+  if (found == nullptr)
+    return kDirBadContext;
+  buffer = FindBuffer(result);
+  if (buffer == nullptr)
+    return kDirInvalidHandle;
+  return kDirOk;
+}
+
+// The number of results in a buffer filled with `content`, for the two counting calls.
+int32_t FilledBufferCount(DirContext context, DirBuffer buffer, Buffer::Content content,
+                          uint32_t& count) {
+  const std::lock_guard lock(Lock());
+  Buffer* found = nullptr;
+  if (const int32_t code = FindFilledBuffer(context, buffer, content, found); code != kDirOk)
+    return code;
+  count = found->count;
+  return kDirOk;
+}
+
 Connection& ConnectionOf(const Context& context) {
   return State().connections[context.connection];
 }
@@ -319,6 +343,17 @@ int32_t RegisterIteration(Iteration iteration) {
   const int32_t handle = NextIterationHandle();
   iterations.emplace(handle, std::move(iteration));
   return handle;
+}
+
+// The iteration that `handle` continues when it is one of `kind`; otherwise nullptr, and the
+// handle is spent (-1) so that the caller's loop ends.
+Iteration* ContinuedIteration(int32_t& handle, Iteration::Kind kind) {
+  const auto found = State().iterations.find(handle);
+  if (found == State().iterations.end() || found->second.kind != kind) {
+    handle = -1;
+    return nullptr;
+  }
+  return &found->second;
 }
 
 // Fills the buffer with entries from the iteration's cursor; the handle becomes -1 once the
@@ -1108,12 +1143,10 @@ namespace {
 int32_t DirListSubordinatesImpl(DirContext context, const std::string& objectName,
                                 int32_t& iterationHandle, DirBuffer result) {
   const std::lock_guard lock(Lock());
-  const Context* found = FindContext(context);
-  if (found == nullptr)
-    return kDirBadContext;
-  Buffer* buffer = FindBuffer(result);
-  if (buffer == nullptr)
-    return kDirInvalidHandle;
+  const Context* found = nullptr;
+  Buffer* buffer = nullptr;
+  if (const int32_t code = FindBatchTarget(context, result, found, buffer); code != kDirOk)
+    return code;
   if (iterationHandle == -1) {
     const auto name = ResolveName(*found, objectName);
     if (!name)
@@ -1127,23 +1160,15 @@ int32_t DirListSubordinatesImpl(DirContext context, const std::string& objectNam
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  const auto iteration = State().iterations.find(iterationHandle);
-  if (iteration == State().iterations.end() || iteration->second.kind != Iteration::Kind::kList) {
-    iterationHandle = -1;
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kList);
+  if (iteration == nullptr)
     return kDirInvalidHandle;
-  }
-  return FillObjectBatch(*found, *buffer, iteration->second, iterationHandle);
+  return FillObjectBatch(*found, *buffer, *iteration, iterationHandle);
 }
 }  // namespace
 
 int32_t DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kObjects, found);
-      code != kDirOk)
-    return code;
-  count = found->count;
-  return kDirOk;
+  return FilledBufferCount(context, buffer, Buffer::Content::kObjects, count);
 }
 
 int32_t DirGetObjectName(DirContext context, DirBuffer buffer, std::string& name,
@@ -1255,12 +1280,12 @@ int32_t DirSearchImpl(DirContext context, const std::string& baseName, int scope
                       int32_t& iterationHandle, int /*countObjectsToSearch*/,
                       std::nullptr_t /*countObjectsSearched*/, DirBuffer result) {
   const std::lock_guard lock(Lock());
-  const Context* found = FindContext(context);
-  if (found == nullptr)
-    return kDirBadContext;
-  Buffer* resultBuffer = FindBuffer(result);
+  const Context* found = nullptr;
+  Buffer* resultBuffer = nullptr;
+  if (const int32_t code = FindBatchTarget(context, result, found, resultBuffer); code != kDirOk)
+    return code;
   const Buffer* filterBuffer = FindBuffer(filter);
-  if (resultBuffer == nullptr || filterBuffer == nullptr)
+  if (filterBuffer == nullptr)
     return kDirInvalidHandle;
   if (iterationHandle == -1) {
     if (filterBuffer->operation != kDirOperationSearchFilter)
@@ -1282,12 +1307,10 @@ int32_t DirSearchImpl(DirContext context, const std::string& baseName, int scope
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  const auto iteration = State().iterations.find(iterationHandle);
-  if (iteration == State().iterations.end() || iteration->second.kind != Iteration::Kind::kSearch) {
-    iterationHandle = -1;
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kSearch);
+  if (iteration == nullptr)
     return kDirInvalidHandle;
-  }
-  return FillObjectBatch(*found, *resultBuffer, iteration->second, iterationHandle);
+  return FillObjectBatch(*found, *resultBuffer, *iteration, iterationHandle);
 }
 }  // namespace
 
@@ -1320,12 +1343,10 @@ int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoT
                     int allAttributes, DirBuffer request, int32_t& iterationHandle,
                     DirBuffer result) {
   const std::lock_guard lock(Lock());
-  const Context* found = FindContext(context);
-  if (found == nullptr)
-    return kDirBadContext;
-  Buffer* resultBuffer = FindBuffer(result);
-  if (resultBuffer == nullptr)
-    return kDirInvalidHandle;
+  const Context* found = nullptr;
+  Buffer* resultBuffer = nullptr;
+  if (const int32_t code = FindBatchTarget(context, result, found, resultBuffer); code != kDirOk)
+    return code;
   if (iterationHandle == -1) {
     std::vector<std::string> names;
     if (allAttributes == 0) {
@@ -1385,23 +1406,15 @@ int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoT
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  const auto iteration = State().iterations.find(iterationHandle);
-  if (iteration == State().iterations.end() || iteration->second.kind != Iteration::Kind::kRead) {
-    iterationHandle = -1;
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kRead);
+  if (iteration == nullptr)
     return kDirInvalidHandle;
-  }
-  return FillAttributeBatch(*resultBuffer, iteration->second, iterationHandle);
+  return FillAttributeBatch(*resultBuffer, *iteration, iterationHandle);
 }
 }  // namespace
 
 int32_t DirGetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& count) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
-      code != kDirOk)
-    return code;
-  count = found->count;
-  return kDirOk;
+  return FilledBufferCount(context, buffer, Buffer::Content::kAttributes, count);
 }
 
 int32_t DirGetAttributeName(DirContext context, DirBuffer buffer, std::string& name,
