@@ -2,6 +2,7 @@
 // The expression tree of a finished search filter, built by the client from the token sequence
 // of DirAddFilterToken and evaluated (or translated) by a store.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,3 +23,8 @@ struct FilterNode {
   std::string textValue;
   int64_t numberValue = 0;
 };
+
+// The classes a filter requires of every match, which a store can narrow its candidates by: a
+// base-class term's class, an AND's first child that requires some, or the union over an OR whose
+// every branch requires some. nullopt when the filter does not narrow the classes.
+[[nodiscard]] std::optional<std::vector<std::string>> RequiredClasses(const FilterNode& node);

@@ -12,6 +12,7 @@
 
 #include "directory/client/builtin_schema.h"
 #include "directory/client/dir_client.h"
+#include "directory/client/filter_expr.h"
 #include "directory/client/value_codec.h"
 
 namespace {
@@ -970,38 +971,6 @@ bool MemoryStore::Matches(uint32_t id, const CompiledFilter& filter) const {
   }
   return false;
 }
-
-namespace {
-
-// The classes a filter requires of every match: a base-class term, an AND holding one, or an
-// OR whose every branch requires one. nullopt when the filter does not narrow the classes.
-std::optional<std::vector<std::string>> RequiredClasses(const FilterNode& node) {
-  using Kind = FilterNode::Kind;
-  switch (node.kind) {
-    case Kind::kBaseClass:
-      return std::vector<std::string>{node.text};
-    case Kind::kAnd:
-      for (const FilterNode& child : node.children) {
-        if (auto classes = RequiredClasses(child))
-          return classes;
-      }
-      return std::nullopt;
-    case Kind::kOr: {
-      std::vector<std::string> all;
-      for (const FilterNode& child : node.children) {
-        auto classes = RequiredClasses(child);
-        if (!classes)
-          return std::nullopt;
-        all.insert(all.end(), classes->begin(), classes->end());
-      }
-      return all;
-    }
-    default:
-      return std::nullopt;
-  }
-}
-
-}  // namespace
 
 int32_t MemoryStore::Search(const DirName& base, int scope, const FilterNode& filter,
                             std::unique_ptr<EntryCursor>& cursor) const {
