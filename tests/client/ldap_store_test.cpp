@@ -22,26 +22,16 @@
 #include "directory/client/ldap_store.h"
 #include "directory/client/memory_store.h"
 #include "tests/client/slapd_server.h"
+#include "tests/client/store_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kFixture = std::string(ORVANE_TEST_DATA) + "/client_tree.ldif";
+const std::string& kFixture = kClientTree;
 
 SlapdServer& Server() {
-  static SlapdServer server(kFixture);
-  return server;
-}
-
-DirName Dn(const std::string& text) {
-  auto name = ParseLdapDn(text);
-  EXPECT_TRUE(name.has_value()) << text;
-  return name.value_or(DirName());
-}
-
-std::string Typeless(const DirName& name) {
-  return FormatDirName(name, {}, true);
+  return ClientTreeServer();
 }
 
 FilterNode Compare(const std::string& attribute, uint32_t syntax, const std::string& text,
@@ -56,50 +46,21 @@ FilterNode Compare(const std::string& attribute, uint32_t syntax, const std::str
   return node;
 }
 
-class LdapStoreTest : public ::testing::Test {
+class LdapStoreTest : public ClientFolderTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Server().Running()) << Server().Error();
-    std::string pattern = (fs::temp_directory_path() / "orvane-ldap-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ClientFolderTest::SetUp();
   }
 
-  void TearDown() override {
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+  static std::unique_ptr<LdapStore> Connect(const std::string& uri, int32_t& code,
+                                            std::string& error, const std::string& bind = "",
+                                            const std::string& password = "", int timeout = 10,
+                                            int pageSize = 1000) {
+    return ConnectLdapStore(uri, code, error, bind, password, timeout, pageSize);
   }
 
-  std::unique_ptr<LdapStore> Connect(const std::string& uri, int32_t& code, std::string& error,
-                                     const std::string& bind = "", const std::string& password = "",
-                                     int timeout = 10, int pageSize = 1000) {
-    LdapSettings settings;
-    settings.uri = uri;
-    settings.bindDn = bind;
-    settings.password = password;
-    settings.timeoutSeconds = timeout;
-    settings.pageSize = pageSize;
-    return LdapStore::Connect(settings, error, code);
-  }
-
-  std::unique_ptr<LdapStore> Connect() {
-    int32_t code = 0;
-    std::string error;
-    auto store = Connect(Server().Uri(), code, error);
-    EXPECT_NE(store, nullptr) << error;
-    return store;
-  }
-
-  std::string Write(const std::string& name, const std::string& text, mode_t mode = 0600) {
-    const std::string path = (fs::path(dir_) / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    chmod(path.c_str(), mode);
-    return path;
-  }
-
-  std::string dir_;
+  static std::unique_ptr<LdapStore> Connect() { return ConnectClientTreeStore(); }
 };
 
 // Every entry of a store, keyed by its complete typeless name, with what a reader sees of it.
