@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct FilterNode {
@@ -28,3 +29,8 @@ struct FilterNode {
 // base-class term's class, an AND's first child that requires some, or the union over an OR whose
 // every branch requires some. nullopt when the filter does not narrow the classes.
 [[nodiscard]] std::optional<std::vector<std::string>> RequiredClasses(const FilterNode& node);
+
+// Whether `text` matches `pattern`, in which '*' stands for any run of characters (none
+// included) and every other character for itself; ASCII letter case is ignored unless `exact`.
+[[nodiscard]] bool WildcardMatch(std::string_view pattern, std::string_view text,
+                                 bool exact = false);

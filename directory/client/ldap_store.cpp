@@ -94,34 +94,6 @@ void NoteError(int32_t code, const std::string& text) {
   ErrorTexts()[code] = text;
 }
 
-// '*' matches any run of characters; letter case is ignored.
-bool WildcardMatch(std::string_view pattern, std::string_view text) {
-  const auto same = [](char a, char b) {
-    return EqualsIgnoringCase(std::string_view(&a, 1), std::string_view(&b, 1));
-  };
-  size_t p = 0;
-  size_t t = 0;
-  size_t star = std::string_view::npos;
-  size_t mark = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      mark = t;
-    } else if (p < pattern.size() && same(pattern[p], text[t])) {
-      ++p;
-      ++t;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      t = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*')
-    ++p;
-  return p == pattern.size();
-}
-
 // One filter value escaped by libldap (RFC 4515: '*', '(', ')', '\' and NUL become \XX).
 std::string EscapeFilterValue(std::string_view value) {
   struct berval in {};

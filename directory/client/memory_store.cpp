@@ -82,32 +82,6 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
-// '*' matches any run of characters; letter case is ignored unless `exact`.
-bool WildcardMatch(std::string_view pattern, std::string_view text, bool exact) {
-  const auto same = [exact](char a, char b) { return exact ? a == b : Lower(a) == Lower(b); };
-  size_t p = 0;
-  size_t t = 0;
-  size_t star = std::string_view::npos;
-  size_t mark = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      mark = t;
-    } else if (p < pattern.size() && same(pattern[p], text[t])) {
-      ++p;
-      ++t;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      t = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*')
-    ++p;
-  return p == pattern.size();
-}
-
 int CompareFolded(std::string_view a, std::string_view b, bool exact) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
