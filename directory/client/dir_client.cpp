@@ -307,7 +307,7 @@ int32_t Dereference(const Context& context, DirName& name) {
   const Store& store = *ConnectionOf(context).store;
   for (int hop = 0; hop < kMaxAliasHops; ++hop) {
     StoreEntry entry;
-    if (const int32_t code = store.GetEntry(name, entry); code != kDirOk)
+    if (const int32_t code = store.GetEntryWithoutCount(name, entry); code != kDirOk)
       return code;
     if (!EqualsIgnoringCase(entry.baseClass, "Alias"))
       return kDirOk;
@@ -1382,7 +1382,7 @@ int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoT
         return std::nullopt;
       // The entry's own spelling, as a search through this context would give it.
       StoreEntry entry;
-      if (store.GetEntry(*parsed, entry) == kDirOk)
+      if (store.GetEntryWithoutCount(*parsed, entry) == kDirOk)
         return NameText(*found, entry.name);
       return NameText(*found, *parsed);
     };

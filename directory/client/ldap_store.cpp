@@ -1260,22 +1260,14 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
 int32_t LdapStore::GetEntry(const DirName& name, StoreEntry& entry) const {
   if (name.empty()) {
     // The root is no entry on the server (its DSE describes the server instead).
-    entry = StoreEntry();
-    entry.baseClass = "Tree Root";
-    entry.flags = kDirObjectContainer;
+    static_cast<void>(GetEntryWithoutCount(name, entry));
     std::unique_ptr<EntryCursor> children;
     if (const int32_t code = ListChildren(name, children); code != kDirOk)
       return code;
     return CountEntries(*children, entry.subordinateCount);
   }
-  Impl::Page page;
-  if (const int32_t code = impl_->SearchOnce(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)",
-                                             kEntryAttributes, page, "read entry");
-      code != kDirOk) {
+  if (const int32_t code = GetEntryWithoutCount(name, entry); code != kDirOk)
     return code;
-  }
-  if (page.entries.empty() || !impl_->FillEntry(page.entries.front().get(), entry))
-    return kDirNoSuchEntry;
   if (entry.subordinateCount == 0 && (entry.flags & kDirObjectContainer) != 0) {
     // The server does not count subordinates: they are counted by name.
     std::unique_ptr<EntryCursor> children;
@@ -1285,6 +1277,26 @@ int32_t LdapStore::GetEntry(const DirName& name, StoreEntry& entry) const {
       entry.subordinateCount = count;
     }
   }
+  return kDirOk;
+}
+
+// A server without a subordinate count pays for a listing with a scan of its whole tree (a
+// one-level search by an unindexed filter), which no reader that skips the count should wait for.
+int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) const {
+  if (name.empty()) {
+    entry = StoreEntry();
+    entry.baseClass = "Tree Root";
+    entry.flags = kDirObjectContainer;
+    return kDirOk;
+  }
+  Impl::Page page;
+  if (const int32_t code = impl_->SearchOnce(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)",
+                                             kEntryAttributes, page, "read entry");
+      code != kDirOk) {
+    return code;
+  }
+  if (page.entries.empty() || !impl_->FillEntry(page.entries.front().get(), entry))
+    return kDirNoSuchEntry;
   return kDirOk;
 }
 
@@ -1358,7 +1370,7 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
   } else if (wanted.empty()) {
     // Nothing the server knows was asked for; the entry must still exist.
     StoreEntry entry;
-    if (const int32_t code = GetEntry(name, entry); code != kDirOk)
+    if (const int32_t code = GetEntryWithoutCount(name, entry); code != kDirOk)
       return code;
     return kDirNoSuchAttribute;
   }
@@ -1406,7 +1418,7 @@ int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute,
   const Impl::AttributeDef* def = impl_->FindAttribute(attribute);
   if (def == nullptr || def->syntax != kSyntaxStream) {
     StoreEntry entry;
-    if (const int32_t code = GetEntry(name, entry); code != kDirOk)
+    if (const int32_t code = GetEntryWithoutCount(name, entry); code != kDirOk)
       return code;
     return kDirNoSuchAttribute;
   }

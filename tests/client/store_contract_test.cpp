@@ -123,8 +123,19 @@ TYPED_TEST(StoreContract, EntriesCarryClassFlagsAndCounts) {
     EXPECT_EQ(entry.baseClass, c.baseClass);
     EXPECT_EQ(entry.flags, c.flags);
     EXPECT_EQ(entry.subordinateCount, c.subordinates);
+    // Without the count, everything else is the same.
+    StoreEntry uncounted;
+    ASSERT_EQ(this->store_->GetEntryWithoutCount(Dn(c.dn), uncounted), kDirOk);
+    EXPECT_EQ(Typeless(uncounted.name), Typeless(entry.name));
+    EXPECT_EQ(uncounted.baseClass, c.baseClass);
+    EXPECT_EQ(uncounted.flags, c.flags);
   }
   StoreEntry entry;
+  EXPECT_EQ(this->store_->GetEntryWithoutCount({}, entry), kDirOk);
+  EXPECT_EQ(entry.baseClass, "Tree Root");
+  EXPECT_EQ(entry.flags, kDirObjectContainer);
+  EXPECT_EQ(this->store_->GetEntryWithoutCount(Dn("cn=Ghost,ou=Sales,o=Acme"), entry),
+            kDirNoSuchEntry);
   EXPECT_EQ(this->store_->GetEntry(Dn("cn=Admin,ou=Sales,o=Acme"), entry), kDirOk);
   EXPECT_EQ(entry.modificationTime, 1577836800u);
   EXPECT_EQ(entry.name.front().value, "Admin");
