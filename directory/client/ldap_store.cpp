@@ -496,6 +496,13 @@ struct LdapStore::Impl {
       Drop();
       return code;
     }
+    // Without a read-ahead buffer libldap reads each message in several system calls (tag,
+    // length, body), which cost a large search more than all else the client does with it.
+    Sockbuf* socket = nullptr;
+    if (ldap_get_option(ld.get(), LDAP_OPT_SOCKBUF, &socket) == LDAP_OPT_SUCCESS &&
+        socket != nullptr) {
+      ber_sockbuf_add_io(socket, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER, nullptr);
+    }
     ++generation;
     return kDirOk;
   }

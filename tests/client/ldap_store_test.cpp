@@ -587,6 +587,66 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   EXPECT_EQ(read, 16);
 }
 
+// Pages of two entries: a search given up between pages leaves the server a paging state,
+// which must not disturb what follows on the same connection.
+TEST_F(LdapStoreTest, SearchesGivenUpEarlyLeaveTheConnectionSound) {
+  int32_t code = 0;
+  std::string error;
+  const auto store = Connect(Server().Uri(), code, error, "", "", 10, 2);
+  ASSERT_NE(store, nullptr) << error;
+  FilterNode any;
+  any.kind = FilterNode::Kind::kPresent;
+  any.text = "Object Class";
+  const auto all = [&] {
+    std::unique_ptr<EntryCursor> cursor;
+    EXPECT_EQ(store->Search({}, 2, any, cursor), kDirOk);
+    std::vector<std::string> names;
+    StoreEntry entry;
+    while (cursor != nullptr && cursor->Next(entry))
+      names.push_back(Typeless(entry.name));
+    EXPECT_EQ(cursor->Status(), kDirOk);
+    return names;
+  };
+  const std::vector<std::string> expected = all();
+  ASSERT_GT(expected.size(), 6u);
+  for (int given = 0; given < 5; ++given) {
+    SCOPED_TRACE(given);
+    std::unique_ptr<EntryCursor> cursor;
+    ASSERT_EQ(store->Search({}, 2, any, cursor), kDirOk);
+    StoreEntry entry;
+    for (int i = 0; i < given; ++i)
+      ASSERT_TRUE(cursor->Next(entry));
+    cursor.reset();
+    ASSERT_EQ(store->GetEntry(Dn("cn=Admin,ou=Sales,o=Acme"), entry), kDirOk);
+    EXPECT_EQ(Typeless(entry.name), "Admin.Sales.Acme");
+    EXPECT_EQ(all(), expected);
+  }
+  // Two paged searches in turns on one connection: the server keeps one paging state per
+  // connection, so one of them may be cut short, but then it says so with a code.
+  std::unique_ptr<EntryCursor> first;
+  std::unique_ptr<EntryCursor> second;
+  ASSERT_EQ(store->Search({}, 2, any, first), kDirOk);
+  ASSERT_EQ(store->Search({}, 2, any, second), kDirOk);
+  std::vector<std::string> fromFirst;
+  std::vector<std::string> fromSecond;
+  StoreEntry entry;
+  bool more = true;
+  while (more) {
+    more = false;
+    if (first->Next(entry)) {
+      fromFirst.push_back(Typeless(entry.name));
+      more = true;
+    }
+    if (second->Next(entry)) {
+      fromSecond.push_back(Typeless(entry.name));
+      more = true;
+    }
+  }
+  EXPECT_EQ(fromFirst == expected, first->Status() == kDirOk) << first->Status();
+  EXPECT_EQ(fromSecond == expected, second->Status() == kDirOk) << second->Status();
+  EXPECT_TRUE(fromFirst == expected || fromSecond == expected);
+}
+
 TEST_F(LdapStoreTest, AnAnswerCutByTheServerDeliversWhatCameBeforeTheCode) {
   // The server stops every search after 3 entries, however they are paged.
   SlapdServer server(kFixture, 3, false, "", 3);
