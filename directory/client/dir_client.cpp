@@ -223,15 +223,15 @@ int32_t FindBatchTarget(DirContext context, DirBuffer result, const Context*& fo
   return kDirOk;
 }
 
-// The number of results in a buffer filled with `content`, for the two counting calls.
-int32_t FilledBufferCount(DirContext context, DirBuffer buffer, Buffer::Content content,
-                          uint32_t& count) {
+// Runs `read` on the buffer a reading call through `context` takes, holding `content`, under the
+// client's lock; the code of FindFilledBuffer when there is no such buffer, else read's code.
+template <typename Read>
+int32_t ReadFilledBuffer(DirContext context, DirBuffer buffer, Buffer::Content content, Read read) {
   const std::lock_guard lock(Lock());
   Buffer* found = nullptr;
   if (const int32_t code = FindFilledBuffer(context, buffer, content, found); code != kDirOk)
     return code;
-  count = found->count;
-  return kDirOk;
+  return read(*found);
 }
 
 Connection& ConnectionOf(const Context& context) {
@@ -1168,29 +1168,29 @@ int32_t DirListSubordinatesImpl(DirContext context, const std::string& objectNam
 }  // namespace
 
 int32_t DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) {
-  return FilledBufferCount(context, buffer, Buffer::Content::kObjects, count);
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kObjects, [&](const Buffer& found) {
+    count = found.count;
+    return kDirOk;
+  });
 }
 
 int32_t DirGetObjectName(DirContext context, DirBuffer buffer, std::string& name,
                          uint32_t& attributeCount, DirObjectInfo& info) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kObjects, found);
-      code != kDirOk)
-    return code;
-  if (found->consumed >= found->count)
-    return kDirBufferEmpty;
-  size_t at = found->cursor;
-  info.flags = GetU32(*found, at);
-  info.subordinateCount = GetU32(*found, at + 4);
-  info.modificationTime = GetU32(*found, at + 8);
-  attributeCount = GetU32(*found, at + 12);
-  at += 16;
-  name = GetText(*found, at);
-  info.baseClass = GetText(*found, at);
-  found->cursor = at;
-  ++found->consumed;
-  return kDirOk;
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kObjects, [&](Buffer& found) {
+    if (found.consumed >= found.count)
+      return kDirBufferEmpty;
+    size_t at = found.cursor;
+    info.flags = GetU32(found, at);
+    info.subordinateCount = GetU32(found, at + 4);
+    info.modificationTime = GetU32(found, at + 8);
+    attributeCount = GetU32(found, at + 12);
+    at += 16;
+    name = GetText(found, at);
+    info.baseClass = GetText(found, at);
+    found.cursor = at;
+    ++found.consumed;
+    return kDirOk;
+  });
 }
 
 // Filters and search --------------------------------------------------------------------------
@@ -1414,64 +1414,58 @@ int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoT
 }  // namespace
 
 int32_t DirGetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& count) {
-  return FilledBufferCount(context, buffer, Buffer::Content::kAttributes, count);
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kAttributes, [&](const Buffer& found) {
+    count = found.count;
+    return kDirOk;
+  });
 }
 
 int32_t DirGetAttributeName(DirContext context, DirBuffer buffer, std::string& name,
                             uint32_t& valueCount, uint32_t& syntax) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
-      code != kDirOk)
-    return code;
-  // Values of the previous attribute that were not read are passed over.
-  for (; found->valuesLeft > 0; --found->valuesLeft) {
-    found->cursor += 4 + size_t{GetU32(*found, found->cursor)};
-  }
-  if (found->consumed >= found->count)
-    return kDirBufferEmpty;
-  size_t at = found->cursor;
-  name = GetText(*found, at);
-  syntax = GetU32(*found, at);
-  valueCount = GetU32(*found, at + 4);
-  found->cursor = at + 8;
-  found->valuesLeft = valueCount;
-  ++found->consumed;
-  return kDirOk;
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kAttributes, [&](Buffer& found) {
+    // Values of the previous attribute that were not read are passed over.
+    for (; found.valuesLeft > 0; --found.valuesLeft) {
+      found.cursor += 4 + size_t{GetU32(found, found.cursor)};
+    }
+    if (found.consumed >= found.count)
+      return kDirBufferEmpty;
+    size_t at = found.cursor;
+    name = GetText(found, at);
+    syntax = GetU32(found, at);
+    valueCount = GetU32(found, at + 4);
+    found.cursor = at + 8;
+    found.valuesLeft = valueCount;
+    ++found.consumed;
+    return kDirOk;
+  });
 }
 
 int32_t DirComputeValueSize(DirContext context, DirBuffer buffer, uint32_t /*syntax*/,
                             uint32_t& size) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
-      code != kDirOk)
-    return code;
-  if (found->valuesLeft == 0)
-    return kDirBufferEmpty;
-  size = GetU32(*found, found->cursor);
-  return kDirOk;
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kAttributes, [&](Buffer& found) {
+    if (found.valuesLeft == 0)
+      return kDirBufferEmpty;
+    size = GetU32(found, found.cursor);
+    return kDirOk;
+  });
 }
 
 int32_t DirGetValue(DirContext context, DirBuffer buffer, uint32_t /*syntax*/,
                     std::span<uint8_t> record) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
-      code != kDirOk)
-    return code;
-  if (found->valuesLeft == 0)
-    return kDirBufferEmpty;
-  const size_t size = GetU32(*found, found->cursor);
-  if (record.size() < size)
-    return kDirInsufficientBuffer;
-  const size_t start = found->cursor + 4;
-  if (start + size > found->data.size())
-    return kDirBufferEmpty;
-  std::copy_n(found->data.begin() + static_cast<std::ptrdiff_t>(start), size, record.begin());
-  found->cursor = start + size;
-  --found->valuesLeft;
-  return kDirOk;
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kAttributes, [&](Buffer& found) {
+    if (found.valuesLeft == 0)
+      return kDirBufferEmpty;
+    const size_t size = GetU32(found, found.cursor);
+    if (record.size() < size)
+      return kDirInsufficientBuffer;
+    const size_t start = found.cursor + 4;
+    if (start + size > found.data.size())
+      return kDirBufferEmpty;
+    std::copy_n(found.data.begin() + static_cast<std::ptrdiff_t>(start), size, record.begin());
+    found.cursor = start + size;
+    --found.valuesLeft;
+    return kDirOk;
+  });
 }
 
 int32_t DirOpenStream(DirContext context, const std::string& objectName,
