@@ -67,7 +67,7 @@ LiveTree& Tree() {
   if (tree.tasks.size() != 1000 || CheckedItemCount(tree.checked) != 5 * kCheckedPerKind)
     std::abort();
   std::error_code ignored;
-  std::filesystem::remove(folder / "tree.ldif", ignored);
+  std::filesystem::remove_all(folder, ignored);
   return tree;
 }
 
