@@ -7,18 +7,14 @@
 #include <fstream>
 #include <string>
 
+#include "bench/bench_client.h"
 #include "bench/tree_generator.h"
 #include "directory/d_nw_search.h"
 
 namespace {
 
-constexpr const char* kFilters[] = {
-    "(Base Class=rbsModule2)", "(Base Class=rbsCategory2)", "(Base Class=rbsRole2)",
-    "(Base Class=rbsBook2)",   "(Base Class=rbsTask2)",
-};
-
 // The client with one connection to a generated tree of `entries` entries, and a search context
-// as the window holds it (typeless names, name context [Root]). Loaded once per tree size.
+// as the window holds it. Loaded once per tree size.
 struct LoadedTree {
   size_t entries = 0;
   size_t rbsObjects = 0;
@@ -43,17 +39,7 @@ LoadedTree& Load(size_t entries) {
     std::ofstream ldif(folder / "tree.ldif", std::ios::binary);
     shape = WriteGeneratedTree({entries, 1}, ldif);
   }
-  std::ofstream(folder / "connections.ini")
-      << "[bench]\ntree = BENCH_TREE\nsource = " << (folder / "tree.ldif").string()
-      << "\nprimary = yes\n";
-  DirClientUseConnectionsFile((folder / "connections.ini").string());
-  uint32_t flags = 0;
-  if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(tree.context) != kDirOk ||
-      DirGetContextValue(tree.context, kDirKeyFlags, flags) != kDirOk ||
-      DirSetContextValue(tree.context, kDirKeyFlags, flags | kDirFlagTypeless) != kDirOk ||
-      DirSetContextValue(tree.context, kDirKeyNameContext, std::string("[Root]")) != kDirOk) {
-    std::abort();
-  }
+  tree.context = StartBenchClient(folder, (folder / "tree.ldif").string());
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
   tree.entries = entries;
@@ -63,23 +49,7 @@ LoadedTree& Load(size_t entries) {
 
 void BM_ExportTabSearches(benchmark::State& state) {
   const LoadedTree& tree = Load(static_cast<size_t>(state.range(0)));
-  size_t found = 0;
-  for (auto _ : state) {
-    found = 0;
-    for (const char* filter : kFilters) {
-      TStringList results;
-      if (DSSearch(tree.context, "[Root]", filter, kDirScopeSubtree, results) != kDirOk) {
-        state.SkipWithError("search failed");
-        return;
-      }
-      found += static_cast<size_t>(results.Count());
-      benchmark::DoNotOptimize(results);
-    }
-  }
-  if (found != tree.rbsObjects) {
-    state.SkipWithError("the searches did not find every RBS object once");
-  }
-  state.counters["results"] = static_cast<double>(found);
+  MeasureExportSearches(state, tree.context, tree.rbsObjects);
 }
 BENCHMARK(BM_ExportTabSearches)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 

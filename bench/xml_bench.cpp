@@ -5,12 +5,13 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 
+#include "bench/bench_client.h"
 #include "bench/tree_generator.h"
 #include "directory/client/dir_client.h"
 #include "xmlexport/directory_attributes.h"
@@ -21,20 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// "cn=A,ou=B,o=C" as the search context lists it: "A.B.C".
-std::string TypelessName(std::string_view dn) {
-  std::string name;
-  while (!dn.empty()) {
-    const size_t comma = dn.find(',');
-    const std::string_view part = dn.substr(0, comma);
-    name += (name.empty() ? "" : ".") + std::string(part.substr(part.find('=') + 1));
-    dn = comma == std::string_view::npos ? std::string_view() : dn.substr(comma + 1);
-  }
-  return name;
-}
-
 // The generated tree loaded into the client, with a search context on it and every RBS object
-// checked. Built once for all benchmarks of the run.
+// the export searches find checked. Built once for all benchmarks of the run.
 class GeneratedTree {
  public:
   GeneratedTree() {
@@ -43,19 +32,16 @@ class GeneratedTree {
       throw std::runtime_error("no temporary folder");
     }
     dir_ = pattern;
-    const std::string ldif = GeneratedTreeLdif({100'000, 1}, &shape_);
-    std::ofstream(dir_ / "tree.ldif", std::ios::binary) << ldif;
-    std::ofstream(dir_ / "connections.ini")
-        << "[bench]\ntree = GENCO_TREE\nsource = " << (dir_ / "tree.ldif").string()
-        << "\ncontext =\nprimary = yes\n";
-    DirClientUseConnectionsFile((dir_ / "connections.ini").string());
-    if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(context_) != kDirOk ||
-        DirSetContextValue(context_, kDirKeyFlags, kDirFlagDerefAliases | kDirFlagTypeless) !=
-            kDirOk ||
-        DirSetContextValue(context_, kDirKeyNameContext, std::string("[Root]")) != kDirOk) {
-      throw std::runtime_error("the client did not start on the generated tree");
+    GeneratedTreeShape shape;
+    {
+      std::ofstream ldif(dir_ / "tree.ldif", std::ios::binary);
+      shape = WriteGeneratedTree({100'000, 1}, ldif);
     }
-    CollectRbsObjects(ldif);
+    context_ = StartBenchClient(dir_, (dir_ / "tree.ldif").string());
+    items_ = ExportSearchItems(context_, SIZE_MAX);
+    if (CheckedItemCount(items_) != shape.RbsObjectCount()) {
+      throw std::runtime_error("the generated tree's RBS objects were not all found");
+    }
   }
   ~GeneratedTree() {
     static_cast<void>(DirFreeContext(context_));
@@ -68,39 +54,11 @@ class GeneratedTree {
 
   [[nodiscard]] DirContext Context() const { return context_; }
   [[nodiscard]] const XmlCheckedItems& Items() const { return items_; }
-  [[nodiscard]] size_t ItemCount() const {
-    return items_.modules.size() + items_.categories.size() + items_.roles.size() +
-           items_.books.size() + items_.tasks.size();
-  }
+  [[nodiscard]] size_t ItemCount() const { return CheckedItemCount(items_); }
   [[nodiscard]] const fs::path& Folder() const { return dir_; }
 
  private:
-  void CollectRbsObjects(const std::string& ldif) {
-    std::istringstream lines(ldif);
-    std::string line;
-    std::string dn;
-    while (std::getline(lines, line)) {
-      if (line.starts_with("dn: ")) {
-        dn = line.substr(4);
-      } else if (line == "objectClass: rbsModule2") {
-        items_.modules.push_back(TypelessName(dn));
-      } else if (line == "objectClass: rbsCategory2") {
-        items_.categories.push_back(TypelessName(dn));
-      } else if (line == "objectClass: rbsRole2") {
-        items_.roles.push_back(TypelessName(dn));
-      } else if (line == "objectClass: rbsBook2") {
-        items_.books.push_back(TypelessName(dn));
-      } else if (line == "objectClass: rbsTask2") {
-        items_.tasks.push_back(TypelessName(dn));
-      }
-    }
-    if (ItemCount() != shape_.RbsObjectCount()) {
-      throw std::runtime_error("the generated tree's RBS objects were not all found");
-    }
-  }
-
   fs::path dir_;
-  GeneratedTreeShape shape_;
   DirContext context_ = 0;
   XmlCheckedItems items_;
 };
@@ -112,15 +70,7 @@ GeneratedTree& Tree() {
 
 void BM_RebuildInstallDocument(benchmark::State& state) {
   const GeneratedTree& tree = Tree();
-  const DirectoryAttributeSource source(tree.Context());
-  size_t lines = 0;
-  for (auto _ : state) {
-    const std::vector<std::string> document = BuildInstallDocument(source, tree.Items());
-    lines = document.size();
-    benchmark::DoNotOptimize(lines);
-  }
-  state.counters["items"] = static_cast<double>(tree.ItemCount());
-  state.counters["lines"] = static_cast<double>(lines);
+  MeasureInstallDocumentRebuild(state, tree.Context(), tree.Items());
 }
 BENCHMARK(BM_RebuildInstallDocument)->Unit(benchmark::kMillisecond);
 

@@ -210,6 +210,30 @@ int32_t FindFilledBuffer(DirContext context, DirBuffer buffer, Buffer::Content c
   return kDirOk;
 }
 
+// The context and the result buffer of a listing, search or read; the caller holds the client's
+// lock. The code tells an unknown context or an unknown buffer.
+int32_t FindBatchTarget(DirContext context, DirBuffer result, const Context*& found,
+                        Buffer*& buffer) {
+  found = FindContext(context);
+  if (found == nullptr)
+    return kDirBadContext;
+  buffer = FindBuffer(result);
+  if (buffer == nullptr)
+    return kDirInvalidHandle;
+  return kDirOk;
+}
+
+// Runs `read` on the buffer a reading call through `context` takes, holding `content`, under the
+// client's lock; the code of FindFilledBuffer when there is no such buffer, else read's code.
+template <typename Read>
+int32_t ReadFilledBuffer(DirContext context, DirBuffer buffer, Buffer::Content content, Read read) {
+  const std::lock_guard lock(Lock());
+  Buffer* found = nullptr;
+  if (const int32_t code = FindFilledBuffer(context, buffer, content, found); code != kDirOk)
+    return code;
+  return read(*found);
+}
+
 Connection& ConnectionOf(const Context& context) {
   return State().connections[context.connection];
 }
@@ -283,7 +307,7 @@ int32_t Dereference(const Context& context, DirName& name) {
   const Store& store = *ConnectionOf(context).store;
   for (int hop = 0; hop < kMaxAliasHops; ++hop) {
     StoreEntry entry;
-    if (const int32_t code = store.GetEntry(name, entry); code != kDirOk)
+    if (const int32_t code = store.GetEntryWithoutCount(name, entry); code != kDirOk)
       return code;
     if (!EqualsIgnoringCase(entry.baseClass, "Alias"))
       return kDirOk;
@@ -319,6 +343,17 @@ int32_t RegisterIteration(Iteration iteration) {
   const int32_t handle = NextIterationHandle();
   iterations.emplace(handle, std::move(iteration));
   return handle;
+}
+
+// The iteration that `handle` continues when it is one of `kind`; otherwise nullptr, and the
+// handle is spent (-1) so that the caller's loop ends.
+Iteration* ContinuedIteration(int32_t& handle, Iteration::Kind kind) {
+  const auto found = State().iterations.find(handle);
+  if (found == State().iterations.end() || found->second.kind != kind) {
+    handle = -1;
+    return nullptr;
+  }
+  return &found->second;
 }
 
 // Fills the buffer with entries from the iteration's cursor; the handle becomes -1 once the
@@ -1108,12 +1143,10 @@ namespace {
 int32_t DirListSubordinatesImpl(DirContext context, const std::string& objectName,
                                 int32_t& iterationHandle, DirBuffer result) {
   const std::lock_guard lock(Lock());
-  const Context* found = FindContext(context);
-  if (found == nullptr)
-    return kDirBadContext;
-  Buffer* buffer = FindBuffer(result);
-  if (buffer == nullptr)
-    return kDirInvalidHandle;
+  const Context* found = nullptr;
+  Buffer* buffer = nullptr;
+  if (const int32_t code = FindBatchTarget(context, result, found, buffer); code != kDirOk)
+    return code;
   if (iterationHandle == -1) {
     const auto name = ResolveName(*found, objectName);
     if (!name)
@@ -1127,45 +1160,37 @@ int32_t DirListSubordinatesImpl(DirContext context, const std::string& objectNam
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  const auto iteration = State().iterations.find(iterationHandle);
-  if (iteration == State().iterations.end() || iteration->second.kind != Iteration::Kind::kList) {
-    iterationHandle = -1;
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kList);
+  if (iteration == nullptr)
     return kDirInvalidHandle;
-  }
-  return FillObjectBatch(*found, *buffer, iteration->second, iterationHandle);
+  return FillObjectBatch(*found, *buffer, *iteration, iterationHandle);
 }
 }  // namespace
 
 int32_t DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kObjects, found);
-      code != kDirOk)
-    return code;
-  count = found->count;
-  return kDirOk;
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kObjects, [&](const Buffer& found) {
+    count = found.count;
+    return kDirOk;
+  });
 }
 
 int32_t DirGetObjectName(DirContext context, DirBuffer buffer, std::string& name,
                          uint32_t& attributeCount, DirObjectInfo& info) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kObjects, found);
-      code != kDirOk)
-    return code;
-  if (found->consumed >= found->count)
-    return kDirBufferEmpty;
-  size_t at = found->cursor;
-  info.flags = GetU32(*found, at);
-  info.subordinateCount = GetU32(*found, at + 4);
-  info.modificationTime = GetU32(*found, at + 8);
-  attributeCount = GetU32(*found, at + 12);
-  at += 16;
-  name = GetText(*found, at);
-  info.baseClass = GetText(*found, at);
-  found->cursor = at;
-  ++found->consumed;
-  return kDirOk;
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kObjects, [&](Buffer& found) {
+    if (found.consumed >= found.count)
+      return kDirBufferEmpty;
+    size_t at = found.cursor;
+    info.flags = GetU32(found, at);
+    info.subordinateCount = GetU32(found, at + 4);
+    info.modificationTime = GetU32(found, at + 8);
+    attributeCount = GetU32(found, at + 12);
+    at += 16;
+    name = GetText(found, at);
+    info.baseClass = GetText(found, at);
+    found.cursor = at;
+    ++found.consumed;
+    return kDirOk;
+  });
 }
 
 // Filters and search --------------------------------------------------------------------------
@@ -1255,12 +1280,12 @@ int32_t DirSearchImpl(DirContext context, const std::string& baseName, int scope
                       int32_t& iterationHandle, int /*countObjectsToSearch*/,
                       std::nullptr_t /*countObjectsSearched*/, DirBuffer result) {
   const std::lock_guard lock(Lock());
-  const Context* found = FindContext(context);
-  if (found == nullptr)
-    return kDirBadContext;
-  Buffer* resultBuffer = FindBuffer(result);
+  const Context* found = nullptr;
+  Buffer* resultBuffer = nullptr;
+  if (const int32_t code = FindBatchTarget(context, result, found, resultBuffer); code != kDirOk)
+    return code;
   const Buffer* filterBuffer = FindBuffer(filter);
-  if (resultBuffer == nullptr || filterBuffer == nullptr)
+  if (filterBuffer == nullptr)
     return kDirInvalidHandle;
   if (iterationHandle == -1) {
     if (filterBuffer->operation != kDirOperationSearchFilter)
@@ -1282,12 +1307,10 @@ int32_t DirSearchImpl(DirContext context, const std::string& baseName, int scope
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  const auto iteration = State().iterations.find(iterationHandle);
-  if (iteration == State().iterations.end() || iteration->second.kind != Iteration::Kind::kSearch) {
-    iterationHandle = -1;
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kSearch);
+  if (iteration == nullptr)
     return kDirInvalidHandle;
-  }
-  return FillObjectBatch(*found, *resultBuffer, iteration->second, iterationHandle);
+  return FillObjectBatch(*found, *resultBuffer, *iteration, iterationHandle);
 }
 }  // namespace
 
@@ -1320,12 +1343,10 @@ int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoT
                     int allAttributes, DirBuffer request, int32_t& iterationHandle,
                     DirBuffer result) {
   const std::lock_guard lock(Lock());
-  const Context* found = FindContext(context);
-  if (found == nullptr)
-    return kDirBadContext;
-  Buffer* resultBuffer = FindBuffer(result);
-  if (resultBuffer == nullptr)
-    return kDirInvalidHandle;
+  const Context* found = nullptr;
+  Buffer* resultBuffer = nullptr;
+  if (const int32_t code = FindBatchTarget(context, result, found, resultBuffer); code != kDirOk)
+    return code;
   if (iterationHandle == -1) {
     std::vector<std::string> names;
     if (allAttributes == 0) {
@@ -1361,7 +1382,7 @@ int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoT
         return std::nullopt;
       // The entry's own spelling, as a search through this context would give it.
       StoreEntry entry;
-      if (store.GetEntry(*parsed, entry) == kDirOk)
+      if (store.GetEntryWithoutCount(*parsed, entry) == kDirOk)
         return NameText(*found, entry.name);
       return NameText(*found, *parsed);
     };
@@ -1385,80 +1406,66 @@ int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoT
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  const auto iteration = State().iterations.find(iterationHandle);
-  if (iteration == State().iterations.end() || iteration->second.kind != Iteration::Kind::kRead) {
-    iterationHandle = -1;
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kRead);
+  if (iteration == nullptr)
     return kDirInvalidHandle;
-  }
-  return FillAttributeBatch(*resultBuffer, iteration->second, iterationHandle);
+  return FillAttributeBatch(*resultBuffer, *iteration, iterationHandle);
 }
 }  // namespace
 
 int32_t DirGetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& count) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
-      code != kDirOk)
-    return code;
-  count = found->count;
-  return kDirOk;
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kAttributes, [&](const Buffer& found) {
+    count = found.count;
+    return kDirOk;
+  });
 }
 
 int32_t DirGetAttributeName(DirContext context, DirBuffer buffer, std::string& name,
                             uint32_t& valueCount, uint32_t& syntax) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
-      code != kDirOk)
-    return code;
-  // Values of the previous attribute that were not read are passed over.
-  for (; found->valuesLeft > 0; --found->valuesLeft) {
-    found->cursor += 4 + size_t{GetU32(*found, found->cursor)};
-  }
-  if (found->consumed >= found->count)
-    return kDirBufferEmpty;
-  size_t at = found->cursor;
-  name = GetText(*found, at);
-  syntax = GetU32(*found, at);
-  valueCount = GetU32(*found, at + 4);
-  found->cursor = at + 8;
-  found->valuesLeft = valueCount;
-  ++found->consumed;
-  return kDirOk;
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kAttributes, [&](Buffer& found) {
+    // Values of the previous attribute that were not read are passed over.
+    for (; found.valuesLeft > 0; --found.valuesLeft) {
+      found.cursor += 4 + size_t{GetU32(found, found.cursor)};
+    }
+    if (found.consumed >= found.count)
+      return kDirBufferEmpty;
+    size_t at = found.cursor;
+    name = GetText(found, at);
+    syntax = GetU32(found, at);
+    valueCount = GetU32(found, at + 4);
+    found.cursor = at + 8;
+    found.valuesLeft = valueCount;
+    ++found.consumed;
+    return kDirOk;
+  });
 }
 
 int32_t DirComputeValueSize(DirContext context, DirBuffer buffer, uint32_t /*syntax*/,
                             uint32_t& size) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
-      code != kDirOk)
-    return code;
-  if (found->valuesLeft == 0)
-    return kDirBufferEmpty;
-  size = GetU32(*found, found->cursor);
-  return kDirOk;
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kAttributes, [&](Buffer& found) {
+    if (found.valuesLeft == 0)
+      return kDirBufferEmpty;
+    size = GetU32(found, found.cursor);
+    return kDirOk;
+  });
 }
 
 int32_t DirGetValue(DirContext context, DirBuffer buffer, uint32_t /*syntax*/,
                     std::span<uint8_t> record) {
-  const std::lock_guard lock(Lock());
-  Buffer* found = nullptr;
-  if (const int32_t code = FindFilledBuffer(context, buffer, Buffer::Content::kAttributes, found);
-      code != kDirOk)
-    return code;
-  if (found->valuesLeft == 0)
-    return kDirBufferEmpty;
-  const size_t size = GetU32(*found, found->cursor);
-  if (record.size() < size)
-    return kDirInsufficientBuffer;
-  const size_t start = found->cursor + 4;
-  if (start + size > found->data.size())
-    return kDirBufferEmpty;
-  std::copy_n(found->data.begin() + static_cast<std::ptrdiff_t>(start), size, record.begin());
-  found->cursor = start + size;
-  --found->valuesLeft;
-  return kDirOk;
+  return ReadFilledBuffer(context, buffer, Buffer::Content::kAttributes, [&](Buffer& found) {
+    if (found.valuesLeft == 0)
+      return kDirBufferEmpty;
+    const size_t size = GetU32(found, found.cursor);
+    if (record.size() < size)
+      return kDirInsufficientBuffer;
+    const size_t start = found.cursor + 4;
+    if (start + size > found.data.size())
+      return kDirBufferEmpty;
+    std::copy_n(found.data.begin() + static_cast<std::ptrdiff_t>(start), size, record.begin());
+    found.cursor = start + size;
+    --found.valuesLeft;
+    return kDirOk;
+  });
 }
 
 int32_t DirOpenStream(DirContext context, const std::string& objectName,

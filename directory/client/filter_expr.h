@@ -2,7 +2,9 @@
 // The expression tree of a finished search filter, built by the client from the token sequence
 // of DirAddFilterToken and evaluated (or translated) by a store.
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct FilterNode {
@@ -22,3 +24,13 @@ struct FilterNode {
   std::string textValue;
   int64_t numberValue = 0;
 };
+
+// The classes a filter requires of every match, which a store can narrow its candidates by: a
+// base-class term's class, an AND's first child that requires some, or the union over an OR whose
+// every branch requires some. nullopt when the filter does not narrow the classes.
+[[nodiscard]] std::optional<std::vector<std::string>> RequiredClasses(const FilterNode& node);
+
+// Whether `text` matches `pattern`, in which '*' stands for any run of characters (none
+// included) and every other character for itself; ASCII letter case is ignored unless `exact`.
+[[nodiscard]] bool WildcardMatch(std::string_view pattern, std::string_view text,
+                                 bool exact = false);

@@ -19,6 +19,7 @@
 
 #include "directory/client/builtin_schema.h"
 #include "directory/client/dir_client.h"
+#include "directory/client/filter_expr.h"
 #include "directory/client/value_codec.h"
 
 namespace {
@@ -91,34 +92,6 @@ std::map<int32_t, std::string>& ErrorTexts() {
 void NoteError(int32_t code, const std::string& text) {
   const std::lock_guard lock(ErrorTextLock());
   ErrorTexts()[code] = text;
-}
-
-// '*' matches any run of characters; letter case is ignored.
-bool WildcardMatch(std::string_view pattern, std::string_view text) {
-  const auto same = [](char a, char b) {
-    return EqualsIgnoringCase(std::string_view(&a, 1), std::string_view(&b, 1));
-  };
-  size_t p = 0;
-  size_t t = 0;
-  size_t star = std::string_view::npos;
-  size_t mark = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      mark = t;
-    } else if (p < pattern.size() && same(pattern[p], text[t])) {
-      ++p;
-      ++t;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      t = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*')
-    ++p;
-  return p == pattern.size();
 }
 
 // One filter value escaped by libldap (RFC 4515: '*', '(', ')', '\' and NUL become \XX).
@@ -522,6 +495,13 @@ struct LdapStore::Impl {
     if (const int32_t code = ParseResult(message.get(), what, nullptr); code != kDirOk) {
       Drop();
       return code;
+    }
+    // Without a read-ahead buffer libldap reads each message in several system calls (tag,
+    // length, body), which cost a large search more than all else the client does with it.
+    Sockbuf* socket = nullptr;
+    if (ldap_get_option(ld.get(), LDAP_OPT_SOCKBUF, &socket) == LDAP_OPT_SUCCESS &&
+        socket != nullptr) {
+      ber_sockbuf_add_io(socket, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER, nullptr);
     }
     ++generation;
     return kDirOk;
@@ -1018,28 +998,21 @@ struct LdapStore::Impl {
     const std::string parentDn = LdapDnText(parent);
     static const char* const kNoAttributes[] = {LDAP_NO_ATTRS, nullptr};
     Page page;
-    std::optional<Rdn> found;
-    if (!part.type.empty()) {
+    // The stored spelling of the child of this naming type, by a lookup of its exact name.
+    const auto exactChild = [&](const std::string& type) -> std::optional<Rdn> {
       DirName child = parent;
-      child.insert(child.begin(), Rdn{part.type, part.value});
+      child.insert(child.begin(), Rdn{type, part.value});
       if (SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)", kNoAttributes, page,
                      "name lookup") == kDirOk &&
           !page.entries.empty()) {
         if (auto name = EntryName(page.entries.front().get()); name && !name->empty())
-          found = name->front();
+          return name->front();
       }
-    }
-    if (!found && part.type.empty()) {
-      // Most parts are common names: an exact lookup finds them without searching the parent.
-      DirName child = parent;
-      child.insert(child.begin(), Rdn{"CN", part.value});
-      if (SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)", kNoAttributes, page,
-                     "name lookup") == kDirOk &&
-          !page.entries.empty()) {
-        if (auto name = EntryName(page.entries.front().get()); name && !name->empty())
-          found = name->front();
-      }
-    }
+      return std::nullopt;
+    };
+    // Most typeless parts are common names: an exact lookup finds them without searching the
+    // parent.
+    std::optional<Rdn> found = exactChild(part.type.empty() ? "CN" : part.type);
     if (!found && part.type.empty()) {
       std::string filter = "(|";
       const std::string value = EscapeFilterValue(part.value);
@@ -1235,39 +1208,27 @@ class LdapStore::RootCursor final : public EntryCursor {
 
 namespace {
 
-// The classes a filter requires of every match (a base-class term, an AND holding one, an OR
-// whose every branch requires one); the server matches any class value, the client the base
-// class alone.
-std::optional<std::vector<std::string>> RequiredClasses(const FilterNode& node) {
-  using Kind = FilterNode::Kind;
-  switch (node.kind) {
-    case Kind::kBaseClass:
-      return std::vector<std::string>{node.text};
-    case Kind::kAnd:
-      for (const FilterNode& child : node.children) {
-        if (auto classes = RequiredClasses(child))
-          return classes;
-      }
-      return std::nullopt;
-    case Kind::kOr: {
-      std::vector<std::string> all;
-      for (const FilterNode& child : node.children) {
-        auto classes = RequiredClasses(child);
-        if (!classes)
-          return std::nullopt;
-        all.insert(all.end(), classes->begin(), classes->end());
-      }
-      return all;
-    }
-    default:
-      return std::nullopt;
-  }
-}
-
 class NoEntries final : public EntryCursor {
  public:
   bool Next(StoreEntry& /*entry*/) override { return false; }
 };
+
+// Hands `started` out as `cursor` once its first page has come; otherwise the code of that page.
+template <typename PagedCursor>
+int32_t StartCursor(std::unique_ptr<PagedCursor> started, std::unique_ptr<EntryCursor>& cursor) {
+  if (const int32_t code = started->Start(); code != kDirOk)
+    return code;
+  cursor = std::move(started);
+  return kDirOk;
+}
+
+// Counts what `cursor` delivers into `count`; the code that ended it early, if any.
+int32_t CountEntries(EntryCursor& cursor, uint32_t& count) {
+  StoreEntry entry;
+  while (cursor.Next(entry))
+    ++count;
+  return cursor.Status();
+}
 
 // The RDN term every match must satisfy, if any: the server matches attribute values, the
 // client the entry's own relative name.
@@ -1306,16 +1267,34 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
 int32_t LdapStore::GetEntry(const DirName& name, StoreEntry& entry) const {
   if (name.empty()) {
     // The root is no entry on the server (its DSE describes the server instead).
-    entry = StoreEntry();
-    entry.baseClass = "Tree Root";
-    entry.flags = kDirObjectContainer;
+    static_cast<void>(GetEntryWithoutCount(name, entry));
     std::unique_ptr<EntryCursor> children;
     if (const int32_t code = ListChildren(name, children); code != kDirOk)
       return code;
-    StoreEntry child;
-    while (children->Next(child))
-      ++entry.subordinateCount;
-    return children->Status();
+    return CountEntries(*children, entry.subordinateCount);
+  }
+  if (const int32_t code = GetEntryWithoutCount(name, entry); code != kDirOk)
+    return code;
+  if (entry.subordinateCount == 0 && (entry.flags & kDirObjectContainer) != 0) {
+    // The server does not count subordinates: they are counted by name.
+    std::unique_ptr<EntryCursor> children;
+    if (ListChildren(name, children) == kDirOk) {
+      uint32_t count = 0;
+      static_cast<void>(CountEntries(*children, count));
+      entry.subordinateCount = count;
+    }
+  }
+  return kDirOk;
+}
+
+// A server without a subordinate count pays for a listing with a scan of its whole tree (a
+// one-level search by an unindexed filter), which no reader that skips the count should wait for.
+int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) const {
+  if (name.empty()) {
+    entry = StoreEntry();
+    entry.baseClass = "Tree Root";
+    entry.flags = kDirObjectContainer;
+    return kDirOk;
   }
   Impl::Page page;
   if (const int32_t code = impl_->SearchOnce(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)",
@@ -1325,17 +1304,6 @@ int32_t LdapStore::GetEntry(const DirName& name, StoreEntry& entry) const {
   }
   if (page.entries.empty() || !impl_->FillEntry(page.entries.front().get(), entry))
     return kDirNoSuchEntry;
-  if (entry.subordinateCount == 0 && (entry.flags & kDirObjectContainer) != 0) {
-    // The server does not count subordinates: they are counted by name.
-    std::unique_ptr<EntryCursor> children;
-    if (ListChildren(name, children) == kDirOk) {
-      StoreEntry child;
-      uint32_t count = 0;
-      while (children->Next(child))
-        ++count;
-      entry.subordinateCount = count;
-    }
-  }
   return kDirOk;
 }
 
@@ -1345,19 +1313,13 @@ std::optional<Rdn> LdapStore::FindChild(const DirName& parent, const NamePart& p
 
 int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) const {
   if (parent.empty() && !impl_->rootIsEntry) {
-    auto contexts =
-        std::make_unique<RootCursor>(*impl_, LDAP_SCOPE_BASE, "(objectClass=*)", Cursor::Check());
-    if (const int32_t code = contexts->Start(); code != kDirOk)
-      return code;
-    cursor = std::move(contexts);
-    return kDirOk;
+    return StartCursor(
+        std::make_unique<RootCursor>(*impl_, LDAP_SCOPE_BASE, "(objectClass=*)", Cursor::Check()),
+        cursor);
   }
-  auto listing = std::make_unique<Cursor>(*impl_, LdapDnText(parent), LDAP_SCOPE_ONELEVEL,
-                                          "(objectClass=*)", Cursor::Check());
-  if (const int32_t code = listing->Start(); code != kDirOk)
-    return code;
-  cursor = std::move(listing);
-  return kDirOk;
+  return StartCursor(std::make_unique<Cursor>(*impl_, LdapDnText(parent), LDAP_SCOPE_ONELEVEL,
+                                              "(objectClass=*)", Cursor::Check()),
+                     cursor);
 }
 
 int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filter,
@@ -1373,6 +1335,8 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
   std::string text;
   if (const int32_t code = FilterText(filter, text); code != kDirOk)
     return code;
+  // The server matches any class value, the client the base class alone: the entries the server
+  // returns are checked again here.
   Cursor::Check check;
   if (const auto classes = RequiredClasses(filter)) {
     for (const std::string& name : *classes) {
@@ -1390,20 +1354,14 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
       cursor = std::make_unique<NoEntries>();
       return kDirOk;
     }
-    auto root =
+    return StartCursor(
         std::make_unique<RootCursor>(*impl_, scope == 1 ? LDAP_SCOPE_BASE : LDAP_SCOPE_SUBTREE,
-                                     std::move(text), std::move(check));
-    if (const int32_t code = root->Start(); code != kDirOk)
-      return code;
-    cursor = std::move(root);
-    return kDirOk;
+                                     std::move(text), std::move(check)),
+        cursor);
   }
-  auto search = std::make_unique<Cursor>(*impl_, LdapDnText(base), ldapScope, std::move(text),
-                                         std::move(check));
-  if (const int32_t code = search->Start(); code != kDirOk)
-    return code;
-  cursor = std::move(search);
-  return kDirOk;
+  return StartCursor(std::make_unique<Cursor>(*impl_, LdapDnText(base), ldapScope, std::move(text),
+                                              std::move(check)),
+                     cursor);
 }
 
 int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::string>& names,
@@ -1419,7 +1377,7 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
   } else if (wanted.empty()) {
     // Nothing the server knows was asked for; the entry must still exist.
     StoreEntry entry;
-    if (const int32_t code = GetEntry(name, entry); code != kDirOk)
+    if (const int32_t code = GetEntryWithoutCount(name, entry); code != kDirOk)
       return code;
     return kDirNoSuchAttribute;
   }
@@ -1467,7 +1425,7 @@ int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute,
   const Impl::AttributeDef* def = impl_->FindAttribute(attribute);
   if (def == nullptr || def->syntax != kSyntaxStream) {
     StoreEntry entry;
-    if (const int32_t code = GetEntry(name, entry); code != kDirOk)
+    if (const int32_t code = GetEntryWithoutCount(name, entry); code != kDirOk)
       return code;
     return kDirNoSuchAttribute;
   }

@@ -58,6 +58,7 @@ class LdapStore final : public Store {
                                                           std::string& error, int32_t& code);
 
   [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) const override;
+  [[nodiscard]] int32_t GetEntryWithoutCount(const DirName& name, StoreEntry& entry) const override;
   [[nodiscard]] std::optional<Rdn> FindChild(const DirName& parent,
                                              const NamePart& part) const override;
   [[nodiscard]] int32_t ListChildren(const DirName& parent,

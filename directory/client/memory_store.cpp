@@ -12,6 +12,7 @@
 
 #include "directory/client/builtin_schema.h"
 #include "directory/client/dir_client.h"
+#include "directory/client/filter_expr.h"
 #include "directory/client/value_codec.h"
 
 namespace {
@@ -79,32 +80,6 @@ bool IsUtf8(std::string_view text) {
     i += extra + 1;
   }
   return true;
-}
-
-// '*' matches any run of characters; letter case is ignored unless `exact`.
-bool WildcardMatch(std::string_view pattern, std::string_view text, bool exact) {
-  const auto same = [exact](char a, char b) { return exact ? a == b : Lower(a) == Lower(b); };
-  size_t p = 0;
-  size_t t = 0;
-  size_t star = std::string_view::npos;
-  size_t mark = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      mark = t;
-    } else if (p < pattern.size() && same(pattern[p], text[t])) {
-      ++p;
-      ++t;
-    } else if (star != std::string_view::npos) {
-      p = star + 1;
-      t = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*')
-    ++p;
-  return p == pattern.size();
 }
 
 int CompareFolded(std::string_view a, std::string_view b, bool exact) {
@@ -970,38 +945,6 @@ bool MemoryStore::Matches(uint32_t id, const CompiledFilter& filter) const {
   }
   return false;
 }
-
-namespace {
-
-// The classes a filter requires of every match: a base-class term, an AND holding one, or an
-// OR whose every branch requires one. nullopt when the filter does not narrow the classes.
-std::optional<std::vector<std::string>> RequiredClasses(const FilterNode& node) {
-  using Kind = FilterNode::Kind;
-  switch (node.kind) {
-    case Kind::kBaseClass:
-      return std::vector<std::string>{node.text};
-    case Kind::kAnd:
-      for (const FilterNode& child : node.children) {
-        if (auto classes = RequiredClasses(child))
-          return classes;
-      }
-      return std::nullopt;
-    case Kind::kOr: {
-      std::vector<std::string> all;
-      for (const FilterNode& child : node.children) {
-        auto classes = RequiredClasses(child);
-        if (!classes)
-          return std::nullopt;
-        all.insert(all.end(), classes->begin(), classes->end());
-      }
-      return all;
-    }
-    default:
-      return std::nullopt;
-  }
-}
-
-}  // namespace
 
 int32_t MemoryStore::Search(const DirName& base, int scope, const FilterNode& filter,
                             std::unique_ptr<EntryCursor>& cursor) const {

@@ -46,6 +46,12 @@ class Store {
 
   // kDirOk and the entry's information, or kDirNoSuchEntry.
   [[nodiscard]] virtual int32_t GetEntry(const DirName& name, StoreEntry& entry) const = 0;
+  // As GetEntry, for callers that need the name, class and flags only (alias checks, names of
+  // values, existence): where the store would have to count the subordinates one by one (a live
+  // server that keeps no count), subordinateCount is left 0.
+  [[nodiscard]] virtual int32_t GetEntryWithoutCount(const DirName& name, StoreEntry& entry) const {
+    return GetEntry(name, entry);
+  }
   // The child of `parent` that `part` names (a typeless part matches any naming type), with
   // its stored spelling; nullopt when there is none.
   [[nodiscard]] virtual std::optional<Rdn> FindChild(const DirName& parent,

@@ -16,12 +16,13 @@
 #include "directory/client/builtin_schema.h"
 #include "directory/client/dir_client.h"
 #include "directory/client/value_record.h"
+#include "tests/client/store_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kFixture = std::string(ORVANE_TEST_DATA) + "/client_tree.ldif";
+const std::string& kFixture = kClientTree;
 
 std::string FixtureIni(const std::string& source = kFixture) {
   return "[fixture]\n"
@@ -34,27 +35,8 @@ std::string FixtureIni(const std::string& source = kFixture) {
          "primary = yes\n";
 }
 
-class ClientTest : public ::testing::Test {
+class ClientTest : public ClientFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-client-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-
-  void TearDown() override {
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-
-  std::string Write(const std::string& name, const std::string& text) {
-    const std::string path = (fs::path(dir_) / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-
   uint16_t Start(const std::string& ini) {
     DirClientUseConnectionsFile(Write("connections.ini", ini));
     return DirClientInit(0, 0);
@@ -70,8 +52,6 @@ class ClientTest : public ::testing::Test {
     EXPECT_EQ(DirSetContextValue(context, kDirKeyNameContext, nameContext), kDirOk);
     return context;
   }
-
-  std::string dir_;
 };
 
 struct Listed {

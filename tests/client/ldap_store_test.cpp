@@ -22,26 +22,16 @@
 #include "directory/client/ldap_store.h"
 #include "directory/client/memory_store.h"
 #include "tests/client/slapd_server.h"
+#include "tests/client/store_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kFixture = std::string(ORVANE_TEST_DATA) + "/client_tree.ldif";
+const std::string& kFixture = kClientTree;
 
 SlapdServer& Server() {
-  static SlapdServer server(kFixture);
-  return server;
-}
-
-DirName Dn(const std::string& text) {
-  auto name = ParseLdapDn(text);
-  EXPECT_TRUE(name.has_value()) << text;
-  return name.value_or(DirName());
-}
-
-std::string Typeless(const DirName& name) {
-  return FormatDirName(name, {}, true);
+  return ClientTreeServer();
 }
 
 FilterNode Compare(const std::string& attribute, uint32_t syntax, const std::string& text,
@@ -56,50 +46,21 @@ FilterNode Compare(const std::string& attribute, uint32_t syntax, const std::str
   return node;
 }
 
-class LdapStoreTest : public ::testing::Test {
+class LdapStoreTest : public ClientFolderTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Server().Running()) << Server().Error();
-    std::string pattern = (fs::temp_directory_path() / "orvane-ldap-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    ClientFolderTest::SetUp();
   }
 
-  void TearDown() override {
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
+  static std::unique_ptr<LdapStore> Connect(const std::string& uri, int32_t& code,
+                                            std::string& error, const std::string& bind = "",
+                                            const std::string& password = "", int timeout = 10,
+                                            int pageSize = 1000) {
+    return ConnectLdapStore(uri, code, error, bind, password, timeout, pageSize);
   }
 
-  std::unique_ptr<LdapStore> Connect(const std::string& uri, int32_t& code, std::string& error,
-                                     const std::string& bind = "", const std::string& password = "",
-                                     int timeout = 10, int pageSize = 1000) {
-    LdapSettings settings;
-    settings.uri = uri;
-    settings.bindDn = bind;
-    settings.password = password;
-    settings.timeoutSeconds = timeout;
-    settings.pageSize = pageSize;
-    return LdapStore::Connect(settings, error, code);
-  }
-
-  std::unique_ptr<LdapStore> Connect() {
-    int32_t code = 0;
-    std::string error;
-    auto store = Connect(Server().Uri(), code, error);
-    EXPECT_NE(store, nullptr) << error;
-    return store;
-  }
-
-  std::string Write(const std::string& name, const std::string& text, mode_t mode = 0600) {
-    const std::string path = (fs::path(dir_) / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    chmod(path.c_str(), mode);
-    return path;
-  }
-
-  std::string dir_;
+  static std::unique_ptr<LdapStore> Connect() { return ConnectClientTreeStore(); }
 };
 
 // Every entry of a store, keyed by its complete typeless name, with what a reader sees of it.
@@ -624,6 +585,66 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
     ++read;
   EXPECT_EQ(cursor->Status(), kDirOk);
   EXPECT_EQ(read, 16);
+}
+
+// Pages of two entries: a search given up between pages leaves the server a paging state,
+// which must not disturb what follows on the same connection.
+TEST_F(LdapStoreTest, SearchesGivenUpEarlyLeaveTheConnectionSound) {
+  int32_t code = 0;
+  std::string error;
+  const auto store = Connect(Server().Uri(), code, error, "", "", 10, 2);
+  ASSERT_NE(store, nullptr) << error;
+  FilterNode any;
+  any.kind = FilterNode::Kind::kPresent;
+  any.text = "Object Class";
+  const auto all = [&] {
+    std::unique_ptr<EntryCursor> cursor;
+    EXPECT_EQ(store->Search({}, 2, any, cursor), kDirOk);
+    std::vector<std::string> names;
+    StoreEntry entry;
+    while (cursor != nullptr && cursor->Next(entry))
+      names.push_back(Typeless(entry.name));
+    EXPECT_EQ(cursor->Status(), kDirOk);
+    return names;
+  };
+  const std::vector<std::string> expected = all();
+  ASSERT_GT(expected.size(), 6u);
+  for (int given = 0; given < 5; ++given) {
+    SCOPED_TRACE(given);
+    std::unique_ptr<EntryCursor> cursor;
+    ASSERT_EQ(store->Search({}, 2, any, cursor), kDirOk);
+    StoreEntry entry;
+    for (int i = 0; i < given; ++i)
+      ASSERT_TRUE(cursor->Next(entry));
+    cursor.reset();
+    ASSERT_EQ(store->GetEntry(Dn("cn=Admin,ou=Sales,o=Acme"), entry), kDirOk);
+    EXPECT_EQ(Typeless(entry.name), "Admin.Sales.Acme");
+    EXPECT_EQ(all(), expected);
+  }
+  // Two paged searches in turns on one connection: the server keeps one paging state per
+  // connection, so one of them may be cut short, but then it says so with a code.
+  std::unique_ptr<EntryCursor> first;
+  std::unique_ptr<EntryCursor> second;
+  ASSERT_EQ(store->Search({}, 2, any, first), kDirOk);
+  ASSERT_EQ(store->Search({}, 2, any, second), kDirOk);
+  std::vector<std::string> fromFirst;
+  std::vector<std::string> fromSecond;
+  StoreEntry entry;
+  bool more = true;
+  while (more) {
+    more = false;
+    if (first->Next(entry)) {
+      fromFirst.push_back(Typeless(entry.name));
+      more = true;
+    }
+    if (second->Next(entry)) {
+      fromSecond.push_back(Typeless(entry.name));
+      more = true;
+    }
+  }
+  EXPECT_EQ(fromFirst == expected, first->Status() == kDirOk) << first->Status();
+  EXPECT_EQ(fromSecond == expected, second->Status() == kDirOk) << second->Status();
+  EXPECT_TRUE(fromFirst == expected || fromSecond == expected);
 }
 
 TEST_F(LdapStoreTest, AnAnswerCutByTheServerDeliversWhatCameBeforeTheCode) {

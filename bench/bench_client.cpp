@@ -1,0 +1,93 @@
+// The client set-up, the export searches and the document rebuild shared by the benchmarks.
+#include "bench/bench_client.h"
+
+#include <algorithm>
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+#include "directory/d_nw_search.h"
+#include "xmlexport/directory_attributes.h"
+
+DirContext StartBenchClient(const std::filesystem::path& folder, const std::string& source,
+                            const std::string& extraKeys) {
+  const std::filesystem::path connections = folder / "connections.ini";
+  std::ofstream(connections) << "[bench]\ntree = BENCH_TREE\nsource = " << source
+                             << "\nprimary = yes\n"
+                             << extraKeys;
+  DirClientUseConnectionsFile(connections.string());
+  DirContext context = 0;
+  uint32_t flags = 0;
+  if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(context) != kDirOk ||
+      DirGetContextValue(context, kDirKeyFlags, flags) != kDirOk ||
+      DirSetContextValue(context, kDirKeyFlags, flags | kDirFlagTypeless) != kDirOk ||
+      DirSetContextValue(context, kDirKeyNameContext, std::string("[Root]")) != kDirOk) {
+    throw std::runtime_error("the client did not start on " + source);
+  }
+  return context;
+}
+
+bool RunExportSearches(DirContext context, std::array<TStringList, 5>& results) {
+  for (size_t kind = 0; kind < kExportFilters.size(); ++kind) {
+    if (DSSearch(context, "[Root]", kExportFilters[kind], kDirScopeSubtree, results[kind]) !=
+        kDirOk) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void MeasureExportSearches(benchmark::State& state, DirContext context, size_t expected) {
+  size_t found = 0;
+  for (auto _ : state) {
+    std::array<TStringList, 5> results;
+    if (!RunExportSearches(context, results)) {
+      state.SkipWithError("search failed");
+      return;
+    }
+    found = 0;
+    for (const TStringList& kind : results) {
+      found += static_cast<size_t>(kind.Count());
+    }
+    benchmark::DoNotOptimize(results);
+  }
+  if (found != expected) {
+    state.SkipWithError("the searches did not find every RBS object once");
+  }
+  state.counters["results"] = static_cast<double>(found);
+}
+
+XmlCheckedItems ExportSearchItems(DirContext context, size_t perKind) {
+  std::array<TStringList, 5> results;
+  if (!RunExportSearches(context, results)) {
+    throw std::runtime_error("an export search failed");
+  }
+  XmlCheckedItems items;
+  std::vector<std::string>* lists[] = {&items.modules, &items.categories, &items.roles,
+                                       &items.books, &items.tasks};
+  for (size_t kind = 0; kind < results.size(); ++kind) {
+    const size_t take = std::min(perKind, static_cast<size_t>(results[kind].Count()));
+    for (size_t i = 0; i < take; ++i) {
+      lists[kind]->push_back(results[kind].Text(static_cast<int>(i)));
+    }
+  }
+  return items;
+}
+
+size_t CheckedItemCount(const XmlCheckedItems& items) {
+  return items.modules.size() + items.categories.size() + items.roles.size() + items.books.size() +
+         items.tasks.size();
+}
+
+void MeasureInstallDocumentRebuild(benchmark::State& state, DirContext context,
+                                   const XmlCheckedItems& items) {
+  const DirectoryAttributeSource source(context);
+  size_t lines = 0;
+  for (auto _ : state) {
+    const std::vector<std::string> document = BuildInstallDocument(source, items);
+    lines = document.size();
+    benchmark::DoNotOptimize(lines);
+  }
+  state.counters["items"] = static_cast<double>(CheckedItemCount(items));
+  state.counters["lines"] = static_cast<double>(lines);
+}

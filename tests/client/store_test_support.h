@@ -1,0 +1,95 @@
+#pragma once
+// What the tests of the stores and of the client share: the fixture tree, the one slapd a test
+// binary serves it from and a live store connected to it, names written as LDAP DNs and read back
+// typeless, and a throw-away folder for the files a test writes.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "directory/client/dir_client.h"
+#include "directory/client/dir_name.h"
+#include "directory/client/ldap_store.h"
+#include "tests/client/slapd_server.h"
+
+inline const std::string kClientTree = std::string(ORVANE_TEST_DATA) + "/client_tree.ldif";
+
+// The binary's one server of the fixture tree, started on first use. Its size limit (3) is below
+// several answers, so the tests also show that paging brings every entry.
+inline SlapdServer& ClientTreeServer() {
+  static SlapdServer server(kClientTree);
+  return server;
+}
+
+// A live store on `uri`, bound as `bind` (anonymous when empty); nullptr, with the code and the
+// message, when connecting fails.
+inline std::unique_ptr<LdapStore> ConnectLdapStore(const std::string& uri, int32_t& code,
+                                                   std::string& error, const std::string& bind = "",
+                                                   const std::string& password = "",
+                                                   int timeout = 10, int pageSize = 1000) {
+  LdapSettings settings;
+  settings.uri = uri;
+  settings.bindDn = bind;
+  settings.password = password;
+  settings.timeoutSeconds = timeout;
+  settings.pageSize = pageSize;
+  return LdapStore::Connect(settings, error, code);
+}
+
+// An anonymous store on ClientTreeServer(); nullptr, and a failed expectation saying why, when
+// the server or the connection does not come up.
+inline std::unique_ptr<LdapStore> ConnectClientTreeStore() {
+  SlapdServer& server = ClientTreeServer();
+  EXPECT_TRUE(server.Running()) << server.Error();
+  if (!server.Running())
+    return nullptr;
+  int32_t code = 0;
+  std::string error;
+  auto store = ConnectLdapStore(server.Uri(), code, error);
+  EXPECT_NE(store, nullptr) << error;
+  return store;
+}
+
+inline DirName Dn(const std::string& text) {
+  auto name = ParseLdapDn(text);
+  EXPECT_TRUE(name.has_value()) << text;
+  return name.value_or(DirName());
+}
+
+inline std::string Typeless(const DirName& name) {
+  return FormatDirName(name, {}, true);
+}
+
+// A test with its own temporary folder; after it the client is shut down and forgets the
+// connections file it was given, and the folder is removed.
+class ClientFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "orvane-client-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+
+  void TearDown() override {
+    DirClientShutdown();
+    DirClientUseConnectionsFile("");
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Writes `text` to the file `name` of the folder with the permissions `mode`; its path.
+  std::string Write(const std::string& name, const std::string& text, mode_t mode = 0600) {
+    const std::string path = (std::filesystem::path(dir_) / name).string();
+    std::ofstream(path, std::ios::binary) << text;
+    chmod(path.c_str(), mode);
+    return path;
+  }
+
+  std::string dir_;
+};
