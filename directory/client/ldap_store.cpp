@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 #include "directory/client/builtin_schema.h"
 #include "directory/client/dir_client.h"
@@ -364,6 +365,7 @@ struct LdapStore::Impl {
         break;
       case LDAP_SERVER_DOWN:
       case LDAP_TIMEOUT:
+      case LDAP_UNAVAILABLE:  // a server shutting down answers what it had still been asked
         code = kDirTransportFailure;
         break;
       case LDAP_CONNECT_ERROR:
@@ -516,10 +518,10 @@ struct LdapStore::Impl {
     int ldapCode = LDAP_SUCCESS;
   };
 
-  int32_t SearchPage(const std::string& base, int scope, const std::string& filter,
-                     const char* const* attrs, const std::string* cookie, Page& page,
+  // Sends one search request (one page when `cookie` is given) and gives its message id.
+  int32_t SendSearch(const std::string& base, int scope, const std::string& filter,
+                     const char* const* attrs, const std::string* cookie, int& msgid,
                      std::string_view what) {
-    page = Page();
     if (const int32_t code = Ensure(); code != kDirOk)
       return code;
     std::unique_ptr<LDAPControl, ControlFree> control;
@@ -536,7 +538,7 @@ struct LdapStore::Impl {
       }
     }
     struct timeval tv = Timeout();
-    int msgid = 0;
+    msgid = 0;
     const int rc =
         ldap_search_ext(ld.get(), base.c_str(), scope, filter.c_str(), const_cast<char**>(attrs), 0,
                         controls[0] ? controls : nullptr, nullptr, &tv, LDAP_NO_LIMIT, &msgid);
@@ -545,6 +547,12 @@ struct LdapStore::Impl {
         Drop();
       return FromResult(rc, what, nullptr);
     }
+    return kDirOk;
+  }
+
+  // Gathers every message of the request `msgid` up to its final result.
+  int32_t CollectPage(int msgid, Page& page, std::string_view what) {
+    page = Page();
     const auto deadline = Deadline();
     for (;;) {
       Message message;
@@ -570,6 +578,18 @@ struct LdapStore::Impl {
       }
       return code;
     }
+  }
+
+  int32_t SearchPage(const std::string& base, int scope, const std::string& filter,
+                     const char* const* attrs, const std::string* cookie, Page& page,
+                     std::string_view what) {
+    page = Page();
+    int msgid = 0;
+    if (const int32_t code = SendSearch(base, scope, filter, attrs, cookie, msgid, what);
+        code != kDirOk) {
+      return code;
+    }
+    return CollectPage(msgid, page, what);
   }
 
   // A single request, retried once on a fresh connection when the old one turns out to have
@@ -1057,6 +1077,16 @@ class LdapStore::Cursor final : public EntryCursor {
         filter_(std::move(filter)),
         check_(std::move(check)) {}
 
+  Cursor(const Cursor&) = delete;
+  Cursor& operator=(const Cursor&) = delete;
+
+  // A page asked for ahead and no longer wanted is given up, so that its entries do not
+  // travel for nothing.
+  ~Cursor() override {
+    if (nextPage_ >= 0 && impl_.ld != nullptr && impl_.generation == generation_)
+      ldap_abandon_ext(impl_.ld.get(), nextPage_, nullptr, nullptr);
+  }
+
   // Fetches the first page; its code is the listing's or search's code.
   int32_t Start() {
     generation_ = impl_.generation;
@@ -1102,18 +1132,35 @@ class LdapStore::Cursor final : public EntryCursor {
  private:
   int32_t Fetch() {
     LdapStore::Impl::Page page;
-    const int32_t code = impl_.SearchPage(base_, scope_, filter_, kEntryAttributes,
-                                          impl_.pagedResults ? &cookie_ : nullptr, page,
-                                          scope_ == LDAP_SCOPE_ONELEVEL ? "listing" : "search");
+    const std::string_view what = scope_ == LDAP_SCOPE_ONELEVEL ? "listing" : "search";
+    const std::string* cookie = impl_.pagedResults ? &cookie_ : nullptr;
+    int32_t code = kDirOk;
+    if (nextPage_ >= 0) {
+      code = impl_.CollectPage(std::exchange(nextPage_, -1), page, what);
+    } else {
+      code = impl_.SearchPage(base_, scope_, filter_, kEntryAttributes, cookie, page, what);
+    }
     generation_ = impl_.generation;
+    cookie_ = page.cookie;
+    if (code == kDirOk && (!impl_.pagedResults || cookie_.empty())) {
+      done_ = true;
+    } else if (code == kDirOk) {
+      // The next page is asked for before this one is converted and handed out, so that the
+      // server prepares it meanwhile; on one connection, waiting for every page in turn left
+      // the server idle for half of a large search. A request that cannot be sent is sent again
+      // by the next fetch, which reports its failure.
+      int msgid = 0;
+      if (impl_.SendSearch(base_, scope_, filter_, kEntryAttributes, cookie, msgid, what) ==
+              kDirOk &&
+          impl_.generation == generation_) {
+        nextPage_ = msgid;
+      }
+    }
     for (const Message& message : page.entries) {
       StoreEntry entry;
       if (impl_.FillEntry(message.get(), entry) && Passes(entry))
         pending_.push_back(std::move(entry));
     }
-    cookie_ = page.cookie;
-    if (code == kDirOk && (!impl_.pagedResults || cookie_.empty()))
-      done_ = true;
     return code;
   }
 
@@ -1144,6 +1191,7 @@ class LdapStore::Cursor final : public EntryCursor {
   Check check_;
   std::string cookie_;
   std::deque<StoreEntry> pending_;
+  int nextPage_ = -1;  // message id of the page asked for ahead
   uint64_t generation_ = 0;
   bool done_ = false;
   int32_t status_ = kDirOk;

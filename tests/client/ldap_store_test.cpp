@@ -535,7 +535,8 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   while (cursor->Next(entry))
     ++read;
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-  EXPECT_EQ(read, 2);
+  // The first page, and what reached the client of the page asked for ahead before the freeze.
+  EXPECT_TRUE(read >= 2 && read <= 4) << read;
   EXPECT_EQ(cursor->Status(), kDirTransportFailure);
   EXPECT_NE(LdapErrorText(kDirTransportFailure)->find("no answer within 1 s"), std::string::npos);
   EXPECT_FALSE(cursor->Next(entry));
@@ -563,8 +564,8 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   read = 1;
   while (cursor->Next(entry))
     ++read;
-  EXPECT_EQ(read, 2);
-  EXPECT_EQ(cursor->Status(), kDirTransportFailure);
+  EXPECT_TRUE(read >= 2 && read <= 4) << read;
+  EXPECT_EQ(cursor->Status(), kDirTransportFailure) << *LdapErrorText(cursor->Status());
   EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirUnreachableServer);
   ASSERT_TRUE(server.Start()) << server.Error();
   EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirOk);
@@ -678,7 +679,7 @@ TEST_F(LdapStoreTest, AListingCutByTheServerKeepsWhatTheClientDelivered) {
   ASSERT_TRUE(server.Running()) << server.Error();
   DirClientUseConnectionsFile(
       Write("connections.ini",
-            "[live]\ntree = LIVE\nsource = " + server.Uri() + "\ntimeout = 1\npage-size = 2\n"));
+            "[live]\ntree = LIVE\nsource = " + server.Uri() + "\ntimeout = 1\npage-size = 1\n"));
   ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
   DirContext context = 0;
   ASSERT_EQ(DirCreateContext(context), kDirOk);
@@ -690,14 +691,18 @@ TEST_F(LdapStoreTest, AListingCutByTheServerKeepsWhatTheClientDelivered) {
   ASSERT_EQ(DirListSubordinates(context, sales, handle, buffer), kDirOk);
   ASSERT_EQ(DirGetObjectCount(context, buffer, count), kDirOk);
   EXPECT_EQ(count, 1u);
-  // The server freezes with the second entry of the first page not yet handed out: that entry
-  // still comes, the failure to fetch the next page comes with the call after it.
+  // The server freezes with a page asked for ahead: what came before the freeze is delivered,
+  // and the call that needs a page the server never answered ends the listing with the code.
   server.Pause();
-  ASSERT_EQ(DirListSubordinates(context, sales, handle, buffer), kDirOk);
-  ASSERT_EQ(DirGetObjectCount(context, buffer, count), kDirOk);
-  EXPECT_EQ(count, 1u);
-  EXPECT_NE(handle, -1);
-  EXPECT_EQ(DirListSubordinates(context, sales, handle, buffer), kDirTransportFailure);
+  int32_t code = kDirOk;
+  uint32_t delivered = 1;
+  while ((code = DirListSubordinates(context, sales, handle, buffer)) == kDirOk) {
+    ASSERT_EQ(DirGetObjectCount(context, buffer, count), kDirOk);
+    delivered += count;
+    ASSERT_NE(handle, -1) << "the listing of four entries ended after " << delivered;
+  }
+  EXPECT_EQ(code, kDirTransportFailure);
+  EXPECT_LT(delivered, 4u);
   EXPECT_EQ(handle, -1);
   EXPECT_NE(NWstrerror(kDirTransportFailure).find(server.Uri()), std::string::npos)
       << NWstrerror(kDirTransportFailure);
