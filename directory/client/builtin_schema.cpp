@@ -172,8 +172,6 @@ constexpr std::array kLdapSyntaxes = {
     OidSyntax{"1.3.6.1.4.1.1466.115.121.1.24", kSyntaxTime},
 };
 
-constexpr std::string_view kVendorSyntaxPrefix = "2.16.840.1.113719.1.1.5.1.";
-
 }  // namespace
 
 std::span<const BuiltinAttribute> BuiltinAttributes() {

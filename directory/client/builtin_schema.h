@@ -53,6 +53,9 @@ inline constexpr uint32_t kSyntaxInterval = 27;
 [[nodiscard]] std::span<const BuiltinAttribute> BuiltinAttributes();
 [[nodiscard]] std::span<const BuiltinClass> BuiltinClasses();
 
+// The OID family whose last arc is the directory syntax number itself.
+inline constexpr std::string_view kVendorSyntaxPrefix = "2.16.840.1.113719.1.1.5.1.";
+
 // The directory syntax number of an RFC 4512 SYNTAX OID (with or without a "{length}" bound):
 // the standard LDAP syntaxes the client knows and the vendor family 2.16.840.1.113719.1.1.5.1.N;
 // any other OID is Octet String.

@@ -736,8 +736,7 @@ struct LdapStore::Impl {
       const std::string ldapName = at->at_names[0];
       const char* oid = syntaxOid(at.get());
       uint32_t syntax = oid != nullptr ? SyntaxFromOid(oid) : kSyntaxCaseIgnoreString;
-      const bool vendor =
-          oid != nullptr && std::string_view(oid).starts_with("2.16.840.1.113719.1.1.5.1.");
+      const bool vendor = oid != nullptr && std::string_view(oid).starts_with(kVendorSyntaxPrefix);
       const char* ndsSyntax = Extension(at->at_extensions, "X-NDS_SYNTAX");
       const auto declared =
           ndsSyntax != nullptr ? ParseNumber(ndsSyntax, 0, kSyntaxInterval) : std::nullopt;
