@@ -327,6 +327,11 @@ struct LdapStore::Impl {
   // are these contexts and the root's subtree is theirs.
   std::vector<DirName> namingContexts;
   bool rootIsEntry = false;
+  // Paged searches on `ld` not past their last page. The server keeps one paging state per
+  // connection, so a paged search started beside one of them would cut it short: it goes to a
+  // connection of its own, taken from the spares.
+  int unfinishedPagers = 0;
+  std::vector<std::unique_ptr<Impl>> spareConnections;
 
   [[nodiscard]] std::string Where() const { return settings.uri; }
 
@@ -510,6 +515,25 @@ struct LdapStore::Impl {
   }
 
   int32_t Ensure() { return ld ? kDirOk : Open(); }
+
+  // A connection to the same server with the same credentials, opened by its first request.
+  std::unique_ptr<Impl> TakeSpareConnection() {
+    if (!spareConnections.empty()) {
+      std::unique_ptr<Impl> spare = std::move(spareConnections.back());
+      spareConnections.pop_back();
+      return spare;
+    }
+    auto spare = std::make_unique<Impl>();
+    spare->settings = settings;
+    spare->pagedResults = pagedResults;
+    return spare;
+  }
+
+  void ReturnSpareConnection(std::unique_ptr<Impl> spare) {
+    constexpr size_t kSparesKept = 2;
+    if (spare->ld != nullptr && spareConnections.size() < kSparesKept)
+      spareConnections.push_back(std::move(spare));
+  }
 
   // A search that gathers every message of one request (one page when `cookie` is given).
   struct Page {
@@ -1082,16 +1106,24 @@ class LdapStore::Cursor final : public EntryCursor {
   // A page asked for ahead and no longer wanted is given up, so that its entries do not
   // travel for nothing.
   ~Cursor() override {
-    if (nextPage_ >= 0 && impl_.ld != nullptr && impl_.generation == generation_)
-      ldap_abandon_ext(impl_.ld.get(), nextPage_, nullptr, nullptr);
+    LdapStore::Impl& connection = Connection();
+    if (nextPage_ >= 0 && connection.ld != nullptr && connection.generation == generation_)
+      ldap_abandon_ext(connection.ld.get(), nextPage_, nullptr, nullptr);
+    CountAsUnfinished(false);
+    if (spare_)
+      impl_.ReturnSpareConnection(std::move(spare_));
   }
 
   // Fetches the first page; its code is the listing's or search's code.
   int32_t Start() {
-    generation_ = impl_.generation;
-    const bool hadConnection = impl_.ld != nullptr;
+    if (impl_.pagedResults && impl_.unfinishedPagers > 0)
+      spare_ = impl_.TakeSpareConnection();
+    LdapStore::Impl& connection = Connection();
+    generation_ = connection.generation;
+    const bool hadConnection = connection.ld != nullptr;
     int32_t code = Fetch();
-    if (code == kDirTransportFailure && hadConnection && impl_.ld == nullptr && pending_.empty()) {
+    if (code == kDirTransportFailure && hadConnection && connection.ld == nullptr &&
+        pending_.empty()) {
       code = Fetch();
     }
     // A first page cut short (a server that does not page stopping at its size limit) still
@@ -1113,10 +1145,12 @@ class LdapStore::Cursor final : public EntryCursor {
       }
       if (done_ || status_ != kDirOk)
         return false;
-      if (impl_.generation != generation_ || impl_.ld == nullptr) {
+      LdapStore::Impl& connection = Connection();
+      if (connection.generation != generation_ || connection.ld == nullptr) {
         // The connection the pages belong to is gone; its paging state went with it.
         status_ = impl_.Fail(kDirTransportFailure,
                              impl_.Where() + ": the connection was lost during a search");
+        CountAsUnfinished(false);
         return false;
       }
       // Entries that arrived before a failure are still handed out; the code follows them.
@@ -1129,17 +1163,27 @@ class LdapStore::Cursor final : public EntryCursor {
   [[nodiscard]] int32_t Status() const override { return status_; }
 
  private:
+  LdapStore::Impl& Connection() { return spare_ ? *spare_ : impl_; }
+
+  void CountAsUnfinished(bool unfinished) {
+    if (spare_ || unfinished == countedAsUnfinished_)
+      return;
+    impl_.unfinishedPagers += unfinished ? 1 : -1;
+    countedAsUnfinished_ = unfinished;
+  }
+
   int32_t Fetch() {
+    LdapStore::Impl& connection = Connection();
     LdapStore::Impl::Page page;
     const std::string_view what = scope_ == LDAP_SCOPE_ONELEVEL ? "listing" : "search";
     const std::string* cookie = impl_.pagedResults ? &cookie_ : nullptr;
     int32_t code = kDirOk;
     if (nextPage_ >= 0) {
-      code = impl_.CollectPage(std::exchange(nextPage_, -1), page, what);
+      code = connection.CollectPage(std::exchange(nextPage_, -1), page, what);
     } else {
-      code = impl_.SearchPage(base_, scope_, filter_, kEntryAttributes, cookie, page, what);
+      code = connection.SearchPage(base_, scope_, filter_, kEntryAttributes, cookie, page, what);
     }
-    generation_ = impl_.generation;
+    generation_ = connection.generation;
     cookie_ = page.cookie;
     if (code == kDirOk && (!impl_.pagedResults || cookie_.empty())) {
       done_ = true;
@@ -1149,12 +1193,13 @@ class LdapStore::Cursor final : public EntryCursor {
       // the server idle for half of a large search. A request that cannot be sent is sent again
       // by the next fetch, which reports its failure.
       int msgid = 0;
-      if (impl_.SendSearch(base_, scope_, filter_, kEntryAttributes, cookie, msgid, what) ==
+      if (connection.SendSearch(base_, scope_, filter_, kEntryAttributes, cookie, msgid, what) ==
               kDirOk &&
-          impl_.generation == generation_) {
+          connection.generation == generation_) {
         nextPage_ = msgid;
       }
     }
+    CountAsUnfinished(code == kDirOk && !done_);
     for (const Message& message : page.entries) {
       StoreEntry entry;
       if (impl_.FillEntry(message.get(), entry) && Passes(entry))
@@ -1190,6 +1235,8 @@ class LdapStore::Cursor final : public EntryCursor {
   Check check_;
   std::string cookie_;
   std::deque<StoreEntry> pending_;
+  std::unique_ptr<LdapStore::Impl> spare_;  // the pages' connection when not the store's own
+  bool countedAsUnfinished_ = false;
   int nextPage_ = -1;  // message id of the page asked for ahead
   uint64_t generation_ = 0;
   bool done_ = false;
