@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "directory/d_nw.h"
 #include "directory/d_nw_search.h"
 #include "xmlexport/directory_attributes.h"
 
@@ -17,11 +18,11 @@ DirContext StartBenchClient(const std::filesystem::path& folder, const std::stri
                              << extraKeys;
   DirClientUseConnectionsFile(connections.string());
   DirContext context = 0;
-  uint32_t flags = 0;
-  if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(context) != kDirOk ||
-      DirGetContextValue(context, kDirKeyFlags, flags) != kDirOk ||
-      DirSetContextValue(context, kDirKeyFlags, flags | kDirFlagTypeless) != kDirOk ||
-      DirSetContextValue(context, kDirKeyNameContext, std::string("[Root]")) != kDirOk) {
+  if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(context) != kDirOk) {
+    throw std::runtime_error("the client did not start on " + source);
+  }
+  DSModifyContextFlags(context, '+', kDirFlagTypeless);
+  if (DSSetRootContext(context) != kDirOk) {
     throw std::runtime_error("the client did not start on " + source);
   }
   return context;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "directory/d_nw.h"
 #include "directory/d_nw_search.h"
 
 namespace {
@@ -21,11 +22,11 @@ DirContext SampleTreeContext() {
   std::ofstream(ini) << "[sample]\ntree = SAMPLE_TREE\nsource = sample\nprimary = yes\n";
   DirClientUseConnectionsFile(ini);
   DirContext context = 0;
-  uint32_t flags = 0;
-  if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(context) != kDirOk ||
-      DirGetContextValue(context, kDirKeyFlags, flags) != kDirOk ||
-      DirSetContextValue(context, kDirKeyFlags, flags | kDirFlagTypeless) != kDirOk ||
-      DirSetContextValue(context, kDirKeyNameContext, std::string("[Root]")) != kDirOk) {
+  if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(context) != kDirOk) {
+    std::abort();
+  }
+  DSModifyContextFlags(context, '+', kDirFlagTypeless);
+  if (DSSetRootContext(context) != kDirOk) {
     std::abort();
   }
   // The client has read its connections; the folder is of no further use.
