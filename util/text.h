@@ -39,6 +39,10 @@ using TextTable = std::span<const std::string_view>;
 [[nodiscard]] bool SameTextAscii(std::string_view a, std::string_view b);
 // `text` with a-z folded to A-Z; every other byte unchanged.
 [[nodiscard]] std::string UpperAscii(std::string_view text);
+// `c` with A-Z folded to a-z; every other byte unchanged.
+[[nodiscard]] constexpr char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 // 1-based position of the first `needle` in `haystack`, ASCII case ignored; 0 when absent or
 // when `needle` is empty. This is the whole "contains the pattern" test of the item lists:
 // no wildcards, `*` and `?` stand for themselves.

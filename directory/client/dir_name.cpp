@@ -5,12 +5,9 @@
 #include <memory>
 
 #include "directory/client/builtin_schema.h"
+#include "util/text.h"
 
 namespace {
-
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 void AppendEscaped(std::string& out, std::string_view value) {
   for (const char c : value) {
@@ -28,13 +25,7 @@ struct DnDeleter {
 }  // namespace
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i]))
-      return false;
-  }
-  return true;
+  return SameTextAscii(a, b);
 }
 
 std::string FoldCase(std::string_view text) {

@@ -2,13 +2,7 @@
 // wildcard match both stores apply to relative names.
 #include "directory/client/filter_expr.h"
 
-namespace {
-
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
+#include "util/text.h"
 
 std::optional<std::vector<std::string>> RequiredClasses(const FilterNode& node) {
   using Kind = FilterNode::Kind;

@@ -14,17 +14,14 @@
 #include "directory/client/dir_client.h"
 #include "directory/client/filter_expr.h"
 #include "directory/client/value_codec.h"
+#include "util/text.h"
 
 namespace {
-
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 uint64_t HashChild(uint32_t parent, std::string_view value) {
   uint64_t hash = 1469598103934665603ULL ^ (uint64_t{parent} * 0x9E3779B97F4A7C15ULL);
   for (const char c : value) {
-    hash ^= static_cast<unsigned char>(Lower(c));
+    hash ^= static_cast<unsigned char>(LowerAscii(c));
     hash *= 1099511628211ULL;
   }
   return hash ^ (hash >> 29);
@@ -85,8 +82,8 @@ bool IsUtf8(std::string_view text) {
 int CompareFolded(std::string_view a, std::string_view b, bool exact) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    const char x = exact ? a[i] : Lower(a[i]);
-    const char y = exact ? b[i] : Lower(b[i]);
+    const char x = exact ? a[i] : LowerAscii(a[i]);
+    const char y = exact ? b[i] : LowerAscii(b[i]);
     if (x != y)
       return static_cast<unsigned char>(x) < static_cast<unsigned char>(y) ? -1 : 1;
   }
