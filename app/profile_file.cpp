@@ -4,7 +4,6 @@
 #include "util/text.h"
 
 #include <charconv>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <utility>
@@ -87,19 +86,22 @@ bool HasLineBreak(std::string_view text) {
 ProfileFile::ProfileFile(std::filesystem::path path, ContentWriter writer)
     : path_(std::move(path)), writer_(std::move(writer)) {}
 
-std::string ProfileFile::LoadText() const {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) {
-    return {};
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+FileResult ProfileFile::LoadText(std::string& text) const {
+  FileResult loaded = ReadRegularFile(path_, text);
+  return loaded.missing ? FileResult{} : loaded;
+}
+
+SettingsWriteError ProfileFile::Refused(std::string_view reason) const {
+  return SettingsWriteError("Unable to write to " + path_.filename().string() + ": " +
+                            std::string(reason));
 }
 
 std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
                                     std::string_view defaultValue) const {
-  const std::vector<std::string> lines = SplitLines(LoadText());
+  // An unreadable file reads as an empty one: every key has its default.
+  std::string text;
+  static_cast<void>(LoadText(text));
+  const std::vector<std::string> lines = SplitLines(text);
   const auto range = FindSection(lines, section);
   if (range) {
     for (size_t i = range->first; i < range->second; ++i) {
@@ -134,9 +136,14 @@ void ProfileFile::WriteString(std::string_view section, std::string_view key,
   if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
       section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos ||
       Trim(key).empty() || (!key.empty() && key.front() == '[')) {
-    throw SettingsWriteError("Unable to write to " + path_.filename().string());
+    throw Refused("a line break, \"]\" or \"=\" where the file cannot hold it");
   }
-  std::vector<std::string> lines = SplitLines(LoadText());
+  // A file that is there but cannot be read would lose every other key to this write.
+  std::string old;
+  if (const FileResult loaded = LoadText(old); !loaded.Succeeded()) {
+    throw Refused(loaded.reason);
+  }
+  std::vector<std::string> lines = SplitLines(old);
   std::string keyLine = std::string(key) + "=" + std::string(value);
   if (const auto range = FindSection(lines, section)) {
     size_t insertAt = range->first;
@@ -177,7 +184,11 @@ void ProfileFile::ReplaceWith(const std::string& text) {
   if (path_.has_parent_path()) {
     std::filesystem::create_directories(path_.parent_path(), folderError);
   }
-  if (folderError || !ReplaceFileAtomically(path_, text, writer_)) {
-    throw SettingsWriteError("Unable to write to " + path_.filename().string());
+  if (folderError) {
+    throw Refused(folderError.message());
+  }
+  if (const FileResult replaced = ReplaceFileAtomically(path_, text, writer_);
+      !replaced.Succeeded()) {
+    throw Refused(replaced.reason);
   }
 }

@@ -10,6 +10,34 @@
 
 namespace {
 
+FileResult Failure(int error) {
+  return {std::system_category().message(error != 0 ? error : EIO), error == ENOENT};
+}
+
+// Refuses what is not a regular file; a folder is named as such.
+FileResult KindFailure(mode_t mode) {
+  if (S_ISDIR(mode)) {
+    return Failure(EISDIR);
+  }
+  return {S_ISREG(mode) ? "" : "Not a regular file"};
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  [[nodiscard]] int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -82,36 +110,77 @@ void SyncFolder(const std::filesystem::path& target) {
 
 }  // namespace
 
-bool ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                           const ContentWriter& writer) {
+FileResult ReadRegularFile(const std::filesystem::path& path, std::string& text) {
+  text.clear();
+  // A device is refused before it is opened: opening some has effects of its own.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    return Failure(errno);
+  }
+  if (FileResult kind = KindFailure(info.st_mode); !kind.Succeeded()) {
+    return kind;
+  }
+  // Should a FIFO take the file's place meanwhile, O_NONBLOCK keeps the open from waiting.
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0) {
+    return Failure(errno);
+  }
+  if (FileResult kind = KindFailure(info.st_mode); !kind.Succeeded()) {
+    return kind;
+  }
+  char chunk[16384];
+  for (;;) {
+    const ssize_t got = ::read(file.Get(), chunk, sizeof chunk);
+    if (got == 0) {
+      return {};
+    }
+    if (got < 0 && errno != EINTR) {
+      text.clear();
+      return Failure(errno);
+    }
+    if (got > 0) {
+      text.append(chunk, static_cast<size_t>(got));
+    }
+  }
+}
+
+FileResult ReplaceFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                 const ContentWriter& writer) {
   if (path.empty()) {
-    return false;
+    return Failure(ENOENT);
   }
   std::error_code error;
   std::filesystem::path target = path;
   if (std::filesystem::is_symlink(target, error)) {
     target = std::filesystem::weakly_canonical(target, error);
     if (error) {
-      return false;
+      return Failure(error.value());
     }
   }
   mode_t mode = NewFileMode();
   struct stat existing {};
   if (::stat(target.c_str(), &existing) == 0) {
+    if (FileResult kind = KindFailure(existing.st_mode); !kind.Succeeded()) {
+      return kind;
+    }
     // A rename would replace a file its owner made read-only; writing in place would not.
-    if (S_ISDIR(existing.st_mode) || ::access(target.c_str(), W_OK) != 0) {
-      return false;
+    if (::access(target.c_str(), W_OK) != 0) {
+      return Failure(errno);
     }
     mode = existing.st_mode & 07777;
+  } else if (errno != ENOENT) {
+    return Failure(errno);
   }
   TemporaryFile temporary(target);
+  if (!temporary.IsOpen() || ::fchmod(temporary.Descriptor(), mode) != 0) {
+    return Failure(errno);
+  }
+  errno = 0;
   const bool written =
-      temporary.IsOpen() && ::fchmod(temporary.Descriptor(), mode) == 0 &&
-      (writer ? writer(temporary.Descriptor(), bytes) : WriteAll(temporary.Descriptor(), bytes)) &&
-      ::fsync(temporary.Descriptor()) == 0;
-  if (!written || !temporary.CloseAndRenameTo(target)) {
-    return false;
+      writer ? writer(temporary.Descriptor(), bytes) : WriteAll(temporary.Descriptor(), bytes);
+  if (!written || ::fsync(temporary.Descriptor()) != 0 || !temporary.CloseAndRenameTo(target)) {
+    return Failure(errno);
   }
   SyncFolder(target);
-  return true;
+  return {};
 }

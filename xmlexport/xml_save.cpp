@@ -27,8 +27,8 @@ bool CloseEditedDocument(std::vector<std::string>& lines) {
 }
 
 std::optional<std::string> SaveTextFile(const std::string& fileName, std::string_view bytes) {
-  if (!ReplaceFileAtomically(fileName, bytes)) {
-    return "Cannot create file " + fileName;
+  if (const FileResult saved = ReplaceFileAtomically(fileName, bytes); !saved.Succeeded()) {
+    return "Cannot create file " + fileName + ": " + saved.reason;
   }
   return std::nullopt;
 }

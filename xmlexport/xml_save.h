@@ -14,15 +14,15 @@
 // "</install>" and returns true; the view shows the appended lines too.
 bool CloseEditedDocument(std::vector<std::string>& lines);
 
-// Replaces `fileName` with `bytes` atomically; "Cannot create file <fileName>" when it was not
-// written, the old file then intact.
+// Replaces `fileName` with `bytes` atomically; "Cannot create file <fileName>: <reason>" when it
+// was not written (the reason as ReplaceFileAtomically gives it), the old file then intact.
 [[nodiscard]] std::optional<std::string> SaveTextFile(const std::string& fileName,
                                                       std::string_view bytes);
 
 struct XmlSaveResult {
   // CloseEditedDocument appended the two closing lines.
   bool closingAppended = false;
-  // "Cannot create file <fileName>" when the file was not written.
+  // "Cannot create file <fileName>: <reason>" when the file was not written.
   std::optional<std::string> error;
 };
 

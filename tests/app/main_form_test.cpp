@@ -334,7 +334,7 @@ TEST_F(MainFormTest, RefusedSettingsWriteStopsTheTreeChange) {
   trees->setFocus();
   QTest::keyClick(trees, Qt::Key_Down);
   EXPECT_EQ(trees->currentText().toStdString(), "OTHER_TREE");
-  EXPECT_THAT(dialogs_.errors, ElementsAre("Unable to write to orvane.ini"));
+  EXPECT_THAT(dialogs_.errors, ElementsAre("Unable to write to orvane.ini: Not a directory"));
   EXPECT_EQ(form.CurrentTree, "ACME_TREE");
   EXPECT_EQ(DSGetTreeName(form.SearchCtx), "ACME_TREE");
   form.close();  // the close handler swallows the same failure
@@ -458,7 +458,7 @@ TEST_F(MainFormTest, SavingTheXmlViewReplacesTheFileAndRemembersIt) {
   const std::string refused = (root_ / "blocker" / "x.xml").string();
   dialogs_.saveAnswer = refused;
   QTest::mouseClick(save, Qt::LeftButton);
-  EXPECT_THAT(dialogs_.errors, ElementsAre("Cannot create file " + refused));
+  EXPECT_THAT(dialogs_.errors, ElementsAre("Cannot create file " + refused + ": Not a directory"));
   EXPECT_EQ(form.XmlPath, refused);
   EXPECT_EQ(ReadFile(target), "\r\n</install>\r\n");
   form.close();

@@ -1,11 +1,14 @@
 // The settings file: profile semantics, atomic replacement, refused writes, the program-relative
 // names and the window geometry keys.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -100,7 +103,7 @@ TEST_F(SettingsTest, RefusedWriteThrowsAndLeavesTheOldFile) {
     blocked.WriteString("Context", "Default", "ACME");
     FAIL() << "the write was not refused";
   } catch (const SettingsWriteError& error) {
-    EXPECT_STREQ(error.what(), "Unable to write to orvane.ini");
+    EXPECT_STREQ(error.what(), "Unable to write to orvane.ini: Not a directory");
   }
 
   // A write that fails half-way: the previous file stays byte for byte, no temporary remains.
@@ -153,6 +156,66 @@ TEST_F(SettingsTest, CrashBetweenWritesKeepsTheOldFileIntact) {
   file.WriteString("Settings", "Xml Path", "/tmp/next.xml");
   EXPECT_EQ(file.ReadString("Settings", "Xml Path", ""), "/tmp/next.xml");
   EXPECT_EQ(file.ReadString("Context", "Default", ""), "ACME");
+}
+
+// A settings file that exists but cannot be read gives the defaults and is never replaced by a
+// write, which would keep only the one key written. Root reads any file, so as root the check
+// runs in a child that has become nobody; the file is nobody's own, mode 0200, in nobody's folder.
+TEST_F(SettingsTest, UnreadableFileIsNeverWritten) {
+  const fs::path path = folder_ / "orvane.ini";
+  const std::string before = "[Context]\nDefault=ACME\nACME=.Sales.Acme\n";
+  WriteFile(path, before);
+  constexpr uid_t kNobody = 65534;
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(folder_.c_str(), kNobody, kNobody), 0);
+    ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+  }
+  ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+  EXPECT_EXIT(
+      {
+        if (::geteuid() == 0 && (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+          std::_Exit(2);
+        }
+        ProfileFile file(path);
+        if (file.ReadString("Context", "ACME", "default") != "default") {
+          std::_Exit(3);
+        }
+        try {
+          file.WriteString("Context", "Default", "OTHER");
+        } catch (const SettingsWriteError& error) {
+          std::fputs(error.what(), stderr);
+          std::_Exit(0);
+        }
+        std::_Exit(4);
+      },
+      ::testing::ExitedWithCode(0), "^Unable to write to orvane.ini: Permission denied$");
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+// Only a regular file is read or replaced: a FIFO in its place neither hangs the read nor is
+// turned into a file, and neither is a folder.
+TEST_F(SettingsTest, NonRegularFileGivesDefaultsAndRefusesWrites) {
+  const fs::path path = folder_ / "orvane.ini";
+  const std::pair<std::function<int()>, const char*> kinds[] = {
+      {[&] { return ::mkfifo(path.c_str(), 0600); }, "Not a regular file"},
+      {[&] { return ::mkdir(path.c_str(), 0700); }, "Is a directory"},
+  };
+  for (const auto& [make, reason] : kinds) {
+    SCOPED_TRACE(reason);
+    fs::remove_all(path);
+    ASSERT_EQ(make(), 0);
+    const fs::file_type kind = fs::symlink_status(path).type();
+    ProfileFile file(path);
+    EXPECT_EQ(file.ReadString("Context", "Default", "default"), "default");
+    try {
+      file.WriteString("Context", "Default", "ACME");
+      ADD_FAILURE() << "the write was not refused";
+    } catch (const SettingsWriteError& error) {
+      EXPECT_EQ(error.what(), "Unable to write to orvane.ini: " + std::string(reason));
+    }
+    EXPECT_EQ(fs::symlink_status(path).type(), kind);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
 }
 
 TEST(SettingsNames, FollowTheProgramFile) {

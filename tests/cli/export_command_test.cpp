@@ -259,14 +259,25 @@ TEST_F(ExportCommandTest, TheDocumentGoesToStandardOutputOrReplacesTheFile) {
   if (::access(target.c_str(), W_OK) != 0) {  // root may write anyway
     const Result refused = RunShop({"--all", "-o", target.string()});
     EXPECT_EQ(refused.status, kExportFailed);
-    EXPECT_EQ(refused.err, "orvane-export: Cannot create file " + target.string() + "\n");
+    EXPECT_EQ(refused.err,
+              "orvane-export: Cannot create file " + target.string() + ": Permission denied\n");
     EXPECT_EQ(Read(target), "module\t-\tModC.Start.Shop\ntask\t-\tOwnC.ModC.Start.Shop\n");
   }
-  for (const fs::path& unwritable : {root_ / "no" / "such.xml", root_}) {
+  // Only a regular file is replaced: a FIFO (or a device) named by -o stays what it was.
+  const fs::path fifo = root_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::pair<fs::path, std::string> unwritables[] = {
+      {root_ / "no" / "such.xml", "No such file or directory"},
+      {root_, "Is a directory"},
+      {fifo, "Not a regular file"},
+  };
+  for (const auto& [unwritable, reason] : unwritables) {
     const Result refused = RunShop({"--all", "-o", unwritable.string()});
     EXPECT_EQ(refused.status, kExportFailed);
-    EXPECT_EQ(refused.err, "orvane-export: Cannot create file " + unwritable.string() + "\n");
+    EXPECT_EQ(refused.err,
+              "orvane-export: Cannot create file " + unwritable.string() + ": " + reason + "\n");
   }
+  EXPECT_TRUE(fs::is_fifo(fifo));
   // Standard output that refuses the bytes is a failure, not a success.
   std::ostringstream out;
   out.setstate(std::ios::badbit);

@@ -5,6 +5,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -86,14 +87,14 @@ TEST_F(XmlSave, WritesEveryLineWithCrLfAndReplacesTheOldFile) {
 TEST_F(XmlSave, NewFilesGetTheUmaskModeAndReplacedFilesKeepTheirs) {
   const fs::path fresh = folder_ / "fresh.xml";
   const mode_t oldMask = umask(022);
-  ASSERT_TRUE(ReplaceFileAtomically(fresh.string(), "x"));
+  ASSERT_TRUE(ReplaceFileAtomically(fresh.string(), "x").Succeeded());
   umask(oldMask);
   struct stat info {};
   ASSERT_EQ(stat(fresh.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0644u);
 
   ASSERT_EQ(chmod(fresh.c_str(), 0640), 0);
-  ASSERT_TRUE(ReplaceFileAtomically(fresh.string(), "y"));
+  ASSERT_TRUE(ReplaceFileAtomically(fresh.string(), "y").Succeeded());
   ASSERT_EQ(stat(fresh.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
   EXPECT_EQ(ReadFile(fresh), "y");
@@ -104,27 +105,44 @@ TEST_F(XmlSave, SymbolicLinkKeepsPointingAtTheSavedFile) {
   const fs::path link = folder_ / "link.xml";
   WriteFile(real, "old");
   fs::create_symlink(real, link);
-  ASSERT_TRUE(ReplaceFileAtomically(link.string(), "new"));
+  ASSERT_TRUE(ReplaceFileAtomically(link.string(), "new").Succeeded());
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(ReadFile(real), "new");
 }
 
-TEST_F(XmlSave, UnwritableTargetsReportTheFileAndLeaveNothingBehind) {
+// Only a regular file is replaced, or a new one created: a device node, FIFO or folder in the
+// target's place stays what it was, and the message gives the reason after the file name.
+TEST_F(XmlSave, UnwritableTargetsReportTheFileAndTheReasonAndLeaveNothingBehind) {
   const fs::path folderTarget = folder_ / "a folder";
   fs::create_directory(folderTarget);
-  const std::string targets[] = {
-      (folder_ / "missing" / "install.xml").string(),
-      folderTarget.string(),
-      "",
+  const fs::path fifo = folder_ / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path device = folder_ / "null";  // the null device's numbers, made where only root may
+  const bool haveDevice = mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  WriteFile(folder_ / "file", "x");
+  std::vector<std::pair<std::string, std::string>> targets = {
+      {(folder_ / "missing" / "install.xml").string(), "No such file or directory"},
+      {(folder_ / "file" / "install.xml").string(), "Not a directory"},
+      {folderTarget.string(), "Is a directory"},
+      {fifo.string(), "Not a regular file"},
+      {"", "No such file or directory"},
   };
-  for (const std::string& target : targets) {
-    Lines lines = {"<install>", "</install>"};
-    const XmlSaveResult result = SaveXmlDocument(target, lines);
-    ASSERT_TRUE(result.error) << target;
-    EXPECT_EQ(*result.error, "Cannot create file " + target);
+  if (haveDevice) {
+    targets.emplace_back(device.string(), "Not a regular file");
   }
-  EXPECT_EQ(Entries(), (std::vector<std::string>{"a folder"}));
+  for (const auto& [target, reason] : targets) {
+    Lines lines = {"<install>", "</install>"};
+    EXPECT_EQ(SaveXmlDocument(target, lines).error.value_or("saved"),
+              "Cannot create file " + target + ": " + reason);
+  }
+  std::vector<std::string> left = {"a folder", "fifo", "file"};
+  if (haveDevice) {
+    left.push_back("null");
+    EXPECT_TRUE(fs::is_character_file(device));
+  }
+  EXPECT_EQ(Entries(), left);
   EXPECT_TRUE(fs::is_empty(folderTarget));
+  EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 TEST_F(XmlSave, ReadOnlyTargetIsNotReplaced) {
@@ -135,7 +153,8 @@ TEST_F(XmlSave, ReadOnlyTargetIsNotReplaced) {
   WriteFile(file, "old");
   ASSERT_EQ(chmod(file.c_str(), 0444), 0);
   Lines lines = {"<install>", "</install>"};
-  EXPECT_TRUE(SaveXmlDocument(file.string(), lines).error);
+  EXPECT_EQ(SaveXmlDocument(file.string(), lines).error.value_or("saved"),
+            "Cannot create file " + file.string() + ": Permission denied");
   EXPECT_EQ(ReadFile(file), "old");
 }
 
@@ -162,7 +181,7 @@ TEST_F(XmlSave, WriteFailingPartWayLeavesThePreviousFileIntact) {
   std::signal(SIGXFSZ, oldHandler);
 
   ASSERT_TRUE(result.error);
-  EXPECT_EQ(*result.error, "Cannot create file " + file.string());
+  EXPECT_EQ(*result.error, "Cannot create file " + file.string() + ": File too large");
   EXPECT_EQ(ReadFile(file), previous);
   EXPECT_EQ(Entries(), (std::vector<std::string>{"install.xml"}));
 
