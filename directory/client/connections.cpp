@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "directory/client/dir_name.h"
+#include "util/text.h"
 
 namespace {
 
@@ -24,6 +25,35 @@ std::string_view StripInlineComment(std::string_view value) {
     }
   }
   return value;
+}
+
+// A text from the file as its error message quotes it, kept to one readable line: cut after
+// 200 characters ("..." marking the cut) and control bytes written as \xHH.
+std::string Quoted(std::string_view text) {
+  constexpr size_t kMaxCharacters = 200;
+  std::string quoted = "\"";
+  size_t characters = 0;
+  size_t continuations = 0;  // since the byte that began the current character
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    // A UTF-8 character is one with its continuation bytes; a stray run of them counts anyway.
+    const bool startsCharacter = (byte & 0xC0) != 0x80 || ++continuations > 3;
+    if (startsCharacter) {
+      continuations = 0;
+      if (characters++ == kMaxCharacters) {
+        quoted += "...";
+        break;
+      }
+    }
+    if (byte < 0x20 || byte == 0x7F) {
+      constexpr char kHex[] = "0123456789ABCDEF";
+      quoted += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]};
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '"';
+  return quoted;
 }
 
 std::optional<bool> YesNo(std::string_view value) {
@@ -83,7 +113,7 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
       const size_t close = line.find(']');
       if (close == std::string_view::npos ||
           !Trim(StripInlineComment(line.substr(close + 1))).empty()) {
-        return fail(lineNumber, "malformed section header \"" + std::string(line) + "\"");
+        return fail(lineNumber, "malformed section header " + Quoted(line));
       }
       const std::string name(Trim(line.substr(1, close - 1)));
       if (name.empty())
@@ -103,19 +133,34 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
     } else {
       const size_t equals = line.find('=');
       if (equals == std::string_view::npos) {
-        return fail(lineNumber, "expected key = value, found \"" + std::string(line) + "\"");
+        return fail(lineNumber, "expected key = value, found " + Quoted(line));
       }
       const std::string key = FoldCase(Trim(line.substr(0, equals)));
       const std::string value(Trim(StripInlineComment(Trim(line.substr(equals + 1)))));
       if (connections.empty())
-        return fail(lineNumber, "key \"" + key + "\" outside a section");
+        return fail(lineNumber, "key " + Quoted(key) + " outside a section");
       for (const std::string& seen : seenKeys) {
         if (seen == key)
-          return fail(lineNumber, "key \"" + key + "\" given twice");
+          return fail(lineNumber, "key " + Quoted(key) + " given twice");
       }
       seenKeys.push_back(key);
       ConnectionConfig& c = connections.back();
       if (key == "tree") {
+        // Tree names are shown cut to the client's 32 characters, without trailing "_", and
+        // looked up ignoring letter case: a longer name would be listed in a form that opens no
+        // tree, and of two names alike in that form the second could never be opened.
+        if (value.size() > kTreeNameWidth) {
+          return fail(lineNumber, "tree name " + Quoted(value) + " is longer than " +
+                                      std::to_string(kTreeNameWidth) + " characters");
+        }
+        for (const ConnectionConfig& other : connections) {
+          if (&other != &c && other.tree != value &&
+              EqualsIgnoringCase(TrimRightChars(other.tree, "_"), TrimRightChars(value, "_"))) {
+            return fail(lineNumber, "tree name " + Quoted(value) + " differs from " +
+                                        Quoted(other.tree) + " of [" + other.section +
+                                        "] only in letter case or trailing \"_\"");
+          }
+        }
         c.tree = value;
       } else if (key == "source") {
         c.source = value;
@@ -134,7 +179,7 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
           c.primary = true;
         } else if (!(EqualsIgnoringCase(value, "no") || EqualsIgnoringCase(value, "false") ||
                      value == "0")) {
-          return fail(lineNumber, "primary must be yes or no, not \"" + value + "\"");
+          return fail(lineNumber, "primary must be yes or no, not " + Quoted(value));
         }
       } else if (key == "bind") {
         c.bind = value;
@@ -146,7 +191,7 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
       } else if (key == "starttls" || key == "verify") {
         const auto yes = YesNo(value);
         if (!yes)
-          return fail(lineNumber, key + " must be yes or no, not \"" + value + "\"");
+          return fail(lineNumber, key + " must be yes or no, not " + Quoted(value));
         (key == "starttls" ? c.startTls : c.verify) = *yes;
       } else if (key == "timeout" || key == "page-size") {
         const bool timeout = key == "timeout";
@@ -155,16 +200,14 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
             std::from_chars(value.data(), value.data() + value.size(), number);
         if (problem != std::errc() || end != value.data() + value.size() || number < 1 ||
             number > (timeout ? 3600 : 100000)) {
-          return fail(lineNumber, timeout ? "timeout must be a number of seconds from 1 to "
-                                            "3600, not \"" +
-                                                value + "\""
-                                          : "page-size must be a number of entries from 1 to "
-                                            "100000, not \"" +
-                                                value + "\"");
+          return fail(lineNumber, (timeout ? "timeout must be a number of seconds from 1 to 3600"
+                                           : "page-size must be a number of entries from 1 to "
+                                             "100000") +
+                                      std::string(", not ") + Quoted(value));
         }
         (timeout ? c.timeout : c.pageSize) = number;
       } else {
-        return fail(lineNumber, "unknown key \"" + key + "\"");
+        return fail(lineNumber, "unknown key " + Quoted(key));
       }
     }
     if (end == text.size())

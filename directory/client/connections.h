@@ -1,10 +1,14 @@
 #pragma once
 // The client's connections file (connections.ini in the configuration folder): one section per
 // connection with its tree, source, name context, user and primary mark.
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The width the client pads tree names to; a longer tree name is refused.
+inline constexpr size_t kTreeNameWidth = 32;
 
 struct ConnectionConfig {
   std::string section;
@@ -29,9 +33,11 @@ struct ConnectionConfig {
 // line that is neither a section, a key = value pair, a comment nor blank; an unknown key; a
 // key outside a section or given twice; a section twice; a section without tree or source; a
 // `primary`, `starttls` or `verify` that is not yes/no; a `timeout` that is not a whole number of
-// seconds from 1 to 3600; a `page-size` outside 1 to 100000; more than one primary; or a file
-// without any connection. Relative LDIF, password and CA file paths are taken relative to the
-// file's folder.
+// seconds from 1 to 3600; a `page-size` outside 1 to 100000; a tree name longer than
+// kTreeNameWidth, or one that differs from an earlier one only in letter case or trailing "_";
+// more than one primary; or a file without any connection. Text quoted from the file is cut
+// after 200 characters and has its control bytes written as \xHH. Relative LDIF, password and CA
+// file paths are taken relative to the file's folder.
 [[nodiscard]] std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(
     std::string_view text, const std::string& path, std::string& error);
 

@@ -35,7 +35,6 @@ constexpr uint32_t kMinBufferSize = 64;
 constexpr uint32_t kMaxBufferSize = 64512;
 constexpr size_t kMaxLiveIterations = 1024;
 constexpr int kMaxAliasHops = 8;
-constexpr size_t kTreeNameWidth = 32;
 
 struct Connection {
   std::string tree;

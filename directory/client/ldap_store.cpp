@@ -229,11 +229,14 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
     error = path + ": not a regular file";
     return std::nullopt;
   }
-  if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+  // Whoever may change the file chooses the password the client sends.
+  if ((info.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-    error = path + ": the password file has mode " + mode +
-            " and is readable by others; allow only its owner to read it (chmod 600)";
+    const bool readable = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+    error = path + ": the password file has mode " + mode + " and is " +
+            (readable ? "readable" : "writable") +
+            " by others; allow only its owner to read or change it (chmod 600)";
     return std::nullopt;
   }
   std::string password;

@@ -5,8 +5,8 @@
 //
 // A connections.ini section whose source is ldap://host:port or ldaps://host:port may add
 // `starttls = yes|no` (default no), `bind` (a DN; empty = anonymous), `password-file` (refused
-// when its group or others may read it), `ca-file` (the authorities to trust), `verify = yes|no`
-// (default yes), `timeout` (seconds, default 10, for connecting and for each operation) and
+// when its group or others may read or change it), `ca-file` (the authorities to trust), `verify =
+// yes|no` (default yes), `timeout` (seconds, default 10, for connecting and for each operation) and
 // `page-size` (entries per page of a paged listing or search, default 1000).
 // Without `user`, the logged-in object is the bound identity (RFC 4532 who-am-I).
 #include <cstdint>

@@ -199,8 +199,8 @@ std::string StreamOf(DirContext context, const std::string& object, const std::s
 }
 
 TEST_F(ClientTest, ConnectionsComeFromTheConnectionsFile) {
-  ASSERT_EQ(Start(FixtureIni() + "\n[second]\ntree = A_VERY_LONG_TREE_NAME_OF_MORE_THAN_32\n"
-                                 "source = sample\n"),
+  ASSERT_EQ(Start(FixtureIni() + "\n[second]\ntree = A_VERY_LONG_TREE_NAME_OF_32_CHRS\n"
+                                 "source = sample\n[same]\ntree = FIXTURE_TREE\nsource = sample\n"),
             kDirConnectionOk);
   DirConnectionRef primary = 0;
   ASSERT_EQ(DirGetPrimaryConnection(primary), kDirConnectionOk);
@@ -218,7 +218,8 @@ TEST_F(ClientTest, ConnectionsComeFromTheConnectionsFile) {
     trees.push_back(tree);
   }
   EXPECT_EQ(trees, (std::vector<std::string>{"FIXTURE_TREE____________________",
-                                             "A_VERY_LONG_TREE_NAME_OF_MORE_THAN_32"}));
+                                             "A_VERY_LONG_TREE_NAME_OF_32_CHRS",
+                                             "FIXTURE_TREE____________________"}));
   DirConnectionHandle handle = 0;
   EXPECT_EQ(DirOpenConnection(primary, 1, 0, handle), kDirConnectionOk);
   EXPECT_EQ(DirOpenConnection(99, 1, 0, handle), kDirNoConnection);
@@ -229,9 +230,9 @@ TEST_F(ClientTest, ConnectionsComeFromTheConnectionsFile) {
   // Both trees can be reached by name, in any letter case and with the padding.
   DirContext context = 0;
   ASSERT_EQ(DirCreateContext(context), kDirOk);
-  EXPECT_EQ(DirSetContextValue(context, kDirKeyTreeName,
-                               std::string("a_very_long_tree_name_of_more_than_32")),
-            kDirOk);
+  EXPECT_EQ(
+      DirSetContextValue(context, kDirKeyTreeName, std::string("a_very_long_tree_name_of_32_chrs")),
+      kDirOk);
   EXPECT_EQ(DirSetContextValue(context, kDirKeyTreeName, std::string("FIXTURE_TREE______")),
             kDirOk);
   EXPECT_EQ(DirSetContextValue(context, kDirKeyTreeName, std::string("NO_TREE")), kDirNoSuchTree);
@@ -271,6 +272,23 @@ TEST_F(ClientTest, StartUpFailuresNameTheFileTheLineAndTheFault) {
        "[a]\ntree = T\nsource = sample\nnonsense\n",
        kDirConfigMalformed,
        {"connections.ini line 4", "expected key = value"}},
+      {"a long line with control bytes, quoted cut and escaped",
+       "[a]\ntree = T\nsource = sample\n\x01\t" + std::string(300, 'x') + "\n",
+       kDirConfigMalformed,
+       {"line 4: expected key = value, found \"\\x01\\x09" + std::string(198, 'x') + "...\""}},
+      {"a section header with an escape sequence",
+       "[a\x1b[2J]x\n",
+       kDirConfigMalformed,
+       {"line 1: malformed section header \"[a\\x1B[2J]x\""}},
+      {"a tree name longer than the 32 characters of a listed tree",
+       "[a]\ntree = " + std::string(33, 'T') + "\nsource = sample\n",
+       kDirConfigMalformed,
+       {"line 2: tree name \"" + std::string(33, 'T') + "\" is longer than 32 characters"}},
+      {"tree names that differ only in letter case or padding",
+       "[a]\ntree = Acme\nsource = sample\n[b]\nsource = sample\ntree = ACME__\n",
+       kDirConfigMalformed,
+       {"line 6: tree name \"ACME__\" differs from \"Acme\" of [a] only in letter case or "
+        "trailing \"_\""}},
       {"an unknown key",
        "[a]\ntree = T\nsource = sample\ncolour = red\n",
        kDirConfigMalformed,

@@ -119,8 +119,8 @@ TEST_F(DirectoryTest, InitNetWareFailureShowsOneBoxAndCanBeRetried) {
 }
 
 TEST_F(DirectoryTest, TreeNamesAreCleanedAndListedOnce) {
-  const std::string longTree = "ABCDEFGHIJKLMNOPQRSTUVWXYZ12345_XYZ";  // "_" at position 32
-  UseConnections(TwoTrees() + "\n[again]\ntree = acme_tree\nsource = " + Source("acme.ldif") +
+  const std::string longTree = "ABCDEFGHIJKLMNOPQRSTUVWXYZ12345_";  // the longest the client takes
+  UseConnections(TwoTrees() + "\n[again]\ntree = ACME_TREE\nsource = " + Source("acme.ldif") +
                  "\n\n[long]\ntree = " + longTree + "\nsource = " + Source("other.ldif") + "\n");
   RecordingSink sink;
   ASSERT_EQ(InitNetWare(sink), 0);
