@@ -18,21 +18,13 @@
 #include "app/main_form.h"
 #include "app/profile_file.h"
 #include "directory/d_nw.h"
+#include "tests/app/window_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-class RecordingDialogs : public FormDialogs {
- public:
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-  std::optional<std::string> ExecuteSave(const TSaveDialog& /*dialog*/) override {
-    return std::nullopt;
-  }
-  std::vector<std::string> errors;
-};
 
 // Names in mixed letter case, so that a case-sensitive order would differ from the wanted one.
 constexpr const char* kAcmeLdif =
@@ -289,9 +281,3 @@ TEST_F(BrowseTest, RememberedContainerThatNoLongerExistsIsShownEmptyAndCanBeLeft
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
