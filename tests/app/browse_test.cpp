@@ -140,8 +140,8 @@ TEST_F(BrowseTest, ShowsTheDefaultContainerWithBothListsSortedIgnoringCase) {
   TMainForm& form = Start();
   EXPECT_EQ(Shown(), ".Sales.Acme");
   EXPECT_EQ(form.CurrentCtx, ".Sales.Acme");
-  // The client names the user relative to the container shown.
-  EXPECT_EQ(Find<QLineEdit>("EditMyName")->text().toStdString(), "admin");
+  // The user's complete name in display form, not relative to the container shown.
+  EXPECT_EQ(Find<QLineEdit>("EditMyName")->text().toStdString(), ".admin.Sales.Acme");
   // "[ .. ]" leads although it would sort after the names; containers sit in both lists.
   EXPECT_THAT(Lines(containers_), ElementsAre("[ .. ]", "Alpha", "beta"));
   EXPECT_THAT(Lines(objects_),
@@ -173,6 +173,7 @@ TEST_F(BrowseTest, WalksDownAndUpToTheRoot) {
     EXPECT_EQ(Shown(), step.shown) << "after " << step.line;
     EXPECT_EQ(form.CurrentCtx, step.shown);
     EXPECT_EQ(Lines(containers_), step.containers) << "after " << step.line;
+    EXPECT_EQ(Find<QLineEdit>("EditMyName")->text().toStdString(), ".admin.Sales.Acme");
   }
   EXPECT_THAT(Lines(objects_), IsEmpty());
   // Navigation moves only the browsing context.
