@@ -29,6 +29,19 @@
 
 namespace {
 
+std::string Text(const QRect& place) {
+  return std::to_string(place.x()) + "," + std::to_string(place.y()) + " " +
+         std::to_string(place.width()) + "x" + std::to_string(place.height());
+}
+std::string Text(const QWidget* widget) {
+  return widget->objectName().toStdString();
+}
+
+// Where a check list stands on its page: 2, 56 and as far as 2 pixels inside the page's edges.
+std::string ListPlaceOn(const QWidget* page) {
+  return Text(QRect(2, 56, page->width() - 4, page->height() - 58));
+}
+
 class WindowGuiTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -97,23 +110,20 @@ TEST_F(WindowGuiTest, EveryExportPageShowsItsControlsApartInsideThePage) {
       {form.TabSheetXml, nullptr}};
   for (const auto& [page, list] : pages) {
     ClickTab(form.PageControlExp, page);
-    const QString name = page->objectName();
     const QList<QWidget*> controls = page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     for (int i = 0; i < controls.size(); ++i) {
       const QRect place = controls[i]->geometry();
-      EXPECT_TRUE(controls[i]->isVisible()) << name.toStdString() << " " << i;
-      EXPECT_FALSE(place.isEmpty()) << controls[i]->objectName().toStdString();
-      EXPECT_TRUE(page->rect().contains(place)) << controls[i]->objectName().toStdString();
+      EXPECT_TRUE(controls[i]->isVisible()) << Text(controls[i]);
+      EXPECT_FALSE(place.isEmpty()) << Text(controls[i]);
+      EXPECT_TRUE(page->rect().contains(place)) << Text(controls[i]) << " at " << Text(place);
       for (int j = i + 1; j < controls.size(); ++j) {
         EXPECT_FALSE(place.intersects(controls[j]->geometry()))
-            << controls[i]->objectName().toStdString() << " overlaps "
-            << controls[j]->objectName().toStdString();
+            << Text(controls[i]) << " overlaps " << Text(controls[j]);
       }
     }
     if (list != nullptr) {
-      EXPECT_EQ(list->geometry(), QRect(2, 56, page->width() - 4, page->height() - 58))
-          << name.toStdString();
-      EXPECT_GT(list->model()->rowCount(), 0) << name.toStdString();
+      EXPECT_EQ(Text(list->geometry()), ListPlaceOn(page)) << Text(page);
+      EXPECT_GT(list->model()->rowCount(), 0) << Text(page);
     }
   }
   // The path of the saved document runs as far as the view above it.
@@ -139,7 +149,7 @@ TEST_F(WindowGuiTest, CategoriesFillOnceAndAgainOnlyWhenThePageChangesSize) {
   Settle();
   EXPECT_EQ(Marks(form.CheckListBoxCat), "..");
   const QWidget* page = form.TabSheetExpCat;
-  EXPECT_EQ(form.CheckListBoxCat->geometry(), QRect(2, 56, page->width() - 4, page->height() - 58));
+  EXPECT_EQ(Text(form.CheckListBoxCat->geometry()), ListPlaceOn(page));
 }
 
 TEST_F(WindowGuiTest, XmlPageKeepsTheUsersEditsAcrossMinimiseAndRestore) {
@@ -198,10 +208,8 @@ TEST_F(WindowGuiTest, SharedAcceleratorCyclesBetweenItsTabs) {
   };
   for (const Step& step : steps) {
     Press(&form, step.key, Qt::AltModifier);
-    EXPECT_EQ(form.PageControl1->currentWidget()->objectName().toStdString(),
-              step.outer->objectName().toStdString());
-    EXPECT_EQ(form.PageControlExp->currentWidget()->objectName().toStdString(),
-              step.inner->objectName().toStdString());
+    EXPECT_EQ(Text(form.PageControl1->currentWidget()), Text(step.outer));
+    EXPECT_EQ(Text(form.PageControlExp->currentWidget()), Text(step.inner));
   }
 }
 
