@@ -572,7 +572,7 @@ void TMainForm::LoadCategoriesAfterResize() {
     return;
   }
   categoriesLoadDue_ = false;
-  // The toolkit repeats a page's size when the page is shown again; only a new size reloads.
+  // A page resized and back again before the load could run keeps its list and marks.
   if (TabSheetExpCat->size() == categoriesLoadedSize_) {
     return;
   }

@@ -179,7 +179,7 @@ class TMainForm : public QMainWindow {
                         const char* editName, QListView*& list, const char* listName);
   void ReleaseContexts();
   // The categories page changed size: its list is reloaded once the event and every running
-  // handler have finished, and only when the page's size really differs from the loaded one.
+  // handler have finished, and only when the page's size then differs from the loaded one.
   void CategoriesPageResized();
   void LoadCategoriesAfterResize();
   // Dependency marks through the list models, so that the views follow them.
