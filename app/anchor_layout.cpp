@@ -25,8 +25,10 @@ void TAnchorLayout::Apply(QSize parentSize) {
   const int grownHeight = parentSize.height() - designedSize_.height();
   for (const Entry& entry : entries_) {
     QRect place = entry.designed;
-    if (entry.anchors == Anchors::AllSides) {
+    if (entry.anchors != Anchors::LeftBottom) {
       place.setWidth(std::max(0, entry.designed.width() + grownWidth));
+    }
+    if (entry.anchors == Anchors::AllSides) {
       place.setHeight(std::max(0, entry.designed.height() + grownHeight));
     } else {
       place.moveTop(entry.designed.top() + grownHeight);

@@ -1,6 +1,7 @@
 #pragma once
 // Keeps children placed at fixed pixel positions glued to the edges of their parent as it
-// resizes: stretched with it (anchored on all four sides) or moved with its bottom edge.
+// resizes: stretched with it (anchored on all four sides), moved with its bottom edge, or moved
+// with its bottom edge and stretched to keep its distance to the right edge.
 #include <QObject>
 #include <QRect>
 #include <QSize>
@@ -9,7 +10,7 @@
 
 class TAnchorLayout : public QObject {
  public:
-  enum class Anchors { AllSides, LeftBottom };
+  enum class Anchors { AllSides, LeftBottom, LeftRightBottom };
 
   // `parent` is the widget whose size the children follow, laid out for `designedSize`.
   TAnchorLayout(QWidget* parent, QSize designedSize);

@@ -5,6 +5,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QFont>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,6 +21,7 @@
 #include <QStyle>
 #include <QTabWidget>
 #include <QTextStream>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <exception>
@@ -45,6 +48,27 @@ namespace {
 // The size the export and XML pages were laid out for; anchored controls keep their distances
 // to the edges of this size.
 constexpr QSize kDesignedPageSize{846, 580};
+
+// The designed face, Arial, or where it is missing (as on most Linux machines) the face with its
+// widths, so that labels keep clear of the fields beside them at the designed positions.
+QFont WindowFont(int pixelSize) {
+  QFont font;
+  font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+  font.setPixelSize(pixelSize);
+  return font;
+}
+
+// Counts itself in `count` while it lives.
+class CountedScope {
+ public:
+  explicit CountedScope(int& count) : count_(++count) {}
+  ~CountedScope() { --count_; }
+  CountedScope(const CountedScope&) = delete;
+  CountedScope& operator=(const CountedScope&) = delete;
+
+ private:
+  int& count_;
+};
 
 template <typename Widget>
 Widget* Named(Widget* widget, const char* name) {
@@ -130,9 +154,7 @@ void TMainForm::CreateExportPage(QWidget* page, QLabel*& label, const char* labe
 void TMainForm::CreateControls() {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QString::fromLatin1(kResourceCaption));
-  QFont windowFont(QStringLiteral("Arial"));
-  windowFont.setPixelSize(12);
-  setFont(windowFont);
+  setFont(WindowFont(12));
   move(299, 118);
   resize(868, 691);
 
@@ -148,8 +170,7 @@ void TMainForm::CreateControls() {
   PanelInfo = Named(new QLabel(TabSheetInfo), "PanelInfo");
   PanelInfo->setFixedHeight(41);
   PanelInfo->setAlignment(Qt::AlignCenter);
-  QFont infoFont(QStringLiteral("Arial"));
-  infoFont.setPixelSize(19);
+  QFont infoFont = WindowFont(19);
   infoFont.setBold(true);
   PanelInfo->setFont(infoFont);
   infoLayout->addWidget(PanelInfo);
@@ -244,13 +265,18 @@ void TMainForm::CreateControls() {
   MemoXml->setLineWrapMode(QPlainTextEdit::NoWrap);
   MemoXml->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MemoXml->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // Parameter lines are indented with tabs, the others with five spaces: a tab of eight
+  // characters keeps them in one column instead of Qt's 80 pixels.
+  MemoXml->setTabStopDistance(8 * QFontMetricsF(MemoXml->font()).horizontalAdvance(u' '));
   xmlAnchors->Add(MemoXml, QRect(1, 4, 843, 529), TAnchorLayout::Anchors::AllSides);
   BitBtnSaveXml =
       Named(new QPushButton(QStringLiteral("Save XML ..."), TabSheetXml), "BitBtnSaveXml");
   BitBtnSaveXml->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   xmlAnchors->Add(BitBtnSaveXml, QRect(8, 545, 121, 25), TAnchorLayout::Anchors::LeftBottom);
   LabelCurrentXml = Named(new QLabel(TabSheetXml), "LabelCurrentXml");
-  xmlAnchors->Add(LabelCurrentXml, QRect(204, 547, 600, 21), TAnchorLayout::Anchors::LeftBottom);
+  // A long path runs to the page's right edge, as far as the view above it.
+  xmlAnchors->Add(LabelCurrentXml, QRect(204, 547, 640, 21),
+                  TAnchorLayout::Anchors::LeftRightBottom);
   // The categories page is the one designed in front: it is laid out (and so loaded) first.
   PageControlExp->setCurrentWidget(TabSheetExpCat);
 
@@ -265,6 +291,13 @@ void TMainForm::CreateControls() {
   PopupUncheckAll = Named(PopupMenu1->addAction(QStringLiteral("&Uncheck All")), "PopupUncheckAll");
 
   PageControl1->setCurrentWidget(TabSheetInfo);
+  // "Select Start &Container" and "Export &Categories" share Alt+C. Qt hands a shared shortcut
+  // to its owners in turn, in the order they took it; the outer tab taking it first would hide
+  // the inner one at the first press. Taken again now, the outer tabs come after the inner ones:
+  // on the export tab Alt+C goes to the categories page, pressed again to the Start tab.
+  for (int i = 0; i < PageControl1->count(); ++i) {
+    PageControl1->setTabText(i, PageControl1->tabText(i));
+  }
 
   // Events.
   const auto run = [this](void (TMainForm::*handler)()) {
@@ -274,6 +307,13 @@ void TMainForm::CreateControls() {
   connect(ListBoxContainers, &QListWidget::itemDoubleClicked, this,
           run(&TMainForm::ListBoxContainersDblClick));
   connect(ListBoxObjects, &QListWidget::itemClicked, this, run(&TMainForm::ListBoxObjectsClick));
+  // A line chosen with the keyboard counts as a clicked one. Selection, not the current line:
+  // the view makes its first line current, unselected, when it merely receives the focus.
+  connect(ListBoxObjects, &QListWidget::itemSelectionChanged, this, [this] {
+    if (!ListBoxObjects->selectedItems().isEmpty()) {
+      RunHandler(&TMainForm::ListBoxObjectsClick);
+    }
+  });
   connect(StatusBar, &TClickableStatusBar::Clicked, this, run(&TMainForm::StatusBarClick));
   connect(BitBtnSaveXml, &QPushButton::clicked, this, run(&TMainForm::BitBtnSaveXmlClick));
   connect(BitBtnCheckDependentBooks, &QPushButton::clicked, this,
@@ -286,10 +326,16 @@ void TMainForm::CreateControls() {
 
 void TMainForm::RunHandler(const std::function<void()>& handler) {
   // A failure a handler lets through reaches the user as an error box; the window stays usable.
-  try {
-    handler();
-  } catch (const std::exception& failure) {
-    dialogs_.ShowError(failure.what());
+  {
+    const CountedScope running(runningHandlers_);
+    try {
+      handler();
+    } catch (const std::exception& failure) {
+      dialogs_.ShowError(failure.what());
+    }
+  }
+  if (runningHandlers_ == 0) {
+    LoadCategoriesAfterResize();
   }
 }
 
@@ -463,7 +509,9 @@ void ShowLines(QListWidget* list, const TStringList& lines, bool parentLineFirst
 void TMainForm::GetContainerInfo() {
   const BusyCursorScope busy;
   EditCurrentContainer->setText(QString::fromStdString(MakeFullName(DSGetNameContext(BrowseCtx))));
-  EditMyName->setText(QString::fromStdString(DSWhoAmI(BrowseCtx)));
+  // The user's complete name, the same wherever the browsing stands: SearchCtx names from the
+  // tree root (BrowseCtx would name the user relative to the container shown).
+  EditMyName->setText(QString::fromStdString(MakeFullName(DSWhoAmI(SearchCtx))));
   const std::string container = EditCurrentContainer->text().toStdString();
   CurrentCtx = container;
   ListBoxContainers->clear();
@@ -502,6 +550,34 @@ void TMainForm::TabSheetExpShow() {
   BooksLoad();
   TasksLoad();
   PageControlExp->setCurrentWidget(TabSheetExpModules);
+}
+
+void TMainForm::CategoriesPageResized() {
+  // Not loaded inside the resize event: the search lets window messages run, the page's real
+  // layout would then happen nested in its own first resize, and the anchored list would keep
+  // the 0x0 it was given for the page's size before it was laid out.
+  categoriesLoadDue_ = true;
+  if (runningHandlers_ == 0) {
+    QTimer::singleShot(0, this, [this] {
+      if (runningHandlers_ == 0) {
+        LoadCategoriesAfterResize();
+      }
+    });
+  }
+  // Inside a handler (a resize while another list fills) the load follows that handler.
+}
+
+void TMainForm::LoadCategoriesAfterResize() {
+  if (!categoriesLoadDue_) {
+    return;
+  }
+  categoriesLoadDue_ = false;
+  // A page resized and back again before the load could run keeps its list and marks.
+  if (TabSheetExpCat->size() == categoriesLoadedSize_) {
+    return;
+  }
+  categoriesLoadedSize_ = TabSheetExpCat->size();
+  RunHandler(&TMainForm::CategoriesLoad);
 }
 
 void TMainForm::CategoriesLoad() {
@@ -642,8 +718,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     // reloading then would throw away the user's marks.
     RunHandler(&TMainForm::TabSheetExpShow);
   } else if (watched == TabSheetExpCat && event->type() == QEvent::Resize) {
-    RunHandler(&TMainForm::CategoriesLoad);
-  } else if (watched == TabSheetXml && event->type() == QEvent::Show) {
+    CategoriesPageResized();
+  } else if (watched == TabSheetXml && event->type() == QEvent::Show && !event->spontaneous()) {
+    // As for the export tab: a restored window must not rebuild the document and lose edits.
     RunHandler(&TMainForm::TabSheetXmlShow);
   }
   return QMainWindow::eventFilter(watched, event);

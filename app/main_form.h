@@ -2,6 +2,7 @@
 // The program's one window, TMainForm: its pages and controls, the state the handlers share, and
 // the start-up and shut-down that open the directory client, the contexts and the settings.
 #include <QMainWindow>
+#include <QSize>
 #include <QStatusBar>
 #include <QString>
 #include <filesystem>
@@ -177,6 +178,10 @@ class TMainForm : public QMainWindow {
   void CreateExportPage(QWidget* page, QLabel*& label, const char* labelName, QLineEdit*& edit,
                         const char* editName, QListView*& list, const char* listName);
   void ReleaseContexts();
+  // The categories page changed size: its list is reloaded once the event and every running
+  // handler have finished, and only when the page's size then differs from the loaded one.
+  void CategoriesPageResized();
+  void LoadCategoriesAfterResize();
   // Dependency marks through the list models, so that the views follow them.
   MarkDependentLines MarkInLists();
   void RunHandler(const std::function<void()>& handler);
@@ -191,4 +196,7 @@ class TMainForm : public QMainWindow {
   std::vector<std::string> shownDocument_;
   QString shownText_;
   bool contextsCreated_ = false;
+  int runningHandlers_ = 0;
+  bool categoriesLoadDue_ = false;
+  QSize categoriesLoadedSize_;  // the categories page's size at its list's last load
 };

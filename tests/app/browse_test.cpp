@@ -18,21 +18,13 @@
 #include "app/main_form.h"
 #include "app/profile_file.h"
 #include "directory/d_nw.h"
+#include "tests/app/window_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-class RecordingDialogs : public FormDialogs {
- public:
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-  std::optional<std::string> ExecuteSave(const TSaveDialog& /*dialog*/) override {
-    return std::nullopt;
-  }
-  std::vector<std::string> errors;
-};
 
 // Names in mixed letter case, so that a case-sensitive order would differ from the wanted one.
 constexpr const char* kAcmeLdif =
@@ -148,8 +140,8 @@ TEST_F(BrowseTest, ShowsTheDefaultContainerWithBothListsSortedIgnoringCase) {
   TMainForm& form = Start();
   EXPECT_EQ(Shown(), ".Sales.Acme");
   EXPECT_EQ(form.CurrentCtx, ".Sales.Acme");
-  // The client names the user relative to the container shown.
-  EXPECT_EQ(Find<QLineEdit>("EditMyName")->text().toStdString(), "admin");
+  // The user's complete name in display form, not relative to the container shown.
+  EXPECT_EQ(Find<QLineEdit>("EditMyName")->text().toStdString(), ".admin.Sales.Acme");
   // "[ .. ]" leads although it would sort after the names; containers sit in both lists.
   EXPECT_THAT(Lines(containers_), ElementsAre("[ .. ]", "Alpha", "beta"));
   EXPECT_THAT(Lines(objects_),
@@ -181,6 +173,7 @@ TEST_F(BrowseTest, WalksDownAndUpToTheRoot) {
     EXPECT_EQ(Shown(), step.shown) << "after " << step.line;
     EXPECT_EQ(form.CurrentCtx, step.shown);
     EXPECT_EQ(Lines(containers_), step.containers) << "after " << step.line;
+    EXPECT_EQ(Find<QLineEdit>("EditMyName")->text().toStdString(), ".admin.Sales.Acme");
   }
   EXPECT_THAT(Lines(objects_), IsEmpty());
   // Navigation moves only the browsing context.
@@ -289,9 +282,3 @@ TEST_F(BrowseTest, RememberedContainerThatNoLongerExistsIsShownEmptyAndCanBeLeft
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

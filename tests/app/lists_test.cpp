@@ -29,6 +29,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/d_nw.h"
 #include "directory/d_nw_search.h"
+#include "tests/app/window_test_support.h"
 #include "util/string_list.h"
 
 namespace {
@@ -36,13 +37,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-class SilentDialogs : public FormDialogs {
- public:
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-  std::optional<std::string> ExecuteSave(const TSaveDialog&) override { return std::nullopt; }
-  std::vector<std::string> errors;
-};
 
 // Module A holds module B, so the task below B belongs to both; Role names one task below the
 // start container, one outside it and a book.
@@ -143,7 +137,7 @@ class ListsTest : public ::testing::Test {
   }
 
   fs::path root_;
-  SilentDialogs dialogs_;
+  RecordingDialogs dialogs_;
   std::unique_ptr<TMainForm> form_;
 };
 
@@ -393,12 +387,6 @@ TEST(ItemListModel, PassesTheModelCheckerThroughFillsAndMarks) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
 
 TEST_F(ListsTest, XmlPageRebuildsFromTheCheckedItemsAndDiscardsEdits) {
   TMainForm& form = Start("sample", "Services.Larkspur");

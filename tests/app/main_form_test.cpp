@@ -30,6 +30,7 @@
 #include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
 #include "directory/d_nw.h"
+#include "tests/app/window_test_support.h"
 #include "util/launcher.h"
 
 namespace {
@@ -38,18 +39,6 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-class RecordingDialogs : public FormDialogs {
- public:
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-  std::optional<std::string> ExecuteSave(const TSaveDialog& dialog) override {
-    saveRequests.push_back(dialog);
-    return saveAnswer;
-  }
-  std::vector<std::string> errors;
-  std::vector<TSaveDialog> saveRequests;
-  std::optional<std::string> saveAnswer;
-};
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -493,9 +482,3 @@ TEST(QtSeams, SaveDialogFiltersAndTheThrottledPump) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

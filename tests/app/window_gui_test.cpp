@@ -1,0 +1,228 @@
+// The window as a user sees it: the real TMainForm on an X server of the test's own (Xvfb), with
+// the program's message pump installed, driven by mouse and keyboard events, on the built-in
+// sample tree browsed at .Services.Larkspur.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModel>
+#include <QApplication>
+#include <QFontInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextBlock>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/item_list.h"
+#include "app/main_form.h"
+#include "app/qt_hooks.h"
+#include "app/qt_item_list_model.h"
+#include "tests/app/window_test_support.h"
+
+namespace {
+
+std::string Text(const QRect& place) {
+  return std::to_string(place.x()) + "," + std::to_string(place.y()) + " " +
+         std::to_string(place.width()) + "x" + std::to_string(place.height());
+}
+std::string Text(const QWidget* widget) {
+  return widget->objectName().toStdString();
+}
+
+// Where a check list stands on its page: 2, 56 and as far as 2 pixels inside the page's edges.
+std::string ListPlaceOn(const QWidget* page) {
+  return Text(QRect(2, 56, page->width() - 4, page->height() - 58));
+}
+
+class WindowGuiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    InstallQtHooks();
+  }
+  // The window, shown and active, browsing `container` of the sample tree.
+  TMainForm& Start(const std::string& container = ".Services.Larkspur") {
+    WindowTestFolder::Write(folder_.SettingsPath(),
+                            "[Context]\nDefault=LARKSPUR_TREE\nLARKSPUR_TREE=" + container + "\n");
+    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
+    form_->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    form_->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    return *form_;
+  }
+  void TearDown() override {
+    form_.reset();
+    EXPECT_THAT(dialogs_.errors, ::testing::IsEmpty());
+  }
+
+  // Lets the X server and the window answer each other.
+  static void Settle() { QTest::qWait(150); }
+  void ClickTab(QTabWidget* tabs, QWidget* page) {
+    const int index = tabs->indexOf(page);
+    ASSERT_GE(index, 0);
+    QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(index).center());
+    Settle();
+    ASSERT_EQ(tabs->currentWidget(), page);
+  }
+  void OpenExportPage(QWidget* page) {
+    ClickTab(form_->PageControl1, form_->TabSheetExp);
+    ClickTab(form_->PageControlExp, page);
+  }
+  std::string Marks(QListView* list) const {
+    const TItemList& items = form_->ItemsOf(list).Items();
+    std::string marks;
+    for (int i = 0; i < items.Count(); ++i) {
+      marks += items.Checked(i) ? 'x' : '.';
+    }
+    return marks;
+  }
+  void Press(QWidget* widget, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+    QTest::keyClick(widget, key, modifiers);
+    Settle();
+  }
+
+  WindowTestFolder folder_;
+  RecordingDialogs dialogs_;
+  std::unique_ptr<TMainForm> form_;
+};
+
+TEST_F(WindowGuiTest, EveryExportPageShowsItsControlsApartInsideThePage) {
+  TMainForm& form = Start();
+  // The designed widths hold for Arial and for the face made to its measure.
+  EXPECT_THAT(QFontInfo(form.font()).family().toStdString(),
+              ::testing::AnyOf("Arial", "Liberation Sans"));
+  ClickTab(form.PageControl1, form.TabSheetExp);
+  const std::vector<std::pair<QWidget*, QListView*>> pages = {
+      {form.TabSheetExpModules, form.CheckListBoxModules},
+      {form.TabSheetExpCat, form.CheckListBoxCat},
+      {form.TabSheetExpRoles, form.CheckListBoxRoles},
+      {form.TabSheetExpBooks, form.CheckListBoxBooks},
+      {form.TabSheetExportTasks, form.CheckListBoxTasks},
+      {form.TabSheetXml, nullptr}};
+  for (const auto& [page, list] : pages) {
+    ClickTab(form.PageControlExp, page);
+    const QList<QWidget*> controls = page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (int i = 0; i < controls.size(); ++i) {
+      const QRect place = controls[i]->geometry();
+      EXPECT_TRUE(controls[i]->isVisible()) << Text(controls[i]);
+      EXPECT_FALSE(place.isEmpty()) << Text(controls[i]);
+      EXPECT_TRUE(page->rect().contains(place)) << Text(controls[i]) << " at " << Text(place);
+      for (int j = i + 1; j < controls.size(); ++j) {
+        EXPECT_FALSE(place.intersects(controls[j]->geometry()))
+            << Text(controls[i]) << " overlaps " << Text(controls[j]);
+      }
+    }
+    if (list != nullptr) {
+      EXPECT_EQ(Text(list->geometry()), ListPlaceOn(page)) << Text(page);
+      EXPECT_GT(list->model()->rowCount(), 0) << Text(page);
+    }
+  }
+  // The path of the saved document runs as far as the view above it.
+  EXPECT_EQ(form.LabelCurrentXml->geometry().right(), form.MemoXml->geometry().right());
+}
+
+TEST_F(WindowGuiTest, CategoriesFillOnceAndAgainOnlyWhenThePageChangesSize) {
+  TMainForm& form = Start();
+  QSignalSpy resets(&form.ItemsOf(form.CheckListBoxCat), &QAbstractItemModel::modelReset);
+  OpenExportPage(form.TabSheetExpCat);
+  const auto firstFill = resets.count();
+  ASSERT_GT(firstFill, 0);
+  form.Edit1->setFocus();
+  QTest::keyClicks(form.Edit1, QStringLiteral("larkspur"));
+  ASSERT_EQ(Marks(form.CheckListBoxCat), "xx");
+
+  ClickTab(form.PageControl1, form.TabSheetStart);
+  OpenExportPage(form.TabSheetExpCat);
+  EXPECT_EQ(Marks(form.CheckListBoxCat), "xx");
+  EXPECT_EQ(resets.count(), firstFill);
+
+  form.resize(form.width() + 40, form.height() + 30);
+  Settle();
+  EXPECT_EQ(Marks(form.CheckListBoxCat), "..");
+  const QWidget* page = form.TabSheetExpCat;
+  EXPECT_EQ(Text(form.CheckListBoxCat->geometry()), ListPlaceOn(page));
+}
+
+TEST_F(WindowGuiTest, XmlPageKeepsTheUsersEditsAcrossMinimiseAndRestore) {
+  TMainForm& form = Start();
+  ClickTab(form.PageControl1, form.TabSheetExp);
+  form.EditModulesMatch->setFocus();
+  QTest::keyClicks(form.EditModulesMatch, QStringLiteral("user"));
+  ClickTab(form.PageControlExp, form.TabSheetXml);
+  ASSERT_THAT(form.MemoXml->toPlainText().toStdString(), ::testing::HasSubstr("<module>"));
+  form.MemoXml->setFocus();
+  Press(form.MemoXml, Qt::Key_Home, Qt::ControlModifier);
+  QTest::keyClicks(form.MemoXml, QStringLiteral("<!-- mine -->"));
+  const std::string edited = form.MemoXml->toPlainText().toStdString();
+  ASSERT_THAT(edited, ::testing::StartsWith("<!-- mine --><install>"));
+
+  form.showMinimized();
+  Settle();
+  form.showNormal();
+  Settle();
+  EXPECT_EQ(form.MemoXml->toPlainText().toStdString(), edited);
+}
+
+TEST_F(WindowGuiTest, ObjectLineChosenByKeyboardMakesTheTypedContainerTheSearchBase) {
+  TMainForm& form = Start(".IT.Larkspur");
+  ASSERT_GT(form.ListBoxObjects->count(), 2);
+  form.EditCurrentContainer->setFocus();
+  form.EditCurrentContainer->selectAll();
+  QTest::keyClicks(form.EditCurrentContainer, QStringLiteral(".Larkspur"));
+  // Receiving the focus alone chooses nothing.
+  form.ListBoxObjects->setFocus();
+  Settle();
+  ASSERT_EQ(form.CurrentCtx, ".IT.Larkspur");
+  Press(form.ListBoxObjects, Qt::Key_Down);
+  EXPECT_EQ(form.CurrentCtx, ".Larkspur");
+  // Each further line chosen takes the field as it stands then.
+  form.EditCurrentContainer->setText(QStringLiteral(".Services.Larkspur"));
+  Press(form.ListBoxObjects, Qt::Key_Up);
+  EXPECT_EQ(form.CurrentCtx, ".Services.Larkspur");
+}
+
+TEST_F(WindowGuiTest, SharedAcceleratorCyclesBetweenItsTabs) {
+  TMainForm& form = Start();
+  struct Step {
+    Qt::Key key;
+    QWidget* outer;
+    QWidget* inner;
+  };
+  const std::vector<Step> steps = {
+      {Qt::Key_E, form.TabSheetExp, form.TabSheetExpModules},
+      {Qt::Key_C, form.TabSheetExp, form.TabSheetExpCat},
+      {Qt::Key_C, form.TabSheetStart, form.TabSheetExpCat},
+      {Qt::Key_C, form.TabSheetStart, form.TabSheetExpCat},  // the one control left to reach
+      {Qt::Key_E, form.TabSheetExp, form.TabSheetExpModules},
+      {Qt::Key_X, form.TabSheetExp, form.TabSheetXml},
+      {Qt::Key_C, form.TabSheetExp, form.TabSheetExpCat},
+  };
+  for (const Step& step : steps) {
+    Press(&form, step.key, Qt::AltModifier);
+    EXPECT_EQ(Text(form.PageControl1->currentWidget()), Text(step.outer));
+    EXPECT_EQ(Text(form.PageControlExp->currentWidget()), Text(step.inner));
+  }
+}
+
+TEST_F(WindowGuiTest, TabIndentedXmlLinesStandWhereEightSpacesWould) {
+  TMainForm& form = Start();
+  OpenExportPage(form.TabSheetXml);
+  QPlainTextEdit& view = *form.MemoXml;
+  view.setPlainText(QStringLiteral("\t<a>\n        <a>"));
+  QTextCursor afterTab(view.document()->findBlockByNumber(0));
+  afterTab.setPosition(afterTab.position() + 1);
+  QTextCursor afterSpaces(view.document()->findBlockByNumber(1));
+  afterSpaces.setPosition(afterSpaces.position() + 8);
+  EXPECT_EQ(view.cursorRect(afterTab).x(), view.cursorRect(afterSpaces).x());
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+#pragma once
+// What the window's tests share: dialogs that record instead of showing, a throw-away program and
+// configuration folder, and (in window_test_main.cpp) the main that owns the QApplication and,
+// for QT_QPA_PLATFORM=xcb, starts a virtual X server of its own for the run.
+#include <sys/types.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/form_dialogs.h"
+
+// Records every error box and save request; the save dialog answers `saveAnswer` (cancelled
+// when empty).
+class RecordingDialogs : public FormDialogs {
+ public:
+  void ShowError(const std::string& text) override { errors.push_back(text); }
+  std::optional<std::string> ExecuteSave(const TSaveDialog& dialog) override {
+    saveRequests.push_back(dialog);
+    return saveAnswer;
+  }
+  std::vector<std::string> errors;
+  std::vector<TSaveDialog> saveRequests;
+  std::optional<std::string> saveAnswer;
+};
+
+// A fresh folder below the temporary directory holding bin/orvane (the program file the window
+// is given) and config/ (XDG_CONFIG_HOME while it lives); removed, with the directory client
+// shut down and pointed back at its default, when it goes.
+class WindowTestFolder {
+ public:
+  WindowTestFolder();
+  ~WindowTestFolder();
+  WindowTestFolder(const WindowTestFolder&) = delete;
+  WindowTestFolder& operator=(const WindowTestFolder&) = delete;
+
+  [[nodiscard]] const std::filesystem::path& Root() const { return root_; }
+  [[nodiscard]] std::filesystem::path ProgramFile() const { return root_ / "bin" / "orvane"; }
+  [[nodiscard]] std::filesystem::path SettingsPath() const {
+    return root_ / "config" / "orvane" / "orvane.ini";
+  }
+  // Writes `text` to `path`, creating its folders.
+  static void Write(const std::filesystem::path& path, const std::string& text);
+
+ private:
+  std::filesystem::path root_;
+};
+
+// An Xvfb server on a display number it picks itself (so that test binaries may run side by
+// side), with DISPLAY pointing at it while this lives; ended when it goes.
+class VirtualDisplay {
+ public:
+  VirtualDisplay();
+  ~VirtualDisplay();
+  VirtualDisplay(const VirtualDisplay&) = delete;
+  VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+  // Empty once the server accepts clients; otherwise why it does not.
+  [[nodiscard]] const std::string& Error() const { return error_; }
+
+ private:
+  pid_t server_ = -1;
+  std::string error_;
+};
