@@ -449,13 +449,12 @@ class MemoryStore::Loader {
     return std::string_view::npos;
   }
 
-  uint16_t InternRdnType(const std::string& type) {
-    for (size_t i = 0; i < store_.rdnTypes_.size(); ++i) {
-      if (store_.rdnTypes_[i] == type)
-        return static_cast<uint16_t>(i);
-    }
-    store_.rdnTypes_.push_back(type);
-    return static_cast<uint16_t>(store_.rdnTypes_.size() - 1);
+  uint32_t InternRdnType(const std::string& type) {
+    const auto [found, added] =
+        rdnTypeIds_.try_emplace(type, static_cast<uint32_t>(store_.rdnTypes_.size()));
+    if (added)
+      store_.rdnTypes_.push_back(type);
+    return found->second;
   }
 
   // Settles the syntaxes of undeclared attributes, checks every structured value against its
@@ -527,6 +526,7 @@ class MemoryStore::Loader {
   unsigned long recordLine_ = 0;
   std::string lastParentDn_;
   uint32_t lastParentId_ = kNone;
+  std::unordered_map<std::string, uint32_t> rdnTypeIds_{{"", 0}};
   std::vector<std::pair<uint32_t, std::vector<struct berval*>>> grouped_;
   std::vector<uint32_t> lines_;  // the first line of every entry, by id - 1
 

@@ -72,7 +72,7 @@ class MemoryStore final : public Store {
     uint32_t rdnLength = 0;
     uint64_t rdnOffset = 0;   // the RDN value in names_
     uint64_t attrOffset = 0;  // the attribute block in values_, ending where the next begins
-    uint16_t rdnType = 0;
+    uint32_t rdnType = 0;     // in rdnTypes_
   };
 
   struct AttributeDef {

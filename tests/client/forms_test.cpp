@@ -8,6 +8,7 @@
 
 #include "directory/client/builtin_schema.h"
 #include "directory/client/connections.h"
+#include "directory/client/dir_client.h"
 #include "directory/client/dir_name.h"
 #include "directory/client/memory_store.h"
 #include "directory/client/value_codec.h"
@@ -323,6 +324,20 @@ TEST(LdifLoadTest, ReadsValuesFromFiles) {
                                   "t.ldif", error),
             nullptr);
   EXPECT_EQ(error.substr(0, 14), "t.ldif line 3:") << error;
+}
+
+TEST(LdifLoadTest, KeepsMoreRdnTypesThanSixteenBitsCount) {
+  // With [Root]'s and O's, 65,538 types: the last ones would wrap a 16-bit index.
+  std::string ldif = "dn: o=X\n\n";
+  for (int i = 0; i < 65536; ++i)
+    ldif += "dn: t" + std::to_string(i) + "=v" + std::to_string(i) + ",o=X\n\n";
+  std::string error;
+  const auto store = MemoryStore::LoadText(std::move(ldif), "t.ldif", error);
+  ASSERT_NE(store, nullptr) << error;
+  StoreEntry entry;
+  ASSERT_EQ(store->GetEntry(Name({{"T65535", "v65535"}, {"O", "X"}}), entry), 0);
+  EXPECT_EQ(entry.name.front().type, "T65535");
+  EXPECT_EQ(store->GetEntry(Name({{"O", "v65535"}, {"O", "X"}}), entry), kDirNoSuchEntry);
 }
 
 }  // namespace
