@@ -22,6 +22,8 @@ struct ConnectionConfig {
   bool primary = false;
   bool hasContext = false;
   bool hasUser = false;
+  // `file-urls = yes`: the LDIF source's file:// URL values are read (refused otherwise).
+  bool fileUrls = false;
   int line = 0;  // the section's line
 };
 
@@ -31,7 +33,7 @@ struct ConnectionConfig {
 // `primary`, `starttls` or `verify` that is not yes/no; a `timeout` that is not a whole number of
 // seconds from 1 to 3600; a `page-size` outside 1 to 100000; more than one primary; or a file
 // without any connection. Relative LDIF, password and CA file paths are taken relative to the
-// file's folder.
+// file's folder. A `file-urls` that is not yes/no is refused as well.
 [[nodiscard]] std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(
     std::string_view text, const std::string& path, std::string& error);
 
