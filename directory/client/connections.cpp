@@ -188,11 +188,11 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
         if (!file.empty() && file[0] != '/' && !folder.empty())
           file = folder + "/" + file;
         (key == "ca-file" ? c.caFile : c.passwordFile) = file;
-      } else if (key == "starttls" || key == "verify") {
+      } else if (key == "starttls" || key == "verify" || key == "file-urls") {
         const auto yes = YesNo(value);
         if (!yes)
           return fail(lineNumber, key + " must be yes or no, not " + Quoted(value));
-        (key == "starttls" ? c.startTls : c.verify) = *yes;
+        (key == "starttls" ? c.startTls : key == "verify" ? c.verify : c.fileUrls) = *yes;
       } else if (key == "timeout" || key == "page-size") {
         const bool timeout = key == "timeout";
         int number = 0;

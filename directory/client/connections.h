@@ -26,15 +26,17 @@ struct ConnectionConfig {
   bool primary = false;
   bool hasContext = false;
   bool hasUser = false;
+  // `file-urls = yes`: the LDIF source's file:// URL values are read (refused otherwise).
+  bool fileUrls = false;
   int line = 0;  // the section's line
 };
 
 // Parses the file's text; nullopt, with "<path> line <n>: <what is wrong>" in `error`, for a
 // line that is neither a section, a key = value pair, a comment nor blank; an unknown key; a
 // key outside a section or given twice; a section twice; a section without tree or source; a
-// `primary`, `starttls` or `verify` that is not yes/no; a `timeout` that is not a whole number of
-// seconds from 1 to 3600; a `page-size` outside 1 to 100000; a tree name longer than
-// kTreeNameWidth, or one that differs from an earlier one only in letter case or trailing "_";
+// `primary`, `starttls`, `verify` or `file-urls` that is not yes/no; a `timeout` that is not a
+// whole number of seconds from 1 to 3600; a `page-size` outside 1 to 100000; a tree name longer
+// than kTreeNameWidth, or one that differs from an earlier one only in letter case or trailing "_";
 // more than one primary; or a file without any connection. Text quoted from the file is cut
 // after 200 characters and has its control bytes written as \xHH. Relative LDIF, password and CA
 // file paths are taken relative to the file's folder.

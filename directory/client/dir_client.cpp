@@ -815,7 +815,8 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
   if (!configs)
     return StartupFailure{kDirConfigMalformed, error};
   std::shared_ptr<Store> sampleStore;
-  std::map<std::string, std::shared_ptr<Store>> loaded;
+  // A file read with its URL values is not handed to a connection that does not read them.
+  std::map<std::pair<std::string, bool>, std::shared_ptr<Store>> loaded;
   ClientState& state = State();
   for (const ConnectionConfig& config : *configs) {
     Connection connection;
@@ -836,9 +837,10 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
                                                    ": source " + config.source +
                                                    " is of an unknown kind"};
     } else {
-      auto& store = loaded[config.source];
+      auto& store = loaded[{config.source, config.fileUrls}];
       if (!store) {
-        auto memory = MemoryStore::LoadFile(config.source, error);
+        auto memory = MemoryStore::LoadFile(
+            config.source, error, config.fileUrls ? LdifUrls::kReadFiles : LdifUrls::kRefuse);
         if (!memory)
           return StartupFailure{kDirSourceUnreadable, error + where};
         store = std::move(memory);

@@ -1,13 +1,17 @@
 #include "directory/client/memory_store.h"
 
+#include <fcntl.h>
 #include <ldap.h>
 #include <ldap_schema.h>
 #include <ldif.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstring>
-#include <fstream>
+#include <deque>
 #include <utility>
 
 #include "directory/client/builtin_schema.h"
@@ -88,6 +92,58 @@ int CompareFolded(std::string_view a, std::string_view b, bool exact) {
       return static_cast<unsigned char>(x) < static_cast<unsigned char>(y) ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// Reads all of `path` into `bytes`; nullopt, or "<path>: <why>" when it is not a regular file
+// (a link to one is followed) or cannot be read. A FIFO or device is refused without blocking.
+std::optional<std::string> ReadRegularFile(const std::string& path, std::string& bytes) {
+  const auto cannot = [&path](const char* what) {
+    return path + ": " + what + " (" + std::strerror(errno) + ")";
+  };
+  const auto notRegular = [&path](mode_t mode) {
+    const char* kind = S_ISDIR(mode)                    ? "a directory"
+                       : S_ISFIFO(mode)                 ? "a FIFO"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                       : S_ISSOCK(mode)                 ? "a socket"
+                                                        : "of an unknown kind";
+    return path + ": not a regular file (" + kind + ")";
+  };
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0)
+    return cannot("cannot be read");
+  if (!S_ISREG(info.st_mode))
+    return notRegular(info.st_mode);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0)
+    return cannot("cannot be read");
+  struct FdClose {
+    int fd;
+    ~FdClose() { close(fd); }
+  } closer{fd};
+  // The file may have been replaced since stat.
+  if (fstat(fd, &info) != 0)
+    return cannot("cannot be read");
+  if (!S_ISREG(info.st_mode))
+    return notRegular(info.st_mode);
+  try {
+    bytes.clear();
+    bytes.reserve(static_cast<size_t>(info.st_size));
+    char chunk[65536];
+    for (;;) {
+      const ssize_t n = read(fd, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0)
+        return cannot("cannot be read");
+      if (n == 0)
+        return std::nullopt;
+      bytes.append(chunk, static_cast<size_t>(n));
+    }
+  } catch (const std::bad_alloc&) {
+    bytes.clear();
+    bytes.shrink_to_fit();
+    return path + ": too large to be read";
+  }
 }
 
 struct LdifCloser {
@@ -174,25 +230,39 @@ class MemoryStore::SearchCursor final : public EntryCursor {
 // Reads LDIF records into a store under construction, then indexes it.
 class MemoryStore::Loader {
  public:
-  Loader(MemoryStore& store, std::string_view source, std::string& error)
-      : store_(store), source_(source), error_(error) {}
+  Loader(MemoryStore& store, std::string_view source, LdifUrls urls, std::string& error)
+      : store_(store), source_(source), error_(error), urls_(urls) {}
 
-  bool Read(LDIFFP* fp) {
+  bool Read(std::string_view text, LDIFFP* fp) {
+    if (!FindRecords(text))
+      return false;
     unsigned long lineNumber = 0;
     char* buffer = nullptr;
     int bufferSize = 0;
     bool ok = true;
+    size_t record = 0;
     for (;;) {
-      const unsigned long before = lineNumber;
       const int got = ldif_read_record(fp, &lineNumber, &buffer, &bufferSize);
-      if (got <= 0)
+      if (got == 0)
         break;
-      if (!Record(buffer, before + 1)) {
+      // libldap reads the records the text was cut into above: anything else means it stopped
+      // early or read elsewhere, and a tree cut short must not load as if whole.
+      if (got < 0 || record == recordLines_.size()) {
+        ok = false;
+        error_ = source_ + ": the LDIF reader stopped before its end";
+        break;
+      }
+      if (!Record(buffer, recordLines_[record++])) {
         ok = false;
         break;
       }
     }
     ber_memfree(buffer);
+    if (ok && record != recordLines_.size()) {
+      error_ = source_ + " line " + std::to_string(recordLines_[record]) +
+               ": the LDIF reader stopped before this record";
+      ok = false;
+    }
     return ok && Finish();
   }
 
@@ -202,141 +272,255 @@ class MemoryStore::Loader {
     return false;
   }
 
-  bool Record(char* text, unsigned long approximateLine) {
-    // The first line of the record proper (comments and blank lines before it are counted).
-    unsigned long line = approximateLine;
-    if (text == nullptr)
-      return true;  // libldap read only lines it skips
-    const char* start = text;
-    while (*start == '#' || *start == '\n' || *start == '\r') {
-      const char* end = std::strchr(start, '\n');
-      if (end == nullptr)
-        return true;  // only comments
-      start = end + 1;
-      ++line;
-    }
-    if (*start == '\0')
-      return true;
-    if (strncasecmp(start, "version:", 8) == 0) {
-      const char* end = std::strchr(start, '\n');
-      if (end == nullptr)
-        return true;
-      start = end + 1;
-      ++line;
-      while (*start == '\n') {
-        ++start;
-        ++line;
-      }
-      if (*start == '\0')
-        return true;
-    }
-    recordLine_ = line;
-    // libldap's record parser trusts every line to start with an attribute description (a line
-    // of ":" alone crashes it), so lines are checked here first; this also names the exact line.
-    if (const auto bad = MalformedLine(start, line)) {
-      return Fail(bad->first, "malformed line \"" + bad->second + "\"");
-    }
-    struct berval record {};
-    record.bv_val = const_cast<char*>(start);
-    record.bv_len = std::strlen(start);
-    LDIFRecord parsed{};
-    if (ldap_parse_ldif_record(&record, line, &parsed, "orvane",
-                               LDIF_DEFAULT_ADD | LDIF_NO_CONTROLS) != 0) {
-      return Fail(line, "not an LDIF entry (" + LineText(start) + ")");
-    }
-    struct Done {
-      LDIFRecord* r;
-      ~Done() { ldap_ldif_record_done(r); }
-    } done{&parsed};
-    if (parsed.lr_op != LDAP_REQ_ADD)
-      return Fail(line, "only entries may appear, not changes");
-    const std::string_view dn(parsed.lr_dn.bv_val, parsed.lr_dn.bv_len);
-    if (EqualsIgnoringCase(dn, "cn=schema") || EqualsIgnoringCase(dn, "cn=subschema")) {
-      return Schema(parsed.lrop_mods);
-    }
-    return Entry(dn, parsed.lrop_mods);
-  }
-
-  // The first line that is neither a continuation, a comment, nor "description:" with a
-  // description made of letters, digits, '-', ';' and '.'; with its number.
-  static std::optional<std::pair<unsigned long, std::string>> MalformedLine(const char* text,
-                                                                            unsigned long line) {
-    for (const char* at = text; *at != '\0'; ++line) {
-      const char* end = std::strchr(at, '\n');
-      const std::string_view current(
-          at, end == nullptr ? std::strlen(at) : static_cast<size_t>(end - at));
-      if (!current.empty() && current[0] != ' ' && current[0] != '#' && current != "\r") {
-        const size_t colon = current.find(':');
-        bool valid = colon != std::string_view::npos && colon > 0;
-        for (size_t i = 0; valid && i < colon; ++i) {
-          const char c = current[i];
-          valid =
-              std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == ';' || c == '.';
-        }
-        if (!valid)
-          return std::make_pair(line, LineText(at));
-      }
-      if (end == nullptr)
-        break;
+  // Cuts the text into records the way ldif_read_record does (a record starts at its first line
+  // that is neither blank, a comment nor a comment's continuation, and ends at a blank line),
+  // keeping each record's first line. The reader works on C strings, so a NUL byte would end a
+  // line there and drop the rest unseen; and it opens the file an `include:` line names at the
+  // start of a record, so both are refused here, before it sees them, as are a carriage return
+  // that ends no line and a record's first line starting with a digit (it would be skipped).
+  bool FindRecords(std::string_view text) {
+    bool inRecord = false;
+    bool afterComment = false;
+    unsigned long number = 0;
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find('\n', at);
+      if (end == std::string_view::npos)
+        end = text.size();
+      std::string_view line = text.substr(at, end - at);
+      const bool terminated = end < text.size();
       at = end + 1;
-    }
-    return std::nullopt;
-  }
-
-  static std::string LineText(const char* start) {
-    const char* end = std::strchr(start, '\n');
-    std::string text(start, end == nullptr ? std::strlen(start) : static_cast<size_t>(end - start));
-    if (text.size() > 60)
-      text = text.substr(0, 60) + "...";
-    return text;
-  }
-
-  bool Schema(LDAPMod** mods) {
-    for (int i = 0; mods != nullptr && mods[i] != nullptr; ++i) {
-      const std::string_view type = mods[i]->mod_type;
-      const bool attributeTypes = EqualsIgnoringCase(type, "attributeTypes");
-      const bool objectClasses = EqualsIgnoringCase(type, "objectClasses");
-      if (!attributeTypes && !objectClasses)
+      ++number;
+      if (line.find('\0') != std::string_view::npos)
+        return Fail(number, "a NUL byte (a value holding one must be written in base64)");
+      if (terminated && line.ends_with('\r'))
+        line.remove_suffix(1);
+      // libldap would drop it from the value (and may end a long line there).
+      if (line.find('\r') != std::string_view::npos) {
+        return Fail(number,
+                    "a carriage return inside a line (a value holding one must be "
+                    "written in base64)");
+      }
+      if (terminated && line.empty()) {
+        inRecord = false;
+        afterComment = false;
         continue;
-      for (int v = 0; mods[i]->mod_bvalues != nullptr && mods[i]->mod_bvalues[v] != nullptr; ++v) {
-        const std::string text(mods[i]->mod_bvalues[v]->bv_val, mods[i]->mod_bvalues[v]->bv_len);
-        int code = 0;
-        const char* where = nullptr;
-        if (attributeTypes) {
-          const std::unique_ptr<LDAPAttributeType, AttributeTypeFree> at(
-              ldap_str2attributetype(text.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL));
-          if (!at || at->at_names == nullptr || at->at_names[0] == nullptr) {
-            return Fail(recordLine_, "attribute type cannot be parsed: " + text);
-          }
-          const uint32_t id = store_.InternAttribute(at->at_names[0]);
-          AttributeDef& def = store_.attributes_[id];
-          def.declared = true;
-          def.singleValued = at->at_single_value != 0;
-          def.syntax =
-              at->at_syntax_oid != nullptr ? SyntaxFromOid(at->at_syntax_oid) : kSyntaxOctetString;
-          for (int e = 0; at->at_extensions != nullptr && at->at_extensions[e] != nullptr; ++e) {
-            const auto* ext = at->at_extensions[e];
-            if (EqualsIgnoringCase(ext->lsei_name, "X-NDS-NAME") && ext->lsei_values != nullptr &&
-                ext->lsei_values[0] != nullptr) {
-              def.name = ext->lsei_values[0];
-              store_.attributeByName_[FoldCase(def.name)] = id;
-            }
-          }
-        } else {
-          const std::unique_ptr<LDAPObjectClass, ObjectClassFree> oc(
-              ldap_str2objectclass(text.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL));
-          if (!oc || oc->oc_names == nullptr || oc->oc_names[0] == nullptr) {
-            return Fail(recordLine_, "object class cannot be parsed: " + text);
-          }
-          const uint32_t id = store_.InternClass(oc->oc_names[0]);
-          store_.classes_[id].structural = oc->oc_kind == LDAP_SCHEMA_STRUCTURAL;
-        }
+      }
+      if (inRecord)
+        continue;
+      if (line.starts_with('#')) {
+        afterComment = true;
+      } else if (!(afterComment && line.starts_with(' '))) {
+        inRecord = true;
+        if (line.size() >= 8 && EqualsIgnoringCase(line.substr(0, 8), "include:"))
+          return Fail(number, "include lines are not read");
+        if (std::isdigit(static_cast<unsigned char>(line[0])) != 0)
+          return Fail(number, "malformed line \"" + Shown(line) + "\"");
+        recordLines_.push_back(number);
       }
     }
     return true;
   }
 
-  bool Entry(std::string_view dn, LDAPMod** mods) {
+  // One attribute line of a record, its value decoded.
+  struct Field {
+    std::string_view type;
+    std::string_view value;
+    unsigned long line = 0;
+  };
+
+  bool Record(char* text, unsigned long firstLine) {
+    // Where the physical lines start, before ldif_getline joins folded lines in place.
+    lineStarts_.clear();
+    lineStarts_.push_back(0);
+    for (size_t i = 0; text[i] != '\0'; ++i) {
+      if (text[i] == '\n')
+        lineStarts_.push_back(i + 1);
+    }
+    fields_.clear();
+    fetched_.clear();
+    std::string_view dn;
+    bool haveDn = false;
+    bool changeAllowed = false;
+    size_t physical = 0;
+    size_t firstPhysical = SIZE_MAX;
+    char* next = text;
+    while (char* line = ldif_getline(&next)) {
+      const auto offset = static_cast<size_t>(line - text);
+      while (physical + 1 < lineStarts_.size() && lineStarts_[physical + 1] <= offset)
+        ++physical;
+      if (firstPhysical == SIZE_MAX)
+        firstPhysical = physical;
+      const unsigned long number = firstLine + (physical - firstPhysical);
+      Field field;
+      field.line = number;
+      if (!ParseLine(line, field))
+        return false;
+      if (!haveDn) {
+        if (number == firstLine && EqualsIgnoringCase(field.type, "version")) {
+          if (field.value != "1") {
+            return Fail(number, "LDIF version \"" + Shown(field.value) +
+                                    "\" is not supported (only version 1)");
+          }
+          continue;
+        }
+        if (!EqualsIgnoringCase(field.type, "dn"))
+          return Fail(number, "a record must begin with dn:, not " + std::string(field.type));
+        dn = field.value;
+        haveDn = true;
+        recordLine_ = number;
+        changeAllowed = true;
+        continue;
+      }
+      if (changeAllowed && EqualsIgnoringCase(field.type, "control"))
+        continue;  // a request control means nothing to a tree that is only read
+      if (changeAllowed && EqualsIgnoringCase(field.type, "changetype")) {
+        if (!EqualsIgnoringCase(field.value, "add"))
+          return Fail(recordLine_, "only entries may appear, not changes");
+        changeAllowed = false;
+        continue;
+      }
+      changeAllowed = false;
+      if (EqualsIgnoringCase(field.type, "dn"))
+        return Fail(number, "a second dn: line in one record (a blank line missing before it?)");
+      fields_.push_back(field);
+    }
+    if (!haveDn)
+      return true;  // only a version line
+    if (EqualsIgnoringCase(dn, "cn=schema") || EqualsIgnoringCase(dn, "cn=subschema"))
+      return Schema();
+    return Entry(dn);
+  }
+
+  // Splits one unfolded line into its attribute description and value. libldap's line parser
+  // trusts the line to start with an attribute description (a line of ":" alone crashes it), so
+  // that is checked first; URL values are fetched here, never by libldap.
+  bool ParseLine(char* line, Field& field) {
+    char* colon = std::strchr(line, ':');
+    bool valid = colon != nullptr && colon != line;
+    for (const char* c = line; valid && c < colon; ++c) {
+      valid =
+          std::isalnum(static_cast<unsigned char>(*c)) != 0 || *c == '-' || *c == ';' || *c == '.';
+    }
+    if (!valid)
+      return Fail(field.line, "malformed line \"" + Shown(line) + "\"");
+    field.type = std::string_view(line, static_cast<size_t>(colon - line));
+    if (colon[1] == '<')
+      return FetchUrl(colon + 2, field);
+    struct berval type {};
+    struct berval value {};
+    int freeValue = 0;
+    const bool base64 = colon[1] == ':';
+    if (ldif_parse_line2(line, &type, &value, &freeValue) != 0) {
+      return Fail(field.line, "attribute " + std::string(field.type) +
+                                  (base64 ? ": the base64 value cannot be decoded"
+                                          : ": the value cannot be read"));
+    }
+    field.type = std::string_view(type.bv_val, type.bv_len);
+    field.value = std::string_view(value.bv_val, value.bv_len);
+    return true;
+  }
+
+  bool FetchUrl(const char* text, Field& field) {
+    std::string url;
+    for (const char* c = text; *c != '\0'; ++c) {
+      if (*c != '\r')  // what is left of a folded line
+        url += *c;
+    }
+    const size_t first = url.find_first_not_of(" \t");
+    url.erase(0, first == std::string::npos ? url.size() : first);
+    const std::string where = "attribute " + std::string(field.type) + ": ";
+    if (urls_ == LdifUrls::kRefuse) {
+      return Fail(field.line,
+                  "URL values are not read (" + std::string(field.type) + ":< " + Shown(url) + ")");
+    }
+    const auto path = FileUrlPath(url);
+    if (!path) {
+      return Fail(field.line,
+                  where + "only file:///path URLs of regular files are read, not " + Shown(url));
+    }
+    std::string bytes;
+    if (const auto problem = ReadRegularFile(*path, bytes))
+      return Fail(field.line, where + *problem);
+    field.value = fetched_.emplace_back(std::move(bytes));
+    return true;
+  }
+
+  // The local path of a file:///path URL (%XX escapes decoded); nullopt for any other URL.
+  static std::optional<std::string> FileUrlPath(std::string_view url) {
+    if (url.size() < 8 || !EqualsIgnoringCase(url.substr(0, 7), "file://") || url[7] != '/')
+      return std::nullopt;
+    std::string path;
+    for (size_t i = 7; i < url.size(); ++i) {
+      if (url[i] != '%') {
+        path += url[i];
+        continue;
+      }
+      const auto hex = [&](size_t k) {
+        return k < url.size() && std::isxdigit(static_cast<unsigned char>(url[k])) != 0;
+      };
+      unsigned byte = 0;
+      if (!hex(i + 1) || !hex(i + 2))
+        return std::nullopt;
+      static_cast<void>(std::from_chars(url.data() + i + 1, url.data() + i + 3, byte, 16));
+      if (byte == 0)
+        return std::nullopt;  // a path ends at a NUL
+      path += static_cast<char>(byte);
+      i += 2;
+    }
+    return path;
+  }
+
+  // A line as an error message quotes it: up to its end or a fold, at most 60 bytes.
+  static std::string Shown(std::string_view text) {
+    text = text.substr(0, std::min(text.find_first_of("\r\n"), text.size()));
+    if (text.size() > 60)
+      return std::string(text.substr(0, 60)) + "...";
+    return std::string(text);
+  }
+
+  bool Schema() {
+    for (const Field& field : fields_) {
+      const bool attributeTypes = EqualsIgnoringCase(field.type, "attributeTypes");
+      const bool objectClasses = EqualsIgnoringCase(field.type, "objectClasses");
+      if (!attributeTypes && !objectClasses)
+        continue;
+      const std::string text(field.value);
+      int code = 0;
+      const char* where = nullptr;
+      if (attributeTypes) {
+        const std::unique_ptr<LDAPAttributeType, AttributeTypeFree> at(
+            ldap_str2attributetype(text.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL));
+        if (!at || at->at_names == nullptr || at->at_names[0] == nullptr) {
+          return Fail(recordLine_, "attribute type cannot be parsed: " + text);
+        }
+        const uint32_t id = store_.InternAttribute(at->at_names[0]);
+        AttributeDef& def = store_.attributes_[id];
+        def.declared = true;
+        def.singleValued = at->at_single_value != 0;
+        def.syntax =
+            at->at_syntax_oid != nullptr ? SyntaxFromOid(at->at_syntax_oid) : kSyntaxOctetString;
+        for (int e = 0; at->at_extensions != nullptr && at->at_extensions[e] != nullptr; ++e) {
+          const auto* ext = at->at_extensions[e];
+          if (EqualsIgnoringCase(ext->lsei_name, "X-NDS-NAME") && ext->lsei_values != nullptr &&
+              ext->lsei_values[0] != nullptr) {
+            def.name = ext->lsei_values[0];
+            store_.attributeByName_[FoldCase(def.name)] = id;
+          }
+        }
+      } else {
+        const std::unique_ptr<LDAPObjectClass, ObjectClassFree> oc(
+            ldap_str2objectclass(text.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL));
+        if (!oc || oc->oc_names == nullptr || oc->oc_names[0] == nullptr) {
+          return Fail(recordLine_, "object class cannot be parsed: " + text);
+        }
+        const uint32_t id = store_.InternClass(oc->oc_names[0]);
+        store_.classes_[id].structural = oc->oc_kind == LDAP_SCHEMA_STRUCTURAL;
+      }
+    }
+    return true;
+  }
+
+  bool Entry(std::string_view dn) {
     std::string why;
     // Consecutive entries mostly share their parent: its DN text is compared before parsing.
     const size_t comma = FirstUnescapedComma(dn);
@@ -378,17 +562,15 @@ class MemoryStore::Loader {
 
     // Values grouped by attribute in the order the attributes first appear.
     grouped_.clear();
-    for (int i = 0; mods != nullptr && mods[i] != nullptr; ++i) {
-      const uint32_t attr = store_.InternAttribute(mods[i]->mod_type);
+    for (const Field& field : fields_) {
+      const uint32_t attr = store_.InternAttribute(field.type);
       auto slot = std::find_if(grouped_.begin(), grouped_.end(),
                                [attr](const auto& g) { return g.first == attr; });
       if (slot == grouped_.end()) {
-        grouped_.emplace_back(attr, std::vector<struct berval*>());
+        grouped_.emplace_back(attr, std::vector<std::string_view>());
         slot = grouped_.end() - 1;
       }
-      for (int v = 0; mods[i]->mod_bvalues != nullptr && mods[i]->mod_bvalues[v] != nullptr; ++v) {
-        slot->second.push_back(mods[i]->mod_bvalues[v]);
-      }
+      slot->second.push_back(field.value);
     }
     uint32_t structural = kNone;
     uint32_t lastClass = kNone;
@@ -402,8 +584,7 @@ class MemoryStore::Loader {
       PutVarint(store_.values_, values.size());
       const bool isClass = attr == objectClassId_;
       const bool isModified = attr == modifyTimestampId_;
-      for (const struct berval* value : values) {
-        std::string_view text(value->bv_val, value->bv_len);
+      for (std::string_view text : values) {
         if (isClass) {
           const uint32_t classId = store_.InternClass(text);
           text = store_.classes_[classId].name;
@@ -449,13 +630,12 @@ class MemoryStore::Loader {
     return std::string_view::npos;
   }
 
-  uint16_t InternRdnType(const std::string& type) {
-    for (size_t i = 0; i < store_.rdnTypes_.size(); ++i) {
-      if (store_.rdnTypes_[i] == type)
-        return static_cast<uint16_t>(i);
-    }
-    store_.rdnTypes_.push_back(type);
-    return static_cast<uint16_t>(store_.rdnTypes_.size() - 1);
+  uint32_t InternRdnType(const std::string& type) {
+    const auto [found, added] =
+        rdnTypeIds_.try_emplace(type, static_cast<uint32_t>(store_.rdnTypes_.size()));
+    if (added)
+      store_.rdnTypes_.push_back(type);
+    return found->second;
   }
 
   // Settles the syntaxes of undeclared attributes, checks every structured value against its
@@ -527,7 +707,13 @@ class MemoryStore::Loader {
   unsigned long recordLine_ = 0;
   std::string lastParentDn_;
   uint32_t lastParentId_ = kNone;
-  std::vector<std::pair<uint32_t, std::vector<struct berval*>>> grouped_;
+  LdifUrls urls_;
+  std::vector<unsigned long> recordLines_;  // the first line of every record
+  std::vector<size_t> lineStarts_;          // of the record being read
+  std::vector<Field> fields_;               // of the record being read
+  std::deque<std::string> fetched_;         // the values read from URLs, for fields_
+  std::unordered_map<std::string, uint32_t> rdnTypeIds_{{"", 0}};
+  std::vector<std::pair<uint32_t, std::vector<std::string_view>>> grouped_;
   std::vector<uint32_t> lines_;  // the first line of every entry, by id - 1
 
  public:
@@ -597,39 +783,47 @@ uint32_t MemoryStore::InternAttribute(std::string_view ldapName) {
 }
 
 std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string_view source,
-                                                   std::string& error) {
-  auto store = std::make_unique<MemoryStore>(ConstructionKey());
-  Loader loader(*store, source, error);
-  loader.objectClassId_ = store->InternAttribute("objectClass");
-  loader.modifyTimestampId_ = store->InternAttribute("modifyTimestamp");
-  loader.unknownClassId_ = store->InternClass("Unknown");
-  if (text.empty())
-    text = "\n";
-  // The values hardly ever take more room than their LDIF text: reserving that much spares the
-  // copies of a growing arena, and pages never written are never resident.
-  store->values_.reserve(text.size());
-  const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
-  if (!fp) {
-    error = std::string(source) + ": cannot be opened";
+                                                   std::string& error, LdifUrls urls) {
+  // libldap's base64 decoder reports a bad character on standard error until the library is
+  // initialised with a debug level; the load's own message is to be the only one.
+  static const bool quiet = [] {
+    int level = 0;
+    return ldap_set_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level) == LDAP_OPT_SUCCESS;
+  }();
+  static_cast<void>(quiet);
+  try {
+    auto store = std::make_unique<MemoryStore>(ConstructionKey());
+    Loader loader(*store, source, urls, error);
+    loader.objectClassId_ = store->InternAttribute("objectClass");
+    loader.modifyTimestampId_ = store->InternAttribute("modifyTimestamp");
+    loader.unknownClassId_ = store->InternClass("Unknown");
+    if (text.empty())
+      text = "\n";
+    // The values hardly ever take more room than their LDIF text: reserving that much spares the
+    // copies of a growing arena, and pages never written are never resident.
+    store->values_.reserve(text.size());
+    const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
+    if (!fp) {
+      error = std::string(source) + ": cannot be opened";
+      return nullptr;
+    }
+    if (!loader.Read(text, fp.get()))
+      return nullptr;
+    return store;
+  } catch (const std::bad_alloc&) {
+    error = std::string(source) + ": not enough memory to load it";
     return nullptr;
   }
-  if (!loader.Read(fp.get()))
-    return nullptr;
-  return store;
 }
 
-std::unique_ptr<MemoryStore> MemoryStore::LoadFile(const std::string& path, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot be read (" + std::strerror(errno) + ")";
+std::unique_ptr<MemoryStore> MemoryStore::LoadFile(const std::string& path, std::string& error,
+                                                   LdifUrls urls) {
+  std::string text;
+  if (const auto problem = ReadRegularFile(path, text)) {
+    error = *problem;
     return nullptr;
   }
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = path + ": cannot be read";
-    return nullptr;
-  }
-  return LoadText(std::move(text), path, error);
+  return LoadText(std::move(text), path, error, urls);
 }
 
 size_t MemoryStore::MemoryBytes() const {

@@ -12,16 +12,28 @@
 
 #include "directory/client/store.h"
 
+// What a load does with a URL value (`attr:< URL`): an LDIF from elsewhere must not copy the
+// user's files into the tree unless the user allowed it for that source.
+enum class LdifUrls {
+  kRefuse,     // the record is refused with its line
+  kReadFiles,  // file:///path URLs of regular files are read; other URLs are refused
+};
+
 class MemoryStore final : public Store {
  public:
   // Loads LDIF text; `source` names it in errors ("<source> line <n>: <what is wrong>").
-  // nullptr, with the message in `error`, when the text is malformed.
+  // nullptr, with the message in `error`, when the text is malformed, holds a NUL byte, an
+  // `include:` line, an LDIF version other than 1, or a URL value that `urls` does not read.
+  // libldap prints nothing: the message in `error` is the only one.
   [[nodiscard]] static std::unique_ptr<MemoryStore> LoadText(std::string text,
                                                              std::string_view source,
-                                                             std::string& error);
-  // Loads an LDIF file; unreadable files give nullptr and a message naming the file.
+                                                             std::string& error,
+                                                             LdifUrls urls = LdifUrls::kRefuse);
+  // Loads an LDIF file. A path that is not a regular file (a directory, a device, a FIFO) or
+  // cannot be read gives nullptr and a message naming the file; nothing blocks on it.
   [[nodiscard]] static std::unique_ptr<MemoryStore> LoadFile(const std::string& path,
-                                                             std::string& error);
+                                                             std::string& error,
+                                                             LdifUrls urls = LdifUrls::kRefuse);
 
   [[nodiscard]] size_t EntryCount() const { return entries_.size() - 1; }
   // The bytes the store holds: tables by their capacity, the value arena by its use.
@@ -72,7 +84,7 @@ class MemoryStore final : public Store {
     uint32_t rdnLength = 0;
     uint64_t rdnOffset = 0;   // the RDN value in names_
     uint64_t attrOffset = 0;  // the attribute block in values_, ending where the next begins
-    uint16_t rdnType = 0;
+    uint32_t rdnType = 0;     // in rdnTypes_
   };
 
   struct AttributeDef {

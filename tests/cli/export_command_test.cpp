@@ -150,6 +150,22 @@ TEST_F(ExportCommandTest, DirectoryFailuresExitOneWithTheirTextAndWriteNothing) 
   EXPECT_EQ(malformed.status, kExportFailed);
   EXPECT_NE(malformed.err.find(broken), std::string::npos) << malformed.err;
   EXPECT_NE(malformed.err.find("line 4"), std::string::npos) << malformed.err;
+
+  // A value libldap cannot decode gives one message line, the program's: libldap adds none.
+  const std::string badValue =
+      Write("value.ldif", "dn: o=X\nobjectClass: organization\ndescription:: !!!!\n");
+  const std::string badSource = Write("value.ini", "[s]\ntree = T\nsource = " + badValue + "\n");
+  ::testing::internal::CaptureStderr();
+  const Result undecoded = Run({"--connections", badSource});
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(undecoded.status, kExportFailed);
+  EXPECT_EQ(undecoded.err,
+            "orvane-export: Could not find server/tree connection. InitNetWare returned error "
+            "0x8811 (" +
+                badValue +
+                " line 3: attribute description: the base64 value cannot be decoded (connection "
+                "[s] in " +
+                badSource + " line 1))\n");
 }
 
 TEST_F(ExportCommandTest, PatternsAllAndDependentsMarkTheLists) {

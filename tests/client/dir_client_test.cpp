@@ -343,6 +343,29 @@ TEST_F(ClientTest, StartUpFailuresNameTheFileTheLineAndTheFault) {
   EXPECT_EQ(NWstrerror(12345), "Unknown error");
 }
 
+TEST_F(ClientTest, UrlValuesAreReadOnlyForConnectionsThatAllowThem) {
+  const std::string secret = Write("secret.txt", "host-1");
+  const std::string ldif = Write("url.ldif",
+                                 "dn: o=Acme\nobjectClass: organization\n\n"
+                                 "dn: ou=Sales,o=Acme\nobjectClass: organizationalUnit\n"
+                                 "description:< file://" +
+                                     secret + "\n");
+  const std::string section = "[u]\ntree = U\nsource = " + ldif + "\nprimary = yes\n";
+  const uint16_t code = Start(section);
+  EXPECT_EQ(code, kDirSourceUnreadable);
+  EXPECT_EQ(NWstrerror(code).find(ldif + " line 6: URL values are not read"), 0u)
+      << NWstrerror(code);
+  DirClientShutdown();
+
+  ASSERT_EQ(Start(section + "file-urls = yes\n"), kDirConnectionOk);
+  const DirContext context = Context(0x04, "[Root]");
+  const Read read = ReadAttribute(context, "Sales.Acme", "Description");
+  ASSERT_EQ(read.code, kDirOk);
+  ASSERT_EQ(read.records.size(), 1u);
+  EXPECT_EQ(TextOf(read.records[0]), "host-1");
+  EXPECT_EQ(DirFreeContext(context), kDirOk);
+}
+
 TEST_F(ClientTest, ContextsStartWithTheConnectionsDefaults) {
   StartFixture();
   DirContext context = 0;

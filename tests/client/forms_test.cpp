@@ -2,17 +2,23 @@
 // generalized times, the connections file, and the LDIF faults the loader names by line.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "directory/client/builtin_schema.h"
 #include "directory/client/connections.h"
+#include "directory/client/dir_client.h"
 #include "directory/client/dir_name.h"
 #include "directory/client/memory_store.h"
 #include "directory/client/value_codec.h"
 
 namespace {
+
+using namespace std::string_literals;
 
 DirName Name(std::initializer_list<std::pair<const char*, const char*>> rdns) {
   DirName name;
@@ -203,6 +209,7 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
       "source = dumps/acme.ldif\n"
       "context = Sales.Acme\n"
       "user = Admin.Sales.Acme\n"
+      "file-urls = yes\n"
       "PRIMARY = Yes\n"
       "\n"
       "# another\n"
@@ -220,6 +227,7 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
   EXPECT_EQ(acme.context, "Sales.Acme");
   EXPECT_EQ(acme.user, "Admin.Sales.Acme");
   EXPECT_TRUE(acme.primary);
+  EXPECT_TRUE(acme.fileUrls);
   EXPECT_EQ(acme.line, 2);
   const ConnectionConfig& lab = (*connections)[1];
   EXPECT_EQ(lab.source, "ldaps://lab.example:636");
@@ -227,6 +235,7 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
   EXPECT_EQ(lab.passwordFile, "/etc/orvane/lab.pw");
   EXPECT_FALSE(lab.primary);
   EXPECT_FALSE(lab.hasContext);
+  EXPECT_FALSE(lab.fileUrls);
 
   struct Case {
     const char* text;
@@ -240,6 +249,8 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
       {"[a]\nsource=x\n[b]\ntree=T\nsource=y\n", "c.ini line 1: section [a] has no tree"},
       {"[a]\ntree=T\nsource=x\nprimary=maybe\n",
        "c.ini line 4: primary must be yes or no, not \"maybe\""},
+      {"[a]\ntree=T\nsource=x\nfile-urls=always\n",
+       "c.ini line 4: file-urls must be yes or no, not \"always\""},
       {"; only a comment\n", "c.ini line 2: no connection is defined"},
   };
   for (const Case& c : cases) {
@@ -271,7 +282,30 @@ TEST(LdifLoadTest, MalformedLdifNamesItsLine) {
       {"a line without attribute", "dn:\n:\n", "t.ldif line 2: malformed line \":\""},
       {"a line with a blank in the attribute", "dn: o=X\n\ndn: cn=A,o=X\nLogin Disabled: TRUE\n",
        "t.ldif line 4: malformed line \"Login Disabled: TRUE\""},
-      {"bad base64", "dn: o=X\ndescription:: !!!!\n", "t.ldif line 1: not an LDIF entry"},
+      {"bad base64", "dn: o=X\ndescription:: !!!!\n",
+       "t.ldif line 2: attribute description: the base64 value cannot be decoded"},
+      {"blank lines before a record", "dn: o=X\n\n\n\r\ndn: nonsense\n",
+       "t.ldif line 5: dn \"nonsense\""},
+      {"a URL value", "dn: o=X\n\ndn: cn=T,o=X\nrbsEntryPoint:< file:///etc/hostname\n",
+       "t.ldif line 4: URL values are not read (rbsEntryPoint:< file:///etc/hostname)"},
+      {"a folded URL value", "dn: o=X\n\ndn: cn=T,o=X\nrbsEntryPoint:< file:///etc/\n hostname\n",
+       "t.ldif line 4: URL values are not read (rbsEntryPoint:< file:///etc/hostname)"},
+      {"a URL distinguished name", "# c\ndn:< file:///etc/hostname\n",
+       "t.ldif line 2: URL values are not read"},
+      {"an include line", "dn: o=X\n\n# c\ninclude: file:///etc/hostname\n",
+       "t.ldif line 4: include lines are not read"},
+      {"a NUL byte in a value", "dn: o=X\ndescription: a\0b\n\ndn: ou=A,o=X\n"s,
+       "t.ldif line 2: a NUL byte"},
+      {"a NUL byte in a DN", "dn: o=X\n\ndn: ou=A\0B,o=X\n\ndn: ou=C,o=X\n"s,
+       "t.ldif line 3: a NUL byte"},
+      {"a carriage return in a value", "dn: o=X\r\ndescription: a\rb\r\n",
+       "t.ldif line 2: a carriage return inside a line"},
+      {"another LDIF version", "version: 2\ndn: o=X\n",
+       "t.ldif line 1: LDIF version \"2\" is not supported"},
+      {"a record without dn", "dn: o=X\n\nobjectClass: top\n",
+       "t.ldif line 3: a record must begin with dn:"},
+      {"two DNs in one record", "dn: o=X\nobjectClass: top\ndn: o=Y\n",
+       "t.ldif line 3: a second dn: line"},
       {"a value outside its form", "dn: o=X\n\ndn: cn=A,o=X\nloginGraceLimit: many\n",
        "t.ldif line 3: attribute loginGraceLimit value \"many\": not a 32-bit integer"},
       {"two values of a single-valued attribute",
@@ -302,27 +336,95 @@ TEST(LdifLoadTest, MalformedLdifNamesItsLine) {
   EXPECT_EQ(attributes[1].values.front(), "A\xC3\xA4");
 }
 
-TEST(LdifLoadTest, ReadsValuesFromFiles) {
-  const std::string path = ::testing::TempDir() + "orvane_ldif_stream.bin";
+TEST(LdifLoadTest, ReadsFileUrlsOnlyWhenAllowed) {
+  const std::string dir = ::testing::TempDir();
+  const std::string path = dir + "orvane_ldif_stream.bin";
+  const std::string fifo = dir + "orvane_ldif_fifo";
   {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
     std::fputs("<version>3</version>", file);
     std::fclose(file);
   }
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto ldif = [](const std::string& url) {
+    return "dn: o=X\n\ndn: cn=T,o=X\nrbsXMLInfo:< " + url + "\n";
+  };
   std::string error;
-  const auto store = MemoryStore::LoadText(
-      "dn: o=X\n\ndn: cn=T,o=X\nrbsXMLInfo:< file://" + path + "\n", "t.ldif", error);
-  std::remove(path.c_str());
+  EXPECT_EQ(MemoryStore::LoadText(ldif("file://" + path), "t.ldif", error), nullptr);
+  EXPECT_EQ(error, "t.ldif line 4: URL values are not read (rbsXMLInfo:< file://" + path + ")");
+  const auto store =
+      MemoryStore::LoadText(ldif("file://" + path), "t.ldif", error, LdifUrls::kReadFiles);
   ASSERT_NE(store, nullptr) << error;
   std::string bytes;
   ASSERT_EQ(store->ReadStream(Name({{"CN", "T"}, {"O", "X"}}), "rbsXMLInfo", bytes), 0);
   EXPECT_EQ(bytes, "<version>3</version>");
-  // The file is gone now.
-  EXPECT_EQ(MemoryStore::LoadText("dn: o=X\n\ndn: cn=T,o=X\nrbsXMLInfo:< file://" + path + "\n",
-                                  "t.ldif", error),
-            nullptr);
-  EXPECT_EQ(error.substr(0, 14), "t.ldif line 3:") << error;
+
+  const std::string where = "t.ldif line 4: attribute rbsXMLInfo: ";
+  const struct {
+    std::string url;
+    std::string error;
+  } refused[] = {
+      {"file://" + dir + "orvane_ldif_%73tream.bin%", where + "only file:///path URLs"},
+      {"http://localhost/x", where + "only file:///path URLs"},
+      {"file:orvane_ldif_stream.bin", where + "only file:///path URLs"},
+      {"file://" + dir.substr(0, dir.size() - 1),
+       where + dir.substr(0, dir.size() - 1) + ": not a regular file (a directory)"},
+      {"file://" + fifo, where + fifo + ": not a regular file (a FIFO)"},
+      {"file:///dev/zero", where + "/dev/zero: not a regular file (a device)"},
+      {"file://" + path + ".gone", where + path + ".gone: cannot be read"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.url);
+    EXPECT_EQ(MemoryStore::LoadText(ldif(c.url), "t.ldif", error, LdifUrls::kReadFiles), nullptr);
+    EXPECT_EQ(error.substr(0, c.error.size()), c.error) << error;
+  }
+  // %XX escapes are decoded.
+  EXPECT_NE(MemoryStore::LoadText(ldif("file://" + dir + "orvane_ldif_%73tream.bin"), "t.ldif",
+                                  error, LdifUrls::kReadFiles),
+            nullptr)
+      << error;
+  std::remove(path.c_str());
+  std::remove(fifo.c_str());
+}
+
+TEST(LdifLoadTest, OnlyRegularFilesAreLoaded) {
+  const std::string dir = ::testing::TempDir();
+  const std::string fifo = dir + "orvane_ldif_source_fifo";
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = dir.substr(0, dir.size() - 1);
+  const struct {
+    std::string path;
+    std::string error;
+  } cases[] = {
+      {folder, folder + ": not a regular file (a directory)"},
+      {"/dev/zero", "/dev/zero: not a regular file (a device)"},
+      {fifo, fifo + ": not a regular file (a FIFO)"},
+      {fifo + ".gone", fifo + ".gone: cannot be read (No such file or directory)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    std::string error;
+    EXPECT_EQ(MemoryStore::LoadFile(c.path, error), nullptr);
+    EXPECT_EQ(error, c.error);
+  }
+  std::remove(fifo.c_str());
+}
+
+TEST(LdifLoadTest, KeepsMoreRdnTypesThanSixteenBitsCount) {
+  // With [Root]'s and O's, 65,538 types: the last ones would wrap a 16-bit index.
+  std::string ldif = "dn: o=X\n\n";
+  for (int i = 0; i < 65536; ++i)
+    ldif += "dn: t" + std::to_string(i) + "=v" + std::to_string(i) + ",o=X\n\n";
+  std::string error;
+  const auto store = MemoryStore::LoadText(std::move(ldif), "t.ldif", error);
+  ASSERT_NE(store, nullptr) << error;
+  StoreEntry entry;
+  ASSERT_EQ(store->GetEntry(Name({{"T65535", "v65535"}, {"O", "X"}}), entry), 0);
+  EXPECT_EQ(entry.name.front().type, "T65535");
+  EXPECT_EQ(store->GetEntry(Name({{"O", "v65535"}, {"O", "X"}}), entry), kDirNoSuchEntry);
 }
 
 }  // namespace

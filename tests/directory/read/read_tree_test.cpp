@@ -63,8 +63,8 @@ class ReadTreeTest : public testing::Test {
 
   // Starts the client on one connection whose source is `source`, and opens the context.
   void Start(const std::string& source) {
-    Write("connections.ini",
-          "[read]\ntree = READ_TREE\nsource = " + source + "\ncontext =\nprimary = yes\n");
+    Write("connections.ini", "[read]\ntree = READ_TREE\nsource = " + source +
+                                 "\ncontext =\nprimary = yes\nfile-urls = yes\n");
     DirClientUseConnectionsFile((dir_ / "connections.ini").string());
     ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
     ASSERT_EQ(DirCreateContext(context_), kDirOk);
