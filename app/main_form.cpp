@@ -666,7 +666,16 @@ void TMainForm::TabSheetXmlShow() {
   const BusyCursorScope busy;
   const XmlCheckedItems items = CheckedItemsOf(
       [this](RbsKind kind) -> const TItemList& { return ItemsOf(ListOf(kind)).Items(); });
-  shownDocument_ = BuildInstallDocument(DirectoryAttributeSource(SearchCtx), items);
+  const DirectoryAttributeSource source(SearchCtx);
+  XmlDocumentLines document;
+  XmlInstallWriter writer(source, document);
+  writer.WriteDocument(items);
+  shownDocument_ = document.Lines();
+  // The view shows U+FFFD where the value could not go in; that is not the directory's text.
+  unsavableBecause_.reset();
+  if (const auto& fault = writer.FirstTextFault()) {
+    unsavableBecause_ = XmlTextFaultText(*fault);
+  }
   // One setPlainText instead of a paragraph per line: a document of ten thousand items would
   // otherwise relayout the view at every line.
   QStringList lines;
@@ -678,9 +687,17 @@ void TMainForm::TabSheetXmlShow() {
   // The view's own reading of what it was given, so that an unedited view is recognised even
   // where it does not give the text back as it got it.
   shownText_ = MemoXml->toPlainText();
+  if (unsavableBecause_) {
+    dialogs_.ShowError("The document cannot be exported: " + *unsavableBecause_ +
+                       ". It shows U+FFFD there and cannot be saved until it is rebuilt.");
+  }
 }
 
 void TMainForm::BitBtnSaveXmlClick() {
+  if (unsavableBecause_) {
+    dialogs_.ShowError("Cannot save the document: " + *unsavableBecause_);
+    return;
+  }
   SaveDialog1.Filter = "XML Files|*.xml|Text Files|*.txt|All Files|*.*";
   SaveDialog1.InitialDir =
       XmlPath.empty() ? std::string() : std::filesystem::path(XmlPath).parent_path().string() + "/";

@@ -195,6 +195,8 @@ class TMainForm : public QMainWindow {
   // a value starts a paragraph, a no-break space comes back as a space).
   std::vector<std::string> shownDocument_;
   QString shownText_;
+  // Why the document last built lost bytes and may not be saved; cleared by the next rebuild.
+  std::optional<std::string> unsavableBecause_;
   bool contextsCreated_ = false;
   int runningHandlers_ = 0;
   bool categoriesLoadDue_ = false;

@@ -49,7 +49,8 @@ constexpr std::string_view kHelp =
     "  --help              show this text\n"
     "  --version           show the version\n"
     "\n"
-    "Exit status: 0 done, 1 a directory or output failure, 2 a usage error.\n";
+    "Exit status: 0 done, 1 a directory or output failure or a value the document cannot\n"
+    "hold, 2 a usage error.\n";
 
 struct ExportOptions {
   std::optional<std::string> connections;
@@ -244,17 +245,24 @@ std::string ListText(const TExportLists& lists) {
 }
 
 // The bytes the window saves for the document it shows for `lists`; nullopt, with the reason
-// given to `messages`, when a read failed and the document may lack values.
+// given to `messages`, when a read failed and the document may lack values, or when a value
+// held text the document cannot hold.
 std::optional<std::string> DocumentText(DirContext context, const TExportLists& lists,
                                         ErrorMessageSink& messages) {
   const DirectoryAttributeSource source(context);
-  std::vector<std::string> lines = BuildInstallDocument(source, lists.CheckedItems());
+  XmlDocumentLines lines;
+  XmlInstallWriter writer(source, lines);
+  writer.WriteDocument(lists.CheckedItems());
   if (const auto& failure = source.FirstFailure()) {
     NWErrorBox(messages, failure->code,
                "Reading " + failure->attributeName + " of " + MakeFullName(failure->objectName));
     return std::nullopt;
   }
-  return XmlFileText(lines);
+  if (const auto& fault = writer.FirstTextFault()) {
+    messages.ShowError("Cannot export " + XmlTextFaultText(*fault));
+    return std::nullopt;
+  }
+  return XmlFileText(lines.Lines());
 }
 
 int Export(const ExportOptions& options, std::ostream& out, std::ostream& err) {

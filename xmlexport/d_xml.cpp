@@ -3,7 +3,6 @@
 
 #include <array>
 
-#include "util/text.h"
 #include "xmlexport/xml_check.h"
 
 namespace {
@@ -21,31 +20,24 @@ std::string XmlElement(std::string_view name, std::string_view value) {
   result += '<';
   result += name;
   result += '>';
-  const size_t valueStart = result.size();
-  result += value;
+  result += XmlCharacterData(value);
   result += "</";
   result += name;
   result += '>';
-  // The whole element is judged, not the value alone: a value that closes its element and opens
-  // a sibling of the same name ("x</id><id>y") gave well-formed text before and still does.
-  if (IsWellFormedContent(result)) {
-    return result;
-  }
-  result.replace(valueStart, value.size(), EscapeXmlText(value));
   return result;
 }
 
 std::string XmlUrlParam(std::string_view key, std::string_view value) {
-  std::string inner;
-  inner += kCrLf;
-  inner += "\t\t";
-  inner += XmlElement("param-key", key);
-  inner += kCrLf;
-  inner += "\t\t";
-  inner += XmlElement("param-value", value);
-  inner += kCrLf;
-  inner += '\t';
-  return XmlElement("url-param", inner);
+  std::string result = "<url-param>";
+  result += kCrLf;
+  result += "\t\t";
+  result += XmlElement("param-key", key);
+  result += kCrLf;
+  result += "\t\t";
+  result += XmlElement("param-value", value);
+  result += kCrLf;
+  result += "\t</url-param>";
+  return result;
 }
 
 bool IsUrlParamKey(std::string_view key) {
@@ -54,37 +46,56 @@ bool IsUrlParamKey(std::string_view key) {
       return true;
     }
   }
-  return !IsXmlName(key);
+  // A name with ':' would be read as a namespace prefix that the document never declares.
+  return !IsXmlName(key) || key.find(':') != std::string_view::npos;
 }
 
 std::string ParametersToXml(const XmlAttributeSource& source, const std::string& objectName,
                             const std::string& attributeName) {
+  std::optional<XmlBadText> ignored;
+  return ParametersToXml(source, objectName, attributeName, ignored);
+}
+
+std::string ParametersToXml(const XmlAttributeSource& source, const std::string& objectName,
+                            const std::string& attributeName, std::optional<XmlBadText>& firstBad) {
   std::string result;
-  std::string remaining;
-  if (source.ReadText(objectName, attributeName, remaining) != 0) {
+  std::string text;
+  if (source.ReadText(objectName, attributeName, text) != 0) {
     return result;
   }
-  while (!remaining.empty()) {
-    std::string segment;
-    bool last = false;
-    if (remaining.find(';') != std::string::npos) {
-      SplitAtFirstSafe(remaining, ";", segment, remaining);
-    } else {
-      segment = std::move(remaining);
-      last = true;
+  // Positions into the whole text, so that a bad byte is placed where the attribute holds it.
+  const auto note = [&firstBad](std::string_view part, size_t offset) {
+    if (firstBad) {
+      return;
     }
-    const HeadTail pair = SplitAtFirst(segment, "=");
-    if (!pair.head.empty()) {
+    if (std::optional<XmlBadText> bad = FindBadXmlText(part)) {
+      bad->offset += offset;
+      firstBad = bad;
+    }
+  };
+  const std::string_view all = text;
+  size_t start = 0;
+  while (start < all.size()) {
+    const size_t semicolon = all.find(';', start);
+    const size_t end = semicolon == std::string_view::npos ? all.size() : semicolon;
+    const std::string_view segment = all.substr(start, end - start);
+    const size_t equals = segment.find('=');
+    const std::string_view key = segment.substr(0, equals);
+    const std::string_view value =
+        equals == std::string_view::npos ? std::string_view() : segment.substr(equals + 1);
+    if (!key.empty()) {
+      note(key, start);
+      note(value, start + key.size() + 1);
       if (!result.empty()) {
         result += kCrLf;
       }
       result += '\t';
-      result += IsUrlParamKey(pair.head) ? XmlUrlParam(pair.head, pair.tail)
-                                         : XmlElement(pair.head, pair.tail);
+      result += IsUrlParamKey(key) ? XmlUrlParam(key, value) : XmlElement(key, value);
     }
-    if (last) {
+    if (semicolon == std::string_view::npos) {
       break;
     }
+    start = semicolon + 1;
   }
   return result;
 }

@@ -1,15 +1,16 @@
 #pragma once
 // D_XML: the element writers of the install document. Each returns a new text; the document
-// assembly puts the texts into lines. Directory text goes in verbatim where it keeps the
-// document well-formed and escaped where it would not.
+// assembly puts the texts into lines. Directory text goes in as character data, so that no
+// value can add, close or break an element.
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "xmlexport/attribute_source.h"
+#include "xmlexport/xml_check.h"
 
-// "<name>value</name>", with name and value verbatim, when that is well-formed content (the
-// value may carry markup of its own); else the same with '&', '<' and '>' of the value escaped,
-// so that a reader gets its bytes back. An empty value gives "<name></name>".
+// "<name>value</name>": `name` verbatim (a fixed word or a key IsUrlParamKey refused), `value`
+// as XmlCharacterData writes it. An empty value gives "<name></name>".
 [[nodiscard]] std::string XmlElement(std::string_view name, std::string_view value);
 
 // The url-param entry of one parameter: "<url-param>", CR LF, two tabs, the "param-key" element
@@ -18,7 +19,7 @@
 [[nodiscard]] std::string XmlUrlParam(std::string_view key, std::string_view value);
 
 // True when a parameter key makes a url-param entry: it begins with "TC.", "objectTypeName" or
-// "eDir" (case-sensitive), or it is no XML name and so cannot be an element's name.
+// "eDir" (case-sensitive), or it cannot be an element's name: no XML Name, or one with ':'.
 [[nodiscard]] bool IsUrlParamKey(std::string_view key);
 
 // The parameter block of one object: the attribute's text (values joined by CR LF) split at
@@ -29,3 +30,9 @@
 [[nodiscard]] std::string ParametersToXml(const XmlAttributeSource& source,
                                           const std::string& objectName,
                                           const std::string& attributeName);
+// The same, and sets `firstBad`, unless it is set already, to the first text written into the
+// block that the document cannot hold, its offset counted in the attribute's text.
+[[nodiscard]] std::string ParametersToXml(const XmlAttributeSource& source,
+                                          const std::string& objectName,
+                                          const std::string& attributeName,
+                                          std::optional<XmlBadText>& firstBad);

@@ -2,6 +2,7 @@
 #include "xmlexport/install_document.h"
 
 #include <array>
+#include <cstdio>
 
 #include "util/hooks.h"
 #include "util/numbers.h"
@@ -32,6 +33,33 @@ void XmlDocumentLines::AppendLine(std::string_view text) {
   }
 }
 
+std::string XmlTextFaultText(const XmlTextFault& fault) {
+  std::string text = fault.attributeName.empty()
+                         ? "the name " + ReplaceBadXmlText(fault.objectName)
+                         : fault.attributeName + " of " + ReplaceBadXmlText(fault.objectName);
+  text += ", byte offset " + std::to_string(fault.bad.offset) + ": ";
+  std::array<char, 16> hex{};
+  if (fault.bad.character) {
+    std::snprintf(hex.data(), hex.size(), "U+%04X", static_cast<unsigned>(*fault.bad.character));
+    text += std::string(hex.data()) + " is not a character an XML document can hold";
+  } else {
+    std::snprintf(hex.data(), hex.size(), "0x%02X", static_cast<unsigned>(fault.bad.byte));
+    text += "byte " + std::string(hex.data()) + " is not valid UTF-8";
+  }
+  return text;
+}
+
+void XmlInstallWriter::Note(const std::string& objectName, std::string_view attributeName,
+                            std::string_view value, size_t offset) {
+  if (textFault_) {
+    return;
+  }
+  if (const std::optional<XmlBadText> bad = FindBadXmlText(value)) {
+    textFault_ = XmlTextFault{objectName, std::string(attributeName),
+                              XmlBadText{offset + bad->offset, bad->character, bad->byte}};
+  }
+}
+
 void XmlInstallWriter::Indented(std::string_view elementName, std::string_view value) {
   std::string line(kIndent);
   line += XmlElement(elementName, value);
@@ -39,8 +67,15 @@ void XmlInstallWriter::Indented(std::string_view elementName, std::string_view v
 }
 
 void XmlInstallWriter::XmlAddStdAttributes(const std::string& objectName) {
-  Indented("id", TextBefore(objectName, ".", true));
-  const std::string parameters = ParametersToXml(source_, objectName, "rbsParameters");
+  const std::string id = TextBefore(objectName, ".", true);
+  Note(objectName, "", id, 0);
+  Indented("id", id);
+  std::optional<XmlBadText> badParameter;
+  const std::string parameters =
+      ParametersToXml(source_, objectName, "rbsParameters", badParameter);
+  if (badParameter && !textFault_) {
+    textFault_ = XmlTextFault{objectName, "rbsParameters", *badParameter};
+  }
   if (!parameters.empty()) {
     sink_.AppendLine(parameters);
   }
@@ -57,12 +92,12 @@ void XmlInstallWriter::AttributeListToXml(const std::string& objectName,
   if (source_.ReadValues(objectName, attributeName, values) != 0) {
     return;
   }
+  size_t offset = 0;
   for (const TStringList::Entry& value : values) {
-    if (cutAtFirstDot) {
-      Indented(elementName, TextBefore(value.text, ".", true));
-    } else {
-      Indented(elementName, value.text);
-    }
+    const std::string text = cutAtFirstDot ? TextBefore(value.text, ".", true) : value.text;
+    Note(objectName, attributeName, text, offset);
+    Indented(elementName, text);
+    offset += value.text.size() + 2;
   }
 }
 
@@ -72,7 +107,10 @@ void XmlInstallWriter::RightsToXml(const std::string& objectName,
   if (source_.ReadValues(objectName, attributeName, values) != 0) {
     return;
   }
+  size_t offset = 0;
   for (const TStringList::Entry& value : values) {
+    const size_t valueOffset = offset;
+    offset += value.text.size() + 2;
     if (value.text.find(';') == std::string::npos) {
       continue;
     }
@@ -82,9 +120,10 @@ void XmlInstallWriter::RightsToXml(const std::string& objectName,
     if (rights < 0) {
       continue;
     }
+    const std::string name = TextBefore(value.text, ";", true);
+    Note(objectName, attributeName, name, valueOffset);
     sink_.AppendLine(std::string(kIndent) + "<rights-assignment>");
-    sink_.AppendLine(std::string(kDeepIndent) +
-                     XmlElement("attribute-name", TextBefore(value.text, ";", true)));
+    sink_.AppendLine(std::string(kDeepIndent) + XmlElement("attribute-name", name));
     PrivilegesToXml(rights);
     sink_.AppendLine(std::string(kIndent) + "</rights-assignment>");
   }
@@ -102,7 +141,12 @@ void XmlInstallWriter::ModuleVersion(const std::string& objectName) {
   std::string info;
   // A module without the attribute still gets its version line, from the empty text.
   static_cast<void>(source_.ReadText(objectName, "rbsXMLInfo", info));
-  Indented("version", TextAfter(TextBefore(info, "</version", true), "<version>", true));
+  const std::string beforeEnd = TextBefore(info, "</version", true);
+  const size_t start = beforeEnd.find("<version>");
+  const std::string version = TextAfter(beforeEnd, "<version>", true);
+  Note(objectName, "rbsXMLInfo", version,
+       start == std::string::npos ? 0 : start + std::string_view("<version>").size());
+  Indented("version", version);
 }
 
 void XmlInstallWriter::Blocks(const std::vector<std::string>& checked, std::string_view kind,

@@ -3,11 +3,13 @@
 // and task, "</install>", written line by line to a sink that the window's text view, the
 // command-line export and the tests implement alike.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "xmlexport/attribute_source.h"
+#include "xmlexport/xml_check.h"
 
 // Takes the document's lines as they are made.
 class XmlLineSink {
@@ -38,8 +40,23 @@ struct XmlCheckedItems {
   std::vector<std::string> tasks;
 };
 
+// Directory text that the document could not hold, and where it came from. The document has
+// U+FFFD in its place, so it stays well-formed but has lost bytes.
+struct XmlTextFault {
+  std::string objectName;     // the item, as its list line names it
+  std::string attributeName;  // empty when the fault is in the item's name
+  // Its offset is counted in the name, or in the attribute's text (the values joined by CR LF).
+  XmlBadText bad;
+};
+
+// The fault for a message: "<attribute> of <item>, byte offset <n>: byte 0x<hex> is not valid
+// UTF-8" or "...: U+<hex> is not a character an XML document can hold"; "the name <item>, byte
+// offset <n>: ..." for a fault in the name. Bad text in the item's name shows as U+FFFD.
+[[nodiscard]] std::string XmlTextFaultText(const XmlTextFault& fault);
+
 // Writes the blocks of the install document. Every attribute is read through `source`; an
-// attribute that cannot be read adds no line and the writing goes on.
+// attribute that cannot be read adds no line and the writing goes on. Text the document cannot
+// hold is written as U+FFFD and the first such text is remembered.
 class XmlInstallWriter {
  public:
   XmlInstallWriter(const XmlAttributeSource& source, XmlLineSink& sink)
@@ -73,7 +90,14 @@ class XmlInstallWriter {
   // above, an empty line, "</install>".
   void WriteDocument(const XmlCheckedItems& items);
 
+  // The first text written so far that the document could not hold; nullopt when there was none.
+  [[nodiscard]] const std::optional<XmlTextFault>& FirstTextFault() const { return textFault_; }
+
  private:
+  // Remembers the first bad text of `value`, found at `offset` of the attribute's text (or of
+  // the name, for an empty `attributeName`).
+  void Note(const std::string& objectName, std::string_view attributeName, std::string_view value,
+            size_t offset);
   // Five spaces and the element, the form of every indented line outside the parameter block.
   void Indented(std::string_view elementName, std::string_view value);
   void ModuleVersion(const std::string& objectName);
@@ -82,6 +106,7 @@ class XmlInstallWriter {
 
   const XmlAttributeSource& source_;
   XmlLineSink& sink_;
+  std::optional<XmlTextFault> textFault_;
 };
 
 // The document of `items` read through `source`, as its lines.

@@ -1,74 +1,147 @@
-// Name and content checks of the install document, and the escaping of text that fails them.
+// Name and character checks of the install document, and the writing of character data.
 #include "xmlexport/xml_check.h"
 
 #include <array>
 #include <cstdint>
-#include <vector>
-
-#include "util/text.h"
 
 namespace {
 
-bool IsNameStart(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+
+// One step of reading UTF-8: the code point and its length, or, for an ill-formed sequence, the
+// length of its longest valid beginning (at least 1) and no code point.
+struct Utf8Step {
+  std::optional<char32_t> code;
+  size_t length;
+};
+
+Utf8Step DecodeUtf8(std::string_view text, size_t pos) {
+  const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
+  const unsigned char lead = byte(pos);
+  if (lead < 0x80) {
+    return {lead, 1};
+  }
+  // The well-formed sequences: the number of bytes and the range of the second byte by lead
+  // byte, which keeps out overlong forms, surrogates and code points beyond U+10FFFF.
+  size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  char32_t code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1Fu;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0Fu;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07u;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return {std::nullopt, 1};
+  }
+  for (size_t i = 1; i < length; ++i) {
+    if (pos + i >= text.size()) {
+      return {std::nullopt, i};
+    }
+    const unsigned char next = byte(pos + i);
+    if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) {
+      return {std::nullopt, i};
+    }
+    code = (code << 6) | (next & 0x3Fu);
+  }
+  return {code, length};
 }
 
-bool IsNameChar(unsigned char c) {
-  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '.' || c == '-';
+// The Char production.
+bool IsXmlChar(char32_t code) {
+  return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+         (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
 }
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+struct CodeRange {
+  char32_t first;
+  char32_t last;
+};
+
+constexpr std::array<CodeRange, 16> kNameStartRanges = {{
+    {':', ':'},
+    {'A', 'Z'},
+    {'_', '_'},
+    {'a', 'z'},
+    {0xC0, 0xD6},
+    {0xD8, 0xF6},
+    {0xF8, 0x2FF},
+    {0x370, 0x37D},
+    {0x37F, 0x1FFF},
+    {0x200C, 0x200D},
+    {0x2070, 0x218F},
+    {0x2C00, 0x2FEF},
+    {0x3001, 0xD7FF},
+    {0xF900, 0xFDCF},
+    {0xFDF0, 0xFFFD},
+    {0x10000, 0xEFFFF},
+}};
+
+constexpr std::array<CodeRange, 6> kNameOnlyRanges = {{
+    {'-', '-'},
+    {'.', '.'},
+    {'0', '9'},
+    {0xB7, 0xB7},
+    {0x300, 0x36F},
+    {0x203F, 0x2040},
+}};
+
+template <size_t N>
+bool InRanges(char32_t code, const std::array<CodeRange, N>& ranges) {
+  for (const CodeRange& range : ranges) {
+    if (code >= range.first && code <= range.last) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
 }
 
 bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
+bool IsAsciiAlnum(char c) {
+  return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+uint32_t HexValue(char c) {
+  if (IsDigit(c)) {
+    return static_cast<uint32_t>(c - '0');
   }
-  return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : c - 'A' + 10;
-}
-
-// The Char production: what a character reference may stand for.
-bool IsXmlChar(uint32_t code) {
-  return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
-         (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+  return static_cast<uint32_t>((c >= 'a' ? c - 'a' : c - 'A') + 10);
 }
 
 // A document without a document type declaration knows these five entities and no other.
 constexpr std::array<std::string_view, 5> kPredefinedEntities = {"amp", "lt", "gt", "quot", "apos"};
 
-// The body of a reference, between '&' and ';'.
+// The body of a reference, between '&' and ';', that the document resolves.
 bool IsReferenceBody(std::string_view body) {
-  if (body.starts_with("#x")) {
-    body.remove_prefix(2);
+  const bool hex = body.starts_with("#x");
+  if (hex || body.starts_with('#')) {
+    body.remove_prefix(hex ? 2 : 1);
     if (body.empty()) {
       return false;
     }
     uint32_t code = 0;
     for (char c : body) {
-      if (!IsHexDigit(c)) {
+      if (hex ? !IsHexDigit(c) : !IsDigit(c)) {
         return false;
       }
       // Saturate above the largest code point so that long digit runs cannot overflow.
-      code = code > 0x10FFFF ? code : code * 16 + static_cast<uint32_t>(HexValue(c));
-    }
-    return IsXmlChar(code);
-  }
-  if (body.starts_with('#')) {
-    body.remove_prefix(1);
-    if (body.empty()) {
-      return false;
-    }
-    uint32_t code = 0;
-    for (char c : body) {
-      if (c < '0' || c > '9') {
-        return false;
-      }
-      code = code > 0x10FFFF ? code : code * 10 + static_cast<uint32_t>(c - '0');
+      code = code > 0x10FFFF ? code : code * (hex ? 16 : 10) + HexValue(c);
     }
     return IsXmlChar(code);
   }
@@ -80,242 +153,117 @@ bool IsReferenceBody(std::string_view body) {
   return false;
 }
 
-// One pass over a text as element content. Open elements are kept on a list rather than the
-// call stack, so deeply nested input cannot exhaust it.
-class ContentScanner {
- public:
-  explicit ContentScanner(std::string_view text) : text_(text) {}
+// The length of the reference that starts at the '&' at `pos`, 0 when none does. A body holds
+// only ASCII letters, digits and '#', so the look-ahead stops at the next '&' and the whole text
+// is read once.
+size_t ReferenceLength(std::string_view text, size_t pos) {
+  size_t end = pos + 1;
+  while (end < text.size() && (IsAsciiAlnum(text[end]) || text[end] == '#')) {
+    ++end;
+  }
+  if (end == text.size() || text[end] != ';' ||
+      !IsReferenceBody(text.substr(pos + 1, end - pos - 1))) {
+    return 0;
+  }
+  return end + 1 - pos;
+}
 
-  [[nodiscard]] bool Scan() {
-    while (pos_ < text_.size()) {
-      const char c = text_[pos_];
-      if (c == '<') {
-        if (!Markup()) {
-          return false;
-        }
-      } else if (c == '&') {
-        if (!Reference()) {
-          return false;
-        }
-      } else if (c == ']' && At("]]>")) {
-        return false;
-      } else {
-        ++pos_;
+// Calls `character(pos, length)` for each run of valid text and `bad(pos, step)` for each
+// character or ill-formed sequence the document cannot hold, in order; a callback that returns
+// false ends the walk.
+template <typename Good, typename Bad>
+void WalkText(std::string_view text, Good&& character, Bad&& bad) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const Utf8Step step = DecodeUtf8(text, pos);
+    if (!step.code || !IsXmlChar(*step.code)) {
+      if (!bad(pos, step)) {
+        return;
       }
+    } else if (!character(pos, step.length)) {
+      return;
     }
-    return open_.empty();
+    pos += step.length;
   }
+}
 
- private:
-  [[nodiscard]] bool At(std::string_view s) const { return text_.substr(pos_).starts_with(s); }
-
-  [[nodiscard]] bool AtChar(char c) const { return pos_ < text_.size() && text_[pos_] == c; }
-
-  // Skips blanks; true when there was at least one.
-  bool SkipBlanks() {
-    const size_t start = pos_;
-    while (pos_ < text_.size() && IsBlank(text_[pos_])) {
-      ++pos_;
-    }
-    return pos_ > start;
-  }
-
-  // The name at the current position, empty when none starts there.
-  std::string_view ReadName() {
-    const size_t start = pos_;
-    if (pos_ < text_.size() && IsNameStart(static_cast<unsigned char>(text_[pos_]))) {
-      ++pos_;
-      while (pos_ < text_.size() && IsNameChar(static_cast<unsigned char>(text_[pos_]))) {
-        ++pos_;
-      }
-    }
-    return text_.substr(start, pos_ - start);
-  }
-
-  bool Markup() {
-    if (At("<!--")) {
-      return Comment();
-    }
-    if (At("<![CDATA[")) {
-      return CharacterSection();
-    }
-    if (At("<?")) {
-      return Instruction();
-    }
-    if (At("</")) {
-      return EndTag();
-    }
-    return StartTag();
-  }
-
-  // At '&': a reference up to the next ';'.
-  bool Reference() {
-    const size_t semicolon = text_.find(';', pos_ + 1);
-    if (semicolon == std::string_view::npos ||
-        !IsReferenceBody(text_.substr(pos_ + 1, semicolon - pos_ - 1))) {
-      return false;
-    }
-    pos_ = semicolon + 1;
-    return true;
-  }
-
-  bool StartTag() {
-    ++pos_;
-    const std::string_view name = ReadName();
-    if (name.empty()) {
-      return false;
-    }
-    std::vector<std::string_view> attributes;
-    while (true) {
-      const bool blank = SkipBlanks();
-      if (At("/>")) {
-        pos_ += 2;
+// `text` rewritten: `write(result, pos, length)` appends what each valid character becomes, and
+// each run of bad text becomes U+FFFD.
+template <typename Write>
+std::string RewriteText(std::string_view text, Write&& write) {
+  std::string result;
+  result.reserve(text.size());
+  WalkText(
+      text,
+      [&](size_t pos, size_t length) {
+        write(result, pos, length);
         return true;
-      }
-      if (AtChar('>')) {
-        ++pos_;
-        open_.push_back(name);
+      },
+      [&result](size_t, const Utf8Step&) {
+        result += kReplacement;
         return true;
-      }
-      if (!blank || !Attribute(attributes)) {
-        return false;
-      }
-    }
-  }
-
-  bool Attribute(std::vector<std::string_view>& seen) {
-    const std::string_view name = ReadName();
-    if (name.empty()) {
-      return false;
-    }
-    for (std::string_view other : seen) {
-      if (other == name) {
-        return false;
-      }
-    }
-    seen.push_back(name);
-    SkipBlanks();
-    if (!AtChar('=')) {
-      return false;
-    }
-    ++pos_;
-    SkipBlanks();
-    if (!AtChar('"') && !AtChar('\'')) {
-      return false;
-    }
-    const char quote = text_[pos_++];
-    while (!AtChar(quote)) {
-      if (pos_ >= text_.size() || text_[pos_] == '<') {
-        return false;
-      }
-      if (text_[pos_] == '&') {
-        if (!Reference()) {
-          return false;
-        }
-      } else {
-        ++pos_;
-      }
-    }
-    ++pos_;
-    return true;
-  }
-
-  bool EndTag() {
-    pos_ += 2;
-    const std::string_view name = ReadName();
-    SkipBlanks();
-    if (name.empty() || !AtChar('>') || open_.empty() || open_.back() != name) {
-      return false;
-    }
-    open_.pop_back();
-    ++pos_;
-    return true;
-  }
-
-  // A comment may not hold "--" and may not end in '-'.
-  bool Comment() {
-    pos_ += 4;
-    const size_t dashes = text_.find("--", pos_);
-    if (dashes == std::string_view::npos || !text_.substr(dashes).starts_with("-->")) {
-      return false;
-    }
-    pos_ = dashes + 3;
-    return true;
-  }
-
-  bool CharacterSection() {
-    pos_ += 9;
-    const size_t end = text_.find("]]>", pos_);
-    if (end == std::string_view::npos) {
-      return false;
-    }
-    pos_ = end + 3;
-    return true;
-  }
-
-  // A processing instruction; its target may not be "xml" in any case, which only the
-  // declaration at the very start of a document may use.
-  bool Instruction() {
-    pos_ += 2;
-    const std::string_view target = ReadName();
-    if (target.empty() || SameTextAscii(target, "xml")) {
-      return false;
-    }
-    if (At("?>")) {
-      pos_ += 2;
-      return true;
-    }
-    if (!SkipBlanks()) {
-      return false;
-    }
-    const size_t end = text_.find("?>", pos_);
-    if (end == std::string_view::npos) {
-      return false;
-    }
-    pos_ = end + 2;
-    return true;
-  }
-
-  std::string_view text_;
-  size_t pos_ = 0;
-  std::vector<std::string_view> open_;
-};
+      });
+  return result;
+}
 
 }  // namespace
 
 bool IsXmlName(std::string_view text) {
-  if (text.empty() || !IsNameStart(static_cast<unsigned char>(text.front()))) {
+  if (text.empty()) {
     return false;
   }
-  for (char c : text.substr(1)) {
-    if (!IsNameChar(static_cast<unsigned char>(c))) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const Utf8Step step = DecodeUtf8(text, pos);
+    if (!step.code) {
       return false;
     }
+    const bool start = InRanges(*step.code, kNameStartRanges);
+    if (!start && (pos == 0 || !InRanges(*step.code, kNameOnlyRanges))) {
+      return false;
+    }
+    pos += step.length;
   }
   return true;
 }
 
-bool IsWellFormedContent(std::string_view text) {
-  return ContentScanner(text).Scan();
+std::optional<XmlBadText> FindBadXmlText(std::string_view text) {
+  std::optional<XmlBadText> found;
+  WalkText(
+      text, [](size_t, size_t) { return true; },
+      [&](size_t pos, const Utf8Step& step) {
+        found = XmlBadText{pos, step.code, static_cast<unsigned char>(text[pos])};
+        return false;
+      });
+  return found;
 }
 
-std::string EscapeXmlText(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
+std::string ReplaceBadXmlText(std::string_view text) {
+  return RewriteText(text, [text](std::string& result, size_t pos, size_t length) {
+    result += text.substr(pos, length);
+  });
+}
+
+std::string XmlCharacterData(std::string_view text) {
+  size_t referenceEnd = 0;  // the end of a reference being copied as it is
+  return RewriteText(text, [text, &referenceEnd](std::string& result, size_t pos, size_t length) {
+    const char c = text[pos];
+    if (pos < referenceEnd) {
+      result += c;
+    } else if (c == '<') {
+      result += "&lt;";
+    } else if (c == '>') {
+      result += "&gt;";
+    } else if (c == '&') {
+      const size_t reference = ReferenceLength(text, pos);
+      if (reference == 0) {
         result += "&amp;";
-        break;
-      case '<':
-        result += "&lt;";
-        break;
-      case '>':
-        result += "&gt;";
-        break;
-      default:
+      } else {
         result += c;
+        referenceEnd = pos + reference;
+      }
+    } else {
+      result += text.substr(pos, length);
     }
-  }
-  return result;
+  });
 }

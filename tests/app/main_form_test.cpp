@@ -454,6 +454,51 @@ TEST_F(MainFormTest, SavingTheXmlViewReplacesTheFileAndRemembersIt) {
   EXPECT_EQ(Setting("Settings", "Xml Path"), refused);
 }
 
+TEST_F(MainFormTest, ADocumentThatLostBytesIsShownButNotSavedUntilRebuilt) {
+  Write(root_ / "bad.ldif",
+        "dn: o=Bad\nobjectClass: organization\no: Bad\n\n"
+        "dn: cn=Desk,o=Bad\nobjectClass: rbsRole2\ncn: Desk\nrbsEntryPoint:: UGFnZQE=\n\n"
+        "dn: cn=Fine,o=Bad\nobjectClass: rbsRole2\ncn: Fine\nrbsEntryPoint: Page\n");
+  UseConnections("[bad]\ntree = BAD_TREE\nsource = " + (root_ / "bad.ldif").string() +
+                 "\ncontext = Bad\nprimary = yes\n");
+  TMainForm& form = Start();
+  form.PageControl1->setCurrentWidget(form.TabSheetExp);
+  QApplication::processEvents();
+  TItemListModel& roles = form.ItemsOf(form.CheckListBoxRoles);
+  ASSERT_EQ(roles.rowCount(), 2);
+  roles.Mark([](TItemList& items) { items.CheckAll(); });
+  form.PageControlExp->setCurrentWidget(form.TabSheetXml);
+  QApplication::processEvents();
+  const std::string fault =
+      "rbsEntryPoint of Desk.Bad, byte offset 4: U+0001 is not a character an XML document can "
+      "hold";
+  EXPECT_THAT(dialogs_.errors,
+              ElementsAre("The document cannot be exported: " + fault +
+                          ". It shows U+FFFD there and cannot be saved until it is rebuilt."));
+  EXPECT_THAT(form.MemoXml->toPlainText().toStdString(),
+              HasSubstr("<class-name>Page\xEF\xBF\xBD</class-name>"));
+
+  const fs::path target = root_ / "roles.xml";
+  dialogs_.saveAnswer = target.string();
+  QTest::mouseClick(Find<QPushButton>("BitBtnSaveXml"), Qt::LeftButton);
+  EXPECT_TRUE(dialogs_.saveRequests.empty());
+  EXPECT_EQ(dialogs_.errors.back(), "Cannot save the document: " + fault);
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(form.XmlPath, "");
+
+  // Rebuilt without the item, the document saves.
+  roles.Mark([](TItemList& items) { items.MarkByText("Fine"); });
+  form.PageControlExp->setCurrentIndex(0);
+  form.PageControlExp->setCurrentWidget(form.TabSheetXml);
+  QApplication::processEvents();
+  dialogs_.errors.clear();
+  QTest::mouseClick(Find<QPushButton>("BitBtnSaveXml"), Qt::LeftButton);
+  EXPECT_TRUE(dialogs_.errors.empty());
+  EXPECT_EQ(ReadFile(target),
+            "<install>\r\n\r\n<role>\r\n     <id>Fine</id>\r\n"
+            "     <class-name>Page</class-name>\r\n</role>\r\n\r\n\r\n</install>\r\n");
+}
+
 TEST(QtSeams, SaveDialogFiltersAndTheThrottledPump) {
   const std::pair<std::string, QStringList> cases[] = {
       {"XML Files|*.xml|Text Files|*.txt|All Files|*.*",

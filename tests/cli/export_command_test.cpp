@@ -302,4 +302,36 @@ TEST_F(ExportCommandTest, TheDocumentGoesToStandardOutputOrReplacesTheFile) {
   EXPECT_EQ(err.str(), "orvane-export: Cannot write to standard output\n");
 }
 
+TEST_F(ExportCommandTest, ValuesAreTextAndBytesNoDocumentCanHoldFailTheExport) {
+  // The values are base64 in the LDIF: markup that would add an element, a key that is no XML
+  // Name, a control character and a byte that is not UTF-8.
+  const std::string ldif = Write("values.ldif",
+                                 "dn: o=Shop\nobjectClass: organization\no: Shop\n\n"
+                                 "dn: cn=Evil,o=Shop\nobjectClass: rbsRole2\ncn: Evil\n"
+                                 "rbsParameters:: dmVuZG9yPWE8L3ZlbmRvcj48ZXZpbD5wd248L2V2aWw+"
+                                 "PHZlbmRvcj5iO2HDl2I9MQ==\n\n"
+                                 "dn: cn=Bad,o=Shop\nobjectClass: rbsTask2\ncn: Bad\n"
+                                 "rbsPageMembership: Fine\nrbsPageMembership:: T2sB\n");
+  const std::string connections =
+      Write("values.ini", "[v]\ntree = V\nsource = " + ldif + "\ncontext =\nprimary = yes\n");
+  const Result evil = Run({"--connections", connections, "--roles", "Evil"});
+  EXPECT_EQ(evil.status, kExportDone) << evil.err;
+  EXPECT_EQ(
+      evil.out,
+      "<install>\r\n\r\n<role>\r\n     <id>Evil</id>\r\n"
+      "\t<vendor>a&lt;/vendor&gt;&lt;evil&gt;pwn&lt;/evil&gt;&lt;vendor&gt;b</vendor>\r\n"
+      "\t<url-param>\r\n\t\t<param-key>a\xC3\x97"
+      "b</param-key>\r\n"
+      "\t\t<param-value>1</param-value>\r\n\t</url-param>\r\n</role>\r\n\r\n\r\n</install>\r\n");
+
+  const fs::path target = root_ / "all.xml";
+  const Result bad = Run({"--connections", connections, "--all", "-o", target.string()});
+  EXPECT_EQ(bad.status, kExportFailed);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_EQ(bad.err,
+            "orvane-export: Cannot export rbsPageMembership of Bad.Shop, byte offset 8: U+0001 is "
+            "not a character an XML document can hold\n");
+  EXPECT_FALSE(fs::exists(target));
+}
+
 }  // namespace

@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(DXml, XmlElementWrapsTheValueAndEscapesOnlyWhatWouldBreakTheDocument) {
+TEST(DXml, XmlElementWritesTheValueAsCharacterData) {
   const std::tuple<std::string_view, std::string_view, std::string_view> cases[] = {
       {"id", "Desk", "<id>Desk</id>"},
       {"version", "2.6.1", "<version>2.6.1</version>"},
@@ -15,13 +15,29 @@ TEST(DXml, XmlElementWrapsTheValueAndEscapesOnlyWhatWouldBreakTheDocument) {
       // An empty value used to leave the tag open.
       {"flag", "", "<flag></flag>"},
       {"v", "R&D <new>", "<v>R&amp;D &lt;new&gt;</v>"},
-      {"v", "<b>kept</b> &amp; kept", "<v><b>kept</b> &amp; kept</v>"},
-      {"v", "line1\r\nline2", "<v>line1\r\nline2</v>"},
-      // Once a value is text, every reference-looking run in it is text too.
-      {"v", "&amp; < 1", "<v>&amp;amp; &lt; 1</v>"},
+      {"v", "line1\r\nline2\ttab", "<v>line1\r\nline2\ttab</v>"},
       {"v", "x]]>y", "<v>x]]&gt;y</v>"},
-      {"id", "x</id><id>y", "<id>x</id><id>y</id>"},
-      {"id", "x</v><v>y", "<id>x&lt;/v&gt;&lt;v&gt;y</id>"},
+      // Markup of a value's own is text: no value adds, closes or reopens an element.
+      {"vendor", "a</vendor><evil>pwn</evil><vendor>b",
+       "<vendor>a&lt;/vendor&gt;&lt;evil&gt;pwn&lt;/evil&gt;&lt;vendor&gt;b</vendor>"},
+      {"v", "<b>bold</b>", "<v>&lt;b&gt;bold&lt;/b&gt;</v>"},
+      {"v", "<!-- c --><![CDATA[x]]>", "<v>&lt;!-- c --&gt;&lt;![CDATA[x]]&gt;</v>"},
+      // A reference the document resolves stays; any other '&' is text.
+      {"v", "&amp;&lt;&gt;&quot;&apos;&#65;&#x41;&#x10FFFF;",
+       "<v>&amp;&lt;&gt;&quot;&apos;&#65;&#x41;&#x10FFFF;</v>"},
+      {"v", "&nbsp; &#0; &#xD800; &#X41; &#x; &#99999999999; &amp &;",
+       "<v>&amp;nbsp; &amp;#0; &amp;#xD800; &amp;#X41; &amp;#x; &amp;#99999999999; &amp;amp "
+       "&amp;;</v>"},
+      {"v", "&&amp;", "<v>&amp;&amp;</v>"},
+      // Text no document can hold becomes U+FFFD.
+      {"v",
+       "a\x01"
+       "b\xFF"
+       "c",
+       "<v>a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBD"
+       "c</v>"},
+      {"v", "\xC3\xA9t\xC3\xA9", "<v>\xC3\xA9t\xC3\xA9</v>"},
   };
   for (const auto& [name, value, expected] : cases) {
     EXPECT_EQ(XmlElement(name, value), expected) << value;
@@ -73,11 +89,44 @@ TEST(DXml, ParametersSplitIntoElementsAndUrlParams) {
       {{"my key=1;a<b=2;1st=3"},
        Url("my key", "1") + "\r\n" + Url("a<b", "2") + "\r\n" + Url("1st", "3")},
       {{"a=R&D"}, "\t<a>R&amp;D</a>"},
+      // A ':' would make a namespace prefix; a key outside the Name characters is no name.
+      {{"x:y=1;a\xC3\x97"
+        "b=2;\xC3\xA9t\xC3\xA9=3"},
+       Url("x:y", "1") + "\r\n" +
+           Url("a\xC3\x97"
+               "b",
+               "2") +
+           "\r\n\t<\xC3\xA9t\xC3\xA9>3</\xC3\xA9t\xC3\xA9>"},
   };
   for (const Case& c : cases) {
     TableAttributeSource source;
     source.Set("X.Cfg", "rbsParameters", c.values);
     EXPECT_EQ(ParametersToXml(source, "X.Cfg", "rbsParameters"), c.expected) << c.values.front();
+  }
+}
+
+TEST(DXml, ParametersNameTheFirstBadTextByItsOffsetInTheAttribute) {
+  struct Case {
+    std::vector<std::string> values;
+    std::optional<size_t> offset;
+  };
+  const Case cases[] = {
+      {{"a=1;b=2"}, std::nullopt},
+      {{"a=1;b=x\x02"}, 7},
+      {{"a=1;k\xFF=2;c=\x01"}, 5},
+      {{"a=1", "b=\xC3"}, 7},  // after the CR LF that joins the values
+      // A pair without a key is not written, so its bytes do not count.
+      {{"=\x01;a=1"}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    TableAttributeSource source;
+    source.Set("X", "rbsParameters", c.values);
+    std::optional<XmlBadText> bad;
+    static_cast<void>(ParametersToXml(source, "X", "rbsParameters", bad));
+    ASSERT_EQ(bad.has_value(), c.offset.has_value()) << c.values.back();
+    if (bad) {
+      EXPECT_EQ(bad->offset, *c.offset) << c.values.back();
+    }
   }
 }
 

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+
 #include "tests/xmlexport/table_source.h"
+#include "tests/xmlexport/xml_parse.h"
+#include "xmlexport/xml_save.h"
 
 namespace {
 
@@ -200,7 +205,7 @@ TEST(InstallDocument, TextsThatWouldBreakTheDocumentAreMended) {
                                "\t\t<param-value>1</param-value>",
                                "\t</url-param>",
                                "     <class-name>a&lt;b</class-name>",
-                               "     <class-name><b>bold</b></class-name>",
+                               "     <class-name>&lt;b&gt;bold&lt;/b&gt;</class-name>",
                                "     <class-name></class-name>",
                                "     <role-assignment>T&amp;C</role-assignment>",
                                "</role>",
@@ -210,6 +215,104 @@ TEST(InstallDocument, TextsThatWouldBreakTheDocumentAreMended) {
                                "</role>",
                                "",
                            }));
+}
+
+TEST(InstallDocument, NoValueAddsAnElementAndAParserAcceptsTheDocument) {
+  TableAttributeSource source;
+  const std::string role = "R<x>&y.Roles";
+  source.Set(role, "rbsParameters",
+             {"vendor=a</vendor><evil>pwn</evil><vendor>b;a\xC3\x97"
+              "b=1;x:y=2;1st=3;ok=R&D"});
+  source.Set(role, "rbsEntryPoint", {"]]><!--&#65;&nbsp;", "</class-name></role><evil/>"});
+  source.Set(role, "rbsContentMembership", {"<b>T</b>.Roles"});
+  source.Set(role, "rbsTaskRights", {"<i>;1"});
+  source.Set("M", "rbsXMLInfo", {"<version><v/>&x</version>"});
+  XmlCheckedItems items;
+  items.modules = {"M"};
+  items.roles = {role};
+  items.tasks = {role};
+  const ParsedDocument parsed = ParseXml(XmlFileText(Document(source, items)));
+  ASSERT_TRUE(parsed.root.has_value()) << parsed.error;
+  std::string elements;
+  std::vector<std::string> texts;
+  const std::function<void(const ParsedElement&)> walk = [&](const ParsedElement& element) {
+    elements += element.name + " ";
+    if (element.children.empty()) {
+      texts.push_back(element.text);
+    }
+    for (const ParsedElement& child : element.children) {
+      walk(child);
+    }
+  };
+  walk(*parsed.root);
+  const std::string common =
+      "id vendor url-param param-key param-value url-param param-key param-value url-param "
+      "param-key param-value ok class-name class-name role-assignment ";
+  EXPECT_EQ(elements, "install module id version role " + common + "task " + common +
+                          "rights-assignment attribute-name privilege ");
+  // A reader gets the directory's text back, markup and all.
+  EXPECT_EQ(texts.at(1), "<v/>&x");
+  EXPECT_EQ(texts.at(2), "R<x>&y");
+  EXPECT_EQ(texts.at(3), "a</vendor><evil>pwn</evil><vendor>b");
+  EXPECT_EQ(texts.at(10), "R&D");
+  EXPECT_EQ(texts.at(11), "]]><!--A&nbsp;");
+  EXPECT_EQ(texts.at(12), "</class-name></role><evil/>");
+  EXPECT_EQ(texts.at(13), "<b>T</b>");
+}
+
+TEST(InstallDocument, TheFirstBadTextIsNamedByItemAttributeAndOffset) {
+  struct Case {
+    std::string attribute;
+    std::vector<std::string> values;
+    std::string message;  // empty: no fault
+  };
+  const std::string item = "Ok.Cfg";
+  const Case cases[] = {
+      {"rbsEntryPoint", {"fine", "\xC3\xA9t\xC3\xA9"}, ""},
+      {"rbsEntryPoint",
+       {"fine", "ab\x01"},
+       "rbsEntryPoint of Ok.Cfg, byte offset 8: U+0001 is not a character an XML document can "
+       "hold"},
+      {"rbsParameters",
+       {"a=1;b=x\xFF"},
+       "rbsParameters of Ok.Cfg, byte offset 7: byte 0xFF is not valid UTF-8"},
+      // Only what goes into the document counts: the part after the cut, the rights number.
+      {"rbsContentMembership", {"Desk.\x01"}, ""},
+      {"rbsContentMembership",
+       {"x", "De\xEF\xBF\xBFsk.Roles"},
+       "rbsContentMembership of Ok.Cfg, byte offset 5: U+FFFF is not a character an XML document "
+       "can hold"},
+      {"rbsTaskRights",
+       {"A;1\x02", "Phone\x02", "Ti\xC3;1"},
+       "rbsTaskRights of Ok.Cfg, byte offset 16: byte 0xC3 is not valid UTF-8"},
+      {"rbsXMLInfo",
+       {"\x01<version>2.\xF8</version>\x01"},
+       "rbsXMLInfo of Ok.Cfg, byte offset 12: byte 0xF8 is not valid UTF-8"},
+  };
+  for (const Case& c : cases) {
+    TableAttributeSource source;
+    source.Set(item, c.attribute, c.values);
+    XmlDocumentLines lines;
+    XmlInstallWriter writer(source, lines);
+    writer.SaveTasksXml({item});
+    writer.SaveModulesXml({item});
+    const std::optional<XmlTextFault>& fault = writer.FirstTextFault();
+    EXPECT_EQ(fault ? XmlTextFaultText(*fault) : "", c.message) << c.values.back();
+    // The document still parses, with U+FFFD where the bytes were.
+    const ParsedDocument parsed = ParseXml("<x>" + XmlFileText(lines.Lines()) + "</x>");
+    EXPECT_TRUE(parsed.root.has_value()) << parsed.error;
+  }
+
+  // A name: the fault of the id, and its bad bytes replaced in the message too.
+  const TableAttributeSource none;
+  XmlDocumentLines lines;
+  XmlInstallWriter writer(none, lines);
+  writer.SaveRolesXML({"Fine.Cfg", "Bad\xFF\x01.Cfg", "Worse\x02.Cfg"});
+  ASSERT_TRUE(writer.FirstTextFault().has_value());
+  EXPECT_EQ(
+      XmlTextFaultText(*writer.FirstTextFault()),
+      "the name Bad\xEF\xBF\xBD\xEF\xBF\xBD.Cfg, byte offset 3: byte 0xFF is not valid UTF-8");
+  EXPECT_EQ(lines.Lines().at(5), "     <id>Bad\xEF\xBF\xBD\xEF\xBF\xBD</id>");
 }
 
 TEST(InstallDocument, DocumentLinesSplitOnlyAtCrLf) {

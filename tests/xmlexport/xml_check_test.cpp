@@ -1,72 +1,10 @@
-// The content and name checks decide whether directory text is escaped, so a wrong "not
-// well-formed" changes the bytes of a document that was fine, and a wrong "well-formed" leaves a
-// broken one.
+// Which keys become element names and which bytes fail an export: a wrong answer either gives a
+// document a parser refuses or changes the bytes of one that was fine.
 #include "xmlexport/xml_check.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-struct ContentCase {
-  std::string_view text;
-  bool wellFormed;
-};
-
-TEST(XmlCheck, ContentIsJudgedAsAWellFormedElementBodyWould) {
-  const ContentCase cases[] = {
-      {"", true},
-      {"plain text", true},
-      {"a > b", true},  // '>' alone is allowed in character data
-      {"2.6.1\r\n", true},
-      {"&amp;&lt;&gt;&quot;&apos;", true},
-      {"&#65;&#x41;&#x10FFFF;&#9;", true},
-      {"<b>bold</b> and <i/>", true},
-      {"<a x='1' y=\"&amp;2\"><b>t</b></a>", true},
-      {"<a\r\n  x = '1' >t</a >", true},
-      {"<!-- note -->text<![CDATA[<raw> & ]]><?pi data?><?pi?>", true},
-      {"<?xml-stylesheet href='a'?>", true},
-      {"\xC3\xA9l\xC3\xA8ve <\xC3\xA9t\xC3\xA9>x</\xC3\xA9t\xC3\xA9>", true},
-      {"a & b", false},
-      {"&nbsp;", false},  // no document type, so no entity beyond the five
-      {"&#0;", false},
-      {"&#xD800;", false},
-      {"&#99999999999999999999;", false},
-      {"&;", false},
-      {"a < b", false},
-      {"<b>", false},
-      {"<b></c>", false},
-      {"<a><b></a></b>", false},
-      {"<1a></1a>", false},
-      {"<a x=1></a>", false},
-      {"<a x='1' x='2'></a>", false},
-      {"<a x='<'></a>", false},
-      {"<a x='&'></a>", false},
-      {"<a x='1></a>", false},
-      {"]]>", false},
-      {"<!-- a -- b -->", false},
-      {"<!-- a --->", false},
-      {"<![CDATA[ open", false},
-      {"<?xml version='1.0'?>", false},
-      {"<?pi-no-blank?x?>", false},
-      {"<!DOCTYPE x>", false},
-      {"x</install><install>y", false},
-  };
-  for (const ContentCase& c : cases) {
-    EXPECT_EQ(IsWellFormedContent(c.text), c.wellFormed) << c.text;
-  }
-}
-
-TEST(XmlCheck, DeepNestingIsCheckedWithoutRecursion) {
-  std::string deep;
-  for (int i = 0; i < 200'000; ++i) {
-    deep += "<a>";
-  }
-  EXPECT_FALSE(IsWellFormedContent(deep));
-  for (int i = 0; i < 200'000; ++i) {
-    deep += "</a>";
-  }
-  EXPECT_TRUE(IsWellFormedContent(deep));
-}
 
 TEST(XmlCheck, NamesFollowTheNameProduction) {
   const std::pair<std::string_view, bool> cases[] = {
@@ -77,6 +15,29 @@ TEST(XmlCheck, NamesFollowTheNameProduction) {
       {"a.b-c_d:e9", true},
       {"tc.x", true},
       {"\xC3\xA9t\xC3\xA9", true},
+      {"a\xC2\xB7"
+       "b",
+       true},  // U+00B7 inside a name
+      {"\xC2\xB7"
+       "a",
+       false},                             // but not at its start
+      {"x\xCC\x81", true},                 // a combining mark after the first character
+      {"\xE4\xB8\xAD\xE6\x96\x87", true},  // CJK
+      {"a\xC3\x97"
+       "b",
+       false},  // U+00D7 is outside the Name ranges
+      {"a\xC3\xB7"
+       "b",
+       false},  // U+00F7 as well
+      {"a\xE2\x80\x8B"
+       "b",
+       false},  // a zero-width space
+      {"a\xFF"
+       "b",
+       false},  // not UTF-8
+      {"\xC3", false},
+      {"\xC0\xA1", false},  // an overlong '!'
+      {"a\x01", false},
       {"", false},
       {"1a", false},
       {"-a", false},
@@ -95,8 +56,47 @@ TEST(XmlCheck, NamesFollowTheNameProduction) {
   }
 }
 
-TEST(XmlCheck, EscapingCoversExactlyTheThreeMarkupCharacters) {
-  EXPECT_EQ(EscapeXmlText("a&b<c>d\"e'f"), "a&amp;b&lt;c&gt;d\"e'f");
+TEST(XmlCheck, BadTextIsFoundWhereItStarts) {
+  struct Case {
+    std::string_view text;
+    std::optional<size_t> offset;
+    std::optional<char32_t> character;
+    std::string_view replaced;
+  };
+  const Case cases[] = {
+      {"", std::nullopt, std::nullopt, ""},
+      {"plain\t\r\n", std::nullopt, std::nullopt, "plain\t\r\n"},
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD\xF4\x8F\xBF\xBF", std::nullopt,
+       std::nullopt, "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xEF\xBF\xBD\xF4\x8F\xBF\xBF"},
+      {std::string_view("a\0b", 3), 1, U'\0',
+       "a\xEF\xBF\xBD"
+       "b"},
+      {"ab\x01", 2, U'\x01', "ab\xEF\xBF\xBD"},
+      {"\x1F\x7F", 0, U'\x1F', "\xEF\xBF\xBD\x7F"},  // DEL is a Char
+      {"x\xEF\xBF\xBE", 1, U'\uFFFE', "x\xEF\xBF\xBD"},
+      {"x\xEF\xBF\xBF", 1, U'\uFFFF', "x\xEF\xBF\xBD"},
+      {"a\xFF", 1, std::nullopt, "a\xEF\xBF\xBD"},
+      {"\x80", 0, std::nullopt, "\xEF\xBF\xBD"},
+      // A truncated sequence is one replacement; the byte that cut it starts anew.
+      {"\xE2\x82x", 0, std::nullopt, "\xEF\xBF\xBDx"},
+      {"\xE2\x82", 0, std::nullopt, "\xEF\xBF\xBD"},
+      {"\xC0\xAF", 0, std::nullopt, "\xEF\xBF\xBD\xEF\xBF\xBD"},  // overlong
+      {"\xE0\x80\x80", 0, std::nullopt, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"\xED\xA0\x80", 0, std::nullopt, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
+      {"\xF4\x90\x80\x80", 0, std::nullopt,
+       "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // above U+10FFFF
+      {"\xF0\x9F\x98", 0, std::nullopt, "\xEF\xBF\xBD"},
+  };
+  for (const Case& c : cases) {
+    const std::optional<XmlBadText> bad = FindBadXmlText(c.text);
+    ASSERT_EQ(bad.has_value(), c.offset.has_value()) << c.text;
+    if (bad) {
+      EXPECT_EQ(bad->offset, *c.offset) << c.text;
+      EXPECT_EQ(bad->character, c.character) << c.text;
+      EXPECT_EQ(bad->byte, static_cast<unsigned char>(c.text[*c.offset])) << c.text;
+    }
+    EXPECT_EQ(ReplaceBadXmlText(c.text), c.replaced) << c.text;
+  }
 }
 
 }  // namespace
