@@ -285,6 +285,7 @@ void TMainForm::CreateControls() {
 }
 
 void TMainForm::RunHandler(const std::function<void()>& handler) {
+  DirClientBeginOperation();
   // A failure a handler lets through reaches the user as an error box; the window stays usable.
   try {
     handler();

@@ -367,6 +367,14 @@ struct LdapStore::Impl {
   // connection of its own, taken from the spares.
   int unfinishedPagers = 0;
   std::vector<std::unique_ptr<Impl>> spareConnections;
+  // A reconnect that failed (code and text), shared with the spare connections: until
+  // RetryServer, every call that needs a connection fails at once with it instead of waiting
+  // out a timeout of its own, so that an operation on a lost server ends within about two.
+  struct GiveUp {
+    int32_t code = kDirOk;
+    std::string text;
+  };
+  std::shared_ptr<GiveUp> givenUp = std::make_shared<GiveUp>();
 
   [[nodiscard]] std::string Where() const { return settings.uri; }
 
@@ -607,7 +615,21 @@ struct LdapStore::Impl {
     return kDirOk;
   }
 
-  int32_t Ensure() { return ld ? kDirOk : Open(); }
+  // The connection, opened again when it was lost.
+  int32_t Ensure() {
+    if (ld)
+      return kDirOk;
+    if (givenUp->code != kDirOk)
+      return Fail(givenUp->code, givenUp->text);
+    const int32_t code = Open();
+    if (code == kDirOk)
+      return kDirOk;
+    std::string why = LdapErrorText(code).value_or("cannot be reached");
+    if (why.starts_with(Where() + ": "))
+      why.erase(0, Where().size() + 2);
+    *givenUp = GiveUp{code, Where() + ": connection lost; reconnecting: " + why};
+    return Fail(code, givenUp->text);
+  }
 
   // A connection to the same server with the same credentials, opened by its first request.
   std::unique_ptr<Impl> TakeSpareConnection() {
@@ -619,6 +641,7 @@ struct LdapStore::Impl {
     auto spare = std::make_unique<Impl>();
     spare->settings = settings;
     spare->pagedResults = pagedResults;
+    spare->givenUp = givenUp;
     return spare;
   }
 
@@ -1626,6 +1649,10 @@ int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute,
     return kDirNoSuchAttribute;
   bytes = attributes.front().values.front();
   return kDirOk;
+}
+
+void LdapStore::RetryServer() {
+  *impl_->givenUp = Impl::GiveUp();
 }
 
 std::optional<uint32_t> LdapStore::SyntaxOf(std::string_view attribute) const {

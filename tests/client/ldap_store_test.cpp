@@ -611,18 +611,32 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   ASSERT_EQ(store->GetEntry(Dn("cn=Admin,ou=Sales,o=Acme"), entry), kDirOk);
   EXPECT_EQ(entry.baseClass, "User");
 
-  // Another call losing the connection leaves a listing with what it had received.
+  // Another call losing the connection leaves a listing with what it had received. Its
+  // reconnect fails as well: from then on every call fails at once, until the store is told to
+  // try the server again (the next operation).
   ASSERT_EQ(store->ListChildren(Dn("ou=Sales,o=Acme"), cursor), kDirOk);
   server.Pause();
   EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirTransportFailure);
+  const auto givenUp = std::chrono::steady_clock::now();
+  std::vector<StoreAttribute> attributes;
+  EXPECT_EQ(store->ReadAttributes(Dn("cn=Bob,ou=Sales,o=Acme"), {"sn"}, attributes),
+            kDirTransportFailure);
+  std::unique_ptr<EntryCursor> search;
+  EXPECT_EQ(store->Search({}, 2, any, search), kDirTransportFailure);
+  EXPECT_LT(std::chrono::steady_clock::now() - givenUp, std::chrono::milliseconds(500));
+  EXPECT_NE(LdapErrorText(kDirTransportFailure)->find("bind: no answer within 1 s"),
+            std::string::npos)
+      << *LdapErrorText(kDirTransportFailure);
   server.Resume();
   read = 0;
   while (cursor->Next(entry))
     ++read;
   EXPECT_EQ(read, 2);
   EXPECT_EQ(cursor->Status(), kDirTransportFailure);
+  EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirTransportFailure);
+  store->RetryServer();
 
-  // Gone: the search ends with a code at once; the server back, the next call works again.
+  // Gone: the search ends with a code at once; the server back, the next operation works again.
   ASSERT_EQ(store->Search({}, 2, any, cursor), kDirOk);
   ASSERT_TRUE(cursor->Next(entry));
   server.Stop();
@@ -633,13 +647,13 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   EXPECT_EQ(cursor->Status(), kDirTransportFailure) << *LdapErrorText(cursor->Status());
   EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirUnreachableServer);
   ASSERT_TRUE(server.Start()) << server.Error();
+  store->RetryServer();
   EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirOk);
 
   // A connection the server dropped between calls is replaced without a failure.
   server.Stop();
   ASSERT_TRUE(server.Start()) << server.Error();
   EXPECT_EQ(store->GetEntry(Dn("ou=Sales,o=Acme"), entry), kDirOk);
-  std::vector<StoreAttribute> attributes;
   server.Stop();
   ASSERT_TRUE(server.Start()) << server.Error();
   EXPECT_EQ(store->ReadAttributes(Dn("cn=Bob,ou=Sales,o=Acme"), {"sn"}, attributes), kDirOk);
