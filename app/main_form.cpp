@@ -591,7 +591,8 @@ void TMainForm::TabSheetXmlShow() {
   const BusyCursorScope busy;
   const XmlCheckedItems items = CheckedItemsOf(
       [this](RbsKind kind) -> const TItemList& { return ItemsOf(ListOf(kind)).Items(); });
-  shownDocument_ = BuildInstallDocument(DirectoryAttributeSource(SearchCtx), items);
+  const DirectoryAttributeSource source(SearchCtx);
+  shownDocument_ = BuildInstallDocument(source, items);
   // One setPlainText instead of a paragraph per line: a document of ten thousand items would
   // otherwise relayout the view at every line.
   QStringList lines;
@@ -603,6 +604,10 @@ void TMainForm::TabSheetXmlShow() {
   // The view's own reading of what it was given, so that an unedited view is recognised even
   // where it does not give the text back as it got it.
   shownText_ = MemoXml->toPlainText();
+  // The document stops where the server was lost, without its closing lines.
+  if (const auto& lost = source.LostServer()) {
+    NWErrorBox(dialogs_, lost->code, "The XML document is incomplete. " + FailedReadText(*lost));
+  }
 }
 
 void TMainForm::BitBtnSaveXmlClick() {

@@ -250,8 +250,7 @@ std::optional<std::string> DocumentText(DirContext context, const TExportLists& 
   const DirectoryAttributeSource source(context);
   std::vector<std::string> lines = BuildInstallDocument(source, lists.CheckedItems());
   if (const auto& failure = source.FirstFailure()) {
-    NWErrorBox(messages, failure->code,
-               "Reading " + failure->attributeName + " of " + MakeFullName(failure->objectName));
+    NWErrorBox(messages, failure->code, FailedReadText(*failure));
     return std::nullopt;
   }
   return XmlFileText(lines);
