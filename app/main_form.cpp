@@ -325,6 +325,7 @@ void TMainForm::CreateControls() {
 }
 
 void TMainForm::RunHandler(const std::function<void()>& handler) {
+  DirClientBeginOperation();
   // A failure a handler lets through reaches the user as an error box; the window stays usable.
   {
     const CountedScope running(runningHandlers_);
@@ -687,7 +688,12 @@ void TMainForm::TabSheetXmlShow() {
   // The view's own reading of what it was given, so that an unedited view is recognised even
   // where it does not give the text back as it got it.
   shownText_ = MemoXml->toPlainText();
-  if (unsavableBecause_) {
+  // The document stops where the server was lost, without its closing lines; saved, it would
+  // pass for a whole one.
+  if (const auto& lost = source.LostServer()) {
+    unsavableBecause_ = "The XML document is incomplete. " + FailedReadText(*lost);
+    NWErrorBox(dialogs_, lost->code, *unsavableBecause_);
+  } else if (unsavableBecause_) {
     dialogs_.ShowError("The document cannot be exported: " + *unsavableBecause_ +
                        ". It shows U+FFFD there and cannot be saved until it is rebuilt.");
   }

@@ -254,8 +254,7 @@ std::optional<std::string> DocumentText(DirContext context, const TExportLists& 
   XmlInstallWriter writer(source, lines);
   writer.WriteDocument(lists.CheckedItems());
   if (const auto& failure = source.FirstFailure()) {
-    NWErrorBox(messages, failure->code,
-               "Reading " + failure->attributeName + " of " + MakeFullName(failure->objectName));
+    NWErrorBox(messages, failure->code, FailedReadText(*failure));
     return std::nullopt;
   }
   if (const auto& fault = writer.FirstTextFault()) {

@@ -23,4 +23,8 @@ class XmlAttributeSource {
   [[nodiscard]] virtual int32_t ReadText(const std::string& objectName,
                                          const std::string& attributeName,
                                          std::string& text) const = 0;
+
+  // True once a read has failed because the directory's server was lost: the rest of the
+  // document cannot be read, and its writing stops there.
+  [[nodiscard]] virtual bool Unreachable() const { return false; }
 };

@@ -1,6 +1,8 @@
 // Attribute reads of the install document through the directory layer.
 #include "xmlexport/directory_attributes.h"
 
+#include "directory/client/ldap_store.h"
+#include "directory/d_nw_list.h"
 #include "directory/d_nw_read.h"
 
 int32_t DirectoryAttributeSource::ReadValues(const std::string& objectName,
@@ -24,5 +26,12 @@ int32_t DirectoryAttributeSource::Note(int32_t code, const std::string& objectNa
   if (code != kDirOk && !absent && !firstFailure_) {
     firstFailure_ = ReadFailure{code, objectName, attributeName};
   }
+  if ((code == kDirTransportFailure || code == kDirUnreachableServer) && !lostServer_) {
+    lostServer_ = ReadFailure{code, objectName, attributeName};
+  }
   return code;
+}
+
+std::string FailedReadText(const DirectoryAttributeSource::ReadFailure& failure) {
+  return "Reading " + failure.attributeName + " of " + MakeFullName(failure.objectName);
 }

@@ -28,10 +28,18 @@ class DirectoryAttributeSource : public XmlAttributeSource {
   // The first read that gave a code other than 0, "no such attribute" or "no such value": a
   // document written meanwhile may lack values the directory holds. nullopt when there was none.
   [[nodiscard]] const std::optional<ReadFailure>& FirstFailure() const { return firstFailure_; }
+  // The first read that found the server lost (no answer in time, or not reachable); nullopt
+  // when there was none.
+  [[nodiscard]] const std::optional<ReadFailure>& LostServer() const { return lostServer_; }
+  [[nodiscard]] bool Unreachable() const override { return lostServer_.has_value(); }
 
  private:
   int32_t Note(int32_t code, const std::string& objectName, const std::string& attributeName) const;
 
   DirContext context_;
   mutable std::optional<ReadFailure> firstFailure_;
+  mutable std::optional<ReadFailure> lostServer_;
 };
+
+// What the error box of a failed read names: "Reading <attribute> of <complete object name>".
+[[nodiscard]] std::string FailedReadText(const DirectoryAttributeSource::ReadFailure& failure);

@@ -155,6 +155,9 @@ void XmlInstallWriter::Blocks(const std::vector<std::string>& checked, std::stri
   const std::string opening = "<" + std::string(kind) + ">";
   const std::string closing = "</" + std::string(kind) + ">";
   for (const std::string& name : checked) {
+    if (source_.Unreachable()) {
+      return;
+    }
     sink_.AppendLine(opening);
     XmlAddStdAttributes(name);
     if (end == BlockEnd::kVersion) {

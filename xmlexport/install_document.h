@@ -55,12 +55,16 @@ struct XmlTextFault {
 [[nodiscard]] std::string XmlTextFaultText(const XmlTextFault& fault);
 
 // Writes the blocks of the install document. Every attribute is read through `source`; an
-// attribute that cannot be read adds no line and the writing goes on. Text the document cannot
-// hold is written as U+FFFD and the first such text is remembered.
+// attribute that cannot be read adds no line and the writing goes on, unless the source has
+// become unreachable: then no further line is written (a document so cut lacks its closing
+// "</install>"). Text the document cannot hold is written as U+FFFD and the first such text is
+// remembered.
 class XmlInstallWriter {
  public:
   XmlInstallWriter(const XmlAttributeSource& source, XmlLineSink& sink)
-      : source_(source), sink_(sink) {}
+      : source_(source), guard_(source, sink), sink_(guard_) {}
+  XmlInstallWriter(const XmlInstallWriter&) = delete;
+  XmlInstallWriter& operator=(const XmlInstallWriter&) = delete;
 
   // The lines every block shares: the id (the name up to its first "."), the parameter block of
   // "rbsParameters", then "object-type-name", "class-name", "role-assignment" (cut at the first
@@ -104,7 +108,24 @@ class XmlInstallWriter {
   enum class BlockEnd { kNothing, kVersion, kRights };
   void Blocks(const std::vector<std::string>& checked, std::string_view kind, BlockEnd end);
 
+  // Passes lines on while the source is reachable.
+  class ReachableLines : public XmlLineSink {
+   public:
+    ReachableLines(const XmlAttributeSource& source, XmlLineSink& sink)
+        : source_(source), sink_(sink) {}
+    void AppendLine(std::string_view text) override {
+      if (!source_.Unreachable()) {
+        sink_.AppendLine(text);
+      }
+    }
+
+   private:
+    const XmlAttributeSource& source_;
+    XmlLineSink& sink_;
+  };
+
   const XmlAttributeSource& source_;
+  ReachableLines guard_;
   XmlLineSink& sink_;
   std::optional<XmlTextFault> textFault_;
 };

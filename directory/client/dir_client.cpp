@@ -964,6 +964,12 @@ void DirClientShutdown() {
   State() = ClientState();
 }
 
+void DirClientBeginOperation() {
+  const std::lock_guard lock(Lock());
+  for (Connection& connection : State().connections)
+    connection.store->RetryServer();
+}
+
 // Contexts ------------------------------------------------------------------------------------
 
 int32_t DirCreateContext(DirContext& context) {

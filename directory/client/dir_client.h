@@ -128,6 +128,10 @@ enum DirFilterToken : int {
 void DirClientUseConnectionsFile(const std::string& path);
 // Ends the client: every handle is freed and the next DirClientInit starts afresh.
 void DirClientShutdown();
+// Begins one of the program's operations (a window handler, an export). A live server whose
+// connection was lost and could not be made again fails every call of the operation at once;
+// the next operation tries it again.
+void DirClientBeginOperation();
 
 // Contexts ------------------------------------------------------------------------------------
 

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <ldap.h>
 #include <ldap_schema.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,9 +28,41 @@
 
 namespace {
 
+// Holds SIGPIPE back from this thread while libldap writes: a request or unbind written to a
+// connection the server refused or dropped must fail with EPIPE, not end the program. A
+// SIGPIPE raised meanwhile is taken back; one already pending is left.
+class SigPipeHold {
+ public:
+  SigPipeHold() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
+  }
+  ~SigPipeHold() {
+    sigset_t pending;
+    if (!wasPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+      const struct timespec none {};
+      sigtimedwait(&pipe_, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  }
+  SigPipeHold(const SigPipeHold&) = delete;
+  SigPipeHold& operator=(const SigPipeHold&) = delete;
+
+ private:
+  sigset_t pipe_{};
+  sigset_t saved_{};
+  bool wasPending_ = false;
+};
+
 // libldap resources, each released by its own free function.
 struct LdapUnbind {
-  void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
+  void operator()(LDAP* ld) const {
+    const SigPipeHold hold;
+    ldap_unbind_ext_s(ld, nullptr, nullptr);
+  }
 };
 struct MessageFree {
   void operator()(LDAPMessage* message) const { ldap_msgfree(message); }
@@ -335,6 +370,14 @@ struct LdapStore::Impl {
   // connection of its own, taken from the spares.
   int unfinishedPagers = 0;
   std::vector<std::unique_ptr<Impl>> spareConnections;
+  // A reconnect that failed (code and text), shared with the spare connections: until
+  // RetryServer, every call that needs a connection fails at once with it instead of waiting
+  // out a timeout of its own, so that an operation on a lost server ends within about two.
+  struct GiveUp {
+    int32_t code = kDirOk;
+    std::string text;
+  };
+  std::shared_ptr<GiveUp> givenUp = std::make_shared<GiveUp>();
 
   [[nodiscard]] std::string Where() const { return settings.uri; }
 
@@ -415,10 +458,10 @@ struct LdapStore::Impl {
     const int type = ldap_result(ld.get(), msgid, LDAP_MSG_ONE, &tv, &raw);
     message.reset(raw);
     if (type == 0) {
+      const SigPipeHold hold;
       ldap_abandon_ext(ld.get(), msgid, nullptr, nullptr);
       Drop();
-      return Fail(kDirTransportFailure, Where() + ": " + std::string(what) + ": no answer within " +
-                                            std::to_string(settings.timeoutSeconds) + " s");
+      return Fail(kDirTransportFailure, NoAnswer(what));
     }
     if (type < 0) {
       int rc = LDAP_SERVER_DOWN;
@@ -453,6 +496,56 @@ struct LdapStore::Impl {
     return FromResult(rc, what, diagnostic);
   }
 
+  // Runs `send`, a connection's first request, again while libldap is still connecting, each
+  // time once the socket is ready, until `deadline`; the request's LDAP result code.
+  template <typename Send>
+  int FirstRequest(const Send& send, std::chrono::steady_clock::time_point deadline) {
+    short events = POLLOUT;
+    for (;;) {
+      const SigPipeHold hold;
+      const int rc = send();
+      if (rc != LDAP_X_CONNECTING)
+        return rc;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      int fd = -1;
+      if (left.count() <= 0 || ldap_get_option(ld.get(), LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS)
+        return LDAP_TIMEOUT;
+      struct pollfd ready {};
+      ready.fd = fd;
+      ready.events = events;
+      const int polled = poll(&ready, 1, static_cast<int>(left.count()));
+      if (polled == 0)
+        return LDAP_TIMEOUT;
+      // A socket that is writable and still connecting waits for the server's part of the
+      // handshake.
+      if (polled > 0 && (ready.revents & POLLOUT) != 0)
+        events = POLLIN;
+    }
+  }
+
+  // The code of a connection's failed first request, the connection dropped: no answer by
+  // `deadline`, or the server not reachable (the TLS library's reason given).
+  int32_t ConnectFailure(int rc, std::string_view what,
+                         std::chrono::steady_clock::time_point deadline) {
+    char* message = nullptr;
+    ldap_get_option(ld.get(), LDAP_OPT_DIAGNOSTIC_MESSAGE, &message);
+    const LdapText owner(message);
+    Drop();
+    const bool lost = rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR;
+    // libldap's clock for the network timeout starts a moment before or after ours.
+    const bool timedOut =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(100) >= deadline;
+    if (rc == LDAP_TIMEOUT || (lost && timedOut))
+      return Fail(kDirTransportFailure, NoAnswer(what));
+    return FromResult(lost ? LDAP_CONNECT_ERROR : rc, what, message);
+  }
+
+  [[nodiscard]] std::string NoAnswer(std::string_view what) const {
+    return Where() + ": " + std::string(what) + ": no answer within " +
+           std::to_string(std::max(1, settings.timeoutSeconds)) + " s";
+  }
+
   int32_t Open() {
     LDAP* raw = nullptr;
     if (!decoder) {
@@ -471,6 +564,11 @@ struct LdapStore::Impl {
     const struct timeval tv = Timeout();
     ldap_set_option(handle.get(), LDAP_OPT_NETWORK_TIMEOUT, &tv);
     ldap_set_option(handle.get(), LDAP_OPT_TIMEOUT, &tv);
+    // Synchronously, libldap makes the socket non-blocking for the TLS handshake of ldaps and
+    // StartTLS and then retries the handshake without waiting for the server or for the network
+    // timeout: a server that never answers kept the client busy forever. Asynchronously it waits
+    // for each step of the handshake, the network timeout at most.
+    ldap_set_option(handle.get(), LDAP_OPT_CONNECT_ASYNC, LDAP_OPT_ON);
     const int requireCert = settings.verify ? LDAP_OPT_X_TLS_DEMAND : LDAP_OPT_X_TLS_NEVER;
     ldap_set_option(handle.get(), LDAP_OPT_X_TLS_REQUIRE_CERT, &requireCert);
     if (!settings.caFile.empty())
@@ -479,23 +577,26 @@ struct LdapStore::Impl {
     ldap_set_option(handle.get(), LDAP_OPT_X_TLS_NEWCTX, &newContext);
     ld = std::move(handle);
     if (settings.startTls) {
-      if (const int rc = ldap_start_tls_s(ld.get(), nullptr, nullptr); rc != LDAP_SUCCESS) {
-        char* message = nullptr;
-        ldap_get_option(ld.get(), LDAP_OPT_DIAGNOSTIC_MESSAGE, &message);
-        const LdapText owner(message);
-        Drop();
-        return FromResult(rc == LDAP_SERVER_DOWN ? LDAP_CONNECT_ERROR : rc, "StartTLS", message);
+      const auto deadline = Deadline();
+      if (const int rc =
+              FirstRequest([&] { return ldap_start_tls_s(ld.get(), nullptr, nullptr); }, deadline);
+          rc != LDAP_SUCCESS) {
+        return ConnectFailure(rc, "StartTLS", deadline);
       }
     }
     struct berval credentials {};
     credentials.bv_val = settings.password.data();
     credentials.bv_len = settings.password.size();
     int msgid = 0;
-    if (const int rc = ldap_sasl_bind(ld.get(), settings.bindDn.c_str(), LDAP_SASL_SIMPLE,
-                                      &credentials, nullptr, nullptr, &msgid);
+    const auto connected = Deadline();
+    if (const int rc = FirstRequest(
+            [&] {
+              return ldap_sasl_bind(ld.get(), settings.bindDn.c_str(), LDAP_SASL_SIMPLE,
+                                    &credentials, nullptr, nullptr, &msgid);
+            },
+            connected);
         rc != LDAP_SUCCESS) {
-      Drop();
-      return FromResult(rc == LDAP_SERVER_DOWN ? LDAP_CONNECT_ERROR : rc, "connect", nullptr);
+      return ConnectFailure(rc, "connect", connected);
     }
     Message message;
     const std::string what =
@@ -517,7 +618,21 @@ struct LdapStore::Impl {
     return kDirOk;
   }
 
-  int32_t Ensure() { return ld ? kDirOk : Open(); }
+  // The connection, opened again when it was lost.
+  int32_t Ensure() {
+    if (ld)
+      return kDirOk;
+    if (givenUp->code != kDirOk)
+      return Fail(givenUp->code, givenUp->text);
+    const int32_t code = Open();
+    if (code == kDirOk)
+      return kDirOk;
+    std::string why = LdapErrorText(code).value_or("cannot be reached");
+    if (why.starts_with(Where() + ": "))
+      why.erase(0, Where().size() + 2);
+    *givenUp = GiveUp{code, Where() + ": connection lost; reconnecting: " + why};
+    return Fail(code, givenUp->text);
+  }
 
   // A connection to the same server with the same credentials, opened by its first request.
   std::unique_ptr<Impl> TakeSpareConnection() {
@@ -529,6 +644,7 @@ struct LdapStore::Impl {
     auto spare = std::make_unique<Impl>();
     spare->settings = settings;
     spare->pagedResults = pagedResults;
+    spare->givenUp = givenUp;
     return spare;
   }
 
@@ -566,6 +682,7 @@ struct LdapStore::Impl {
     }
     struct timeval tv = Timeout();
     msgid = 0;
+    const SigPipeHold hold;
     const int rc =
         ldap_search_ext(ld.get(), base.c_str(), scope, filter.c_str(), const_cast<char**>(attrs), 0,
                         controls[0] ? controls : nullptr, nullptr, &tv, LDAP_NO_LIMIT, &msgid);
@@ -1110,8 +1227,10 @@ class LdapStore::Cursor final : public EntryCursor {
   // travel for nothing.
   ~Cursor() override {
     LdapStore::Impl& connection = Connection();
-    if (nextPage_ >= 0 && connection.ld != nullptr && connection.generation == generation_)
+    if (nextPage_ >= 0 && connection.ld != nullptr && connection.generation == generation_) {
+      const SigPipeHold hold;
       ldap_abandon_ext(connection.ld.get(), nextPage_, nullptr, nullptr);
+    }
     CountAsUnfinished(false);
     if (spare_)
       impl_.ReturnSpareConnection(std::move(spare_));
@@ -1535,6 +1654,10 @@ int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute,
   return kDirOk;
 }
 
+void LdapStore::RetryServer() {
+  *impl_->givenUp = Impl::GiveUp();
+}
+
 std::optional<uint32_t> LdapStore::SyntaxOf(std::string_view attribute) const {
   const Impl::AttributeDef* def = impl_->FindAttribute(attribute);
   if (def == nullptr)
@@ -1563,6 +1686,7 @@ int32_t LdapStore::WhoAmI(DirName& name) const {
     if (const int32_t code = impl_->Ensure(); code != kDirOk)
       return code;
     int msgid = 0;
+    const SigPipeHold hold;
     if (const int rc = ldap_whoami(impl_->ld.get(), nullptr, nullptr, &msgid); rc != LDAP_SUCCESS) {
       if (rc == LDAP_SERVER_DOWN)
         impl_->Drop();

@@ -71,6 +71,9 @@ class LdapStore final : public Store {
                                    std::string& bytes) const override;
   [[nodiscard]] std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override;
   [[nodiscard]] std::string AttributeName(std::string_view attribute) const override;
+  // After a lost connection, the first reconnect that fails makes every later call fail at once
+  // with its code; from here on the next call tries to reconnect again.
+  void RetryServer() override;
 
   // The bound identity through the RFC 4532 extended operation; an anonymous connection gives
   // kDirNoSuchEntry.

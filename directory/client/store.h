@@ -77,4 +77,7 @@ class Store {
   // The directory name of an attribute given by either of its names; the name itself when
   // unknown.
   [[nodiscard]] virtual std::string AttributeName(std::string_view attribute) const = 0;
+  // A store that has given up on its server for the rest of an operation tries it again from
+  // here on; others have nothing to do.
+  virtual void RetryServer() {}
 };

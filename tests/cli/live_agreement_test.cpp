@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,6 +14,7 @@
 
 #include "cli/export_command.h"
 #include "tests/client/slapd_server.h"
+#include "util/hooks.h"
 
 namespace {
 
@@ -56,9 +58,10 @@ class LiveAgreementTest : public ::testing::Test {
     return path;
   }
   // Logged in as the server's manager.
-  std::string LiveKeys() const {
+  std::string LiveKeys(int timeout = 5) const {
     return "bind = " + std::string(SlapdServer::kManagerDn) +
-           "\npassword-file = " + (root_ / "password").string() + "\ntimeout = 5\n";
+           "\npassword-file = " + (root_ / "password").string() +
+           "\ntimeout = " + std::to_string(timeout) + "\n";
   }
   static Result Run(const std::string& connections, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"--connections", connections});
@@ -116,6 +119,50 @@ TEST_F(LiveAgreementTest, AServerThatIsGoneFailsTheExportAndWritesNothing) {
   EXPECT_EQ(result.status, kExportFailed);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err.rfind("orvane-export: ", 0), 0u) << result.err;
+  EXPECT_FALSE(fs::exists(target));
+}
+
+// The server stops answering once the document's reads have begun: after the read that finds
+// it lost and one reconnect, the export gives up at once instead of waiting out a timeout for
+// every remaining read.
+TEST_F(LiveAgreementTest, AServerLostDuringTheReadsFailsTheExportWithinTwoTimeouts) {
+  SlapdServer server(kSampleTree);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  const std::string connections = Connections("lost.ini", server.Uri(), LiveKeys(1));
+  // The busy cursor is shown once more for the document than for the lists alone: the server
+  // is stopped at that showing.
+  int shown = 0;
+  SetBusyCursorHook({[&] { return ++shown; }, [](ScreenCursor) {}});
+  ASSERT_EQ(Run(connections, {"--all", "--list"}).status, kExportDone);
+  const int beforeDocument = shown;
+  shown = 0;
+  std::chrono::steady_clock::time_point stopped;
+  SetBusyCursorHook({[&] {
+                       if (++shown == beforeDocument + 1) {
+                         server.Pause();
+                         stopped = std::chrono::steady_clock::now();
+                       }
+                       return shown;
+                     },
+                     [](ScreenCursor) {}});
+  const fs::path target = root_ / "out.xml";
+  Result result;
+  const bool inTime = FinishesWithin(
+      std::chrono::seconds(10),
+      [&] {
+        result = Run(connections, {"--all", "-o", target.string()});
+      },
+      [&] { server.Stop(); });
+  const auto took = std::chrono::steady_clock::now() - stopped;
+  SetBusyCursorHook({});
+  server.Resume();
+  ASSERT_TRUE(inTime) << "still exporting 10 s after the server stopped";
+  EXPECT_GT(shown, beforeDocument);
+  EXPECT_LT(took, std::chrono::milliseconds(3500));
+  EXPECT_EQ(result.status, kExportFailed);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find(server.Uri() + ": "), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("no answer within 1 s"), std::string::npos) << result.err;
   EXPECT_FALSE(fs::exists(target));
 }
 

@@ -9,15 +9,19 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/export_lists.h"
@@ -27,6 +31,7 @@
 #include "cli/export_command.h"
 #include "directory/client/dir_client.h"
 #include "directory/d_nw.h"
+#include "tests/client/slapd_server.h"
 
 namespace {
 
@@ -76,6 +81,14 @@ class WindowAgreement : public ::testing::Test {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
   }
+  void CheckAll() {
+    for (const RbsKind kind : kRbsKinds) {
+      QListView* list = form_->ListOf(kind);
+      emit list->customContextMenuRequested(QPoint(4, 4));
+      form_->PopupCheckAll->trigger();
+      form_->PopupMenu1->close();
+    }
+  }
   void Show(QWidget* page) {
     QTabWidget* tabs = page == form_->TabSheetExp ? form_->PageControl1 : form_->PageControlExp;
     tabs->setCurrentWidget(page);
@@ -91,12 +104,7 @@ class WindowAgreement : public ::testing::Test {
     QApplication::processEvents();
     Show(form_->TabSheetExp);
     if (scenario.checkAll) {
-      for (const RbsKind kind : kRbsKinds) {
-        QListView* list = form_->ListOf(kind);
-        emit list->customContextMenuRequested(QPoint(4, 4));
-        form_->PopupCheckAll->trigger();
-        form_->PopupMenu1->close();
-      }
+      CheckAll();
     }
     const std::pair<QLineEdit*, const char*> fields[] = {
         {form_->EditModulesMatch, scenario.modules},
@@ -219,6 +227,52 @@ TEST_F(WindowAgreement, BytesTheViewCannotHoldAreSavedAsBuilt) {
       << saved;
   EXPECT_EQ(RunTool({"--all"}), saved);
   EXPECT_TRUE(dialogs_.errors.empty());
+}
+
+// The server stops answering once the lists are loaded: the XML page shows the document as far
+// as it was read, without its closing lines, and a message naming the server, within about two
+// timeouts. Shown again with the server back, the page is whole.
+TEST_F(WindowAgreement, AServerLostDuringTheRebuildLeavesTheDocumentOpenAndSaysWhy) {
+  SlapdServer server(std::string(ORVANE_TEST_DATA) + "/../../samples/sample_tree.ldif");
+  ASSERT_TRUE(server.Running()) << server.Error();
+  std::ofstream(connections_) << "[t]\ntree = LARKSPUR_TREE\nsource = " << server.Uri()
+                              << "\ncontext = Services.Larkspur\nprimary = yes\ntimeout = 1\n";
+  DirClientUseConnectionsFile(connections_);
+  form_ = std::make_unique<TMainForm>(dialogs_, root_ / "bin" / "orvane");
+  form_->show();
+  QApplication::processEvents();
+  Show(form_->TabSheetExp);
+  CheckAll();
+  server.Pause();
+  // Stopped for good if the rebuild is still reading after 6 s, which ends it.
+  std::promise<void> rebuilt;
+  std::thread watchdog([&server, done = rebuilt.get_future()] {
+    if (done.wait_for(std::chrono::seconds(6)) != std::future_status::ready) {
+      server.Stop();
+    }
+  });
+  const auto started = std::chrono::steady_clock::now();
+  Show(form_->TabSheetXml);
+  const auto took = std::chrono::steady_clock::now() - started;
+  rebuilt.set_value();
+  watchdog.join();
+  server.Resume();
+  EXPECT_LT(took, std::chrono::milliseconds(3500));
+  const std::string shown = form_->MemoXml->toPlainText().toStdString();
+  EXPECT_EQ(shown.rfind("<install>\n\n<module>\n", 0), 0u) << shown;
+  EXPECT_EQ(shown.find("</install>"), std::string::npos) << shown;
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  const std::string& error = dialogs_.errors.front();
+  EXPECT_EQ(error.rfind("The XML document is incomplete. Reading rbsParameters of .", 0), 0u)
+      << error;
+  EXPECT_NE(error.find(server.Uri() + ": "), std::string::npos) << error;
+  EXPECT_NE(error.find("no answer within 1 s"), std::string::npos) << error;
+
+  Show(form_->TabSheetExpModules);
+  Show(form_->TabSheetXml);
+  const std::string whole = form_->MemoXml->toPlainText().toStdString();
+  EXPECT_NE(whole.find("\n</install>"), std::string::npos) << whole;
+  EXPECT_EQ(dialogs_.errors.size(), 1u);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -513,6 +514,70 @@ TEST_F(LdapStoreTest, APortNobodyListensOnFailsAtOnce) {
   EXPECT_NE(error.find(uri), std::string::npos) << error;
 }
 
+// A server that accepts the connection and then never answers: connecting ends at the timeout
+// with a code, waiting (not spinning), at whatever step it stopped, the TLS handshake included.
+TEST_F(LdapStoreTest, ConnectingToAServerThatNeverAnswersEndsAtTheTimeout) {
+  SlapdServer server(kFixture, 3, true);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  QuietListener silent;
+  // The StartTLS request's success (message 1), after which the TLS handshake gets no answer.
+  QuietListener startTlsOnly(std::string("\x30\x24\x02\x01\x01\x78\x1f\x0a\x01\x00\x04\x00\x04\x00"
+                                         "\x8a\x16",
+                                         16) +
+                             "1.3.6.1.4.1.1466.20037");
+  struct Case {
+    const char* label;
+    std::string uri;
+    bool startTls;
+    bool paused;  // the slapd process stopped
+  };
+  const Case cases[] = {
+      {"ldaps, handshake unanswered", silent.Uri("ldaps"), false, false},
+      {"ldaps, server stopped", server.LdapsUri(), false, true},
+      {"StartTLS unanswered", server.Uri(), true, true},
+      {"StartTLS accepted, handshake unanswered", startTlsOnly.Uri("ldap"), true, false},
+      {"bind unanswered", silent.Uri("ldap"), false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    LdapSettings settings;
+    settings.uri = c.uri;
+    settings.startTls = c.startTls;
+    settings.verify = false;
+    settings.timeoutSeconds = 1;
+    if (c.paused)
+      server.Pause();
+    std::unique_ptr<LdapStore> store;
+    std::string error;
+    int32_t code = 0;
+    double busySeconds = 0;
+    const auto started = std::chrono::steady_clock::now();
+    const bool inTime = FinishesWithin(
+        std::chrono::seconds(5),
+        [&] {
+          store = LdapStore::Connect(settings, error, code);
+          timespec used{};
+          clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+          busySeconds = static_cast<double>(used.tv_sec) + used.tv_nsec / 1e9;
+        },
+        [&] {
+          silent.Close();
+          startTlsOnly.Close();
+          server.Resume();
+        });
+    const auto waited = std::chrono::steady_clock::now() - started;
+    server.Resume();
+    ASSERT_TRUE(inTime) << "still connecting after 5 s";
+    EXPECT_EQ(store, nullptr);
+    EXPECT_EQ(code, kDirTransportFailure);
+    EXPECT_NE(error.find(c.uri + ": "), std::string::npos) << error;
+    EXPECT_NE(error.find("no answer within 1 s"), std::string::npos) << error;
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(busySeconds, 0.5);
+  }
+  EXPECT_GT(startTlsOnly.BytesAfterReply(), 0u) << "the handshake was never tried";
+}
+
 // Pages of two entries, so that a search of the fixture tree needs many requests.
 TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   SlapdServer server(kFixture);
@@ -547,18 +612,32 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   ASSERT_EQ(store->GetEntry(Dn("cn=Admin,ou=Sales,o=Acme"), entry), kDirOk);
   EXPECT_EQ(entry.baseClass, "User");
 
-  // Another call losing the connection leaves a listing with what it had received.
+  // Another call losing the connection leaves a listing with what it had received. Its
+  // reconnect fails as well: from then on every call fails at once, until the store is told to
+  // try the server again (the next operation).
   ASSERT_EQ(store->ListChildren(Dn("ou=Sales,o=Acme"), cursor), kDirOk);
   server.Pause();
   EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirTransportFailure);
+  const auto givenUp = std::chrono::steady_clock::now();
+  std::vector<StoreAttribute> attributes;
+  EXPECT_EQ(store->ReadAttributes(Dn("cn=Bob,ou=Sales,o=Acme"), {"sn"}, attributes),
+            kDirTransportFailure);
+  std::unique_ptr<EntryCursor> search;
+  EXPECT_EQ(store->Search({}, 2, any, search), kDirTransportFailure);
+  EXPECT_LT(std::chrono::steady_clock::now() - givenUp, std::chrono::milliseconds(500));
+  EXPECT_NE(LdapErrorText(kDirTransportFailure)->find("bind: no answer within 1 s"),
+            std::string::npos)
+      << *LdapErrorText(kDirTransportFailure);
   server.Resume();
   read = 0;
   while (cursor->Next(entry))
     ++read;
   EXPECT_EQ(read, 2);
   EXPECT_EQ(cursor->Status(), kDirTransportFailure);
+  EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirTransportFailure);
+  store->RetryServer();
 
-  // Gone: the search ends with a code at once; the server back, the next call works again.
+  // Gone: the search ends with a code at once; the server back, the next operation works again.
   ASSERT_EQ(store->Search({}, 2, any, cursor), kDirOk);
   ASSERT_TRUE(cursor->Next(entry));
   server.Stop();
@@ -569,13 +648,13 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   EXPECT_EQ(cursor->Status(), kDirTransportFailure) << *LdapErrorText(cursor->Status());
   EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirUnreachableServer);
   ASSERT_TRUE(server.Start()) << server.Error();
+  store->RetryServer();
   EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirOk);
 
   // A connection the server dropped between calls is replaced without a failure.
   server.Stop();
   ASSERT_TRUE(server.Start()) << server.Error();
   EXPECT_EQ(store->GetEntry(Dn("ou=Sales,o=Acme"), entry), kDirOk);
-  std::vector<StoreAttribute> attributes;
   server.Stop();
   ASSERT_TRUE(server.Start()) << server.Error();
   EXPECT_EQ(store->ReadAttributes(Dn("cn=Bob,ou=Sales,o=Acme"), {"sn"}, attributes), kDirOk);

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <set>
 #include <sstream>
@@ -407,4 +409,104 @@ void SlapdServer::Resume() {
     kill(pid_, SIGCONT);
     paused_ = false;
   }
+}
+
+QuietListener::QuietListener(std::string reply) : reply_(std::move(reply)) {
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (listener_ < 0 ||
+      bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener_, 16) != 0 ||
+      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      pipe2(wake_, O_CLOEXEC) != 0) {
+    Close();
+    return;
+  }
+  port_ = ntohs(address.sin_port);
+  thread_ = std::thread([this] { Serve(); });
+}
+
+QuietListener::~QuietListener() {
+  Close();
+}
+
+std::string QuietListener::Uri(const std::string& scheme) const {
+  return scheme + "://127.0.0.1:" + std::to_string(port_);
+}
+
+void QuietListener::Close() {
+  if (thread_.joinable()) {
+    const char stop = 0;
+    static_cast<void>(write(wake_[1], &stop, 1));
+    thread_.join();
+  }
+  for (int& fd : {std::ref(listener_), std::ref(wake_[0]), std::ref(wake_[1])}) {
+    if (fd >= 0)
+      close(fd);
+    fd = -1;
+  }
+}
+
+void QuietListener::Serve() {
+  struct Peer {
+    int fd;
+    bool replied;
+  };
+  std::vector<Peer> peers;
+  for (;;) {
+    std::vector<pollfd> watched = {{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+    for (const Peer& peer : peers)
+      watched.push_back({peer.fd, POLLIN, 0});
+    if (poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR)
+      break;
+    if (watched[0].revents != 0)
+      break;
+    if (watched[1].revents != 0) {
+      if (const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC); fd >= 0)
+        peers.push_back({fd, reply_.empty()});
+    }
+    std::vector<Peer> open;
+    for (size_t i = 0; i + 2 < watched.size(); ++i) {
+      Peer peer = peers[i];
+      if (watched[i + 2].revents != 0) {
+        char chunk[4096];
+        const ssize_t n = read(peer.fd, chunk, sizeof chunk);
+        if (n <= 0) {
+          close(peer.fd);  // the client has gone
+          continue;
+        }
+        if (peer.replied) {
+          bytesAfterReply_ += static_cast<size_t>(n);
+        } else {
+          static_cast<void>(write(peer.fd, reply_.data(), reply_.size()));
+          peer.replied = true;
+        }
+      }
+      open.push_back(peer);
+    }
+    // Accepted after `watched` was made.
+    open.insert(open.end(), peers.begin() + static_cast<std::ptrdiff_t>(watched.size() - 2),
+                peers.end());
+    peers = std::move(open);
+  }
+  for (const Peer& peer : peers)
+    close(peer.fd);
+}
+
+bool FinishesWithin(std::chrono::milliseconds limit, const std::function<void()>& work,
+                    const std::function<void()>& release) {
+  std::promise<void> done;
+  std::future<void> finished = done.get_future();
+  std::thread worker([&] {
+    work();
+    done.set_value();
+  });
+  const bool inTime = finished.wait_for(limit) == std::future_status::ready;
+  if (!inTime)
+    release();
+  worker.join();
+  return inTime;
 }

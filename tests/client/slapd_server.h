@@ -2,9 +2,15 @@
 // A throw-away OpenLDAP server for the live-store tests and benchmarks: slapd on 127.0.0.1 at a
 // free port, in a temporary folder, back_mdb, the directory's schema (tests/data/ldap), loaded
 // from an LDIF file of the client's forms with slapadd. Stopped and removed on destruction.
+// Beside it, a listener that accepts connections and never answers, and a way to give up on a
+// call that does not return.
 #include <sys/types.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 
 class SlapdServer {
  public:
@@ -49,3 +55,35 @@ class SlapdServer {
   pid_t pid_ = -1;
   bool paused_ = false;
 };
+
+// A server on 127.0.0.1 that accepts every connection and answers nothing, or only the first
+// request of each connection with `reply`. Its connections stay open until Close().
+class QuietListener {
+ public:
+  explicit QuietListener(std::string reply = "");
+  ~QuietListener();
+  QuietListener(const QuietListener&) = delete;
+  QuietListener& operator=(const QuietListener&) = delete;
+
+  // `scheme`://127.0.0.1:port; a port of 0 when the listener could not be made.
+  [[nodiscard]] std::string Uri(const std::string& scheme) const;
+  // Bytes received on connections after their reply was sent.
+  [[nodiscard]] size_t BytesAfterReply() const { return bytesAfterReply_; }
+  // Closes the listener and every connection; a client waiting on one then sees it closed.
+  void Close();
+
+ private:
+  void Serve();
+
+  std::string reply_;
+  int listener_ = -1;
+  int wake_[2] = {-1, -1};
+  int port_ = 0;
+  std::atomic<size_t> bytesAfterReply_ = 0;
+  std::thread thread_;
+};
+
+// Runs `work` on a thread of its own. True when it returns within `limit`; otherwise false,
+// after `release`, which must make `work` return, has run and `work` has returned.
+bool FinishesWithin(std::chrono::milliseconds limit, const std::function<void()>& work,
+                    const std::function<void()>& release);

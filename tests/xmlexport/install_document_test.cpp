@@ -315,6 +315,39 @@ TEST(InstallDocument, TheFirstBadTextIsNamedByItemAttributeAndOffset) {
   EXPECT_EQ(lines.Lines().at(5), "     <id>Bad\xEF\xBF\xBD\xEF\xBF\xBD</id>");
 }
 
+// Two roles of five reads each; the server is lost at a given read. What was written before
+// stays, nothing follows (the closing "</install>" neither), and no further item is read.
+TEST(InstallDocument, ALostServerEndsTheDocumentWhereItWasLost) {
+  const Lines roleA = {"<role>", "     <id>A</id>",
+                       "     <object-type-name>User</object-type-name>", "</role>", ""};
+  struct Case {
+    int lostAt;
+    Lines after;  // the lines after "<install>" and the empty line
+    int reads;
+  };
+  const Case cases[] = {
+      {1, {"<role>", "     <id>A</id>"}, 5},
+      {3, {"<role>", "     <id>A</id>", "     <object-type-name>User</object-type-name>"}, 5},
+      {6, {roleA[0], roleA[1], roleA[2], roleA[3], roleA[4], "<role>", "     <id>B</id>"}, 10},
+      {11,
+       {roleA[0], roleA[1], roleA[2], roleA[3], roleA[4], "<role>", "     <id>B</id>", "</role>",
+        "", "", "</install>"},
+       10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lostAt);
+    TableAttributeSource source;
+    source.Set("A.Cfg", "rbsTargetObjectType", {"User"});
+    source.LoseServerAtRead(c.lostAt);
+    XmlCheckedItems items;
+    items.roles = {"A.Cfg", "B.Cfg"};
+    Lines expected = {"<install>", ""};
+    expected.insert(expected.end(), c.after.begin(), c.after.end());
+    EXPECT_EQ(Document(source, items), expected);
+    EXPECT_EQ(source.Reads(), c.reads);
+  }
+}
+
 TEST(InstallDocument, DocumentLinesSplitOnlyAtCrLf) {
   XmlDocumentLines lines;
   lines.AppendLine("");

@@ -13,15 +13,22 @@
 class TableAttributeSource : public XmlAttributeSource {
  public:
   static constexpr int32_t kNoSuchAttribute = -603;
+  static constexpr int32_t kLostServer = -625;
 
   void Set(const std::string& object, const std::string& attribute,
            std::vector<std::string> values) {
     values_[{object, attribute}] = std::move(values);
   }
 
+  // From the `read`-th read on (1 = the first), every read fails as on a lost server.
+  void LoseServerAtRead(int read) { lostAt_ = read; }
+
   int32_t ReadValues(const std::string& objectName, const std::string& attributeName,
                      TStringList& values) const override {
     ++reads_;
+    if (Unreachable()) {
+      return kLostServer;
+    }
     const auto found = values_.find({objectName, attributeName});
     if (found == values_.end()) {
       return kNoSuchAttribute;
@@ -45,8 +52,10 @@ class TableAttributeSource : public XmlAttributeSource {
   }
 
   [[nodiscard]] int Reads() const { return reads_; }
+  [[nodiscard]] bool Unreachable() const override { return lostAt_ > 0 && reads_ >= lostAt_; }
 
  private:
   std::map<std::pair<std::string, std::string>, std::vector<std::string>> values_;
   mutable int reads_ = 0;
+  int lostAt_ = 0;
 };
