@@ -691,8 +691,9 @@ void TMainForm::TabSheetXmlShow() {
   // The document stops where the server was lost, without its closing lines; saved, it would
   // pass for a whole one.
   if (const auto& lost = source.LostServer()) {
-    unsavableBecause_ = "The XML document is incomplete. " + FailedReadText(*lost);
-    NWErrorBox(dialogs_, lost->code, *unsavableBecause_);
+    unsavableBecause_ = "The XML document is incomplete. " + FailedReadText(*lost) +
+                        " returned error " + NWErrorText(lost->code);
+    dialogs_.ShowError(*unsavableBecause_);
   } else if (unsavableBecause_) {
     dialogs_.ShowError("The document cannot be exported: " + *unsavableBecause_ +
                        ". It shows U+FFFD there and cannot be saved until it is rebuilt.");

@@ -262,17 +262,25 @@ TEST_F(WindowAgreement, AServerLostDuringTheRebuildLeavesTheDocumentOpenAndSaysW
   EXPECT_EQ(shown.rfind("<install>\n\n<module>\n", 0), 0u) << shown;
   EXPECT_EQ(shown.find("</install>"), std::string::npos) << shown;
   ASSERT_EQ(dialogs_.errors.size(), 1u);
-  const std::string& error = dialogs_.errors.front();
+  const std::string error = dialogs_.errors.front();
   EXPECT_EQ(error.rfind("The XML document is incomplete. Reading rbsParameters of .", 0), 0u)
       << error;
   EXPECT_NE(error.find(server.Uri() + ": "), std::string::npos) << error;
   EXPECT_NE(error.find("no answer within 1 s"), std::string::npos) << error;
+  // Saved, the cut document would pass for a whole one.
+  const fs::path target = root_ / "cut.xml";
+  dialogs_.saveAnswer = target.string();
+  QTest::mouseClick(form_->BitBtnSaveXml, Qt::LeftButton);
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(dialogs_.errors.back(), "Cannot save the document: " + error);
 
   Show(form_->TabSheetExpModules);
   Show(form_->TabSheetXml);
   const std::string whole = form_->MemoXml->toPlainText().toStdString();
   EXPECT_NE(whole.find("\n</install>"), std::string::npos) << whole;
-  EXPECT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_EQ(dialogs_.errors.size(), 2u);
+  QTest::mouseClick(form_->BitBtnSaveXml, Qt::LeftButton);
+  EXPECT_NE(Read(target).find("\n</install>"), std::string::npos);
 }
 
 }  // namespace
