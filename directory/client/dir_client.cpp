@@ -345,11 +345,12 @@ int32_t RegisterIteration(Iteration iteration) {
   return handle;
 }
 
-// The iteration that `handle` continues when it is one of `kind`; otherwise nullptr, and the
-// handle is spent (-1) so that the caller's loop ends.
-Iteration* ContinuedIteration(int32_t& handle, Iteration::Kind kind) {
+// The iteration that `handle` continues when it is one of `kind` started through `context`;
+// otherwise nullptr, and the handle is spent (-1) so that the caller's loop ends.
+Iteration* ContinuedIteration(int32_t& handle, Iteration::Kind kind, DirContext context) {
   const auto found = State().iterations.find(handle);
-  if (found == State().iterations.end() || found->second.kind != kind) {
+  if (found == State().iterations.end() || found->second.kind != kind ||
+      found->second.context != context) {
     handle = -1;
     return nullptr;
   }
@@ -384,6 +385,9 @@ int32_t FillObjectBatch(const Context& context, Buffer& buffer, Iteration& itera
     PutText(record, NameText(context, entry.name));
     PutText(record, entry.baseClass);
     if (record.size() > buffer.capacity) {
+      // The entries before it are handed out; the entry that fits no buffer ends the next call.
+      if (buffer.count > 0)
+        return kDirOk;
       StartBatch(buffer, Buffer::Content::kObjects);
       DropIteration(handle);
       return kDirInsufficientBuffer;
@@ -407,6 +411,8 @@ int32_t FillAttributeBatch(Buffer& buffer, Iteration& iteration, int32_t& handle
     const size_t firstValue =
         namesOnly || attribute.records.empty() ? 0 : 4 + attribute.records[iteration.value].size();
     if (header + firstValue > buffer.capacity) {
+      if (buffer.count > 0)
+        return kDirOk;
       StartBatch(buffer, Buffer::Content::kAttributes);
       DropIteration(handle);
       return kDirInsufficientBuffer;
@@ -1160,7 +1166,7 @@ int32_t DirListSubordinatesImpl(DirContext context, const std::string& objectNam
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kList);
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kList, context);
   if (iteration == nullptr)
     return kDirInvalidHandle;
   return FillObjectBatch(*found, *buffer, *iteration, iterationHandle);
@@ -1307,7 +1313,7 @@ int32_t DirSearchImpl(DirContext context, const std::string& baseName, int scope
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kSearch);
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kSearch, context);
   if (iteration == nullptr)
     return kDirInvalidHandle;
   return FillObjectBatch(*found, *resultBuffer, *iteration, iterationHandle);
@@ -1406,7 +1412,7 @@ int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoT
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kRead);
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kRead, context);
   if (iteration == nullptr)
     return kDirInvalidHandle;
   return FillAttributeBatch(*resultBuffer, *iteration, iterationHandle);

@@ -65,7 +65,9 @@ std::optional<ParsedName> ParseDirName(std::string_view text) {
   if (text.empty())
     return std::nullopt;
   ParsedName parsed;
-  if (EqualsIgnoringCase(text, "[Root]")) {
+  // The root in any letter case, also in the display form with its leading dot, so that no
+  // operation reads a spelling of it as an entry's name.
+  if (EqualsIgnoringCase(text, "[Root]") || EqualsIgnoringCase(text, ".[Root]")) {
     parsed.root = true;
     return parsed;
   }

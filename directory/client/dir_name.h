@@ -28,7 +28,8 @@ struct ParsedName {
   std::vector<NamePart> parts;  // leaf first
 };
 
-// Parses a client name. Backslash escapes the next character. Gives nullopt for the empty
+// Parses a client name. "[Root]" in any letter case, with or without one leading '.', is the root.
+// Backslash escapes the next character. Gives nullopt for the empty
 // text, an empty part between dots, a typed part with an empty type or value, or a backslash at
 // the end.
 [[nodiscard]] std::optional<ParsedName> ParseDirName(std::string_view text);
