@@ -497,6 +497,73 @@ TEST_F(ClientTest, DistinguishedNameValuesHaveTheFormOfSearchResults) {
   }
 }
 
+// The client on the fixture tree from either store: loaded in memory, and served by slapd.
+class BothStoresTest : public ClientTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void StartEither() {
+    std::string source = kFixture;
+    if (GetParam()) {
+      SlapdServer& server = ClientTreeServer();
+      ASSERT_TRUE(server.Running()) << server.Error();
+      source = server.Uri();
+    }
+    ASSERT_EQ(Start(FixtureIni(source)), kDirConnectionOk);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Stores, BothStoresTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Live" : "Memory"; });
+
+std::vector<std::string> Sorted(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_P(BothStoresTest, EveryNameTheClientGivesReadsItsOwnEntry) {
+  StartEither();
+  // ou=Dup and cn=Dup side by side below Roles.Acme; ou=Dup holds Child.
+  const DirContext context = Context(0x04, "[Root]");
+  const Listed found =
+      SearchAll(context, ".Roles.Acme", kDirScopeSubtree, ClassFilter("rbsScope2"));
+  ASSERT_EQ(found.code, kDirOk);
+  EXPECT_EQ(Sorted(found.names),
+            Sorted({"Dup.Roles.Acme", "Child.Dup.Roles.Acme", "Comma, Task.Roles.Acme"}));
+  const Listed units =
+      SearchAll(context, ".Roles.Acme", kDirScopeSubtree, ClassFilter("Organizational Unit"));
+  EXPECT_EQ(Sorted(units.names), Sorted({"Roles.Acme", "OU=Dup.Roles.Acme"}));
+  const std::map<std::string, std::string> descriptions = {{"Dup.Roles.Acme", "the scope"},
+                                                           {"OU=Dup.Roles.Acme", "the unit"}};
+  for (const auto& [name, description] : descriptions) {
+    SCOPED_TRACE(name);
+    const Read read = ReadAttribute(context, name, "Description");
+    ASSERT_EQ(read.records.size(), 1u);
+    EXPECT_EQ(TextOf(read.records[0]), description);
+  }
+  EXPECT_EQ(ReadAttribute(context, "Child.Dup.Roles.Acme", "CN").code, kDirOk);
+
+  // A listing names the namesakes as the search does; the unit lists its own child.
+  const DirContext browse = Context(0x14, "Roles.Acme");
+  EXPECT_EQ(Sorted(ListAll(browse, ".Roles.Acme").names),
+            Sorted({"Collection", "Widget", "OU=Dup", "Dup", "Comma, Task"}));
+  ASSERT_EQ(DirSetContextValue(browse, kDirKeyNameContext, std::string("OU=Dup.Roles.Acme")),
+            kDirOk);
+  std::string nameContext;
+  ASSERT_EQ(DirGetContextValue(browse, kDirKeyNameContext, nameContext), kDirOk);
+  EXPECT_EQ(nameContext, "OU=Dup.Roles.Acme");
+  EXPECT_EQ(ListAll(browse, ".OU=Dup.Roles.Acme").names, (std::vector<std::string>{"Child"}));
+
+  // A name value has the form of the search result, and compares with it as a filter value.
+  const Read content = ReadAttribute(context, "Dup.Roles.Acme", "rbsContent");
+  ASSERT_EQ(content.records.size(), 1u);
+  EXPECT_EQ(TextOf(content.records[0]), "Comma, Task.Roles.Acme");
+  const Listed naming = SearchAll(context, ".Acme", kDirScopeSubtree,
+                                  {{kFilterAttribute, std::string("rbsContent"), 1},
+                                   {kFilterEqual, {}, 0},
+                                   {kFilterValue, std::string("Comma, Task.Roles.Acme"), 1}});
+  EXPECT_EQ(naming.code, kDirOk);
+  EXPECT_EQ(naming.names, (std::vector<std::string>{"Dup.Roles.Acme"}));
+}
+
 TEST_F(ClientTest, ValuesArriveAsRecordsOfTheirSyntax) {
   StartFixture();
   const DirContext context = Context(0x04, "[Root]");
