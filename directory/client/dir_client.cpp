@@ -298,11 +298,11 @@ bool ResolveExisting(const Store& store, const std::vector<NamePart>& parts, siz
     return false;
   };
   std::optional<Rdn> tried;
-  if (part.type.empty()) {
-    // A common name that may hold the parts below comes first whatever shares its value, so the
-    // usual name is found without asking for its namesakes.
+  if (part.type.empty() && leaf) {
+    // A common name comes first whatever shares its value, so the usual leaf is found without
+    // asking for its namesakes.
     const auto common = store.FindChildren(name, NamePart{"CN", part.value});
-    if (!common.empty() && (leaf || common.front().container)) {
+    if (!common.empty()) {
       if (descend(common.front().rdn))
         return true;
       tried = common.front().rdn;
