@@ -298,7 +298,8 @@ std::string FixedRecordsText(const ValueBytes& data, size_t start, size_t end, i
   std::string text = kCrLf;
   size_t cursor = start;
   bool ended = false;
-  while (!ended) {
+  // A record that would start beyond the end reads only zeros: the scan ends before it.
+  while (!ended && cursor <= end) {
     const size_t recordStart = cursor;
     std::string wordList;
     int wordsRead = 0;

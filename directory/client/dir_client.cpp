@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -89,12 +90,21 @@ struct AttributeRecords {
   std::vector<std::vector<uint8_t>> records;
 };
 
+// What the names of one listing or search keep between entries: the parent of the last name,
+// when none of its written parts has a namesake tried before it.
+struct NameMemo {
+  DirName parent;
+  size_t written = 0;  // parts of the last name written
+  bool valid = false;
+};
+
 struct Iteration {
   enum class Kind { kList, kSearch, kRead };
   Kind kind = Kind::kList;
   DirContext context = 0;
   std::unique_ptr<EntryCursor> cursor;
   std::optional<StoreEntry> pending;
+  NameMemo names;
   // kRead
   std::vector<AttributeRecords> attributes;
   size_t attribute = 0;
@@ -241,24 +251,98 @@ bool Typeless(const Context& context) {
   return (context.flags & kDirFlagTypeless) != 0;
 }
 
-std::string NameText(const Context& context, const DirName& name) {
-  return FormatDirName(name, context.nameContext, Typeless(context));
+// Names ------------------------------------------------------------------------------------
+
+// How many children resolving one name may try before it stops looking for a way through
+// namesakes, so that no tree can make a lookup take exponential time.
+constexpr int kMaxResolveSteps = 256;
+
+// Whether resolution tries `a` before `b`, two children of one parent that share a value (a
+// typeless part names both): for a part with parts below it containers first, then CN, OU, O
+// and the other naming types by name. One order for every store and every operation, so that a
+// name means the same entry wherever it is used.
+bool TriedBefore(const ChildCandidate& a, const ChildCandidate& b, bool leaf) {
+  if (!leaf && a.container != b.container)
+    return a.container;
+  const auto rank = [](const std::string& type) {
+    return EqualsIgnoringCase(type, "CN")   ? 0
+           : EqualsIgnoringCase(type, "OU") ? 1
+           : EqualsIgnoringCase(type, "O")  ? 2
+                                            : 3;
+  };
+  const int rankA = rank(a.rdn.type);
+  const int rankB = rank(b.rdn.type);
+  if (rankA != rankB)
+    return rankA < rankB;
+  return FoldCase(a.rdn.type) < FoldCase(b.rdn.type);
 }
 
-// Gives every typeless part the type of the entry it names, taken from the root down; parts
-// below a missing entry get the usual default types (the top O, the leaf CN, OU between).
+// Puts in front of `name` (the entry the parts are below) the RDNs of `parts[0, count)`, leaf
+// first: each typeless part takes the first child, in TriedBefore's order, below which the parts
+// after it all exist. False, with `name` as it was, when no choice makes every part exist or
+// `steps` run out.
+bool ResolveExisting(const Store& store, const std::vector<NamePart>& parts, size_t count,
+                     DirName& name, int& steps) {
+  if (count == 0)
+    return true;
+  const NamePart& part = parts[count - 1];
+  const bool leaf = count == 1;
+  const auto descend = [&](const Rdn& rdn) {
+    if (--steps < 0)
+      return false;
+    name.insert(name.begin(), rdn);
+    if (ResolveExisting(store, parts, count - 1, name, steps))
+      return true;
+    name.erase(name.begin());
+    return false;
+  };
+  std::optional<Rdn> tried;
+  if (part.type.empty() && leaf) {
+    // A common name comes first whatever shares its value, so the usual leaf is found without
+    // asking for its namesakes.
+    const auto common = store.FindChildren(name, NamePart{"CN", part.value});
+    if (!common.empty()) {
+      if (descend(common.front().rdn))
+        return true;
+      tried = common.front().rdn;
+    }
+  }
+  auto candidates = store.FindChildren(name, part);
+  std::sort(
+      candidates.begin(), candidates.end(),
+      [&](const ChildCandidate& a, const ChildCandidate& b) { return TriedBefore(a, b, leaf); });
+  for (const ChildCandidate& candidate : candidates) {
+    if (tried && SameRdn(*tried, candidate.rdn))
+      continue;
+    if (descend(candidate.rdn))
+      return true;
+  }
+  return false;
+}
+
+// Gives every typeless part the type of the entry it names (ResolveExisting). A name of no
+// entry keeps the types of the parts that exist, from the root down, and the parts below take
+// the usual default types (the top O, the leaf `leafType`, OU between).
 DirName TypeParts(const Store& store, const std::vector<NamePart>& parts, DirName base,
                   const char* leafType) {
-  DirName name = std::move(base);
+  DirName name = base;
+  int steps = kMaxResolveSteps;
+  if (ResolveExisting(store, parts, parts.size(), name, steps))
+    return name;
+  name = std::move(base);
   bool found = true;
   for (size_t i = parts.size(); i-- > 0;) {
     const NamePart& part = parts[i];
-    std::optional<Rdn> rdn;
-    if (found)
-      rdn = store.FindChild(name, part);
-    if (rdn) {
-      name.insert(name.begin(), std::move(*rdn));
-      continue;
+    if (found) {
+      auto candidates = store.FindChildren(name, part);
+      if (!candidates.empty()) {
+        const auto first = std::min_element(candidates.begin(), candidates.end(),
+                                            [&](const ChildCandidate& a, const ChildCandidate& b) {
+                                              return TriedBefore(a, b, i == 0);
+                                            });
+        name.insert(name.begin(), std::move(first->rdn));
+        continue;
+      }
     }
     found = false;
     Rdn typed{part.type, part.value};
@@ -267,6 +351,83 @@ DirName TypeParts(const Store& store, const std::vector<NamePart>& parts, DirNam
     name.insert(name.begin(), std::move(typed));
   }
   return name;
+}
+
+// Whether part `at` (leaf first) of the existing entry `name`, written typeless with the parts
+// below it written as `typed` says, would resolve to a namesake that resolution tries first.
+// `contested` tells whether the part has such a namesake at all, whatever the parts below.
+bool TakenByNamesake(const Store& store, const DirName& name, size_t at,
+                     const std::vector<bool>& typed, bool& contested) {
+  contested = false;
+  const Rdn& own = name[at];
+  // A common name is tried first among its namesakes (every part above the leaf names a
+  // container), so the usual name needs no lookup.
+  if (EqualsIgnoringCase(own.type, "CN"))
+    return false;
+  const DirName parent(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end());
+  const auto namesakes = store.FindChildren(parent, NamePart{"", own.value});
+  if (namesakes.size() < 2)
+    return false;
+  const bool leaf = at == 0;
+  const ChildCandidate self{own, !leaf};
+  std::vector<NamePart> below;
+  for (size_t i = 0; i < at; ++i) {
+    const bool keepsType = i < typed.size() && typed[i];
+    below.push_back(NamePart{keepsType ? name[i].type : std::string(), name[i].value});
+  }
+  for (const ChildCandidate& other : namesakes) {
+    if (SameRdn(other.rdn, own) || !TriedBefore(other, self, leaf))
+      continue;
+    contested = true;
+    DirName under = parent;
+    under.insert(under.begin(), other.rdn);
+    int steps = kMaxResolveSteps;
+    if (ResolveExisting(store, below, below.size(), under, steps) || steps < 0)
+      return true;
+  }
+  return false;
+}
+
+// `name` written relative to `base`; a typeless name writes typed each part that a namesake
+// would take from it, so that the name resolves to `name` again.
+std::string NameText(const Store& store, const DirName& name, const DirName& base, bool typeless,
+                     NameMemo* memo = nullptr) {
+  if (!typeless || name.empty())
+    return FormatDirName(name, base, typeless);
+  const size_t written = WrittenPartCount(name, base);
+  std::vector<bool> typed;  // stays empty while no part needs its type
+  const auto check = [&](size_t at, bool& contested) {
+    if (TakenByNamesake(store, name, at, typed, contested)) {
+      typed.resize(written);
+      typed[at] = true;
+    }
+  };
+  bool contested = false;
+  check(0, contested);
+  // Siblings share every part above the leaf, and whether those parts need their types does not
+  // depend on the leaf unless one of them has a namesake tried before it.
+  const bool sameParent =
+      memo != nullptr && memo->valid && memo->written == written &&
+      memo->parent.size() + 1 == name.size() &&
+      std::equal(memo->parent.begin(), memo->parent.end(), name.begin() + 1,
+                 [](const Rdn& a, const Rdn& b) { return a.value == b.value && a.type == b.type; });
+  if (written > 1 && !sameParent) {
+    bool plain = true;
+    for (size_t at = 1; at < written; ++at) {
+      check(at, contested);
+      plain = plain && !contested;
+    }
+    if (memo != nullptr) {
+      memo->valid = plain;
+      memo->written = written;
+      memo->parent.assign(name.begin() + 1, name.end());
+    }
+  }
+  return FormatDirName(name, base, true, typed);
+}
+
+std::string NameText(const Context& context, const DirName& name, NameMemo* memo = nullptr) {
+  return NameText(*ConnectionOf(context).store, name, context.nameContext, Typeless(context), memo);
 }
 
 // The complete name a caller's name stands for, relative to the context's name context.
@@ -344,11 +505,12 @@ int32_t RegisterIteration(Iteration iteration) {
   return handle;
 }
 
-// The iteration that `handle` continues when it is one of `kind`; otherwise nullptr, and the
-// handle is spent (-1) so that the caller's loop ends.
-Iteration* ContinuedIteration(int32_t& handle, Iteration::Kind kind) {
+// The iteration that `handle` continues when it is one of `kind` started through `context`;
+// otherwise nullptr, and the handle is spent (-1) so that the caller's loop ends.
+Iteration* ContinuedIteration(int32_t& handle, Iteration::Kind kind, DirContext context) {
   const auto found = State().iterations.find(handle);
-  if (found == State().iterations.end() || found->second.kind != kind) {
+  if (found == State().iterations.end() || found->second.kind != kind ||
+      found->second.context != context) {
     handle = -1;
     return nullptr;
   }
@@ -380,9 +542,12 @@ int32_t FillObjectBatch(const Context& context, Buffer& buffer, Iteration& itera
     PutU32(record, entry.subordinateCount);
     PutU32(record, entry.modificationTime);
     PutU32(record, 0);
-    PutText(record, NameText(context, entry.name));
+    PutText(record, NameText(context, entry.name, &iteration.names));
     PutText(record, entry.baseClass);
     if (record.size() > buffer.capacity) {
+      // The entries before it are handed out; the entry that fits no buffer ends the next call.
+      if (buffer.count > 0)
+        return kDirOk;
       StartBatch(buffer, Buffer::Content::kObjects);
       DropIteration(handle);
       return kDirInsufficientBuffer;
@@ -406,6 +571,8 @@ int32_t FillAttributeBatch(Buffer& buffer, Iteration& iteration, int32_t& handle
     const size_t firstValue =
         namesOnly || attribute.records.empty() ? 0 : 4 + attribute.records[iteration.value].size();
     if (header + firstValue > buffer.capacity) {
+      if (buffer.count > 0)
+        return kDirOk;
       StartBatch(buffer, Buffer::Content::kAttributes);
       DropIteration(handle);
       return kDirInsufficientBuffer;
@@ -670,7 +837,7 @@ class FilterBuilder {
           code_ = kDirInvalidObjectName;
           return node;
         }
-        node.textValue = FoldedDnKey(*name);
+        node.textValue = LdapDnText(*name);
       } else {
         node.textValue = *text;
       }
@@ -1028,7 +1195,7 @@ int32_t DirGetContextValue(DirContext context, int key, std::string& value) {
   if (found == nullptr)
     return kDirBadContext;
   if (key == kDirKeyNameContext) {
-    value = FormatDirName(found->nameContext, DirName(), Typeless(*found));
+    value = NameText(*ConnectionOf(*found).store, found->nameContext, DirName(), Typeless(*found));
   } else if (key == kDirKeyTreeName) {
     value = ConnectionOf(*found).tree;
   } else {
@@ -1085,9 +1252,10 @@ int32_t DirGetDefaultNameContext(DirContext context, int bufferSize, std::string
   if (found == nullptr)
     return kDirBadContext;
   const DirName& defaultContext = ConnectionOf(*found).defaultContext;
-  const std::string text = defaultContext.empty()
-                               ? std::string()
-                               : FormatDirName(defaultContext, DirName(), Typeless(*found));
+  const std::string text =
+      defaultContext.empty()
+          ? std::string()
+          : NameText(*ConnectionOf(*found).store, defaultContext, DirName(), Typeless(*found));
   if (bufferSize < 0 || text.size() + 1 > static_cast<size_t>(bufferSize)) {
     return kDirInsufficientBuffer;
   }
@@ -1167,7 +1335,7 @@ int32_t DirListSubordinatesImpl(DirContext context, const std::string& objectNam
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kList);
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kList, context);
   if (iteration == nullptr)
     return kDirInvalidHandle;
   return FillObjectBatch(*found, *buffer, *iteration, iterationHandle);
@@ -1314,7 +1482,7 @@ int32_t DirSearchImpl(DirContext context, const std::string& baseName, int scope
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kSearch);
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kSearch, context);
   if (iteration == nullptr)
     return kDirInvalidHandle;
   return FillObjectBatch(*found, *resultBuffer, *iteration, iterationHandle);
@@ -1413,7 +1581,7 @@ int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoT
     }
     iterationHandle = RegisterIteration(std::move(iteration));
   }
-  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kRead);
+  Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kRead, context);
   if (iteration == nullptr)
     return kDirInvalidHandle;
   return FillAttributeBatch(*resultBuffer, *iteration, iterationHandle);

@@ -65,7 +65,9 @@ std::optional<ParsedName> ParseDirName(std::string_view text) {
   if (text.empty())
     return std::nullopt;
   ParsedName parsed;
-  if (EqualsIgnoringCase(text, "[Root]")) {
+  // The root in any letter case, also in the display form with its leading dot, so that no
+  // operation reads a spelling of it as an entry's name.
+  if (EqualsIgnoringCase(text, "[Root]") || EqualsIgnoringCase(text, ".[Root]")) {
     parsed.root = true;
     return parsed;
   }
@@ -169,7 +171,7 @@ std::optional<DirName> ParseLdapDn(std::string_view dn, std::string* error) {
   return name;
 }
 
-std::string FormatDirName(const DirName& name, const DirName& context, bool typeless) {
+size_t WrittenPartCount(const DirName& name, const DirName& context) {
   // Shared levels, counted from the root.
   size_t shared = 0;
   while (shared < name.size() && shared < context.size() &&
@@ -180,15 +182,20 @@ std::string FormatDirName(const DirName& name, const DirName& context, bool type
   // ancestors) climbs one level further up.
   if (!name.empty() && shared == name.size())
     --shared;
-  const size_t written = name.size() - shared;
-  const size_t dots = context.size() - shared;
+  return name.size() - shared;
+}
+
+std::string FormatDirName(const DirName& name, const DirName& context, bool typeless,
+                          const std::vector<bool>& typedParts) {
   if (name.empty())
     return "[Root]";
+  const size_t written = WrittenPartCount(name, context);
+  const size_t dots = context.size() - (name.size() - written);
   std::string text;
   for (size_t i = 0; i < written; ++i) {
     if (i > 0)
       text.push_back('.');
-    if (!typeless) {
+    if (!typeless || (i < typedParts.size() && typedParts[i])) {
       text += name[i].type;
       text.push_back('=');
     }

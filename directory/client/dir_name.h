@@ -28,7 +28,8 @@ struct ParsedName {
   std::vector<NamePart> parts;  // leaf first
 };
 
-// Parses a client name. Backslash escapes the next character. Gives nullopt for the empty
+// Parses a client name. "[Root]" in any letter case, with or without one leading '.', is the root.
+// Backslash escapes the next character. Gives nullopt for the empty
 // text, an empty part between dots, a typed part with an empty type or value, or a backslash at
 // the end.
 [[nodiscard]] std::optional<ParsedName> ParseDirName(std::string_view text);
@@ -39,8 +40,12 @@ struct ParsedName {
 
 // The name written relative to `context` (complete when the context is the root), typed or
 // typeless, with '.', '=', '+' and '\' inside values escaped. An entry that is not below the
-// context gets one trailing dot per level the context must go up.
-[[nodiscard]] std::string FormatDirName(const DirName& name, const DirName& context, bool typeless);
+// context gets one trailing dot per level the context must go up. In a typeless name, the parts
+// `typedParts` marks (leaf first) are written typed all the same.
+[[nodiscard]] std::string FormatDirName(const DirName& name, const DirName& context, bool typeless,
+                                        const std::vector<bool>& typedParts = {});
+// How many parts of `name`, from the leaf, FormatDirName writes relative to `context`.
+[[nodiscard]] size_t WrittenPartCount(const DirName& name, const DirName& context);
 
 // True when both are the same RDN, ignoring ASCII letter case.
 [[nodiscard]] bool SameRdn(const Rdn& a, const Rdn& b);

@@ -19,8 +19,8 @@ struct FilterNode {
   std::string rdnType;  // kRdn: the naming type when the name was typed, else empty
   Op op = Op::kEqual;
   uint32_t syntax = 0;
-  // kCompare: the value. Texts (syntaxes 1-5, 20, 25) in `textValue`, distinguished names as a
-  // folded LDAP DN; numbers and times in `numberValue`.
+  // kCompare: the value. Texts (syntaxes 1-5, 20, 25) in `textValue`, distinguished names as
+  // the RFC 4514 text of an LDAP DN; numbers and times in `numberValue`.
   std::string textValue;
   int64_t numberValue = 0;
 };

@@ -360,7 +360,8 @@ struct LdapStore::Impl {
   std::vector<ClassDef> classes;
   std::unordered_map<std::string, size_t> classByName;  // folded directory and LDAP names
   std::vector<std::string> namingTypes;                 // those the server's schema knows
-  mutable std::map<std::string, Rdn> childCache;        // folded parent DN + '\n' + part
+  // Children by folded parent DN + '\n' + folded part ("type=value", "=value" when typeless).
+  mutable std::map<std::string, std::vector<ChildCandidate>> childCache;
   // The server's naming contexts; unless one of them is the root itself, the root's children
   // are these contexts and the root's subtree is theirs.
   std::vector<DirName> namingContexts;
@@ -1136,68 +1137,77 @@ struct LdapStore::Impl {
 
   // Names ----------------------------------------------------------------------------------
 
-  std::optional<Rdn> FindChild(const DirName& parent, const NamePart& part) {
-    const std::string key =
-        FoldedDnKey(parent) + "\n" + FoldCase(part.type) + "=" + FoldCase(part.value);
+  std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part) {
+    const std::string parentKey = FoldedDnKey(parent) + "\n";
+    const std::string value = FoldCase(part.value);
+    const std::string key = parentKey + FoldCase(part.type) + "=" + value;
     if (const auto cached = childCache.find(key); cached != childCache.end())
       return cached->second;
+    std::vector<ChildCandidate> found;
+    if (!part.type.empty()) {
+      // A typeless lookup of the same value already knows every child of that value.
+      if (const auto all = childCache.find(parentKey + "=" + value); all != childCache.end()) {
+        for (const ChildCandidate& candidate : all->second) {
+          if (EqualsIgnoringCase(candidate.rdn.type, part.type))
+            found.push_back(candidate);
+        }
+        return found;
+      }
+    }
     if (!rootIsEntry) {
       // Above and at the naming contexts, the names are the contexts' own parts.
       for (const DirName& context : namingContexts) {
         if (context.size() <= parent.size() || !IsWithin(context, parent))
           continue;
         const Rdn& rdn = context[context.size() - parent.size() - 1];
-        if (EqualsIgnoringCase(rdn.value, part.value) &&
+        const bool known = std::any_of(found.begin(), found.end(), [&](const ChildCandidate& c) {
+          return SameRdn(c.rdn, rdn);
+        });
+        if (!known && EqualsIgnoringCase(rdn.value, part.value) &&
             (part.type.empty() || EqualsIgnoringCase(rdn.type, part.type))) {
-          return rdn;
+          found.push_back({rdn, true});
         }
       }
       if (parent.size() < 1 ||
           std::none_of(namingContexts.begin(), namingContexts.end(),
                        [&](const DirName& context) { return IsWithin(parent, context); })) {
-        return std::nullopt;
+        return found;
       }
     }
-    const std::string parentDn = LdapDnText(parent);
-    static const char* const kNoAttributes[] = {LDAP_NO_ATTRS, nullptr};
     Page page;
-    // The stored spelling of the child of this naming type, by a lookup of its exact name.
-    const auto exactChild = [&](const std::string& type) -> std::optional<Rdn> {
-      DirName child = parent;
-      child.insert(child.begin(), Rdn{type, part.value});
-      if (SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)", kNoAttributes, page,
-                     "name lookup") == kDirOk &&
-          !page.entries.empty()) {
-        if (auto name = EntryName(page.entries.front().get()); name && !name->empty())
-          return name->front();
-      }
-      return std::nullopt;
-    };
-    // Most typeless parts are common names: an exact lookup finds them without searching the
-    // parent.
-    std::optional<Rdn> found = exactChild(part.type.empty() ? "CN" : part.type);
-    if (!found && part.type.empty()) {
-      std::string filter = "(|";
-      const std::string value = EscapeFilterValue(part.value);
-      for (const std::string& type : namingTypes)
-        filter += "(" + type + "=" + value + ")";
-      filter += ")";
-      if (SearchOnce(parentDn, LDAP_SCOPE_ONELEVEL, filter, kNoAttributes, page, "name lookup") ==
-          kDirOk) {
-        for (const Message& entry : page.entries) {
-          auto name = EntryName(entry.get());
-          if (name && !name->empty() && EqualsIgnoringCase(name->front().value, part.value)) {
-            found = name->front();
-            break;
-          }
+    const auto collect = [&] {
+      for (const Message& message : page.entries) {
+        StoreEntry entry;
+        if (FillEntry(message.get(), entry) && !entry.name.empty() &&
+            EqualsIgnoringCase(entry.name.front().value, part.value)) {
+          found.push_back({entry.name.front(), (entry.flags & kDirObjectContainer) != 0});
         }
       }
+    };
+    if (!part.type.empty()) {
+      // The child of this naming type, by a lookup of its exact name.
+      DirName child = parent;
+      child.insert(child.begin(), Rdn{part.type, part.value});
+      if (SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)", kEntryAttributes, page,
+                     "name lookup") == kDirOk) {
+        collect();
+      }
+    } else {
+      std::string filter = "(|";
+      const std::string escaped = EscapeFilterValue(part.value);
+      for (const std::string& type : namingTypes)
+        filter += "(" + type + "=" + escaped + ")";
+      filter += ")";
+      if (SearchOnce(LdapDnText(parent), LDAP_SCOPE_ONELEVEL, filter, kEntryAttributes, page,
+                     "name lookup") == kDirOk) {
+        collect();
+      }
     }
-    if (found) {
+    if (!found.empty()) {
       // A long session names many entries once each; the cache keeps to a bounded size.
       if (childCache.size() >= kMaxCachedNames)
         childCache.clear();
-      childCache.emplace(key, *found);
+      childCache.emplace(key, found);
     }
     return found;
   }
@@ -1523,8 +1533,9 @@ int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) 
   return kDirOk;
 }
 
-std::optional<Rdn> LdapStore::FindChild(const DirName& parent, const NamePart& part) const {
-  return impl_->FindChild(parent, part);
+std::vector<ChildCandidate> LdapStore::FindChildren(const DirName& parent,
+                                                    const NamePart& part) const {
+  return impl_->FindChildren(parent, part);
 }
 
 int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) const {

@@ -59,8 +59,8 @@ class LdapStore final : public Store {
 
   [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) const override;
   [[nodiscard]] int32_t GetEntryWithoutCount(const DirName& name, StoreEntry& entry) const override;
-  [[nodiscard]] std::optional<Rdn> FindChild(const DirName& parent,
-                                             const NamePart& part) const override;
+  [[nodiscard]] std::vector<ChildCandidate> FindChildren(const DirName& parent,
+                                                         const NamePart& part) const override;
   [[nodiscard]] int32_t ListChildren(const DirName& parent,
                                      std::unique_ptr<EntryCursor>& cursor) const override;
   [[nodiscard]] int32_t Search(const DirName& base, int scope, const FilterNode& filter,

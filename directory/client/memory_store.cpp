@@ -906,7 +906,7 @@ void MemoryStore::FillEntry(uint32_t id, StoreEntry& out) const {
   }
   const ClassDef& cls = classes_[entry.baseClass];
   out.baseClass = cls.name;
-  out.flags = cls.container || entry.childCount > 0 ? kDirObjectContainer : 0;
+  out.flags = IsContainer(entry) ? kDirObjectContainer : 0;
   out.subordinateCount = entry.childCount;
   out.modificationTime = entry.modificationTime;
 }
@@ -939,14 +939,33 @@ int32_t MemoryStore::GetEntry(const DirName& name, StoreEntry& entry) const {
   return kDirOk;
 }
 
-std::optional<Rdn> MemoryStore::FindChild(const DirName& parent, const NamePart& part) const {
+bool MemoryStore::IsContainer(const Entry& entry) const {
+  return classes_[entry.baseClass].container || entry.childCount > 0;
+}
+
+std::vector<ChildCandidate> MemoryStore::FindChildren(const DirName& parent,
+                                                      const NamePart& part) const {
+  std::vector<ChildCandidate> found;
   const auto parentId = Lookup(parent);
   if (!parentId)
-    return std::nullopt;
-  const uint32_t id = FindTypedChild(*parentId, part.type, part.value);
-  if (id == kNone)
-    return std::nullopt;
-  return Rdn{rdnTypes_[entries_[id].rdnType], std::string(RdnValue(entries_[id]))};
+    return found;
+  const auto add = [&](uint32_t id) {
+    const Entry& entry = entries_[id];
+    found.push_back(
+        {Rdn{rdnTypes_[entry.rdnType], std::string(RdnValue(entry))}, IsContainer(entry)});
+  };
+  if (!part.type.empty()) {
+    if (const uint32_t id = FindTypedChild(*parentId, part.type, part.value); id != kNone)
+      add(id);
+    return found;
+  }
+  for (size_t slot = ChildSlot(*parentId, part.value); childTable_[slot] != 0;
+       slot = (slot + 1) & (childTable_.size() - 1)) {
+    const uint32_t id = childTable_[slot];
+    if (entries_[id].parent == *parentId && EqualsIgnoringCase(RdnValue(entries_[id]), part.value))
+      add(id);
+  }
+  return found;
 }
 
 int32_t MemoryStore::ListChildren(const DirName& parent,
@@ -990,6 +1009,16 @@ MemoryStore::CompiledFilter MemoryStore::Compile(const FilterNode& node) const {
     // The store's own syntax decides how its values compare.
     if (compiled.id != kNone)
       compiled.syntax = attributes_[compiled.id].syntax;
+    // A name compares in its folded form, whichever escapes its LDAP text uses; one that is no
+    // name matches nothing.
+    if (node.kind == FilterNode::Kind::kCompare && compiled.id != kNone &&
+        compiled.syntax == kSyntaxDistinguishedName) {
+      const auto name = ParseLdapDn(node.textValue);
+      if (name)
+        compiled.textValue = FoldedDnKey(*name);
+      else
+        compiled.id = kNone;
+    }
   }
   return compiled;
 }

@@ -40,8 +40,8 @@ class MemoryStore final : public Store {
   [[nodiscard]] size_t MemoryBytes() const;
 
   [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) const override;
-  [[nodiscard]] std::optional<Rdn> FindChild(const DirName& parent,
-                                             const NamePart& part) const override;
+  [[nodiscard]] std::vector<ChildCandidate> FindChildren(const DirName& parent,
+                                                         const NamePart& part) const override;
   [[nodiscard]] int32_t ListChildren(const DirName& parent,
                                      std::unique_ptr<EntryCursor>& cursor) const override;
   [[nodiscard]] int32_t Search(const DirName& base, int scope, const FilterNode& filter,
@@ -117,6 +117,7 @@ class MemoryStore final : public Store {
   [[nodiscard]] size_t ChildSlot(uint32_t parent, std::string_view value) const;
   [[nodiscard]] std::vector<RawAttribute> DecodeAttributes(uint32_t id) const;
   void FillEntry(uint32_t id, StoreEntry& entry) const;
+  [[nodiscard]] bool IsContainer(const Entry& entry) const;
   [[nodiscard]] bool Matches(uint32_t id, const CompiledFilter& filter) const;
   [[nodiscard]] std::optional<uint32_t> AttributeId(std::string_view name) const;
   [[nodiscard]] std::optional<uint32_t> ClassId(std::string_view name) const;

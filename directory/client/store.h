@@ -21,6 +21,12 @@ struct StoreEntry {
   uint32_t modificationTime = 0;
 };
 
+// A child that a name part may stand for: its RDN as stored, and whether it is a container.
+struct ChildCandidate {
+  Rdn rdn;
+  bool container = false;
+};
+
 // One attribute of an entry: its directory name, syntax and values in their LDAP string forms
 // (LDIF_FORMS.md); distinguished names inside values are LDAP DNs.
 struct StoreAttribute {
@@ -52,10 +58,11 @@ class Store {
   [[nodiscard]] virtual int32_t GetEntryWithoutCount(const DirName& name, StoreEntry& entry) const {
     return GetEntry(name, entry);
   }
-  // The child of `parent` that `part` names (a typeless part matches any naming type), with
-  // its stored spelling; nullopt when there is none.
-  [[nodiscard]] virtual std::optional<Rdn> FindChild(const DirName& parent,
-                                                     const NamePart& part) const = 0;
+  // The children of `parent` that `part` names, with their stored spelling: for a typed part the
+  // one child of that type and value, for a typeless part every child of that value whatever
+  // its naming type, in no particular order; empty when there is none or no such parent.
+  [[nodiscard]] virtual std::vector<ChildCandidate> FindChildren(const DirName& parent,
+                                                                 const NamePart& part) const = 0;
   // The immediate subordinates of an entry, or kDirNoSuchEntry.
   [[nodiscard]] virtual int32_t ListChildren(const DirName& parent,
                                              std::unique_ptr<EntryCursor>& cursor) const = 0;

@@ -503,6 +503,13 @@ TEST_F(ClientTest, NamesComeBackRelativeToTheNameContextAndResolveAgain) {
   EXPECT_EQ(listed.infos[1].baseClass, "NCP Server");
   const Listed roots = ListAll(Context(0, "[Root]"), "[Root]");
   EXPECT_EQ(roots.names, (std::vector<std::string>{"O=Acme", "O=Other"}));
+  // The root in any letter case, and in its display form with the leading dot.
+  for (const char* root : {"[root]", ".[root]", ".[ROOT]"}) {
+    SCOPED_TRACE(root);
+    const DirContext atRoot = Context(0, root);
+    EXPECT_EQ(ListAll(atRoot, root).names, roots.names);
+    EXPECT_EQ(SearchAll(atRoot, root, kDirScopeSubtree, ClassFilter("rbsTask2")).names.size(), 3u);
+  }
   EXPECT_EQ(ListAll(browse, ".Nowhere").code, kDirNoSuchEntry);
 }
 
@@ -529,6 +536,73 @@ TEST_F(ClientTest, DistinguishedNameValuesHaveTheFormOfSearchResults) {
       EXPECT_EQ(DirFreeContext(context), kDirOk);
     }
   }
+}
+
+// The client on the fixture tree from either store: loaded in memory, and served by slapd.
+class BothStoresTest : public ClientTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void StartEither() {
+    std::string source = kFixture;
+    if (GetParam()) {
+      SlapdServer& server = ClientTreeServer();
+      ASSERT_TRUE(server.Running()) << server.Error();
+      source = server.Uri();
+    }
+    ASSERT_EQ(Start(FixtureIni(source)), kDirConnectionOk);
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Stores, BothStoresTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Live" : "Memory"; });
+
+std::vector<std::string> Sorted(std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_P(BothStoresTest, EveryNameTheClientGivesReadsItsOwnEntry) {
+  StartEither();
+  // ou=Dup and cn=Dup side by side below Roles.Acme; ou=Dup holds Child.
+  const DirContext context = Context(0x04, "[Root]");
+  const Listed found =
+      SearchAll(context, ".Roles.Acme", kDirScopeSubtree, ClassFilter("rbsScope2"));
+  ASSERT_EQ(found.code, kDirOk);
+  EXPECT_EQ(Sorted(found.names),
+            Sorted({"Dup.Roles.Acme", "Child.Dup.Roles.Acme", "Comma, Task.Roles.Acme"}));
+  const Listed units =
+      SearchAll(context, ".Roles.Acme", kDirScopeSubtree, ClassFilter("Organizational Unit"));
+  EXPECT_EQ(Sorted(units.names), Sorted({"Roles.Acme", "OU=Dup.Roles.Acme"}));
+  const std::map<std::string, std::string> descriptions = {{"Dup.Roles.Acme", "the scope"},
+                                                           {"OU=Dup.Roles.Acme", "the unit"}};
+  for (const auto& [name, description] : descriptions) {
+    SCOPED_TRACE(name);
+    const Read read = ReadAttribute(context, name, "Description");
+    ASSERT_EQ(read.records.size(), 1u);
+    EXPECT_EQ(TextOf(read.records[0]), description);
+  }
+  EXPECT_EQ(ReadAttribute(context, "Child.Dup.Roles.Acme", "CN").code, kDirOk);
+
+  // A listing names the namesakes as the search does; the unit lists its own child.
+  const DirContext browse = Context(0x14, "Roles.Acme");
+  EXPECT_EQ(Sorted(ListAll(browse, ".Roles.Acme").names),
+            Sorted({"Collection", "Widget", "OU=Dup", "Dup", "Comma, Task"}));
+  ASSERT_EQ(DirSetContextValue(browse, kDirKeyNameContext, std::string("OU=Dup.Roles.Acme")),
+            kDirOk);
+  std::string nameContext;
+  ASSERT_EQ(DirGetContextValue(browse, kDirKeyNameContext, nameContext), kDirOk);
+  EXPECT_EQ(nameContext, "OU=Dup.Roles.Acme");
+  EXPECT_EQ(ListAll(browse, ".OU=Dup.Roles.Acme").names, (std::vector<std::string>{"Child"}));
+
+  // A name value has the form of the search result, and compares with it as a filter value.
+  const Read content = ReadAttribute(context, "Dup.Roles.Acme", "rbsContent");
+  ASSERT_EQ(content.records.size(), 1u);
+  EXPECT_EQ(TextOf(content.records[0]), "Comma, Task.Roles.Acme");
+  const Listed naming = SearchAll(context, ".Acme", kDirScopeSubtree,
+                                  {{kFilterAttribute, std::string("rbsContent"), 1},
+                                   {kFilterEqual, {}, 0},
+                                   {kFilterValue, std::string("Comma, Task.Roles.Acme"), 1}});
+  EXPECT_EQ(naming.code, kDirOk);
+  EXPECT_EQ(naming.names, (std::vector<std::string>{"Dup.Roles.Acme"}));
 }
 
 TEST_F(ClientTest, ValuesArriveAsRecordsOfTheirSyntax) {
@@ -679,8 +753,8 @@ TEST_F(ClientTest, ReadsFollowAliasesUnlessTheFlagIsCleared) {
   EXPECT_EQ(ReadAttribute(context, "Bob Alias", "Surname").code, kDirNoSuchAttribute);
 }
 
-// A generated tree: a container of `children` users, one entry whose name is longer than a
-// 4096-byte buffer, and an entry with `members` long member values.
+// A generated tree: a container of `children` users, a container of A, B, an entry whose name is
+// longer than a 4096-byte buffer, C and D, and an entry with `members` long member values.
 std::string LargeTree(int children, int members) {
   std::string ldif =
       "dn: o=Big\nobjectClass: organization\n\ndn: ou=Many,o=Big\n"
@@ -689,7 +763,10 @@ std::string LargeTree(int children, int members) {
   for (int i = 0; i < children; ++i) {
     ldif += "dn: cn=User " + std::to_string(i) + ",ou=Many,o=Big\nobjectClass: inetOrgPerson\n\n";
   }
-  ldif += "dn: cn=" + std::string(4100, 'x') + ",ou=Long,o=Big\nobjectClass: inetOrgPerson\n\n";
+  for (const char* name : std::initializer_list<const char*>{"A", "B", nullptr, "C", "D"}) {
+    ldif += "dn: cn=" + (name != nullptr ? std::string(name) : std::string(4100, 'x')) +
+            ",ou=Long,o=Big\nobjectClass: inetOrgPerson\n\n";
+  }
   ldif += "dn: cn=Crowd,o=Big\nobjectClass: groupOfNames\n";
   for (int i = 0; i < members; ++i) {
     ldif += "member: cn=User " + std::to_string(i) + ",ou=Many,o=Big\n";
@@ -712,21 +789,25 @@ TEST_F(ClientTest, LargeResultsArriveInBatches) {
   EXPECT_EQ(unique.size(), static_cast<size_t>(kChildren));
   EXPECT_EQ(listed.names.front(), "User 0");
 
+  // The long name does not fit 4096 bytes: what came before it is delivered, then the code.
   const Listed searched = SearchAll(context, ".Big", kDirScopeSubtree, ClassFilter("User"), 4096);
-  EXPECT_EQ(searched.code, kDirInsufficientBuffer);  // the long name does not fit 4096 bytes
+  EXPECT_EQ(searched.code, kDirInsufficientBuffer);
+  ASSERT_EQ(searched.names.size(), static_cast<size_t>(kChildren + 2));
+  EXPECT_EQ(searched.names.back(), "B.Long.");
   const Listed wide = SearchAll(context, ".Big", kDirScopeSubtree, ClassFilter("User"), 64512);
   ASSERT_EQ(wide.code, kDirOk);
-  EXPECT_EQ(wide.names.size(), static_cast<size_t>(kChildren + 1));
+  EXPECT_EQ(wide.names.size(), static_cast<size_t>(kChildren + 5));
   const Listed many = SearchAll(context, ".Many.Big", kDirScopeSubtree, ClassFilter("User"));
   ASSERT_EQ(many.code, kDirOk);
   EXPECT_GT(many.batches, 1);
   EXPECT_EQ(std::set<std::string>(many.names.begin(), many.names.end()).size(),
             static_cast<size_t>(kChildren));
 
-  // One entry larger than the buffer is refused and ends the iteration.
+  // One entry larger than the buffer is refused and ends the iteration; the entries before it
+  // in the same batch are kept.
   const Listed tooLong = ListAll(context, ".Long.Big");
   EXPECT_EQ(tooLong.code, kDirInsufficientBuffer);
-  EXPECT_TRUE(tooLong.names.empty());
+  EXPECT_EQ(tooLong.names, (std::vector<std::string>{"A.Long.", "B.Long."}));
 
   // Values of one attribute continue in the next batch under the same name.
   const Read crowd = ReadAttribute(context, ".Crowd.Big", "Member", 4096);
@@ -737,6 +818,16 @@ TEST_F(ClientTest, LargeResultsArriveInBatches) {
   EXPECT_EQ(TextOf(crowd.records[399]), "User 399");
   EXPECT_EQ(ReadAttribute(context, ".Crowd.Big", "Description", 64512).code,
             kDirInsufficientBuffer);
+  // Reading every attribute delivers those before the value that fits no buffer, then the code.
+  DirBuffer all = 0;
+  ASSERT_EQ(DirAllocBuffer(64512, all), kDirOk);
+  int32_t handle = -1;
+  ASSERT_EQ(DirRead(context, ".Crowd.Big", 1, 1, 0, handle, all), kDirOk);
+  uint32_t count = 0;
+  ASSERT_EQ(DirGetAttributeCount(context, all, count), kDirOk);
+  EXPECT_GE(count, 2u);
+  EXPECT_EQ(DirRead(context, ".Crowd.Big", 1, 1, 0, handle, all), kDirInsufficientBuffer);
+  EXPECT_EQ(handle, -1);
 }
 
 TEST_F(ClientTest, BatchBoundariesAreExact) {
@@ -1000,6 +1091,13 @@ TEST_F(ClientTest, StaleAndForeignHandlesGiveCodes) {
   ASSERT_EQ(DirFreeContext(other), kDirOk);
   handle = ofOther;
   EXPECT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, small), kDirInvalidHandle);
+  // A live handle continued through another live context.
+  ASSERT_EQ(DirDuplicateContext(context, other), kDirOk);
+  handle = -1;
+  ASSERT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, small), kDirOk);
+  ASSERT_NE(handle, -1);
+  EXPECT_EQ(DirListSubordinates(other, ".Sales.Acme", handle, small), kDirInvalidHandle);
+  EXPECT_EQ(handle, -1);
 
   // A failing call ends its iteration, so a caller looping on the handle stops.
   handle = -1;

@@ -67,6 +67,7 @@ TEST(DirNameTest, ParsesClientNames) {
   }
   EXPECT_TRUE(ParseDirName("[Root]")->root);
   EXPECT_TRUE(ParseDirName("[root]")->root);
+  EXPECT_TRUE(ParseDirName(".[ROOT]")->root);
 }
 
 TEST(DirNameTest, WritesNamesRelativeToTheContext) {

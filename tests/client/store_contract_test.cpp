@@ -145,15 +145,36 @@ TYPED_TEST(StoreContract, EntriesCarryClassFlagsAndCounts) {
   EXPECT_EQ(this->store_->GetEntry(Dn("ou=Admin,ou=Sales,o=Acme"), entry), kDirNoSuchEntry);
 }
 
-TYPED_TEST(StoreContract, FindChildResolvesTypelessAndTypedParts) {
-  const auto admin = this->store_->FindChild(Dn("ou=Sales,o=Acme"), NamePart{"", "admin"});
-  ASSERT_TRUE(admin.has_value());
-  EXPECT_EQ(admin->type, "CN");
-  EXPECT_EQ(admin->value, "Admin");
-  EXPECT_TRUE(this->store_->FindChild({}, NamePart{"O", "acme"}).has_value());
-  EXPECT_FALSE(this->store_->FindChild({}, NamePart{"OU", "Acme"}).has_value());
-  EXPECT_FALSE(this->store_->FindChild(Dn("ou=Sales,o=Acme"), NamePart{"", "Nobody"}).has_value());
-  EXPECT_FALSE(this->store_->FindChild(Dn("o=Missing"), NamePart{"", "Admin"}).has_value());
+TYPED_TEST(StoreContract, FindChildrenGivesEveryChildAPartNames) {
+  const auto find = [&](const char* parent, const char* type, const char* value) {
+    auto found = this->store_->FindChildren(Dn(parent), NamePart{type, value});
+    std::sort(found.begin(), found.end(), [](const ChildCandidate& a, const ChildCandidate& b) {
+      return a.rdn.type < b.rdn.type;
+    });
+    return found;
+  };
+  const auto admin = find("ou=Sales,o=Acme", "", "admin");
+  ASSERT_EQ(admin.size(), 1u);
+  EXPECT_EQ(admin[0].rdn.type, "CN");
+  EXPECT_EQ(admin[0].rdn.value, "Admin");
+  EXPECT_FALSE(admin[0].container);
+  const auto acme = find("", "O", "acme");
+  ASSERT_EQ(acme.size(), 1u);
+  EXPECT_TRUE(acme[0].container);
+  EXPECT_TRUE(find("", "OU", "Acme").empty());
+  EXPECT_TRUE(find("ou=Sales,o=Acme", "", "Nobody").empty());
+  EXPECT_TRUE(find("o=Missing", "", "Admin").empty());
+  // Namesakes under different naming types: a typeless part names both, a typed one its own.
+  const auto dup = find("ou=Roles,o=Acme", "", "DUP");
+  ASSERT_EQ(dup.size(), 2u);
+  EXPECT_EQ(dup[0].rdn.type, "CN");
+  EXPECT_FALSE(dup[0].container);
+  EXPECT_EQ(dup[1].rdn.type, "OU");
+  EXPECT_EQ(dup[1].rdn.value, "Dup");
+  EXPECT_TRUE(dup[1].container);
+  const auto unit = find("ou=Roles,o=Acme", "OU", "dup");
+  ASSERT_EQ(unit.size(), 1u);
+  EXPECT_EQ(unit[0].rdn.type, "OU");
 }
 
 TYPED_TEST(StoreContract, ListsChildrenOnceEach) {
@@ -279,6 +300,12 @@ TYPED_TEST(StoreContract, SearchesByScopeAndFilter) {
             {Class("rbsRole2"), Compare("rbsContent", Op::kEqual, kSyntaxDistinguishedName,
                                         "cn=task 1,cn=module a,cn=collection,ou=roles,o=acme")}),
        {"Role 1.Collection.Roles.Acme"}},
+      {"distinguished name with a comma in a value",
+       "o=Acme",
+       2,
+       Compare("rbsContent", Op::kEqual, kSyntaxDistinguishedName,
+               "cn=COMMA\\, task,ou=Roles,o=Acme"),
+       {"Dup.Roles.Acme"}},
       {"an unknown attribute matches nothing",
        "o=Acme",
        2,

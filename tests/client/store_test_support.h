@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "directory/client/dir_client.h"
@@ -59,6 +60,13 @@ inline DirName Dn(const std::string& text) {
   auto name = ParseLdapDn(text);
   EXPECT_TRUE(name.has_value()) << text;
   return name.value_or(DirName());
+}
+
+// The one child of `parent` that `part` names; nullopt when there is none, or several.
+inline std::optional<Rdn> OnlyChild(const Store& store, const DirName& parent,
+                                    const NamePart& part) {
+  const auto found = store.FindChildren(parent, part);
+  return found.size() == 1 ? std::optional<Rdn>(found.front().rdn) : std::nullopt;
 }
 
 inline std::string Typeless(const DirName& name) {

@@ -183,6 +183,8 @@ TEST(StreamText, PlainTextsAndApplicationStreams) {
   const Bytes macro =
       Concat({AotHeader(), U32(1), U32(2), U32(3), U32(1), FromText("A"), U32(1), FromText("B")});
   const Bytes copy = Concat({AotHeader(), U32(1), U32(2), U32(3), U32(4), U32(3), FromText("f.x")});
+  const Bytes longText =
+      Concat({AotHeader(), U32(1), U32(2), U32(3), U32(4), U32(100), FromText("abc")});
   const std::string header = "AOT FILE (24 bytes) (1/2A/3 FF/5)";
   const StreamCase cases[] = {
       {"text up to the first NUL", "Login Script", Concat({Ansi("MAP F:"), FromText("more")}), 11,
@@ -201,6 +203,8 @@ TEST(StreamText, PlainTextsAndApplicationStreams) {
       {"copy files: four words and one text per record", "App:Copy Files", copy, copy.size(),
        "AOT FILE (47 bytes) (1/2A/3 FF/5)\r\n\r\n (0001/0002/0003/0004) f.x\r\n (0000/0000/0000/"
        "0000) \r\n (0000/0000/0000) \r\n"},
+      {"copy files: a text longer than what is left ends the scan", "App:Copy Files", longText,
+       longText.size(), "AOT FILE (47 bytes) (1/2A/3 FF/5)\r\n\r\n (0001/0002/0003/0004) abc\r\n"},
       {"other names: printable bytes, control runs as one line break", "App:Contacts",
        Concat({AotHeader(), FromText("AB\x01\x02\x13"), FromText("C\x14")}), 31,
        "AOT FILE (31 bytes) (1/2A/3 FF/5)AB\r\nC\x14\r\n"},
@@ -225,6 +229,10 @@ TEST(StreamRecordsText, FixedRecordsStopAtLongOrEmptyTexts) {
   // A text longer than 1024 bytes ends the record, not the scan.
   const Bytes data = Concat({U32(7), U32(1025), FromText("zz")});
   EXPECT_EQ(StreamRecordsText(data, 0, 4, 1, 1), "\r\n (0007) \r\n (0401) \r\n");
+  // A record that passes the end is the last one.
+  const Bytes macro =
+      Concat({U32(1), U32(2), U32(3), U32(1), FromText("A"), U32(1), FromText("B")});
+  EXPECT_EQ(StreamRecordsText(macro, 0, 21, 3, 2), "\r\n (0001/0002/0003) A / B\r\n");
   // Records that read nothing end the scan instead of repeating.
   EXPECT_EQ(StreamRecordsText(data, 0, data.size(), 0, 0), "\r\n\r\n");
   EXPECT_EQ(StreamRecordsText(data, 0, data.size(), -1, 0), "\r\n\r\n");
