@@ -31,6 +31,25 @@ uint64_t HashChild(uint32_t parent, std::string_view value) {
   return hash ^ (hash >> 29);
 }
 
+uint64_t HashTypedChild(uint32_t parent, std::string_view type, std::string_view value) {
+  uint64_t hash = HashChild(parent, value);
+  for (const char c : type) {
+    hash ^= static_cast<unsigned char>(LowerAscii(c));
+    hash *= 1099511628211ULL;
+  }
+  return hash ^ (hash >> 29);
+}
+
+// The slot of `hash` in `table`, or the first free one after it for which `occupiedBy` is false.
+template <typename Occupied>
+size_t ProbeSlot(const std::vector<uint32_t>& table, uint64_t hash, Occupied occupiedBy) {
+  const size_t mask = table.size() - 1;
+  size_t slot = hash & mask;
+  while (table[slot] != 0 && !occupiedBy(table[slot]))
+    slot = (slot + 1) & mask;
+  return slot;
+}
+
 void PutVarint(std::vector<uint8_t>& out, uint64_t value) {
   while (value >= 0x80) {
     out.push_back(static_cast<uint8_t>(value | 0x80));
@@ -754,6 +773,7 @@ MemoryStore::MemoryStore(ConstructionKey /*key*/) {
   entries_.push_back(root);
   rdnTypes_.emplace_back();
   childTable_.assign(1024, 0);
+  laterNamesakes_.assign(16, 0);
 }
 
 MemoryStore::~MemoryStore() = default;
@@ -828,7 +848,8 @@ std::unique_ptr<MemoryStore> MemoryStore::LoadFile(const std::string& path, std:
 
 size_t MemoryStore::MemoryBytes() const {
   size_t bytes = entries_.capacity() * sizeof(Entry) + preOrder_.capacity() * 4 +
-                 childTable_.capacity() * 4 + names_.capacity() + values_.size();
+                 (childTable_.capacity() + laterNamesakes_.capacity()) * 4 + names_.capacity() +
+                 values_.size();
   for (const auto& numbers : preByClass_)
     bytes += numbers.capacity() * 4;
   return bytes;
@@ -838,51 +859,67 @@ std::string_view MemoryStore::RdnValue(const Entry& entry) const {
   return std::string_view(names_).substr(entry.rdnOffset, entry.rdnLength);
 }
 
-size_t MemoryStore::ChildSlot(uint32_t parent, std::string_view value) const {
-  return HashChild(parent, value) & (childTable_.size() - 1);
+uint32_t MemoryStore::FirstNamesake(uint32_t parent, std::string_view value) const {
+  const size_t slot = ProbeSlot(childTable_, HashChild(parent, value), [&](uint32_t id) {
+    return entries_[id].parent == parent && EqualsIgnoringCase(RdnValue(entries_[id]), value);
+  });
+  return childTable_[slot];
 }
 
-void MemoryStore::GrowChildTable() {
-  std::vector<uint32_t> old = std::move(childTable_);
-  childTable_.assign(old.size() * 2, 0);
-  for (const uint32_t id : old) {
-    if (id == 0)
-      continue;
-    size_t slot = ChildSlot(entries_[id].parent, RdnValue(entries_[id]));
-    while (childTable_[slot] != 0)
-      slot = (slot + 1) & (childTable_.size() - 1);
-    childTable_[slot] = id;
+uint64_t MemoryStore::TypedHash(uint32_t id) const {
+  const Entry& entry = entries_[id];
+  return HashTypedChild(entry.parent, rdnTypes_[entry.rdnType], RdnValue(entry));
+}
+
+void MemoryStore::AddToTable(std::vector<uint32_t>& table, size_t entries, uint32_t id,
+                             uint64_t (MemoryStore::*hashOf)(uint32_t) const) {
+  const auto none = [](uint32_t) { return false; };
+  if ((entries + 1) * 2 > table.size()) {
+    const std::vector<uint32_t> old = std::move(table);
+    table.assign(old.size() * 2, 0);
+    for (const uint32_t kept : old) {
+      if (kept != 0)
+        table[ProbeSlot(table, (this->*hashOf)(kept), none)] = kept;
+    }
   }
+  table[ProbeSlot(table, (this->*hashOf)(id), none)] = id;
+}
+
+uint64_t MemoryStore::ValueHash(uint32_t id) const {
+  return HashChild(entries_[id].parent, RdnValue(entries_[id]));
 }
 
 void MemoryStore::IndexChild(uint32_t child) {
-  if ((entries_.size() + 1) * 2 > childTable_.size())
-    GrowChildTable();
-  size_t slot = ChildSlot(entries_[child].parent, RdnValue(entries_[child]));
-  while (childTable_[slot] != 0)
-    slot = (slot + 1) & (childTable_.size() - 1);
-  childTable_[slot] = child;
+  Entry& entry = entries_[child];
+  const uint32_t first = FirstNamesake(entry.parent, RdnValue(entry));
+  if (first == 0) {
+    AddToTable(childTable_, entries_.size(), child, &MemoryStore::ValueHash);
+    return;
+  }
+  // After the first namesake, which stays the one a typeless look-up finds.
+  entry.nextNamesake = entries_[first].nextNamesake;
+  entries_[first].nextNamesake = child;
+  AddToTable(laterNamesakes_, laterNamesakeCount_++, child, &MemoryStore::TypedHash);
 }
 
 uint32_t MemoryStore::FindTypedChild(uint32_t parent, std::string_view type,
                                      std::string_view value) const {
-  uint32_t found = kNone;
-  for (size_t slot = ChildSlot(parent, value); childTable_[slot] != 0;
-       slot = (slot + 1) & (childTable_.size() - 1)) {
-    const uint32_t id = childTable_[slot];
-    const Entry& entry = entries_[id];
-    if (entry.parent != parent || !EqualsIgnoringCase(RdnValue(entry), value))
-      continue;
-    if (!type.empty()) {
-      if (EqualsIgnoringCase(rdnTypes_[entry.rdnType], type))
-        return id;
-      continue;
-    }
-    // A typeless part that fits several children (CN=Sales and OU=Sales) names the one
-    // defined first, whatever order the table holds them in.
-    found = std::min(found, id);
-  }
-  return found;
+  // A typeless part that fits several children (CN=Sales and OU=Sales) names the one defined
+  // first.
+  const uint32_t first = FirstNamesake(parent, value);
+  if (first == 0)
+    return kNone;
+  if (type.empty() || EqualsIgnoringCase(rdnTypes_[entries_[first].rdnType], type))
+    return first;
+  if (entries_[first].nextNamesake == kNone)
+    return kNone;
+  const size_t slot =
+      ProbeSlot(laterNamesakes_, HashTypedChild(parent, type, value), [&](uint32_t id) {
+        const Entry& entry = entries_[id];
+        return entry.parent == parent && EqualsIgnoringCase(RdnValue(entry), value) &&
+               EqualsIgnoringCase(rdnTypes_[entry.rdnType], type);
+      });
+  return laterNamesakes_[slot] != 0 ? laterNamesakes_[slot] : kNone;
 }
 
 std::optional<uint32_t> MemoryStore::Lookup(const DirName& name) const {
@@ -959,12 +996,9 @@ std::vector<ChildCandidate> MemoryStore::FindChildren(const DirName& parent,
       add(id);
     return found;
   }
-  for (size_t slot = ChildSlot(*parentId, part.value); childTable_[slot] != 0;
-       slot = (slot + 1) & (childTable_.size() - 1)) {
-    const uint32_t id = childTable_[slot];
-    if (entries_[id].parent == *parentId && EqualsIgnoringCase(RdnValue(entries_[id]), part.value))
-      add(id);
-  }
+  for (uint32_t id = FindTypedChild(*parentId, "", part.value); id != kNone;
+       id = entries_[id].nextNamesake)
+    add(id);
   return found;
 }
 

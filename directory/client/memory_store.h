@@ -82,9 +82,10 @@ class MemoryStore final : public Store {
     uint32_t modificationTime = 0;
     uint32_t baseClass = 0;
     uint32_t rdnLength = 0;
-    uint64_t rdnOffset = 0;   // the RDN value in names_
-    uint64_t attrOffset = 0;  // the attribute block in values_, ending where the next begins
-    uint32_t rdnType = 0;     // in rdnTypes_
+    uint64_t rdnOffset = 0;         // the RDN value in names_
+    uint64_t attrOffset = 0;        // the attribute block in values_, ending where the next begins
+    uint32_t rdnType = 0;           // in rdnTypes_
+    uint32_t nextNamesake = kNone;  // a later sibling with the same RDN value, another type
   };
 
   struct AttributeDef {
@@ -112,9 +113,14 @@ class MemoryStore final : public Store {
   [[nodiscard]] std::optional<uint32_t> Lookup(const DirName& name) const;
   [[nodiscard]] uint32_t FindTypedChild(uint32_t parent, std::string_view type,
                                         std::string_view value) const;
+  // The first-defined child of `parent` whose RDN value is `value`; 0 when there is none.
+  [[nodiscard]] uint32_t FirstNamesake(uint32_t parent, std::string_view value) const;
+  [[nodiscard]] uint64_t ValueHash(uint32_t id) const;
+  [[nodiscard]] uint64_t TypedHash(uint32_t id) const;
+  // Puts `id` in `table`, which holds `entries` ids, doubling it first when it would be half full.
+  void AddToTable(std::vector<uint32_t>& table, size_t entries, uint32_t id,
+                  uint64_t (MemoryStore::*hashOf)(uint32_t) const);
   void IndexChild(uint32_t child);
-  void GrowChildTable();
-  [[nodiscard]] size_t ChildSlot(uint32_t parent, std::string_view value) const;
   [[nodiscard]] std::vector<RawAttribute> DecodeAttributes(uint32_t id) const;
   void FillEntry(uint32_t id, StoreEntry& entry) const;
   [[nodiscard]] bool IsContainer(const Entry& entry) const;
@@ -128,9 +134,15 @@ class MemoryStore final : public Store {
   std::vector<Entry> entries_;                     // entry 0 is [Root]
   std::vector<uint32_t> preOrder_;                 // entry id by pre-order number
   std::vector<std::vector<uint32_t>> preByClass_;  // pre-order numbers, ascending, per class
-  std::vector<uint32_t> childTable_;  // open addressing by (parent, folded RDN value); 0 = free
-  std::string names_;                 // RDN values
-  std::vector<uint8_t> values_;       // attribute blocks
+  // Open addressing, 0 = free. Siblings that share a value under many types would make one
+  // long probe run in a table by (parent, value) that every insert and look-up walks; so that
+  // table holds the first of them, the rest are chained to it and found by type in a table of
+  // their own, which stays small in the usual tree where namesakes are rare.
+  std::vector<uint32_t> childTable_;      // by (parent, folded RDN value): first namesakes
+  std::vector<uint32_t> laterNamesakes_;  // by (parent, folded RDN type and value)
+  size_t laterNamesakeCount_ = 0;
+  std::string names_;            // RDN values
+  std::vector<uint8_t> values_;  // attribute blocks
   std::vector<std::string> rdnTypes_;
   std::vector<AttributeDef> attributes_;
   std::unordered_map<std::string, uint32_t> attributeByName_;  // folded names

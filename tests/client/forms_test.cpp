@@ -414,7 +414,7 @@ TEST(LdifLoadTest, OnlyRegularFilesAreLoaded) {
   std::remove(fifo.c_str());
 }
 
-TEST(LdifLoadTest, KeepsMoreRdnTypesThanSixteenBitsCount) {
+TEST(LdifLoadTest, KeepsManyRdnTypesApart) {
   // With [Root]'s and O's, 65,538 types: the last ones would wrap a 16-bit index.
   std::string ldif = "dn: o=X\n\n";
   for (int i = 0; i < 65536; ++i)
@@ -426,6 +426,22 @@ TEST(LdifLoadTest, KeepsMoreRdnTypesThanSixteenBitsCount) {
   ASSERT_EQ(store->GetEntry(Name({{"T65535", "v65535"}, {"O", "X"}}), entry), 0);
   EXPECT_EQ(entry.name.front().type, "T65535");
   EXPECT_EQ(store->GetEntry(Name({{"O", "v65535"}, {"O", "X"}}), entry), kDirNoSuchEntry);
+
+  // Siblings sharing one value under many types: each is found under its own type, all are
+  // namesakes, and one named twice is refused.
+  std::string same = "dn: o=X\n\n";
+  for (int i = 0; i < 1000; ++i)
+    same += "dn: t" + std::to_string(i) + "=same,o=X\n\n";
+  const auto namesakes = MemoryStore::LoadText(std::string(same), "t.ldif", error);
+  ASSERT_NE(namesakes, nullptr) << error;
+  for (const char* type : {"T0", "t1", "T500", "T999"}) {
+    ASSERT_EQ(namesakes->GetEntry(Name({{type, "SAME"}, {"O", "X"}}), entry), 0) << type;
+    EXPECT_TRUE(EqualsIgnoringCase(entry.name.front().type, type)) << entry.name.front().type;
+  }
+  EXPECT_EQ(namesakes->GetEntry(Name({{"T1000", "same"}, {"O", "X"}}), entry), kDirNoSuchEntry);
+  EXPECT_EQ(namesakes->FindChildren(Name({{"O", "X"}}), NamePart{"", "Same"}).size(), 1000u);
+  EXPECT_EQ(MemoryStore::LoadText(same + "dn: T500=SAME,o=X\n", "t.ldif", error), nullptr);
+  EXPECT_NE(error.find("is defined twice"), std::string::npos) << error;
 }
 
 }  // namespace
