@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
 #include <future>
@@ -112,10 +113,12 @@ TConnectionsDialog::TConnectionsDialog(const std::string& path, QWidget* parent)
 
   ButtonSave = Named(new QPushButton(QStringLiteral("S&ave"), this), "ButtonSave");
   ButtonTest = Named(new QPushButton(QStringLiteral("&Test"), this), "ButtonTest");
+  ButtonUndo = Named(new QPushButton(QStringLiteral("&Undo changes"), this), "ButtonUndo");
   auto* closeBox = new QDialogButtonBox(QDialogButtonBox::Close, this);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(ButtonSave);
   bottom->addWidget(ButtonTest);
+  bottom->addWidget(ButtonUndo);
   bottom->addStretch(1);
   bottom->addWidget(closeBox);
 
@@ -135,11 +138,25 @@ TConnectionsDialog::TConnectionsDialog(const std::string& path, QWidget* parent)
   resize(640, sizeHint().height());
 
   connect(ListConnections, &QListWidget::currentTextChanged, this, [this](const QString& text) {
-    if (file_ && !text.isEmpty()) {
-      if (const auto fields = file_->Fields(text.toStdString())) {
-        editing_ = fields->section;
-        ShowFields(*fields);
-      }
+    if (!file_ || text.isEmpty() || SameTextAscii(text.toStdString(), editing_)) {
+      return;
+    }
+    if (KeepsUnsavedChanges()) {
+      // Back to the connection being edited, once this change of the current line is over.
+      QTimer::singleShot(0, this, [this] {
+        const QSignalBlocker quiet(ListConnections);
+        const auto found = ListConnections->findItems(Q(editing_), Qt::MatchFixedString);
+        if (found.isEmpty()) {
+          ListConnections->setCurrentRow(-1);
+        } else {
+          ListConnections->setCurrentItem(found.front());
+        }
+      });
+      return;
+    }
+    if (const auto fields = file_->Fields(text.toStdString())) {
+      editing_ = fields->section;
+      ShowFields(*fields);
     }
   });
   connect(ComboSourceKind, &QComboBox::currentIndexChanged, this, [this] { SourceKindChange(); });
@@ -154,13 +171,15 @@ TConnectionsDialog::TConnectionsDialog(const std::string& path, QWidget* parent)
   connect(ButtonSave, &QPushButton::clicked, this, [this] { SaveClick(); });
   connect(ButtonRemove, &QPushButton::clicked, this, [this] { RemoveClick(); });
   connect(ButtonTest, &QPushButton::clicked, this, [this] { TestClick(); });
+  connect(ButtonUndo, &QPushButton::clicked, this, [this] { UndoClick(); });
   connect(closeBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   std::string error;
   file_ = ConnectionsFile::Load(path, error);
   if (!file_) {
     // Nothing may be written over a file whose content the dialog does not understand.
-    for (QWidget* control : std::initializer_list<QWidget*>{ButtonNew, ButtonSave, ButtonRemove}) {
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{ButtonNew, ButtonSave, ButtonRemove, ButtonUndo}) {
       control->setEnabled(false);
     }
     Say(error + "\nCorrect the file in a text editor; the dialog does not change it.", true);
@@ -223,6 +242,37 @@ void TConnectionsDialog::ShowFields(const ConnectionFields& fields) {
   SpinTimeout->setValue(fields.timeout);
   SpinPageSize->setValue(fields.pageSize);
   CheckPrimary->setChecked(fields.primary);
+  // As the fields read back, so that keys they do not show count as unchanged.
+  shown_ = FieldsShown();
+}
+
+bool TConnectionsDialog::KeepsUnsavedChanges() {
+  if (!file_ || FieldsShown() == shown_) {
+    return false;
+  }
+  Say("The changes to " +
+          (editing_.empty() ? std::string("the new connection") : "[" + editing_ + "]") +
+          " are not saved: Save them, or Undo changes.",
+      true);
+  return true;
+}
+
+void TConnectionsDialog::reject() {
+  if (!KeepsUnsavedChanges()) {
+    QDialog::reject();
+  }
+}
+
+void TConnectionsDialog::UndoClick() {
+  if (!file_) {
+    return;
+  }
+  if (const auto fields = file_->Fields(editing_); fields && !editing_.empty()) {
+    ShowFields(*fields);
+  } else {
+    ShowConnections("");
+  }
+  Say("Changes undone.", false);
 }
 
 void TConnectionsDialog::SourceKindChange() {
@@ -279,6 +329,9 @@ ConnectionFields TConnectionsDialog::FieldsShown() const {
 }
 
 void TConnectionsDialog::NewClick() {
+  if (KeepsUnsavedChanges()) {
+    return;
+  }
   editing_.clear();
   {
     const QSignalBlocker quiet(ListConnections);

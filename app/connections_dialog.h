@@ -52,12 +52,18 @@ class TConnectionsDialog : public QDialog {
   QPushButton* ButtonSave;
   QPushButton* ButtonRemove;
   QPushButton* ButtonTest;
+  QPushButton* ButtonUndo;
   QLabel* LabelMessage;
+
+  // Closing, like choosing another connection or New, is refused while the fields hold changes
+  // that are neither saved nor undone, so that no typed change is lost unnoticed.
+  void reject() override;
 
   void NewClick();
   void SaveClick();
   void RemoveClick();
   void TestClick();
+  void UndoClick();
 
  private:
   void ShowConnections(const std::string& selected);
@@ -65,8 +71,11 @@ class TConnectionsDialog : public QDialog {
   [[nodiscard]] ConnectionFields FieldsShown() const;
   void SourceKindChange();
   void Say(const std::string& text, bool problem);
+  // Says so and gives true when the fields differ from the connection as saved.
+  [[nodiscard]] bool KeepsUnsavedChanges();
 
   std::optional<ConnectionsFile> file_;
-  std::string editing_;  // the section the fields show; empty for a new connection
+  std::string editing_;     // the section the fields show; empty for a new connection
+  ConnectionFields shown_;  // the fields as they were shown, before the user's changes
   bool changed_ = false;
 };

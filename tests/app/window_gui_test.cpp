@@ -263,6 +263,17 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   TConnectionsDialog* dialog = open();
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(dialog->ListConnections->count(), 1);  // the sample the client opens without a file
+  // A typed change is neither left behind by New nor closed away; Undo takes it back.
+  QTest::keyClicks(dialog->EditTree, QStringLiteral("X"));
+  QTest::mouseClick(dialog->ButtonNew, Qt::LeftButton);
+  dialog->reject();
+  Settle();
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(dialog->EditTree->text(), QStringLiteral("LARKSPUR_TREEX"));
+  EXPECT_THAT(dialog->LabelMessage->text().toStdString(),
+              ::testing::HasSubstr("The changes to [sample] are not saved"));
+  QTest::mouseClick(dialog->ButtonUndo, Qt::LeftButton);
+  EXPECT_EQ(dialog->EditTree->text(), QStringLiteral("LARKSPUR_TREE"));
   add(dialog, "shop", "SHOP_TREE", TConnectionsDialog::kLdifFile, shop);
   QTest::mouseClick(dialog->ButtonTest, Qt::LeftButton);
   EXPECT_THAT(dialog->LabelMessage->text().toStdString(), ::testing::StartsWith("Read "));
