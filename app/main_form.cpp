@@ -28,6 +28,7 @@
 #include <stdexcept>
 
 #include "app/anchor_layout.h"
+#include "app/connections_dialog.h"
 #include "app/d_ini.h"
 #include "app/item_list.h"
 #include "app/qt_item_list_model.h"
@@ -218,6 +219,12 @@ void TMainForm::CreateControls() {
   Splitter1->setStretchFactor(0, 0);
   Splitter1->setStretchFactor(1, 1);
   Splitter1->setSizes({248, 600});
+  // The client's connections, in the row of the tabs, so that no control of the Start tab moves.
+  ButtonConnections =
+      Named(new QPushButton(QStringLiteral("C&onnections..."), PageControl1), "ButtonConnections");
+  ButtonConnections->setToolTip(
+      QStringLiteral("Add, edit, remove and test the directory connections"));
+  PageControl1->setCornerWidget(ButtonConnections, Qt::TopRightCorner);
 
   // Export page with its six inner pages.
   TabSheetExp = Named(new QWidget(), "TabSheetExp");
@@ -304,6 +311,10 @@ void TMainForm::CreateControls() {
     return [this, handler] { RunHandler(handler); };
   };
   connect(ComboBoxTrees, &QComboBox::activated, this, run(&TMainForm::ChangeTree));
+  connect(ButtonConnections, &QPushButton::clicked, this, run(&TMainForm::ConnectionsClick));
+  connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+    ButtonConnections->setVisible(PageControl1->currentWidget() == TabSheetStart);
+  });
   connect(ListBoxContainers, &QListWidget::itemDoubleClicked, this,
           run(&TMainForm::ListBoxContainersDblClick));
   connect(ListBoxObjects, &QListWidget::itemClicked, this, run(&TMainForm::ListBoxObjectsClick));
@@ -362,12 +373,25 @@ void TMainForm::FormCreate() {
 
   PageControl1->setCurrentWidget(TabSheetStart);
 
-  if (const uint16_t code = InitNetWare(dialogs_); code != 0) {
-    ErrorBox(dialogs_, code, "InitNetWare");
+  if (!StartClient("")) {
     return;
   }
 
-  SettingsIni.emplace(OpenSettingsFile(programFile_));
+  StatusBar->SetSimpleText(UserGuideAddress());
+  setWindowTitle(
+      QStringLiteral("%1 (%2)").arg(QString::fromLatin1(kTitle), QString::fromLatin1(kVersion)));
+  PanelInfo->setText(windowTitle());
+}
+
+bool TMainForm::StartClient(const std::string& preferredTree) {
+  if (const uint16_t code = InitNetWare(dialogs_); code != 0) {
+    ErrorBox(dialogs_, code, "InitNetWare");
+    return false;
+  }
+
+  if (!SettingsIni) {
+    SettingsIni.emplace(OpenSettingsFile(programFile_));
+  }
   static_cast<void>(DirCreateContext(BrowseCtx));
   static_cast<void>(DirCreateContext(SearchCtx));
   contextsCreated_ = true;
@@ -382,7 +406,9 @@ void TMainForm::FormCreate() {
     ComboBoxTrees->setCurrentIndex(-1);
     if (!trees.Empty()) {
       const std::string defaultTree = DSGetDefaultTree();
-      CurrentTree = SettingsIni->ReadString("Context", "Default", defaultTree);
+      CurrentTree = preferredTree.empty()
+                        ? SettingsIni->ReadString("Context", "Default", defaultTree)
+                        : preferredTree;
       int chosen = -1;
       for (int i = 0; i < trees.Count() && chosen < 0; ++i) {
         if (SameTextAscii(trees.Text(i), CurrentTree)) {
@@ -400,11 +426,34 @@ void TMainForm::FormCreate() {
   } catch (...) {
     // Start-up goes on with whatever the tree list holds.
   }
+  return true;
+}
 
-  StatusBar->SetSimpleText(UserGuideAddress());
-  setWindowTitle(
-      QStringLiteral("%1 (%2)").arg(QString::fromLatin1(kTitle), QString::fromLatin1(kVersion)));
-  PanelInfo->setText(windowTitle());
+void TMainForm::ConnectionsClick() {
+  auto* dialog = new TConnectionsDialog(DirClientConnectionsFile(), this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &QDialog::finished, this, [this, dialog] {
+    if (dialog->Changed()) {
+      RunHandler(&TMainForm::RestartClient);
+    }
+  });
+  dialog->open();
+}
+
+void TMainForm::RestartClient() {
+  SaveTreeAndCtx();
+  const std::string shownTree = CurrentTree;
+  ReleaseContexts();
+  CurrentTree.clear();
+  CurrentCtx.clear();
+  ComboBoxTrees->clear();
+  ListBoxContainers->clear();
+  ListBoxObjects->clear();
+  EditMyName->clear();
+  EditCurrentContainer->clear();
+  DirClientShutdown();
+  ForgetClientConnection();
+  static_cast<void>(StartClient(shownTree));
 }
 
 void TMainForm::FormShow() {

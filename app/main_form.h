@@ -88,6 +88,14 @@ class TMainForm : public QMainWindow {
   void Panel4Resize();
   void StatusBarClick();
 
+  // Opens the connections dialog; when it has written the connections file, the client is
+  // restarted on it (RestartClient) once the dialog closes.
+  void ConnectionsClick();
+  // Starts the client afresh on the connections file and fills the tree list again, staying on
+  // the current tree when it is still there. A failed start shows the start-up error boxes and
+  // leaves the tree list empty; the window stays usable.
+  void RestartClient();
+
   // Tree change: both contexts move to the tree chosen in ComboBoxTrees.
   void ChangeTree();
   void SaveTreeAndCtx();
@@ -130,6 +138,7 @@ class TMainForm : public QMainWindow {
   QComboBox* ComboBoxTrees;
   QLineEdit* EditMyName;
   QLineEdit* EditCurrentContainer;
+  QPushButton* ButtonConnections;  // in the tab row, shown with the Start tab
   QWidget* Panel3;
   QSplitter* Splitter1;
   QListWidget* ListBoxContainers;
@@ -178,6 +187,10 @@ class TMainForm : public QMainWindow {
   void CreateExportPage(QWidget* page, QLabel*& label, const char* labelName, QLineEdit*& edit,
                         const char* editName, QListView*& list, const char* listName);
   void ReleaseContexts();
+  // Starts the client, opens the settings and the contexts and fills the tree list, choosing
+  // `preferredTree`, else the remembered tree, else the default one; false when the client did
+  // not start (its error boxes shown).
+  bool StartClient(const std::string& preferredTree);
   // The categories page changed size: its list is reloaded once the event and every running
   // handler have finished, and only when the page's size then differs from the loaded one.
   void CategoriesPageResized();

@@ -1126,6 +1126,12 @@ void DirClientUseConnectionsFile(const std::string& path) {
   ConnectionsFileOverride() = path;
 }
 
+std::string DirClientConnectionsFile() {
+  const std::lock_guard lock(Lock());
+  const std::string& override = ConnectionsFileOverride();
+  return override.empty() ? ConfigFolder() + "/connections.ini" : override;
+}
+
 void DirClientShutdown() {
   const std::lock_guard lock(Lock());
   State() = ClientState();

@@ -126,6 +126,9 @@ enum DirFilterToken : int {
 // Chooses the connections file DirClientInit reads, instead of connections.ini in the
 // configuration folder. An empty path restores the default.
 void DirClientUseConnectionsFile(const std::string& path);
+// The connections file DirClientInit reads: the chosen one, else connections.ini in the
+// configuration folder.
+[[nodiscard]] std::string DirClientConnectionsFile();
 // Ends the client: every handle is freed and the next DirClientInit starts afresh.
 void DirClientShutdown();
 // Begins one of the program's operations (a window handler, an export). A live server whose

@@ -6,12 +6,14 @@
 
 #include <QAbstractItemModel>
 #include <QApplication>
+#include <QComboBox>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -21,11 +23,13 @@
 #include <string>
 #include <vector>
 
+#include "app/connections_dialog.h"
 #include "app/item_list.h"
 #include "app/main_form.h"
 #include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
 #include "tests/app/window_test_support.h"
+#include "util/atomic_file.h"
 
 namespace {
 
@@ -223,6 +227,102 @@ TEST_F(WindowGuiTest, TabIndentedXmlLinesStandWhereEightSpacesWould) {
   QTextCursor afterSpaces(view.document()->findBlockByNumber(1));
   afterSpaces.setPosition(afterSpaces.position() + 8);
   EXPECT_EQ(view.cursorRect(afterTab).x(), view.cursorRect(afterSpaces).x());
+}
+
+// The connections dialog from the Start tab: a connection added there is written to the file and,
+// once the dialog closes, its tree is in the tree list; a server that cannot be reached fails the
+// restart with the server named and leaves a window that can take the connection out again.
+TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
+  TMainForm& form = Start();
+  const auto trees = [&form] {
+    QStringList names;
+    for (int i = 0; i < form.ComboBoxTrees->count(); ++i)
+      names << form.ComboBoxTrees->itemText(i);
+    return names.join(u',').toStdString();
+  };
+  ASSERT_EQ(trees(), "LARKSPUR_TREE");
+  const auto open = [&form]() -> TConnectionsDialog* {
+    EXPECT_TRUE(form.ButtonConnections->isVisible());
+    QTest::mouseClick(form.ButtonConnections, Qt::LeftButton);
+    Settle();
+    auto* dialog = form.findChild<TConnectionsDialog*>(QStringLiteral("ConnectionsDialog"));
+    EXPECT_TRUE(dialog != nullptr && dialog->isVisible());
+    return dialog;
+  };
+  const auto add = [](TConnectionsDialog* dialog, const char* name, const char* tree, int kind,
+                      const std::string& source) {
+    QTest::mouseClick(dialog->ButtonNew, Qt::LeftButton);
+    dialog->EditName->clear();
+    QTest::keyClicks(dialog->EditName, QString::fromLatin1(name));
+    QTest::keyClicks(dialog->EditTree, QString::fromLatin1(tree));
+    dialog->ComboSourceKind->setCurrentIndex(kind);
+    QTest::keyClicks(dialog->EditSource, QString::fromStdString(source));
+  };
+  const std::string shop = std::string(ORVANE_TEST_DATA) + "/shop_tree.ldif";
+
+  TConnectionsDialog* dialog = open();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog->ListConnections->count(), 1);  // the sample the client opens without a file
+  // A typed change is neither left behind by New nor closed away; Undo takes it back.
+  QTest::keyClicks(dialog->EditTree, QStringLiteral("X"));
+  QTest::mouseClick(dialog->ButtonNew, Qt::LeftButton);
+  dialog->reject();
+  Settle();
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(dialog->EditTree->text(), QStringLiteral("LARKSPUR_TREEX"));
+  EXPECT_THAT(dialog->LabelMessage->text().toStdString(),
+              ::testing::HasSubstr("The changes to [sample] are not saved"));
+  QTest::mouseClick(dialog->ButtonUndo, Qt::LeftButton);
+  EXPECT_EQ(dialog->EditTree->text(), QStringLiteral("LARKSPUR_TREE"));
+  add(dialog, "shop", "SHOP_TREE", TConnectionsDialog::kLdifFile, shop);
+  QTest::mouseClick(dialog->ButtonTest, Qt::LeftButton);
+  EXPECT_THAT(dialog->LabelMessage->text().toStdString(), ::testing::StartsWith("Read "));
+  QTest::mouseClick(dialog->ButtonSave, Qt::LeftButton);
+  EXPECT_THAT(dialog->LabelMessage->text().toStdString(), ::testing::StartsWith("Saved to "));
+  EXPECT_EQ(dialog->ListConnections->count(), 2);
+  dialog->reject();
+  Settle();
+  EXPECT_EQ(trees(), "LARKSPUR_TREE,SHOP_TREE");
+  EXPECT_EQ(form.ComboBoxTrees->currentText(), QStringLiteral("LARKSPUR_TREE"));
+  EXPECT_GT(form.ListBoxContainers->count(), 0);
+
+  dialog = open();
+  ASSERT_NE(dialog, nullptr);
+  add(dialog, "down", "DOWN_TREE", TConnectionsDialog::kLdap, "127.0.0.1:1");
+  QTest::mouseClick(dialog->ButtonTest, Qt::LeftButton);
+  EXPECT_THAT(dialog->LabelMessage->text().toStdString(),
+              ::testing::HasSubstr("127.0.0.1 port 1: Connection refused"));
+  QTest::mouseClick(dialog->ButtonSave, Qt::LeftButton);
+  dialog->reject();
+  Settle();
+  EXPECT_EQ(trees(), "");
+  ASSERT_FALSE(dialogs_.errors.empty());
+  EXPECT_THAT(dialogs_.errors.front(), ::testing::HasSubstr("ldap://127.0.0.1:1"));
+  dialogs_.errors.clear();
+
+  dialog = open();
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_EQ(dialog->ListConnections->count(), 3);
+  dialog->ListConnections->setCurrentRow(2);
+  ASSERT_EQ(dialog->EditName->text(), QStringLiteral("down"));
+  QTest::mouseClick(dialog->ButtonRemove, Qt::LeftButton);
+  dialog->reject();
+  Settle();
+  EXPECT_EQ(trees(), "LARKSPUR_TREE,SHOP_TREE");
+
+  // A file the dialog cannot read is shown with its error and never written.
+  const std::filesystem::path file = folder_.Root() / "config" / "orvane" / "connections.ini";
+  WindowTestFolder::Write(file, "[a]\ntree = T\n");
+  dialog = open();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_THAT(dialog->LabelMessage->text().toStdString(),
+              ::testing::HasSubstr("line 1: section [a] has no source"));
+  EXPECT_FALSE(dialog->ButtonSave->isEnabled());
+  dialog->reject();
+  Settle();
+  std::string text;
+  ASSERT_TRUE(ReadRegularFile(file, text).Succeeded());
+  EXPECT_EQ(text, "[a]\ntree = T\n");
 }
 
 }  // namespace

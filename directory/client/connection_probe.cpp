@@ -1,0 +1,165 @@
+#include "directory/client/connection_probe.h"
+
+#include <ldap.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+
+#include <cerrno>
+#include <cstring>
+
+#include "directory/client/dir_client.h"
+#include "directory/client/ldap_store.h"
+#include "directory/client/memory_store.h"
+#include "directory/client/sample_tree.h"
+
+namespace {
+
+std::string Entries(size_t count) {
+  return std::to_string(count) + (count == 1 ? " entry" : " entries");
+}
+
+std::string HostOf(const std::string& uri) {
+  LDAPURLDesc* parsed = nullptr;
+  if (ldap_url_parse(uri.c_str(), &parsed) != LDAP_URL_SUCCESS)
+    return uri;
+  const std::unique_ptr<LDAPURLDesc, decltype(&ldap_free_urldesc)> owner(parsed, ldap_free_urldesc);
+  return parsed->lud_host != nullptr ? parsed->lud_host : "";
+}
+
+// The system's reason why nothing answers at the address's host and port: a name that does not
+// resolve, a refused connection, no answer in time; nullopt when a connection can be made.
+std::optional<std::string> WhyUnreachable(const std::string& uri, int timeoutSeconds) {
+  LDAPURLDesc* parsed = nullptr;
+  if (ldap_url_parse(uri.c_str(), &parsed) != LDAP_URL_SUCCESS)
+    return "not an LDAP address";
+  const std::unique_ptr<LDAPURLDesc, decltype(&ldap_free_urldesc)> owner(parsed, ldap_free_urldesc);
+  const std::string host =
+      parsed->lud_host != nullptr && *parsed->lud_host != '\0' ? parsed->lud_host : "localhost";
+  const std::string port = std::to_string(
+      parsed->lud_port != 0 ? parsed->lud_port : (uri.starts_with("ldaps://") ? 636 : 389));
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (const int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &found); rc != 0)
+    return host + ": " + gai_strerror(rc);
+  const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
+  std::string reason = "no address";
+  for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
+    const int fd = socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK, at->ai_protocol);
+    if (fd < 0)
+      continue;
+    int error = 0;
+    if (connect(fd, at->ai_addr, at->ai_addrlen) != 0) {
+      error = errno;
+      if (error == EINPROGRESS) {
+        pollfd wait{fd, POLLOUT, 0};
+        const int ready = poll(&wait, 1, std::max(1, timeoutSeconds) * 1000);
+        socklen_t size = sizeof error;
+        if (ready == 0) {
+          error = ETIMEDOUT;
+        } else if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+          error = errno;
+        }
+      }
+    }
+    close(fd);
+    if (error == 0)
+      return std::nullopt;
+    reason = error == ETIMEDOUT ? "no answer within " + std::to_string(timeoutSeconds) + " s"
+                                : std::strerror(error);
+  }
+  return host + " port " + port + ": " + reason;
+}
+
+ProbeResult ProbeServer(const ConnectionConfig& config,
+                        const std::optional<std::string>& password) {
+  LdapSettings settings;
+  settings.uri = config.source;
+  settings.startTls = config.startTls;
+  settings.bindDn = config.bind;
+  settings.caFile = config.caFile;
+  settings.verify = config.verify;
+  settings.timeoutSeconds = config.timeout;
+  settings.pageSize = config.pageSize;
+  std::string error;
+  if (!config.caFile.empty() && access(config.caFile.c_str(), R_OK) != 0)
+    return {false, config.caFile + ": cannot be read (" + std::strerror(errno) + ")"};
+  if (!config.passwordFile.empty()) {
+    auto stored = ReadPasswordFile(config.passwordFile, error);
+    if (!stored)
+      return {false, error};
+    settings.password = std::move(*stored);
+  } else if (!config.bind.empty()) {
+    if (!password || password->empty()) {
+      return {false, "Binding as " + config.bind +
+                         " needs a password: type it for the test, or name a password file."};
+    }
+    settings.password = *password;
+  }
+  int32_t code = 0;
+  const auto store = LdapStore::Connect(settings, error, code);
+  const bool encrypted = config.startTls || config.source.starts_with("ldaps://");
+  if (!store) {
+    std::string text = error + ".";
+    if (code != kDirUnreachableServer)
+      return {false, text};
+    if (const auto refused = WhyUnreachable(config.source, config.timeout)) {
+      text += " The server cannot be reached: " + *refused + ".";
+    } else if (encrypted && config.verify) {
+      // libldap says no more than "Connect error" for a certificate it refuses; the same
+      // connection without the check tells a certificate problem from others.
+      LdapSettings unchecked = settings;
+      unchecked.verify = false;
+      std::string ignored;
+      if (LdapStore::Connect(unchecked, ignored, code)) {
+        text += " The server's certificate was refused: it is not signed by an authority " +
+                (config.caFile.empty() ? std::string("the system trusts (name one as CA file)")
+                                       : "in " + config.caFile) +
+                ", or it does not name the host " + HostOf(config.source) + ".";
+      }
+    }
+    return {false, text};
+  }
+  std::string text = "Connected to " + config.source;
+  text += config.source.starts_with("ldaps://") ? " over TLS"
+          : config.startTls                     ? " with StartTLS"
+                                                : " without encryption";
+  if (encrypted)
+    text += config.verify ? " (certificate verified)" : " (certificate not checked)";
+  if (DirName self; store->WhoAmI(self) == kDirOk) {
+    text += "; the server knows you as " + LdapDnText(self) + ".";
+  } else {
+    text += config.bind.empty() ? "; bound anonymously." : "; bound as " + config.bind + ".";
+  }
+  return {true, text};
+}
+
+}  // namespace
+
+ProbeResult ProbeConnection(const ConnectionConfig& config,
+                            const std::optional<std::string>& password) {
+  std::string error;
+  if (config.source == "sample") {
+    const auto store =
+        MemoryStore::LoadText(std::string(EmbeddedSampleTree()), "built-in sample tree", error);
+    if (!store)
+      return {false, error};
+    return {true, "The built-in sample tree holds " + Entries(store->EntryCount()) + "."};
+  }
+  if (config.source.starts_with("ldap://") || config.source.starts_with("ldaps://"))
+    return ProbeServer(config, password);
+  if (config.source.find("://") != std::string::npos) {
+    return {false, "The source " + config.source +
+                       " is of an unknown kind: give an LDIF file, sample, ldap:// or ldaps://."};
+  }
+  const auto store = MemoryStore::LoadFile(
+      config.source, error, config.fileUrls ? LdifUrls::kReadFiles : LdifUrls::kRefuse);
+  if (!store)
+    return {false, error};
+  return {true, "Read " + Entries(store->EntryCount()) + " from " + config.source + "."};
+}
