@@ -1,5 +1,6 @@
 #include "directory/client/connections.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 
@@ -118,6 +119,11 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
       const std::string name(Trim(line.substr(1, close - 1)));
       if (name.empty())
         return fail(lineNumber, "empty section name");
+      // Later messages name the section as it stands; a control byte there would reach the
+      // terminal or the message box raw.
+      if (std::any_of(name.begin(), name.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
+        return fail(lineNumber, "section name " + Quoted(name) + " holds a control byte");
       if (const auto problem = finishSection())
         return fail(connections.back().line, *problem);
       for (const ConnectionConfig& c : connections) {

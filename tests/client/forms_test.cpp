@@ -246,6 +246,7 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
       {"[a\ntree=T\n", "c.ini line 1: malformed section header \"[a\""},
       {"[]\n", "c.ini line 1: empty section name"},
       {"[a]\ntree=T\nsource=x\n[A]\n", "c.ini line 4: section [A] appears twice"},
+      {"[a\x1B[2Jb]\n", "c.ini line 1: section name \"a\\x1B[2Jb\" holds a control byte"},
       {"[a]\ntree=T\ntree=U\n", "c.ini line 3: key \"tree\" given twice"},
       {"[a]\nsource=x\n[b]\ntree=T\nsource=y\n", "c.ini line 1: section [a] has no tree"},
       {"[a]\ntree=T\nsource=x\nprimary=maybe\n",
