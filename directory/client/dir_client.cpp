@@ -128,6 +128,11 @@ std::string& ConnectionsFileOverride() {
   return path;
 }
 
+DirPasswordProvider& PasswordProvider() {
+  static DirPasswordProvider provider;
+  return provider;
+}
+
 // Handles are never reused within a run, so a stale one cannot reach a newer object.
 uint32_t NextHandle(uint32_t tag) {
   static uint32_t counter = 0;
@@ -793,8 +798,36 @@ std::optional<StartupFailure> OpenLdap(const ConnectionConfig& config, Connectio
       return StartupFailure{kDirConfigMalformed, error};
     settings.password = std::move(*password);
   }
+  // Without a password file a bind asks for the password, again for as long as it is refused.
+  const bool asks = config.passwordFile.empty() && !config.bind.empty();
+  DirPasswordRequest request{config.tree, config.bind, config.source, 1, ""};
   int32_t code = kDirOk;
-  auto store = LdapStore::Connect(settings, error, code);
+  std::unique_ptr<LdapStore> store;
+  for (;;) {
+    if (asks) {
+      DirPasswordAnswer answer;
+      if (PasswordProvider())
+        answer = PasswordProvider()(request);
+      else
+        answer.failure = "bind " + config.bind + " has no password-file to take its password from";
+      if (!answer.password && answer.failure.empty())
+        return std::nullopt;  // declined: this connection stays closed, start-up goes on
+      if (!answer.password)
+        return StartupFailure{kDirSourceUnreadable, answer.failure};
+      if (answer.password->empty()) {
+        // A DN with an empty password would be an unauthenticated bind, never a login.
+        ++request.attempt;
+        request.previousError = "The password is empty.";
+        continue;
+      }
+      settings.password = std::move(*answer.password);
+    }
+    store = LdapStore::Connect(settings, error, code);
+    if (store || !asks || code != kDirFailedAuthentication)
+      break;
+    ++request.attempt;
+    request.previousError = error;
+  }
   if (!store)
     return StartupFailure{kDirSourceUnreadable, error};
   connection.tree = config.tree;
@@ -832,6 +865,8 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
         failure->text += where;
         return failure;
       }
+      if (!connection.store)
+        continue;
     } else if (config.source.find("://") != std::string::npos) {
       return StartupFailure{kDirSourceUnknown, path + " line " + std::to_string(config.line) +
                                                    ": source " + config.source +
@@ -957,6 +992,11 @@ uint16_t DirOpenConnection(DirConnectionRef reference, int mode, int reserved,
 void DirClientUseConnectionsFile(const std::string& path) {
   const std::lock_guard lock(Lock());
   ConnectionsFileOverride() = path;
+}
+
+void DirClientSetPasswordProvider(DirPasswordProvider provider) {
+  const std::lock_guard lock(Lock());
+  PasswordProvider() = std::move(provider);
 }
 
 void DirClientShutdown() {
