@@ -65,19 +65,21 @@ TLoginDialog::TLoginDialog(const DirPasswordRequest& request, bool remember,
   setObjectName(QStringLiteral("LoginDialog"));
   setWindowTitle(QStringLiteral("Log in to %1").arg(QString::fromStdString(request.tree)));
   auto* layout = new QVBoxLayout(this);
-  LabelLogin = WrappedLabel(
-      "Password for " + request.bindDn + " on " + request.server + " (tree " + request.tree + ")",
-      "LabelLogin", this);
-  layout->addWidget(LabelLogin);
+  auto* form = new QFormLayout;
+  LabelTree = WrappedLabel(request.tree, "LabelTree", this);
+  LabelServer = WrappedLabel(request.server, "LabelServer", this);
+  LabelBindDn = WrappedLabel(request.bindDn, "LabelBindDn", this);
+  form->addRow(QStringLiteral("Tree:"), LabelTree);
+  form->addRow(QStringLiteral("Server:"), LabelServer);
+  form->addRow(QStringLiteral("Log in as:"), LabelBindDn);
   LabelRefused = WrappedLabel(request.previousError, "LabelRefused", this);
   LabelRefused->setStyleSheet(QStringLiteral("color: #b00000"));
   LabelRefused->setVisible(!request.previousError.empty());
-  layout->addWidget(LabelRefused);
-  auto* form = new QFormLayout;
+  form->addRow(LabelRefused);
   EditPassword = new QLineEdit(this);
   EditPassword->setObjectName(QStringLiteral("EditPassword"));
   EditPassword->setEchoMode(QLineEdit::Password);
-  EditPassword->setMinimumWidth(260);
+  EditPassword->setMinimumWidth(280);
   form->addRow(QStringLiteral("&Password:"), EditPassword);
   layout->addLayout(form);
   CheckRemember = new QCheckBox(QStringLiteral("&Remember it in the desktop's keyring"), this);

@@ -52,8 +52,8 @@ class WindowLogin {
   std::map<std::string, bool> inKeyring_;  // by key: the password last given is the one stored
 };
 
-// The login dialog: where the password goes, why the last one was refused, the password (not
-// shown) and "remember". Its controls carry object names for tests.
+// The login dialog: the tree, server and bind DN, why the last password was refused, the
+// password (not shown) and "remember". Its controls carry object names for tests.
 class TLoginDialog : public QDialog {
   Q_OBJECT
  public:
@@ -62,7 +62,9 @@ class TLoginDialog : public QDialog {
 
   [[nodiscard]] LoginAnswer Answer() const;
 
-  QLabel* LabelLogin = nullptr;
+  QLabel* LabelTree = nullptr;
+  QLabel* LabelServer = nullptr;
+  QLabel* LabelBindDn = nullptr;
   QLabel* LabelRefused = nullptr;
   QLineEdit* EditPassword = nullptr;
   QCheckBox* CheckRemember = nullptr;

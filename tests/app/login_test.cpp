@@ -193,8 +193,9 @@ TEST_F(LoginWindowTest, AWrongPasswordIsAskedForAgainThenTheTreeOpens) {
     EXPECT_EQ(dialog.EditPassword->echoMode(), QLineEdit::Password);
     EXPECT_FALSE(dialog.LabelRefused->isVisible());
     EXPECT_FALSE(dialog.CheckRemember->isChecked());
-    EXPECT_EQ(dialog.LabelLogin->text().toStdString(),
-              "Password for cn=Manager on " + Server().Uri() + " (tree LIVE)");
+    EXPECT_EQ(dialog.LabelTree->text().toStdString(), "LIVE");
+    EXPECT_EQ(dialog.LabelServer->text().toStdString(), Server().Uri());
+    EXPECT_EQ(dialog.LabelBindDn->text().toStdString(), SlapdServer::kManagerDn);
     QTest::keyClicks(dialog.EditPassword, QStringLiteral("wrong"));
     WhenTheDialogShows([](TLoginDialog& again) {
       EXPECT_TRUE(again.LabelRefused->isVisible());
