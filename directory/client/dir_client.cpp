@@ -113,8 +113,10 @@ struct ClientState {
   std::map<int32_t, std::string> startupErrors;
 };
 
-std::mutex& Lock() {
-  static std::mutex mutex;
+// Recursive, because a password provider runs inside DirClientInit: should it (or a window
+// message handled while its dialog is up) call the client, it gets a code instead of a deadlock.
+std::recursive_mutex& Lock() {
+  static std::recursive_mutex mutex;
   return mutex;
 }
 
@@ -933,9 +935,15 @@ uint16_t DirClientInit(int reserved1, int reserved2) {
   ClientState& state = State();
   if (state.started)
     return kDirConnectionOk;
+  static bool starting = false;
+  if (starting)
+    return kDirClientNotStarted;  // called from within its own start-up
   state.connections.clear();
   state.primary.reset();
-  if (auto failure = Start()) {
+  starting = true;
+  auto failure = Start();
+  starting = false;
+  if (failure) {
     state.connections.clear();
     state.primary.reset();
     state.startupErrors[failure->code] = failure->text;

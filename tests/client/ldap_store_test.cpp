@@ -454,13 +454,26 @@ TEST_F(LdapStoreTest, ABindWithoutPasswordFileAsksUntilThePasswordIsTaken) {
     DirClientShutdown();
   }
 
-  // A password file is used as it is, never asked about; without a provider nothing can ask.
+  // A password file is used as it is, never asked about.
   asked.clear();
   Write("password", SlapdServer::kManagerPassword, 0600);
   DirClientUseConnectionsFile(Write("connections.ini", live + "password-file = password\n"));
   EXPECT_EQ(DirClientInit(0, 0), kDirConnectionOk);
   EXPECT_TRUE(asked.empty());
   DirClientShutdown();
+
+  // The client called from within the provider answers with codes instead of waiting on itself.
+  DirClientSetPasswordProvider([&](const DirPasswordRequest&) {
+    DirContext context = 0;
+    EXPECT_EQ(DirClientInit(0, 0), kDirClientNotStarted);
+    EXPECT_EQ(DirCreateContext(context), kDirNoSuchTree);
+    return DirPasswordAnswer{right, ""};
+  });
+  DirClientUseConnectionsFile(Write("connections.ini", live));
+  EXPECT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+  DirClientShutdown();
+
+  // Without a provider nothing can ask.
   DirClientSetPasswordProvider({});
   DirClientUseConnectionsFile(Write("connections.ini", live));
   const uint16_t code = DirClientInit(0, 0);
