@@ -152,9 +152,10 @@ using DirPasswordProvider = std::function<DirPasswordAnswer(const DirPasswordReq
 
 // Installs what DirClientInit asks for passwords (it stays installed across shutdowns; an empty
 // function removes it). The provider is asked again, with the next attempt, for as long as the
-// server refuses the credentials; it runs while the client is starting and must not call the
-// Dir* operations. The client keeps a password only in memory, for the life of its connection.
-// Without a provider such a connection makes start-up fail.
+// server refuses the credentials or it gives an empty password (never sent). It runs inside
+// DirClientInit: the Dir* operations it may call meanwhile answer as before a start-up, and
+// DirClientInit itself gives kDirClientNotStarted. The client keeps a password only in memory,
+// for the life of its connection. Without a provider such a connection makes start-up fail.
 void DirClientSetPasswordProvider(DirPasswordProvider provider);
 
 // Contexts ------------------------------------------------------------------------------------
