@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/d_ini.h"
+#include "app/login_dialog.h"
 #include "app/main_form.h"
 #include "app/qt_form_dialogs.h"
 #include "app/qt_hooks.h"
@@ -25,11 +26,18 @@ int main(int argc, char** argv) {
   }
 
   QtFormDialogs dialogs;
+  KeychainVault keyring;
+  QtLoginAsker loginDialog;
+  WindowLogin login(keyring, loginDialog, dialogs);
+  DirClientSetPasswordProvider(
+      [&login](const DirPasswordRequest& request) { return login.Provide(request); });
   TMainForm MainForm(dialogs, ProgramFile());
   dialogs.SetOwner(&MainForm);
   MainForm.show();
   if (quitAfterStart) {
     QTimer::singleShot(0, &MainForm, &QWidget::close);
   }
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  DirClientSetPasswordProvider({});
+  return status;
 }

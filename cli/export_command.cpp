@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <iterator>
 #include <optional>
 #include <ostream>
@@ -10,6 +11,7 @@
 
 #include "app/export_lists.h"
 #include "app/program_version.h"
+#include "cli/password_prompt.h"
 #include "directory/d_nw.h"
 #include "directory/d_nw_list.h"
 #include "util/string_list.h"
@@ -25,13 +27,18 @@ constexpr std::string_view kProgram = "orvane-export";
 constexpr std::string_view kUsage =
     "Usage: orvane-export [--connections FILE] [--tree NAME] [--base CONTAINER]\n"
     "                     [--modules TEXT] [--categories TEXT] [--roles TEXT] [--books TEXT]\n"
-    "                     [--tasks TEXT] [--all] [--dependents] [--list] [-o FILE]\n";
+    "                     [--tasks TEXT] [--all] [--dependents] [--list] [-o FILE]\n"
+    "                     [--password-file FILE]\n";
 
 constexpr std::string_view kHelp =
     "Exports role-based-services objects below a start container as one install XML document.\n"
     "\n"
     "  --connections FILE  the directory client's connections file (default: the one in the\n"
     "                      configuration folder, else the built-in sample tree)\n"
+    "  --password-file FILE\n"
+    "                      the password of a connection that binds without a password-file\n"
+    "                      of its own (only its owner may read FILE); else the environment\n"
+    "                      variable ORVANE_PASSWORD, else it is asked for on the terminal\n"
     "  --tree NAME         the tree, case ignored (default: the client's default tree)\n"
     "  --base CONTAINER    the start container, \".Sales.Acme\", \"Sales.Acme\" or \"[Root]\"\n"
     "                      (default: the tree's default name context, else [Root])\n"
@@ -54,6 +61,7 @@ constexpr std::string_view kHelp =
 
 struct ExportOptions {
   std::optional<std::string> connections;
+  std::optional<std::string> passwordFile;
   std::optional<std::string> tree;
   std::optional<std::string> base;
   std::optional<std::string> output;
@@ -75,6 +83,9 @@ constexpr std::pair<std::string_view, RbsKind> kPatternOptions[] = {
 std::optional<std::string>* ValueOf(ExportOptions& options, std::string_view name) {
   if (name == "--connections") {
     return &options.connections;
+  }
+  if (name == "--password-file") {
+    return &options.passwordFile;
   }
   if (name == "--tree") {
     return &options.tree;
@@ -170,19 +181,23 @@ class StreamMessages : public ErrorMessageSink {
 // the end, with the context it made, so that a later run in the same process starts afresh.
 class ClientRun {
  public:
-  explicit ClientRun(const std::optional<std::string>& connections)
+  ClientRun(const std::optional<std::string>& connections, const PasswordSources& passwords)
       : ownConnections_(connections.has_value()) {
     DirClientShutdown();
     ForgetClientConnection();
     if (ownConnections_) {
       DirClientUseConnectionsFile(*connections);
     }
+    DirClientSetPasswordProvider([passwords](const DirPasswordRequest& request) {
+      return ExportPassword(passwords, request);
+    });
   }
   ~ClientRun() {
     if (context_ != 0) {
       static_cast<void>(DirFreeContext(context_));
     }
     DirClientShutdown();
+    DirClientSetPasswordProvider({});
     ForgetClientConnection();
     if (ownConnections_) {
       DirClientUseConnectionsFile("");
@@ -266,7 +281,12 @@ std::optional<std::string> DocumentText(DirContext context, const TExportLists& 
 
 int Export(const ExportOptions& options, std::ostream& out, std::ostream& err) {
   StreamMessages messages(err);
-  ClientRun client(options.connections);
+  PasswordSources passwords;
+  passwords.passwordFile = options.passwordFile;
+  if (const char* value = std::getenv(kPasswordVariable)) {
+    passwords.environment = value;
+  }
+  ClientRun client(options.connections, passwords);
   if (InitNetWare(messages) != 0) {
     return kExportFailed;
   }

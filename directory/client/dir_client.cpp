@@ -123,8 +123,10 @@ struct ClientState {
   std::map<int32_t, std::string> startupErrors;
 };
 
-std::mutex& Lock() {
-  static std::mutex mutex;
+// Recursive, because a password provider runs inside DirClientInit: should it (or a window
+// message handled while its dialog is up) call the client, it gets a code instead of a deadlock.
+std::recursive_mutex& Lock() {
+  static std::recursive_mutex mutex;
   return mutex;
 }
 
@@ -136,6 +138,11 @@ ClientState& State() {
 std::string& ConnectionsFileOverride() {
   static std::string path;
   return path;
+}
+
+DirPasswordProvider& PasswordProvider() {
+  static DirPasswordProvider provider;
+  return provider;
 }
 
 // Handles are never reused within a run, so a stale one cannot reach a newer object.
@@ -960,8 +967,36 @@ std::optional<StartupFailure> OpenLdap(const ConnectionConfig& config, Connectio
       return StartupFailure{kDirConfigMalformed, error};
     settings.password = std::move(*password);
   }
+  // Without a password file a bind asks for the password, again for as long as it is refused.
+  const bool asks = config.passwordFile.empty() && !config.bind.empty();
+  DirPasswordRequest request{config.tree, config.bind, config.source, 1, ""};
   int32_t code = kDirOk;
-  auto store = LdapStore::Connect(settings, error, code);
+  std::unique_ptr<LdapStore> store;
+  for (;;) {
+    if (asks) {
+      DirPasswordAnswer answer;
+      if (PasswordProvider())
+        answer = PasswordProvider()(request);
+      else
+        answer.failure = "bind " + config.bind + " has no password-file to take its password from";
+      if (!answer.password && answer.failure.empty())
+        return std::nullopt;  // declined: this connection stays closed, start-up goes on
+      if (!answer.password)
+        return StartupFailure{kDirSourceUnreadable, answer.failure};
+      if (answer.password->empty()) {
+        // A DN with an empty password would be an unauthenticated bind, never a login.
+        ++request.attempt;
+        request.previousError = "The password is empty.";
+        continue;
+      }
+      settings.password = std::move(*answer.password);
+    }
+    store = LdapStore::Connect(settings, error, code);
+    if (store || !asks || code != kDirFailedAuthentication)
+      break;
+    ++request.attempt;
+    request.previousError = error;
+  }
   if (!store)
     return StartupFailure{kDirSourceUnreadable, error};
   connection.tree = config.tree;
@@ -999,6 +1034,8 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
         failure->text += where;
         return failure;
       }
+      if (!connection.store)
+        continue;
     } else if (config.source.find("://") != std::string::npos) {
       return StartupFailure{kDirSourceUnknown, path + " line " + std::to_string(config.line) +
                                                    ": source " + config.source +
@@ -1065,9 +1102,15 @@ uint16_t DirClientInit(int reserved1, int reserved2) {
   ClientState& state = State();
   if (state.started)
     return kDirConnectionOk;
+  static bool starting = false;
+  if (starting)
+    return kDirClientNotStarted;  // called from within its own start-up
   state.connections.clear();
   state.primary.reset();
-  if (auto failure = Start()) {
+  starting = true;
+  auto failure = Start();
+  starting = false;
+  if (failure) {
     state.connections.clear();
     state.primary.reset();
     state.startupErrors[failure->code] = failure->text;
@@ -1130,6 +1173,11 @@ std::string DirClientConnectionsFile() {
   const std::lock_guard lock(Lock());
   const std::string& override = ConnectionsFileOverride();
   return override.empty() ? ConfigFolder() + "/connections.ini" : override;
+}
+
+void DirClientSetPasswordProvider(DirPasswordProvider provider) {
+  const std::lock_guard lock(Lock());
+  PasswordProvider() = std::move(provider);
 }
 
 void DirClientShutdown() {

@@ -4,6 +4,8 @@
 // error code, never a crash. Completion codes are 0 on success and negative directory codes
 // otherwise; the connection operations give 16-bit codes.
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
@@ -135,6 +137,33 @@ void DirClientShutdown();
 // connection was lost and could not be made again fails every call of the operation at once;
 // the next operation tries it again.
 void DirClientBeginOperation();
+
+// What the client tells whoever supplies the password of a connection that binds as a DN and
+// has no password file.
+struct DirPasswordRequest {
+  std::string tree;
+  std::string bindDn;
+  std::string server;         // the connection's source, ldap://host:port or ldaps://host:port
+  int attempt = 1;            // 1, then 2, 3 ... after each password the server refused
+  std::string previousError;  // why the server refused the last password; empty at attempt 1
+};
+
+// A password, or none: with an empty `failure` the user declined, so the connection is left out
+// and start-up goes on with the others; otherwise start-up fails with `failure` as its reason.
+struct DirPasswordAnswer {
+  std::optional<std::string> password;
+  std::string failure;
+};
+
+using DirPasswordProvider = std::function<DirPasswordAnswer(const DirPasswordRequest&)>;
+
+// Installs what DirClientInit asks for passwords (it stays installed across shutdowns; an empty
+// function removes it). The provider is asked again, with the next attempt, for as long as the
+// server refuses the credentials or it gives an empty password (never sent). It runs inside
+// DirClientInit: the Dir* operations it may call meanwhile answer as before a start-up, and
+// DirClientInit itself gives kDirClientNotStarted. The client keeps a password only in memory,
+// for the life of its connection. Without a provider such a connection makes start-up fail.
+void DirClientSetPasswordProvider(DirPasswordProvider provider);
 
 // Contexts ------------------------------------------------------------------------------------
 

@@ -25,6 +25,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/client/filter_expr.h"
 #include "directory/client/value_codec.h"
+#include "util/atomic_file.h"
 
 namespace {
 
@@ -250,43 +251,37 @@ bool IsWithin(const DirName& name, const DirName& ancestor) {
 }  // namespace
 
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  // The mode is checked before anything is opened; the read itself refuses a FIFO or device
+  // without waiting on it, and the identity check catches a file swapped in meanwhile.
+  struct stat before {};
+  if (stat(path.c_str(), &before) != 0) {
     error = path + ": cannot be read (" + std::strerror(errno) + ")";
     return std::nullopt;
   }
-  struct FdClose {
-    int fd;
-    ~FdClose() { close(fd); }
-  } closer{fd};
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (!S_ISREG(before.st_mode)) {
     error = path + ": not a regular file";
     return std::nullopt;
   }
   // Whoever may change the file chooses the password the client sends.
-  if ((info.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0) {
+  if ((before.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0) {
     char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-    const bool readable = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(before.st_mode & 07777));
+    const bool readable = (before.st_mode & (S_IRGRP | S_IROTH)) != 0;
     error = path + ": the password file has mode " + mode + " and is " +
             (readable ? "readable" : "writable") +
             " by others; allow only its owner to read or change it (chmod 600)";
     return std::nullopt;
   }
   std::string password;
-  char chunk[512];
-  for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n < 0) {
-      error = path + ": cannot be read (" + std::strerror(errno) + ")";
-      return std::nullopt;
-    }
-    if (n == 0)
-      break;
-    password.append(chunk, static_cast<size_t>(n));
+  if (const FileResult read = ReadRegularFile(path, password); !read.Succeeded()) {
+    error = path + ": cannot be read (" + read.reason + ")";
+    return std::nullopt;
+  }
+  struct stat after {};
+  if (stat(path.c_str(), &after) != 0 || after.st_ino != before.st_ino ||
+      after.st_dev != before.st_dev || after.st_mode != before.st_mode) {
+    error = path + ": changed while it was read";
+    return std::nullopt;
   }
   if (!password.empty() && password.back() == '\n')
     password.pop_back();

@@ -67,7 +67,8 @@ class ExportCommandTest : public ::testing::Test {
 constexpr const char* kUsageLines =
     "Usage: orvane-export [--connections FILE] [--tree NAME] [--base CONTAINER]\n"
     "                     [--modules TEXT] [--categories TEXT] [--roles TEXT] [--books TEXT]\n"
-    "                     [--tasks TEXT] [--all] [--dependents] [--list] [-o FILE]\n";
+    "                     [--tasks TEXT] [--all] [--dependents] [--list] [-o FILE]\n"
+    "                     [--password-file FILE]\n";
 
 TEST_F(ExportCommandTest, UsageFaultsExitTwoWithTheFaultAndTheUsage) {
   const struct {

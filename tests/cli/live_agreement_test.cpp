@@ -1,18 +1,26 @@
 // orvane-export on a live directory: the sample tree served by slapd (with a size limit of three,
 // so every answer is paged) must give the very bytes the in-memory store gives for the same LDIF,
 // documents, lists and failures alike; a server that is gone is a failure with nothing written.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/export_command.h"
+#include "cli/password_prompt.h"
+#include "directory/client/dir_client.h"
 #include "tests/client/slapd_server.h"
 #include "util/hooks.h"
 
@@ -56,6 +64,10 @@ class LiveAgreementTest : public ::testing::Test {
                         << "\ncontext = Services.Larkspur\nprimary = yes\n"
                         << keys;
     return path;
+  }
+  // Logged in as the server's manager, with the password asked for.
+  std::string AskingKeys() const {
+    return "bind = " + std::string(SlapdServer::kManagerDn) + "\ntimeout = 5\n";
   }
   // Logged in as the server's manager.
   std::string LiveKeys(int timeout = 5) const {
@@ -164,6 +176,157 @@ TEST_F(LiveAgreementTest, AServerLostDuringTheReadsFailsTheExportWithinTwoTimeou
   EXPECT_NE(result.err.find(server.Uri() + ": "), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("no answer within 1 s"), std::string::npos) << result.err;
   EXPECT_FALSE(fs::exists(target));
+}
+
+// Without a password file in the connections file the password comes from --password-file,
+// else ORVANE_PASSWORD; one the server refuses fails the run, saying where it came from.
+TEST_F(LiveAgreementTest, AnAskedPasswordComesFromTheOptionOrTheVariable) {
+  const std::string asking = Connections("asking.ini", Server().Uri(), AskingKeys());
+  const std::string right = (root_ / "password").string();
+  const std::string wrong = (root_ / "wrong").string();
+  std::ofstream(wrong) << "not it\n";
+  ASSERT_EQ(::chmod(wrong.c_str(), 0600), 0);
+  const std::string loose = (root_ / "loose").string();
+  std::ofstream(loose) << SlapdServer::kManagerPassword;
+  ASSERT_EQ(::chmod(loose.c_str(), 0644), 0);
+  struct Case {
+    const char* label;
+    std::vector<std::string> arguments;
+    std::optional<std::string> variable;
+    std::string fault;  // empty: the export succeeds
+  };
+  const Case cases[] = {
+      {"option", {"--password-file", right}, std::nullopt, ""},
+      {"variable", {}, SlapdServer::kManagerPassword, ""},
+      {"the option wins", {"--password-file=" + right}, "not it", ""},
+      {"refused option",
+       {"--password-file", wrong},
+       SlapdServer::kManagerPassword,
+       "the password in " + wrong + " was refused for bind cn=Manager on " + Server().Uri()},
+      {"refused variable", {}, "not it", "the password in ORVANE_PASSWORD was refused"},
+      {"empty variable", {}, "", "The password is empty."},
+      {"loose file",
+       {"--password-file", loose},
+       std::nullopt,
+       loose + ": the password file has mode 0644"},
+  };
+  const Result expected = Run(live_, {"--all", "--list"});
+  ASSERT_EQ(expected.status, kExportDone) << expected.err;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (c.variable) {
+      ::setenv(kPasswordVariable, c.variable->c_str(), 1);
+    } else {
+      ::unsetenv(kPasswordVariable);
+    }
+    std::vector<std::string> arguments = c.arguments;
+    arguments.insert(arguments.end(), {"--all", "--list"});
+    const Result result = Run(asking, arguments);
+    ::unsetenv(kPasswordVariable);
+    if (c.fault.empty()) {
+      EXPECT_EQ(result.status, kExportDone) << result.err;
+      EXPECT_EQ(result.out, expected.out);
+    } else {
+      EXPECT_EQ(result.status, kExportFailed);
+      EXPECT_EQ(result.out, "");
+      EXPECT_NE(result.err.find(c.fault), std::string::npos) << result.err;
+    }
+  }
+}
+
+// A script run without a controlling terminal, nor the option nor the variable, fails at once
+// and says how to give the password.
+TEST_F(LiveAgreementTest, WithoutTerminalTheRunSaysHowToGiveThePassword) {
+  const std::string asking = Connections("asking.ini", Server().Uri(), AskingKeys());
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipeFds[0]);
+    ::setsid();  // a new session has no controlling terminal
+    ::unsetenv(kPasswordVariable);
+    const Result result = Run(asking, {"--all"});
+    const std::string report = std::to_string(result.status) + "|" + result.out + "|" + result.err;
+    static_cast<void>(::write(pipeFds[1], report.data(), report.size()));
+    ::_exit(0);
+  }
+  ::close(pipeFds[1]);
+  std::string report;
+  char chunk[4096];
+  for (ssize_t got; (got = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) {
+    report.append(chunk, static_cast<size_t>(got));
+  }
+  ::close(pipeFds[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(report.rfind("1||orvane-export: ", 0), 0u) << report;
+  EXPECT_NE(report.find("no password for bind cn=Manager on " + Server().Uri() +
+                        ": no terminal to ask on"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("give --password-file FILE or set ORVANE_PASSWORD"), std::string::npos)
+      << report;
+}
+
+// On a terminal the password is typed without echo, asked again with the server's reason after
+// a refusal, and the terminal is left as it was.
+TEST_F(LiveAgreementTest, ATerminalIsAskedAgainAfterARefusal) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string terminal = ::ptsname(master);
+  // The slave stays open, so the terminal keeps its settings between the two prompts.
+  const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  std::string shown;
+  std::thread typist([&] {
+    const std::string prompt = "(tree LARKSPUR_TREE): ";
+    size_t from = 0;
+    for (const std::string line : {"not it\n", "secret\n"}) {
+      // Typed only once its prompt is there: the prompt discards what was typed before it.
+      size_t at = 0;
+      while ((at = shown.find(prompt, from)) == std::string::npos) {
+        char chunk[256];
+        const ssize_t got = ::read(master, chunk, sizeof chunk);
+        if (got <= 0) {
+          return;
+        }
+        shown.append(chunk, static_cast<size_t>(got));
+      }
+      from = at + prompt.size();
+      static_cast<void>(::write(master, line.data(), line.size()));
+    }
+  });
+  PasswordSources sources;
+  sources.terminal = terminal;
+  std::vector<int> attempts;
+  DirClientSetPasswordProvider([&](const DirPasswordRequest& request) {
+    attempts.push_back(request.attempt);
+    return ExportPassword(sources, request);
+  });
+  DirClientShutdown();
+  DirClientUseConnectionsFile(Connections("asking.ini", Server().Uri(), AskingKeys()));
+  const uint16_t code = DirClientInit(0, 0);
+  DirClientShutdown();
+  DirClientUseConnectionsFile("");
+  DirClientSetPasswordProvider({});
+  typist.join();
+  EXPECT_EQ(code, kDirConnectionOk) << NWstrerror(code);
+  EXPECT_EQ(attempts, (std::vector<int>{1, 2}));
+  EXPECT_NE(
+      shown.find("Password for bind cn=Manager on " + Server().Uri() + " (tree LARKSPUR_TREE): "),
+      std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("Invalid credentials"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("not it"), std::string::npos) << shown;
+  EXPECT_EQ(shown.find("secret"), std::string::npos) << shown;
+  termios after{};
+  ASSERT_EQ(::tcgetattr(slave, &after), 0);
+  EXPECT_NE(after.c_lflag & ECHO, 0u);
+  ::close(slave);
+  ::close(master);
 }
 
 }  // namespace

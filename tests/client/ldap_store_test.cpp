@@ -372,6 +372,11 @@ TEST_F(LdapStoreTest, BindsWithThePasswordFileOnly) {
   }
   EXPECT_FALSE(ReadPasswordFile(dir_ + "/missing", error).has_value());
   EXPECT_NE(error.find("cannot be read"), std::string::npos);
+  // A FIFO nobody writes to is refused at once instead of holding the start-up.
+  const std::string fifo = dir_ + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(ReadPasswordFile(fifo, error).has_value());
+  EXPECT_EQ(error, fifo + ": not a regular file");
 
   // Through the client: a 0644 file stops the start-up and says why.
   const std::string loose = Write("loose", SlapdServer::kManagerPassword, 0644);
@@ -384,6 +389,98 @@ TEST_F(LdapStoreTest, BindsWithThePasswordFileOnly) {
   EXPECT_NE(NWstrerror(start).find("loose: the password file has mode 0644"), std::string::npos)
       << NWstrerror(start);
   DirClientShutdown();
+}
+
+TEST_F(LdapStoreTest, ABindWithoutPasswordFileAsksUntilThePasswordIsTaken) {
+  const std::string sample = "[sample]\ntree = SAMPLE\nsource = sample\n";
+  const std::string live = "[live]\ntree = LIVE\nsource = " + Server().Uri() +
+                           "\nprimary = yes\nbind = " + SlapdServer::kManagerDn + "\n";
+  std::vector<DirPasswordRequest> asked;
+  struct Case {
+    const char* label;
+    std::vector<DirPasswordAnswer> answers;  // one per request, in turn
+    uint16_t code;
+    size_t connections;  // opened, when the start-up succeeds
+    const char* text;    // in the start-up error otherwise
+  };
+  const std::string right = SlapdServer::kManagerPassword;
+  const Case cases[] = {
+      {"right at once", {{right, ""}}, kDirConnectionOk, 2, ""},
+      {"wrong, then right", {{"wrong", ""}, {"", ""}, {right, ""}}, kDirConnectionOk, 2, ""},
+      {"declined after a refusal", {{"wrong", ""}, {std::nullopt, ""}}, kDirConnectionOk, 1, ""},
+      {"none to be had",
+       {{std::nullopt, "no terminal"}},
+       kDirSourceUnreadable,
+       0,
+       "no terminal (connection [live] in "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    asked.clear();
+    DirClientSetPasswordProvider([&](const DirPasswordRequest& request) {
+      asked.push_back(request);
+      return asked.size() <= c.answers.size() ? c.answers[asked.size() - 1]
+                                              : DirPasswordAnswer{std::nullopt, "asked too often"};
+    });
+    DirClientUseConnectionsFile(Write("connections.ini", sample + live));
+    const uint16_t code = DirClientInit(0, 0);
+    ASSERT_EQ(code, c.code) << NWstrerror(code);
+    ASSERT_EQ(asked.size(), c.answers.size());
+    for (size_t i = 0; i < asked.size(); ++i) {
+      EXPECT_EQ(asked[i].tree, "LIVE");
+      EXPECT_EQ(asked[i].bindDn, SlapdServer::kManagerDn);
+      EXPECT_EQ(asked[i].server, Server().Uri());
+      EXPECT_EQ(asked[i].attempt, static_cast<int>(i + 1));
+      const bool afterEmpty = i > 0 && c.answers[i - 1].password == "";
+      EXPECT_EQ(asked[i].previousError.empty(), i == 0);
+      EXPECT_NE(asked[i].previousError.find(afterEmpty ? "empty"
+                                            : i == 0   ? ""
+                                                       : "Invalid credentials"),
+                std::string::npos)
+          << asked[i].previousError;
+    }
+    if (code == kDirConnectionOk) {
+      uint32_t position = 0;
+      DirConnectionRef reference = 0;
+      size_t opened = 0;
+      while (DirScanConnections(position, reference) == kDirConnectionOk)
+        ++opened;
+      EXPECT_EQ(opened, c.connections);
+      // The live connection is the primary one; left out, there is none.
+      EXPECT_EQ(DirGetPrimaryConnection(reference),
+                c.connections == 2 ? kDirConnectionOk : kDirNoConnection);
+    } else {
+      EXPECT_NE(NWstrerror(code).find(c.text), std::string::npos) << NWstrerror(code);
+    }
+    DirClientShutdown();
+  }
+
+  // A password file is used as it is, never asked about.
+  asked.clear();
+  Write("password", SlapdServer::kManagerPassword, 0600);
+  DirClientUseConnectionsFile(Write("connections.ini", live + "password-file = password\n"));
+  EXPECT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+  EXPECT_TRUE(asked.empty());
+  DirClientShutdown();
+
+  // The client called from within the provider answers with codes instead of waiting on itself.
+  DirClientSetPasswordProvider([&](const DirPasswordRequest&) {
+    DirContext context = 0;
+    EXPECT_EQ(DirClientInit(0, 0), kDirClientNotStarted);
+    EXPECT_EQ(DirCreateContext(context), kDirNoSuchTree);
+    return DirPasswordAnswer{right, ""};
+  });
+  DirClientUseConnectionsFile(Write("connections.ini", live));
+  EXPECT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+  DirClientShutdown();
+
+  // Without a provider nothing can ask.
+  DirClientSetPasswordProvider({});
+  DirClientUseConnectionsFile(Write("connections.ini", live));
+  const uint16_t code = DirClientInit(0, 0);
+  EXPECT_EQ(code, kDirSourceUnreadable);
+  EXPECT_NE(NWstrerror(code).find("bind cn=Manager has no password-file"), std::string::npos)
+      << NWstrerror(code);
 }
 
 TEST_F(LdapStoreTest, TheClientUsesALiveTreeLikeAnyOther) {

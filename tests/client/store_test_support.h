@@ -87,6 +87,7 @@ class ClientFolderTest : public ::testing::Test {
   void TearDown() override {
     DirClientShutdown();
     DirClientUseConnectionsFile("");
+    DirClientSetPasswordProvider({});
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }

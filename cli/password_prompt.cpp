@@ -1,0 +1,148 @@
+#include "cli/password_prompt.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "directory/client/ldap_store.h"
+
+namespace {
+
+class Terminal {
+ public:
+  explicit Terminal(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)), openError_(errno) {}
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+  ~Terminal() {
+    if (echoOff_) {
+      ::tcsetattr(fd_, TCSAFLUSH, &saved_);
+    }
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+
+  [[nodiscard]] bool IsOpen() const { return fd_ >= 0; }
+  // Why the terminal could not be opened.
+  [[nodiscard]] std::string OpenError() const { return std::strerror(openError_); }
+
+  // Turns echo off until the terminal is closed; the line end the user types still shows.
+  [[nodiscard]] bool HideInput() {
+    if (::tcgetattr(fd_, &saved_) != 0) {
+      return false;
+    }
+    termios hidden = saved_;
+    hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    hidden.c_lflag |= ECHONL;
+    echoOff_ = ::tcsetattr(fd_, TCSAFLUSH, &hidden) == 0;
+    return echoOff_;
+  }
+
+  void Write(std::string_view text) const {
+    while (!text.empty()) {
+      const ssize_t written = ::write(fd_, text.data(), text.size());
+      if (written < 0 && errno == EINTR) {
+        continue;
+      }
+      if (written <= 0) {
+        return;
+      }
+      text.remove_prefix(static_cast<size_t>(written));
+    }
+  }
+
+  // One line without its line end; nullopt at the end of input before a line end.
+  [[nodiscard]] std::optional<std::string> ReadLine() const {
+    std::string line;
+    for (;;) {
+      char c = 0;
+      const ssize_t got = ::read(fd_, &c, 1);
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      if (got <= 0) {
+        return std::nullopt;
+      }
+      if (c == '\n') {
+        return line;
+      }
+      line.push_back(c);
+    }
+  }
+
+ private:
+  int fd_;
+  int openError_;
+  termios saved_{};
+  bool echoOff_ = false;
+};
+
+std::string Whose(const DirPasswordRequest& request) {
+  return "bind " + request.bindDn + " on " + request.server;
+}
+
+DirPasswordAnswer Failure(std::string text) {
+  return {std::nullopt, std::move(text)};
+}
+
+DirPasswordAnswer AskTerminal(const std::string& path, const DirPasswordRequest& request) {
+  if (request.attempt > kTerminalAttempts) {
+    return Failure(std::to_string(kTerminalAttempts) + " passwords for " + Whose(request) +
+                   " were refused: " + request.previousError);
+  }
+  Terminal terminal(path);
+  if (!terminal.IsOpen()) {
+    return Failure("no password for " + Whose(request) + ": no terminal to ask on (" +
+                   terminal.OpenError() + "); give --password-file FILE or set " +
+                   kPasswordVariable);
+  }
+  if (!terminal.HideInput()) {
+    const int error = errno;
+    return Failure("no password for " + Whose(request) + ": " + path +
+                   " cannot hide what is typed (" + std::strerror(error) + ")");
+  }
+  if (request.attempt > 1) {
+    terminal.Write(request.previousError + "\n");
+  }
+  terminal.Write("Password for " + Whose(request) + " (tree " + request.tree + "): ");
+  std::optional<std::string> line = terminal.ReadLine();
+  if (!line) {
+    terminal.Write("\n");
+    return Failure("no password for " + Whose(request) + ": the terminal gave none");
+  }
+  if (!line->empty() && line->back() == '\r') {
+    line->pop_back();
+  }
+  return {std::move(line), ""};
+}
+
+}  // namespace
+
+DirPasswordAnswer ExportPassword(const PasswordSources& sources,
+                                 const DirPasswordRequest& request) {
+  if (sources.passwordFile) {
+    if (request.attempt > 1) {
+      return Failure("the password in " + *sources.passwordFile + " was refused for " +
+                     Whose(request) + ": " + request.previousError);
+    }
+    std::string error;
+    std::optional<std::string> password = ReadPasswordFile(*sources.passwordFile, error);
+    if (!password) {
+      return Failure(error);
+    }
+    return {std::move(password), ""};
+  }
+  if (sources.environment) {
+    if (request.attempt > 1) {
+      return Failure(std::string("the password in ") + kPasswordVariable + " was refused for " +
+                     Whose(request) + ": " + request.previousError);
+    }
+    return {sources.environment, ""};
+  }
+  return AskTerminal(sources.terminal, request);
+}
