@@ -2,7 +2,6 @@
 // container and the walk up and down them. Controls are found by their object names.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -10,7 +9,6 @@
 #include <QListWidget>
 #include <QTest>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,7 +16,7 @@
 #include "app/main_form.h"
 #include "app/profile_file.h"
 #include "directory/d_nw.h"
-#include "tests/app/window_test_support.h"
+#include "tests/support/window_test_support.h"
 
 namespace {
 
@@ -52,36 +50,16 @@ std::vector<std::string> Lines(const QListWidget* list) {
 class BrowseTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-browse-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    programFile_ = root_ / "bin" / "orvane";
-    Write(root_ / "bin" / "orvane.txt", "Info\n");
-    Write(root_ / "acme.ldif", kAcmeLdif);
-    Write(root_ / "other.ldif", kOtherLdif);
-    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-    Write(root_ / "connections.ini",
-          "[acme]\ntree = ACME_TREE\nsource = " + (root_ / "acme.ldif").string() +
-              "\ncontext = Sales.Acme\nuser = admin.Sales.Acme\nprimary = yes\n\n"
-              "[other]\ntree = OTHER_TREE\nsource = " +
-              (root_ / "other.ldif").string() + "\ncontext = Desk.Other\nuser = Desk.Other\n");
-    DirClientShutdown();
-    ForgetClientConnection();
-    DirClientUseConnectionsFile((root_ / "connections.ini").string());
+    folder_.Write("bin/orvane.txt", "Info\n");
+    folder_.Write("acme.ldif", kAcmeLdif);
+    folder_.Write("other.ldif", kOtherLdif);
+    folder_.UseConnections("[acme]\ntree = ACME_TREE\nsource = " + (root_ / "acme.ldif").string() +
+                           "\ncontext = Sales.Acme\nuser = admin.Sales.Acme\nprimary = yes\n\n"
+                           "[other]\ntree = OTHER_TREE\nsource = " +
+                           (root_ / "other.ldif").string() +
+                           "\ncontext = Desk.Other\nuser = Desk.Other\n");
   }
-  void TearDown() override {
-    form_.reset();
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    ForgetClientConnection();
-    fs::remove_all(root_);
-  }
-
-  static void Write(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  [[nodiscard]] fs::path SettingsPath() const { return root_ / "config" / "orvane" / "orvane.ini"; }
+  [[nodiscard]] fs::path SettingsPath() const { return folder_.SettingsPath(); }
 
   TMainForm& Start() {
     form_ = std::make_unique<TMainForm>(dialogs_, programFile_);
@@ -126,8 +104,9 @@ class BrowseTest : public ::testing::Test {
   }
   [[nodiscard]] std::string Shown() const { return container_->text().toStdString(); }
 
-  fs::path root_;
-  fs::path programFile_;
+  WindowTestFolder folder_;
+  const fs::path& root_ = folder_.Root();
+  const fs::path programFile_ = folder_.ProgramFile();
   RecordingDialogs dialogs_;
   std::unique_ptr<TMainForm> form_;
   QListWidget* containers_ = nullptr;
@@ -270,7 +249,7 @@ TEST_F(BrowseTest, DoubleClickWithoutASelectedLineDoesNothing) {
 }
 
 TEST_F(BrowseTest, RememberedContainerThatNoLongerExistsIsShownEmptyAndCanBeLeft) {
-  Write(SettingsPath(), "[Context]\nDefault=ACME_TREE\nACME_TREE=.Gone.Acme\n");
+  folder_.Write(SettingsPath(), "[Context]\nDefault=ACME_TREE\nACME_TREE=.Gone.Acme\n");
   TMainForm& form = Start();
   EXPECT_EQ(Shown(), ".Gone.Acme");
   EXPECT_EQ(form.CurrentCtx, ".Gone.Acme");

@@ -2,7 +2,6 @@
 // marking them, and the list model under Qt's own model checker.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -16,9 +15,6 @@
 #include <QTabWidget>
 #include <QTest>
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,12 +25,11 @@
 #include "directory/client/dir_client.h"
 #include "directory/d_nw.h"
 #include "directory/d_nw_search.h"
-#include "tests/app/window_test_support.h"
+#include "tests/support/window_test_support.h"
 #include "util/string_list.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -59,31 +54,9 @@ constexpr ListNames kLists[] = {
 // LDIF path or the built-in sample tree.
 class ListsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-lists-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::create_directories(root_ / "bin");
-    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-  }
-  void TearDown() override {
-    form_.reset();
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    ForgetClientConnection();
-    fs::remove_all(root_);
-  }
-  static void Write(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-  }
-
   TMainForm& Start(const std::string& source, const std::string& context) {
-    DirClientShutdown();
-    ForgetClientConnection();
-    Write(root_ / "connections.ini", "[t]\ntree = T_TREE\nsource = " + source +
-                                         "\ncontext = " + context + "\nprimary = yes\n");
-    DirClientUseConnectionsFile((root_ / "connections.ini").string());
-    form_ = std::make_unique<TMainForm>(dialogs_, root_ / "bin" / "orvane");
+    folder_.UseConnections(OneConnection("T_TREE", source, "context = " + context + "\n"));
+    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
     form_->show();
     QApplication::processEvents();
     return *form_;
@@ -136,7 +109,7 @@ class ListsTest : public ::testing::Test {
     form_->PopupMenu1->close();
   }
 
-  fs::path root_;
+  WindowTestFolder folder_;
   RecordingDialogs dialogs_;
   std::unique_ptr<TMainForm> form_;
 };

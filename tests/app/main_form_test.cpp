@@ -4,7 +4,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QAbstractItemModelTester>
 #include <QAction>
@@ -30,7 +29,7 @@
 #include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
 #include "directory/d_nw.h"
-#include "tests/app/window_test_support.h"
+#include "tests/support/window_test_support.h"
 #include "util/launcher.h"
 
 namespace {
@@ -67,43 +66,25 @@ constexpr const char* kOtherLdif =
 class MainFormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-form-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::create_directories(root_ / "bin");
-    programFile_ = root_ / "bin" / "orvane";
     Write(root_ / "bin" / "orvane.txt", "Info line one\nInfo line two\n");
     Write(root_ / "acme.ldif", kAcmeLdif);
     Write(root_ / "other.ldif", kOtherLdif);
-    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
     UseConnections(TwoTrees());
   }
   void TearDown() override {
     form_.reset();
     SetDesktopOpenHook({});
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    ForgetClientConnection();
-    fs::remove_all(root_);
   }
 
-  static void Write(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-  }
-  void UseConnections(const std::string& connections) {
-    DirClientShutdown();
-    ForgetClientConnection();
-    Write(root_ / "connections.ini", connections);
-    DirClientUseConnectionsFile((root_ / "connections.ini").string());
-  }
+  void Write(const fs::path& path, const std::string& text) const { folder_.Write(path, text); }
+  void UseConnections(const std::string& connections) { folder_.UseConnections(connections); }
   [[nodiscard]] std::string TwoTrees() const {
     return "[acme]\ntree = ACME_TREE\nsource = " + (root_ / "acme.ldif").string() +
            "\ncontext = Sales.Acme\nuser = Admin.Sales.Acme\nprimary = yes\n\n"
            "[other]\ntree = OTHER_TREE\nsource = " +
            (root_ / "other.ldif").string() + "\ncontext = Desk.Other\nuser = Desk.Other\n";
   }
-  [[nodiscard]] fs::path SettingsPath() const { return root_ / "config" / "orvane" / "orvane.ini"; }
+  [[nodiscard]] fs::path SettingsPath() const { return folder_.SettingsPath(); }
   void WriteSettings(const std::string& text) const { Write(SettingsPath(), text); }
 
   TMainForm& Start() {
@@ -122,8 +103,9 @@ class MainFormTest : public ::testing::Test {
     return ProfileFile(SettingsPath()).ReadString(section, key, "<missing>");
   }
 
-  fs::path root_;
-  fs::path programFile_;
+  WindowTestFolder folder_;
+  const fs::path& root_ = folder_.Root();
+  const fs::path programFile_ = folder_.ProgramFile();
   RecordingDialogs dialogs_;
   std::unique_ptr<TMainForm> form_;
 };

@@ -15,6 +15,7 @@
 
 #include "app/d_ini.h"
 #include "app/profile_file.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -33,14 +34,8 @@ void WriteFile(const fs::path& path, const std::string& text) {
 
 class SettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
-  fs::path folder_;
+  TempFolder temp_{"orvane-settings"};
+  const fs::path& folder_ = temp_.Root();
 };
 
 TEST_F(SettingsTest, ReadsMatchSectionsAndKeysIgnoringCase) {

@@ -28,7 +28,7 @@
 #include "app/main_form.h"
 #include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
-#include "tests/app/window_test_support.h"
+#include "tests/support/window_test_support.h"
 #include "util/atomic_file.h"
 
 namespace {
@@ -54,8 +54,8 @@ class WindowGuiTest : public ::testing::Test {
   }
   // The window, shown and active, browsing `container` of the sample tree.
   TMainForm& Start(const std::string& container = ".Services.Larkspur") {
-    WindowTestFolder::Write(folder_.SettingsPath(),
-                            "[Context]\nDefault=LARKSPUR_TREE\nLARKSPUR_TREE=" + container + "\n");
+    folder_.Write(folder_.SettingsPath(),
+                  "[Context]\nDefault=LARKSPUR_TREE\nLARKSPUR_TREE=" + container + "\n");
     form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
     form_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
@@ -312,7 +312,7 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
 
   // A file the dialog cannot read is shown with its error and never written.
   const std::filesystem::path file = folder_.Root() / "config" / "orvane" / "connections.ini";
-  WindowTestFolder::Write(file, "[a]\ntree = T\n");
+  folder_.Write(file, "[a]\ntree = T\n");
   dialog = open();
   ASSERT_NE(dialog, nullptr);
   EXPECT_THAT(dialog->LabelMessage->text().toStdString(),

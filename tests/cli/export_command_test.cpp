@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "directory/client/dir_client.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -30,25 +31,14 @@ struct Result {
 class ExportCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-cli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    // The client must not find a connections file of the user's.
-    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
     shop_ = Write("shop.ini", "[s]\ntree = SHOP_TREE\nsource = " + kShopTree +
                                   "\ncontext = Start.Shop\nprimary = yes\n");
   }
-  void TearDown() override { fs::remove_all(root_); }
 
-  std::string Write(const std::string& name, const std::string& text) {
-    const fs::path path = root_ / name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path.string();
+  std::string Write(const std::string& name, const std::string& text) const {
+    return folder_.Write(name, text).string();
   }
-  static std::string Read(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-  }
+  std::string Read(const fs::path& path) const { return folder_.Read(path); }
   static Result Run(const std::vector<std::string>& arguments) {
     std::ostringstream out;
     std::ostringstream err;
@@ -60,7 +50,9 @@ class ExportCommandTest : public ::testing::Test {
     return Run(arguments);
   }
 
-  fs::path root_;
+  // The client must not find a connections file of the user's.
+  TempConfigFolder folder_{"orvane-cli"};
+  const fs::path& root_ = folder_.Root();
   std::string shop_;
 };
 

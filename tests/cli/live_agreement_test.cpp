@@ -22,6 +22,7 @@
 #include "cli/password_prompt.h"
 #include "directory/client/dir_client.h"
 #include "tests/client/slapd_server.h"
+#include "tests/support/temp_folder.h"
 #include "util/hooks.h"
 
 namespace {
@@ -45,16 +46,12 @@ class LiveAgreementTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Server().Running()) << Server().Error();
-    std::string pattern = (fs::temp_directory_path() / "orvane-live-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     const fs::path password = root_ / "password";
     std::ofstream(password) << SlapdServer::kManagerPassword;
     ASSERT_EQ(::chmod(password.c_str(), 0600), 0);
     memory_ = Connections("memory.ini", kSampleTree, "");
     live_ = Connections("live.ini", Server().Uri(), LiveKeys());
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   // A connections file for the sample tree read from `source`.
   std::string Connections(const std::string& name, const std::string& source,
@@ -83,7 +80,8 @@ class LiveAgreementTest : public ::testing::Test {
     return {status, out.str(), err.str()};
   }
 
-  fs::path root_;
+  TempFolder folder_{"orvane-live"};
+  const fs::path& root_ = folder_.Root();
   std::string memory_;
   std::string live_;
 };

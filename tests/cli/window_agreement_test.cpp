@@ -2,7 +2,6 @@
 // would (context menus, pattern fields, the dependency buttons, the XML page and its save
 // button) and its marks and saved bytes must be exactly the tool's --list and document.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QAction>
 #include <QApplication>
@@ -32,18 +31,11 @@
 #include "directory/client/dir_client.h"
 #include "directory/d_nw.h"
 #include "tests/client/slapd_server.h"
+#include "tests/support/window_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-class SavingDialogs : public FormDialogs {
- public:
-  void ShowError(const std::string& text) override { errors.push_back(text); }
-  std::optional<std::string> ExecuteSave(const TSaveDialog&) override { return saveAnswer; }
-  std::vector<std::string> errors;
-  std::optional<std::string> saveAnswer;
-};
 
 // How one scenario marks the lists: in the window and as the tool's arguments.
 struct Scenario {
@@ -60,27 +52,10 @@ struct Scenario {
 class WindowAgreement : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-agree-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::create_directories(root_ / "bin");
-    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-    connections_ = (root_ / "connections.ini").string();
     std::ofstream(connections_) << "[t]\ntree = LARKSPUR_TREE\nsource = sample\n"
                                    "context = Services.Larkspur\nprimary = yes\n";
   }
-  void TearDown() override {
-    form_.reset();
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    ForgetClientConnection();
-    fs::remove_all(root_);
-  }
 
-  static std::string Read(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-  }
   void CheckAll() {
     for (const RbsKind kind : kRbsKinds) {
       QListView* list = form_->ListOf(kind);
@@ -99,7 +74,7 @@ class WindowAgreement : public ::testing::Test {
   // save button wrote.
   std::pair<std::string, std::string> RunWindow(const Scenario& scenario) {
     DirClientUseConnectionsFile(connections_);
-    form_ = std::make_unique<TMainForm>(dialogs_, root_ / "bin" / "orvane");
+    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
     form_->show();
     QApplication::processEvents();
     Show(form_->TabSheetExp);
@@ -135,9 +110,8 @@ class WindowAgreement : public ::testing::Test {
     QTest::mouseClick(form_->BitBtnSaveXml, Qt::LeftButton);
     form_->close();
     form_.reset();
-    DirClientShutdown();
-    ForgetClientConnection();
-    return {listed, Read(saved)};
+    ShutDownClient();
+    return {listed, folder_.Read(saved)};
   }
 
   std::string RunTool(std::vector<std::string> arguments) {
@@ -149,9 +123,10 @@ class WindowAgreement : public ::testing::Test {
     return out.str();
   }
 
-  fs::path root_;
-  std::string connections_;
-  SavingDialogs dialogs_;
+  WindowTestFolder folder_;
+  const fs::path& root_ = folder_.Root();
+  const std::string connections_ = (root_ / "connections.ini").string();
+  RecordingDialogs dialogs_;
   std::unique_ptr<TMainForm> form_;
 };
 
@@ -179,7 +154,7 @@ TEST_P(WindowAgreementTest, TheToolMarksAndWritesWhatTheWindowSaves) {
   const fs::path target = root_ / "tool.xml";
   toFile.insert(toFile.end(), {"-o", target.string()});
   EXPECT_EQ(RunTool(toFile), "");
-  EXPECT_EQ(Read(target), windowDocument);
+  EXPECT_EQ(folder_.Read(target), windowDocument);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -238,7 +213,7 @@ TEST_F(WindowAgreement, AServerLostDuringTheRebuildLeavesTheDocumentOpenAndSaysW
   std::ofstream(connections_) << "[t]\ntree = LARKSPUR_TREE\nsource = " << server.Uri()
                               << "\ncontext = Services.Larkspur\nprimary = yes\ntimeout = 1\n";
   DirClientUseConnectionsFile(connections_);
-  form_ = std::make_unique<TMainForm>(dialogs_, root_ / "bin" / "orvane");
+  form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
   form_->show();
   QApplication::processEvents();
   Show(form_->TabSheetExp);
@@ -280,13 +255,7 @@ TEST_F(WindowAgreement, AServerLostDuringTheRebuildLeavesTheDocumentOpenAndSaysW
   EXPECT_NE(whole.find("\n</install>"), std::string::npos) << whole;
   EXPECT_EQ(dialogs_.errors.size(), 2u);
   QTest::mouseClick(form_->BitBtnSaveXml, Qt::LeftButton);
-  EXPECT_NE(Read(target).find("\n</install>"), std::string::npos);
+  EXPECT_NE(folder_.Read(target).find("\n</install>"), std::string::npos);
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -3,12 +3,9 @@
 // binary serves it from and a live store connected to it, names written as LDAP DNs and read back
 // typeless, and a throw-away folder for the files a test writes.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +14,7 @@
 #include "directory/client/dir_name.h"
 #include "directory/client/ldap_store.h"
 #include "tests/client/slapd_server.h"
+#include "tests/support/test_client.h"
 
 inline const std::string kClientTree = std::string(ORVANE_TEST_DATA) + "/client_tree.ldif";
 
@@ -77,28 +75,14 @@ inline std::string Typeless(const DirName& name) {
 // connections file it was given, and the folder is removed.
 class ClientFolderTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "orvane-client-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-
-  void TearDown() override {
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    DirClientSetPasswordProvider({});
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
   // Writes `text` to the file `name` of the folder with the permissions `mode`; its path.
   std::string Write(const std::string& name, const std::string& text, mode_t mode = 0600) {
-    const std::string path = (std::filesystem::path(dir_) / name).string();
-    std::ofstream(path, std::ios::binary) << text;
+    const std::string path = folder_.Write(name, text).string();
     chmod(path.c_str(), mode);
     return path;
   }
 
-  std::string dir_;
+  TempFolder folder_{"orvane-client"};
+  ClientConnections client_;
+  const std::string dir_ = folder_.Root().string();
 };

@@ -4,18 +4,15 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/test_client.h"
 #include "util/hooks.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
 
@@ -40,32 +37,16 @@ constexpr const char* kOtherLdif =
 class DirectoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-dnw-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
     Write("acme.ldif", kAcmeLdif);
     Write("other.ldif", kOtherLdif);
   }
-  void TearDown() override {
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    ForgetClientConnection();
-    fs::remove_all(folder_);
-  }
 
-  void Write(const std::string& name, const std::string& text) const {
-    std::ofstream(folder_ / name, std::ios::binary) << text;
-  }
+  void Write(const std::string& name, const std::string& text) const { folder_.Write(name, text); }
   [[nodiscard]] std::string Source(const std::string& name) const {
-    return (folder_ / name).string();
+    return (folder_.Root() / name).string();
   }
   // Restarts the client on `connections` (the text of a connections file).
-  void UseConnections(const std::string& connections) {
-    DirClientShutdown();
-    ForgetClientConnection();
-    Write("connections.ini", connections);
-    DirClientUseConnectionsFile(Source("connections.ini"));
-  }
+  void UseConnections(const std::string& connections) { client_.Use(folder_, connections); }
   [[nodiscard]] std::string TwoTrees() const {
     return "[acme]\ntree = ACME_TREE\nsource = " + Source("acme.ldif") +
            "\ncontext = Sales.Acme\nuser = Admin.Sales.Acme\nprimary = yes\n\n"
@@ -83,7 +64,8 @@ class DirectoryTest : public ::testing::Test {
     return context;
   }
 
-  fs::path folder_;
+  TempFolder folder_{"orvane-dnw"};
+  ClientConnections client_;
 };
 
 TEST_F(DirectoryTest, InitNetWareStartsTheClientOnce) {

@@ -4,23 +4,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "directory/d_nw.h"
 #include "directory/d_nw_search.h"
+#include "tests/support/test_client.h"
 
 namespace {
 
 DirContext SampleTreeContext() {
-  char folder[] = "/tmp/orvane_search_fuzz_XXXXXX";
-  if (mkdtemp(folder) == nullptr) {
-    std::abort();
-  }
-  const std::string ini = std::string(folder) + "/connections.ini";
-  std::ofstream(ini) << "[sample]\ntree = SAMPLE_TREE\nsource = sample\nprimary = yes\n";
-  DirClientUseConnectionsFile(ini);
+  // The client reads its connections when it starts; the folder is of no further use after.
+  const TempFolder folder("orvane-search-fuzz");
+  DirClientUseConnectionsFile(
+      folder.Write("connections.ini", OneConnection("SAMPLE_TREE", "sample")).string());
   DirContext context = 0;
   if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(context) != kDirOk) {
     std::abort();
@@ -29,9 +25,6 @@ DirContext SampleTreeContext() {
   if (DSSetRootContext(context) != kDirOk) {
     std::abort();
   }
-  // The client has read its connections; the folder is of no further use.
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
   return context;
 }
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -12,22 +11,18 @@
 
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_search.h"
+#include "tests/support/scripted_calls.h"
 #include "util/hooks.h"
 
 namespace {
 
-struct ScriptedClient {
-  // The call that fails: its operation, the how-many-th call of it, and the code it gives.
-  std::string failOperation;
-  int failOnCall = 1;
-  int32_t failCode = 0;
+// Every call it is asked, in order, is logged.
+struct ScriptedClient : ScriptedCalls {
   // The batches the search returns; a name starting with "!" cannot be read.
   std::vector<std::vector<std::string>> batches;
 
-  std::map<std::string, int> calls;
   std::set<uint32_t> liveBuffers;
   std::set<uint32_t> liveFilters;
-  uint32_t nextHandle = 100;
   size_t batch = 0;
   size_t object = 0;
   std::vector<DirTimeStamp> stamps;
@@ -35,10 +30,7 @@ struct ScriptedClient {
 
   int32_t Call(const std::string& operation) {
     log.push_back(operation);
-    if (operation == failOperation && ++calls[operation] == failOnCall) {
-      return failCode;
-    }
-    return kDirOk;
+    return ScriptedCalls::Call(operation);
   }
 };
 

@@ -2,15 +2,15 @@
 // many 4096-byte batches, and the built-in sample tree.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "directory/d_nw_search.h"
+#include "tests/support/test_client.h"
 #include "util/hooks.h"
 
 namespace {
@@ -84,24 +84,18 @@ std::multiset<std::string> Modules() {
 class SearchTree : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    char pattern[] = "/tmp/orvane_search_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    const fs::path ldif = folder_ / "gen.ldif";
-    std::ofstream(ldif) << GeneratedLdif();
-    const fs::path ini = folder_ / "connections.ini";
-    std::ofstream(ini) << "[gen]\ntree = " << kGenTree << "\nsource = " << ldif.string()
-                       << "\ncontext =\nuser = Admin.Gen\nprimary = yes\n\n"
-                       << "[sample]\ntree = " << kSampleTree << "\nsource = sample\n";
-    DirClientUseConnectionsFile(ini.string());
-    ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+    folder_.emplace("orvane-search");
+    const fs::path ldif = folder_->Write("gen.ldif", GeneratedLdif());
+    client_.emplace(*folder_, "[gen]\ntree = " + std::string(kGenTree) +
+                                  "\nsource = " + ldif.string() +
+                                  "\ncontext =\nuser = Admin.Gen\nprimary = yes\n\n" +
+                                  "[sample]\ntree = " + kSampleTree + "\nsource = sample\n");
+    ASSERT_EQ(client_->Code(), kDirConnectionOk);
   }
 
   static void TearDownTestSuite() {
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
+    client_.reset();
+    folder_.reset();
   }
 
   // A search context as the window holds it: typeless names, name context [Root].
@@ -132,7 +126,8 @@ class SearchTree : public testing::Test {
     return names;
   }
 
-  static inline fs::path folder_;
+  static inline std::optional<TempFolder> folder_;
+  static inline std::optional<TestClient> client_;
   std::vector<DirContext> contexts_;
 };
 

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -15,6 +13,7 @@
 #include "directory/client/dir_client.h"
 #include "render/attr_values.h"
 #include "render/named_attributes.h"
+#include "tests/support/test_client.h"
 #include "util/string_list.h"
 
 namespace {
@@ -43,23 +42,12 @@ class ClientBuffer {
 class SampleTreeWalk : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("orvane_render_walk_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder_);
-    const auto file = folder_ / "connections.ini";
-    std::ofstream(file) << "[sample]\ntree = SAMPLE\nsource = sample\nprimary = yes\n";
-    DirClientUseConnectionsFile(file.string());
-    ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+    ASSERT_EQ(client_.Code(), kDirConnectionOk);
     ASSERT_EQ(DirCreateContext(context_), kDirOk);
     ASSERT_EQ(DirSetContextValue(context_, kDirKeyNameContext, std::string("[Root]")), kDirOk);
   }
 
-  void TearDown() override {
-    (void)DirFreeContext(context_);
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    std::filesystem::remove_all(folder_);
-  }
+  void TearDown() override { (void)DirFreeContext(context_); }
 
   // The complete names of every entry below `base`, depth first.
   void CollectEntries(const std::string& base, std::vector<std::string>& names) {
@@ -97,7 +85,8 @@ class SampleTreeWalk : public ::testing::Test {
     return StreamDisplayText(buffer, got < 0 ? 0 : static_cast<size_t>(got), attribute);
   }
 
-  std::filesystem::path folder_;
+  TempFolder folder_;
+  TestClient client_{folder_, OneConnection("SAMPLE", "sample")};
   DirContext context_ = 0;
 };
 

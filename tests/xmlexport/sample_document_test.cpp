@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "directory/client/dir_client.h"
+#include "tests/support/test_client.h"
 #include "xmlexport/directory_attributes.h"
 #include "xmlexport/install_document.h"
 #include "xmlexport/xml_save.h"
@@ -60,13 +61,7 @@ std::map<std::string, std::vector<std::string>> SampleRbsObjects() {
 class SampleDocument : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-xmldoc-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    std::ofstream(dir_ / "connections.ini")
-        << "[sample]\ntree = LARKSPUR_TREE\nsource = sample\ncontext =\nprimary = yes\n";
-    DirClientUseConnectionsFile((dir_ / "connections.ini").string());
-    ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+    ASSERT_EQ(client_.Code(), kDirConnectionOk);
     ASSERT_EQ(DirCreateContext(context_), kDirOk);
     ASSERT_EQ(DirSetContextValue(context_, kDirKeyFlags, kDirFlagDerefAliases | kDirFlagTypeless),
               kDirOk);
@@ -77,13 +72,11 @@ class SampleDocument : public testing::Test {
     if (context_ != 0) {
       EXPECT_EQ(DirFreeContext(context_), kDirOk);
     }
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
-  fs::path dir_;
+  TempFolder folder_{"orvane-xmldoc"};
+  TestClient client_{folder_, OneConnection("LARKSPUR_TREE", "sample", "context =\n")};
+  const fs::path& dir_ = folder_.Root();
   DirContext context_ = 0;
 };
 

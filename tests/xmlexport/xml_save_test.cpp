@@ -1,6 +1,7 @@
 // Saving: the closing lines of an edited document, CR LF line ends, and a failed write that
 // leaves the previous file as it was.
 #include "xmlexport/xml_save.h"
+#include "tests/support/temp_folder.h"
 #include "util/atomic_file.h"
 
 #include <sys/resource.h>
@@ -33,13 +34,6 @@ void WriteFile(const fs::path& path, std::string_view bytes) {
 // A fresh folder per test, removed afterwards.
 class XmlSave : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-xmlsave-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
   // Every entry of the folder, so that a left-behind temporary file shows.
   [[nodiscard]] std::vector<std::string> Entries() const {
     std::vector<std::string> names;
@@ -50,7 +44,8 @@ class XmlSave : public ::testing::Test {
     return names;
   }
 
-  fs::path folder_;
+  TempFolder temp_{"orvane-xmlsave"};
+  const fs::path& folder_ = temp_.Root();
 };
 
 TEST_F(XmlSave, EditedDocumentsGetTheClosingLines) {

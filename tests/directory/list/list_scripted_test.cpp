@@ -10,6 +10,7 @@
 
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_list.h"
+#include "tests/support/scripted_calls.h"
 #include "util/hooks.h"
 #include "util/string_list.h"
 
@@ -26,14 +27,11 @@ struct ScriptedEntry {
   std::string baseClass;
 };
 
-struct ScriptedClient {
-  std::vector<std::vector<ScriptedEntry>> batches;
-  // The call that fails ("DirSetContextValue:3" names one key), its how-many-th call, its code.
-  std::string failOperation;
-  int failOnCall = 1;
-  int32_t failCode = kDirNoSuchEntry;
+// The call that fails is named by its operation ("DirSetContextValue:3" names one key).
+struct ScriptedClient : ScriptedCalls {
+  ScriptedClient() : ScriptedCalls(kDirNoSuchEntry) {}
 
-  std::map<std::string, int> calls;
+  std::vector<std::vector<ScriptedEntry>> batches;
   std::set<uint32_t> liveContexts{kCallerContext};
   std::set<uint32_t> liveBuffers;
   int staleFrees = 0;
@@ -49,16 +47,8 @@ struct ScriptedClient {
     std::string nameContext;
   };
   std::vector<ListCall> listCalls;
-  uint32_t nextHandle = 100;
   size_t batch = 0;
   size_t object = 0;
-
-  int32_t Call(const std::string& operation) {
-    if (operation == failOperation && ++calls[operation] == failOnCall) {
-      return failCode;
-    }
-    return kDirOk;
-  }
 };
 
 ScriptedClient* client = nullptr;

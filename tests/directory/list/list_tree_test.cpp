@@ -2,11 +2,7 @@
 // class filters, the walk over a whole tree by the lines the window shows, a listing whose
 // client goes away half way, and a second listing started while the first pumps messages.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
@@ -15,6 +11,7 @@
 
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_list.h"
+#include "tests/support/test_client.h"
 #include "util/hooks.h"
 #include "util/string_list.h"
 
@@ -59,20 +56,8 @@ constexpr int kTreeEntries = 1 + 1 + kBigChildren + 1 + 1 + 8 + 1 + 1;
 
 class ListTreeTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvane-list-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    std::ofstream(folder_ / "tree.ldif") << TreeLdif();
-    std::ofstream(folder_ / "connections.ini")
-        << "[list]\ntree = LIST_TREE\nsource = " << (folder_ / "tree.ldif").string()
-        << "\ncontext = Org\nuser = Admin.Mixed.Org\nprimary = yes\n";
-  }
-  static void TearDownTestSuite() { std::filesystem::remove_all(folder_); }
-
   void SetUp() override {
-    DirClientUseConnectionsFile((folder_ / "connections.ini").string());
-    ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk) << NWstrerror(DirClientInit(0, 0));
+    ASSERT_EQ(client_.Code(), kDirConnectionOk) << NWstrerror(client_.Code());
     ASSERT_EQ(DirCreateContext(context_), kDirOk);
     SetBusyCursorHook({[this] {
                          ++busy_;
@@ -85,8 +70,6 @@ class ListTreeTest : public ::testing::Test {
     SetMessagePump({});
     SetBusyCursorHook({});
     static_cast<void>(DirFreeContext(context_));
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
   }
 
   // Lists `container` into a sorted container list and a sorted object list, with classes.
@@ -113,14 +96,13 @@ class ListTreeTest : public ::testing::Test {
     return count;
   }
 
-  static std::filesystem::path folder_;
+  TempFolder folder_{"orvane-list"};
+  LdifClient client_{folder_, TreeLdif(), "LIST_TREE", "context = Org\nuser = Admin.Mixed.Org\n"};
   DirContext context_ = 0;
   TStringList containers_{true};
   TStringList objects_{true};
   int busy_ = 0;
 };
-
-std::filesystem::path ListTreeTest::folder_;
 
 TEST_F(ListTreeTest, AContainerLargerThanOneBufferIsListedWholeAndOnce) {
   const uint32_t firstBatch = FirstBatchCount(".Big.Org");

@@ -2,7 +2,6 @@
 // the built-in sample tree, read through a context set up as the window's search context
 // (names without types, name context "[Root]", aliases followed).
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_read.h"
 #include "directory/d_nw_search.h"
+#include "tests/support/test_client.h"
 
 namespace {
 
@@ -41,32 +41,18 @@ constexpr size_t kStreamLengths[] = {64511, 64512, 64513, 70000};
 
 class ReadTreeTest : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "orvane-read-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-
   void TearDown() override {
     if (context_ != 0) {
       EXPECT_EQ(DirFreeContext(context_), kDirOk);
     }
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
-  }
+  void Write(const std::string& name, const std::string& text) { folder_.Write(name, text); }
 
   // Starts the client on one connection whose source is `source`, and opens the context.
   void Start(const std::string& source) {
-    Write("connections.ini", "[read]\ntree = READ_TREE\nsource = " + source +
-                                 "\ncontext =\nprimary = yes\nfile-urls = yes\n");
-    DirClientUseConnectionsFile((dir_ / "connections.ini").string());
-    ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+    client_.Use(folder_, OneConnection("READ_TREE", source, "context =\nfile-urls = yes\n"));
+    ASSERT_EQ(ClientConnections::Start(), kDirConnectionOk);
     ASSERT_EQ(DirCreateContext(context_), kDirOk);
     ASSERT_EQ(DirSetContextValue(context_, kDirKeyFlags, kSearchFlags), kDirOk);
     ASSERT_EQ(DirSetContextValue(context_, kDirKeyNameContext, std::string("[Root]")), kDirOk);
@@ -81,7 +67,7 @@ class ReadTreeTest : public testing::Test {
       Write(file, StreamBytes(length));
       ldif += "\ndn: cn=Big" + std::to_string(length) +
               ",cn=RBS,ou=Roles,o=Acme\nobjectClass: rbsModule2\nrbsXMLInfo:< file://" +
-              (dir_ / file).string() + "\n";
+              (folder_.Root() / file).string() + "\n";
     }
     Write("read_tree.ldif", ldif);
     Start("read_tree.ldif");
@@ -121,7 +107,8 @@ class ReadTreeTest : public testing::Test {
     return flags;
   }
 
-  fs::path dir_;
+  TempFolder folder_{"orvane-read"};
+  ClientConnections client_;
   DirContext context_ = 0;
 };
 

@@ -17,6 +17,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/client/value_record.h"
 #include "directory/d_nw_read.h"
+#include "tests/support/scripted_calls.h"
 
 namespace {
 
@@ -69,11 +70,7 @@ ScriptedBatch StreamBatch(const std::string& name, int32_t nextHandle) {
   return batch;
 }
 
-struct ScriptedClient {
-  // The call that fails: its operation, the how-many-th call of it, and the code it gives.
-  std::string failOperation;
-  int failOnCall = 1;
-  int32_t failCode = 0;
+struct ScriptedClient : ScriptedCalls {
   // The batches of successive DirRead calls; calls past the last repeat the last one.
   std::vector<ScriptedBatch> batches;
   // The stream DirOpenStream gives: its bytes, or a code, or a descriptor that cannot be read.
@@ -81,11 +78,9 @@ struct ScriptedClient {
   int32_t streamOpenCode = kDirOk;
   bool streamUnreadable = false;
 
-  std::map<std::string, int> calls;
   std::map<DirContext, uint32_t> contexts{{kCallerContext, kCallerFlags}};
   std::map<DirBuffer, uint32_t> buffers;  // live buffers and their sizes
   std::set<DirBuffer> readBuffers;        // prepared for operation 3
-  uint32_t nextHandle = 100;
   size_t batch = 0;
   size_t value = 0;
   int reads = 0;
@@ -95,12 +90,6 @@ struct ScriptedClient {
   std::vector<DirContext> streamContexts;
   std::vector<int> streamHandles;
 
-  int32_t Call(const std::string& operation) {
-    if (operation == failOperation && ++calls[operation] == failOnCall) {
-      return failCode;
-    }
-    return kDirOk;
-  }
   bool LiveReadContext(DirContext context) const {
     return context != kCallerContext && contexts.contains(context);
   }

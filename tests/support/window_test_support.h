@@ -7,9 +7,12 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/form_dialogs.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_client.h"
 
 // Records every error box and save request; the save dialog answers `saveAnswer` (cancelled
 // when empty).
@@ -25,26 +28,21 @@ class RecordingDialogs : public FormDialogs {
   std::optional<std::string> saveAnswer;
 };
 
-// A fresh folder below the temporary directory holding bin/orvane (the program file the window
-// is given) and config/ (XDG_CONFIG_HOME while it lives); removed, with the directory client
-// shut down and pointed back at its default, when it goes.
-class WindowTestFolder {
+// A TempConfigFolder that also holds bin/orvane (the program file the window is given) and the
+// client's connections.ini; the directory client is shut down and pointed back at its default
+// when it goes.
+class WindowTestFolder : public TempConfigFolder {
  public:
   WindowTestFolder();
-  ~WindowTestFolder();
-  WindowTestFolder(const WindowTestFolder&) = delete;
-  WindowTestFolder& operator=(const WindowTestFolder&) = delete;
 
-  [[nodiscard]] const std::filesystem::path& Root() const { return root_; }
-  [[nodiscard]] std::filesystem::path ProgramFile() const { return root_ / "bin" / "orvane"; }
-  [[nodiscard]] std::filesystem::path SettingsPath() const {
-    return root_ / "config" / "orvane" / "orvane.ini";
+  [[nodiscard]] std::filesystem::path ProgramFile() const { return Root() / "bin" / "orvane"; }
+  // Shuts the client down and points it at `connections`, written as connections.ini; its path.
+  std::string UseConnections(std::string_view connections) {
+    return connections_.Use(*this, connections);
   }
-  // Writes `text` to `path`, creating its folders.
-  static void Write(const std::filesystem::path& path, const std::string& text);
 
  private:
-  std::filesystem::path root_;
+  ClientConnections connections_;
 };
 
 // An Xvfb server on a display number it picks itself (so that test binaries may run side by

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <optional>
 
-#include "tests/app/window_test_support.h"
+#include "tests/support/window_test_support.h"
 
 int main(int argc, char** argv) {
   std::optional<VirtualDisplay> display;

@@ -1,4 +1,4 @@
-#include "tests/app/window_test_support.h"
+#include "tests/support/window_test_support.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -8,35 +8,9 @@
 
 #include <array>
 #include <cstdlib>
-#include <fstream>
-#include <stdexcept>
 
-#include "directory/client/dir_client.h"
-#include "directory/d_nw.h"
-
-namespace fs = std::filesystem;
-
-WindowTestFolder::WindowTestFolder() {
-  std::string pattern = (fs::temp_directory_path() / "orvane-window-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot create a folder below " + fs::temp_directory_path().string());
-  }
-  root_ = pattern;
-  fs::create_directories(root_ / "bin");
-  ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-}
-
-WindowTestFolder::~WindowTestFolder() {
-  DirClientShutdown();
-  DirClientUseConnectionsFile("");
-  ForgetClientConnection();
-  std::error_code ignored;
-  fs::remove_all(root_, ignored);
-}
-
-void WindowTestFolder::Write(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
+WindowTestFolder::WindowTestFolder() : TempConfigFolder("orvane-window") {
+  std::filesystem::create_directories(Root() / "bin");
 }
 
 VirtualDisplay::VirtualDisplay() {
