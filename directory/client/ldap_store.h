@@ -16,14 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "directory/client/dir_codes.h"
 #include "directory/client/store.h"
-
-// Completion codes of the live store that the in-memory store never gives.
-inline constexpr int32_t kDirTransportFailure = -625;      // connection lost or no answer in time
-inline constexpr int32_t kDirRemoteFailure = -635;         // any other refusal by the server
-inline constexpr int32_t kDirUnreachableServer = -636;     // the server cannot be reached at all
-inline constexpr int32_t kDirFailedAuthentication = -669;  // the bind was refused
-inline constexpr int32_t kDirNoAccess = -672;
 
 // How to reach and authenticate to one server.
 struct LdapSettings {

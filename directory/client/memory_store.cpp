@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "directory/client/builtin_schema.h"
-#include "directory/client/dir_client.h"
+#include "directory/client/dir_codes.h"
 #include "directory/client/filter_expr.h"
 #include "directory/client/value_codec.h"
 #include "util/text.h"
