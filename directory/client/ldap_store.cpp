@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <ldap.h>
-#include <ldap_schema.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -24,6 +23,8 @@
 #include "directory/client/builtin_schema.h"
 #include "directory/client/dir_codes.h"
 #include "directory/client/filter_expr.h"
+#include "directory/client/ldap_filter.h"
+#include "directory/client/schema_catalog.h"
 #include "directory/client/value_codec.h"
 #include "util/atomic_file.h"
 
@@ -92,12 +93,6 @@ struct ReferralsFree {
 struct BervalFree {
   void operator()(struct berval* value) const { ber_bvfree(value); }
 };
-struct AttributeTypeFree {
-  void operator()(LDAPAttributeType* at) const { ldap_attributetype_free(at); }
-};
-struct ObjectClassFree {
-  void operator()(LDAPObjectClass* oc) const { ldap_objectclass_free(oc); }
-};
 
 using LdapHandle = std::unique_ptr<LDAP, LdapUnbind>;
 using Message = std::unique_ptr<LDAPMessage, MessageFree>;
@@ -129,112 +124,6 @@ std::map<int32_t, std::string>& ErrorTexts() {
 void NoteError(int32_t code, const std::string& text) {
   const std::lock_guard lock(ErrorTextLock());
   ErrorTexts()[code] = text;
-}
-
-// One filter value escaped by libldap (RFC 4515: '*', '(', ')', '\' and NUL become \XX).
-std::string EscapeFilterValue(std::string_view value) {
-  struct berval in {};
-  in.bv_val = const_cast<char*>(value.data());
-  in.bv_len = value.size();
-  struct berval out {};
-  if (ldap_bv2escaped_filter_value(&in, &out) != LDAP_SUCCESS)
-    return std::string();
-  const BerText owner(out.bv_val);
-  return std::string(out.bv_val, out.bv_len);
-}
-
-// A pattern whose '*' stay wildcards and whose other characters are escaped.
-std::string EscapePattern(std::string_view pattern) {
-  std::string text;
-  size_t start = 0;
-  for (;;) {
-    const size_t star = pattern.find('*', start);
-    text += EscapeFilterValue(pattern.substr(start, star - start));
-    if (star == std::string_view::npos)
-      break;
-    text.push_back('*');
-    start = star + 1;
-  }
-  return text;
-}
-
-std::string GeneralizedTime(int64_t seconds) {
-  const auto clamped = static_cast<time_t>(std::clamp<int64_t>(seconds, 0, UINT32_MAX));
-  struct tm utc {};
-  gmtime_r(&clamped, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d%H%M%SZ", &utc);
-  return text;
-}
-
-bool IsTextSyntax(uint32_t syntax) {
-  switch (syntax) {
-    case kSyntaxCaseExactString:
-    case kSyntaxCaseIgnoreString:
-    case kSyntaxPrintableString:
-    case kSyntaxNumericString:
-    case kSyntaxTelephoneNumber:
-    case kSyntaxFacsimile:
-    case kSyntaxEMailAddress:
-    case kSyntaxPostalAddress:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// The directory syntaxes that one standard LDAP syntax can carry without loss: where the server
-// gives one of these, the directory's own definition of the attribute decides among them.
-bool Carries(uint32_t serverSyntax, uint32_t directorySyntax, bool weak) {
-  if (weak)
-    return directorySyntax != kSyntaxDistinguishedName && directorySyntax != kSyntaxBoolean;
-  switch (serverSyntax) {
-    case kSyntaxInteger:
-      return directorySyntax == kSyntaxInteger || directorySyntax == kSyntaxCounter ||
-             directorySyntax == kSyntaxInterval;
-    case kSyntaxTelephoneNumber:
-      return directorySyntax == kSyntaxTelephoneNumber || directorySyntax == kSyntaxFacsimile;
-    default:
-      return serverSyntax == directorySyntax;
-  }
-}
-
-// Standard LDAP syntaxes that say little about the value's form (any text or any bytes).
-bool IsWeakOid(std::string_view oid) {
-  if (const size_t brace = oid.find('{'); brace != std::string_view::npos)
-    oid = oid.substr(0, brace);
-  return oid == "1.3.6.1.4.1.1466.115.121.1.15" || oid == "1.3.6.1.4.1.1466.115.121.1.26" ||
-         oid == "1.3.6.1.4.1.1466.115.121.1.40" || oid == "1.3.6.1.4.1.1466.115.121.1.5" ||
-         oid == "1.3.6.1.4.1.1466.115.121.1.44" || oid == "1.3.6.1.4.1.1466.115.121.1.36";
-}
-
-// Attributes whose directory syntax no server definition changes: the values the client reads
-// from them have one form whatever the server calls them.
-struct SyntaxOverride {
-  std::string_view ldapName;
-  uint32_t syntax;
-};
-constexpr SyntaxOverride kSyntaxOverrides[] = {
-    {"modifyTimestamp", kSyntaxTime},
-    {"objectClass", kSyntaxClassName},
-    {"rbsXMLInfo", kSyntaxStream},
-    {"rbsTaskRights", kSyntaxOctetString},
-    {"rbsContent", kSyntaxDistinguishedName},
-};
-
-const char* Extension(LDAPSchemaExtensionItem** extensions, std::string_view name) {
-  for (int i = 0; extensions != nullptr && extensions[i] != nullptr; ++i) {
-    if (EqualsIgnoringCase(extensions[i]->lsei_name, name) &&
-        extensions[i]->lsei_values != nullptr && extensions[i]->lsei_values[0] != nullptr) {
-      return extensions[i]->lsei_values[0];
-    }
-  }
-  return nullptr;
-}
-
-const char* NdsNameExtension(LDAPSchemaExtensionItem** extensions) {
-  const char* name = Extension(extensions, "X-NDS_NAME");
-  return name != nullptr ? name : Extension(extensions, "X-NDS-NAME");
 }
 
 std::string Describe(int rc) {
@@ -331,18 +220,6 @@ std::optional<std::string> LdapErrorText(int32_t code) {
 
 // The connection, the schema and the caches; every call of the store goes through here.
 struct LdapStore::Impl {
-  struct AttributeDef {
-    std::string name;  // directory name
-    std::string ldapName;
-    uint32_t syntax = kSyntaxCaseIgnoreString;
-  };
-  struct ClassDef {
-    std::string name;  // directory name
-    std::string ldapName;
-    bool structural = false;
-    bool container = false;
-  };
-
   LdapSettings settings;
   LdapHandle ld;
   // Reads entries out of received messages; never connected, so it outlives every connection
@@ -350,11 +227,8 @@ struct LdapStore::Impl {
   LdapHandle decoder;
   uint64_t generation = 0;  // grows with every new connection
   bool pagedResults = false;
-  std::vector<AttributeDef> attributes;
-  std::unordered_map<std::string, size_t> attributeByName;  // folded directory and LDAP names
-  std::vector<ClassDef> classes;
-  std::unordered_map<std::string, size_t> classByName;  // folded directory and LDAP names
-  std::vector<std::string> namingTypes;                 // those the server's schema knows
+  SchemaCatalog schema;
+  std::vector<std::string> namingTypes;  // those the server's schema knows
   // Children by folded parent DN + '\n' + folded part ("type=value", "=value" when typeless).
   mutable std::map<std::string, std::vector<ChildCandidate>> childCache;
   // The server's naming contexts; unless one of them is the root itself, the root's children
@@ -748,46 +622,7 @@ struct LdapStore::Impl {
 
   // Schema ----------------------------------------------------------------------------------
 
-  void AddAttribute(AttributeDef def) {
-    const size_t id = attributes.size();
-    attributeByName[FoldCase(def.ldapName)] = id;
-    attributeByName[FoldCase(def.name)] = id;
-    attributes.push_back(std::move(def));
-  }
-
-  void AddClass(ClassDef def) {
-    const size_t id = classes.size();
-    classByName[FoldCase(def.ldapName)] = id;
-    classByName[FoldCase(def.name)] = id;
-    classes.push_back(std::move(def));
-  }
-
-  void LoadBuiltins() {
-    for (const BuiltinAttribute& builtin : BuiltinAttributes()) {
-      AddAttribute(
-          AttributeDef{std::string(builtin.name), std::string(builtin.ldapName), builtin.syntax});
-    }
-    for (const BuiltinClass& builtin : BuiltinClasses()) {
-      const std::string ldapName(builtin.ldapName.empty() ? builtin.name : builtin.ldapName);
-      if (classByName.contains(FoldCase(ldapName)))
-        continue;
-      AddClass(
-          ClassDef{std::string(builtin.name), ldapName, builtin.structural, builtin.container});
-    }
-  }
-
-  const AttributeDef* FindAttribute(std::string_view name) const {
-    const auto found = attributeByName.find(FoldCase(name));
-    return found == attributeByName.end() ? nullptr : &attributes[found->second];
-  }
-
-  const ClassDef* FindClass(std::string_view name) const {
-    const auto found = classByName.find(FoldCase(name));
-    return found == classByName.end() ? nullptr : &classes[found->second];
-  }
-
   int32_t ReadSchema() {
-    LoadBuiltins();
     static const char* const kRootAttributes[] = {"subschemaSubentry", "supportedControl",
                                                   "namingContexts", nullptr};
     Page page;
@@ -818,134 +653,28 @@ struct LdapStore::Impl {
         code != kDirOk) {
       return code;
     }
-    std::vector<std::unique_ptr<LDAPAttributeType, AttributeTypeFree>> types;
-    std::vector<std::unique_ptr<LDAPObjectClass, ObjectClassFree>> objectClasses;
+    std::vector<std::pair<std::string, std::string>> values;
     for (const Message& entry : page.entries) {
-      for (const auto& [attribute, value] : Pairs(entry.get(), kSchemaAttributes)) {
-        int code = 0;
-        const char* where = nullptr;
-        if (EqualsIgnoringCase(attribute, "attributeTypes")) {
-          LDAPAttributeType* at =
-              ldap_str2attributetype(value.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL);
-          if (at != nullptr && at->at_names != nullptr && at->at_names[0] != nullptr)
-            types.emplace_back(at);
-          else if (at != nullptr)
-            ldap_attributetype_free(at);
-        } else {
-          LDAPObjectClass* oc =
-              ldap_str2objectclass(value.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL);
-          if (oc != nullptr && oc->oc_names != nullptr && oc->oc_names[0] != nullptr)
-            objectClasses.emplace_back(oc);
-          else if (oc != nullptr)
-            ldap_objectclass_free(oc);
-        }
-      }
+      for (auto& pair : Pairs(entry.get(), kSchemaAttributes))
+        values.push_back(std::move(pair));
     }
+    std::vector<SchemaDescription> descriptions;
+    for (const auto& [attribute, value] : values) {
+      descriptions.push_back({EqualsIgnoringCase(attribute, "attributeTypes")
+                                  ? SchemaDescription::Kind::kAttributeType
+                                  : SchemaDescription::Kind::kObjectClass,
+                              value});
+    }
+    // A description the server gets wrong costs that attribute or class its mapping only.
+    static_cast<void>(schema.Read(descriptions));
     // A server that names no context is asked about the root itself.
     if (namingContexts.empty())
       rootIsEntry = true;
-    ApplyAttributeTypes(types);
-    ApplyObjectClasses(objectClasses);
     for (const std::string_view type : kNamingTypes) {
-      if (FindAttribute(type) != nullptr || type == "cn")
+      if (schema.FindAttribute(type) != nullptr || type == "cn")
         namingTypes.emplace_back(type);
     }
     return kDirOk;
-  }
-
-  void ApplyAttributeTypes(
-      const std::vector<std::unique_ptr<LDAPAttributeType, AttributeTypeFree>>& types) {
-    std::unordered_map<std::string, const LDAPAttributeType*> byName;
-    for (const auto& at : types) {
-      for (int i = 0; at->at_names[i] != nullptr; ++i)
-        byName[FoldCase(at->at_names[i])] = at.get();
-    }
-    // The syntax OID, inherited from the supertypes when the type has none of its own.
-    const auto syntaxOid = [&](const LDAPAttributeType* at) -> const char* {
-      for (int hop = 0; at != nullptr && hop < 16; ++hop) {
-        if (at->at_syntax_oid != nullptr)
-          return at->at_syntax_oid;
-        if (at->at_sup_oid == nullptr)
-          return nullptr;
-        const auto sup = byName.find(FoldCase(at->at_sup_oid));
-        at = sup == byName.end() ? nullptr : sup->second;
-      }
-      return nullptr;
-    };
-    for (const auto& at : types) {
-      const std::string ldapName = at->at_names[0];
-      const char* oid = syntaxOid(at.get());
-      uint32_t syntax = oid != nullptr ? SyntaxFromOid(oid) : kSyntaxCaseIgnoreString;
-      const bool vendor = oid != nullptr && std::string_view(oid).starts_with(kVendorSyntaxPrefix);
-      const char* ndsSyntax = Extension(at->at_extensions, "X-NDS_SYNTAX");
-      const auto declared =
-          ndsSyntax != nullptr ? ParseNumber(ndsSyntax, 0, kSyntaxInterval) : std::nullopt;
-      const AttributeDef* builtin = nullptr;
-      for (int i = 0; at->at_names[i] != nullptr && builtin == nullptr; ++i)
-        builtin = FindAttribute(at->at_names[i]);
-      if (declared) {
-        syntax = static_cast<uint32_t>(*declared);
-      } else if (!vendor && builtin != nullptr &&
-                 Carries(syntax, builtin->syntax, oid == nullptr || IsWeakOid(oid))) {
-        syntax = builtin->syntax;
-      }
-      for (const SyntaxOverride& override : kSyntaxOverrides) {
-        if (EqualsIgnoringCase(override.ldapName, ldapName))
-          syntax = override.syntax;
-      }
-      std::string name = builtin != nullptr ? builtin->name : ldapName;
-      if (const char* ndsName = NdsNameExtension(at->at_extensions))
-        name = ndsName;
-      AttributeDef def{name, ldapName, syntax};
-      if (builtin != nullptr) {
-        // Replaced in place, so both of its names keep pointing at it.
-        const size_t id = static_cast<size_t>(builtin - attributes.data());
-        attributes[id] = def;
-        attributeByName[FoldCase(def.name)] = id;
-        for (int i = 0; at->at_names[i] != nullptr; ++i)
-          attributeByName[FoldCase(at->at_names[i])] = id;
-      } else {
-        AddAttribute(def);
-        for (int i = 1; at->at_names[i] != nullptr; ++i)
-          attributeByName[FoldCase(at->at_names[i])] = attributes.size() - 1;
-      }
-    }
-  }
-
-  void ApplyObjectClasses(
-      const std::vector<std::unique_ptr<LDAPObjectClass, ObjectClassFree>>& objectClasses) {
-    std::vector<std::string> contained;
-    for (const auto& oc : objectClasses) {
-      const std::string ldapName = oc->oc_names[0];
-      const ClassDef* builtin = FindClass(ldapName);
-      ClassDef def;
-      def.ldapName = ldapName;
-      def.name = builtin != nullptr ? builtin->name : ldapName;
-      if (const char* ndsName = NdsNameExtension(oc->oc_extensions))
-        def.name = ndsName;
-      def.structural = oc->oc_kind == LDAP_SCHEMA_STRUCTURAL;
-      def.container = builtin != nullptr && builtin->container;
-      if (const char* notContainer = Extension(oc->oc_extensions, "X-NDS_NOT_CONTAINER"))
-        def.container = def.container && std::string_view(notContainer) != "1";
-      // Classes that others name as their possible superiors are containers.
-      for (int e = 0; oc->oc_extensions != nullptr && oc->oc_extensions[e] != nullptr; ++e) {
-        if (!EqualsIgnoringCase(oc->oc_extensions[e]->lsei_name, "X-NDS_CONTAINMENT"))
-          continue;
-        for (int v = 0; oc->oc_extensions[e]->lsei_values[v] != nullptr; ++v)
-          contained.emplace_back(oc->oc_extensions[e]->lsei_values[v]);
-      }
-      if (builtin != nullptr) {
-        const size_t id = static_cast<size_t>(builtin - classes.data());
-        classes[id] = def;
-        classByName[FoldCase(def.name)] = id;
-      } else {
-        AddClass(def);
-      }
-    }
-    for (const std::string& container : contained) {
-      if (const auto found = classByName.find(FoldCase(container)); found != classByName.end())
-        classes[found->second].container = true;
-    }
   }
 
   // Entries --------------------------------------------------------------------------------
@@ -973,10 +702,10 @@ struct LdapStore::Impl {
 
   // The base class: the last class value the schema marks structural, else the last one.
   std::string BaseClass(const std::vector<std::string>& objectClasses) const {
-    const ClassDef* structural = nullptr;
+    const SchemaClass* structural = nullptr;
     std::string last;
     for (const std::string& value : objectClasses) {
-      const ClassDef* def = FindClass(value);
+      const SchemaClass* def = schema.FindClass(value);
       last = def != nullptr ? def->name : value;
       if (def != nullptr && def->structural)
         structural = def;
@@ -1008,126 +737,9 @@ struct LdapStore::Impl {
       }
     }
     entry.baseClass = BaseClass(objectClasses);
-    const ClassDef* def = FindClass(entry.baseClass);
+    const SchemaClass* def = schema.FindClass(entry.baseClass);
     entry.flags = (def != nullptr && def->container) || hasChildren ? kDirObjectContainer : 0;
     return true;
-  }
-
-  // Filters --------------------------------------------------------------------------------
-
-  std::string ClassLdapName(std::string_view name) const {
-    const ClassDef* def = FindClass(name);
-    return def != nullptr ? def->ldapName : std::string(name);
-  }
-
-  int32_t Translate(const FilterNode& node, std::string& out) const {
-    using Kind = FilterNode::Kind;
-    static constexpr std::string_view kNever = "(!(objectClass=*))";
-    switch (node.kind) {
-      case Kind::kAnd:
-      case Kind::kOr:
-      case Kind::kNot: {
-        out += node.kind == Kind::kAnd ? "(&" : (node.kind == Kind::kOr ? "(|" : "(!");
-        for (const FilterNode& child : node.children) {
-          if (const int32_t code = Translate(child, out); code != kDirOk)
-            return code;
-        }
-        out += ")";
-        return kDirOk;
-      }
-      case Kind::kBaseClass:
-        out += "(objectClass=" + EscapeFilterValue(ClassLdapName(node.text)) + ")";
-        return kDirOk;
-      case Kind::kRdn: {
-        const std::string pattern = EscapePattern(node.text);
-        if (!node.rdnType.empty()) {
-          std::string type = FoldCase(node.rdnType);
-          if (type == "s")
-            type = "st";
-          out += "(" + type + "=" + pattern + ")";
-          return kDirOk;
-        }
-        out += "(|";
-        for (const std::string& type : namingTypes)
-          out += "(" + type + "=" + pattern + ")";
-        out += ")";
-        return kDirOk;
-      }
-      case Kind::kPresent: {
-        const AttributeDef* def = FindAttribute(node.text);
-        out += def != nullptr ? "(" + def->ldapName + "=*)" : std::string(kNever);
-        return kDirOk;
-      }
-      case Kind::kCompare:
-        return TranslateCompare(node, out);
-    }
-    return kDirInvalidFilter;
-  }
-
-  int32_t TranslateCompare(const FilterNode& node, std::string& out) const {
-    const AttributeDef* def = FindAttribute(node.text);
-    if (def == nullptr) {
-      out += "(!(objectClass=*))";
-      return kDirOk;
-    }
-    const std::string& a = def->ldapName;
-    using Op = FilterNode::Op;
-    const char* op =
-        node.op == Op::kGreaterOrEqual ? ">=" : (node.op == Op::kLessOrEqual ? "<=" : "=");
-    const bool equality = node.op == Op::kEqual || node.op == Op::kApprox;
-    const uint32_t syntax = def->syntax;
-    if (IsTextSyntax(syntax) || syntax == kSyntaxClassName) {
-      std::string value = node.textValue;
-      if (syntax == kSyntaxClassName)
-        value = ClassLdapName(value);
-      out += "(" + a + op + (equality ? EscapePattern(value) : EscapeFilterValue(value)) + ")";
-      return kDirOk;
-    }
-    switch (syntax) {
-      case kSyntaxDistinguishedName:
-        out += "(" + a + op + EscapeFilterValue(node.textValue) + ")";
-        return kDirOk;
-      case kSyntaxCaseIgnoreList: {
-        if (!equality)
-          return kDirInvalidFilter;
-        const std::string v = EscapePattern(node.textValue);
-        out += "(|(" + a + "=" + v + ")(" + a + "=" + v + "$*)(" + a + "=*$" + v + ")(" + a +
-               "=*$" + v + "$*))";
-        return kDirOk;
-      }
-      case kSyntaxTypedName:
-        if (!equality)
-          return kDirInvalidFilter;
-        out += "(" + a + "=" + EscapePattern(node.textValue) + "#*)";
-        return kDirOk;
-      case kSyntaxBoolean:
-        out += "(" + a + op + (node.numberValue != 0 ? "TRUE" : "FALSE") + ")";
-        return kDirOk;
-      case kSyntaxInteger:
-      case kSyntaxCounter:
-      case kSyntaxInterval: {
-        int64_t number = node.numberValue;
-        if (syntax != kSyntaxInteger && number < 0)
-          number = static_cast<uint32_t>(number);
-        out += "(" + a + op + std::to_string(number) + ")";
-        return kDirOk;
-      }
-      case kSyntaxTime:
-        out += "(" + a + op + GeneralizedTime(node.numberValue) + ")";
-        return kDirOk;
-      case kSyntaxTimestamp:
-        if (!equality)
-          return kDirInvalidFilter;
-        out += "(" + a + "=" + std::to_string(node.numberValue) + "#*)";
-        return kDirOk;
-      case kSyntaxHold:
-        if (!equality)
-          return kDirInvalidFilter;
-        out += "(" + a + "=*#" + std::to_string(node.numberValue) + ")";
-        return kDirOk;
-      default:
-        return kDirInvalidFilter;
-    }
   }
 
   // Names ----------------------------------------------------------------------------------
@@ -1562,7 +1174,7 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
   Cursor::Check check;
   if (const auto classes = RequiredClasses(filter)) {
     for (const std::string& name : *classes) {
-      const Impl::ClassDef* def = impl_->FindClass(name);
+      const SchemaClass* def = impl_->schema.FindClass(name);
       check.classes.push_back(def != nullptr ? def->name : name);
     }
   }
@@ -1590,7 +1202,7 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
                                   std::vector<StoreAttribute>& attributes) const {
   std::vector<std::string> wanted;
   for (const std::string& requested : names) {
-    const Impl::AttributeDef* def = impl_->FindAttribute(requested);
+    const SchemaAttribute* def = impl_->schema.FindAttribute(requested);
     if (def != nullptr)
       wanted.push_back(def->ldapName);
   }
@@ -1626,7 +1238,7 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
       ldapName.resize(semicolon);
     const Values values(ldap_get_values_len(impl_->decoder.get(), entry, raw));
     StoreAttribute attribute;
-    const Impl::AttributeDef* def = impl_->FindAttribute(ldapName);
+    const SchemaAttribute* def = impl_->schema.FindAttribute(ldapName);
     attribute.name = def != nullptr ? def->name : ldapName;
     attribute.syntax = def != nullptr ? def->syntax : kSyntaxOctetString;
     const bool isClass = EqualsIgnoringCase(ldapName, "objectClass");
@@ -1644,7 +1256,7 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
 
 int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute,
                               std::string& bytes) const {
-  const Impl::AttributeDef* def = impl_->FindAttribute(attribute);
+  const SchemaAttribute* def = impl_->schema.FindAttribute(attribute);
   if (def == nullptr || def->syntax != kSyntaxStream) {
     StoreEntry entry;
     if (const int32_t code = GetEntryWithoutCount(name, entry); code != kDirOk)
@@ -1665,25 +1277,22 @@ void LdapStore::RetryServer() {
 }
 
 std::optional<uint32_t> LdapStore::SyntaxOf(std::string_view attribute) const {
-  const Impl::AttributeDef* def = impl_->FindAttribute(attribute);
+  const SchemaAttribute* def = impl_->schema.FindAttribute(attribute);
   if (def == nullptr)
     return std::nullopt;
   return def->syntax;
 }
 
 std::string LdapStore::AttributeName(std::string_view attribute) const {
-  const Impl::AttributeDef* def = impl_->FindAttribute(attribute);
-  return def != nullptr ? def->name : std::string(attribute);
+  return impl_->schema.AttributeName(attribute);
 }
 
 std::string LdapStore::ClassName(std::string_view ldapClass) const {
-  const Impl::ClassDef* def = impl_->FindClass(ldapClass);
-  return def != nullptr ? def->name : std::string(ldapClass);
+  return impl_->schema.ClassName(ldapClass);
 }
 
 int32_t LdapStore::FilterText(const FilterNode& filter, std::string& text) const {
-  text.clear();
-  return impl_->Translate(filter, text);
+  return LdapFilterText(filter, impl_->schema, impl_->namingTypes, text);
 }
 
 int32_t LdapStore::WhoAmI(DirName& name) const {
