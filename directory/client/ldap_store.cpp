@@ -633,7 +633,7 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
   return std::unique_ptr<LdapStore>(new LdapStore(std::move(impl)));
 }
 
-int32_t LdapStore::GetEntry(const DirName& name, StoreEntry& entry) const {
+int32_t LdapStore::GetEntry(const DirName& name, StoreEntry& entry) {
   if (name.empty()) {
     // The root is no entry on the server (its DSE describes the server instead).
     static_cast<void>(GetEntryWithoutCount(name, entry));
@@ -658,7 +658,7 @@ int32_t LdapStore::GetEntry(const DirName& name, StoreEntry& entry) const {
 
 // A server without a subordinate count pays for a listing with a scan of its whole tree (a
 // one-level search by an unindexed filter), which no reader that skips the count should wait for.
-int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) const {
+int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) {
   if (name.empty()) {
     entry = StoreEntry();
     entry.baseClass = "Tree Root";
@@ -676,12 +676,11 @@ int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) 
   return kDirOk;
 }
 
-std::vector<ChildCandidate> LdapStore::FindChildren(const DirName& parent,
-                                                    const NamePart& part) const {
+std::vector<ChildCandidate> LdapStore::FindChildren(const DirName& parent, const NamePart& part) {
   return impl_->FindChildren(parent, part);
 }
 
-int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) const {
+int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) {
   if (parent.empty() && !impl_->rootIsEntry) {
     return StartCursor(
         std::make_unique<RootCursor>(*impl_, LDAP_SCOPE_BASE, "(objectClass=*)", Cursor::Check()),
@@ -693,7 +692,7 @@ int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCurs
 }
 
 int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filter,
-                          std::unique_ptr<EntryCursor>& cursor) const {
+                          std::unique_ptr<EntryCursor>& cursor) {
   int ldapScope = LDAP_SCOPE_BASE;
   if (scope == 1) {
     ldapScope = LDAP_SCOPE_ONELEVEL;
@@ -735,7 +734,7 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
 }
 
 int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::string>& names,
-                                  std::vector<StoreAttribute>& attributes) const {
+                                  std::vector<StoreAttribute>& attributes) {
   std::vector<std::string> wanted;
   for (const std::string& requested : names) {
     const SchemaAttribute* def = impl_->schema.FindAttribute(requested);
@@ -782,8 +781,7 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
   return kDirOk;
 }
 
-int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute,
-                              std::string& bytes) const {
+int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute, std::string& bytes) {
   const SchemaAttribute* def = impl_->schema.FindAttribute(attribute);
   if (def == nullptr || def->syntax != kSyntaxStream) {
     StoreEntry entry;
@@ -823,7 +821,7 @@ int32_t LdapStore::FilterText(const FilterNode& filter, std::string& text) const
   return LdapFilterText(filter, impl_->schema, impl_->namingTypes, text);
 }
 
-int32_t LdapStore::WhoAmI(DirName& name) const {
+int32_t LdapStore::WhoAmI(DirName& name) {
   std::string authzId;
   if (const int32_t code = impl_->Connection().WhoAmI(authzId); code != kDirOk)
     return code;

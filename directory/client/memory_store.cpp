@@ -893,7 +893,7 @@ std::vector<MemoryStore::RawAttribute> MemoryStore::DecodeAttributes(uint32_t id
   return attributes;
 }
 
-int32_t MemoryStore::GetEntry(const DirName& name, StoreEntry& entry) const {
+int32_t MemoryStore::GetEntry(const DirName& name, StoreEntry& entry) {
   const auto id = Lookup(name);
   if (!id)
     return kDirNoSuchEntry;
@@ -905,8 +905,7 @@ bool MemoryStore::IsContainer(const Entry& entry) const {
   return schema_.Class(entry.baseClass).container || entry.childCount > 0;
 }
 
-std::vector<ChildCandidate> MemoryStore::FindChildren(const DirName& parent,
-                                                      const NamePart& part) const {
+std::vector<ChildCandidate> MemoryStore::FindChildren(const DirName& parent, const NamePart& part) {
   std::vector<ChildCandidate> found;
   const auto parentId = Lookup(parent);
   if (!parentId)
@@ -927,8 +926,7 @@ std::vector<ChildCandidate> MemoryStore::FindChildren(const DirName& parent,
   return found;
 }
 
-int32_t MemoryStore::ListChildren(const DirName& parent,
-                                  std::unique_ptr<EntryCursor>& cursor) const {
+int32_t MemoryStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) {
   const auto id = Lookup(parent);
   if (!id)
     return kDirNoSuchEntry;
@@ -1112,7 +1110,7 @@ bool MemoryStore::Matches(uint32_t id, const CompiledFilter& filter) const {
 }
 
 int32_t MemoryStore::Search(const DirName& base, int scope, const FilterNode& filter,
-                            std::unique_ptr<EntryCursor>& cursor) const {
+                            std::unique_ptr<EntryCursor>& cursor) {
   const auto id = Lookup(base);
   if (!id)
     return kDirNoSuchEntry;
@@ -1151,7 +1149,7 @@ int32_t MemoryStore::Search(const DirName& base, int scope, const FilterNode& fi
 }
 
 int32_t MemoryStore::ReadAttributes(const DirName& name, const std::vector<std::string>& names,
-                                    std::vector<StoreAttribute>& attributes) const {
+                                    std::vector<StoreAttribute>& attributes) {
   const auto id = Lookup(name);
   if (!id)
     return kDirNoSuchEntry;
@@ -1177,7 +1175,7 @@ int32_t MemoryStore::ReadAttributes(const DirName& name, const std::vector<std::
 }
 
 int32_t MemoryStore::ReadStream(const DirName& name, std::string_view attribute,
-                                std::string& bytes) const {
+                                std::string& bytes) {
   const auto id = Lookup(name);
   if (!id)
     return kDirNoSuchEntry;

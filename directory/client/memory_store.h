@@ -40,17 +40,17 @@ class MemoryStore final : public Store {
   // The bytes the store holds: tables by their capacity, the value arena by its use.
   [[nodiscard]] size_t MemoryBytes() const;
 
-  [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) const override;
+  [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) override;
   [[nodiscard]] std::vector<ChildCandidate> FindChildren(const DirName& parent,
-                                                         const NamePart& part) const override;
+                                                         const NamePart& part) override;
   [[nodiscard]] int32_t ListChildren(const DirName& parent,
-                                     std::unique_ptr<EntryCursor>& cursor) const override;
+                                     std::unique_ptr<EntryCursor>& cursor) override;
   [[nodiscard]] int32_t Search(const DirName& base, int scope, const FilterNode& filter,
-                               std::unique_ptr<EntryCursor>& cursor) const override;
+                               std::unique_ptr<EntryCursor>& cursor) override;
   [[nodiscard]] int32_t ReadAttributes(const DirName& name, const std::vector<std::string>& names,
-                                       std::vector<StoreAttribute>& attributes) const override;
+                                       std::vector<StoreAttribute>& attributes) override;
   [[nodiscard]] int32_t ReadStream(const DirName& name, std::string_view attribute,
-                                   std::string& bytes) const override;
+                                   std::string& bytes) override;
   [[nodiscard]] std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override;
   [[nodiscard]] std::string AttributeName(std::string_view attribute) const override;
 
