@@ -72,6 +72,14 @@ const char* NdsNameExtension(LDAPSchemaExtensionItem** extensions) {
   return name != nullptr ? name : Extension(extensions, "X-NDS-NAME");
 }
 
+std::optional<uint32_t> IdByName(const std::unordered_map<std::string, uint32_t>& byName,
+                                 std::string_view name) {
+  const auto found = byName.find(FoldCase(name));
+  if (found == byName.end())
+    return std::nullopt;
+  return found->second;
+}
+
 }  // namespace
 
 SchemaCatalog::SchemaCatalog() {
@@ -237,10 +245,7 @@ void SchemaCatalog::ApplyObjectClasses(std::span<const LDAPObjectClass* const> o
 }
 
 std::optional<uint32_t> SchemaCatalog::AttributeId(std::string_view name) const {
-  const auto found = attributeByName_.find(FoldCase(name));
-  if (found == attributeByName_.end())
-    return std::nullopt;
-  return found->second;
+  return IdByName(attributeByName_, name);
 }
 
 const SchemaAttribute* SchemaCatalog::FindAttribute(std::string_view name) const {
@@ -256,10 +261,7 @@ uint32_t SchemaCatalog::InternAttribute(std::string_view ldapName) {
 }
 
 std::optional<uint32_t> SchemaCatalog::ClassId(std::string_view name) const {
-  const auto found = classByName_.find(FoldCase(name));
-  if (found == classByName_.end())
-    return std::nullopt;
-  return found->second;
+  return IdByName(classByName_, name);
 }
 
 const SchemaClass* SchemaCatalog::FindClass(std::string_view name) const {
