@@ -288,8 +288,8 @@ bool TriedBefore(const ChildCandidate& a, const ChildCandidate& b, bool leaf) {
 // first: each typeless part takes the first child, in TriedBefore's order, below which the parts
 // after it all exist. False, with `name` as it was, when no choice makes every part exist or
 // `steps` run out.
-bool ResolveExisting(const Store& store, const std::vector<NamePart>& parts, size_t count,
-                     DirName& name, int& steps) {
+bool ResolveExisting(Store& store, const std::vector<NamePart>& parts, size_t count, DirName& name,
+                     int& steps) {
   if (count == 0)
     return true;
   const NamePart& part = parts[count - 1];
@@ -330,7 +330,7 @@ bool ResolveExisting(const Store& store, const std::vector<NamePart>& parts, siz
 // Gives every typeless part the type of the entry it names (ResolveExisting). A name of no
 // entry keeps the types of the parts that exist, from the root down, and the parts below take
 // the usual default types (the top O, the leaf `leafType`, OU between).
-DirName TypeParts(const Store& store, const std::vector<NamePart>& parts, DirName base,
+DirName TypeParts(Store& store, const std::vector<NamePart>& parts, DirName base,
                   const char* leafType) {
   DirName name = base;
   int steps = kMaxResolveSteps;
@@ -363,8 +363,8 @@ DirName TypeParts(const Store& store, const std::vector<NamePart>& parts, DirNam
 // Whether part `at` (leaf first) of the existing entry `name`, written typeless with the parts
 // below it written as `typed` says, would resolve to a namesake that resolution tries first.
 // `contested` tells whether the part has such a namesake at all, whatever the parts below.
-bool TakenByNamesake(const Store& store, const DirName& name, size_t at,
-                     const std::vector<bool>& typed, bool& contested) {
+bool TakenByNamesake(Store& store, const DirName& name, size_t at, const std::vector<bool>& typed,
+                     bool& contested) {
   contested = false;
   const Rdn& own = name[at];
   // A common name is tried first among its namesakes (every part above the leaf names a
@@ -397,7 +397,7 @@ bool TakenByNamesake(const Store& store, const DirName& name, size_t at,
 
 // `name` written relative to `base`; a typeless name writes typed each part that a namesake
 // would take from it, so that the name resolves to `name` again.
-std::string NameText(const Store& store, const DirName& name, const DirName& base, bool typeless,
+std::string NameText(Store& store, const DirName& name, const DirName& base, bool typeless,
                      NameMemo* memo = nullptr) {
   if (!typeless || name.empty())
     return FormatDirName(name, base, typeless);
@@ -455,7 +455,7 @@ std::optional<DirName> ResolveName(const Context& context, std::string_view text
 }
 
 // A complete name given without regard to the name context (name contexts, configuration).
-std::optional<DirName> ResolveComplete(const Store& store, std::string_view text) {
+std::optional<DirName> ResolveComplete(Store& store, std::string_view text) {
   if (!text.empty() && text[0] == '.')
     text.remove_prefix(1);
   const auto parsed = ParseDirName(text);
@@ -471,7 +471,7 @@ std::optional<DirName> ResolveComplete(const Store& store, std::string_view text
 int32_t Dereference(const Context& context, DirName& name) {
   if ((context.flags & kDirFlagDerefAliases) == 0)
     return kDirOk;
-  const Store& store = *ConnectionOf(context).store;
+  Store& store = *ConnectionOf(context).store;
   for (int hop = 0; hop < kMaxAliasHops; ++hop) {
     StoreEntry entry;
     if (const int32_t code = store.GetEntryWithoutCount(name, entry); code != kDirOk)
@@ -1595,7 +1595,7 @@ int32_t DirReadImpl(DirContext context, const std::string& objectName, int infoT
       return kDirInvalidObjectName;
     if (const int32_t code = Dereference(*found, *name); code != kDirOk)
       return code;
-    const Store& store = *ConnectionOf(*found).store;
+    Store& store = *ConnectionOf(*found).store;
     std::vector<StoreAttribute> attributes;
     if (const int32_t code = store.ReadAttributes(*name, names, attributes); code != kDirOk) {
       return code;

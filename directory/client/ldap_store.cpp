@@ -1,111 +1,33 @@
 #include "directory/client/ldap_store.h"
 
-#include <fcntl.h>
 #include <ldap.h>
-#include <ldap_schema.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <deque>
 #include <map>
 #include <mutex>
-#include <unordered_map>
 #include <utility>
 
 #include "directory/client/builtin_schema.h"
 #include "directory/client/dir_codes.h"
 #include "directory/client/filter_expr.h"
+#include "directory/client/ldap_connection.h"
+#include "directory/client/ldap_filter.h"
+#include "directory/client/schema_catalog.h"
 #include "directory/client/value_codec.h"
 #include "util/atomic_file.h"
 
 namespace {
 
-// Holds SIGPIPE back from this thread while libldap writes: a request or unbind written to a
-// connection the server refused or dropped must fail with EPIPE, not end the program. A
-// SIGPIPE raised meanwhile is taken back; one already pending is left.
-class SigPipeHold {
- public:
-  SigPipeHold() {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    sigset_t pending;
-    wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
-  }
-  ~SigPipeHold() {
-    sigset_t pending;
-    if (!wasPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
-      const struct timespec none {};
-      sigtimedwait(&pipe_, nullptr, &none);
-    }
-    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
-  }
-  SigPipeHold(const SigPipeHold&) = delete;
-  SigPipeHold& operator=(const SigPipeHold&) = delete;
-
- private:
-  sigset_t pipe_{};
-  sigset_t saved_{};
-  bool wasPending_ = false;
-};
-
-// libldap resources, each released by its own free function.
-struct LdapUnbind {
-  void operator()(LDAP* ld) const {
-    const SigPipeHold hold;
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-  }
-};
-struct MessageFree {
-  void operator()(LDAPMessage* message) const { ldap_msgfree(message); }
-};
-struct ControlFree {
-  void operator()(LDAPControl* control) const { ldap_control_free(control); }
-};
-struct ControlsFree {
-  void operator()(LDAPControl** controls) const { ldap_controls_free(controls); }
-};
-struct LdapMemFree {
-  void operator()(char* text) const { ldap_memfree(text); }
-};
 struct BerMemFree {
   void operator()(char* text) const { ber_memfree(text); }
 };
-struct BerElementFree {
-  void operator()(BerElement* ber) const { ber_free(ber, 0); }
-};
-struct ValuesFree {
-  void operator()(struct berval** values) const { ldap_value_free_len(values); }
-};
-struct ReferralsFree {
-  void operator()(char** referrals) const { ber_memvfree(reinterpret_cast<void**>(referrals)); }
-};
-struct BervalFree {
-  void operator()(struct berval* value) const { ber_bvfree(value); }
-};
-struct AttributeTypeFree {
-  void operator()(LDAPAttributeType* at) const { ldap_attributetype_free(at); }
-};
-struct ObjectClassFree {
-  void operator()(LDAPObjectClass* oc) const { ldap_objectclass_free(oc); }
-};
-
-using LdapHandle = std::unique_ptr<LDAP, LdapUnbind>;
-using Message = std::unique_ptr<LDAPMessage, MessageFree>;
-using LdapText = std::unique_ptr<char, LdapMemFree>;
 using BerText = std::unique_ptr<char, BerMemFree>;
-using Values = std::unique_ptr<struct berval*, ValuesFree>;
 
-constexpr const char* kPagedResultsOid = "1.2.840.113556.1.4.319";
 constexpr size_t kMaxCachedNames = 100'000;
 
 // What one entry of a listing or search is asked for.
@@ -124,121 +46,6 @@ std::mutex& ErrorTextLock() {
 std::map<int32_t, std::string>& ErrorTexts() {
   static std::map<int32_t, std::string> texts;
   return texts;
-}
-
-void NoteError(int32_t code, const std::string& text) {
-  const std::lock_guard lock(ErrorTextLock());
-  ErrorTexts()[code] = text;
-}
-
-// One filter value escaped by libldap (RFC 4515: '*', '(', ')', '\' and NUL become \XX).
-std::string EscapeFilterValue(std::string_view value) {
-  struct berval in {};
-  in.bv_val = const_cast<char*>(value.data());
-  in.bv_len = value.size();
-  struct berval out {};
-  if (ldap_bv2escaped_filter_value(&in, &out) != LDAP_SUCCESS)
-    return std::string();
-  const BerText owner(out.bv_val);
-  return std::string(out.bv_val, out.bv_len);
-}
-
-// A pattern whose '*' stay wildcards and whose other characters are escaped.
-std::string EscapePattern(std::string_view pattern) {
-  std::string text;
-  size_t start = 0;
-  for (;;) {
-    const size_t star = pattern.find('*', start);
-    text += EscapeFilterValue(pattern.substr(start, star - start));
-    if (star == std::string_view::npos)
-      break;
-    text.push_back('*');
-    start = star + 1;
-  }
-  return text;
-}
-
-std::string GeneralizedTime(int64_t seconds) {
-  const auto clamped = static_cast<time_t>(std::clamp<int64_t>(seconds, 0, UINT32_MAX));
-  struct tm utc {};
-  gmtime_r(&clamped, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d%H%M%SZ", &utc);
-  return text;
-}
-
-bool IsTextSyntax(uint32_t syntax) {
-  switch (syntax) {
-    case kSyntaxCaseExactString:
-    case kSyntaxCaseIgnoreString:
-    case kSyntaxPrintableString:
-    case kSyntaxNumericString:
-    case kSyntaxTelephoneNumber:
-    case kSyntaxFacsimile:
-    case kSyntaxEMailAddress:
-    case kSyntaxPostalAddress:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// The directory syntaxes that one standard LDAP syntax can carry without loss: where the server
-// gives one of these, the directory's own definition of the attribute decides among them.
-bool Carries(uint32_t serverSyntax, uint32_t directorySyntax, bool weak) {
-  if (weak)
-    return directorySyntax != kSyntaxDistinguishedName && directorySyntax != kSyntaxBoolean;
-  switch (serverSyntax) {
-    case kSyntaxInteger:
-      return directorySyntax == kSyntaxInteger || directorySyntax == kSyntaxCounter ||
-             directorySyntax == kSyntaxInterval;
-    case kSyntaxTelephoneNumber:
-      return directorySyntax == kSyntaxTelephoneNumber || directorySyntax == kSyntaxFacsimile;
-    default:
-      return serverSyntax == directorySyntax;
-  }
-}
-
-// Standard LDAP syntaxes that say little about the value's form (any text or any bytes).
-bool IsWeakOid(std::string_view oid) {
-  if (const size_t brace = oid.find('{'); brace != std::string_view::npos)
-    oid = oid.substr(0, brace);
-  return oid == "1.3.6.1.4.1.1466.115.121.1.15" || oid == "1.3.6.1.4.1.1466.115.121.1.26" ||
-         oid == "1.3.6.1.4.1.1466.115.121.1.40" || oid == "1.3.6.1.4.1.1466.115.121.1.5" ||
-         oid == "1.3.6.1.4.1.1466.115.121.1.44" || oid == "1.3.6.1.4.1.1466.115.121.1.36";
-}
-
-// Attributes whose directory syntax no server definition changes: the values the client reads
-// from them have one form whatever the server calls them.
-struct SyntaxOverride {
-  std::string_view ldapName;
-  uint32_t syntax;
-};
-constexpr SyntaxOverride kSyntaxOverrides[] = {
-    {"modifyTimestamp", kSyntaxTime},
-    {"objectClass", kSyntaxClassName},
-    {"rbsXMLInfo", kSyntaxStream},
-    {"rbsTaskRights", kSyntaxOctetString},
-    {"rbsContent", kSyntaxDistinguishedName},
-};
-
-const char* Extension(LDAPSchemaExtensionItem** extensions, std::string_view name) {
-  for (int i = 0; extensions != nullptr && extensions[i] != nullptr; ++i) {
-    if (EqualsIgnoringCase(extensions[i]->lsei_name, name) &&
-        extensions[i]->lsei_values != nullptr && extensions[i]->lsei_values[0] != nullptr) {
-      return extensions[i]->lsei_values[0];
-    }
-  }
-  return nullptr;
-}
-
-const char* NdsNameExtension(LDAPSchemaExtensionItem** extensions) {
-  const char* name = Extension(extensions, "X-NDS_NAME");
-  return name != nullptr ? name : Extension(extensions, "X-NDS-NAME");
-}
-
-std::string Describe(int rc) {
-  return ldap_err2string(rc);
 }
 
 // True when `name` is `ancestor` or below it.
@@ -321,6 +128,11 @@ std::string LdapDnText(const DirName& name) {
   return std::string(out.bv_val, out.bv_len);
 }
 
+void NoteLdapError(int32_t code, const std::string& text) {
+  const std::lock_guard lock(ErrorTextLock());
+  ErrorTexts()[code] = text;
+}
+
 std::optional<std::string> LdapErrorText(int32_t code) {
   const std::lock_guard lock(ErrorTextLock());
   const auto found = ErrorTexts().find(code);
@@ -329,480 +141,47 @@ std::optional<std::string> LdapErrorText(int32_t code) {
   return found->second;
 }
 
-// The connection, the schema and the caches; every call of the store goes through here.
+// The connections, the schema and the name cache; every call of the store goes through here.
 struct LdapStore::Impl {
-  struct AttributeDef {
-    std::string name;  // directory name
-    std::string ldapName;
-    uint32_t syntax = kSyntaxCaseIgnoreString;
-  };
-  struct ClassDef {
-    std::string name;  // directory name
-    std::string ldapName;
-    bool structural = false;
-    bool container = false;
-  };
+  Impl(const LdapSettings& settings, LdapDecoder decoder)
+      : connections(settings), decoder(std::move(decoder)) {}
 
-  LdapSettings settings;
-  LdapHandle ld;
-  // Reads entries out of received messages; never connected, so it outlives every connection
-  // the messages came over.
-  LdapHandle decoder;
-  uint64_t generation = 0;  // grows with every new connection
-  bool pagedResults = false;
-  std::vector<AttributeDef> attributes;
-  std::unordered_map<std::string, size_t> attributeByName;  // folded directory and LDAP names
-  std::vector<ClassDef> classes;
-  std::unordered_map<std::string, size_t> classByName;  // folded directory and LDAP names
-  std::vector<std::string> namingTypes;                 // those the server's schema knows
+  LdapConnectionPool connections;
+  LdapDecoder decoder;
+  SchemaCatalog schema;
+  std::vector<std::string> namingTypes;  // those the server's schema knows
   // Children by folded parent DN + '\n' + folded part ("type=value", "=value" when typeless).
-  mutable std::map<std::string, std::vector<ChildCandidate>> childCache;
+  std::map<std::string, std::vector<ChildCandidate>> childCache;
   // The server's naming contexts; unless one of them is the root itself, the root's children
   // are these contexts and the root's subtree is theirs.
   std::vector<DirName> namingContexts;
   bool rootIsEntry = false;
-  // Paged searches on `ld` not past their last page. The server keeps one paging state per
-  // connection, so a paged search started beside one of them would cut it short: it goes to a
-  // connection of its own, taken from the spares.
-  int unfinishedPagers = 0;
-  std::vector<std::unique_ptr<Impl>> spareConnections;
-  // A reconnect that failed (code and text), shared with the spare connections: until
-  // RetryServer, every call that needs a connection fails at once with it instead of waiting
-  // out a timeout of its own, so that an operation on a lost server ends within about two.
-  struct GiveUp {
-    int32_t code = kDirOk;
-    std::string text;
-  };
-  std::shared_ptr<GiveUp> givenUp = std::make_shared<GiveUp>();
 
-  [[nodiscard]] std::string Where() const { return settings.uri; }
+  [[nodiscard]] LdapConnection& Connection() { return connections.Main(); }
 
-  int32_t Fail(int32_t code, const std::string& text) const {
-    NoteError(code, text);
-    return code;
-  }
-
-  // The code for an LDAP result, the server's diagnostic message kept as the code's text.
-  int32_t FromResult(int rc, std::string_view what, const char* diagnostic) const {
-    int32_t code = kDirRemoteFailure;
-    switch (rc) {
-      case LDAP_SUCCESS:
-        return kDirOk;
-      case LDAP_NO_SUCH_OBJECT:
-        code = kDirNoSuchEntry;
-        break;
-      case LDAP_NO_SUCH_ATTRIBUTE:
-      case LDAP_UNDEFINED_TYPE:
-        code = kDirNoSuchAttribute;
-        break;
-      case LDAP_INVALID_DN_SYNTAX:
-        code = kDirInvalidObjectName;
-        break;
-      case LDAP_FILTER_ERROR:
-        code = kDirInvalidFilter;
-        break;
-      case LDAP_INVALID_CREDENTIALS:
-      case LDAP_INAPPROPRIATE_AUTH:
-      case LDAP_STRONG_AUTH_REQUIRED:
-      case LDAP_CONFIDENTIALITY_REQUIRED:
-        code = kDirFailedAuthentication;
-        break;
-      case LDAP_INSUFFICIENT_ACCESS:
-        code = kDirNoAccess;
-        break;
-      case LDAP_SERVER_DOWN:
-      case LDAP_TIMEOUT:
-      case LDAP_UNAVAILABLE:  // a server shutting down answers what it had still been asked
-        code = kDirTransportFailure;
-        break;
-      case LDAP_CONNECT_ERROR:
-        code = kDirUnreachableServer;
-        break;
-      default:
-        break;
-    }
-    std::string text = Where() + ": " + std::string(what) + ": " + Describe(rc);
-    if (diagnostic != nullptr && *diagnostic != '\0')
-      text += " (" + std::string(diagnostic) + ")";
-    // The common codes keep the client's own texts; the server's words go with the live
-    // store's own codes.
-    if (code != kDirNoSuchEntry && code != kDirNoSuchAttribute)
-      NoteError(code, text);
-    return code;
-  }
-
-  void Drop() { ld.reset(); }
-
-  [[nodiscard]] struct timeval Timeout() const {
-    struct timeval tv {};
-    tv.tv_sec = std::max(1, settings.timeoutSeconds);
-    return tv;
-  }
-
-  // Waits for the next message of `msgid` until the operation's time is up. On timeout or a
-  // lost connection the request is given up and the connection dropped.
-  int32_t Await(int msgid, std::chrono::steady_clock::time_point deadline, Message& message,
-                std::string_view what) {
-    message.reset();
-    const auto left = deadline - std::chrono::steady_clock::now();
-    const auto micros =
-        std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(left).count());
-    struct timeval tv {};
-    tv.tv_sec = static_cast<time_t>(micros / 1000000);
-    tv.tv_usec = static_cast<suseconds_t>(micros % 1000000);
-    LDAPMessage* raw = nullptr;
-    const int type = ldap_result(ld.get(), msgid, LDAP_MSG_ONE, &tv, &raw);
-    message.reset(raw);
-    if (type == 0) {
-      const SigPipeHold hold;
-      ldap_abandon_ext(ld.get(), msgid, nullptr, nullptr);
-      Drop();
-      return Fail(kDirTransportFailure, NoAnswer(what));
-    }
-    if (type < 0) {
-      int rc = LDAP_SERVER_DOWN;
-      ldap_get_option(ld.get(), LDAP_OPT_RESULT_CODE, &rc);
-      Drop();
-      return FromResult(rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc, what, nullptr);
-    }
-    return kDirOk;
-  }
-
-  [[nodiscard]] std::chrono::steady_clock::time_point Deadline() const {
-    return std::chrono::steady_clock::now() +
-           std::chrono::seconds(std::max(1, settings.timeoutSeconds));
-  }
-
-  // Result code, diagnostic and controls of a final result message.
-  int32_t ParseResult(LDAPMessage* message, std::string_view what, LDAPControl*** controls,
-                      int* ldapCode = nullptr) {
-    int rc = LDAP_OTHER;
-    char* matched = nullptr;
-    char* diagnostic = nullptr;
-    char** referrals = nullptr;
-    const int parsed =
-        ldap_parse_result(ld.get(), message, &rc, &matched, &diagnostic, &referrals, controls, 0);
-    const LdapText matchedOwner(matched);
-    const LdapText diagnosticOwner(diagnostic);
-    const std::unique_ptr<char*, ReferralsFree> referralsOwner(referrals);
-    if (parsed != LDAP_SUCCESS)
-      rc = parsed;
-    if (ldapCode != nullptr)
-      *ldapCode = rc;
-    return FromResult(rc, what, diagnostic);
-  }
-
-  // Runs `send`, a connection's first request, again while libldap is still connecting, each
-  // time once the socket is ready, until `deadline`; the request's LDAP result code.
-  template <typename Send>
-  int FirstRequest(const Send& send, std::chrono::steady_clock::time_point deadline) {
-    short events = POLLOUT;
-    for (;;) {
-      const SigPipeHold hold;
-      const int rc = send();
-      if (rc != LDAP_X_CONNECTING)
-        return rc;
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      int fd = -1;
-      if (left.count() <= 0 || ldap_get_option(ld.get(), LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS)
-        return LDAP_TIMEOUT;
-      struct pollfd ready {};
-      ready.fd = fd;
-      ready.events = events;
-      const int polled = poll(&ready, 1, static_cast<int>(left.count()));
-      if (polled == 0)
-        return LDAP_TIMEOUT;
-      // A socket that is writable and still connecting waits for the server's part of the
-      // handshake.
-      if (polled > 0 && (ready.revents & POLLOUT) != 0)
-        events = POLLIN;
-    }
-  }
-
-  // The code of a connection's failed first request, the connection dropped: no answer by
-  // `deadline`, or the server not reachable (the TLS library's reason given).
-  int32_t ConnectFailure(int rc, std::string_view what,
-                         std::chrono::steady_clock::time_point deadline) {
-    char* message = nullptr;
-    ldap_get_option(ld.get(), LDAP_OPT_DIAGNOSTIC_MESSAGE, &message);
-    const LdapText owner(message);
-    Drop();
-    const bool lost = rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR;
-    // libldap's clock for the network timeout starts a moment before or after ours.
-    const bool timedOut =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(100) >= deadline;
-    if (rc == LDAP_TIMEOUT || (lost && timedOut))
-      return Fail(kDirTransportFailure, NoAnswer(what));
-    return FromResult(lost ? LDAP_CONNECT_ERROR : rc, what, message);
-  }
-
-  [[nodiscard]] std::string NoAnswer(std::string_view what) const {
-    return Where() + ": " + std::string(what) + ": no answer within " +
-           std::to_string(std::max(1, settings.timeoutSeconds)) + " s";
-  }
-
-  int32_t Open() {
-    LDAP* raw = nullptr;
-    if (!decoder) {
-      if (ldap_initialize(&raw, settings.uri.c_str()) != LDAP_SUCCESS || raw == nullptr)
-        return Fail(kDirUnreachableServer, Where() + ": not an LDAP address");
-      decoder.reset(raw);
-      raw = nullptr;
-    }
-    if (const int rc = ldap_initialize(&raw, settings.uri.c_str()); rc != LDAP_SUCCESS) {
-      return Fail(kDirUnreachableServer, Where() + ": not an LDAP address (" + Describe(rc) + ")");
-    }
-    LdapHandle handle(raw);
-    const int version = LDAP_VERSION3;
-    ldap_set_option(handle.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
-    ldap_set_option(handle.get(), LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-    const struct timeval tv = Timeout();
-    ldap_set_option(handle.get(), LDAP_OPT_NETWORK_TIMEOUT, &tv);
-    ldap_set_option(handle.get(), LDAP_OPT_TIMEOUT, &tv);
-    // Synchronously, libldap makes the socket non-blocking for the TLS handshake of ldaps and
-    // StartTLS and then retries the handshake without waiting for the server or for the network
-    // timeout: a server that never answers kept the client busy forever. Asynchronously it waits
-    // for each step of the handshake, the network timeout at most.
-    ldap_set_option(handle.get(), LDAP_OPT_CONNECT_ASYNC, LDAP_OPT_ON);
-    const int requireCert = settings.verify ? LDAP_OPT_X_TLS_DEMAND : LDAP_OPT_X_TLS_NEVER;
-    ldap_set_option(handle.get(), LDAP_OPT_X_TLS_REQUIRE_CERT, &requireCert);
-    if (!settings.caFile.empty())
-      ldap_set_option(handle.get(), LDAP_OPT_X_TLS_CACERTFILE, settings.caFile.c_str());
-    const int newContext = 0;
-    ldap_set_option(handle.get(), LDAP_OPT_X_TLS_NEWCTX, &newContext);
-    ld = std::move(handle);
-    if (settings.startTls) {
-      const auto deadline = Deadline();
-      if (const int rc =
-              FirstRequest([&] { return ldap_start_tls_s(ld.get(), nullptr, nullptr); }, deadline);
-          rc != LDAP_SUCCESS) {
-        return ConnectFailure(rc, "StartTLS", deadline);
-      }
-    }
-    struct berval credentials {};
-    credentials.bv_val = settings.password.data();
-    credentials.bv_len = settings.password.size();
-    int msgid = 0;
-    const auto connected = Deadline();
-    if (const int rc = FirstRequest(
-            [&] {
-              return ldap_sasl_bind(ld.get(), settings.bindDn.c_str(), LDAP_SASL_SIMPLE,
-                                    &credentials, nullptr, nullptr, &msgid);
-            },
-            connected);
-        rc != LDAP_SUCCESS) {
-      return ConnectFailure(rc, "connect", connected);
-    }
-    Message message;
-    const std::string what =
-        settings.bindDn.empty() ? std::string("anonymous bind") : "bind as " + settings.bindDn;
-    if (const int32_t code = Await(msgid, Deadline(), message, what); code != kDirOk)
-      return code;
-    if (const int32_t code = ParseResult(message.get(), what, nullptr); code != kDirOk) {
-      Drop();
-      return code;
-    }
-    // Without a read-ahead buffer libldap reads each message in several system calls (tag,
-    // length, body), which cost a large search more than all else the client does with it.
-    Sockbuf* socket = nullptr;
-    if (ldap_get_option(ld.get(), LDAP_OPT_SOCKBUF, &socket) == LDAP_OPT_SUCCESS &&
-        socket != nullptr) {
-      ber_sockbuf_add_io(socket, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER, nullptr);
-    }
-    ++generation;
-    return kDirOk;
-  }
-
-  // The connection, opened again when it was lost.
-  int32_t Ensure() {
-    if (ld)
-      return kDirOk;
-    if (givenUp->code != kDirOk)
-      return Fail(givenUp->code, givenUp->text);
-    const int32_t code = Open();
-    if (code == kDirOk)
-      return kDirOk;
-    std::string why = LdapErrorText(code).value_or("cannot be reached");
-    if (why.starts_with(Where() + ": "))
-      why.erase(0, Where().size() + 2);
-    *givenUp = GiveUp{code, Where() + ": connection lost; reconnecting: " + why};
-    return Fail(code, givenUp->text);
-  }
-
-  // A connection to the same server with the same credentials, opened by its first request.
-  std::unique_ptr<Impl> TakeSpareConnection() {
-    if (!spareConnections.empty()) {
-      std::unique_ptr<Impl> spare = std::move(spareConnections.back());
-      spareConnections.pop_back();
-      return spare;
-    }
-    auto spare = std::make_unique<Impl>();
-    spare->settings = settings;
-    spare->pagedResults = pagedResults;
-    spare->givenUp = givenUp;
-    return spare;
-  }
-
-  void ReturnSpareConnection(std::unique_ptr<Impl> spare) {
-    constexpr size_t kSparesKept = 2;
-    if (spare->ld != nullptr && spareConnections.size() < kSparesKept)
-      spareConnections.push_back(std::move(spare));
-  }
-
-  // A search that gathers every message of one request (one page when `cookie` is given).
-  struct Page {
-    std::vector<Message> entries;
-    std::string cookie;
-    int ldapCode = LDAP_SUCCESS;
-  };
-
-  // Sends one search request (one page when `cookie` is given) and gives its message id.
-  int32_t SendSearch(const std::string& base, int scope, const std::string& filter,
-                     const char* const* attrs, const std::string* cookie, int& msgid,
-                     std::string_view what) {
-    if (const int32_t code = Ensure(); code != kDirOk)
-      return code;
-    std::unique_ptr<LDAPControl, ControlFree> control;
-    LDAPControl* controls[2] = {nullptr, nullptr};
-    if (cookie != nullptr && pagedResults) {
-      struct berval value {};
-      value.bv_val = const_cast<char*>(cookie->data());
-      value.bv_len = cookie->size();
-      LDAPControl* raw = nullptr;
-      if (ldap_create_page_control(ld.get(), std::max(1, settings.pageSize),
-                                   cookie->empty() ? nullptr : &value, 0, &raw) == LDAP_SUCCESS) {
-        control.reset(raw);
-        controls[0] = raw;
-      }
-    }
-    struct timeval tv = Timeout();
-    msgid = 0;
-    const SigPipeHold hold;
-    const int rc =
-        ldap_search_ext(ld.get(), base.c_str(), scope, filter.c_str(), const_cast<char**>(attrs), 0,
-                        controls[0] ? controls : nullptr, nullptr, &tv, LDAP_NO_LIMIT, &msgid);
-    if (rc != LDAP_SUCCESS) {
-      if (rc == LDAP_SERVER_DOWN)
-        Drop();
-      return FromResult(rc, what, nullptr);
-    }
-    return kDirOk;
-  }
-
-  // Gathers every message of the request `msgid` up to its final result.
-  int32_t CollectPage(int msgid, Page& page, std::string_view what) {
-    page = Page();
-    const auto deadline = Deadline();
-    for (;;) {
-      Message message;
-      if (const int32_t code = Await(msgid, deadline, message, what); code != kDirOk)
-        return code;
-      const int type = ldap_msgtype(message.get());
-      if (type == LDAP_RES_SEARCH_ENTRY) {
-        page.entries.push_back(std::move(message));
-        continue;
-      }
-      if (type != LDAP_RES_SEARCH_RESULT)
-        continue;
-      LDAPControl** raw = nullptr;
-      const int32_t code = ParseResult(message.get(), what, &raw, &page.ldapCode);
-      const std::unique_ptr<LDAPControl*, ControlsFree> owner(raw);
-      if (LDAPControl* response = ldap_control_find(kPagedResultsOid, raw, nullptr)) {
-        ber_int_t estimate = 0;
-        struct berval next {};
-        if (ldap_parse_pageresponse_control(ld.get(), response, &estimate, &next) == LDAP_SUCCESS) {
-          page.cookie.assign(next.bv_val != nullptr ? next.bv_val : "", next.bv_len);
-          ber_memfree(next.bv_val);
-        }
-      }
-      return code;
-    }
-  }
-
-  int32_t SearchPage(const std::string& base, int scope, const std::string& filter,
-                     const char* const* attrs, const std::string* cookie, Page& page,
-                     std::string_view what) {
-    page = Page();
-    int msgid = 0;
-    if (const int32_t code = SendSearch(base, scope, filter, attrs, cookie, msgid, what);
-        code != kDirOk) {
-      return code;
-    }
-    return CollectPage(msgid, page, what);
-  }
-
-  // A single request, retried once on a fresh connection when the old one turns out to have
-  // been lost since the last call.
   int32_t SearchOnce(const std::string& base, int scope, const std::string& filter,
-                     const char* const* attrs, Page& page, std::string_view what) {
-    const bool hadConnection = ld != nullptr;
-    const uint64_t before = generation;
-    int32_t code = SearchPage(base, scope, filter, attrs, nullptr, page, what);
-    if (code == kDirTransportFailure && hadConnection && ld == nullptr && page.entries.empty() &&
-        before == generation) {
-      code = SearchPage(base, scope, filter, attrs, nullptr, page, what);
-    }
-    return code;
+                     const char* const* attrs, LdapPage& page, std::string_view what) {
+    return Connection().SearchOnce(base, scope, filter, attrs, page, what);
   }
 
   // Schema ----------------------------------------------------------------------------------
 
-  void AddAttribute(AttributeDef def) {
-    const size_t id = attributes.size();
-    attributeByName[FoldCase(def.ldapName)] = id;
-    attributeByName[FoldCase(def.name)] = id;
-    attributes.push_back(std::move(def));
-  }
-
-  void AddClass(ClassDef def) {
-    const size_t id = classes.size();
-    classByName[FoldCase(def.ldapName)] = id;
-    classByName[FoldCase(def.name)] = id;
-    classes.push_back(std::move(def));
-  }
-
-  void LoadBuiltins() {
-    for (const BuiltinAttribute& builtin : BuiltinAttributes()) {
-      AddAttribute(
-          AttributeDef{std::string(builtin.name), std::string(builtin.ldapName), builtin.syntax});
-    }
-    for (const BuiltinClass& builtin : BuiltinClasses()) {
-      const std::string ldapName(builtin.ldapName.empty() ? builtin.name : builtin.ldapName);
-      if (classByName.contains(FoldCase(ldapName)))
-        continue;
-      AddClass(
-          ClassDef{std::string(builtin.name), ldapName, builtin.structural, builtin.container});
-    }
-  }
-
-  const AttributeDef* FindAttribute(std::string_view name) const {
-    const auto found = attributeByName.find(FoldCase(name));
-    return found == attributeByName.end() ? nullptr : &attributes[found->second];
-  }
-
-  const ClassDef* FindClass(std::string_view name) const {
-    const auto found = classByName.find(FoldCase(name));
-    return found == classByName.end() ? nullptr : &classes[found->second];
-  }
-
   int32_t ReadSchema() {
-    LoadBuiltins();
     static const char* const kRootAttributes[] = {"subschemaSubentry", "supportedControl",
                                                   "namingContexts", nullptr};
-    Page page;
+    LdapPage page;
     if (const int32_t code =
             SearchOnce("", LDAP_SCOPE_BASE, "(objectClass=*)", kRootAttributes, page, "root DSE");
         code != kDirOk) {
       return code;
     }
     std::string subschema = "cn=Subschema";
-    for (const Message& entry : page.entries) {
-      for (const auto& [attribute, value] : Pairs(entry.get(), kRootAttributes)) {
+    for (const LdapMessage& entry : page.entries) {
+      for (const auto& [attribute, value] : decoder.Pairs(entry.get(), kRootAttributes)) {
         if (EqualsIgnoringCase(attribute, "subschemaSubentry"))
           subschema = value;
-        if (EqualsIgnoringCase(attribute, "supportedControl") && value == kPagedResultsOid)
-          pagedResults = true;
+        if (EqualsIgnoringCase(attribute, "supportedControl") && value == kLdapPagedResultsOid)
+          Connection().UsePagedResults(true);
         if (EqualsIgnoringCase(attribute, "namingContexts")) {
           if (value.empty()) {
             rootIsEntry = true;
@@ -818,165 +197,45 @@ struct LdapStore::Impl {
         code != kDirOk) {
       return code;
     }
-    std::vector<std::unique_ptr<LDAPAttributeType, AttributeTypeFree>> types;
-    std::vector<std::unique_ptr<LDAPObjectClass, ObjectClassFree>> objectClasses;
-    for (const Message& entry : page.entries) {
-      for (const auto& [attribute, value] : Pairs(entry.get(), kSchemaAttributes)) {
-        int code = 0;
-        const char* where = nullptr;
-        if (EqualsIgnoringCase(attribute, "attributeTypes")) {
-          LDAPAttributeType* at =
-              ldap_str2attributetype(value.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL);
-          if (at != nullptr && at->at_names != nullptr && at->at_names[0] != nullptr)
-            types.emplace_back(at);
-          else if (at != nullptr)
-            ldap_attributetype_free(at);
-        } else {
-          LDAPObjectClass* oc =
-              ldap_str2objectclass(value.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL);
-          if (oc != nullptr && oc->oc_names != nullptr && oc->oc_names[0] != nullptr)
-            objectClasses.emplace_back(oc);
-          else if (oc != nullptr)
-            ldap_objectclass_free(oc);
-        }
-      }
+    std::vector<std::pair<std::string, std::string>> values;
+    for (const LdapMessage& entry : page.entries) {
+      for (auto& pair : decoder.Pairs(entry.get(), kSchemaAttributes))
+        values.push_back(std::move(pair));
     }
+    std::vector<SchemaDescription> descriptions;
+    for (const auto& [attribute, value] : values) {
+      descriptions.push_back({EqualsIgnoringCase(attribute, "attributeTypes")
+                                  ? SchemaDescription::Kind::kAttributeType
+                                  : SchemaDescription::Kind::kObjectClass,
+                              value});
+    }
+    // A description the server gets wrong costs that attribute or class its mapping only.
+    static_cast<void>(schema.Read(descriptions));
     // A server that names no context is asked about the root itself.
     if (namingContexts.empty())
       rootIsEntry = true;
-    ApplyAttributeTypes(types);
-    ApplyObjectClasses(objectClasses);
     for (const std::string_view type : kNamingTypes) {
-      if (FindAttribute(type) != nullptr || type == "cn")
+      if (schema.FindAttribute(type) != nullptr || type == "cn")
         namingTypes.emplace_back(type);
     }
     return kDirOk;
   }
 
-  void ApplyAttributeTypes(
-      const std::vector<std::unique_ptr<LDAPAttributeType, AttributeTypeFree>>& types) {
-    std::unordered_map<std::string, const LDAPAttributeType*> byName;
-    for (const auto& at : types) {
-      for (int i = 0; at->at_names[i] != nullptr; ++i)
-        byName[FoldCase(at->at_names[i])] = at.get();
-    }
-    // The syntax OID, inherited from the supertypes when the type has none of its own.
-    const auto syntaxOid = [&](const LDAPAttributeType* at) -> const char* {
-      for (int hop = 0; at != nullptr && hop < 16; ++hop) {
-        if (at->at_syntax_oid != nullptr)
-          return at->at_syntax_oid;
-        if (at->at_sup_oid == nullptr)
-          return nullptr;
-        const auto sup = byName.find(FoldCase(at->at_sup_oid));
-        at = sup == byName.end() ? nullptr : sup->second;
-      }
-      return nullptr;
-    };
-    for (const auto& at : types) {
-      const std::string ldapName = at->at_names[0];
-      const char* oid = syntaxOid(at.get());
-      uint32_t syntax = oid != nullptr ? SyntaxFromOid(oid) : kSyntaxCaseIgnoreString;
-      const bool vendor = oid != nullptr && std::string_view(oid).starts_with(kVendorSyntaxPrefix);
-      const char* ndsSyntax = Extension(at->at_extensions, "X-NDS_SYNTAX");
-      const auto declared =
-          ndsSyntax != nullptr ? ParseNumber(ndsSyntax, 0, kSyntaxInterval) : std::nullopt;
-      const AttributeDef* builtin = nullptr;
-      for (int i = 0; at->at_names[i] != nullptr && builtin == nullptr; ++i)
-        builtin = FindAttribute(at->at_names[i]);
-      if (declared) {
-        syntax = static_cast<uint32_t>(*declared);
-      } else if (!vendor && builtin != nullptr &&
-                 Carries(syntax, builtin->syntax, oid == nullptr || IsWeakOid(oid))) {
-        syntax = builtin->syntax;
-      }
-      for (const SyntaxOverride& override : kSyntaxOverrides) {
-        if (EqualsIgnoringCase(override.ldapName, ldapName))
-          syntax = override.syntax;
-      }
-      std::string name = builtin != nullptr ? builtin->name : ldapName;
-      if (const char* ndsName = NdsNameExtension(at->at_extensions))
-        name = ndsName;
-      AttributeDef def{name, ldapName, syntax};
-      if (builtin != nullptr) {
-        // Replaced in place, so both of its names keep pointing at it.
-        const size_t id = static_cast<size_t>(builtin - attributes.data());
-        attributes[id] = def;
-        attributeByName[FoldCase(def.name)] = id;
-        for (int i = 0; at->at_names[i] != nullptr; ++i)
-          attributeByName[FoldCase(at->at_names[i])] = id;
-      } else {
-        AddAttribute(def);
-        for (int i = 1; at->at_names[i] != nullptr; ++i)
-          attributeByName[FoldCase(at->at_names[i])] = attributes.size() - 1;
-      }
-    }
-  }
-
-  void ApplyObjectClasses(
-      const std::vector<std::unique_ptr<LDAPObjectClass, ObjectClassFree>>& objectClasses) {
-    std::vector<std::string> contained;
-    for (const auto& oc : objectClasses) {
-      const std::string ldapName = oc->oc_names[0];
-      const ClassDef* builtin = FindClass(ldapName);
-      ClassDef def;
-      def.ldapName = ldapName;
-      def.name = builtin != nullptr ? builtin->name : ldapName;
-      if (const char* ndsName = NdsNameExtension(oc->oc_extensions))
-        def.name = ndsName;
-      def.structural = oc->oc_kind == LDAP_SCHEMA_STRUCTURAL;
-      def.container = builtin != nullptr && builtin->container;
-      if (const char* notContainer = Extension(oc->oc_extensions, "X-NDS_NOT_CONTAINER"))
-        def.container = def.container && std::string_view(notContainer) != "1";
-      // Classes that others name as their possible superiors are containers.
-      for (int e = 0; oc->oc_extensions != nullptr && oc->oc_extensions[e] != nullptr; ++e) {
-        if (!EqualsIgnoringCase(oc->oc_extensions[e]->lsei_name, "X-NDS_CONTAINMENT"))
-          continue;
-        for (int v = 0; oc->oc_extensions[e]->lsei_values[v] != nullptr; ++v)
-          contained.emplace_back(oc->oc_extensions[e]->lsei_values[v]);
-      }
-      if (builtin != nullptr) {
-        const size_t id = static_cast<size_t>(builtin - classes.data());
-        classes[id] = def;
-        classByName[FoldCase(def.name)] = id;
-      } else {
-        AddClass(def);
-      }
-    }
-    for (const std::string& container : contained) {
-      if (const auto found = classByName.find(FoldCase(container)); found != classByName.end())
-        classes[found->second].container = true;
-    }
-  }
-
   // Entries --------------------------------------------------------------------------------
 
-  // The (attribute, value) pairs of an entry for the named attributes, values as text.
-  std::vector<std::pair<std::string, std::string>> Pairs(LDAPMessage* entry,
-                                                         const char* const* names) const {
-    std::vector<std::pair<std::string, std::string>> pairs;
-    for (int i = 0; names[i] != nullptr; ++i) {
-      const Values values(ldap_get_values_len(decoder.get(), entry, names[i]));
-      for (int v = 0; values && values.get()[v] != nullptr; ++v) {
-        pairs.emplace_back(names[i], std::string(values.get()[v]->bv_val, values.get()[v]->bv_len));
-      }
-    }
-    return pairs;
-  }
-
   std::optional<DirName> EntryName(LDAPMessage* entry) const {
-    char* raw = ldap_get_dn(decoder.get(), entry);
-    const LdapText owner(raw);
-    if (raw == nullptr)
+    const auto dn = decoder.Dn(entry);
+    if (!dn)
       return std::nullopt;
-    return ParseLdapDn(raw);
+    return ParseLdapDn(*dn);
   }
 
   // The base class: the last class value the schema marks structural, else the last one.
   std::string BaseClass(const std::vector<std::string>& objectClasses) const {
-    const ClassDef* structural = nullptr;
+    const SchemaClass* structural = nullptr;
     std::string last;
     for (const std::string& value : objectClasses) {
-      const ClassDef* def = FindClass(value);
+      const SchemaClass* def = schema.FindClass(value);
       last = def != nullptr ? def->name : value;
       if (def != nullptr && def->structural)
         structural = def;
@@ -994,7 +253,7 @@ struct LdapStore::Impl {
     entry.name = std::move(*name);
     std::vector<std::string> objectClasses;
     bool hasChildren = false;
-    for (const auto& [attribute, value] : Pairs(message, kEntryAttributes)) {
+    for (const auto& [attribute, value] : decoder.Pairs(message, kEntryAttributes)) {
       if (attribute == std::string_view("objectClass")) {
         objectClasses.push_back(value);
       } else if (attribute == std::string_view("modifyTimestamp")) {
@@ -1008,126 +267,9 @@ struct LdapStore::Impl {
       }
     }
     entry.baseClass = BaseClass(objectClasses);
-    const ClassDef* def = FindClass(entry.baseClass);
+    const SchemaClass* def = schema.FindClass(entry.baseClass);
     entry.flags = (def != nullptr && def->container) || hasChildren ? kDirObjectContainer : 0;
     return true;
-  }
-
-  // Filters --------------------------------------------------------------------------------
-
-  std::string ClassLdapName(std::string_view name) const {
-    const ClassDef* def = FindClass(name);
-    return def != nullptr ? def->ldapName : std::string(name);
-  }
-
-  int32_t Translate(const FilterNode& node, std::string& out) const {
-    using Kind = FilterNode::Kind;
-    static constexpr std::string_view kNever = "(!(objectClass=*))";
-    switch (node.kind) {
-      case Kind::kAnd:
-      case Kind::kOr:
-      case Kind::kNot: {
-        out += node.kind == Kind::kAnd ? "(&" : (node.kind == Kind::kOr ? "(|" : "(!");
-        for (const FilterNode& child : node.children) {
-          if (const int32_t code = Translate(child, out); code != kDirOk)
-            return code;
-        }
-        out += ")";
-        return kDirOk;
-      }
-      case Kind::kBaseClass:
-        out += "(objectClass=" + EscapeFilterValue(ClassLdapName(node.text)) + ")";
-        return kDirOk;
-      case Kind::kRdn: {
-        const std::string pattern = EscapePattern(node.text);
-        if (!node.rdnType.empty()) {
-          std::string type = FoldCase(node.rdnType);
-          if (type == "s")
-            type = "st";
-          out += "(" + type + "=" + pattern + ")";
-          return kDirOk;
-        }
-        out += "(|";
-        for (const std::string& type : namingTypes)
-          out += "(" + type + "=" + pattern + ")";
-        out += ")";
-        return kDirOk;
-      }
-      case Kind::kPresent: {
-        const AttributeDef* def = FindAttribute(node.text);
-        out += def != nullptr ? "(" + def->ldapName + "=*)" : std::string(kNever);
-        return kDirOk;
-      }
-      case Kind::kCompare:
-        return TranslateCompare(node, out);
-    }
-    return kDirInvalidFilter;
-  }
-
-  int32_t TranslateCompare(const FilterNode& node, std::string& out) const {
-    const AttributeDef* def = FindAttribute(node.text);
-    if (def == nullptr) {
-      out += "(!(objectClass=*))";
-      return kDirOk;
-    }
-    const std::string& a = def->ldapName;
-    using Op = FilterNode::Op;
-    const char* op =
-        node.op == Op::kGreaterOrEqual ? ">=" : (node.op == Op::kLessOrEqual ? "<=" : "=");
-    const bool equality = node.op == Op::kEqual || node.op == Op::kApprox;
-    const uint32_t syntax = def->syntax;
-    if (IsTextSyntax(syntax) || syntax == kSyntaxClassName) {
-      std::string value = node.textValue;
-      if (syntax == kSyntaxClassName)
-        value = ClassLdapName(value);
-      out += "(" + a + op + (equality ? EscapePattern(value) : EscapeFilterValue(value)) + ")";
-      return kDirOk;
-    }
-    switch (syntax) {
-      case kSyntaxDistinguishedName:
-        out += "(" + a + op + EscapeFilterValue(node.textValue) + ")";
-        return kDirOk;
-      case kSyntaxCaseIgnoreList: {
-        if (!equality)
-          return kDirInvalidFilter;
-        const std::string v = EscapePattern(node.textValue);
-        out += "(|(" + a + "=" + v + ")(" + a + "=" + v + "$*)(" + a + "=*$" + v + ")(" + a +
-               "=*$" + v + "$*))";
-        return kDirOk;
-      }
-      case kSyntaxTypedName:
-        if (!equality)
-          return kDirInvalidFilter;
-        out += "(" + a + "=" + EscapePattern(node.textValue) + "#*)";
-        return kDirOk;
-      case kSyntaxBoolean:
-        out += "(" + a + op + (node.numberValue != 0 ? "TRUE" : "FALSE") + ")";
-        return kDirOk;
-      case kSyntaxInteger:
-      case kSyntaxCounter:
-      case kSyntaxInterval: {
-        int64_t number = node.numberValue;
-        if (syntax != kSyntaxInteger && number < 0)
-          number = static_cast<uint32_t>(number);
-        out += "(" + a + op + std::to_string(number) + ")";
-        return kDirOk;
-      }
-      case kSyntaxTime:
-        out += "(" + a + op + GeneralizedTime(node.numberValue) + ")";
-        return kDirOk;
-      case kSyntaxTimestamp:
-        if (!equality)
-          return kDirInvalidFilter;
-        out += "(" + a + "=" + std::to_string(node.numberValue) + "#*)";
-        return kDirOk;
-      case kSyntaxHold:
-        if (!equality)
-          return kDirInvalidFilter;
-        out += "(" + a + "=*#" + std::to_string(node.numberValue) + ")";
-        return kDirOk;
-      default:
-        return kDirInvalidFilter;
-    }
   }
 
   // Names ----------------------------------------------------------------------------------
@@ -1169,9 +311,9 @@ struct LdapStore::Impl {
         return found;
       }
     }
-    Page page;
+    LdapPage page;
     const auto collect = [&] {
-      for (const Message& message : page.entries) {
+      for (const LdapMessage& message : page.entries) {
         StoreEntry entry;
         if (FillEntry(message.get(), entry) && !entry.name.empty() &&
             EqualsIgnoringCase(entry.name.front().value, part.value)) {
@@ -1231,25 +373,23 @@ class LdapStore::Cursor final : public EntryCursor {
   // A page asked for ahead and no longer wanted is given up, so that its entries do not
   // travel for nothing.
   ~Cursor() override {
-    LdapStore::Impl& connection = Connection();
-    if (nextPage_ >= 0 && connection.ld != nullptr && connection.generation == generation_) {
-      const SigPipeHold hold;
-      ldap_abandon_ext(connection.ld.get(), nextPage_, nullptr, nullptr);
-    }
+    LdapConnection& connection = Connection();
+    if (nextPage_ >= 0 && connection.Generation() == generation_)
+      connection.Abandon(nextPage_);
     CountAsUnfinished(false);
     if (spare_)
-      impl_.ReturnSpareConnection(std::move(spare_));
+      impl_.connections.ReturnSpare(std::move(spare_));
   }
 
   // Fetches the first page; its code is the listing's or search's code.
   int32_t Start() {
-    if (impl_.pagedResults && impl_.unfinishedPagers > 0)
-      spare_ = impl_.TakeSpareConnection();
-    LdapStore::Impl& connection = Connection();
-    generation_ = connection.generation;
-    const bool hadConnection = connection.ld != nullptr;
+    if (Paged() && impl_.connections.HasUnfinished())
+      spare_ = impl_.connections.TakeSpare();
+    LdapConnection& connection = Connection();
+    generation_ = connection.Generation();
+    const bool hadConnection = connection.Connected();
     int32_t code = Fetch();
-    if (code == kDirTransportFailure && hadConnection && connection.ld == nullptr &&
+    if (code == kDirTransportFailure && hadConnection && !connection.Connected() &&
         pending_.empty()) {
       code = Fetch();
     }
@@ -1272,11 +412,11 @@ class LdapStore::Cursor final : public EntryCursor {
       }
       if (done_ || status_ != kDirOk)
         return false;
-      LdapStore::Impl& connection = Connection();
-      if (connection.generation != generation_ || connection.ld == nullptr) {
+      LdapConnection& connection = Connection();
+      if (connection.Generation() != generation_ || !connection.Connected()) {
         // The connection the pages belong to is gone; its paging state went with it.
-        status_ = impl_.Fail(kDirTransportFailure,
-                             impl_.Where() + ": the connection was lost during a search");
+        status_ = connection.Fail(kDirTransportFailure,
+                                  connection.Where() + ": the connection was lost during a search");
         CountAsUnfinished(false);
         return false;
       }
@@ -1290,29 +430,31 @@ class LdapStore::Cursor final : public EntryCursor {
   [[nodiscard]] int32_t Status() const override { return status_; }
 
  private:
-  LdapStore::Impl& Connection() { return spare_ ? *spare_ : impl_; }
+  LdapConnection& Connection() { return spare_ ? *spare_ : impl_.Connection(); }
+  // The store's own connection says whether the server pages; the spares follow it.
+  bool Paged() { return impl_.Connection().PagedResults(); }
 
   void CountAsUnfinished(bool unfinished) {
     if (spare_ || unfinished == countedAsUnfinished_)
       return;
-    impl_.unfinishedPagers += unfinished ? 1 : -1;
+    impl_.connections.CountUnfinished(unfinished ? 1 : -1);
     countedAsUnfinished_ = unfinished;
   }
 
   int32_t Fetch() {
-    LdapStore::Impl& connection = Connection();
-    LdapStore::Impl::Page page;
+    LdapConnection& connection = Connection();
+    LdapPage page;
     const std::string_view what = scope_ == LDAP_SCOPE_ONELEVEL ? "listing" : "search";
-    const std::string* cookie = impl_.pagedResults ? &cookie_ : nullptr;
+    const std::string* cookie = Paged() ? &cookie_ : nullptr;
     int32_t code = kDirOk;
     if (nextPage_ >= 0) {
       code = connection.CollectPage(std::exchange(nextPage_, -1), page, what);
     } else {
       code = connection.SearchPage(base_, scope_, filter_, kEntryAttributes, cookie, page, what);
     }
-    generation_ = connection.generation;
+    generation_ = connection.Generation();
     cookie_ = page.cookie;
-    if (code == kDirOk && (!impl_.pagedResults || cookie_.empty())) {
+    if (code == kDirOk && (!Paged() || cookie_.empty())) {
       done_ = true;
     } else if (code == kDirOk) {
       // The next page is asked for before this one is converted and handed out, so that the
@@ -1322,12 +464,12 @@ class LdapStore::Cursor final : public EntryCursor {
       int msgid = 0;
       if (connection.SendSearch(base_, scope_, filter_, kEntryAttributes, cookie, msgid, what) ==
               kDirOk &&
-          connection.generation == generation_) {
+          connection.Generation() == generation_) {
         nextPage_ = msgid;
       }
     }
     CountAsUnfinished(code == kDirOk && !done_);
-    for (const Message& message : page.entries) {
+    for (const LdapMessage& message : page.entries) {
       StoreEntry entry;
       if (impl_.FillEntry(message.get(), entry) && Passes(entry))
         pending_.push_back(std::move(entry));
@@ -1362,7 +504,7 @@ class LdapStore::Cursor final : public EntryCursor {
   Check check_;
   std::string cookie_;
   std::deque<StoreEntry> pending_;
-  std::unique_ptr<LdapStore::Impl> spare_;  // the pages' connection when not the store's own
+  std::unique_ptr<LdapConnection> spare_;  // the pages' connection when not the store's own
   bool countedAsUnfinished_ = false;
   int nextPage_ = -1;  // message id of the page asked for ahead
   uint64_t generation_ = 0;
@@ -1472,9 +614,15 @@ LdapStore::~LdapStore() = default;
 
 std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std::string& error,
                                               int32_t& code) {
-  auto impl = std::make_unique<Impl>();
-  impl->settings = settings;
-  code = impl->Open();
+  auto decoder = LdapDecoder::ForUri(settings.uri);
+  if (!decoder) {
+    code = kDirUnreachableServer;
+    error = settings.uri + ": not an LDAP address";
+    NoteLdapError(code, error);
+    return nullptr;
+  }
+  auto impl = std::make_unique<Impl>(settings, std::move(*decoder));
+  code = impl->Connection().Open();
   if (code == kDirOk)
     code = impl->ReadSchema();
   if (code != kDirOk) {
@@ -1485,7 +633,7 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
   return std::unique_ptr<LdapStore>(new LdapStore(std::move(impl)));
 }
 
-int32_t LdapStore::GetEntry(const DirName& name, StoreEntry& entry) const {
+int32_t LdapStore::GetEntry(const DirName& name, StoreEntry& entry) {
   if (name.empty()) {
     // The root is no entry on the server (its DSE describes the server instead).
     static_cast<void>(GetEntryWithoutCount(name, entry));
@@ -1510,14 +658,14 @@ int32_t LdapStore::GetEntry(const DirName& name, StoreEntry& entry) const {
 
 // A server without a subordinate count pays for a listing with a scan of its whole tree (a
 // one-level search by an unindexed filter), which no reader that skips the count should wait for.
-int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) const {
+int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) {
   if (name.empty()) {
     entry = StoreEntry();
     entry.baseClass = "Tree Root";
     entry.flags = kDirObjectContainer;
     return kDirOk;
   }
-  Impl::Page page;
+  LdapPage page;
   if (const int32_t code = impl_->SearchOnce(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)",
                                              kEntryAttributes, page, "read entry");
       code != kDirOk) {
@@ -1528,12 +676,11 @@ int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) 
   return kDirOk;
 }
 
-std::vector<ChildCandidate> LdapStore::FindChildren(const DirName& parent,
-                                                    const NamePart& part) const {
+std::vector<ChildCandidate> LdapStore::FindChildren(const DirName& parent, const NamePart& part) {
   return impl_->FindChildren(parent, part);
 }
 
-int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) const {
+int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) {
   if (parent.empty() && !impl_->rootIsEntry) {
     return StartCursor(
         std::make_unique<RootCursor>(*impl_, LDAP_SCOPE_BASE, "(objectClass=*)", Cursor::Check()),
@@ -1545,7 +692,7 @@ int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCurs
 }
 
 int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filter,
-                          std::unique_ptr<EntryCursor>& cursor) const {
+                          std::unique_ptr<EntryCursor>& cursor) {
   int ldapScope = LDAP_SCOPE_BASE;
   if (scope == 1) {
     ldapScope = LDAP_SCOPE_ONELEVEL;
@@ -1562,7 +709,7 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
   Cursor::Check check;
   if (const auto classes = RequiredClasses(filter)) {
     for (const std::string& name : *classes) {
-      const Impl::ClassDef* def = impl_->FindClass(name);
+      const SchemaClass* def = impl_->schema.FindClass(name);
       check.classes.push_back(def != nullptr ? def->name : name);
     }
   }
@@ -1587,10 +734,10 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
 }
 
 int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::string>& names,
-                                  std::vector<StoreAttribute>& attributes) const {
+                                  std::vector<StoreAttribute>& attributes) {
   std::vector<std::string> wanted;
   for (const std::string& requested : names) {
-    const Impl::AttributeDef* def = impl_->FindAttribute(requested);
+    const SchemaAttribute* def = impl_->schema.FindAttribute(requested);
     if (def != nullptr)
       wanted.push_back(def->ldapName);
   }
@@ -1607,7 +754,7 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
   for (const std::string& w : wanted)
     list.push_back(w.c_str());
   list.push_back(nullptr);
-  Impl::Page page;
+  LdapPage page;
   if (const int32_t code = impl_->SearchOnce(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)",
                                              list.data(), page, "read");
       code != kDirOk) {
@@ -1615,36 +762,27 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
   }
   if (page.entries.empty())
     return kDirNoSuchEntry;
-  LDAPMessage* entry = page.entries.front().get();
   attributes.clear();
-  BerElement* rawBer = nullptr;
-  for (char* raw = ldap_first_attribute(impl_->decoder.get(), entry, &rawBer); raw != nullptr;
-       raw = ldap_next_attribute(impl_->decoder.get(), entry, rawBer)) {
-    const LdapText attributeName(raw);
-    std::string ldapName(raw);
+  for (auto& [description, values] : impl_->decoder.Attributes(page.entries.front().get())) {
+    std::string ldapName = description;
     if (const size_t semicolon = ldapName.find(';'); semicolon != std::string::npos)
       ldapName.resize(semicolon);
-    const Values values(ldap_get_values_len(impl_->decoder.get(), entry, raw));
     StoreAttribute attribute;
-    const Impl::AttributeDef* def = impl_->FindAttribute(ldapName);
+    const SchemaAttribute* def = impl_->schema.FindAttribute(ldapName);
     attribute.name = def != nullptr ? def->name : ldapName;
     attribute.syntax = def != nullptr ? def->syntax : kSyntaxOctetString;
     const bool isClass = EqualsIgnoringCase(ldapName, "objectClass");
-    for (int v = 0; values && values.get()[v] != nullptr; ++v) {
-      std::string value(values.get()[v]->bv_val, values.get()[v]->bv_len);
+    for (std::string& value : values)
       attribute.values.push_back(isClass ? ClassName(value) : std::move(value));
-    }
     attributes.push_back(std::move(attribute));
   }
-  const std::unique_ptr<BerElement, BerElementFree> ber(rawBer);
   if (!names.empty() && attributes.empty())
     return kDirNoSuchAttribute;
   return kDirOk;
 }
 
-int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute,
-                              std::string& bytes) const {
-  const Impl::AttributeDef* def = impl_->FindAttribute(attribute);
+int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute, std::string& bytes) {
+  const SchemaAttribute* def = impl_->schema.FindAttribute(attribute);
   if (def == nullptr || def->syntax != kSyntaxStream) {
     StoreEntry entry;
     if (const int32_t code = GetEntryWithoutCount(name, entry); code != kDirOk)
@@ -1661,66 +799,38 @@ int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute,
 }
 
 void LdapStore::RetryServer() {
-  *impl_->givenUp = Impl::GiveUp();
+  impl_->connections.RetryServer();
 }
 
 std::optional<uint32_t> LdapStore::SyntaxOf(std::string_view attribute) const {
-  const Impl::AttributeDef* def = impl_->FindAttribute(attribute);
+  const SchemaAttribute* def = impl_->schema.FindAttribute(attribute);
   if (def == nullptr)
     return std::nullopt;
   return def->syntax;
 }
 
 std::string LdapStore::AttributeName(std::string_view attribute) const {
-  const Impl::AttributeDef* def = impl_->FindAttribute(attribute);
-  return def != nullptr ? def->name : std::string(attribute);
+  return impl_->schema.AttributeName(attribute);
 }
 
 std::string LdapStore::ClassName(std::string_view ldapClass) const {
-  const Impl::ClassDef* def = impl_->FindClass(ldapClass);
-  return def != nullptr ? def->name : std::string(ldapClass);
+  return impl_->schema.ClassName(ldapClass);
 }
 
 int32_t LdapStore::FilterText(const FilterNode& filter, std::string& text) const {
-  text.clear();
-  return impl_->Translate(filter, text);
+  return LdapFilterText(filter, impl_->schema, impl_->namingTypes, text);
 }
 
-int32_t LdapStore::WhoAmI(DirName& name) const {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const bool hadConnection = impl_->ld != nullptr;
-    if (const int32_t code = impl_->Ensure(); code != kDirOk)
-      return code;
-    int msgid = 0;
-    const SigPipeHold hold;
-    if (const int rc = ldap_whoami(impl_->ld.get(), nullptr, nullptr, &msgid); rc != LDAP_SUCCESS) {
-      if (rc == LDAP_SERVER_DOWN)
-        impl_->Drop();
-      if (rc == LDAP_SERVER_DOWN && hadConnection)
-        continue;
-      return impl_->FromResult(rc, "who am I", nullptr);
-    }
-    Message message;
-    if (const int32_t code = impl_->Await(msgid, impl_->Deadline(), message, "who am I");
-        code != kDirOk) {
-      if (code == kDirTransportFailure && hadConnection && attempt == 0)
-        continue;
-      return code;
-    }
-    struct berval* raw = nullptr;
-    const int rc = ldap_parse_whoami(impl_->ld.get(), message.get(), &raw);
-    const std::unique_ptr<struct berval, BervalFree> identity(raw);
-    if (rc != LDAP_SUCCESS)
-      return impl_->FromResult(rc, "who am I", nullptr);
-    std::string_view text =
-        identity ? std::string_view(identity->bv_val, identity->bv_len) : std::string_view();
-    if (!text.starts_with("dn:") || text.size() == 3)
-      return kDirNoSuchEntry;
-    const auto parsed = ParseLdapDn(text.substr(3));
-    if (!parsed)
-      return kDirInvalidObjectName;
-    name = *parsed;
-    return kDirOk;
-  }
-  return kDirTransportFailure;
+int32_t LdapStore::WhoAmI(DirName& name) {
+  std::string authzId;
+  if (const int32_t code = impl_->Connection().WhoAmI(authzId); code != kDirOk)
+    return code;
+  const std::string_view text = authzId;
+  if (!text.starts_with("dn:") || text.size() == 3)
+    return kDirNoSuchEntry;
+  const auto parsed = ParseLdapDn(text.substr(3));
+  if (!parsed)
+    return kDirInvalidObjectName;
+  name = *parsed;
+  return kDirOk;
 }

@@ -51,18 +51,18 @@ class LdapStore final : public Store {
   [[nodiscard]] static std::unique_ptr<LdapStore> Connect(const LdapSettings& settings,
                                                           std::string& error, int32_t& code);
 
-  [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) const override;
-  [[nodiscard]] int32_t GetEntryWithoutCount(const DirName& name, StoreEntry& entry) const override;
+  [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) override;
+  [[nodiscard]] int32_t GetEntryWithoutCount(const DirName& name, StoreEntry& entry) override;
   [[nodiscard]] std::vector<ChildCandidate> FindChildren(const DirName& parent,
-                                                         const NamePart& part) const override;
+                                                         const NamePart& part) override;
   [[nodiscard]] int32_t ListChildren(const DirName& parent,
-                                     std::unique_ptr<EntryCursor>& cursor) const override;
+                                     std::unique_ptr<EntryCursor>& cursor) override;
   [[nodiscard]] int32_t Search(const DirName& base, int scope, const FilterNode& filter,
-                               std::unique_ptr<EntryCursor>& cursor) const override;
+                               std::unique_ptr<EntryCursor>& cursor) override;
   [[nodiscard]] int32_t ReadAttributes(const DirName& name, const std::vector<std::string>& names,
-                                       std::vector<StoreAttribute>& attributes) const override;
+                                       std::vector<StoreAttribute>& attributes) override;
   [[nodiscard]] int32_t ReadStream(const DirName& name, std::string_view attribute,
-                                   std::string& bytes) const override;
+                                   std::string& bytes) override;
   [[nodiscard]] std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override;
   [[nodiscard]] std::string AttributeName(std::string_view attribute) const override;
   // After a lost connection, the first reconnect that fails makes every later call fail at once
@@ -71,7 +71,7 @@ class LdapStore final : public Store {
 
   // The bound identity through the RFC 4532 extended operation; an anonymous connection gives
   // kDirNoSuchEntry.
-  [[nodiscard]] int32_t WhoAmI(DirName& name) const;
+  [[nodiscard]] int32_t WhoAmI(DirName& name);
   // The RFC 4515 filter the server is sent for a filter tree; kDirInvalidFilter for a comparison
   // the server cannot express (ordering of timestamps or holds, values of binary syntaxes).
   [[nodiscard]] int32_t FilterText(const FilterNode& filter, std::string& text) const;

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <ldap.h>
-#include <ldap_schema.h>
 #include <ldif.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,12 +169,6 @@ struct LdifCloser {
 };
 struct MallocFree {
   void operator()(char* p) const { ber_memfree(p); }
-};
-struct AttributeTypeFree {
-  void operator()(LDAPAttributeType* at) const { ldap_attributetype_free(at); }
-};
-struct ObjectClassFree {
-  void operator()(LDAPObjectClass* oc) const { ldap_objectclass_free(oc); }
 };
 
 }  // namespace
@@ -498,43 +491,20 @@ class MemoryStore::Loader {
   }
 
   bool Schema() {
+    std::vector<SchemaDescription> descriptions;
     for (const Field& field : fields_) {
-      const bool attributeTypes = EqualsIgnoringCase(field.type, "attributeTypes");
-      const bool objectClasses = EqualsIgnoringCase(field.type, "objectClasses");
-      if (!attributeTypes && !objectClasses)
-        continue;
-      const std::string text(field.value);
-      int code = 0;
-      const char* where = nullptr;
-      if (attributeTypes) {
-        const std::unique_ptr<LDAPAttributeType, AttributeTypeFree> at(
-            ldap_str2attributetype(text.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL));
-        if (!at || at->at_names == nullptr || at->at_names[0] == nullptr) {
-          return Fail(recordLine_, "attribute type cannot be parsed: " + text);
-        }
-        const uint32_t id = store_.InternAttribute(at->at_names[0]);
-        AttributeDef& def = store_.attributes_[id];
-        def.declared = true;
-        def.singleValued = at->at_single_value != 0;
-        def.syntax =
-            at->at_syntax_oid != nullptr ? SyntaxFromOid(at->at_syntax_oid) : kSyntaxOctetString;
-        for (int e = 0; at->at_extensions != nullptr && at->at_extensions[e] != nullptr; ++e) {
-          const auto* ext = at->at_extensions[e];
-          if (EqualsIgnoringCase(ext->lsei_name, "X-NDS-NAME") && ext->lsei_values != nullptr &&
-              ext->lsei_values[0] != nullptr) {
-            def.name = ext->lsei_values[0];
-            store_.attributeByName_[FoldCase(def.name)] = id;
-          }
-        }
-      } else {
-        const std::unique_ptr<LDAPObjectClass, ObjectClassFree> oc(
-            ldap_str2objectclass(text.c_str(), &code, &where, LDAP_SCHEMA_ALLOW_ALL));
-        if (!oc || oc->oc_names == nullptr || oc->oc_names[0] == nullptr) {
-          return Fail(recordLine_, "object class cannot be parsed: " + text);
-        }
-        const uint32_t id = store_.InternClass(oc->oc_names[0]);
-        store_.classes_[id].structural = oc->oc_kind == LDAP_SCHEMA_STRUCTURAL;
-      }
+      if (EqualsIgnoringCase(field.type, "attributeTypes"))
+        descriptions.push_back({SchemaDescription::Kind::kAttributeType, field.value});
+      else if (EqualsIgnoringCase(field.type, "objectClasses"))
+        descriptions.push_back({SchemaDescription::Kind::kObjectClass, field.value});
+    }
+    if (const auto bad = store_.schema_.Read(descriptions)) {
+      const SchemaDescription& description = descriptions[*bad];
+      return Fail(recordLine_,
+                  std::string(description.kind == SchemaDescription::Kind::kAttributeType
+                                  ? "attribute type"
+                                  : "object class") +
+                      " cannot be parsed: " + std::string(description.text));
     }
     return true;
   }
@@ -582,7 +552,7 @@ class MemoryStore::Loader {
     // Values grouped by attribute in the order the attributes first appear.
     grouped_.clear();
     for (const Field& field : fields_) {
-      const uint32_t attr = store_.InternAttribute(field.type);
+      const uint32_t attr = store_.schema_.InternAttribute(field.type);
       auto slot = std::find_if(grouped_.begin(), grouped_.end(),
                                [attr](const auto& g) { return g.first == attr; });
       if (slot == grouped_.end()) {
@@ -594,7 +564,7 @@ class MemoryStore::Loader {
     uint32_t structural = kNone;
     uint32_t lastClass = kNone;
     for (const auto& [attr, values] : grouped_) {
-      AttributeDef& def = store_.attributes_[attr];
+      const SchemaAttribute& def = store_.schema_.Attribute(attr);
       if (def.singleValued && values.size() > 1) {
         return Fail(recordLine_, "attribute " + def.ldapName + " takes one value, " +
                                      std::to_string(values.size()) + " were given");
@@ -605,10 +575,10 @@ class MemoryStore::Loader {
       const bool isModified = attr == modifyTimestampId_;
       for (std::string_view text : values) {
         if (isClass) {
-          const uint32_t classId = store_.InternClass(text);
-          text = store_.classes_[classId].name;
+          const uint32_t classId = store_.schema_.InternClass(text);
+          text = store_.schema_.Class(classId).name;
           lastClass = classId;
-          if (store_.classes_[classId].structural)
+          if (store_.schema_.Class(classId).structural)
             structural = classId;
         } else if (isModified) {
           const auto seconds = ParseGeneralizedTime(text);
@@ -616,8 +586,11 @@ class MemoryStore::Loader {
             return Fail(recordLine_, "modifyTimestamp is not a generalized time");
           entry.modificationTime = *seconds;
         }
-        if (!def.declared && def.allUtf8 && !IsUtf8(text))
-          def.allUtf8 = false;
+        if (!def.declared && !IsUtf8(text)) {
+          if (notUtf8_.size() <= attr)
+            notUtf8_.resize(attr + 1, false);
+          notUtf8_[attr] = true;
+        }
         PutVarint(store_.values_, text.size());
         store_.values_.insert(store_.values_.end(), text.begin(), text.end());
       }
@@ -660,9 +633,11 @@ class MemoryStore::Loader {
   // Settles the syntaxes of undeclared attributes, checks every structured value against its
   // form, and builds the pre-order and class indexes.
   bool Finish() {
-    for (AttributeDef& def : store_.attributes_) {
-      if (!def.declared)
-        def.syntax = def.allUtf8 ? kSyntaxCaseIgnoreString : kSyntaxOctetString;
+    for (uint32_t attr = 0; attr < store_.schema_.AttributeCount(); ++attr) {
+      if (!store_.schema_.Attribute(attr).declared) {
+        const bool notUtf8 = attr < notUtf8_.size() && notUtf8_[attr];
+        store_.schema_.SetSyntax(attr, notUtf8 ? kSyntaxOctetString : kSyntaxCaseIgnoreString);
+      }
     }
     ValueNaming naming;
     naming.nameText = [](std::string_view dn) -> std::optional<std::string> {
@@ -674,7 +649,7 @@ class MemoryStore::Loader {
     std::string why;
     for (uint32_t id = 1; id < store_.entries_.size(); ++id) {
       for (const RawAttribute& attribute : store_.DecodeAttributes(id)) {
-        const AttributeDef& def = store_.attributes_[attribute.id];
+        const SchemaAttribute& def = store_.schema_.Attribute(attribute.id);
         if (def.syntax == kSyntaxCaseIgnoreString || def.syntax == kSyntaxOctetString ||
             def.syntax == kSyntaxStream || def.syntax == kSyntaxClassName) {
           continue;
@@ -690,7 +665,7 @@ class MemoryStore::Loader {
     // Pre-order numbers, children in the order they were defined.
     const size_t count = store_.entries_.size();
     store_.preOrder_.assign(count, 0);
-    store_.preByClass_.assign(store_.classes_.size(), {});
+    store_.preByClass_.assign(store_.schema_.ClassCount(), {});
     uint32_t next = 0;
     // (entry, expanded): an entry is numbered when first met and closed when met again.
     std::vector<std::pair<uint32_t, bool>> stack{{0, false}};
@@ -734,6 +709,7 @@ class MemoryStore::Loader {
   std::unordered_map<std::string, uint32_t> rdnTypeIds_{{"", 0}};
   std::vector<std::pair<uint32_t, std::vector<std::string_view>>> grouped_;
   std::vector<uint32_t> lines_;  // the first line of every entry, by id - 1
+  std::vector<bool> notUtf8_;    // by attribute id: an undeclared one met with other bytes
 
  public:
   uint32_t objectClassId_ = kNone;
@@ -742,34 +718,8 @@ class MemoryStore::Loader {
 };
 
 MemoryStore::MemoryStore(ConstructionKey /*key*/) {
-  for (const BuiltinAttribute& builtin : BuiltinAttributes()) {
-    const auto id = static_cast<uint32_t>(attributes_.size());
-    AttributeDef def;
-    def.name = builtin.name;
-    def.ldapName = builtin.ldapName;
-    def.syntax = builtin.syntax;
-    def.singleValued = builtin.singleValued;
-    def.declared = true;
-    attributes_.push_back(std::move(def));
-    attributeByName_.emplace(FoldCase(builtin.name), id);
-    attributeByName_.emplace(FoldCase(builtin.ldapName), id);
-  }
-  for (const BuiltinClass& builtin : BuiltinClasses()) {
-    const auto existing = classByName_.find(FoldCase(builtin.name));
-    uint32_t id = 0;
-    if (existing != classByName_.end()) {
-      id = existing->second;
-    } else {
-      id = static_cast<uint32_t>(classes_.size());
-      classes_.push_back(
-          ClassDef{std::string(builtin.name), builtin.structural, builtin.container});
-      classByName_.emplace(FoldCase(builtin.name), id);
-    }
-    if (!builtin.ldapName.empty())
-      classByName_.emplace(FoldCase(builtin.ldapName), id);
-  }
   Entry root;
-  root.baseClass = InternClass("Tree Root");
+  root.baseClass = schema_.InternClass("Tree Root");
   entries_.push_back(root);
   rdnTypes_.emplace_back();
   childTable_.assign(1024, 0);
@@ -777,30 +727,6 @@ MemoryStore::MemoryStore(ConstructionKey /*key*/) {
 }
 
 MemoryStore::~MemoryStore() = default;
-
-uint32_t MemoryStore::InternClass(std::string_view name) {
-  if (const auto found = classByName_.find(FoldCase(name)); found != classByName_.end()) {
-    return found->second;
-  }
-  const auto id = static_cast<uint32_t>(classes_.size());
-  classes_.push_back(ClassDef{std::string(name), false, false});
-  classByName_.emplace(FoldCase(name), id);
-  return id;
-}
-
-uint32_t MemoryStore::InternAttribute(std::string_view ldapName) {
-  if (const auto found = attributeByName_.find(FoldCase(ldapName));
-      found != attributeByName_.end()) {
-    return found->second;
-  }
-  const auto id = static_cast<uint32_t>(attributes_.size());
-  AttributeDef def;
-  def.name = ldapName;
-  def.ldapName = ldapName;
-  attributes_.push_back(std::move(def));
-  attributeByName_.emplace(FoldCase(ldapName), id);
-  return id;
-}
 
 std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string_view source,
                                                    std::string& error, LdifUrls urls) {
@@ -814,9 +740,9 @@ std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string
   try {
     auto store = std::make_unique<MemoryStore>(ConstructionKey());
     Loader loader(*store, source, urls, error);
-    loader.objectClassId_ = store->InternAttribute("objectClass");
-    loader.modifyTimestampId_ = store->InternAttribute("modifyTimestamp");
-    loader.unknownClassId_ = store->InternClass("Unknown");
+    loader.objectClassId_ = store->schema_.InternAttribute("objectClass");
+    loader.modifyTimestampId_ = store->schema_.InternAttribute("modifyTimestamp");
+    loader.unknownClassId_ = store->schema_.InternClass("Unknown");
     if (text.empty())
       text = "\n";
     // The values hardly ever take more room than their LDIF text: reserving that much spares the
@@ -941,8 +867,7 @@ void MemoryStore::FillEntry(uint32_t id, StoreEntry& out) const {
     const Entry& e = entries_[at];
     out.name.push_back(Rdn{rdnTypes_[e.rdnType], std::string(RdnValue(e))});
   }
-  const ClassDef& cls = classes_[entry.baseClass];
-  out.baseClass = cls.name;
+  out.baseClass = schema_.Class(entry.baseClass).name;
   out.flags = IsContainer(entry) ? kDirObjectContainer : 0;
   out.subordinateCount = entry.childCount;
   out.modificationTime = entry.modificationTime;
@@ -968,7 +893,7 @@ std::vector<MemoryStore::RawAttribute> MemoryStore::DecodeAttributes(uint32_t id
   return attributes;
 }
 
-int32_t MemoryStore::GetEntry(const DirName& name, StoreEntry& entry) const {
+int32_t MemoryStore::GetEntry(const DirName& name, StoreEntry& entry) {
   const auto id = Lookup(name);
   if (!id)
     return kDirNoSuchEntry;
@@ -977,11 +902,10 @@ int32_t MemoryStore::GetEntry(const DirName& name, StoreEntry& entry) const {
 }
 
 bool MemoryStore::IsContainer(const Entry& entry) const {
-  return classes_[entry.baseClass].container || entry.childCount > 0;
+  return schema_.Class(entry.baseClass).container || entry.childCount > 0;
 }
 
-std::vector<ChildCandidate> MemoryStore::FindChildren(const DirName& parent,
-                                                      const NamePart& part) const {
+std::vector<ChildCandidate> MemoryStore::FindChildren(const DirName& parent, const NamePart& part) {
   std::vector<ChildCandidate> found;
   const auto parentId = Lookup(parent);
   if (!parentId)
@@ -1002,27 +926,12 @@ std::vector<ChildCandidate> MemoryStore::FindChildren(const DirName& parent,
   return found;
 }
 
-int32_t MemoryStore::ListChildren(const DirName& parent,
-                                  std::unique_ptr<EntryCursor>& cursor) const {
+int32_t MemoryStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) {
   const auto id = Lookup(parent);
   if (!id)
     return kDirNoSuchEntry;
   cursor = std::make_unique<ChildCursor>(*this, entries_[*id].firstChild);
   return kDirOk;
-}
-
-std::optional<uint32_t> MemoryStore::AttributeId(std::string_view name) const {
-  const auto found = attributeByName_.find(FoldCase(name));
-  if (found == attributeByName_.end())
-    return std::nullopt;
-  return found->second;
-}
-
-std::optional<uint32_t> MemoryStore::ClassId(std::string_view name) const {
-  const auto found = classByName_.find(FoldCase(name));
-  if (found == classByName_.end())
-    return std::nullopt;
-  return found->second;
 }
 
 MemoryStore::CompiledFilter MemoryStore::Compile(const FilterNode& node) const {
@@ -1037,12 +946,12 @@ MemoryStore::CompiledFilter MemoryStore::Compile(const FilterNode& node) const {
   for (const FilterNode& child : node.children)
     compiled.children.push_back(Compile(child));
   if (node.kind == FilterNode::Kind::kBaseClass) {
-    compiled.id = ClassId(node.text).value_or(kNone);
+    compiled.id = schema_.ClassId(node.text).value_or(kNone);
   } else if (node.kind == FilterNode::Kind::kPresent || node.kind == FilterNode::Kind::kCompare) {
-    compiled.id = AttributeId(node.text).value_or(kNone);
+    compiled.id = schema_.AttributeId(node.text).value_or(kNone);
     // The store's own syntax decides how its values compare.
     if (compiled.id != kNone)
-      compiled.syntax = attributes_[compiled.id].syntax;
+      compiled.syntax = schema_.Attribute(compiled.id).syntax;
     // A name compares in its folded form, whichever escapes its LDAP text uses; one that is no
     // name matches nothing.
     if (node.kind == FilterNode::Kind::kCompare && compiled.id != kNone &&
@@ -1201,7 +1110,7 @@ bool MemoryStore::Matches(uint32_t id, const CompiledFilter& filter) const {
 }
 
 int32_t MemoryStore::Search(const DirName& base, int scope, const FilterNode& filter,
-                            std::unique_ptr<EntryCursor>& cursor) const {
+                            std::unique_ptr<EntryCursor>& cursor) {
   const auto id = Lookup(base);
   if (!id)
     return kDirNoSuchEntry;
@@ -1219,7 +1128,7 @@ int32_t MemoryStore::Search(const DirName& base, int scope, const FilterNode& fi
     if (const auto classes = RequiredClasses(filter)) {
       std::vector<uint32_t> seen;
       for (const std::string& name : *classes) {
-        const auto cls = ClassId(name);
+        const auto cls = schema_.ClassId(name);
         if (!cls || std::find(seen.begin(), seen.end(), *cls) != seen.end())
           continue;
         seen.push_back(*cls);
@@ -1240,13 +1149,13 @@ int32_t MemoryStore::Search(const DirName& base, int scope, const FilterNode& fi
 }
 
 int32_t MemoryStore::ReadAttributes(const DirName& name, const std::vector<std::string>& names,
-                                    std::vector<StoreAttribute>& attributes) const {
+                                    std::vector<StoreAttribute>& attributes) {
   const auto id = Lookup(name);
   if (!id)
     return kDirNoSuchEntry;
   std::vector<uint32_t> wanted;
   for (const std::string& n : names) {
-    if (const auto attr = AttributeId(n))
+    if (const auto attr = schema_.AttributeId(n))
       wanted.push_back(*attr);
   }
   attributes.clear();
@@ -1255,8 +1164,8 @@ int32_t MemoryStore::ReadAttributes(const DirName& name, const std::vector<std::
       continue;
     }
     StoreAttribute attribute;
-    attribute.name = attributes_[raw.id].name;
-    attribute.syntax = attributes_[raw.id].syntax;
+    attribute.name = schema_.Attribute(raw.id).name;
+    attribute.syntax = schema_.Attribute(raw.id).syntax;
     attribute.values.assign(raw.values.begin(), raw.values.end());
     attributes.push_back(std::move(attribute));
   }
@@ -1266,12 +1175,12 @@ int32_t MemoryStore::ReadAttributes(const DirName& name, const std::vector<std::
 }
 
 int32_t MemoryStore::ReadStream(const DirName& name, std::string_view attribute,
-                                std::string& bytes) const {
+                                std::string& bytes) {
   const auto id = Lookup(name);
   if (!id)
     return kDirNoSuchEntry;
-  const auto attr = AttributeId(attribute);
-  if (!attr || attributes_[*attr].syntax != kSyntaxStream)
+  const auto attr = schema_.AttributeId(attribute);
+  if (!attr || schema_.Attribute(*attr).syntax != kSyntaxStream)
     return kDirNoSuchAttribute;
   for (const RawAttribute& raw : DecodeAttributes(*id)) {
     if (raw.id == *attr && !raw.values.empty()) {
@@ -1283,13 +1192,12 @@ int32_t MemoryStore::ReadStream(const DirName& name, std::string_view attribute,
 }
 
 std::optional<uint32_t> MemoryStore::SyntaxOf(std::string_view attribute) const {
-  const auto id = AttributeId(attribute);
+  const auto id = schema_.AttributeId(attribute);
   if (!id)
     return std::nullopt;
-  return attributes_[*id].syntax;
+  return schema_.Attribute(*id).syntax;
 }
 
 std::string MemoryStore::AttributeName(std::string_view attribute) const {
-  const auto id = AttributeId(attribute);
-  return id ? attributes_[*id].name : std::string(attribute);
+  return schema_.AttributeName(attribute);
 }

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "directory/client/schema_catalog.h"
 #include "directory/client/store.h"
 
 // What a load does with a URL value (`attr:< URL`): an LDIF from elsewhere must not copy the
@@ -39,17 +40,17 @@ class MemoryStore final : public Store {
   // The bytes the store holds: tables by their capacity, the value arena by its use.
   [[nodiscard]] size_t MemoryBytes() const;
 
-  [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) const override;
+  [[nodiscard]] int32_t GetEntry(const DirName& name, StoreEntry& entry) override;
   [[nodiscard]] std::vector<ChildCandidate> FindChildren(const DirName& parent,
-                                                         const NamePart& part) const override;
+                                                         const NamePart& part) override;
   [[nodiscard]] int32_t ListChildren(const DirName& parent,
-                                     std::unique_ptr<EntryCursor>& cursor) const override;
+                                     std::unique_ptr<EntryCursor>& cursor) override;
   [[nodiscard]] int32_t Search(const DirName& base, int scope, const FilterNode& filter,
-                               std::unique_ptr<EntryCursor>& cursor) const override;
+                               std::unique_ptr<EntryCursor>& cursor) override;
   [[nodiscard]] int32_t ReadAttributes(const DirName& name, const std::vector<std::string>& names,
-                                       std::vector<StoreAttribute>& attributes) const override;
+                                       std::vector<StoreAttribute>& attributes) override;
   [[nodiscard]] int32_t ReadStream(const DirName& name, std::string_view attribute,
-                                   std::string& bytes) const override;
+                                   std::string& bytes) override;
   [[nodiscard]] std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override;
   [[nodiscard]] std::string AttributeName(std::string_view attribute) const override;
 
@@ -88,21 +89,6 @@ class MemoryStore final : public Store {
     uint32_t nextNamesake = kNone;  // a later sibling with the same RDN value, another type
   };
 
-  struct AttributeDef {
-    std::string name;
-    std::string ldapName;
-    uint32_t syntax = 3;
-    bool singleValued = false;
-    bool declared = false;  // built in or from the schema record
-    bool allUtf8 = true;
-  };
-
-  struct ClassDef {
-    std::string name;
-    bool structural = false;
-    bool container = false;
-  };
-
   // One value of an attribute block, as decoded.
   struct RawAttribute {
     uint32_t id = 0;
@@ -125,10 +111,6 @@ class MemoryStore final : public Store {
   void FillEntry(uint32_t id, StoreEntry& entry) const;
   [[nodiscard]] bool IsContainer(const Entry& entry) const;
   [[nodiscard]] bool Matches(uint32_t id, const CompiledFilter& filter) const;
-  [[nodiscard]] std::optional<uint32_t> AttributeId(std::string_view name) const;
-  [[nodiscard]] std::optional<uint32_t> ClassId(std::string_view name) const;
-  uint32_t InternClass(std::string_view name);
-  uint32_t InternAttribute(std::string_view ldapName);
   [[nodiscard]] CompiledFilter Compile(const FilterNode& node) const;
 
   std::vector<Entry> entries_;                     // entry 0 is [Root]
@@ -144,8 +126,5 @@ class MemoryStore final : public Store {
   std::string names_;            // RDN values
   std::vector<uint8_t> values_;  // attribute blocks
   std::vector<std::string> rdnTypes_;
-  std::vector<AttributeDef> attributes_;
-  std::unordered_map<std::string, uint32_t> attributeByName_;  // folded names
-  std::vector<ClassDef> classes_;
-  std::unordered_map<std::string, uint32_t> classByName_;  // folded names
+  SchemaCatalog schema_;
 };

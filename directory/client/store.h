@@ -46,39 +46,42 @@ class EntryCursor {
   [[nodiscard]] virtual int32_t Status() const { return 0; }
 };
 
+// The queries that reach the entries are not const: a live store connects, reconnects, pages
+// and caches names while it answers them. Only the schema look-ups, which no store changes once
+// it is open, are.
 class Store {
  public:
   virtual ~Store() = default;
 
   // kDirOk and the entry's information, or kDirNoSuchEntry.
-  [[nodiscard]] virtual int32_t GetEntry(const DirName& name, StoreEntry& entry) const = 0;
+  [[nodiscard]] virtual int32_t GetEntry(const DirName& name, StoreEntry& entry) = 0;
   // As GetEntry, for callers that need the name, class and flags only (alias checks, names of
   // values, existence): where the store would have to count the subordinates one by one (a live
   // server that keeps no count), subordinateCount is left 0.
-  [[nodiscard]] virtual int32_t GetEntryWithoutCount(const DirName& name, StoreEntry& entry) const {
+  [[nodiscard]] virtual int32_t GetEntryWithoutCount(const DirName& name, StoreEntry& entry) {
     return GetEntry(name, entry);
   }
   // The children of `parent` that `part` names, with their stored spelling: for a typed part the
   // one child of that type and value, for a typeless part every child of that value whatever
   // its naming type, in no particular order; empty when there is none or no such parent.
   [[nodiscard]] virtual std::vector<ChildCandidate> FindChildren(const DirName& parent,
-                                                                 const NamePart& part) const = 0;
+                                                                 const NamePart& part) = 0;
   // The immediate subordinates of an entry, or kDirNoSuchEntry.
   [[nodiscard]] virtual int32_t ListChildren(const DirName& parent,
-                                             std::unique_ptr<EntryCursor>& cursor) const = 0;
+                                             std::unique_ptr<EntryCursor>& cursor) = 0;
   // Entries matching `filter`: scope 0 the base itself, 1 its subordinates, 2 its subtree
   // (base included).
   [[nodiscard]] virtual int32_t Search(const DirName& base, int scope, const FilterNode& filter,
-                                       std::unique_ptr<EntryCursor>& cursor) const = 0;
+                                       std::unique_ptr<EntryCursor>& cursor) = 0;
   // The named attributes (directory or LDAP names, any case) of an entry, or all of them when
   // `names` is empty; kDirNoSuchEntry, or kDirNoSuchAttribute when none of the names has a
   // value.
   [[nodiscard]] virtual int32_t ReadAttributes(const DirName& name,
                                                const std::vector<std::string>& names,
-                                               std::vector<StoreAttribute>& attributes) const = 0;
+                                               std::vector<StoreAttribute>& attributes) = 0;
   // The bytes of a stream attribute's value.
   [[nodiscard]] virtual int32_t ReadStream(const DirName& name, std::string_view attribute,
-                                           std::string& bytes) const = 0;
+                                           std::string& bytes) = 0;
   // The syntax of an attribute (directory or LDAP name, any case); nullopt when unknown.
   [[nodiscard]] virtual std::optional<uint32_t> SyntaxOf(std::string_view attribute) const = 0;
   // The directory name of an attribute given by either of its names; the name itself when

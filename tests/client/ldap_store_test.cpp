@@ -70,7 +70,7 @@ struct Seen {
   std::map<std::string, std::pair<uint32_t, std::vector<std::string>>> attributes;
 };
 
-std::map<std::string, Seen> Walk(const Store& store) {
+std::map<std::string, Seen> Walk(Store& store) {
   std::map<std::string, Seen> seen;
   std::vector<DirName> todo{DirName()};
   while (!todo.empty()) {
@@ -128,7 +128,7 @@ TEST_F(LdapStoreTest, TheSampleTreeReadsAlikeServedAndInMemory) {
     filter.kind = FilterNode::Kind::kBaseClass;
     filter.text = cls;
     std::vector<std::string> names[2];
-    const Store* stores[2] = {memory.get(), live.get()};
+    Store* stores[2] = {memory.get(), live.get()};
     for (int i = 0; i < 2; ++i) {
       std::unique_ptr<EntryCursor> cursor;
       ASSERT_EQ(stores[i]->Search({}, 2, filter, cursor), kDirOk);

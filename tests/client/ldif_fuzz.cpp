@@ -14,7 +14,7 @@
 
 namespace {
 
-void Walk(const MemoryStore& store, const DirName& name, int depth) {
+void Walk(MemoryStore& store, const DirName& name, int depth) {
   if (depth > 8)
     return;
   std::unique_ptr<EntryCursor> cursor;

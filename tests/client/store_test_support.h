@@ -61,8 +61,7 @@ inline DirName Dn(const std::string& text) {
 }
 
 // The one child of `parent` that `part` names; nullopt when there is none, or several.
-inline std::optional<Rdn> OnlyChild(const Store& store, const DirName& parent,
-                                    const NamePart& part) {
+inline std::optional<Rdn> OnlyChild(Store& store, const DirName& parent, const NamePart& part) {
   const auto found = store.FindChildren(parent, part);
   return found.size() == 1 ? std::optional<Rdn>(found.front().rdn) : std::nullopt;
 }

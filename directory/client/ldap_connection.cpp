@@ -1,0 +1,519 @@
+#include "directory/client/ldap_connection.h"
+
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+// Holds SIGPIPE back from this thread while libldap writes: a request or unbind written to a
+// connection the server refused or dropped must fail with EPIPE, not end the program. A
+// SIGPIPE raised meanwhile is taken back; one already pending is left.
+class SigPipeHold {
+ public:
+  SigPipeHold() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
+  }
+  ~SigPipeHold() {
+    sigset_t pending;
+    if (!wasPending_ && sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+      const struct timespec none {};
+      sigtimedwait(&pipe_, nullptr, &none);
+    }
+    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  }
+  SigPipeHold(const SigPipeHold&) = delete;
+  SigPipeHold& operator=(const SigPipeHold&) = delete;
+
+ private:
+  sigset_t pipe_{};
+  sigset_t saved_{};
+  bool wasPending_ = false;
+};
+
+struct ControlFree {
+  void operator()(LDAPControl* control) const { ldap_control_free(control); }
+};
+struct ControlsFree {
+  void operator()(LDAPControl** controls) const { ldap_controls_free(controls); }
+};
+struct LdapMemFree {
+  void operator()(char* text) const { ldap_memfree(text); }
+};
+struct BerElementFree {
+  void operator()(BerElement* ber) const { ber_free(ber, 0); }
+};
+struct ValuesFree {
+  void operator()(struct berval** values) const { ldap_value_free_len(values); }
+};
+struct ReferralsFree {
+  void operator()(char** referrals) const { ber_memvfree(reinterpret_cast<void**>(referrals)); }
+};
+struct BervalFree {
+  void operator()(struct berval* value) const { ber_bvfree(value); }
+};
+
+using LdapText = std::unique_ptr<char, LdapMemFree>;
+using Values = std::unique_ptr<struct berval*, ValuesFree>;
+
+std::string Describe(int rc) {
+  return ldap_err2string(rc);
+}
+
+}  // namespace
+
+void LdapUnbind::operator()(LDAP* ld) const {
+  const SigPipeHold hold;
+  ldap_unbind_ext_s(ld, nullptr, nullptr);
+}
+
+LdapConnection::LdapConnection(LdapSettings settings, std::shared_ptr<LdapGiveUp> givenUp,
+                               bool pagedResults)
+    : settings_(std::move(settings)), givenUp_(std::move(givenUp)), pagedResults_(pagedResults) {}
+
+int32_t LdapConnection::Fail(int32_t code, const std::string& text) const {
+  NoteLdapError(code, text);
+  return code;
+}
+
+// The code for an LDAP result, the server's diagnostic message kept as the code's text.
+int32_t LdapConnection::FromResult(int rc, std::string_view what, const char* diagnostic) const {
+  int32_t code = kDirRemoteFailure;
+  switch (rc) {
+    case LDAP_SUCCESS:
+      return kDirOk;
+    case LDAP_NO_SUCH_OBJECT:
+      code = kDirNoSuchEntry;
+      break;
+    case LDAP_NO_SUCH_ATTRIBUTE:
+    case LDAP_UNDEFINED_TYPE:
+      code = kDirNoSuchAttribute;
+      break;
+    case LDAP_INVALID_DN_SYNTAX:
+      code = kDirInvalidObjectName;
+      break;
+    case LDAP_FILTER_ERROR:
+      code = kDirInvalidFilter;
+      break;
+    case LDAP_INVALID_CREDENTIALS:
+    case LDAP_INAPPROPRIATE_AUTH:
+    case LDAP_STRONG_AUTH_REQUIRED:
+    case LDAP_CONFIDENTIALITY_REQUIRED:
+      code = kDirFailedAuthentication;
+      break;
+    case LDAP_INSUFFICIENT_ACCESS:
+      code = kDirNoAccess;
+      break;
+    case LDAP_SERVER_DOWN:
+    case LDAP_TIMEOUT:
+    case LDAP_UNAVAILABLE:  // a server shutting down answers what it had still been asked
+      code = kDirTransportFailure;
+      break;
+    case LDAP_CONNECT_ERROR:
+      code = kDirUnreachableServer;
+      break;
+    default:
+      break;
+  }
+  std::string text = Where() + ": " + std::string(what) + ": " + Describe(rc);
+  if (diagnostic != nullptr && *diagnostic != '\0')
+    text += " (" + std::string(diagnostic) + ")";
+  // The common codes keep the client's own texts; the server's words go with the live
+  // store's own codes.
+  if (code != kDirNoSuchEntry && code != kDirNoSuchAttribute)
+    NoteLdapError(code, text);
+  return code;
+}
+
+void LdapConnection::Drop() {
+  ld_.reset();
+}
+
+struct timeval LdapConnection::Timeout() const {
+  struct timeval tv {};
+  tv.tv_sec = std::max(1, settings_.timeoutSeconds);
+  return tv;
+}
+
+// Waits for the next message of `msgid` until the operation's time is up. On timeout or a
+// lost connection the request is given up and the connection dropped.
+int32_t LdapConnection::Await(int msgid, std::chrono::steady_clock::time_point deadline,
+                              LdapMessage& message, std::string_view what) {
+  message.reset();
+  const auto left = deadline - std::chrono::steady_clock::now();
+  const auto micros =
+      std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::microseconds>(left).count());
+  struct timeval tv {};
+  tv.tv_sec = static_cast<time_t>(micros / 1000000);
+  tv.tv_usec = static_cast<suseconds_t>(micros % 1000000);
+  LDAPMessage* raw = nullptr;
+  const int type = ldap_result(ld_.get(), msgid, LDAP_MSG_ONE, &tv, &raw);
+  message.reset(raw);
+  if (type == 0) {
+    const SigPipeHold hold;
+    ldap_abandon_ext(ld_.get(), msgid, nullptr, nullptr);
+    Drop();
+    return Fail(kDirTransportFailure, NoAnswer(what));
+  }
+  if (type < 0) {
+    int rc = LDAP_SERVER_DOWN;
+    ldap_get_option(ld_.get(), LDAP_OPT_RESULT_CODE, &rc);
+    Drop();
+    return FromResult(rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc, what, nullptr);
+  }
+  return kDirOk;
+}
+
+std::chrono::steady_clock::time_point LdapConnection::Deadline() const {
+  return std::chrono::steady_clock::now() +
+         std::chrono::seconds(std::max(1, settings_.timeoutSeconds));
+}
+
+// Result code, diagnostic and controls of a final result message.
+int32_t LdapConnection::ParseResult(LDAPMessage* message, std::string_view what,
+                                    LDAPControl*** controls, int* ldapCode) {
+  int rc = LDAP_OTHER;
+  char* matched = nullptr;
+  char* diagnostic = nullptr;
+  char** referrals = nullptr;
+  const int parsed =
+      ldap_parse_result(ld_.get(), message, &rc, &matched, &diagnostic, &referrals, controls, 0);
+  const LdapText matchedOwner(matched);
+  const LdapText diagnosticOwner(diagnostic);
+  const std::unique_ptr<char*, ReferralsFree> referralsOwner(referrals);
+  if (parsed != LDAP_SUCCESS)
+    rc = parsed;
+  if (ldapCode != nullptr)
+    *ldapCode = rc;
+  return FromResult(rc, what, diagnostic);
+}
+
+// Runs `send`, a connection's first request, again while libldap is still connecting, each
+// time once the socket is ready, until `deadline`; the request's LDAP result code.
+template <typename Send>
+int LdapConnection::FirstRequest(const Send& send, std::chrono::steady_clock::time_point deadline) {
+  short events = POLLOUT;
+  for (;;) {
+    const SigPipeHold hold;
+    const int rc = send();
+    if (rc != LDAP_X_CONNECTING)
+      return rc;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    int fd = -1;
+    if (left.count() <= 0 || ldap_get_option(ld_.get(), LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS)
+      return LDAP_TIMEOUT;
+    struct pollfd ready {};
+    ready.fd = fd;
+    ready.events = events;
+    const int polled = poll(&ready, 1, static_cast<int>(left.count()));
+    if (polled == 0)
+      return LDAP_TIMEOUT;
+    // A socket that is writable and still connecting waits for the server's part of the
+    // handshake.
+    if (polled > 0 && (ready.revents & POLLOUT) != 0)
+      events = POLLIN;
+  }
+}
+
+// The code of a connection's failed first request, the connection dropped: no answer by
+// `deadline`, or the server not reachable (the TLS library's reason given).
+int32_t LdapConnection::ConnectFailure(int rc, std::string_view what,
+                                       std::chrono::steady_clock::time_point deadline) {
+  char* message = nullptr;
+  ldap_get_option(ld_.get(), LDAP_OPT_DIAGNOSTIC_MESSAGE, &message);
+  const LdapText owner(message);
+  Drop();
+  const bool lost = rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR;
+  // libldap's clock for the network timeout starts a moment before or after ours.
+  const bool timedOut =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(100) >= deadline;
+  if (rc == LDAP_TIMEOUT || (lost && timedOut))
+    return Fail(kDirTransportFailure, NoAnswer(what));
+  return FromResult(lost ? LDAP_CONNECT_ERROR : rc, what, message);
+}
+
+std::string LdapConnection::NoAnswer(std::string_view what) const {
+  return Where() + ": " + std::string(what) + ": no answer within " +
+         std::to_string(std::max(1, settings_.timeoutSeconds)) + " s";
+}
+
+int32_t LdapConnection::Open() {
+  LDAP* raw = nullptr;
+  if (const int rc = ldap_initialize(&raw, settings_.uri.c_str()); rc != LDAP_SUCCESS) {
+    return Fail(kDirUnreachableServer, Where() + ": not an LDAP address (" + Describe(rc) + ")");
+  }
+  LdapHandle handle(raw);
+  const int version = LDAP_VERSION3;
+  ldap_set_option(handle.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
+  ldap_set_option(handle.get(), LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  const struct timeval tv = Timeout();
+  ldap_set_option(handle.get(), LDAP_OPT_NETWORK_TIMEOUT, &tv);
+  ldap_set_option(handle.get(), LDAP_OPT_TIMEOUT, &tv);
+  // Synchronously, libldap makes the socket non-blocking for the TLS handshake of ldaps and
+  // StartTLS and then retries the handshake without waiting for the server or for the network
+  // timeout: a server that never answers kept the client busy forever. Asynchronously it waits
+  // for each step of the handshake, the network timeout at most.
+  ldap_set_option(handle.get(), LDAP_OPT_CONNECT_ASYNC, LDAP_OPT_ON);
+  const int requireCert = settings_.verify ? LDAP_OPT_X_TLS_DEMAND : LDAP_OPT_X_TLS_NEVER;
+  ldap_set_option(handle.get(), LDAP_OPT_X_TLS_REQUIRE_CERT, &requireCert);
+  if (!settings_.caFile.empty())
+    ldap_set_option(handle.get(), LDAP_OPT_X_TLS_CACERTFILE, settings_.caFile.c_str());
+  const int newContext = 0;
+  ldap_set_option(handle.get(), LDAP_OPT_X_TLS_NEWCTX, &newContext);
+  ld_ = std::move(handle);
+  if (settings_.startTls) {
+    const auto deadline = Deadline();
+    if (const int rc =
+            FirstRequest([&] { return ldap_start_tls_s(ld_.get(), nullptr, nullptr); }, deadline);
+        rc != LDAP_SUCCESS) {
+      return ConnectFailure(rc, "StartTLS", deadline);
+    }
+  }
+  struct berval credentials {};
+  credentials.bv_val = settings_.password.data();
+  credentials.bv_len = settings_.password.size();
+  int msgid = 0;
+  const auto connected = Deadline();
+  if (const int rc = FirstRequest(
+          [&] {
+            return ldap_sasl_bind(ld_.get(), settings_.bindDn.c_str(), LDAP_SASL_SIMPLE,
+                                  &credentials, nullptr, nullptr, &msgid);
+          },
+          connected);
+      rc != LDAP_SUCCESS) {
+    return ConnectFailure(rc, "connect", connected);
+  }
+  LdapMessage message;
+  const std::string what =
+      settings_.bindDn.empty() ? std::string("anonymous bind") : "bind as " + settings_.bindDn;
+  if (const int32_t code = Await(msgid, Deadline(), message, what); code != kDirOk)
+    return code;
+  if (const int32_t code = ParseResult(message.get(), what, nullptr); code != kDirOk) {
+    Drop();
+    return code;
+  }
+  // Without a read-ahead buffer libldap reads each message in several system calls (tag,
+  // length, body), which cost a large search more than all else the client does with it.
+  Sockbuf* socket = nullptr;
+  if (ldap_get_option(ld_.get(), LDAP_OPT_SOCKBUF, &socket) == LDAP_OPT_SUCCESS &&
+      socket != nullptr) {
+    ber_sockbuf_add_io(socket, &ber_sockbuf_io_readahead, LBER_SBIOD_LEVEL_PROVIDER, nullptr);
+  }
+  ++generation_;
+  return kDirOk;
+}
+
+// The connection, opened again when it was lost.
+int32_t LdapConnection::Ensure() {
+  if (ld_)
+    return kDirOk;
+  if (givenUp_->code != kDirOk)
+    return Fail(givenUp_->code, givenUp_->text);
+  const int32_t code = Open();
+  if (code == kDirOk)
+    return kDirOk;
+  std::string why = LdapErrorText(code).value_or("cannot be reached");
+  if (why.starts_with(Where() + ": "))
+    why.erase(0, Where().size() + 2);
+  *givenUp_ = LdapGiveUp{code, Where() + ": connection lost; reconnecting: " + why};
+  return Fail(code, givenUp_->text);
+}
+
+// Sends one search request (one page when `cookie` is given) and gives its message id.
+int32_t LdapConnection::SendSearch(const std::string& base, int scope, const std::string& filter,
+                                   const char* const* attrs, const std::string* cookie, int& msgid,
+                                   std::string_view what) {
+  if (const int32_t code = Ensure(); code != kDirOk)
+    return code;
+  std::unique_ptr<LDAPControl, ControlFree> control;
+  LDAPControl* controls[2] = {nullptr, nullptr};
+  if (cookie != nullptr && pagedResults_) {
+    struct berval value {};
+    value.bv_val = const_cast<char*>(cookie->data());
+    value.bv_len = cookie->size();
+    LDAPControl* raw = nullptr;
+    if (ldap_create_page_control(ld_.get(), std::max(1, settings_.pageSize),
+                                 cookie->empty() ? nullptr : &value, 0, &raw) == LDAP_SUCCESS) {
+      control.reset(raw);
+      controls[0] = raw;
+    }
+  }
+  struct timeval tv = Timeout();
+  msgid = 0;
+  const SigPipeHold hold;
+  const int rc =
+      ldap_search_ext(ld_.get(), base.c_str(), scope, filter.c_str(), const_cast<char**>(attrs), 0,
+                      controls[0] ? controls : nullptr, nullptr, &tv, LDAP_NO_LIMIT, &msgid);
+  if (rc != LDAP_SUCCESS) {
+    if (rc == LDAP_SERVER_DOWN)
+      Drop();
+    return FromResult(rc, what, nullptr);
+  }
+  return kDirOk;
+}
+
+// Gathers every message of the request `msgid` up to its final result.
+int32_t LdapConnection::CollectPage(int msgid, LdapPage& page, std::string_view what) {
+  page = LdapPage();
+  const auto deadline = Deadline();
+  for (;;) {
+    LdapMessage message;
+    if (const int32_t code = Await(msgid, deadline, message, what); code != kDirOk)
+      return code;
+    const int type = ldap_msgtype(message.get());
+    if (type == LDAP_RES_SEARCH_ENTRY) {
+      page.entries.push_back(std::move(message));
+      continue;
+    }
+    if (type != LDAP_RES_SEARCH_RESULT)
+      continue;
+    LDAPControl** raw = nullptr;
+    const int32_t code = ParseResult(message.get(), what, &raw, &page.ldapCode);
+    const std::unique_ptr<LDAPControl*, ControlsFree> owner(raw);
+    if (LDAPControl* response = ldap_control_find(kLdapPagedResultsOid, raw, nullptr)) {
+      ber_int_t estimate = 0;
+      struct berval next {};
+      if (ldap_parse_pageresponse_control(ld_.get(), response, &estimate, &next) == LDAP_SUCCESS) {
+        page.cookie.assign(next.bv_val != nullptr ? next.bv_val : "", next.bv_len);
+        ber_memfree(next.bv_val);
+      }
+    }
+    return code;
+  }
+}
+
+int32_t LdapConnection::SearchPage(const std::string& base, int scope, const std::string& filter,
+                                   const char* const* attrs, const std::string* cookie,
+                                   LdapPage& page, std::string_view what) {
+  page = LdapPage();
+  int msgid = 0;
+  if (const int32_t code = SendSearch(base, scope, filter, attrs, cookie, msgid, what);
+      code != kDirOk) {
+    return code;
+  }
+  return CollectPage(msgid, page, what);
+}
+
+// A single request, retried once on a fresh connection when the old one turns out to have
+// been lost since the last call.
+int32_t LdapConnection::SearchOnce(const std::string& base, int scope, const std::string& filter,
+                                   const char* const* attrs, LdapPage& page,
+                                   std::string_view what) {
+  const bool hadConnection = ld_ != nullptr;
+  const uint64_t before = generation_;
+  int32_t code = SearchPage(base, scope, filter, attrs, nullptr, page, what);
+  if (code == kDirTransportFailure && hadConnection && ld_ == nullptr && page.entries.empty() &&
+      before == generation_) {
+    code = SearchPage(base, scope, filter, attrs, nullptr, page, what);
+  }
+  return code;
+}
+
+void LdapConnection::Abandon(int msgid) {
+  if (!ld_)
+    return;
+  const SigPipeHold hold;
+  ldap_abandon_ext(ld_.get(), msgid, nullptr, nullptr);
+}
+
+int32_t LdapConnection::WhoAmI(std::string& authzId) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const bool hadConnection = ld_ != nullptr;
+    if (const int32_t code = Ensure(); code != kDirOk)
+      return code;
+    int msgid = 0;
+    const SigPipeHold hold;
+    if (const int rc = ldap_whoami(ld_.get(), nullptr, nullptr, &msgid); rc != LDAP_SUCCESS) {
+      if (rc == LDAP_SERVER_DOWN)
+        Drop();
+      if (rc == LDAP_SERVER_DOWN && hadConnection)
+        continue;
+      return FromResult(rc, "who am I", nullptr);
+    }
+    LdapMessage message;
+    if (const int32_t code = Await(msgid, Deadline(), message, "who am I"); code != kDirOk) {
+      if (code == kDirTransportFailure && hadConnection && attempt == 0)
+        continue;
+      return code;
+    }
+    struct berval* raw = nullptr;
+    const int rc = ldap_parse_whoami(ld_.get(), message.get(), &raw);
+    const std::unique_ptr<struct berval, BervalFree> identity(raw);
+    if (rc != LDAP_SUCCESS)
+      return FromResult(rc, "who am I", nullptr);
+    authzId = identity ? std::string(identity->bv_val, identity->bv_len) : std::string();
+    return kDirOk;
+  }
+  return kDirTransportFailure;
+}
+
+std::optional<LdapDecoder> LdapDecoder::ForUri(const std::string& uri) {
+  LDAP* raw = nullptr;
+  if (ldap_initialize(&raw, uri.c_str()) != LDAP_SUCCESS || raw == nullptr)
+    return std::nullopt;
+  return LdapDecoder(LdapHandle(raw));
+}
+
+std::vector<std::pair<std::string, std::string>> LdapDecoder::Pairs(
+    LDAPMessage* entry, const char* const* names) const {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (int i = 0; names[i] != nullptr; ++i) {
+    const Values values(ldap_get_values_len(ld_.get(), entry, names[i]));
+    for (int v = 0; values && values.get()[v] != nullptr; ++v)
+      pairs.emplace_back(names[i], std::string(values.get()[v]->bv_val, values.get()[v]->bv_len));
+  }
+  return pairs;
+}
+
+std::vector<std::pair<std::string, std::vector<std::string>>> LdapDecoder::Attributes(
+    LDAPMessage* entry) const {
+  std::vector<std::pair<std::string, std::vector<std::string>>> attributes;
+  BerElement* rawBer = nullptr;
+  for (char* raw = ldap_first_attribute(ld_.get(), entry, &rawBer); raw != nullptr;
+       raw = ldap_next_attribute(ld_.get(), entry, rawBer)) {
+    const LdapText description(raw);
+    const Values values(ldap_get_values_len(ld_.get(), entry, raw));
+    std::vector<std::string> texts;
+    for (int v = 0; values && values.get()[v] != nullptr; ++v)
+      texts.emplace_back(values.get()[v]->bv_val, values.get()[v]->bv_len);
+    attributes.emplace_back(raw, std::move(texts));
+  }
+  const std::unique_ptr<BerElement, BerElementFree> ber(rawBer);
+  return attributes;
+}
+
+std::optional<std::string> LdapDecoder::Dn(LDAPMessage* entry) const {
+  char* raw = ldap_get_dn(ld_.get(), entry);
+  const LdapText owner(raw);
+  if (raw == nullptr)
+    return std::nullopt;
+  return std::string(raw);
+}
+
+LdapConnectionPool::LdapConnectionPool(const LdapSettings& settings)
+    : settings_(settings),
+      givenUp_(std::make_shared<LdapGiveUp>()),
+      main_(settings, givenUp_, false) {}
+
+std::unique_ptr<LdapConnection> LdapConnectionPool::TakeSpare() {
+  if (!spares_.empty()) {
+    std::unique_ptr<LdapConnection> spare = std::move(spares_.back());
+    spares_.pop_back();
+    return spare;
+  }
+  return std::make_unique<LdapConnection>(settings_, givenUp_, main_.PagedResults());
+}
+
+void LdapConnectionPool::ReturnSpare(std::unique_ptr<LdapConnection> spare) {
+  constexpr size_t kSparesKept = 2;
+  if (spare->Connected() && spares_.size() < kSparesKept)
+    spares_.push_back(std::move(spare));
+}

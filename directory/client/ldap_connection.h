@@ -1,0 +1,159 @@
+#pragma once
+// Connections to one live server through libldap: opening one (StartTLS, the TLS handshake and
+// the bind, each within the time-out), bounded waits for every answer, result codes carrying the
+// server's words, paged searches, the spare connections a paged search started beside another
+// one needs, and reading entries out of the messages received. Only the live store uses it.
+#include <ldap.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "directory/client/dir_codes.h"
+#include "directory/client/ldap_store.h"
+
+struct LdapUnbind {
+  void operator()(LDAP* ld) const;
+};
+struct LdapMessageFree {
+  void operator()(LDAPMessage* message) const { ldap_msgfree(message); }
+};
+using LdapHandle = std::unique_ptr<LDAP, LdapUnbind>;
+using LdapMessage = std::unique_ptr<LDAPMessage, LdapMessageFree>;
+
+// The paged results control (RFC 2696).
+inline constexpr const char* kLdapPagedResultsOid = "1.2.840.113556.1.4.319";
+
+// Records the text of a code the live store gives (the store's error-text table).
+void NoteLdapError(int32_t code, const std::string& text);
+
+// A reconnect that failed (code and text), shared by a store's connections: until the store is
+// told to retry, every call that needs a connection fails at once with it instead of waiting
+// out a time-out of its own, so that an operation on a lost server ends within about two.
+struct LdapGiveUp {
+  int32_t code = kDirOk;
+  std::string text;
+};
+
+// Every message of one search request (one page when paged).
+struct LdapPage {
+  std::vector<LdapMessage> entries;
+  std::string cookie;  // the server's paging cookie; empty after the last page
+  int ldapCode = LDAP_SUCCESS;
+};
+
+// One connection, opened on demand and again after it was lost.
+class LdapConnection {
+ public:
+  LdapConnection(LdapSettings settings, std::shared_ptr<LdapGiveUp> givenUp, bool pagedResults);
+
+  // Connects and binds; the code, its text noted, when that fails.
+  [[nodiscard]] int32_t Open();
+  // The connection, opened again when it was lost (unless a reconnect already failed).
+  [[nodiscard]] int32_t Ensure();
+  void Drop();
+  [[nodiscard]] bool Connected() const { return ld_ != nullptr; }
+  // Grows with every new connection: pages asked for on an older one are lost.
+  [[nodiscard]] uint64_t Generation() const { return generation_; }
+  // Whether searches are paged (the server supports the paged results control).
+  [[nodiscard]] bool PagedResults() const { return pagedResults_; }
+  void UsePagedResults(bool paged) { pagedResults_ = paged; }
+
+  [[nodiscard]] const std::string& Where() const { return settings_.uri; }
+  // Notes `text` as the text of `code` and returns `code`.
+  int32_t Fail(int32_t code, const std::string& text) const;
+
+  // Sends one search request (one page when `cookie` is given and searches are paged) and gives
+  // its message id; `attrs` ends with nullptr.
+  [[nodiscard]] int32_t SendSearch(const std::string& base, int scope, const std::string& filter,
+                                   const char* const* attrs, const std::string* cookie, int& msgid,
+                                   std::string_view what);
+  // Gathers every message of the request `msgid` up to its final result.
+  [[nodiscard]] int32_t CollectPage(int msgid, LdapPage& page, std::string_view what);
+  // SendSearch and CollectPage.
+  [[nodiscard]] int32_t SearchPage(const std::string& base, int scope, const std::string& filter,
+                                   const char* const* attrs, const std::string* cookie,
+                                   LdapPage& page, std::string_view what);
+  // A single unpaged request, retried once on a fresh connection when the old one turns out to
+  // have been lost since the last call.
+  [[nodiscard]] int32_t SearchOnce(const std::string& base, int scope, const std::string& filter,
+                                   const char* const* attrs, LdapPage& page, std::string_view what);
+  // Gives up a request whose answer is no longer wanted.
+  void Abandon(int msgid);
+  // The bound identity's authorization id (RFC 4532), "" for an anonymous connection.
+  [[nodiscard]] int32_t WhoAmI(std::string& authzId);
+
+ private:
+  [[nodiscard]] int32_t FromResult(int rc, std::string_view what, const char* diagnostic) const;
+  [[nodiscard]] struct timeval Timeout() const;
+  [[nodiscard]] std::chrono::steady_clock::time_point Deadline() const;
+  [[nodiscard]] std::string NoAnswer(std::string_view what) const;
+  int32_t Await(int msgid, std::chrono::steady_clock::time_point deadline, LdapMessage& message,
+                std::string_view what);
+  int32_t ParseResult(LDAPMessage* message, std::string_view what, LDAPControl*** controls,
+                      int* ldapCode = nullptr);
+  template <typename Send>
+  int FirstRequest(const Send& send, std::chrono::steady_clock::time_point deadline);
+  int32_t ConnectFailure(int rc, std::string_view what,
+                         std::chrono::steady_clock::time_point deadline);
+
+  LdapSettings settings_;
+  std::shared_ptr<LdapGiveUp> givenUp_;
+  bool pagedResults_ = false;
+  LdapHandle ld_;
+  uint64_t generation_ = 0;
+};
+
+// Reads entries out of received messages. It is never connected, so it outlives every
+// connection the messages came over.
+class LdapDecoder {
+ public:
+  // nullopt unless `uri` is an LDAP address.
+  [[nodiscard]] static std::optional<LdapDecoder> ForUri(const std::string& uri);
+
+  // The (attribute, value) pairs of an entry for the named attributes (`names` ends with
+  // nullptr), values as text.
+  [[nodiscard]] std::vector<std::pair<std::string, std::string>> Pairs(
+      LDAPMessage* entry, const char* const* names) const;
+  // Every attribute description of an entry with its values, in the order the server sent them.
+  [[nodiscard]] std::vector<std::pair<std::string, std::vector<std::string>>> Attributes(
+      LDAPMessage* entry) const;
+  // The entry's DN text; nullopt when the message holds none.
+  [[nodiscard]] std::optional<std::string> Dn(LDAPMessage* entry) const;
+
+ private:
+  explicit LdapDecoder(LdapHandle ld) : ld_(std::move(ld)) {}
+  LdapHandle ld_;
+};
+
+// A store's own connection and its spares. The server keeps one paging state per connection, so
+// a paged search started while another is unfinished on the store's own connection would cut
+// that one short: it takes a spare connection instead.
+class LdapConnectionPool {
+ public:
+  explicit LdapConnectionPool(const LdapSettings& settings);
+
+  [[nodiscard]] LdapConnection& Main() { return main_; }
+  // A connection to the same server with the same credentials: a kept one, or a new one that its
+  // first request opens.
+  [[nodiscard]] std::unique_ptr<LdapConnection> TakeSpare();
+  // Keeps a spare that is still connected for the next search, up to a few.
+  void ReturnSpare(std::unique_ptr<LdapConnection> spare);
+  // Paged searches on the store's own connection not past their last page.
+  void CountUnfinished(int change) { unfinished_ += change; }
+  [[nodiscard]] bool HasUnfinished() const { return unfinished_ > 0; }
+  // Forgets a failed reconnect: the next call tries the server again.
+  void RetryServer() { *givenUp_ = LdapGiveUp(); }
+
+ private:
+  LdapSettings settings_;
+  std::shared_ptr<LdapGiveUp> givenUp_;
+  LdapConnection main_;
+  std::vector<std::unique_ptr<LdapConnection>> spares_;
+  int unfinished_ = 0;
+};
