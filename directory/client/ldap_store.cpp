@@ -17,7 +17,6 @@
 #include <ctime>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <unordered_map>
 #include <utility>
 
@@ -115,21 +114,6 @@ constexpr const char* kEntryAttributes[] = {"objectClass",      "modifyTimestamp
 
 // The naming types a typeless name part may stand for.
 constexpr std::string_view kNamingTypes[] = {"cn", "ou", "o", "l", "c", "st", "dc", "uid"};
-
-std::mutex& ErrorTextLock() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::map<int32_t, std::string>& ErrorTexts() {
-  static std::map<int32_t, std::string> texts;
-  return texts;
-}
-
-void NoteError(int32_t code, const std::string& text) {
-  const std::lock_guard lock(ErrorTextLock());
-  ErrorTexts()[code] = text;
-}
 
 // One filter value escaped by libldap (RFC 4515: '*', '(', ')', '\' and NUL become \XX).
 std::string EscapeFilterValue(std::string_view value) {
@@ -290,45 +274,6 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
   return password;
 }
 
-std::string LdapDnText(const DirName& name) {
-  if (name.empty())
-    return std::string();
-  std::vector<std::string> types;
-  types.reserve(name.size());
-  for (const Rdn& rdn : name) {
-    std::string type = FoldCase(rdn.type);
-    if (type == "s")
-      type = "st";
-    types.push_back(std::move(type));
-  }
-  std::vector<LDAPAVA> avas(name.size());
-  std::vector<LDAPAVA*> rdnSlots(name.size() * 2, nullptr);
-  std::vector<LDAPRDN> rdns(name.size() + 1, nullptr);
-  for (size_t i = 0; i < name.size(); ++i) {
-    avas[i].la_attr.bv_val = types[i].data();
-    avas[i].la_attr.bv_len = types[i].size();
-    avas[i].la_value.bv_val = const_cast<char*>(name[i].value.data());
-    avas[i].la_value.bv_len = name[i].value.size();
-    avas[i].la_flags = LDAP_AVA_STRING;
-    avas[i].la_private = nullptr;
-    rdnSlots[i * 2] = &avas[i];
-    rdns[i] = &rdnSlots[i * 2];
-  }
-  struct berval out {};
-  if (ldap_dn2bv(rdns.data(), &out, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)
-    return std::string();
-  const BerText owner(out.bv_val);
-  return std::string(out.bv_val, out.bv_len);
-}
-
-std::optional<std::string> LdapErrorText(int32_t code) {
-  const std::lock_guard lock(ErrorTextLock());
-  const auto found = ErrorTexts().find(code);
-  if (found == ErrorTexts().end())
-    return std::nullopt;
-  return found->second;
-}
-
 // The connection, the schema and the caches; every call of the store goes through here.
 struct LdapStore::Impl {
   struct AttributeDef {
@@ -374,12 +319,23 @@ struct LdapStore::Impl {
     std::string text;
   };
   std::shared_ptr<GiveUp> givenUp = std::make_shared<GiveUp>();
+  // The failure reported last (code and text), shared with the spare connections: the caller
+  // of the store asks for its text by the code it was given.
+  std::shared_ptr<GiveUp> lastFailure = std::make_shared<GiveUp>();
 
   [[nodiscard]] std::string Where() const { return settings.uri; }
+
+  void NoteError(int32_t code, const std::string& text) const { *lastFailure = {code, text}; }
 
   int32_t Fail(int32_t code, const std::string& text) const {
     NoteError(code, text);
     return code;
+  }
+
+  [[nodiscard]] std::optional<std::string> FailureText(int32_t code) const {
+    if (lastFailure->code != code || code == kDirOk)
+      return std::nullopt;
+    return lastFailure->text;
   }
 
   // The code for an LDAP result, the server's diagnostic message kept as the code's text.
@@ -623,7 +579,7 @@ struct LdapStore::Impl {
     const int32_t code = Open();
     if (code == kDirOk)
       return kDirOk;
-    std::string why = LdapErrorText(code).value_or("cannot be reached");
+    std::string why = FailureText(code).value_or("cannot be reached");
     if (why.starts_with(Where() + ": "))
       why.erase(0, Where().size() + 2);
     *givenUp = GiveUp{code, Where() + ": connection lost; reconnecting: " + why};
@@ -641,6 +597,7 @@ struct LdapStore::Impl {
     spare->settings = settings;
     spare->pagedResults = pagedResults;
     spare->givenUp = givenUp;
+    spare->lastFailure = lastFailure;
     return spare;
   }
 
@@ -1478,7 +1435,7 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
   if (code == kDirOk)
     code = impl->ReadSchema();
   if (code != kDirOk) {
-    const auto text = LdapErrorText(code);
+    const auto text = impl->FailureText(code);
     error = text ? *text : settings.uri + ": cannot be reached";
     return nullptr;
   }
@@ -1658,6 +1615,10 @@ int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute,
     return kDirNoSuchAttribute;
   bytes = attributes.front().values.front();
   return kDirOk;
+}
+
+std::optional<std::string> LdapStore::FailureText(int32_t code) const {
+  return impl_->FailureText(code);
 }
 
 void LdapStore::RetryServer() {
