@@ -351,6 +351,23 @@ struct DirSessionTables {
     handle = -1;
   }
 
+  // A failed call always ends its iteration: callers loop while the handle is not -1, whatever
+  // the code, so a handle left alive after a failure would keep them reading for ever.
+  int32_t EndOnFailure(int32_t code, int32_t& handle) {
+    if (code != kDirOk)
+      DropIteration(handle);
+    return code;
+  }
+
+  // How many records the batch in `buffer` holds.
+  int32_t BatchCount(DirContext context, DirBuffer buffer, Buffer::Content content,
+                     uint32_t& count) {
+    return ReadFilledBuffer(context, buffer, content, [&](const Buffer& found) {
+      count = found.count;
+      return kDirOk;
+    });
+  }
+
   int32_t RegisterIteration(Iteration iteration) {
     // A caller that abandons listings must not make the client grow without end.
     while (iterations.size() >= kMaxLiveIterations)
@@ -753,22 +770,14 @@ int32_t DirSession::InitBuffer(DirContext context, int operation, DirBuffer buff
   return kDirOk;
 }
 
-// A failed call always ends its iteration: callers loop while the handle is not -1, whatever
-// the code, so a handle left alive after a failure would keep them reading for ever.
 int32_t DirSession::ListSubordinates(DirContext context, const std::string& objectName,
                                      int32_t& iterationHandle, DirBuffer result) {
-  const int32_t code = tables_->ListSubordinates(context, objectName, iterationHandle, result);
-  if (code != kDirOk)
-    tables_->DropIteration(iterationHandle);
-  return code;
+  return tables_->EndOnFailure(
+      tables_->ListSubordinates(context, objectName, iterationHandle, result), iterationHandle);
 }
 
 int32_t DirSession::GetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) {
-  return tables_->ReadFilledBuffer(context, buffer, Buffer::Content::kObjects,
-                                   [&](const Buffer& found) {
-                                     count = found.count;
-                                     return kDirOk;
-                                   });
+  return tables_->BatchCount(context, buffer, Buffer::Content::kObjects, count);
 }
 
 int32_t DirSession::GetObjectName(DirContext context, DirBuffer buffer, std::string& name,
@@ -857,10 +866,8 @@ int32_t DirSession::GetSyntaxId(DirContext context, const std::string& attribute
 
 int32_t DirSession::Search(DirContext context, const std::string& baseName, int scope,
                            DirBuffer filter, int32_t& iterationHandle, DirBuffer result) {
-  const int32_t code = tables_->Search(context, baseName, scope, filter, iterationHandle, result);
-  if (code != kDirOk)
-    tables_->DropIteration(iterationHandle);
-  return code;
+  return tables_->EndOnFailure(
+      tables_->Search(context, baseName, scope, filter, iterationHandle, result), iterationHandle);
 }
 
 // Attributes ----------------------------------------------------------------------------------
@@ -889,19 +896,13 @@ int32_t DirSession::PutAttributeName(DirContext context, DirBuffer buffer,
 int32_t DirSession::Read(DirContext context, const std::string& objectName, int infoType,
                          int allAttributes, DirBuffer request, int32_t& iterationHandle,
                          DirBuffer result) {
-  const int32_t code =
-      tables_->Read(context, objectName, infoType, allAttributes, request, iterationHandle, result);
-  if (code != kDirOk)
-    tables_->DropIteration(iterationHandle);
-  return code;
+  return tables_->EndOnFailure(
+      tables_->Read(context, objectName, infoType, allAttributes, request, iterationHandle, result),
+      iterationHandle);
 }
 
 int32_t DirSession::GetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& count) {
-  return tables_->ReadFilledBuffer(context, buffer, Buffer::Content::kAttributes,
-                                   [&](const Buffer& found) {
-                                     count = found.count;
-                                     return kDirOk;
-                                   });
+  return tables_->BatchCount(context, buffer, Buffer::Content::kAttributes, count);
 }
 
 int32_t DirSession::GetAttributeName(DirContext context, DirBuffer buffer, std::string& name,
