@@ -452,7 +452,6 @@ void TMainForm::RestartClient() {
   EditMyName->clear();
   EditCurrentContainer->clear();
   DirClientShutdown();
-  ForgetClientConnection();
   static_cast<void>(StartClient(shownTree));
 }
 

@@ -184,7 +184,6 @@ class ClientRun {
   ClientRun(const std::optional<std::string>& connections, const PasswordSources& passwords)
       : ownConnections_(connections.has_value()) {
     DirClientShutdown();
-    ForgetClientConnection();
     if (ownConnections_) {
       DirClientUseConnectionsFile(*connections);
     }
@@ -198,7 +197,6 @@ class ClientRun {
     }
     DirClientShutdown();
     DirClientSetPasswordProvider({});
-    ForgetClientConnection();
     if (ownConnections_) {
       DirClientUseConnectionsFile("");
     }

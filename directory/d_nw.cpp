@@ -9,6 +9,8 @@
 namespace {
 
 DirConnectionHandle clientConnection = kNoClientConnection;
+// The client's generation the connection was opened in: a shutdown since ends it.
+uint64_t clientGeneration = 0;
 
 constexpr size_t kTreeNameLength = 32;
 constexpr std::string_view kRootContext = "[Root]";
@@ -39,15 +41,11 @@ std::string HexCode(int32_t code) {
 }  // namespace
 
 DirConnectionHandle ClientConnection() {
-  return clientConnection;
-}
-
-void ForgetClientConnection() {
-  clientConnection = kNoClientConnection;
+  return clientGeneration == DirClientGeneration() ? clientConnection : kNoClientConnection;
 }
 
 uint16_t InitNetWare(ErrorMessageSink& messages) {
-  if (clientConnection != kNoClientConnection) {
+  if (ClientConnection() != kNoClientConnection) {
     return 0;
   }
   uint16_t code = DirClientInit(0, 0);
@@ -64,6 +62,7 @@ uint16_t InitNetWare(ErrorMessageSink& messages) {
       code = DirOpenConnection(reference, 1, 0, opened);
       if (code == kDirConnectionOk) {
         clientConnection = opened;
+        clientGeneration = DirClientGeneration();
       }
     }
   }

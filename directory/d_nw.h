@@ -13,11 +13,10 @@
 // ClientConnection's value until InitNetWare has opened a connection.
 inline constexpr DirConnectionHandle kNoClientConnection = 0xFFFF;
 
-// The connection opened by InitNetWare, kept for the whole run; kNoClientConnection before.
+// The connection opened by InitNetWare, kept until the client is shut down
+// (DirClientShutdown); kNoClientConnection before and after, so that the next InitNetWare starts
+// the client again.
 [[nodiscard]] DirConnectionHandle ClientConnection();
-// Forgets the connection, so that the next InitNetWare starts the client again. Only for a run
-// that has shut the client down (DirClientShutdown) and starts it afresh.
-void ForgetClientConnection();
 
 // Starts the client and opens the primary connection (or, without one, the first the client
 // lists). Returns 0 at once when a connection is already open. On failure shows one box through

@@ -31,8 +31,12 @@ void DirClientUseConnectionsFile(const std::string& path);
 // The connections file DirClientInit reads: the chosen one, else connections.ini in the
 // configuration folder.
 [[nodiscard]] std::string DirClientConnectionsFile();
-// Ends the client: every handle is freed and the next DirClientInit starts afresh.
+// Ends the client: every handle and error text is freed and the next DirClientInit starts
+// afresh.
 void DirClientShutdown();
+// Grows with every DirClientShutdown, so that whoever keeps something the client gave (an open
+// connection) across calls can tell that it belongs to a client since shut down.
+[[nodiscard]] uint64_t DirClientGeneration();
 // Begins one of the program's operations (a window handler, an export). A live server whose
 // connection was lost and could not be made again fails every call of the operation at once;
 // the next operation tries it again.

@@ -17,6 +17,10 @@ void AppendEscaped(std::string& out, std::string_view value) {
   }
 }
 
+struct BerMemFree {
+  void operator()(char* text) const { ber_memfree(text); }
+};
+
 struct DnDeleter {
   using pointer = LDAPDN;
   void operator()(LDAPDN dn) const { ldap_dnfree(dn); }
@@ -203,4 +207,35 @@ std::string FormatDirName(const DirName& name, const DirName& context, bool type
   }
   text.append(dots, '.');
   return text;
+}
+
+std::string LdapDnText(const DirName& name) {
+  if (name.empty())
+    return std::string();
+  std::vector<std::string> types;
+  types.reserve(name.size());
+  for (const Rdn& rdn : name) {
+    std::string type = FoldCase(rdn.type);
+    if (type == "s")
+      type = "st";
+    types.push_back(std::move(type));
+  }
+  std::vector<LDAPAVA> avas(name.size());
+  std::vector<LDAPAVA*> rdnSlots(name.size() * 2, nullptr);
+  std::vector<LDAPRDN> rdns(name.size() + 1, nullptr);
+  for (size_t i = 0; i < name.size(); ++i) {
+    avas[i].la_attr.bv_val = types[i].data();
+    avas[i].la_attr.bv_len = types[i].size();
+    avas[i].la_value.bv_val = const_cast<char*>(name[i].value.data());
+    avas[i].la_value.bv_len = name[i].value.size();
+    avas[i].la_flags = LDAP_AVA_STRING;
+    avas[i].la_private = nullptr;
+    rdnSlots[i * 2] = &avas[i];
+    rdns[i] = &rdnSlots[i * 2];
+  }
+  struct berval out {};
+  if (ldap_dn2bv(rdns.data(), &out, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)
+    return std::string();
+  const std::unique_ptr<char, BerMemFree> owner(out.bv_val);
+  return std::string(out.bv_val, out.bv_len);
 }

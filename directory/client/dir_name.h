@@ -37,6 +37,9 @@ struct ParsedName {
 // Parses an LDAP DN (RFC 4514) into a directory name, leaf first; nullopt, with a reason in
 // `error` when given, for a DN that cannot be parsed or has a multi-valued RDN.
 [[nodiscard]] std::optional<DirName> ParseLdapDn(std::string_view dn, std::string* error = nullptr);
+// The RFC 4514 text of a directory name (leaf first), with every value escaped by libldap; the
+// directory's naming type S is written st. The root is the empty DN.
+[[nodiscard]] std::string LdapDnText(const DirName& name);
 
 // The name written relative to `context` (complete when the context is the root), typed or
 // typeless, with '.', '=', '+' and '\' inside values escaped. An entry that is not below the

@@ -74,13 +74,22 @@ void LdapUnbind::operator()(LDAP* ld) const {
   ldap_unbind_ext_s(ld, nullptr, nullptr);
 }
 
-LdapConnection::LdapConnection(LdapSettings settings, std::shared_ptr<LdapGiveUp> givenUp,
-                               bool pagedResults)
-    : settings_(std::move(settings)), givenUp_(std::move(givenUp)), pagedResults_(pagedResults) {}
+LdapConnection::LdapConnection(LdapSettings settings, std::shared_ptr<LdapFailure> givenUp,
+                               std::shared_ptr<LdapFailure> lastFailure, bool pagedResults)
+    : settings_(std::move(settings)),
+      givenUp_(std::move(givenUp)),
+      lastFailure_(std::move(lastFailure)),
+      pagedResults_(pagedResults) {}
 
 int32_t LdapConnection::Fail(int32_t code, const std::string& text) const {
-  NoteLdapError(code, text);
+  *lastFailure_ = LdapFailure{code, text};
   return code;
+}
+
+std::optional<std::string> LdapConnection::FailureText(int32_t code) const {
+  if (code == kDirOk || lastFailure_->code != code)
+    return std::nullopt;
+  return lastFailure_->text;
 }
 
 // The code for an LDAP result, the server's diagnostic message kept as the code's text.
@@ -128,7 +137,7 @@ int32_t LdapConnection::FromResult(int rc, std::string_view what, const char* di
   // The common codes keep the client's own texts; the server's words go with the live
   // store's own codes.
   if (code != kDirNoSuchEntry && code != kDirNoSuchAttribute)
-    NoteLdapError(code, text);
+    *lastFailure_ = LdapFailure{code, text};
   return code;
 }
 
@@ -320,10 +329,10 @@ int32_t LdapConnection::Ensure() {
   const int32_t code = Open();
   if (code == kDirOk)
     return kDirOk;
-  std::string why = LdapErrorText(code).value_or("cannot be reached");
+  std::string why = FailureText(code).value_or("cannot be reached");
   if (why.starts_with(Where() + ": "))
     why.erase(0, Where().size() + 2);
-  *givenUp_ = LdapGiveUp{code, Where() + ": connection lost; reconnecting: " + why};
+  *givenUp_ = LdapFailure{code, Where() + ": connection lost; reconnecting: " + why};
   return Fail(code, givenUp_->text);
 }
 
@@ -500,8 +509,9 @@ std::optional<std::string> LdapDecoder::Dn(LDAPMessage* entry) const {
 
 LdapConnectionPool::LdapConnectionPool(const LdapSettings& settings)
     : settings_(settings),
-      givenUp_(std::make_shared<LdapGiveUp>()),
-      main_(settings, givenUp_, false) {}
+      givenUp_(std::make_shared<LdapFailure>()),
+      lastFailure_(std::make_shared<LdapFailure>()),
+      main_(settings, givenUp_, lastFailure_, false) {}
 
 std::unique_ptr<LdapConnection> LdapConnectionPool::TakeSpare() {
   if (!spares_.empty()) {
@@ -509,7 +519,7 @@ std::unique_ptr<LdapConnection> LdapConnectionPool::TakeSpare() {
     spares_.pop_back();
     return spare;
   }
-  return std::make_unique<LdapConnection>(settings_, givenUp_, main_.PagedResults());
+  return std::make_unique<LdapConnection>(settings_, givenUp_, lastFailure_, main_.PagedResults());
 }
 
 void LdapConnectionPool::ReturnSpare(std::unique_ptr<LdapConnection> spare) {

@@ -29,13 +29,12 @@ using LdapMessage = std::unique_ptr<LDAPMessage, LdapMessageFree>;
 // The paged results control (RFC 2696).
 inline constexpr const char* kLdapPagedResultsOid = "1.2.840.113556.1.4.319";
 
-// Records the text of a code the live store gives (the store's error-text table).
-void NoteLdapError(int32_t code, const std::string& text);
-
-// A reconnect that failed (code and text), shared by a store's connections: until the store is
-// told to retry, every call that needs a connection fails at once with it instead of waiting
-// out a time-out of its own, so that an operation on a lost server ends within about two.
-struct LdapGiveUp {
+// A failure of the live store: its code and the words that go with it (the server's included).
+// A store's connections share two: the failure reported last, whose text the client asks for by
+// its code; and a reconnect that failed, after which every call that needs a connection fails at
+// once with it until the store is told to retry, instead of waiting out a time-out of its own,
+// so that an operation on a lost server ends within about two.
+struct LdapFailure {
   int32_t code = kDirOk;
   std::string text;
 };
@@ -50,7 +49,8 @@ struct LdapPage {
 // One connection, opened on demand and again after it was lost.
 class LdapConnection {
  public:
-  LdapConnection(LdapSettings settings, std::shared_ptr<LdapGiveUp> givenUp, bool pagedResults);
+  LdapConnection(LdapSettings settings, std::shared_ptr<LdapFailure> givenUp,
+                 std::shared_ptr<LdapFailure> lastFailure, bool pagedResults);
 
   // Connects and binds; the code, its text noted, when that fails.
   [[nodiscard]] int32_t Open();
@@ -67,6 +67,8 @@ class LdapConnection {
   [[nodiscard]] const std::string& Where() const { return settings_.uri; }
   // Notes `text` as the text of `code` and returns `code`.
   int32_t Fail(int32_t code, const std::string& text) const;
+  // The text of the failure noted last, when it had `code`.
+  [[nodiscard]] std::optional<std::string> FailureText(int32_t code) const;
 
   // Sends one search request (one page when `cookie` is given and searches are paged) and gives
   // its message id; `attrs` ends with nullptr.
@@ -103,7 +105,8 @@ class LdapConnection {
                          std::chrono::steady_clock::time_point deadline);
 
   LdapSettings settings_;
-  std::shared_ptr<LdapGiveUp> givenUp_;
+  std::shared_ptr<LdapFailure> givenUp_;
+  std::shared_ptr<LdapFailure> lastFailure_;
   bool pagedResults_ = false;
   LdapHandle ld_;
   uint64_t generation_ = 0;
@@ -148,11 +151,15 @@ class LdapConnectionPool {
   void CountUnfinished(int change) { unfinished_ += change; }
   [[nodiscard]] bool HasUnfinished() const { return unfinished_ > 0; }
   // Forgets a failed reconnect: the next call tries the server again.
-  void RetryServer() { *givenUp_ = LdapGiveUp(); }
+  void RetryServer() { *givenUp_ = LdapFailure(); }
+  [[nodiscard]] std::optional<std::string> FailureText(int32_t code) const {
+    return main_.FailureText(code);
+  }
 
  private:
   LdapSettings settings_;
-  std::shared_ptr<LdapGiveUp> givenUp_;
+  std::shared_ptr<LdapFailure> givenUp_;
+  std::shared_ptr<LdapFailure> lastFailure_;
   LdapConnection main_;
   std::vector<std::unique_ptr<LdapConnection>> spares_;
   int unfinished_ = 0;

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <deque>
 #include <map>
-#include <mutex>
 #include <utility>
 
 #include "directory/client/builtin_schema.h"
@@ -37,16 +36,6 @@ constexpr const char* kEntryAttributes[] = {"objectClass",      "modifyTimestamp
 
 // The naming types a typeless name part may stand for.
 constexpr std::string_view kNamingTypes[] = {"cn", "ou", "o", "l", "c", "st", "dc", "uid"};
-
-std::mutex& ErrorTextLock() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-std::map<int32_t, std::string>& ErrorTexts() {
-  static std::map<int32_t, std::string> texts;
-  return texts;
-}
 
 // True when `name` is `ancestor` or below it.
 bool IsWithin(const DirName& name, const DirName& ancestor) {
@@ -95,50 +84,6 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
   if (!password.empty() && password.back() == '\r')
     password.pop_back();
   return password;
-}
-
-std::string LdapDnText(const DirName& name) {
-  if (name.empty())
-    return std::string();
-  std::vector<std::string> types;
-  types.reserve(name.size());
-  for (const Rdn& rdn : name) {
-    std::string type = FoldCase(rdn.type);
-    if (type == "s")
-      type = "st";
-    types.push_back(std::move(type));
-  }
-  std::vector<LDAPAVA> avas(name.size());
-  std::vector<LDAPAVA*> rdnSlots(name.size() * 2, nullptr);
-  std::vector<LDAPRDN> rdns(name.size() + 1, nullptr);
-  for (size_t i = 0; i < name.size(); ++i) {
-    avas[i].la_attr.bv_val = types[i].data();
-    avas[i].la_attr.bv_len = types[i].size();
-    avas[i].la_value.bv_val = const_cast<char*>(name[i].value.data());
-    avas[i].la_value.bv_len = name[i].value.size();
-    avas[i].la_flags = LDAP_AVA_STRING;
-    avas[i].la_private = nullptr;
-    rdnSlots[i * 2] = &avas[i];
-    rdns[i] = &rdnSlots[i * 2];
-  }
-  struct berval out {};
-  if (ldap_dn2bv(rdns.data(), &out, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)
-    return std::string();
-  const BerText owner(out.bv_val);
-  return std::string(out.bv_val, out.bv_len);
-}
-
-void NoteLdapError(int32_t code, const std::string& text) {
-  const std::lock_guard lock(ErrorTextLock());
-  ErrorTexts()[code] = text;
-}
-
-std::optional<std::string> LdapErrorText(int32_t code) {
-  const std::lock_guard lock(ErrorTextLock());
-  const auto found = ErrorTexts().find(code);
-  if (found == ErrorTexts().end())
-    return std::nullopt;
-  return found->second;
 }
 
 // The connections, the schema and the name cache; every call of the store goes through here.
@@ -618,7 +563,6 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
   if (!decoder) {
     code = kDirUnreachableServer;
     error = settings.uri + ": not an LDAP address";
-    NoteLdapError(code, error);
     return nullptr;
   }
   auto impl = std::make_unique<Impl>(settings, std::move(*decoder));
@@ -626,7 +570,7 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
   if (code == kDirOk)
     code = impl->ReadSchema();
   if (code != kDirOk) {
-    const auto text = LdapErrorText(code);
+    const auto text = impl->connections.FailureText(code);
     error = text ? *text : settings.uri + ": cannot be reached";
     return nullptr;
   }
@@ -796,6 +740,10 @@ int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute, s
     return kDirNoSuchAttribute;
   bytes = attributes.front().values.front();
   return kDirOk;
+}
+
+std::optional<std::string> LdapStore::FailureText(int32_t code) const {
+  return impl_->connections.FailureText(code);
 }
 
 void LdapStore::RetryServer() {

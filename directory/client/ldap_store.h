@@ -36,14 +36,6 @@ struct LdapSettings {
 [[nodiscard]] std::optional<std::string> ReadPasswordFile(const std::string& path,
                                                           std::string& error);
 
-// The RFC 4514 text of a directory name (leaf first), with every value escaped by libldap; the
-// directory's naming type S is written st. The root is the empty DN.
-[[nodiscard]] std::string LdapDnText(const DirName& name);
-
-// The text the live store last gave for a code of its own (the server's diagnostic message
-// included); nullopt for codes it has not given.
-[[nodiscard]] std::optional<std::string> LdapErrorText(int32_t code);
-
 class LdapStore final : public Store {
  public:
   // Connects, binds and reads the server's schema. nullptr, with a message naming the server in
@@ -65,6 +57,9 @@ class LdapStore final : public Store {
                                    std::string& bytes) override;
   [[nodiscard]] std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override;
   [[nodiscard]] std::string AttributeName(std::string_view attribute) const override;
+  // The text of the last failure with a code of the live store's own, or a server's refusal
+  // (the server's diagnostic message included).
+  [[nodiscard]] std::optional<std::string> FailureText(int32_t code) const override;
   // After a lost connection, the first reconnect that fails makes every later call fail at once
   // with its code; from here on the next call tries to reconnect again.
   void RetryServer() override;

@@ -87,6 +87,12 @@ class Store {
   // The directory name of an attribute given by either of its names; the name itself when
   // unknown.
   [[nodiscard]] virtual std::string AttributeName(std::string_view attribute) const = 0;
+  // The store's own words for the failure it reported last (a server's diagnostic message), when
+  // that failure had `code`; nullopt otherwise, and from a store whose codes keep the client's
+  // texts.
+  [[nodiscard]] virtual std::optional<std::string> FailureText(int32_t /*code*/) const {
+    return std::nullopt;
+  }
   // A store that has given up on its server for the rest of an operation tries it again from
   // here on; others have nothing to do.
   virtual void RetryServer() {}

@@ -75,11 +75,21 @@ TEST_F(DirectoryTest, InitNetWareStartsTheClientOnce) {
   EXPECT_EQ(InitNetWare(sink), 0);
   EXPECT_NE(ClientConnection(), kNoClientConnection);
 
-  // The client is not asked again: a broken connections file would make it fail now.
-  DirClientShutdown();
+  const DirConnectionHandle opened = ClientConnection();
+
+  // The open connection is kept: the connections file is not read again.
   Write("connections.ini", "[broken\n");
   EXPECT_EQ(InitNetWare(sink), 0);
+  EXPECT_EQ(ClientConnection(), opened);
   EXPECT_THAT(sink.shown, ::testing::IsEmpty());
+
+  // Shutting the client down ends the connection with it: the next start reads the file again,
+  // and this time it is broken.
+  DirClientShutdown();
+  EXPECT_EQ(ClientConnection(), kNoClientConnection);
+  EXPECT_EQ(InitNetWare(sink), kDirConfigMalformed);
+  EXPECT_EQ(ClientConnection(), kNoClientConnection);
+  EXPECT_EQ(sink.shown.size(), 1u);
 }
 
 TEST_F(DirectoryTest, InitNetWareFailureShowsOneBoxAndCanBeRetried) {

@@ -1,11 +1,9 @@
 #include "tests/support/test_client.h"
 
 #include "directory/client/dir_client.h"
-#include "directory/d_nw.h"
 
 void ShutDownClient() {
   DirClientShutdown();
-  ForgetClientConnection();
 }
 
 std::string OneConnection(std::string_view tree, std::string_view source, std::string_view extra) {

@@ -1,14 +1,13 @@
 #pragma once
-// The directory client as a test starts and leaves it. The client's state and the directory
-// layer's connection are two globals that are only ever reset together: ShutDownClient does both.
+// The directory client as a test starts and leaves it: shutting it down also ends the directory
+// layer's connection, so the next start reads the connections afresh.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "tests/support/temp_folder.h"
 
-// Shuts the client down and has the directory layer forget its connection, so that the next
-// start reads the connections afresh.
+// Shuts the client down, so that the next start reads the connections afresh.
 void ShutDownClient();
 
 // The text of a connections.ini with one primary connection: tree `tree` served from `source`
@@ -18,8 +17,8 @@ void ShutDownClient();
                                         std::string_view extra = "");
 
 // While it lives, the client reads its connections from `folder`/connections.ini (written by the
-// constructor when `connections` is given); when it goes, the client is shut down, the directory
-// layer forgets its connection and the client is pointed back at its default connections file.
+// constructor when `connections` is given); when it goes, the client is shut down and pointed
+// back at its default connections file.
 // It does not start the client: the code under test does, or Start().
 class ClientConnections {
  public:

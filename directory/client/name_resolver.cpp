@@ -1,0 +1,233 @@
+#include "directory/client/name_resolver.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "directory/client/dir_codes.h"
+
+namespace {
+
+constexpr int kMaxAliasHops = 8;
+
+// How many children resolving one name may try before it stops looking for a way through
+// namesakes, so that no tree can make a lookup take exponential time.
+constexpr int kMaxResolveSteps = 256;
+
+// Whether resolution tries `a` before `b`, two children of one parent that share a value (a
+// typeless part names both): for a part with parts below it containers first, then CN, OU, O
+// and the other naming types by name. One order for every store and every operation, so that a
+// name means the same entry wherever it is used.
+bool TriedBefore(const ChildCandidate& a, const ChildCandidate& b, bool leaf) {
+  if (!leaf && a.container != b.container)
+    return a.container;
+  const auto rank = [](const std::string& type) {
+    return EqualsIgnoringCase(type, "CN")   ? 0
+           : EqualsIgnoringCase(type, "OU") ? 1
+           : EqualsIgnoringCase(type, "O")  ? 2
+                                            : 3;
+  };
+  const int rankA = rank(a.rdn.type);
+  const int rankB = rank(b.rdn.type);
+  if (rankA != rankB)
+    return rankA < rankB;
+  return FoldCase(a.rdn.type) < FoldCase(b.rdn.type);
+}
+
+// Puts in front of `name` (the entry the parts are below) the RDNs of `parts[0, count)`, leaf
+// first: each typeless part takes the first child, in TriedBefore's order, below which the parts
+// after it all exist. False, with `name` as it was, when no choice makes every part exist or
+// `steps` run out.
+bool ResolveExisting(Store& store, const std::vector<NamePart>& parts, size_t count, DirName& name,
+                     int& steps) {
+  if (count == 0)
+    return true;
+  const NamePart& part = parts[count - 1];
+  const bool leaf = count == 1;
+  const auto descend = [&](const Rdn& rdn) {
+    if (--steps < 0)
+      return false;
+    name.insert(name.begin(), rdn);
+    if (ResolveExisting(store, parts, count - 1, name, steps))
+      return true;
+    name.erase(name.begin());
+    return false;
+  };
+  std::optional<Rdn> tried;
+  if (part.type.empty() && leaf) {
+    // A common name comes first whatever shares its value, so the usual leaf is found without
+    // asking for its namesakes.
+    const auto common = store.FindChildren(name, NamePart{"CN", part.value});
+    if (!common.empty()) {
+      if (descend(common.front().rdn))
+        return true;
+      tried = common.front().rdn;
+    }
+  }
+  auto candidates = store.FindChildren(name, part);
+  std::sort(
+      candidates.begin(), candidates.end(),
+      [&](const ChildCandidate& a, const ChildCandidate& b) { return TriedBefore(a, b, leaf); });
+  for (const ChildCandidate& candidate : candidates) {
+    if (tried && SameRdn(*tried, candidate.rdn))
+      continue;
+    if (descend(candidate.rdn))
+      return true;
+  }
+  return false;
+}
+
+// Gives every typeless part the type of the entry it names (ResolveExisting). A name of no
+// entry keeps the types of the parts that exist, from the root down, and the parts below take
+// the usual default types (the top O, the leaf `leafType`, OU between).
+DirName TypeParts(Store& store, const std::vector<NamePart>& parts, DirName base,
+                  const char* leafType) {
+  DirName name = base;
+  int steps = kMaxResolveSteps;
+  if (ResolveExisting(store, parts, parts.size(), name, steps))
+    return name;
+  name = std::move(base);
+  bool found = true;
+  for (size_t i = parts.size(); i-- > 0;) {
+    const NamePart& part = parts[i];
+    if (found) {
+      auto candidates = store.FindChildren(name, part);
+      if (!candidates.empty()) {
+        const auto first = std::min_element(candidates.begin(), candidates.end(),
+                                            [&](const ChildCandidate& a, const ChildCandidate& b) {
+                                              return TriedBefore(a, b, i == 0);
+                                            });
+        name.insert(name.begin(), std::move(first->rdn));
+        continue;
+      }
+    }
+    found = false;
+    Rdn typed{part.type, part.value};
+    if (typed.type.empty())
+      typed.type = name.empty() ? "O" : (i == 0 ? leafType : "OU");
+    name.insert(name.begin(), std::move(typed));
+  }
+  return name;
+}
+
+// Whether part `at` (leaf first) of the existing entry `name`, written typeless with the parts
+// below it written as `typed` says, would resolve to a namesake that resolution tries first.
+// `contested` tells whether the part has such a namesake at all, whatever the parts below.
+bool TakenByNamesake(Store& store, const DirName& name, size_t at, const std::vector<bool>& typed,
+                     bool& contested) {
+  contested = false;
+  const Rdn& own = name[at];
+  // A common name is tried first among its namesakes (every part above the leaf names a
+  // container), so the usual name needs no lookup.
+  if (EqualsIgnoringCase(own.type, "CN"))
+    return false;
+  const DirName parent(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end());
+  const auto namesakes = store.FindChildren(parent, NamePart{"", own.value});
+  if (namesakes.size() < 2)
+    return false;
+  const bool leaf = at == 0;
+  const ChildCandidate self{own, !leaf};
+  std::vector<NamePart> below;
+  for (size_t i = 0; i < at; ++i) {
+    const bool keepsType = i < typed.size() && typed[i];
+    below.push_back(NamePart{keepsType ? name[i].type : std::string(), name[i].value});
+  }
+  for (const ChildCandidate& other : namesakes) {
+    if (SameRdn(other.rdn, own) || !TriedBefore(other, self, leaf))
+      continue;
+    contested = true;
+    DirName under = parent;
+    under.insert(under.begin(), other.rdn);
+    int steps = kMaxResolveSteps;
+    if (ResolveExisting(store, below, below.size(), under, steps) || steps < 0)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string NameText(Store& store, const DirName& name, const DirName& base, bool typeless,
+                     NameMemo* memo) {
+  if (!typeless || name.empty())
+    return FormatDirName(name, base, typeless);
+  const size_t written = WrittenPartCount(name, base);
+  std::vector<bool> typed;  // stays empty while no part needs its type
+  const auto check = [&](size_t at, bool& contested) {
+    if (TakenByNamesake(store, name, at, typed, contested)) {
+      typed.resize(written);
+      typed[at] = true;
+    }
+  };
+  bool contested = false;
+  check(0, contested);
+  // Siblings share every part above the leaf, and whether those parts need their types does not
+  // depend on the leaf unless one of them has a namesake tried before it.
+  const bool sameParent =
+      memo != nullptr && memo->valid && memo->written == written &&
+      memo->parent.size() + 1 == name.size() &&
+      std::equal(memo->parent.begin(), memo->parent.end(), name.begin() + 1,
+                 [](const Rdn& a, const Rdn& b) { return a.value == b.value && a.type == b.type; });
+  if (written > 1 && !sameParent) {
+    bool plain = true;
+    for (size_t at = 1; at < written; ++at) {
+      check(at, contested);
+      plain = plain && !contested;
+    }
+    if (memo != nullptr) {
+      memo->valid = plain;
+      memo->written = written;
+      memo->parent.assign(name.begin() + 1, name.end());
+    }
+  }
+  return FormatDirName(name, base, true, typed);
+}
+
+std::optional<DirName> ResolveName(Store& store, std::string_view text,
+                                   const DirName& nameContext) {
+  const auto parsed = ParseDirName(text);
+  if (!parsed)
+    return std::nullopt;
+  if (parsed->root)
+    return DirName();
+  DirName base;
+  if (!parsed->complete) {
+    base = nameContext;
+    if (static_cast<size_t>(parsed->trailingDots) > base.size())
+      return std::nullopt;
+    base.erase(base.begin(), base.begin() + parsed->trailingDots);
+  }
+  return TypeParts(store, parsed->parts, std::move(base), "CN");
+}
+
+std::optional<DirName> ResolveComplete(Store& store, std::string_view text) {
+  if (!text.empty() && text[0] == '.')
+    text.remove_prefix(1);
+  const auto parsed = ParseDirName(text);
+  if (!parsed || parsed->trailingDots > 0)
+    return std::nullopt;
+  if (parsed->root)
+    return DirName();
+  // Name contexts and configured names are containers more often than not.
+  return TypeParts(store, parsed->parts, DirName(), "OU");
+}
+
+int32_t Dereference(Store& store, DirName& name) {
+  for (int hop = 0; hop < kMaxAliasHops; ++hop) {
+    StoreEntry entry;
+    if (const int32_t code = store.GetEntryWithoutCount(name, entry); code != kDirOk)
+      return code;
+    if (!EqualsIgnoringCase(entry.baseClass, "Alias"))
+      return kDirOk;
+    std::vector<StoreAttribute> attributes;
+    if (store.ReadAttributes(name, {"Aliased Object Name"}, attributes) != kDirOk ||
+        attributes.empty() || attributes.front().values.empty()) {
+      return kDirOk;
+    }
+    const auto target = ParseLdapDn(attributes.front().values.front());
+    if (!target)
+      return kDirNoSuchEntry;
+    name = *target;
+  }
+  return kDirNoSuchEntry;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// Names as callers write them, against the entries of one store: typeless parts take the types
+// of the entries they name (namesakes tried in one fixed order), names handed out are written so
+// that they resolve to the same entry again, and aliases are followed to their objects.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "directory/client/dir_name.h"
+#include "directory/client/store.h"
+
+// What the names of one listing or search keep between entries: the parent of the last name,
+// when none of its written parts has a namesake tried before it.
+struct NameMemo {
+  DirName parent;
+  size_t written = 0;  // parts of the last name written
+  bool valid = false;
+};
+
+// The complete name `text` stands for relative to `nameContext` (a leading '.' makes it
+// complete, each trailing '.' goes one level up, "[Root]" is the root); nullopt for a text
+// ParseDirName refuses or one that climbs above the root. A name of no entry keeps the types of
+// the parts that exist and the usual defaults below them (the top O, the leaf CN, OU between).
+[[nodiscard]] std::optional<DirName> ResolveName(Store& store, std::string_view text,
+                                                 const DirName& nameContext);
+// A complete name given without a name context (one leading '.' allowed, no trailing dots); a
+// typeless leaf of no entry is taken as an OU, as name contexts and configured names mostly are.
+[[nodiscard]] std::optional<DirName> ResolveComplete(Store& store, std::string_view text);
+
+// `name` written relative to `base`; a typeless name writes typed each part that a namesake
+// would take from it, so that the name resolves to `name` again. `memo`, kept across the entries
+// of one listing, spares siblings the checks of the parts they share.
+[[nodiscard]] std::string NameText(Store& store, const DirName& name, const DirName& base,
+                                   bool typeless, NameMemo* memo = nullptr);
+
+// Replaces an alias's name by its object's, through at most a few aliases in a row; kDirOk for a
+// name that is no alias, the store's code for a name of no entry, kDirNoSuchEntry for an alias
+// whose target cannot be parsed or a chain too long (a loop).
+[[nodiscard]] int32_t Dereference(Store& store, DirName& name);

@@ -1,0 +1,166 @@
+// A session built directly over stores, without the Dir* facade: the words a store gives for its
+// failures reach the session's error texts and go with the session, sessions keep their handles
+// to themselves, and contexts start on the connection they were given.
+#include "directory/client/dir_session.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "directory/client/memory_store.h"
+
+namespace {
+
+constexpr const char* kTree =
+    "dn: o=Acme\nobjectClass: organization\no: Acme\n\n"
+    "dn: ou=Sales,o=Acme\nobjectClass: organizationalUnit\nou: Sales\n\n"
+    "dn: cn=Admin,ou=Sales,o=Acme\nobjectClass: inetOrgPerson\ncn: Admin\nsn: Admin\n";
+
+std::shared_ptr<Store> Tree() {
+  std::string error;
+  std::shared_ptr<Store> store = MemoryStore::LoadText(kTree, "test tree", error);
+  EXPECT_NE(store, nullptr) << error;
+  return store;
+}
+
+// A tree whose listings and reads fail the way a server refuses them, each failure with words of
+// its own; the rest is the tree's.
+class RefusingStore final : public Store {
+ public:
+  explicit RefusingStore(std::shared_ptr<Store> tree) : tree_(std::move(tree)) {}
+
+  int32_t GetEntry(const DirName& name, StoreEntry& entry) override {
+    return tree_->GetEntry(name, entry);
+  }
+  std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part) override {
+    return tree_->FindChildren(parent, part);
+  }
+  int32_t ListChildren(const DirName&, std::unique_ptr<EntryCursor>&) override {
+    return Fail(kDirRemoteFailure, "listing refused");
+  }
+  int32_t Search(const DirName& base, int scope, const FilterNode& filter,
+                 std::unique_ptr<EntryCursor>& cursor) override {
+    return tree_->Search(base, scope, filter, cursor);
+  }
+  int32_t ReadAttributes(const DirName&, const std::vector<std::string>&,
+                         std::vector<StoreAttribute>&) override {
+    // The common codes keep the client's texts: the words are not this code's.
+    return kDirNoSuchAttribute;
+  }
+  int32_t ReadStream(const DirName&, std::string_view, std::string&) override {
+    return Fail(kDirNoAccess, "stream refused");
+  }
+  std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override {
+    return tree_->SyntaxOf(attribute);
+  }
+  std::string AttributeName(std::string_view attribute) const override {
+    return tree_->AttributeName(attribute);
+  }
+  std::optional<std::string> FailureText(int32_t code) const override {
+    if (code != lastCode_)
+      return std::nullopt;
+    return lastText_;
+  }
+
+ private:
+  int32_t Fail(int32_t code, std::string text) {
+    lastCode_ = code;
+    lastText_ = std::move(text);
+    return code;
+  }
+
+  std::shared_ptr<Store> tree_;
+  int32_t lastCode_ = kDirOk;
+  std::string lastText_;
+};
+
+DirConnection Connection(std::string tree, std::shared_ptr<Store> store) {
+  DirConnection connection{std::move(tree), std::move(store), {}, std::nullopt};
+  connection.context = {Rdn{"O", "Acme"}};
+  return connection;
+}
+
+TEST(DirSession, AStoresWordsForItsFailuresAreTheSessionsUntilItEnds) {
+  auto session = std::make_unique<DirSession>(
+      std::vector<DirConnection>{Connection("REFUSING", std::make_shared<RefusingStore>(Tree()))},
+      0);
+  EXPECT_EQ(session->ErrorText(kDirRemoteFailure), "Unknown error");
+  DirContext context = 0;
+  ASSERT_EQ(session->CreateContext(context), kDirOk);
+  DirBuffer buffer = 0;
+  ASSERT_EQ(session->AllocBuffer(4096, buffer), kDirOk);
+
+  int32_t handle = -1;
+  EXPECT_EQ(session->ListSubordinates(context, "Sales", handle, buffer), kDirRemoteFailure);
+  EXPECT_EQ(handle, -1);
+  EXPECT_EQ(session->ErrorText(kDirRemoteFailure), "listing refused");
+
+  int stream = -1;
+  EXPECT_EQ(session->OpenStream(context, "Admin.Sales", "Login Script", stream), kDirNoAccess);
+  EXPECT_EQ(session->ErrorText(kDirNoAccess), "stream refused");
+  EXPECT_EQ(session->ErrorText(kDirRemoteFailure), "listing refused");  // each code its own
+
+  // A code the store gave without words of its own keeps the client's text, even though the
+  // store's last words are still there.
+  DirBuffer request = 0;
+  ASSERT_EQ(session->AllocBuffer(4096, request), kDirOk);
+  ASSERT_EQ(session->InitBuffer(context, kDirOperationRead, request), kDirOk);
+  ASSERT_EQ(session->PutAttributeName(context, request, "Surname"), kDirOk);
+  EXPECT_EQ(session->Read(context, "Admin.Sales", 1, 0, request, handle, buffer),
+            kDirNoSuchAttribute);
+  EXPECT_EQ(session->ErrorText(kDirNoSuchAttribute), "No such attribute");
+
+  // Start-up failures are noted the same way; a new session has none of the old one's words.
+  session->NoteError(kDirConfigMalformed, "connections.ini line 3: broken");
+  EXPECT_EQ(session->ErrorText(kDirConfigMalformed), "connections.ini line 3: broken");
+  *session = DirSession();
+  EXPECT_EQ(session->ErrorText(kDirRemoteFailure), "Unknown error");
+  EXPECT_EQ(session->ErrorText(kDirNoAccess), "Unknown error");
+  EXPECT_EQ(session->ErrorText(kDirConfigMalformed), "The connections file cannot be read");
+}
+
+TEST(DirSession, SessionsKeepTheirHandlesToThemselves) {
+  const std::shared_ptr<Store> tree = Tree();
+  DirSession first({Connection("FIRST", tree)}, 0);
+  DirSession second({Connection("SECOND", tree), Connection("OTHER", tree)}, 1);
+
+  DirContext context = 0;
+  ASSERT_EQ(first.CreateContext(context), kDirOk);
+  DirBuffer buffer = 0;
+  ASSERT_EQ(first.AllocBuffer(4096, buffer), kDirOk);
+  DirFilter filter = 0;
+  ASSERT_EQ(first.AllocFilter(filter), kDirOk);
+  std::string tree_name;
+  EXPECT_EQ(second.GetContextValue(context, kDirKeyTreeName, tree_name), kDirBadContext);
+  EXPECT_EQ(second.FreeBuffer(buffer), kDirInvalidHandle);
+  EXPECT_EQ(second.FreeFilter(filter), kDirInvalidHandle);
+
+  // Handles are not dealt out again by a later session either.
+  DirContext other = 0;
+  ASSERT_EQ(second.CreateContext(other), kDirOk);
+  EXPECT_NE(other, context);
+  EXPECT_EQ(second.GetContextValue(other, kDirKeyTreeName, tree_name), kDirOk);
+  EXPECT_EQ(tree_name, "OTHER");  // the primary connection
+
+  // An iteration of one session does not continue in the other.
+  int32_t handle = -1;
+  ASSERT_EQ(first.ListSubordinates(context, "[Root]", handle, buffer), kDirOk);
+  DirBuffer otherBuffer = 0;
+  ASSERT_EQ(second.AllocBuffer(4096, otherBuffer), kDirOk);
+  int32_t foreign = 1;
+  EXPECT_EQ(second.ListSubordinates(other, "[Root]", foreign, otherBuffer), kDirInvalidHandle);
+  EXPECT_EQ(foreign, -1);
+
+  // A session without connections answers as a client not started.
+  DirSession none;
+  DirConnectionRef reference = 0;
+  uint32_t position = 0;
+  EXPECT_EQ(none.PrimaryConnection(reference), kDirNoConnection);
+  EXPECT_EQ(none.ScanConnections(position, reference), kDirNoMoreConnections);
+  EXPECT_EQ(none.CreateContext(context), kDirNoSuchTree);
+}
+
+}  // namespace
