@@ -21,8 +21,8 @@
 
 #include "app/login_dialog.h"
 #include "app/main_form.h"
-#include "tests/app/window_test_support.h"
 #include "tests/client/slapd_server.h"
+#include "tests/support/window_test_support.h"
 
 namespace {
 
@@ -158,10 +158,10 @@ class LoginWindowTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
     ASSERT_TRUE(Server().Running()) << Server().Error();
-    WindowTestFolder::Write(folder_.Root() / "config" / "orvane" / "connections.ini",
-                            "[sample]\ntree = SAMPLE\nsource = sample\n"
-                            "[live]\ntree = LIVE\nprimary = yes\nsource = " +
-                                Server().Uri() + "\nbind = " + SlapdServer::kManagerDn + "\n");
+    folder_.Write(folder_.Root() / "config" / "orvane" / "connections.ini",
+                  "[sample]\ntree = SAMPLE\nsource = sample\n"
+                  "[live]\ntree = LIVE\nprimary = yes\nsource = " +
+                      Server().Uri() + "\nbind = " + SlapdServer::kManagerDn + "\n");
     DirClientSetPasswordProvider(
         [this](const DirPasswordRequest& request) { return login_.Provide(request); });
   }
