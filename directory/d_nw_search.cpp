@@ -47,6 +47,33 @@ class ScopedDirBuffer {
   std::optional<DirBuffer> buffer_;
 };
 
+// A duplicate of a context, freed on every way out. A search runs through one so that a search
+// given up midway, stopped or failed, ends the client's iteration with it.
+class ScopedDuplicateContext {
+ public:
+  ScopedDuplicateContext() = default;
+  ~ScopedDuplicateContext() {
+    if (context_) {
+      (void)DirFreeContext(*context_);
+    }
+  }
+  ScopedDuplicateContext(const ScopedDuplicateContext&) = delete;
+  ScopedDuplicateContext& operator=(const ScopedDuplicateContext&) = delete;
+
+  [[nodiscard]] int32_t Duplicate(DirContext original) {
+    DirContext copy = 0;
+    const int32_t code = DirDuplicateContext(original, copy);
+    if (code == kDirOk) {
+      context_ = copy;
+    }
+    return code;
+  }
+  [[nodiscard]] DirContext Get() const { return context_.value_or(0); }
+
+ private:
+  std::optional<DirContext> context_;
+};
+
 std::string TrimBlanks(std::string_view text) {
   return TrimRightChars(TrimLeftChars(text, kBlanks), kBlanks);
 }
@@ -394,27 +421,37 @@ int32_t DSSearch(DirContext context, const std::string& baseName, const std::str
     return code;
   }
 
+  ScopedDuplicateContext searching;
+  code = searching.Duplicate(context);
+  if (code != kDirOk) {
+    return code;
+  }
   int32_t iterationHandle = -1;
   do {
-    ProcessPendingMessages();
-    code = DirSearch(context, baseName, scope, 0, filterBuffer.Get(), conversion.timeStamp, 0, 0,
-                     nullptr, iterationHandle, 0, nullptr, resultBuffer.Get());
+    if (!ContinueAfterMessages()) {
+      return kWorkStopped;
+    }
+    code = DirSearch(searching.Get(), baseName, scope, 0, filterBuffer.Get(), conversion.timeStamp,
+                     0, 0, nullptr, iterationHandle, 0, nullptr, resultBuffer.Get());
     if (code != kDirOk) {
       break;
     }
     uint32_t count = 0;
-    code = DirGetObjectCount(context, resultBuffer.Get(), count);
+    code = DirGetObjectCount(searching.Get(), resultBuffer.Get(), count);
     if (code != kDirOk) {
       break;
     }
     for (uint32_t i = 0; i < count; ++i) {
-      ProcessPendingMessages();
+      if (!ContinueAfterMessages()) {
+        return kWorkStopped;
+      }
       std::string name;
       uint32_t attributeCount = 0;
       DirObjectInfo info;
-      code = DirGetObjectName(context, resultBuffer.Get(), name, attributeCount, info);
+      code = DirGetObjectName(searching.Get(), resultBuffer.Get(), name, attributeCount, info);
       if (code == kDirOk) {
         results.Add(std::move(name), 1);
+        ReportEntriesRead(1);
       } else if (code == kDirBufferEmpty) {
         // Past the batch's last object every further read fails the same way.
         break;

@@ -321,6 +321,56 @@ TEST_F(ListingTest, EveryWayOutKeepsWhatWasReadAndGivesEverythingBack) {
   }
 }
 
+// The user stops the listing after the n-th pump: before an entry or before a batch (the empty
+// middle batch and the one after it). What was read stays, everything is given back, each entry
+// read was reported, and the state reports the stop once and the end after it.
+TEST_F(ListingTest, AStopKeepsWhatWasReadAndGivesEverythingBack) {
+  struct Case {
+    int stopAtPump;
+    std::vector<std::string> objects;
+  };
+  const Case cases[] = {
+      {1, {"Organizational Unit: Sales"}},
+      {2, {"Organizational Unit: Sales", "User: Admin"}},
+      {3, {"Organizational Unit: Sales", "User: Admin"}},
+      {5, {"Organizational Unit: Sales", "User: Admin", "Organizational Unit: IT"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stopAtPump);
+    scripted = ScriptedClient{};
+    scripted.batches = {{kSales, kAdmin}, {}, {kIt, kPrinter, kModule}};
+    int pumps = 0;
+    bool stop = false;
+    int64_t reported = 0;
+    SetMessagePump([&] { stop = stop || ++pumps == c.stopAtPump; });
+    SetWorkHook(
+        {[&](int64_t count) { reported += count; }, [](int64_t, int64_t) {}, [&] { return stop; }});
+    TNDSObj state;
+    int32_t code = DSListFirst(kCallerContext, ".Org", state);
+    std::vector<std::string> read;
+    for (; code == kDirOk; code = DSListNext(state)) {
+      read.push_back(state.Info().baseClass + ": " + state.Name());
+    }
+    EXPECT_EQ(code, kWorkStopped);
+    EXPECT_FALSE(state.Active());
+    EXPECT_EQ(DSListNext(state), -1);
+    EXPECT_EQ(read, c.objects);
+    ExpectEverythingGivenBack();
+
+    scripted = ScriptedClient{};
+    scripted.batches = {{kSales, kAdmin}, {}, {kIt, kPrinter, kModule}};
+    pumps = 0;
+    stop = false;
+    containers.Clear();
+    objects.Clear();
+    List();
+    EXPECT_EQ(objects.Texts(), c.objects);
+    EXPECT_EQ(reported, static_cast<int64_t>(c.objects.size()));
+    ExpectEverythingGivenBack();
+    SetWorkHook({});
+  }
+}
+
 TEST_F(ListingTest, ReturnsTheFailingCodeAndEndsForGood) {
   scripted.batches = {{kSales, kAdmin}, {kIt}};
   scripted.failOperation = "DirListSubordinates";
