@@ -7,6 +7,7 @@
 #include <utility>
 #include <variant>
 
+#include "directory/scoped_dir_context.h"
 #include "util/hooks.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -45,33 +46,6 @@ class ScopedDirBuffer {
 
  private:
   std::optional<DirBuffer> buffer_;
-};
-
-// A duplicate of a context, freed on every way out. A search runs through one so that a search
-// given up midway, stopped or failed, ends the client's iteration with it.
-class ScopedDuplicateContext {
- public:
-  ScopedDuplicateContext() = default;
-  ~ScopedDuplicateContext() {
-    if (context_) {
-      (void)DirFreeContext(*context_);
-    }
-  }
-  ScopedDuplicateContext(const ScopedDuplicateContext&) = delete;
-  ScopedDuplicateContext& operator=(const ScopedDuplicateContext&) = delete;
-
-  [[nodiscard]] int32_t Duplicate(DirContext original) {
-    DirContext copy = 0;
-    const int32_t code = DirDuplicateContext(original, copy);
-    if (code == kDirOk) {
-      context_ = copy;
-    }
-    return code;
-  }
-  [[nodiscard]] DirContext Get() const { return context_.value_or(0); }
-
- private:
-  std::optional<DirContext> context_;
 };
 
 std::string TrimBlanks(std::string_view text) {
@@ -421,7 +395,7 @@ int32_t DSSearch(DirContext context, const std::string& baseName, const std::str
     return code;
   }
 
-  ScopedDuplicateContext searching;
+  ScopedDirContext searching;
   code = searching.Duplicate(context);
   if (code != kDirOk) {
     return code;

@@ -12,6 +12,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_search.h"
 #include "tests/support/scripted_calls.h"
+#include "tests/support/stop_at_pump.h"
 #include "util/hooks.h"
 
 namespace {
@@ -287,19 +288,13 @@ TEST(DSSearchRun, AStopKeepsWhatWasFoundAndLeavesNothingBehind) {
     ScriptedClient scripted;
     scripted.batches = {{"A.Cfg", "B.Cfg"}, {"C.Cfg"}};
     client = &scripted;
-    int pumps = 0;
-    bool stop = false;
-    int64_t reported = 0;
-    SetMessagePump([&] { stop = stop || ++pumps == c.stopAtPump; });
-    SetWorkHook(
-        {[&](int64_t count) { reported += count; }, [](int64_t, int64_t) {}, [&] { return stop; }});
-
     TStringList results;
-    EXPECT_EQ(DSSearch(1, "Cfg", "(CN=x)", 2, results), kWorkStopped);
-    SetWorkHook({});
-    SetMessagePump({});
+    {
+      const StopAtPump stop(c.stopAtPump);
+      EXPECT_EQ(DSSearch(1, "Cfg", "(CN=x)", 2, results), kWorkStopped);
+      EXPECT_EQ(stop.EntriesRead(), static_cast<int64_t>(c.lines.size()));
+    }
     EXPECT_EQ(results.Texts(), c.lines);
-    EXPECT_EQ(reported, static_cast<int64_t>(c.lines.size()));
     EXPECT_EQ(std::count(scripted.log.begin(), scripted.log.end(), "DirSearch"), c.searches);
     EXPECT_TRUE(scripted.liveBuffers.empty());
     EXPECT_TRUE(scripted.liveFilters.empty());

@@ -11,6 +11,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_list.h"
 #include "tests/support/scripted_calls.h"
+#include "tests/support/stop_at_pump.h"
 #include "util/hooks.h"
 #include "util/string_list.h"
 
@@ -339,12 +340,7 @@ TEST_F(ListingTest, AStopKeepsWhatWasReadAndGivesEverythingBack) {
     SCOPED_TRACE(c.stopAtPump);
     scripted = ScriptedClient{};
     scripted.batches = {{kSales, kAdmin}, {}, {kIt, kPrinter, kModule}};
-    int pumps = 0;
-    bool stop = false;
-    int64_t reported = 0;
-    SetMessagePump([&] { stop = stop || ++pumps == c.stopAtPump; });
-    SetWorkHook(
-        {[&](int64_t count) { reported += count; }, [](int64_t, int64_t) {}, [&] { return stop; }});
+    StopAtPump stop(c.stopAtPump);
     TNDSObj state;
     int32_t code = DSListFirst(kCallerContext, ".Org", state);
     std::vector<std::string> read;
@@ -359,15 +355,13 @@ TEST_F(ListingTest, AStopKeepsWhatWasReadAndGivesEverythingBack) {
 
     scripted = ScriptedClient{};
     scripted.batches = {{kSales, kAdmin}, {}, {kIt, kPrinter, kModule}};
-    pumps = 0;
-    stop = false;
+    stop.Restart();
     containers.Clear();
     objects.Clear();
     List();
     EXPECT_EQ(objects.Texts(), c.objects);
-    EXPECT_EQ(reported, static_cast<int64_t>(c.objects.size()));
+    EXPECT_EQ(stop.EntriesRead(), static_cast<int64_t>(c.objects.size()));
     ExpectEverythingGivenBack();
-    SetWorkHook({});
   }
 }
 
