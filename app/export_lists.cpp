@@ -2,6 +2,7 @@
 
 #include "directory/d_nw_read.h"
 #include "directory/d_nw_search.h"
+#include "util/hooks.h"
 
 std::string_view RbsKindFilter(RbsKind kind) {
   switch (kind) {
@@ -53,8 +54,12 @@ void CheckDependentBooks(DirContext context, const TItemList& modules,
     const std::string module = modules.Line(i);
     for (const RbsKind kind : {RbsKind::kBook, RbsKind::kTask}) {
       found.Clear();
-      static_cast<void>(SearchRbsItems(context, module, kind, found));
+      const int32_t code = SearchRbsItems(context, module, kind, found);
+      // A stopped search marks what it found; the searches after it do not run.
       mark(kind, found);
+      if (code == kWorkStopped) {
+        return;
+      }
     }
   }
 }
@@ -66,9 +71,13 @@ void CheckDependentTasks(DirContext context, const TItemList& roles,
     if (!roles.Checked(i)) {
       continue;
     }
+    if (!ContinueAfterMessages()) {
+      return;
+    }
     const std::string role = roles.Line(i);
     named.Clear();
     static_cast<void>(ReadAttributeValues(context, role, "rbsContent", named));
+    ReportEntriesRead(named.Count());
     mark(RbsKind::kTask, named);
   }
 }

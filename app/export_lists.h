@@ -34,11 +34,13 @@ inline constexpr std::array<RbsKind, 5> kRbsKinds = {
 using MarkDependentLines = std::function<void(RbsKind kind, const TStringList& names)>;
 
 // For each checked module, in order: marks the books, then the tasks, found in the module's
-// subtree. A module whose search fails marks what was read before the failure.
+// subtree. A module whose search fails marks what was read before the failure; a search the user
+// stops marks what it found and ends the marking.
 void CheckDependentBooks(DirContext context, const TItemList& modules,
                          const MarkDependentLines& mark);
 // For each checked role, in order: marks the tasks its "rbsContent" names. A role whose values
-// cannot be read marks nothing.
+// cannot be read marks nothing. Lets window messages run before each role and ends the marking
+// there when the user has asked to stop; the values read are reported (ReportEntriesRead).
 void CheckDependentTasks(DirContext context, const TItemList& roles,
                          const MarkDependentLines& mark);
 

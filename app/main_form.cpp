@@ -32,6 +32,7 @@
 #include "app/d_ini.h"
 #include "app/item_list.h"
 #include "app/qt_item_list_model.h"
+#include "app/work_monitor.h"
 #include "directory/d_nw.h"
 #include "directory/d_nw_list.h"
 #include "directory/d_nw_read.h"
@@ -292,6 +293,7 @@ void TMainForm::CreateControls() {
   StatusBar->setSizeGripEnabled(false);
   StatusBar->setCursor(Qt::PointingHandCursor);
   setStatusBar(StatusBar);
+  WorkMonitor = new TWorkMonitor(*StatusBar);
 
   PopupMenu1 = Named(new QMenu(this), "PopupMenu1");
   PopupCheckAll = Named(PopupMenu1->addAction(QStringLiteral("&Check All")), "PopupCheckAll");
@@ -337,6 +339,8 @@ void TMainForm::CreateControls() {
 
 void TMainForm::RunHandler(const std::function<void()>& handler) {
   DirClientBeginOperation();
+  // The categories load that follows the handler belongs to its work.
+  const TWorkMonitor::Operation operation(*WorkMonitor);
   // A failure a handler lets through reaches the user as an error box; the window stays usable.
   {
     const CountedScope running(runningHandlers_);
@@ -346,7 +350,9 @@ void TMainForm::RunHandler(const std::function<void()>& handler) {
       dialogs_.ShowError(failure.what());
     }
   }
-  if (runningHandlers_ == 0) {
+  // After a stop the load stays due for the next handler: run now it would find nothing and
+  // leave the list empty until the page's size changes.
+  if (runningHandlers_ == 0 && !WorkMonitor->StopRequested()) {
     LoadCategoriesAfterResize();
   }
 }
@@ -565,8 +571,10 @@ void TMainForm::GetContainerInfo() {
   CurrentCtx = container;
   ListBoxContainers->clear();
   ListBoxObjects->clear();
-  // The listing lets window messages run, so the lists are filled from its result afterwards; the
-  // view's own sorting is not used because it would order by letter case.
+  WorkMonitor->SetActivity(QStringLiteral("Listing %1").arg(EditCurrentContainer->text()));
+  // A stopped listing shows the entries read before the stop. The listing lets window messages run,
+  // so the lists are filled from its result afterwards; the view's own sorting is not used because
+  // it would order by letter case.
   TStringList containers(true);
   TStringList objects(true);
   DSListContainer(BrowseCtx, container, &containers, &objects, "", true);
@@ -665,6 +673,9 @@ void TMainForm::ItemsLoad(QListView* list, const std::string& filter) {
   // The old lines go before the search starts: it lets window messages run, and a handler run
   // meanwhile must not mark names of the previous container.
   ItemsOf(list).Fill([](TItemList& items) { items.Clear(); });
+  WorkMonitor->SetActivity(
+      QStringLiteral("Searching below %1").arg(QString::fromStdString(CurrentCtx)));
+  // A stopped search shows what it found; the searches after it in the same handler find nothing.
   TStringList found;
   static_cast<void>(DSSearch(SearchCtx, CurrentCtx, filter, kDirScopeSubtree, found));
   ItemsOf(list).Fill([&found](TItemList& items) { items.SetLines(found); });
@@ -703,11 +714,13 @@ MarkDependentLines TMainForm::MarkInLists() {
 
 void TMainForm::BitBtnCheckDependentBooksClick() {
   const BusyCursorScope busy;
+  WorkMonitor->SetActivity(QStringLiteral("Checking dependent books and tasks"));
   CheckDependentBooks(SearchCtx, ItemsOf(CheckListBoxModules).Items(), MarkInLists());
 }
 
 void TMainForm::BitBtnCheckDependentTasksClick() {
   const BusyCursorScope busy;
+  WorkMonitor->SetActivity(QStringLiteral("Checking dependent tasks"));
   CheckDependentTasks(SearchCtx, ItemsOf(CheckListBoxRoles).Items(), MarkInLists());
 }
 
@@ -718,7 +731,13 @@ void TMainForm::TabSheetXmlShow() {
   const DirectoryAttributeSource source(SearchCtx);
   XmlDocumentLines document;
   XmlInstallWriter writer(source, document);
+  WorkMonitor->SetActivity(QStringLiteral("Building the XML document"));
   writer.WriteDocument(items);
+  // Stopped, the rebuild is dropped whole: the view keeps the document it showed and whether
+  // that one may be saved.
+  if (writer.Stopped()) {
+    return;
+  }
   shownDocument_ = document.Lines();
   // The view shows U+FFFD where the value could not go in; that is not the directory's text.
   unsavableBecause_.reset();

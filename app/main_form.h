@@ -31,6 +31,7 @@ class QTabWidget;
 class QFrame;
 class TItemListModel;
 class TStringList;
+class TWorkMonitor;
 
 // A status bar that reports a click anywhere on it.
 class TClickableStatusBar : public QStatusBar {
@@ -172,6 +173,8 @@ class TMainForm : public QMainWindow {
   QPushButton* BitBtnSaveXml;
   QLabel* LabelCurrentXml;
   TClickableStatusBar* StatusBar;
+  // The progress of long work in StatusBar, with its Stop button.
+  TWorkMonitor* WorkMonitor;
   QMenu* PopupMenu1;
   QAction* PopupCheckAll;
   QAction* PopupUncheckAll;

@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 #include <QUrl>
+#include <utility>
 
 #include "util/hooks.h"
 #include "util/launcher.h"
@@ -44,7 +46,82 @@ int QtDesktopOpen(const std::string& file, const std::string& parameters,
   return QDesktopServices::openUrl(url) ? kShellOk : kShellNoAssociation;
 }
 
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::NonClientAreaMouseButtonPress:
+    case QEvent::NonClientAreaMouseButtonRelease:
+    case QEvent::NonClientAreaMouseButtonDblClick:
+    case QEvent::NonClientAreaMouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Drops user input while it is installed. Events bound for widgets only: the window objects
+// underneath still see them and keep their own state (the mouse grab of a pressed button) right.
+// Shortcuts are dropped whatever they go to, since an action runs its handler too.
+class UserInputGate : public QObject {
+ public:
+  void Open() {
+    if (depth_++ == 0) {
+      loopLevel_ = QThread::currentThread()->loopLevel();
+      QCoreApplication::instance()->installEventFilter(this);
+    }
+  }
+  void Close() {
+    if (--depth_ == 0) {
+      QCoreApplication::instance()->removeEventFilter(this);
+    }
+  }
+  std::function<bool(QObject*, QEvent*)> passes;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (!IsUserInput(event->type()) ||
+        (!watched->isWidgetType() && event->type() != QEvent::Shortcut) ||
+        QThread::currentThread()->loopLevel() > loopLevel_) {
+      return false;
+    }
+    return !(passes && passes(watched, event));
+  }
+
+ private:
+  int depth_ = 0;
+  int loopLevel_ = 0;
+};
+
+UserInputGate& Gate() {
+  static UserInputGate gate;
+  return gate;
+}
+
 }  // namespace
+
+void SetStopInputFilter(std::function<bool(QObject* receiver, QEvent* event)> passes) {
+  Gate().passes = std::move(passes);
+}
 
 void ThrottledMessagePump::operator()() {
   const auto now = std::chrono::steady_clock::now();
@@ -52,7 +129,13 @@ void ThrottledMessagePump::operator()() {
     return;
   }
   last_ = now;
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  const struct Opened {
+    Opened() { Gate().Open(); }
+    ~Opened() { Gate().Close(); }
+    Opened(const Opened&) = delete;
+    Opened& operator=(const Opened&) = delete;
+  } gate;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 void InstallQtHooks() {

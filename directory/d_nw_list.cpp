@@ -160,12 +160,20 @@ int32_t DSListNext(TNDSObj& state) {
       state.Release();
       return kListEnd;
     }
+    // Released here, the listing context takes the client's iteration with it.
+    if (StopRequested()) {
+      state.Release();
+      return kWorkStopped;
+    }
     if (const int32_t code = state.FetchBatch(); code != kDirOk) {
       state.Release();
       return code;
     }
   }
-  ProcessPendingMessages();
+  if (!ContinueAfterMessages()) {
+    state.Release();
+    return kWorkStopped;
+  }
   const int32_t code = state.ReadEntry();
   if (code != kDirOk) {
     state.Release();
@@ -181,7 +189,7 @@ void DSListContainer(DirContext context, std::string_view container, TStringList
   TNDSObj state;
   for (int32_t code = DSListFirst(context, container, state); code == kDirOk;
        code = DSListNext(state)) {
-    ProcessPendingMessages();
+    ReportEntriesRead(1);
     const std::string& name = state.Name();
     const DirObjectInfo& info = state.Info();
     if (containers != nullptr && state.IsContainer()) {

@@ -70,7 +70,8 @@ class TNDSObj {
 
 // Makes the next entry current. Returns 0 when one is, -1 after the last one (and on a state
 // whose listing has already ended), otherwise the failing call's code; the listing has ended on
-// every non-zero return. Lets pending window messages run before each entry and each batch.
+// every non-zero return. Lets pending window messages run before each entry and each batch, and
+// ends the listing with kWorkStopped when the user has asked to stop (StopRequested).
 [[nodiscard]] int32_t DSListNext(TNDSObj& state);
 
 // Lists `container` into `containers` (the entries flagged as containers, each with 0 attached)
@@ -79,8 +80,9 @@ class TNDSObj {
 // attached, otherwise the bare name with 0). Either list may be null. Entries are appended, so a
 // failing listing leaves the ones read before it. A sorted list ends sorted as if each entry had
 // been inserted in its place; while the listing runs (and lets window messages run) the new
-// entries stand unsorted at its end. Shows the busy cursor for the whole listing; codes are not
-// reported.
+// entries stand unsorted at its end. A listing the user stops keeps the entries read before.
+// Shows the busy cursor for the whole listing and reports each entry read (ReportEntriesRead);
+// codes are not reported.
 void DSListContainer(DirContext context, std::string_view container, TStringList* containers,
                      TStringList* objects, std::string_view classFilter, bool withClass);
 

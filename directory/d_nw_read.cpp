@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "directory/scoped_dir_context.h"
 #include "render/attr_values.h"
 #include "render/named_attributes.h"
 #include "util/text.h"
@@ -21,32 +22,6 @@ constexpr uint32_t kMaxValueRecordSize = 16 * kReadResultBufferSize;
 
 static_assert(kReadResultBufferSize == kStreamBufferSize,
               "the stream buffer read here is the one the stream renderer shows");
-
-// The reading context: a duplicate of the caller's, freed on every way out.
-class ScopedReadingContext {
- public:
-  ScopedReadingContext() = default;
-  ~ScopedReadingContext() {
-    if (context_) {
-      (void)DirFreeContext(*context_);
-    }
-  }
-  ScopedReadingContext(const ScopedReadingContext&) = delete;
-  ScopedReadingContext& operator=(const ScopedReadingContext&) = delete;
-
-  [[nodiscard]] int32_t Duplicate(DirContext original) {
-    DirContext copy = 0;
-    const int32_t code = DirDuplicateContext(original, copy);
-    if (code == kDirOk) {
-      context_ = copy;
-    }
-    return code;
-  }
-  [[nodiscard]] DirContext Get() const { return context_.value_or(0); }
-
- private:
-  std::optional<DirContext> context_;
-};
 
 // A client buffer prepared for reading, released on every way out.
 class ScopedReadBuffer {
@@ -167,7 +142,7 @@ class ScopedStreamHandle {
 
 int32_t DSReadAttribute(DirContext context, const std::string& objectName,
                         const std::string& attributeName, TStringList& values) {
-  ScopedReadingContext reading;
+  ScopedDirContext reading;
   int32_t code = reading.Duplicate(context);
   if (code != kDirOk) {
     return code;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <variant>
 
+#include "directory/scoped_dir_context.h"
 #include "util/hooks.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -394,27 +395,37 @@ int32_t DSSearch(DirContext context, const std::string& baseName, const std::str
     return code;
   }
 
+  ScopedDirContext searching;
+  code = searching.Duplicate(context);
+  if (code != kDirOk) {
+    return code;
+  }
   int32_t iterationHandle = -1;
   do {
-    ProcessPendingMessages();
-    code = DirSearch(context, baseName, scope, 0, filterBuffer.Get(), conversion.timeStamp, 0, 0,
-                     nullptr, iterationHandle, 0, nullptr, resultBuffer.Get());
+    if (!ContinueAfterMessages()) {
+      return kWorkStopped;
+    }
+    code = DirSearch(searching.Get(), baseName, scope, 0, filterBuffer.Get(), conversion.timeStamp,
+                     0, 0, nullptr, iterationHandle, 0, nullptr, resultBuffer.Get());
     if (code != kDirOk) {
       break;
     }
     uint32_t count = 0;
-    code = DirGetObjectCount(context, resultBuffer.Get(), count);
+    code = DirGetObjectCount(searching.Get(), resultBuffer.Get(), count);
     if (code != kDirOk) {
       break;
     }
     for (uint32_t i = 0; i < count; ++i) {
-      ProcessPendingMessages();
+      if (!ContinueAfterMessages()) {
+        return kWorkStopped;
+      }
       std::string name;
       uint32_t attributeCount = 0;
       DirObjectInfo info;
-      code = DirGetObjectName(context, resultBuffer.Get(), name, attributeCount, info);
+      code = DirGetObjectName(searching.Get(), resultBuffer.Get(), name, attributeCount, info);
       if (code == kDirOk) {
         results.Add(std::move(name), 1);
+        ReportEntriesRead(1);
       } else if (code == kDirBufferEmpty) {
         // Past the batch's last object every further read fails the same way.
         break;

@@ -90,6 +90,8 @@ struct FilterConversion {
 // names cannot be read are left out. Gives kDirInvalidFilter for a filter text that cannot be
 // converted, else the first failing client code of the conversion, else that of putting the filter,
 // else the code of the last call of the search (a search that fails midway keeps the lines it
-// added).
+// added). The search runs through a duplicate of `context`, freed at its end. Between batches and
+// objects it lets window messages run and gives kWorkStopped, keeping the lines added, when the
+// user has asked to stop; each object found is reported (ReportEntriesRead).
 [[nodiscard]] int32_t DSSearch(DirContext context, const std::string& baseName,
                                const std::string& filterText, int scope, TStringList& results);

@@ -1,4 +1,4 @@
-// The busy-cursor and message-pump seams with their do-nothing defaults.
+// The busy-cursor, message-pump and work seams with their do-nothing defaults.
 #include "util/hooks.h"
 
 #include <utility>
@@ -13,6 +13,11 @@ BusyCursorHook& CursorHook() {
 std::function<void()>& Pump() {
   static std::function<void()> pump;
   return pump;
+}
+
+WorkHook& Work() {
+  static WorkHook hook;
+  return hook;
 }
 
 }  // namespace
@@ -44,4 +49,33 @@ void ProcessPendingMessages() {
   if (const std::function<void()>& pump = Pump()) {
     pump();
   }
+}
+
+void SetWorkHook(WorkHook hook) {
+  if (!hook.entriesRead || !hook.itemsDone || !hook.stopRequested) {
+    hook = {};
+  }
+  Work() = std::move(hook);
+}
+
+void ReportEntriesRead(int64_t count) {
+  if (const WorkHook& hook = Work(); hook.entriesRead) {
+    hook.entriesRead(count);
+  }
+}
+
+void ReportItemsDone(int64_t done, int64_t total) {
+  if (const WorkHook& hook = Work(); hook.itemsDone) {
+    hook.itemsDone(done, total);
+  }
+}
+
+bool StopRequested() {
+  const WorkHook& hook = Work();
+  return hook.stopRequested && hook.stopRequested();
+}
+
+bool ContinueAfterMessages() {
+  ProcessPendingMessages();
+  return !StopRequested();
 }

@@ -154,8 +154,15 @@ void XmlInstallWriter::Blocks(const std::vector<std::string>& checked, std::stri
   const BusyCursorScope busy;
   const std::string opening = "<" + std::string(kind) + ">";
   const std::string closing = "</" + std::string(kind) + ">";
+  // Called alone, a kind's blocks are all the items there are.
+  const int64_t total =
+      documentItems_ > 0 ? documentItems_ : itemsDone_ + static_cast<int64_t>(checked.size());
   for (const std::string& name : checked) {
-    if (source_.Unreachable()) {
+    if (source_.Unreachable() || stopped_) {
+      return;
+    }
+    if (!ContinueAfterMessages()) {
+      stopped_ = true;
       return;
     }
     sink_.AppendLine(opening);
@@ -167,6 +174,7 @@ void XmlInstallWriter::Blocks(const std::vector<std::string>& checked, std::stri
     }
     sink_.AppendLine(closing);
     sink_.AppendLine("");
+    ReportItemsDone(++itemsDone_, total);
   }
 }
 
@@ -192,6 +200,10 @@ void XmlInstallWriter::SaveTasksXml(const std::vector<std::string>& checked) {
 
 void XmlInstallWriter::WriteDocument(const XmlCheckedItems& items) {
   const BusyCursorScope busy;
+  documentItems_ =
+      static_cast<int64_t>(items.modules.size() + items.categories.size() + items.roles.size() +
+                           items.books.size() + items.tasks.size());
+  ReportItemsDone(itemsDone_, documentItems_);
   sink_.AppendLine("<install>");
   sink_.AppendLine("");
   SaveModulesXml(items.modules);
@@ -199,6 +211,9 @@ void XmlInstallWriter::WriteDocument(const XmlCheckedItems& items) {
   SaveRolesXML(items.roles);
   SaveBooksXml(items.books);
   SaveTasksXml(items.tasks);
+  if (stopped_) {
+    return;
+  }
   sink_.AppendLine("");
   sink_.AppendLine("</install>");
 }

@@ -91,8 +91,13 @@ class XmlInstallWriter {
   void SaveTasksXml(const std::vector<std::string>& checked);
 
   // The whole document: "<install>", an empty line, the blocks of the five kinds in the order
-  // above, an empty line, "</install>".
+  // above, an empty line, "</install>". Before each block it lets window messages run and, when
+  // the user has asked to stop, writes no further line (Stopped()); after each block it reports
+  // how many of the document's items are done (ReportItemsDone).
   void WriteDocument(const XmlCheckedItems& items);
+
+  // True once a stop request ended the writing; the lines written are then no whole document.
+  [[nodiscard]] bool Stopped() const { return stopped_; }
 
   // The first text written so far that the document could not hold; nullopt when there was none.
   [[nodiscard]] const std::optional<XmlTextFault>& FirstTextFault() const { return textFault_; }
@@ -128,6 +133,9 @@ class XmlInstallWriter {
   ReachableLines guard_;
   XmlLineSink& sink_;
   std::optional<XmlTextFault> textFault_;
+  int64_t documentItems_ = 0;  // the items of the document WriteDocument writes; 0 outside it
+  int64_t itemsDone_ = 0;
+  bool stopped_ = false;
 };
 
 // The document of `items` read through `source`, as its lines.

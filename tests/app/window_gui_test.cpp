@@ -19,6 +19,11 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
+#include <QToolButton>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +33,7 @@
 #include "app/main_form.h"
 #include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
+#include "app/work_monitor.h"
 #include "tests/support/window_test_support.h"
 #include "util/atomic_file.h"
 
@@ -52,10 +58,12 @@ class WindowGuiTest : public ::testing::Test {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
     InstallQtHooks();
   }
-  // The window, shown and active, browsing `container` of the sample tree.
-  TMainForm& Start(const std::string& container = ".Services.Larkspur") {
+  // The window, shown and active, browsing `container` of `tree` (the sample tree unless the
+  // test has chosen other connections).
+  TMainForm& Start(const std::string& container = ".Services.Larkspur",
+                   const std::string& tree = "LARKSPUR_TREE") {
     folder_.Write(folder_.SettingsPath(),
-                  "[Context]\nDefault=LARKSPUR_TREE\nLARKSPUR_TREE=" + container + "\n");
+                  "[Context]\nDefault=" + tree + "\n" + tree + "=" + container + "\n");
     form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
     form_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
@@ -215,6 +223,81 @@ TEST_F(WindowGuiTest, SharedAcceleratorCyclesBetweenItsTabs) {
     EXPECT_EQ(Text(form.PageControl1->currentWidget()), Text(step.outer));
     EXPECT_EQ(Text(form.PageControlExp->currentWidget()), Text(step.inner));
   }
+}
+
+// Long work on a big container: while it runs, the status bar counts the entries read beside a
+// Stop button under the busy cursor, and a click on another tab or a key for the list change
+// nothing; Esc stops the listing, the Stop button the export's searches. Each keeps what it had
+// read and says "stopped" until the next handler puts the guide's address back.
+TEST_F(WindowGuiTest, LongWorkShowsProgressIgnoresOtherInputAndStops) {
+  constexpr int kTasks = 30'000;
+  std::string ldif = "version: 1\n\ndn: o=Big\nobjectClass: organization\n\n";
+  for (int i = 0; i < kTasks; ++i) {
+    ldif += "dn: cn=task" + std::to_string(i) + ",o=Big\nobjectClass: rbsTask2\n\n";
+  }
+  folder_.UseConnections(OneConnection("BIG_TREE", folder_.Write("big.ldif", ldif).string()));
+  TMainForm& form = Start("[Root]", "BIG_TREE");
+  ASSERT_EQ(form.ListBoxContainers->count(), 1);
+  const QString address = form.StatusBar->SimpleText();
+  // Shown from the first entry on, so that the check below does not depend on the machine.
+  form.WorkMonitor->ProgressDelay = std::chrono::milliseconds(0);
+
+  // Runs `during` once, inside the work started by `start`, as soon as the bar shows progress.
+  const auto whileWorking = [&form](const std::function<void()>& start,
+                                    const std::function<void()>& during) {
+    QTimer watch;
+    bool done = false;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      if (!done && form.StatusBar->SimpleText().contains(QStringLiteral(" read"))) {
+        done = true;
+        EXPECT_TRUE(form.WorkMonitor->ButtonStop->isVisible());
+        if (const char* shot = std::getenv("ORVANE_PROGRESS_SCREENSHOT")) {
+          form.StatusBar->grab().save(QString::fromLocal8Bit(shot));
+        }
+        during();
+      }
+    });
+    watch.start(0);
+    start();
+    EXPECT_TRUE(done) << "the work ended before it showed progress";
+    EXPECT_FALSE(form.WorkMonitor->ButtonStop->isVisible());
+  };
+
+  QListWidget& containers = *form.ListBoxContainers;
+  const QPoint big = containers.visualItemRect(containers.item(0)).center();
+  QTest::mouseClick(containers.viewport(), Qt::LeftButton, {}, big);
+  Settle();
+  whileWorking([&] { QTest::mouseDClick(containers.viewport(), Qt::LeftButton, {}, big); },
+               [&] {
+                 // The listing keeps the hourglass it has always shown.
+                 ASSERT_NE(QApplication::overrideCursor(), nullptr);
+                 EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+                 const QTabBar* tabs = form.PageControl1->tabBar();
+                 QTest::mouseClick(
+                     form.PageControl1->tabBar(), Qt::LeftButton, {},
+                     tabs->tabRect(form.PageControl1->indexOf(form.TabSheetInfo)).center());
+                 QTest::keyClick(&containers, Qt::Key_Down);
+                 QTest::keyClick(&containers, Qt::Key_Escape);
+               });
+  EXPECT_EQ(form.EditCurrentContainer->text(), QStringLiteral(".Big"));
+  EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheetStart);
+  EXPECT_GT(form.ListBoxObjects->count(), 0);
+  EXPECT_LT(form.ListBoxObjects->count(), kTasks);
+  EXPECT_THAT(form.StatusBar->SimpleText().toStdString(),
+              ::testing::StartsWith("Listing .Big stopped: "));
+
+  form.ListBoxObjects->setCurrentRow(0);
+  EXPECT_EQ(form.StatusBar->SimpleText(), address);
+
+  whileWorking([&] { ClickTab(form.PageControl1, form.TabSheetExp); },
+               [&] { QTest::mouseClick(form.WorkMonitor->ButtonStop, Qt::LeftButton); });
+  const int found = form.ItemsOf(form.CheckListBoxTasks).Items().Count();
+  EXPECT_GT(found, 0);
+  EXPECT_LT(found, kTasks);
+  EXPECT_EQ(form.StatusBar->SimpleText().toStdString(),
+            "Searching below .Big stopped: " +
+                (found == 1 ? std::string("1 entry") : std::to_string(found) + " entries") +
+                " read");
 }
 
 TEST_F(WindowGuiTest, TabIndentedXmlLinesStandWhereEightSpacesWould) {

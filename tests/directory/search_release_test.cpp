@@ -12,6 +12,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_search.h"
 #include "tests/support/scripted_calls.h"
+#include "tests/support/stop_at_pump.h"
 #include "util/hooks.h"
 
 namespace {
@@ -23,6 +24,7 @@ struct ScriptedClient : ScriptedCalls {
 
   std::set<uint32_t> liveBuffers;
   std::set<uint32_t> liveFilters;
+  std::set<uint32_t> liveContexts{1};  // the caller's, and the search's duplicates
   size_t batch = 0;
   size_t object = 0;
   std::vector<DirTimeStamp> stamps;
@@ -37,6 +39,21 @@ struct ScriptedClient : ScriptedCalls {
 ScriptedClient* client = nullptr;
 
 }  // namespace
+
+int32_t DirDuplicateContext(DirContext context, DirContext& copy) {
+  EXPECT_TRUE(client->liveContexts.contains(context));
+  if (const int32_t code = client->Call("DirDuplicateContext")) {
+    return code;
+  }
+  copy = client->nextHandle++;
+  client->liveContexts.insert(copy);
+  return kDirOk;
+}
+
+int32_t DirFreeContext(DirContext context) {
+  client->log.push_back("DirFreeContext");
+  return context != 1 && client->liveContexts.erase(context) == 1 ? kDirOk : kDirBadContext;
+}
 
 int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) {
   EXPECT_EQ(size, 4096u);
@@ -93,9 +110,12 @@ int32_t DirGetSyntaxId(DirContext, const std::string& name, uint32_t& syntax) {
   return client->Call("DirGetSyntaxId");
 }
 
-int32_t DirSearch(DirContext, const std::string&, int, int, DirBuffer filter,
+int32_t DirSearch(DirContext context, const std::string&, int, int, DirBuffer filter,
                   const DirTimeStamp& timeStamp, int, int, std::nullptr_t, int32_t& iterationHandle,
                   int, std::nullptr_t, DirBuffer result) {
+  // The iteration belongs to a context of the search's own, so that it ends with it.
+  EXPECT_NE(context, 1u);
+  EXPECT_TRUE(client->liveContexts.contains(context));
   EXPECT_TRUE(client->liveBuffers.contains(filter));
   EXPECT_TRUE(client->liveBuffers.contains(result));
   client->stamps.push_back(timeStamp);
@@ -163,6 +183,7 @@ TEST_P(SearchWaysOut, CodeLinesAndNothingLeftBehind) {
   EXPECT_EQ(results.Texts(), c.lines);
   EXPECT_TRUE(scripted.liveBuffers.empty());
   EXPECT_TRUE(scripted.liveFilters.empty());
+  EXPECT_EQ(scripted.liveContexts, std::set<uint32_t>{1});
   client = nullptr;
 }
 
@@ -177,6 +198,7 @@ const Case kCases[] = {
     {"TokenRefused", "DirAddFilterToken", 3, kDirBadSyntax, kDirBadSyntax, {}},
     {"EndTokenRefused", "DirAddFilterToken", 10, kDirBadSyntax, kDirBadSyntax, {}},
     {"PutFilter", "DirPutFilter", 1, kDirBufferFull, kDirBufferFull, {}},
+    {"DuplicateContext", "DirDuplicateContext", 1, kDirNotEnoughMemory, kDirNotEnoughMemory, {}},
     {"FirstBatch", "DirSearch", 1, kDirNoSuchEntry, kDirNoSuchEntry, {}},
     {"ThirdBatchKeepsEarlierLines", "DirSearch", 3, -635, -635, {"A.Cfg", "B.Cfg", "C.Cfg"}},
     {"ObjectCount", "DirGetObjectCount", 2, kDirBufferEmpty, kDirBufferEmpty, {"A.Cfg", "B.Cfg"}},
@@ -244,6 +266,41 @@ TEST(DSSearchRun, MessagesRunBeforeEveryBatchAndObject) {
     EXPECT_EQ(entry.number, 1);
   }
   client = nullptr;
+}
+
+// The user stops the search after the n-th pump (pumps come before each batch and each object):
+// the search gives kWorkStopped at once, keeps and reports what it found, and frees its buffers
+// and its context, the client's iteration with it.
+TEST(DSSearchRun, AStopKeepsWhatWasFoundAndLeavesNothingBehind) {
+  struct Case {
+    int stopAtPump;
+    std::vector<std::string> lines;
+    int searches;
+  };
+  const Case cases[] = {
+      {1, {}, 0},
+      {3, {"A.Cfg"}, 1},
+      {4, {"A.Cfg", "B.Cfg"}, 1},
+      {5, {"A.Cfg", "B.Cfg"}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stopAtPump);
+    ScriptedClient scripted;
+    scripted.batches = {{"A.Cfg", "B.Cfg"}, {"C.Cfg"}};
+    client = &scripted;
+    TStringList results;
+    {
+      const StopAtPump stop(c.stopAtPump);
+      EXPECT_EQ(DSSearch(1, "Cfg", "(CN=x)", 2, results), kWorkStopped);
+      EXPECT_EQ(stop.EntriesRead(), static_cast<int64_t>(c.lines.size()));
+    }
+    EXPECT_EQ(results.Texts(), c.lines);
+    EXPECT_EQ(std::count(scripted.log.begin(), scripted.log.end(), "DirSearch"), c.searches);
+    EXPECT_TRUE(scripted.liveBuffers.empty());
+    EXPECT_TRUE(scripted.liveFilters.empty());
+    EXPECT_EQ(scripted.liveContexts, std::set<uint32_t>{1});
+    client = nullptr;
+  }
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
-// The window seams: the busy cursor comes back on every way out, the pump runs when installed.
+// The window seams: the busy cursor comes back on every way out, the pump runs when installed,
+// and a stop asked for while messages run ends the wait for the next entry.
 #include "util/hooks.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -37,6 +40,35 @@ TEST(Hooks, BusyCursorIsRestoredOnEveryWayOutAndPumpIsOptional) {
   SetMessagePump({});
   ProcessPendingMessages();
   EXPECT_EQ(pumped, 2);
+}
+
+TEST(Hooks, AStopArrivesWithThePendingMessagesAndAPartialHookIsNone) {
+  EXPECT_FALSE(StopRequested());
+  EXPECT_TRUE(ContinueAfterMessages());
+  ReportEntriesRead(3);
+  ReportItemsDone(1, 2);
+
+  bool stop = false;
+  int64_t entries = 0;
+  std::vector<std::pair<int64_t, int64_t>> items;
+  SetMessagePump([&stop] { stop = true; });  // the Esc press among the pending messages
+  SetWorkHook({[&entries](int64_t count) { entries += count; },
+               [&items](int64_t done, int64_t total) { items.emplace_back(done, total); },
+               [&stop] { return stop; }});
+  ReportEntriesRead(3);
+  ReportEntriesRead(1);
+  ReportItemsDone(1, 2);
+  EXPECT_FALSE(StopRequested());
+  EXPECT_FALSE(ContinueAfterMessages());
+  EXPECT_TRUE(StopRequested());
+  EXPECT_EQ(entries, 4);
+  EXPECT_EQ(items, (std::vector<std::pair<int64_t, int64_t>>{{1, 2}}));
+
+  SetWorkHook({[&entries](int64_t count) { entries += count; }, {}, [] { return true; }});
+  ReportEntriesRead(5);
+  EXPECT_FALSE(StopRequested());
+  EXPECT_EQ(entries, 4);
+  SetMessagePump({});
 }
 
 }  // namespace

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "tests/xmlexport/table_source.h"
 #include "tests/xmlexport/xml_parse.h"
+#include "util/hooks.h"
 #include "xmlexport/xml_save.h"
 
 namespace {
@@ -345,6 +348,49 @@ TEST(InstallDocument, ALostServerEndsTheDocumentWhereItWasLost) {
     expected.insert(expected.end(), c.after.begin(), c.after.end());
     EXPECT_EQ(Document(source, items), expected);
     EXPECT_EQ(source.Reads(), c.reads);
+  }
+}
+
+// Progress comes as items done of the document's items, one report per block; a stop before
+// a block writes no further line, and the writer says it stopped.
+TEST(InstallDocument, ReportsItemsDoneAndStopsBeforeABlock) {
+  XmlCheckedItems items;
+  items.modules = {"M.Cfg"};
+  items.roles = {"A.Cfg", "B.Cfg"};
+  items.tasks = {"T.Cfg"};
+  struct Case {
+    int stopAtBlock;  // 0: never
+    std::vector<std::pair<int64_t, int64_t>> reports;
+    size_t lines;
+  };
+  const Case cases[] = {
+      {0, {{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}}, 0},
+      {1, {{0, 4}}, 2},
+      {3, {{0, 4}, {1, 4}, {2, 4}}, 2 + 5 + 4},  // "<install>", "", module M, role A
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stopAtBlock);
+    const TableAttributeSource source;
+    int blocks = 0;
+    std::vector<std::pair<int64_t, int64_t>> reports;
+    SetMessagePump([&] { ++blocks; });
+    SetWorkHook({[](int64_t) {},
+                 [&](int64_t done, int64_t total) { reports.emplace_back(done, total); },
+                 [&] { return blocks == c.stopAtBlock; }});
+    XmlDocumentLines lines;
+    XmlInstallWriter writer(source, lines);
+    writer.WriteDocument(items);
+    SetWorkHook({});
+    SetMessagePump({});
+    EXPECT_EQ(reports, c.reports);
+    EXPECT_EQ(writer.Stopped(), c.stopAtBlock != 0);
+    if (c.stopAtBlock == 0) {
+      EXPECT_EQ(lines.Lines(), Document(source, items));
+    } else {
+      EXPECT_EQ(lines.Lines().size(), c.lines);
+      const Lines whole = Document(source, items);
+      EXPECT_TRUE(std::equal(lines.Lines().begin(), lines.Lines().end(), whole.begin()));
+    }
   }
 }
 

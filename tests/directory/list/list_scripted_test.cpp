@@ -11,6 +11,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_list.h"
 #include "tests/support/scripted_calls.h"
+#include "tests/support/stop_at_pump.h"
 #include "util/hooks.h"
 #include "util/string_list.h"
 
@@ -318,6 +319,49 @@ TEST_F(ListingTest, EveryWayOutKeepsWhatWasReadAndGivesEverythingBack) {
     EXPECT_EQ(cursorBegins, 1);
     EXPECT_EQ(cursorRestores, 1);
     EXPECT_EQ(shown, kArrowCursor);
+  }
+}
+
+// The user stops the listing after the n-th pump: before an entry or before a batch (the empty
+// middle batch and the one after it). What was read stays, everything is given back, each entry
+// read was reported, and the state reports the stop once and the end after it.
+TEST_F(ListingTest, AStopKeepsWhatWasReadAndGivesEverythingBack) {
+  struct Case {
+    int stopAtPump;
+    std::vector<std::string> objects;
+  };
+  const Case cases[] = {
+      {1, {"Organizational Unit: Sales"}},
+      {2, {"Organizational Unit: Sales", "User: Admin"}},
+      {3, {"Organizational Unit: Sales", "User: Admin"}},
+      {5, {"Organizational Unit: Sales", "User: Admin", "Organizational Unit: IT"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stopAtPump);
+    scripted = ScriptedClient{};
+    scripted.batches = {{kSales, kAdmin}, {}, {kIt, kPrinter, kModule}};
+    StopAtPump stop(c.stopAtPump);
+    TNDSObj state;
+    int32_t code = DSListFirst(kCallerContext, ".Org", state);
+    std::vector<std::string> read;
+    for (; code == kDirOk; code = DSListNext(state)) {
+      read.push_back(state.Info().baseClass + ": " + state.Name());
+    }
+    EXPECT_EQ(code, kWorkStopped);
+    EXPECT_FALSE(state.Active());
+    EXPECT_EQ(DSListNext(state), -1);
+    EXPECT_EQ(read, c.objects);
+    ExpectEverythingGivenBack();
+
+    scripted = ScriptedClient{};
+    scripted.batches = {{kSales, kAdmin}, {}, {kIt, kPrinter, kModule}};
+    stop.Restart();
+    containers.Clear();
+    objects.Clear();
+    List();
+    EXPECT_EQ(objects.Texts(), c.objects);
+    EXPECT_EQ(stop.EntriesRead(), static_cast<int64_t>(c.objects.size()));
+    ExpectEverythingGivenBack();
   }
 }
 

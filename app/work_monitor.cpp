@@ -1,0 +1,139 @@
+#include "app/work_monitor.h"
+
+#include <QKeyEvent>
+#include <QToolButton>
+
+#include "app/main_form.h"
+#include "app/qt_hooks.h"
+#include "util/hooks.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kRefreshInterval{50};
+
+bool IsEscape(const QEvent* event) {
+  return (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) &&
+         static_cast<const QKeyEvent*>(event)->key() == Qt::Key_Escape;
+}
+
+bool IsMouseButton(const QEvent* event) {
+  return event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease ||
+         event->type() == QEvent::MouseButtonDblClick || event->type() == QEvent::MouseMove;
+}
+
+}  // namespace
+
+TWorkMonitor::TWorkMonitor(TClickableStatusBar& statusBar)
+    : QObject(&statusBar), statusBar_(statusBar) {
+  ButtonStop = new QToolButton(&statusBar);
+  ButtonStop->setObjectName(QStringLiteral("ButtonStop"));
+  ButtonStop->setText(QStringLiteral("Stop"));
+  ButtonStop->setToolTip(QStringLiteral("Stop the running work (Esc)"));
+  ButtonStop->setCursor(Qt::ArrowCursor);
+  ButtonStop->setFixedHeight(17);
+  statusBar.addPermanentWidget(ButtonStop);
+  ButtonStop->hide();
+  connect(ButtonStop, &QToolButton::clicked, this, &TWorkMonitor::RequestStop);
+
+  SetWorkHook(WorkHook{[this](int64_t count) { EntriesRead(count); },
+                       [this](int64_t done, int64_t total) { ItemsDone(done, total); },
+                       [this] { return stopRequested_; }});
+  SetStopInputFilter([this](QObject* receiver, QEvent* event) { return Passes(receiver, event); });
+}
+
+TWorkMonitor::~TWorkMonitor() {
+  SetWorkHook({});
+  SetStopInputFilter({});
+}
+
+void TWorkMonitor::Begin() {
+  if (depth_++ > 0) {
+    return;
+  }
+  RestoreOwnText();
+  stopRequested_ = false;
+  activity_ = QStringLiteral("Working");
+  entries_ = 0;
+  items_.reset();
+  begun_ = std::chrono::steady_clock::now();
+  shownAt_.reset();
+}
+
+void TWorkMonitor::End() {
+  if (--depth_ > 0) {
+    return;
+  }
+  ButtonStop->hide();
+  if (stopRequested_) {
+    Say(QStringLiteral("%1 stopped: %2").arg(activity_, CountText()));
+  } else {
+    RestoreOwnText();
+  }
+}
+
+void TWorkMonitor::SetActivity(const QString& activity) {
+  activity_ = activity;
+}
+
+void TWorkMonitor::RequestStop() {
+  if (depth_ > 0) {
+    stopRequested_ = true;
+  }
+}
+
+void TWorkMonitor::EntriesRead(int64_t count) {
+  if (depth_ > 0) {
+    entries_ += count;
+    Refresh();
+  }
+}
+
+void TWorkMonitor::ItemsDone(int64_t done, int64_t total) {
+  if (depth_ > 0) {
+    items_.emplace(done, total);
+    Refresh();
+  }
+}
+
+void TWorkMonitor::Refresh() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - begun_ < ProgressDelay || (shownAt_ && now - *shownAt_ < kRefreshInterval)) {
+    return;
+  }
+  shownAt_ = now;
+  ButtonStop->show();
+  Say(QStringLiteral("%1: %2").arg(activity_, CountText()));
+}
+
+QString TWorkMonitor::CountText() const {
+  if (items_) {
+    return QStringLiteral("%1 of %2 items").arg(items_->first).arg(items_->second);
+  }
+  return entries_ == 1 ? QStringLiteral("1 entry read")
+                       : QStringLiteral("%1 entries read").arg(entries_);
+}
+
+void TWorkMonitor::Say(const QString& text) {
+  if (!ownText_) {
+    ownText_ = statusBar_.SimpleText();
+  }
+  statusBar_.SetSimpleText(text);
+}
+
+void TWorkMonitor::RestoreOwnText() {
+  if (ownText_) {
+    statusBar_.SetSimpleText(*ownText_);
+    ownText_.reset();
+  }
+}
+
+bool TWorkMonitor::Passes(QObject* receiver, QEvent* event) {
+  if (depth_ == 0) {
+    return false;
+  }
+  if (IsEscape(event)) {
+    RequestStop();
+    return false;
+  }
+  return receiver == ButtonStop && ButtonStop->isVisible() && IsMouseButton(event);
+}
