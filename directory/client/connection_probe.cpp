@@ -78,23 +78,12 @@ std::optional<std::string> WhyUnreachable(const std::string& uri, int timeoutSec
 
 ProbeResult ProbeServer(const ConnectionConfig& config,
                         const std::optional<std::string>& password) {
-  LdapSettings settings;
-  settings.uri = config.source;
-  settings.startTls = config.startTls;
-  settings.bindDn = config.bind;
-  settings.caFile = config.caFile;
-  settings.verify = config.verify;
-  settings.timeoutSeconds = config.timeout;
-  settings.pageSize = config.pageSize;
   std::string error;
-  if (!config.caFile.empty() && access(config.caFile.c_str(), R_OK) != 0)
-    return {false, config.caFile + ": cannot be read (" + std::strerror(errno) + ")"};
-  if (!config.passwordFile.empty()) {
-    auto stored = ReadPasswordFile(config.passwordFile, error);
-    if (!stored)
-      return {false, error};
-    settings.password = std::move(*stored);
-  } else if (!config.bind.empty()) {
+  auto found = LdapSettingsFor(config, error);
+  if (!found)
+    return {false, error};
+  LdapSettings settings = std::move(*found);
+  if (config.passwordFile.empty() && !config.bind.empty()) {
     if (!password || password->empty()) {
       return {false, "Binding as " + config.bind +
                          " needs a password: type it for the test, or name a password file."};

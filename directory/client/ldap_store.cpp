@@ -2,6 +2,7 @@
 
 #include <ldap.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -84,6 +85,28 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
   if (!password.empty() && password.back() == '\r')
     password.pop_back();
   return password;
+}
+
+std::optional<LdapSettings> LdapSettingsFor(const ConnectionConfig& config, std::string& error) {
+  LdapSettings settings;
+  settings.uri = config.source;
+  settings.startTls = config.startTls;
+  settings.bindDn = config.bind;
+  settings.caFile = config.caFile;
+  settings.verify = config.verify;
+  settings.timeoutSeconds = config.timeout;
+  settings.pageSize = config.pageSize;
+  if (!config.caFile.empty() && access(config.caFile.c_str(), R_OK) != 0) {
+    error = config.caFile + ": cannot be read (" + std::strerror(errno) + ")";
+    return std::nullopt;
+  }
+  if (!config.passwordFile.empty()) {
+    auto password = ReadPasswordFile(config.passwordFile, error);
+    if (!password)
+      return std::nullopt;
+    settings.password = std::move(*password);
+  }
+  return settings;
 }
 
 // The connections, the schema and the name cache; every call of the store goes through here.

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "directory/client/connections.h"
 #include "directory/client/dir_codes.h"
 #include "directory/client/store.h"
 
@@ -34,6 +35,12 @@ struct LdapSettings {
 // The password stored in `path` (one trailing line end dropped); nullopt, with the reason in
 // `error`, when the file cannot be read or is readable by its group or by others.
 [[nodiscard]] std::optional<std::string> ReadPasswordFile(const std::string& path,
+                                                          std::string& error);
+
+// The settings a connections.ini section gives for a live server, the password taken from its
+// password file when it names one; nullopt, with the reason in `error`, when the CA file or the
+// password file cannot be read.
+[[nodiscard]] std::optional<LdapSettings> LdapSettingsFor(const ConnectionConfig& config,
                                                           std::string& error);
 
 class LdapStore final : public Store {

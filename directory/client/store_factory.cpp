@@ -88,25 +88,11 @@ std::optional<StartupFailure> OpenSample(std::shared_ptr<Store>& sampleStore,
 std::optional<StartupFailure> OpenLdap(const ConnectionConfig& config,
                                        const DirPasswordProvider& passwords,
                                        DirConnection& connection) {
-  LdapSettings settings;
-  settings.uri = config.source;
-  settings.startTls = config.startTls;
-  settings.bindDn = config.bind;
-  settings.caFile = config.caFile;
-  settings.verify = config.verify;
-  settings.timeoutSeconds = config.timeout;
-  settings.pageSize = config.pageSize;
   std::string error;
-  if (!config.caFile.empty() && access(config.caFile.c_str(), R_OK) != 0) {
-    return StartupFailure{kDirConfigMalformed,
-                          config.caFile + ": cannot be read (" + std::strerror(errno) + ")"};
-  }
-  if (!config.passwordFile.empty()) {
-    auto password = ReadPasswordFile(config.passwordFile, error);
-    if (!password)
-      return StartupFailure{kDirConfigMalformed, error};
-    settings.password = std::move(*password);
-  }
+  auto found = LdapSettingsFor(config, error);
+  if (!found)
+    return StartupFailure{kDirConfigMalformed, error};
+  LdapSettings settings = std::move(*found);
   // Without a password file a bind asks for the password, again for as long as it is refused.
   const bool asks = config.passwordFile.empty() && !config.bind.empty();
   DirPasswordRequest request{config.tree, config.bind, config.source, 1, ""};
