@@ -39,6 +39,11 @@ const AttributeAnswer* DirectoryAttributeSource::Answered(const std::string& obj
     // The object holds none of them.
     return &kAbsentAttribute;
   }
+  if (lastObject_->code == kDirTransportFailure || lastObject_->code == kDirUnreachableServer) {
+    // Asking a lost server again would only wait for its time-out once more.
+    lostAnswer_ = AttributeAnswer{"", lastObject_->code, {}};
+    return &*lostAnswer_;
+  }
   if (lastObject_->code != kDirOk) {
     return nullptr;
   }

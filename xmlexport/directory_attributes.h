@@ -53,6 +53,7 @@ class DirectoryAttributeSource : public XmlAttributeSource {
 
   DirContext context_;
   mutable std::optional<ObjectAnswer> lastObject_;
+  mutable std::optional<AttributeAnswer> lostAnswer_;
   mutable std::optional<ReadFailure> firstFailure_;
   mutable std::optional<ReadFailure> lostServer_;
 };
