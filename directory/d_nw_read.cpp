@@ -103,8 +103,33 @@ class ScopedStreamHandle {
   return code;
 }
 
-// The first attribute of one batch (the only one asked for): its stream text, or the lines of
-// each of its values. Gives the code of the last call.
+// The attribute whose name the batch just gave: its stream text, or the lines of each of its
+// values. Gives the code of the last call.
+[[nodiscard]] int32_t ReadNamedAttribute(DirContext context, const std::string& objectName,
+                                         DirBuffer result, const std::string& name,
+                                         uint32_t valueCount, uint32_t syntax,
+                                         TStringList& values) {
+  if (syntax == kSyntaxStream) {
+    std::string text;
+    const int32_t code = DSReadStreamText(context, objectName, name, text);
+    if (code == kDirOk) {
+      values.Add(std::move(text));
+    }
+    return code;
+  }
+  int32_t code = kDirOk;
+  for (uint32_t value = 0; value < valueCount; ++value) {
+    code = ReadOneValue(context, result, syntax, name, values);
+    if (code == kDirBufferEmpty) {
+      // Past the batch's last value every further call says the same: a value count larger
+      // than what the batch holds must not keep the read spinning.
+      break;
+    }
+  }
+  return code;
+}
+
+// The first attribute of one batch (the only one asked for). Gives the code of the last call.
 [[nodiscard]] int32_t ReadBatch(DirContext context, const std::string& objectName, DirBuffer result,
                                 TStringList& values) {
   uint32_t attributeCount = 0;
@@ -119,21 +144,42 @@ class ScopedStreamHandle {
   if (code != kDirOk) {
     return code;
   }
-  if (syntax == kSyntaxStream) {
-    std::string text;
-    code = DSReadStreamText(context, objectName, name, text);
-    if (code == kDirOk) {
-      values.Add(std::move(text));
-    }
+  return ReadNamedAttribute(context, objectName, result, name, valueCount, syntax, values);
+}
+
+// Every attribute of one batch, each answered as a read of that attribute alone would be.
+[[nodiscard]] int32_t ReadWholeBatch(DirContext context, const std::string& objectName,
+                                     DirBuffer result, std::vector<AttributeAnswer>& answers) {
+  uint32_t attributeCount = 0;
+  int32_t code = DirGetAttributeCount(context, result, attributeCount);
+  if (code != kDirOk) {
     return code;
   }
-  for (uint32_t value = 0; value < valueCount; ++value) {
-    code = ReadOneValue(context, result, syntax, name, values);
-    if (code == kDirBufferEmpty) {
-      // Past the batch's last value every further call says the same: a value count larger
-      // than what the batch holds must not keep the read spinning.
-      break;
+  for (uint32_t attribute = 0; attribute < attributeCount; ++attribute) {
+    AttributeAnswer answer;
+    uint32_t valueCount = 0;
+    uint32_t syntax = 0;
+    code = DirGetAttributeName(context, result, answer.name, valueCount, syntax);
+    if (code != kDirOk) {
+      return code;
     }
+    answer.code = ReadNamedAttribute(context, objectName, result, answer.name, valueCount, syntax,
+                                     answer.values);
+    answers.push_back(std::move(answer));
+  }
+  return kDirOk;
+}
+
+// A read buffer for `attributeNames` and one for the answer, both prepared on `context`.
+[[nodiscard]] int32_t PrepareRead(DirContext context,
+                                  const std::vector<std::string>& attributeNames,
+                                  ScopedReadBuffer& request, ScopedReadBuffer& result) {
+  int32_t code = request.Prepare(context, kReadRequestBufferSize);
+  for (size_t name = 0; code == kDirOk && name < attributeNames.size(); ++name) {
+    code = DirPutAttributeName(context, request.Get(), attributeNames[name]);
+  }
+  if (code == kDirOk) {
+    code = result.Prepare(context, kReadResultBufferSize);
   }
   return code;
 }
@@ -157,13 +203,7 @@ int32_t DSReadAttribute(DirContext context, const std::string& objectName,
 
   ScopedReadBuffer request;
   ScopedReadBuffer result;
-  code = request.Prepare(reading.Get(), kReadRequestBufferSize);
-  if (code == kDirOk) {
-    code = DirPutAttributeName(reading.Get(), request.Get(), attributeName);
-  }
-  if (code == kDirOk) {
-    code = result.Prepare(reading.Get(), kReadResultBufferSize);
-  }
+  code = PrepareRead(reading.Get(), {attributeName}, request, result);
   if (code != kDirOk) {
     return code;
   }
@@ -186,6 +226,44 @@ int32_t DSReadAttribute(DirContext context, const std::string& objectName,
   return code;
 }
 
+int32_t DSReadAttributes(DirContext context, const std::string& objectName,
+                         const std::vector<std::string>& attributeNames,
+                         std::vector<AttributeAnswer>& answers) {
+  answers.clear();
+  ScopedDirContext reading;
+  int32_t code = reading.Duplicate(context);
+  if (code != kDirOk) {
+    return code;
+  }
+  ScopedReadBuffer request;
+  ScopedReadBuffer result;
+  code = PrepareRead(reading.Get(), attributeNames, request, result);
+  if (code != kDirOk) {
+    return code;
+  }
+  int32_t iterationHandle = -1;
+  code = DirRead(reading.Get(), objectName, 1, 0, request.Get(), iterationHandle, result.Get());
+  if (code == kDirOk) {
+    code = ReadWholeBatch(reading.Get(), objectName, result.Get(), answers);
+  }
+  if (iterationHandle != -1) {
+    // An answer in several batches could split an attribute's values; the caller reads those
+    // one by one, and the open iteration is run to its end so that the client can let it go.
+    int failedInRow = 0;
+    while (iterationHandle != -1 && failedInRow < kMaxFailedBatchesInRow) {
+      failedInRow = DirRead(reading.Get(), objectName, 1, 0, request.Get(), iterationHandle,
+                            result.Get()) == kDirOk
+                        ? 0
+                        : failedInRow + 1;
+    }
+    code = kReadNeedsSeveralBatches;
+  }
+  if (code != kDirOk) {
+    answers.clear();
+  }
+  return code;
+}
+
 int32_t ReadAttributeValues(DirContext context, const std::string& objectName,
                             const std::string& attributeName, TStringList& values) {
   return DSReadAttribute(context, objectName, attributeName, values);
@@ -195,13 +273,17 @@ int32_t ReadAttributeText(DirContext context, const std::string& objectName,
                           const std::string& attributeName, std::string& text) {
   TStringList values;
   const int32_t code = DSReadAttribute(context, objectName, attributeName, values);
+  text = ReadValuesText(values);
+  return code;
+}
+
+std::string ReadValuesText(const TStringList& values) {
   std::string joined;
   for (const TStringList::Entry& entry : values) {
     joined += entry.text;
     joined += "\r\n";
   }
-  text = TrimRightChars(joined, "\r\n");
-  return code;
+  return TrimRightChars(joined, "\r\n");
 }
 
 int32_t DSReadStream(DirContext context, const std::string& objectName,

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "directory/client/dir_client.h"
 #include "util/string_list.h"
@@ -42,6 +43,28 @@ inline constexpr int kMaxFailedBatchesInRow = 16;
 // entry stay. Returns the code of DSReadAttribute.
 [[nodiscard]] int32_t ReadAttributeText(DirContext context, const std::string& objectName,
                                         const std::string& attributeName, std::string& text);
+
+// One attribute of an answer to a read of several: the values and the code a read of that
+// attribute alone gives (DSReadAttribute's, for an answer of one batch).
+struct AttributeAnswer {
+  std::string name;  // as the client names it, which may differ in letter case
+  int32_t code = 0;
+  TStringList values;
+};
+
+// What DSReadAttributes gives when the answer came in more than one batch.
+inline constexpr int32_t kReadNeedsSeveralBatches = -9001;
+
+// Reads `attributeNames` of `objectName` in one request: `answers` holds one entry per attribute
+// the object has, in the client's order. Returns 0 when the answer came whole in one batch; any
+// other code (the client's, or kReadNeedsSeveralBatches) leaves `answers` empty, and the
+// attributes are then read one at a time. "ALIASED OBJECT NAME" is not to be among the names.
+[[nodiscard]] int32_t DSReadAttributes(DirContext context, const std::string& objectName,
+                                       const std::vector<std::string>& attributeNames,
+                                       std::vector<AttributeAnswer>& answers);
+
+// The text ReadAttributeText makes of the entries DSReadAttribute gave.
+[[nodiscard]] std::string ReadValuesText(const TStringList& values);
 
 // Reads the first min(size, buffer.size()) bytes of the stream of `attributeName` (all of it
 // when it is shorter) into `buffer` and sets `size` to the number of bytes read, 0 on failure;

@@ -1,13 +1,69 @@
 // Attribute reads of the install document through the directory layer.
 #include "xmlexport/directory_attributes.h"
 
+#include <algorithm>
+
 #include "directory/client/ldap_store.h"
 #include "directory/d_nw_list.h"
 #include "directory/d_nw_read.h"
+#include "util/text.h"
+
+namespace {
+
+// The attributes a block of the document reads of its object.
+const std::vector<std::string>& RbsAttributeNames() {
+  static const std::vector<std::string> names{
+      "rbsParameters",     "rbsTargetObjectType", "rbsEntryPoint", "rbsContentMembership",
+      "rbsPageMembership", "rbsXMLInfo",          "rbsTaskRights"};
+  return names;
+}
+
+// An absent attribute reads as this, alone as well as among others.
+const AttributeAnswer kAbsentAttribute{"", kDirNoSuchAttribute, {}};
+
+}  // namespace
+
+const AttributeAnswer* DirectoryAttributeSource::Answered(const std::string& objectName,
+                                                          const std::string& attributeName) const {
+  const std::string wanted = UpperAscii(attributeName);
+  const std::vector<std::string>& rbs = RbsAttributeNames();
+  if (std::none_of(rbs.begin(), rbs.end(),
+                   [&](const std::string& name) { return UpperAscii(name) == wanted; })) {
+    return nullptr;
+  }
+  if (!lastObject_ || lastObject_->objectName != objectName) {
+    lastObject_ = ObjectAnswer{objectName, 0, {}};
+    lastObject_->code = DSReadAttributes(context_, objectName, rbs, lastObject_->attributes);
+  }
+  if (lastObject_->code == kDirNoSuchAttribute) {
+    // The object holds none of them.
+    return &kAbsentAttribute;
+  }
+  if (lastObject_->code == kDirTransportFailure || lastObject_->code == kDirUnreachableServer) {
+    // Asking a lost server again would only wait for its time-out once more.
+    lostAnswer_ = AttributeAnswer{"", lastObject_->code, {}};
+    return &*lostAnswer_;
+  }
+  if (lastObject_->code != kDirOk) {
+    return nullptr;
+  }
+  for (const AttributeAnswer& answer : lastObject_->attributes) {
+    if (UpperAscii(answer.name) == wanted) {
+      return &answer;
+    }
+  }
+  return &kAbsentAttribute;
+}
 
 int32_t DirectoryAttributeSource::ReadValues(const std::string& objectName,
                                              const std::string& attributeName,
                                              TStringList& values) const {
+  if (const AttributeAnswer* answer = Answered(objectName, attributeName)) {
+    for (const TStringList::Entry& entry : answer->values) {
+      values.Add(entry.text, entry.number);
+    }
+    return Note(answer->code, objectName, attributeName);
+  }
   return Note(ReadAttributeValues(context_, objectName, attributeName, values), objectName,
               attributeName);
 }
@@ -15,6 +71,10 @@ int32_t DirectoryAttributeSource::ReadValues(const std::string& objectName,
 int32_t DirectoryAttributeSource::ReadText(const std::string& objectName,
                                            const std::string& attributeName,
                                            std::string& text) const {
+  if (const AttributeAnswer* answer = Answered(objectName, attributeName)) {
+    text = ReadValuesText(answer->values);
+    return Note(answer->code, objectName, attributeName);
+  }
   return Note(ReadAttributeText(context_, objectName, attributeName, text), objectName,
               attributeName);
 }

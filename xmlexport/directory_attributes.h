@@ -1,11 +1,15 @@
 #pragma once
 // The install document's attribute source in the program: reads through a directory context
 // (the window's search context, whose names are complete), and remembers the first read that
-// failed for another reason than the attribute being absent.
+// failed for another reason than the attribute being absent. The first read of one of an object's
+// RBS attributes reads all of them in one request, and the others are answered from it while
+// that object is in hand; a source lives for one rebuild, so no answer outlives it.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "directory/client/dir_client.h"
+#include "directory/d_nw_read.h"
 #include "xmlexport/attribute_source.h"
 
 class DirectoryAttributeSource : public XmlAttributeSource {
@@ -35,8 +39,21 @@ class DirectoryAttributeSource : public XmlAttributeSource {
 
  private:
   int32_t Note(int32_t code, const std::string& objectName, const std::string& attributeName) const;
+  // The answer a read of `attributeName` alone would give, from the object's answer to one read
+  // of all its RBS attributes; nullptr when it must be read alone.
+  [[nodiscard]] const AttributeAnswer* Answered(const std::string& objectName,
+                                                const std::string& attributeName) const;
+
+  // The object whose RBS attributes were read last, and what that read gave.
+  struct ObjectAnswer {
+    std::string objectName;
+    int32_t code = 0;
+    std::vector<AttributeAnswer> attributes;
+  };
 
   DirContext context_;
+  mutable std::optional<ObjectAnswer> lastObject_;
+  mutable std::optional<AttributeAnswer> lostAnswer_;
   mutable std::optional<ReadFailure> firstFailure_;
   mutable std::optional<ReadFailure> lostServer_;
 };

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "directory/client/dir_client.h"
+#include "directory/d_nw_read.h"
 #include "tests/support/test_client.h"
 #include "xmlexport/directory_attributes.h"
 #include "xmlexport/install_document.h"
@@ -135,6 +136,52 @@ TEST_F(SampleDocument, TheFirstFailedReadIsRemembered) {
   EXPECT_EQ(freed.ReadText(task, "rbsEntryPoint", text), kDirBadContext);
   ASSERT_TRUE(freed.FirstFailure().has_value());
   EXPECT_EQ(freed.FirstFailure()->code, kDirBadContext);
+}
+
+// The source answers most reads from one read of the object's attributes; each answer must be
+// the one a read of that attribute alone gives, whatever the order of the reads, and an object
+// read again after another one must not get the other's values.
+TEST_F(SampleDocument, EachReadGivesWhatAReadOfThatAttributeAloneGives) {
+  const std::vector<std::string> attributes = {
+      "rbsXMLInfo",      "RBSPARAMETERS",     "rbsTaskRights", "rbsContentMembership",
+      "rbsEntryPoint",   "rbsPageMembership", "description",   "rbsTargetObjectType",
+      "noSuchAttribute", "rbsXMLInfo"};
+  std::vector<std::string> objects = {"Gone.RBS Collection.Services.Larkspur"};
+  for (const auto& [objectClass, names] : SampleRbsObjects()) {
+    objects.insert(objects.end(), names.begin(), names.end());
+  }
+  ASSERT_GT(objects.size(), 20u);
+  const DirectoryAttributeSource source(context_);
+  // Forwards, then backwards with values and text swapped, so that every object's answer is
+  // asked for again after another object's.
+  for (int pass = 0; pass < 2; ++pass) {
+    for (size_t index = 0; index < objects.size(); ++index) {
+      const std::string& object = pass == 0 ? objects[index] : objects[objects.size() - 1 - index];
+      for (size_t at = 0; at < attributes.size(); ++at) {
+        const std::string& attribute = attributes[at];
+        SCOPED_TRACE(object + " / " + attribute);
+        if ((at + pass) % 2 == 0) {
+          TStringList alone;
+          TStringList answered;
+          alone.Add("kept");
+          answered.Add("kept");
+          const int32_t code = ReadAttributeValues(context_, object, attribute, alone);
+          EXPECT_EQ(source.ReadValues(object, attribute, answered), code);
+          ASSERT_EQ(answered.Count(), alone.Count());
+          for (int value = 0; value < alone.Count(); ++value) {
+            EXPECT_EQ(answered.Text(value), alone.Text(value));
+            EXPECT_EQ(answered.Number(value), alone.Number(value));
+          }
+        } else {
+          std::string alone = "before";
+          std::string answered = "before";
+          const int32_t code = ReadAttributeText(context_, object, attribute, alone);
+          EXPECT_EQ(source.ReadText(object, attribute, answered), code);
+          EXPECT_EQ(answered, alone);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
