@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "directory/scoped_dir_context.h"
+#include "directory/scoped_dir_handles.h"
 #include "render/attr_values.h"
 #include "render/named_attributes.h"
 #include "util/text.h"
@@ -22,33 +22,6 @@ constexpr uint32_t kMaxValueRecordSize = 16 * kReadResultBufferSize;
 
 static_assert(kReadResultBufferSize == kStreamBufferSize,
               "the stream buffer read here is the one the stream renderer shows");
-
-// A client buffer prepared for reading, released on every way out.
-class ScopedReadBuffer {
- public:
-  ScopedReadBuffer() = default;
-  ~ScopedReadBuffer() {
-    if (buffer_) {
-      (void)DirFreeBuffer(*buffer_);
-    }
-  }
-  ScopedReadBuffer(const ScopedReadBuffer&) = delete;
-  ScopedReadBuffer& operator=(const ScopedReadBuffer&) = delete;
-
-  [[nodiscard]] int32_t Prepare(DirContext context, uint32_t size) {
-    DirBuffer buffer = 0;
-    const int32_t code = DirAllocBuffer(size, buffer);
-    if (code != kDirOk) {
-      return code;
-    }
-    buffer_ = buffer;
-    return DirInitBuffer(context, kDirOperationRead, buffer);
-  }
-  [[nodiscard]] DirBuffer Get() const { return buffer_.value_or(0); }
-
- private:
-  std::optional<DirBuffer> buffer_;
-};
 
 // A stream's file descriptor, closed on every way out.
 class ScopedStreamHandle {
@@ -173,13 +146,13 @@ class ScopedStreamHandle {
 // A read buffer for `attributeNames` and one for the answer, both prepared on `context`.
 [[nodiscard]] int32_t PrepareRead(DirContext context,
                                   const std::vector<std::string>& attributeNames,
-                                  ScopedReadBuffer& request, ScopedReadBuffer& result) {
-  int32_t code = request.Prepare(context, kReadRequestBufferSize);
+                                  ScopedDirBuffer& request, ScopedDirBuffer& result) {
+  int32_t code = request.Prepare(context, kReadRequestBufferSize, kDirOperationRead);
   for (size_t name = 0; code == kDirOk && name < attributeNames.size(); ++name) {
     code = DirPutAttributeName(context, request.Get(), attributeNames[name]);
   }
   if (code == kDirOk) {
-    code = result.Prepare(context, kReadResultBufferSize);
+    code = result.Prepare(context, kReadResultBufferSize, kDirOperationRead);
   }
   return code;
 }
@@ -201,8 +174,8 @@ int32_t DSReadAttribute(DirContext context, const std::string& objectName,
     }
   }
 
-  ScopedReadBuffer request;
-  ScopedReadBuffer result;
+  ScopedDirBuffer request;
+  ScopedDirBuffer result;
   code = PrepareRead(reading.Get(), {attributeName}, request, result);
   if (code != kDirOk) {
     return code;
@@ -235,8 +208,8 @@ int32_t DSReadAttributes(DirContext context, const std::string& objectName,
   if (code != kDirOk) {
     return code;
   }
-  ScopedReadBuffer request;
-  ScopedReadBuffer result;
+  ScopedDirBuffer request;
+  ScopedDirBuffer result;
   code = PrepareRead(reading.Get(), attributeNames, request, result);
   if (code != kDirOk) {
     return code;

@@ -7,7 +7,7 @@
 #include <utility>
 #include <variant>
 
-#include "directory/scoped_dir_context.h"
+#include "directory/scoped_dir_handles.h"
 #include "util/hooks.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -21,32 +21,6 @@ constexpr std::string_view kLineBreak = "\r\n";
 // Syntaxes of the operands of the class and relative-name matches.
 constexpr uint32_t kClassNameSyntax = 20;
 constexpr uint32_t kDistinguishedNameSyntax = 1;
-
-// A client buffer released on every way out.
-class ScopedDirBuffer {
- public:
-  ScopedDirBuffer() = default;
-  ~ScopedDirBuffer() {
-    if (buffer_) {
-      (void)DirFreeBuffer(*buffer_);
-    }
-  }
-  ScopedDirBuffer(const ScopedDirBuffer&) = delete;
-  ScopedDirBuffer& operator=(const ScopedDirBuffer&) = delete;
-
-  [[nodiscard]] int32_t Allocate(uint32_t size) {
-    DirBuffer buffer = 0;
-    const int32_t code = DirAllocBuffer(size, buffer);
-    if (code == kDirOk) {
-      buffer_ = buffer;
-    }
-    return code;
-  }
-  [[nodiscard]] DirBuffer Get() const { return buffer_.value_or(0); }
-
- private:
-  std::optional<DirBuffer> buffer_;
-};
 
 std::string TrimBlanks(std::string_view text) {
   return TrimRightChars(TrimLeftChars(text, kBlanks), kBlanks);

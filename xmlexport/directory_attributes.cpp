@@ -3,10 +3,10 @@
 
 #include <algorithm>
 
+#include "directory/client/dir_name.h"
 #include "directory/client/ldap_store.h"
 #include "directory/d_nw_list.h"
 #include "directory/d_nw_read.h"
-#include "util/text.h"
 
 namespace {
 
@@ -25,10 +25,10 @@ const AttributeAnswer kAbsentAttribute{"", kDirNoSuchAttribute, {}};
 
 const AttributeAnswer* DirectoryAttributeSource::Answered(const std::string& objectName,
                                                           const std::string& attributeName) const {
-  const std::string wanted = UpperAscii(attributeName);
   const std::vector<std::string>& rbs = RbsAttributeNames();
-  if (std::none_of(rbs.begin(), rbs.end(),
-                   [&](const std::string& name) { return UpperAscii(name) == wanted; })) {
+  if (std::none_of(rbs.begin(), rbs.end(), [&](const std::string& name) {
+        return EqualsIgnoringCase(name, attributeName);
+      })) {
     return nullptr;
   }
   if (!lastObject_ || lastObject_->objectName != objectName) {
@@ -48,7 +48,7 @@ const AttributeAnswer* DirectoryAttributeSource::Answered(const std::string& obj
     return nullptr;
   }
   for (const AttributeAnswer& answer : lastObject_->attributes) {
-    if (UpperAscii(answer.name) == wanted) {
+    if (EqualsIgnoringCase(answer.name, attributeName)) {
       return &answer;
     }
   }

@@ -1,0 +1,67 @@
+#pragma once
+// Directory handles released on every way out: a duplicate of a context (the reading and
+// searching units work through one, so that an iteration they give up midway ends with it) and
+// a client buffer.
+#include <cstdint>
+#include <optional>
+
+#include "directory/client/dir_client.h"
+
+class ScopedDirContext {
+ public:
+  ScopedDirContext() = default;
+  ~ScopedDirContext() {
+    if (context_) {
+      (void)DirFreeContext(*context_);
+    }
+  }
+  ScopedDirContext(const ScopedDirContext&) = delete;
+  ScopedDirContext& operator=(const ScopedDirContext&) = delete;
+
+  // Duplicates `original`; the client's code (0 when this now holds the copy).
+  [[nodiscard]] int32_t Duplicate(DirContext original) {
+    DirContext copy = 0;
+    const int32_t code = DirDuplicateContext(original, copy);
+    if (code == kDirOk) {
+      context_ = copy;
+    }
+    return code;
+  }
+  // The copy; 0 before a successful Duplicate.
+  [[nodiscard]] DirContext Get() const { return context_.value_or(0); }
+
+ private:
+  std::optional<DirContext> context_;
+};
+
+class ScopedDirBuffer {
+ public:
+  ScopedDirBuffer() = default;
+  ~ScopedDirBuffer() {
+    if (buffer_) {
+      (void)DirFreeBuffer(*buffer_);
+    }
+  }
+  ScopedDirBuffer(const ScopedDirBuffer&) = delete;
+  ScopedDirBuffer& operator=(const ScopedDirBuffer&) = delete;
+
+  // The client's code (0 when this now holds the buffer).
+  [[nodiscard]] int32_t Allocate(uint32_t size) {
+    DirBuffer buffer = 0;
+    const int32_t code = DirAllocBuffer(size, buffer);
+    if (code == kDirOk) {
+      buffer_ = buffer;
+    }
+    return code;
+  }
+  // Allocates the buffer and prepares it for `operation` through `context`.
+  [[nodiscard]] int32_t Prepare(DirContext context, uint32_t size, int operation) {
+    const int32_t code = Allocate(size);
+    return code != kDirOk ? code : DirInitBuffer(context, operation, Get());
+  }
+  // The buffer; 0 before a successful Allocate.
+  [[nodiscard]] DirBuffer Get() const { return buffer_.value_or(0); }
+
+ private:
+  std::optional<DirBuffer> buffer_;
+};
