@@ -3,13 +3,16 @@
 // through DSSearch, the same five searches by ldapsearch -LLL for names only (1.1), both paged
 // past the server's size limit; the directory reads that rebuilding the document makes for
 // 1,000 checked items (every attribute of each item, and its XML info stream); and the rebuild
-// itself for 1,000 checked items of the five kinds. Loading the server is not measured.
+// itself for 1,000 and 10,000 checked items of the five kinds, beside one ldapsearch run reading
+// the same 1,000 items' RBS attributes. Loading the server is not measured.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +38,9 @@ constexpr const char* kLdapFilters[] = {
 // The checked items of the rebuild: this many of each of the five kinds, 1,000 in all (the tree
 // has at least 400 of the rarest kind, modules).
 constexpr size_t kCheckedPerKind = 200;
+// The large rebuild: up to this many of each kind, tasks making up the rest of 10,000.
+constexpr size_t kLargeCheckedPerKind = 2'000;
+constexpr size_t kLargeChecked = 10'000;
 
 struct LiveTree {
   std::unique_ptr<SlapdServer> server;
@@ -42,7 +48,22 @@ struct LiveTree {
   DirContext context = 0;
   std::vector<std::string> tasks;  // typeless complete names, for the reads
   XmlCheckedItems checked;         // kCheckedPerKind of each kind, for the rebuild
+  XmlCheckedItems largeChecked;    // kLargeChecked items, for the large rebuild
 };
+
+// The first `perKind` items of each kind of `found`; `total`, when given, is made up with tasks.
+XmlCheckedItems FirstOfEach(const XmlCheckedItems& found, size_t perKind, size_t total = 0) {
+  XmlCheckedItems items = found;
+  for (auto* list : {&items.modules, &items.categories, &items.roles, &items.books, &items.tasks})
+    list->resize(std::min(list->size(), perKind));
+  if (total > CheckedItemCount(items)) {
+    const size_t tasks = items.tasks.size() + total - CheckedItemCount(items);
+    items.tasks.assign(
+        found.tasks.begin(),
+        found.tasks.begin() + static_cast<std::ptrdiff_t>(std::min(tasks, found.tasks.size())));
+  }
+  return items;
+}
 
 LiveTree& Tree() {
   static LiveTree tree;
@@ -62,10 +83,14 @@ LiveTree& Tree() {
     std::abort();
   }
   tree.context = StartBenchClient(folder, tree.server->Uri(), "timeout = 120\n");
-  tree.tasks = ExportSearchItems(tree.context, 1000).tasks;
-  tree.checked = ExportSearchItems(tree.context, kCheckedPerKind);
-  if (tree.tasks.size() != 1000 || CheckedItemCount(tree.checked) != 5 * kCheckedPerKind)
+  const XmlCheckedItems found = ExportSearchItems(tree.context, kLargeChecked);
+  tree.tasks = FirstOfEach(found, 1000).tasks;
+  tree.checked = FirstOfEach(found, kCheckedPerKind);
+  tree.largeChecked = FirstOfEach(found, kLargeCheckedPerKind, kLargeChecked);
+  if (tree.tasks.size() != 1000 || CheckedItemCount(tree.checked) != 5 * kCheckedPerKind ||
+      CheckedItemCount(tree.largeChecked) != kLargeChecked) {
     std::abort();
+  }
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
   return tree;
@@ -77,28 +102,31 @@ void BM_ExportTabSearchesThroughTheClient(benchmark::State& state) {
 }
 BENCHMARK(BM_ExportTabSearchesThroughTheClient)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Runs ldapsearch -LLL -x -H <the server> with `args` after them, its output thrown away; false
+// when it cannot be started or fails.
+bool RunLdapsearch(const LiveTree& tree, std::vector<std::string> args) {
+  args.insert(args.begin(), {"/usr/bin/ldapsearch", "-LLL", "-x", "-H", tree.server->Uri()});
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv;
+  for (std::string& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  return spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
 // ldapsearch writes every name to a pipe-less sink; it pages as the client does.
 void BM_ExportTabSearchesByLdapsearch(benchmark::State& state) {
   LiveTree& tree = Tree();
-  const std::string uri = tree.server->Uri();
   for (auto _ : state) {
     for (const char* filter : kLdapFilters) {
-      posix_spawn_file_actions_t actions;
-      posix_spawn_file_actions_init(&actions);
-      posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-      std::vector<std::string> args = {
-          "/usr/bin/ldapsearch", "-LLL", "-x", "-H", uri, "-b", "", "-E",
-          "pr=1000/noprompt",    filter, "1.1"};
-      std::vector<char*> argv;
-      for (std::string& a : args)
-        argv.push_back(a.data());
-      argv.push_back(nullptr);
-      pid_t pid = 0;
-      const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-      posix_spawn_file_actions_destroy(&actions);
-      int status = 0;
-      if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
-          WEXITSTATUS(status) != 0) {
+      if (!RunLdapsearch(tree, {"-b", "", "-E", "pr=1000/noprompt", filter, "1.1"})) {
         state.SkipWithError("ldapsearch failed");
         return;
       }
@@ -117,6 +145,7 @@ void BM_ReadsFor1000CheckedItems(benchmark::State& state) {
   std::vector<uint8_t> record(64512);
   size_t values = 0;
   for (auto _ : state) {
+    DirClientBeginOperation();
     values = 0;
     for (const std::string& name : tree.tasks) {
       int32_t handle = -1;
@@ -163,6 +192,42 @@ void BM_RebuildInstallDocumentFor1000CheckedItems(benchmark::State& state) {
   MeasureInstallDocumentRebuild(state, tree.context, tree.checked);
 }
 BENCHMARK(BM_RebuildInstallDocumentFor1000CheckedItems)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_RebuildInstallDocumentFor10000CheckedItems(benchmark::State& state) {
+  const LiveTree& tree = Tree();
+  MeasureInstallDocumentRebuild(state, tree.context, tree.largeChecked);
+}
+BENCHMARK(BM_RebuildInstallDocumentFor10000CheckedItems)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The yardstick of the rebuild: one ldapsearch run reading the RBS attributes of the same 1,000
+// checked items, one search per item by its (unique, indexed) common name.
+void BM_RbsAttributesOf1000CheckedItemsByLdapsearch(benchmark::State& state) {
+  const LiveTree& tree = Tree();
+  const std::string names = tree.server->Folder() + "/checked-names.txt";
+  {
+    std::ofstream out(names);
+    for (const auto* kind : {&tree.checked.modules, &tree.checked.categories, &tree.checked.roles,
+                             &tree.checked.books, &tree.checked.tasks}) {
+      for (const std::string& name : *kind)
+        out << name.substr(0, name.find('.')) << '\n';
+    }
+  }
+  for (auto _ : state) {
+    if (!RunLdapsearch(tree,
+                       {"-b", tree.shape.rbsCollectionDn, "-f", names, "(cn=%s)", "rbsParameters",
+                        "rbsTargetObjectType", "rbsEntryPoint", "rbsContentMembership",
+                        "rbsPageMembership", "rbsXMLInfo", "rbsTaskRights"})) {
+      state.SkipWithError("ldapsearch failed");
+      return;
+    }
+  }
+  state.counters["items"] = static_cast<double>(CheckedItemCount(tree.checked));
+}
+BENCHMARK(BM_RbsAttributesOf1000CheckedItemsByLdapsearch)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -513,14 +513,21 @@ struct DirSessionTables {
       auto name = ResolveName(*found, objectName);
       if (!name)
         return kDirInvalidObjectName;
-      if (const int32_t code = Dereference(*found, *name); code != kDirOk)
-        return code;
       Store& store = StoreOf(*found);
       std::vector<StoreAttribute> attributes;
-      if (const int32_t code = Reported(store, store.ReadAttributes(*name, names, attributes));
-          code != kDirOk) {
+      // Read first: a store that learns the entry's class from the answer checks for an alias
+      // without asking again, and only an alias is read a second time, as its object. A read
+      // that found no entry, or no server, is the answer; the check would only repeat it.
+      const DirName asked = *name;
+      int32_t code = store.ReadAttributes(*name, names, attributes);
+      if (code != kDirOk && code != kDirNoSuchAttribute)
+        return Reported(store, code);
+      if (const int32_t followed = Dereference(*found, *name); followed != kDirOk)
+        return followed;
+      if (!SameName(asked, *name))
+        code = store.ReadAttributes(*name, names, attributes);
+      if (Reported(store, code) != kDirOk)
         return code;
-      }
       Iteration iteration;
       iteration.kind = Iteration::Kind::kRead;
       iteration.context = context;
@@ -557,7 +564,7 @@ void DirSession::Open(std::vector<DirConnection> connections, std::optional<size
 
 void DirSession::BeginOperation() {
   for (DirConnection& connection : tables_->connections)
-    connection.store->RetryServer();
+    connection.store->BeginOperation();
 }
 
 // Connections ---------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <unordered_map>
 #include <utility>
 
 #include "directory/client/builtin_schema.h"
@@ -37,6 +38,11 @@ constexpr const char* kEntryAttributes[] = {"objectClass",      "modifyTimestamp
 
 // The naming types a typeless name part may stand for.
 constexpr std::string_view kNamingTypes[] = {"cn", "ou", "o", "l", "c", "st", "dc", "uid"};
+
+bool ContainsIgnoringCase(const std::vector<std::string>& names, std::string_view name) {
+  return std::any_of(names.begin(), names.end(),
+                     [&](const std::string& n) { return EqualsIgnoringCase(n, name); });
+}
 
 // True when `name` is `ancestor` or below it.
 bool IsWithin(const DirName& name, const DirName& ancestor) {
@@ -124,6 +130,27 @@ struct LdapStore::Impl {
   // are these contexts and the root's subtree is theirs.
   std::vector<DirName> namingContexts;
   bool rootIsEntry = false;
+
+  // What this operation has learnt of entries, by folded DN: their names, classes and flags as
+  // GetEntryWithoutCount gives them. A read of attributes brings them along, so that following
+  // an alias to the entry just read and naming the entries inside values cost no requests of
+  // their own once each entry has been met.
+  std::unordered_map<std::string, StoreEntry> knownEntries;
+  // The last read of named attributes, which answers the read of a stream among them that
+  // follows it for the same entry.
+  struct LastRead {
+    std::string key;
+    std::vector<std::string> asked;  // the LDAP names requested
+    std::vector<StoreAttribute> attributes;
+  };
+  std::optional<LastRead> lastRead;
+
+  void Remember(const std::string& key, const StoreEntry& entry) {
+    // A long operation meets many entries once each; what it remembers keeps to a bounded size.
+    if (knownEntries.size() >= kMaxCachedNames)
+      knownEntries.clear();
+    knownEntries.insert_or_assign(key, entry);
+  }
 
   [[nodiscard]] LdapConnection& Connection() { return connections.Main(); }
 
@@ -632,6 +659,11 @@ int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) 
     entry.flags = kDirObjectContainer;
     return kDirOk;
   }
+  const std::string key = FoldedDnKey(name);
+  if (const auto known = impl_->knownEntries.find(key); known != impl_->knownEntries.end()) {
+    entry = known->second;
+    return kDirOk;
+  }
   LdapPage page;
   if (const int32_t code = impl_->SearchOnce(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)",
                                              kEntryAttributes, page, "read entry");
@@ -640,6 +672,7 @@ int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) 
   }
   if (page.entries.empty() || !impl_->FillEntry(page.entries.front().get(), entry))
     return kDirNoSuchEntry;
+  impl_->Remember(key, entry);
   return kDirOk;
 }
 
@@ -703,23 +736,39 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
 int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::string>& names,
                                   std::vector<StoreAttribute>& attributes) {
   std::vector<std::string> wanted;
+  bool asksStream = false;
   for (const std::string& requested : names) {
     const SchemaAttribute* def = impl_->schema.FindAttribute(requested);
-    if (def != nullptr)
+    if (def != nullptr) {
       wanted.push_back(def->ldapName);
+      asksStream = asksStream || def->syntax == kSyntaxStream;
+    }
   }
-  if (names.empty()) {
-    wanted = {"*", "modifyTimestamp"};
+  const bool named = !names.empty();
+  // A read of named attributes brings the entry's class and flags along, for the alias check and
+  // the names inside values that follow it; those not asked for stay out of the answer. A read of
+  // all of them asks for what the server counts as all, nothing more.
+  std::vector<std::string> requested = wanted;
+  std::vector<std::string> brought;
+  if (!named) {
+    requested = {"*", "modifyTimestamp"};
   } else if (wanted.empty()) {
     // Nothing the server knows was asked for; the entry must still exist.
     StoreEntry entry;
     if (const int32_t code = GetEntryWithoutCount(name, entry); code != kDirOk)
       return code;
     return kDirNoSuchAttribute;
+  } else {
+    for (const char* const* extra = kEntryAttributes; *extra != nullptr; ++extra) {
+      if (!ContainsIgnoringCase(wanted, *extra)) {
+        brought.emplace_back(*extra);
+        requested.emplace_back(*extra);
+      }
+    }
   }
   std::vector<const char*> list;
-  for (const std::string& w : wanted)
-    list.push_back(w.c_str());
+  for (const std::string& r : requested)
+    list.push_back(r.c_str());
   list.push_back(nullptr);
   LdapPage page;
   if (const int32_t code = impl_->SearchOnce(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)",
@@ -729,11 +778,19 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
   }
   if (page.entries.empty())
     return kDirNoSuchEntry;
+  LDAPMessage* message = page.entries.front().get();
+  const std::string key = FoldedDnKey(name);
+  if (named) {
+    if (StoreEntry entry; impl_->FillEntry(message, entry))
+      impl_->Remember(key, entry);
+  }
   attributes.clear();
-  for (auto& [description, values] : impl_->decoder.Attributes(page.entries.front().get())) {
+  for (auto& [description, values] : impl_->decoder.Attributes(message)) {
     std::string ldapName = description;
     if (const size_t semicolon = ldapName.find(';'); semicolon != std::string::npos)
       ldapName.resize(semicolon);
+    if (ContainsIgnoringCase(brought, ldapName))
+      continue;
     StoreAttribute attribute;
     const SchemaAttribute* def = impl_->schema.FindAttribute(ldapName);
     attribute.name = def != nullptr ? def->name : ldapName;
@@ -743,7 +800,17 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
       attribute.values.push_back(isClass ? ClassName(value) : std::move(value));
     attributes.push_back(std::move(attribute));
   }
-  if (!names.empty() && attributes.empty())
+  if (asksStream) {
+    // Reading a stream's value means reading the attribute again; the stream read that follows
+    // this one takes the value it brought.
+    Impl::LastRead last{key, wanted, {}};
+    for (const StoreAttribute& attribute : attributes) {
+      if (attribute.syntax == kSyntaxStream)
+        last.attributes.push_back(attribute);
+    }
+    impl_->lastRead = std::move(last);
+  }
+  if (named && attributes.empty())
     return kDirNoSuchAttribute;
   return kDirOk;
 }
@@ -754,6 +821,16 @@ int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute, s
     StoreEntry entry;
     if (const int32_t code = GetEntryWithoutCount(name, entry); code != kDirOk)
       return code;
+    return kDirNoSuchAttribute;
+  }
+  if (const auto& last = impl_->lastRead;
+      last && last->key == FoldedDnKey(name) && ContainsIgnoringCase(last->asked, def->ldapName)) {
+    for (const StoreAttribute& attribute : last->attributes) {
+      if (EqualsIgnoringCase(attribute.name, def->name) && !attribute.values.empty()) {
+        bytes = attribute.values.front();
+        return kDirOk;
+      }
+    }
     return kDirNoSuchAttribute;
   }
   std::vector<StoreAttribute> attributes;
@@ -769,8 +846,10 @@ std::optional<std::string> LdapStore::FailureText(int32_t code) const {
   return impl_->connections.FailureText(code);
 }
 
-void LdapStore::RetryServer() {
+void LdapStore::BeginOperation() {
   impl_->connections.RetryServer();
+  impl_->knownEntries.clear();
+  impl_->lastRead.reset();
 }
 
 std::optional<uint32_t> LdapStore::SyntaxOf(std::string_view attribute) const {

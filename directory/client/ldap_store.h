@@ -68,8 +68,10 @@ class LdapStore final : public Store {
   // (the server's diagnostic message included).
   [[nodiscard]] std::optional<std::string> FailureText(int32_t code) const override;
   // After a lost connection, the first reconnect that fails makes every later call fail at once
-  // with its code; from here on the next call tries to reconnect again.
-  void RetryServer() override;
+  // with its code; from here on the next call tries to reconnect again. The entries the last
+  // operation read (their classes, and the last read's values for a stream read after it) are
+  // forgotten.
+  void BeginOperation() override;
 
   // The bound identity through the RFC 4532 extended operation; an anonymous connection gives
   // kDirNoSuchEntry.

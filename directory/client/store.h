@@ -93,7 +93,8 @@ class Store {
   [[nodiscard]] virtual std::optional<std::string> FailureText(int32_t /*code*/) const {
     return std::nullopt;
   }
-  // A store that has given up on its server for the rest of an operation tries it again from
-  // here on; others have nothing to do.
-  virtual void RetryServer() {}
+  // One of the program's operations begins: a store that gave up on its server for the rest of
+  // the last one tries it again, and one that remembers entries between calls forgets them, so
+  // that nothing it learnt outlives the operation that asked.
+  virtual void BeginOperation() {}
 };

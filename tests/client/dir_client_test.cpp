@@ -724,23 +724,78 @@ TEST_F(ClientTest, ReadingAllAttributesGivesEveryOneInOrder) {
   EXPECT_EQ(handle, -1);
 }
 
-TEST_F(ClientTest, StreamsAreReadOnceFromADescriptor) {
-  StartFixture();
+// A stream read right after a read of its entry takes the value that read brought; one after a
+// read of another entry, or of other attributes, asks again.
+TEST_P(BothStoresTest, StreamsAreReadOnceFromADescriptor) {
+  StartEither();
   const DirContext context = Context(0x04, "[Root]");
-  int32_t code = 0;
-  EXPECT_EQ(StreamOf(context, "Task 1.Module A.Collection.Roles.Acme", "rbsXMLInfo", code),
-            "<task><version>2.1</version></task>");
-  EXPECT_EQ(code, kDirOk);
-  EXPECT_EQ(StreamOf(context, "Admin.Sales.Acme", "loginScript", code),
-            "MAP H:=SYS:USERS\\ADMIN\n");
-  EXPECT_EQ(StreamOf(context, "Admin.Sales.Acme", "Surname", code), "");
-  EXPECT_EQ(code, kDirNoSuchAttribute);
-  EXPECT_EQ(StreamOf(context, "Nobody.Acme", "rbsXMLInfo", code), "");
-  EXPECT_EQ(code, kDirNoSuchEntry);
+  const std::string task1 = "Task 1.Module A.Collection.Roles.Acme";
+  const std::string task2 = "Task 2.Module A.Collection.Roles.Acme";
+  const std::string taskInfo = "<task><version>2.1</version></task>";
+  const std::string admin = "Admin.Sales.Acme";
+  struct Case {
+    std::string readFirst;  // the entry whose stream attribute is read just before; "" for none
+    std::string object;
+    std::string attribute;
+    std::string bytes;
+    int32_t code;
+  };
+  const std::vector<Case> cases = {
+      {"", task1, "rbsXMLInfo", taskInfo, kDirOk},
+      {"", admin, "loginScript", "MAP H:=SYS:USERS\\ADMIN\n", kDirOk},
+      {"", admin, "Surname", "", kDirNoSuchAttribute},
+      {"", "Nobody.Acme", "rbsXMLInfo", "", kDirNoSuchEntry},
+      {task1, task1, "rbsXMLInfo", taskInfo, kDirOk},
+      {task2, task1, "rbsXMLInfo", taskInfo, kDirOk},
+      {task1, task2, "rbsXMLInfo", "", kDirNoSuchAttribute},
+      {task1, admin, "loginScript", "MAP H:=SYS:USERS\\ADMIN\n", kDirOk},
+      {task1, task1, "loginScript", "", kDirNoSuchAttribute},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.readFirst + " then " + c.object + " " + c.attribute);
+    if (!c.readFirst.empty())
+      static_cast<void>(ReadAttribute(context, c.readFirst, "rbsXMLInfo"));
+    int32_t code = 0;
+    EXPECT_EQ(StreamOf(context, c.object, c.attribute, code), c.bytes);
+    EXPECT_EQ(code, c.code);
+  }
 }
 
-TEST_F(ClientTest, ReadsFollowAliasesUnlessTheFlagIsCleared) {
-  StartFixture();
+// A live store remembers what reads told it of entries (their spelling and class, the last stream
+// value) for the rest of the operation only: the next one sees the server's data as it is then.
+TEST_F(ClientTest, WhatAReadLearntOfEntriesEndsWithTheOperation) {
+  const auto tree = [](const std::string& module, const std::string& info) {
+    return "dn: o=Acme\nobjectClass: organization\no: Acme\n\n"
+           "dn: cn=" +
+           module + ",o=Acme\nobjectClass: rbsModule2\ncn: " + module +
+           "\n\n"
+           "dn: cn=Task,o=Acme\nobjectClass: rbsTask2\ncn: Task\nrbsXMLInfo: " +
+           info + "\nrbsContentMembership: cn=Module,o=Acme\n";
+  };
+  SlapdServer server(Write("before.ldif", tree("Module", "<old/>")));
+  ASSERT_TRUE(server.Running()) << server.Error();
+  ASSERT_EQ(Start(OneConnection("LIVE_TREE", server.Uri(), "context = Acme\n")), kDirConnectionOk);
+  const DirContext context = Context(0x04, "[Root]");
+  const auto readNow = [&](const std::string& expectedModule, const std::string& expectedInfo) {
+    int32_t code = 0;
+    EXPECT_EQ(StreamOf(context, "Task.Acme", "rbsXMLInfo", code), expectedInfo);
+    EXPECT_EQ(code, kDirOk);
+    const Read membership = ReadAttribute(context, "Task.Acme", "rbsContentMembership");
+    ASSERT_EQ(membership.records.size(), 1u);
+    EXPECT_EQ(TextOf(membership.records[0]), expectedModule);
+    // Leaves the stream's value with the store, as the reads of a rebuild do.
+    static_cast<void>(ReadAttribute(context, "Task.Acme", "rbsXMLInfo"));
+  };
+  DirClientBeginOperation();
+  readNow("Module.Acme", "<old/>");
+  // The same entry spelt anew, and another stream value.
+  ASSERT_TRUE(server.Reload(Write("after.ldif", tree("MODULE", "<new/>")))) << server.Error();
+  DirClientBeginOperation();
+  readNow("MODULE.Acme", "<new/>");
+}
+
+TEST_P(BothStoresTest, ReadsFollowAliasesUnlessTheFlagIsCleared) {
+  StartEither();
   const DirContext context = Context(kDirFlagDerefAliases | kDirFlagTypeless, "Sales.Acme");
   const Read followed = ReadAttribute(context, "Bob Alias", "Surname");
   ASSERT_EQ(followed.records.size(), 1u);

@@ -733,7 +733,7 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   EXPECT_EQ(read, 2);
   EXPECT_EQ(cursor->Status(), kDirTransportFailure);
   EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirTransportFailure);
-  store->RetryServer();
+  store->BeginOperation();
 
   // Gone: the search ends with a code at once; the server back, the next operation works again.
   ASSERT_EQ(store->Search({}, 2, any, cursor), kDirOk);
@@ -747,7 +747,7 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
       << store->FailureText(cursor->Status()).value_or("");
   EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirUnreachableServer);
   ASSERT_TRUE(server.Start()) << server.Error();
-  store->RetryServer();
+  store->BeginOperation();
   EXPECT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirOk);
 
   // A connection the server dropped between calls is replaced without a failure.

@@ -284,10 +284,6 @@ bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls,
   }
   folder_ = pattern;
   const std::string data = std::string(ORVANE_TEST_DATA) + "/ldap";
-  const Converted converted = Convert(ReadAll(ldifPath), ReadAll(data + "/orvane.schema"));
-  std::filesystem::create_directory(folder_ + "/db");
-  std::ofstream(folder_ + "/tree.schema") << converted.schema;
-  std::ofstream(folder_ + "/tree.ldif") << converted.ldif;
   std::string config = ReadAll(data + "/slapd.conf.in");
   ReplaceAll(config, "@SCHEMA@", folder_ + "/tree.schema");
   ReplaceAll(config, "@DIR@", folder_);
@@ -313,12 +309,8 @@ bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls,
   }
   ReplaceAll(config, "@GLOBAL@", global);
   std::ofstream(folder_ + "/slapd.conf") << config;
-  const std::string log = folder_ + "/slapadd.log";
-  if (Run({kSlapadd, "-q", "-s", "-f", folder_ + "/slapd.conf", "-l", folder_ + "/tree.ldif"},
-          log) != 0) {
-    error_ = "slapadd failed: " + ReadAll(log);
+  if (!Load(ldifPath))
     return false;
-  }
   port_ = FreePort();
   tlsPort_ = tls ? FreePort() : 0;
   if (port_ == 0 || (tls && (tlsPort_ == 0 || tlsPort_ == port_))) {
@@ -326,6 +318,28 @@ bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls,
     return false;
   }
   return true;
+}
+
+bool SlapdServer::Load(const std::string& ldifPath) {
+  const Converted converted =
+      Convert(ReadAll(ldifPath), ReadAll(std::string(ORVANE_TEST_DATA) + "/ldap/orvane.schema"));
+  std::error_code ignored;
+  std::filesystem::remove_all(folder_ + "/db", ignored);
+  std::filesystem::create_directory(folder_ + "/db");
+  std::ofstream(folder_ + "/tree.schema") << converted.schema;
+  std::ofstream(folder_ + "/tree.ldif") << converted.ldif;
+  const std::string log = folder_ + "/slapadd.log";
+  if (Run({kSlapadd, "-q", "-s", "-f", folder_ + "/slapd.conf", "-l", folder_ + "/tree.ldif"},
+          log) != 0) {
+    error_ = "slapadd failed: " + ReadAll(log);
+    return false;
+  }
+  return true;
+}
+
+bool SlapdServer::Reload(const std::string& ldifPath) {
+  Stop();
+  return Load(ldifPath) && Start();
 }
 
 bool SlapdServer::Start() {

@@ -38,6 +38,9 @@ class SlapdServer {
 
   // Starts the server again on the same port and data; false, with Error(), when it fails.
   bool Start();
+  // Stops the server, replaces its data by `ldifPath`'s and starts it again on the same port;
+  // false, with Error(), when any of that fails.
+  bool Reload(const std::string& ldifPath);
   // Ends the server process (it answers nothing afterwards).
   void Stop();
   // Freezes and thaws the server process: connections stay open but nothing is answered.
@@ -47,6 +50,8 @@ class SlapdServer {
  private:
   bool Prepare(const std::string& ldifPath, int sizeLimit, bool tls, const std::string& suffix,
                int pagedLimit);
+  // Converts `ldifPath` and loads it into an empty database with slapadd.
+  bool Load(const std::string& ldifPath);
 
   std::string folder_;
   std::string error_;
