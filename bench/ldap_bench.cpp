@@ -3,8 +3,8 @@
 // through DSSearch, the same five searches by ldapsearch -LLL for names only (1.1), both paged
 // past the server's size limit; the directory reads that rebuilding the document makes for
 // 1,000 checked items (every attribute of each item, and its XML info stream); and the rebuild
-// itself for 1,000 and 10,000 checked items of the five kinds, beside one ldapsearch run reading
-// the same 1,000 items' RBS attributes. Loading the server is not measured.
+// itself for 1,000 and 10,000 checked items of the five kinds, each beside one ldapsearch run
+// reading the same items' RBS attributes. Loading the server is not measured.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -65,6 +65,25 @@ XmlCheckedItems FirstOfEach(const XmlCheckedItems& found, size_t perKind, size_t
   return items;
 }
 
+// Runs ldapsearch -LLL -x -H <the server> with `args` after them, its output thrown away; false
+// when it cannot be started or fails.
+bool RunLdapsearch(const LiveTree& tree, std::vector<std::string> args) {
+  args.insert(args.begin(), {"/usr/bin/ldapsearch", "-LLL", "-x", "-H", tree.server->Uri()});
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> argv;
+  for (std::string& a : args)
+    argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  return spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
 LiveTree& Tree() {
   static LiveTree tree;
   if (tree.server)
@@ -91,6 +110,12 @@ LiveTree& Tree() {
       CheckedItemCount(tree.largeChecked) != kLargeChecked) {
     std::abort();
   }
+  // A server just loaded answers its first reads of each entry many times slower than later
+  // ones; every RBS object is read once, so that no benchmark pays for coming first.
+  if (!RunLdapsearch(
+          tree, {"-b", tree.shape.rbsCollectionDn, "-E", "pr=1000/noprompt", "(objectClass=*)"})) {
+    std::abort();
+  }
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
   return tree;
@@ -101,25 +126,6 @@ void BM_ExportTabSearchesThroughTheClient(benchmark::State& state) {
   MeasureExportSearches(state, tree.context, tree.shape.RbsObjectCount());
 }
 BENCHMARK(BM_ExportTabSearchesThroughTheClient)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// Runs ldapsearch -LLL -x -H <the server> with `args` after them, its output thrown away; false
-// when it cannot be started or fails.
-bool RunLdapsearch(const LiveTree& tree, std::vector<std::string> args) {
-  args.insert(args.begin(), {"/usr/bin/ldapsearch", "-LLL", "-x", "-H", tree.server->Uri()});
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (std::string& a : args)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  return spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
-}
 
 // ldapsearch writes every name to a pipe-less sink; it pages as the client does.
 void BM_ExportTabSearchesByLdapsearch(benchmark::State& state) {
@@ -203,15 +209,15 @@ BENCHMARK(BM_RebuildInstallDocumentFor10000CheckedItems)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// The yardstick of the rebuild: one ldapsearch run reading the RBS attributes of the same 1,000
+// The yardstick of the rebuilds: one ldapsearch run reading the RBS attributes of the same
 // checked items, one search per item by its (unique, indexed) common name.
-void BM_RbsAttributesOf1000CheckedItemsByLdapsearch(benchmark::State& state) {
+void MeasureLdapsearchReads(benchmark::State& state, const XmlCheckedItems& items) {
   const LiveTree& tree = Tree();
   const std::string names = tree.server->Folder() + "/checked-names.txt";
   {
     std::ofstream out(names);
-    for (const auto* kind : {&tree.checked.modules, &tree.checked.categories, &tree.checked.roles,
-                             &tree.checked.books, &tree.checked.tasks}) {
+    for (const auto* kind :
+         {&items.modules, &items.categories, &items.roles, &items.books, &items.tasks}) {
       for (const std::string& name : *kind)
         out << name.substr(0, name.find('.')) << '\n';
     }
@@ -225,9 +231,20 @@ void BM_RbsAttributesOf1000CheckedItemsByLdapsearch(benchmark::State& state) {
       return;
     }
   }
-  state.counters["items"] = static_cast<double>(CheckedItemCount(tree.checked));
+  state.counters["items"] = static_cast<double>(CheckedItemCount(items));
+}
+
+void BM_RbsAttributesOf1000CheckedItemsByLdapsearch(benchmark::State& state) {
+  MeasureLdapsearchReads(state, Tree().checked);
 }
 BENCHMARK(BM_RbsAttributesOf1000CheckedItemsByLdapsearch)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_RbsAttributesOf10000CheckedItemsByLdapsearch(benchmark::State& state) {
+  MeasureLdapsearchReads(state, Tree().largeChecked);
+}
+BENCHMARK(BM_RbsAttributesOf10000CheckedItemsByLdapsearch)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

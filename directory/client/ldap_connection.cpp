@@ -426,6 +426,47 @@ int32_t LdapConnection::SearchOnce(const std::string& base, int scope, const std
   return code;
 }
 
+int32_t LdapConnection::LookUpEach(const std::vector<std::string>& bases, const char* const* attrs,
+                                   std::vector<LdapPage>& pages, std::string_view what) {
+  const bool hadConnection = ld_ != nullptr;
+  const uint64_t before = generation_;
+  int32_t code = LookUpEachOnce(bases, attrs, pages, what);
+  if (code == kDirTransportFailure && hadConnection && ld_ == nullptr && before == generation_)
+    code = LookUpEachOnce(bases, attrs, pages, what);
+  return code;
+}
+
+int32_t LdapConnection::LookUpEachOnce(const std::vector<std::string>& bases,
+                                       const char* const* attrs, std::vector<LdapPage>& pages,
+                                       std::string_view what) {
+  pages.clear();
+  pages.resize(bases.size());
+  std::vector<int> sent;
+  int32_t failure = kDirOk;
+  for (const std::string& base : bases) {
+    int msgid = 0;
+    failure = SendSearch(base, LDAP_SCOPE_BASE, "(objectClass=*)", attrs, nullptr, msgid, what);
+    if (failure != kDirOk)
+      break;
+    sent.push_back(msgid);
+  }
+  const uint64_t generation = generation_;
+  for (size_t i = 0; i < sent.size(); ++i) {
+    if (ld_ == nullptr || generation_ != generation) {
+      // The connection the requests went out on is gone, and their answers with it.
+      return failure != kDirOk ? failure : kDirTransportFailure;
+    }
+    if (failure != kDirOk) {
+      Abandon(sent[i]);
+      continue;
+    }
+    const int32_t code = CollectPage(sent[i], pages[i], what);
+    if (code != kDirOk && code != kDirNoSuchEntry)
+      failure = code;
+  }
+  return failure;
+}
+
 void LdapConnection::Abandon(int msgid) {
   if (!ld_)
     return;

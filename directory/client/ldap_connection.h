@@ -85,6 +85,12 @@ class LdapConnection {
   // have been lost since the last call.
   [[nodiscard]] int32_t SearchOnce(const std::string& base, int scope, const std::string& filter,
                                    const char* const* attrs, LdapPage& page, std::string_view what);
+  // Base lookups of every DN of `bases`, all sent before the first answer is awaited, so that
+  // together they cost about one round trip: `pages` gets one page per DN, empty for a DN of no
+  // entry. The code is the first failure other than a missing entry; the whole batch is retried
+  // once on a fresh connection when the old one turns out to have been lost since the last call.
+  [[nodiscard]] int32_t LookUpEach(const std::vector<std::string>& bases, const char* const* attrs,
+                                   std::vector<LdapPage>& pages, std::string_view what);
   // Gives up a request whose answer is no longer wanted.
   void Abandon(int msgid);
   // The bound identity's authorization id (RFC 4532), "" for an anonymous connection.
@@ -97,6 +103,8 @@ class LdapConnection {
   [[nodiscard]] std::string NoAnswer(std::string_view what) const;
   int32_t Await(int msgid, std::chrono::steady_clock::time_point deadline, LdapMessage& message,
                 std::string_view what);
+  int32_t LookUpEachOnce(const std::vector<std::string>& bases, const char* const* attrs,
+                         std::vector<LdapPage>& pages, std::string_view what);
   int32_t ParseResult(LDAPMessage* message, std::string_view what, LDAPControl*** controls,
                       int* ldapCode = nullptr);
   template <typename Send>

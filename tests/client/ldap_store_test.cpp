@@ -767,6 +767,38 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   EXPECT_EQ(read, 20);
 }
 
+// A typeless name part is looked up under each naming type at once: a server that stops
+// answering costs the lookup about one timeout, not one per type, and a connection the server
+// dropped between calls is replaced for the whole lookup.
+TEST_F(LdapStoreTest, TypelessNameLookupsWaitOneTimeoutAndSurviveADroppedConnection) {
+  SlapdServer server(kFixture);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  int32_t code = 0;
+  std::string error;
+  const auto store = Connect(server.Uri(), code, error, "", "", 1, 2);
+  ASSERT_NE(store, nullptr) << error;
+
+  StoreEntry entry;
+  ASSERT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirOk);
+  server.Stop();
+  ASSERT_TRUE(server.Start()) << server.Error();
+  auto namesakes = store->FindChildren(Dn("ou=Roles,o=Acme"), NamePart{"", "dup"});
+  std::sort(
+      namesakes.begin(), namesakes.end(),
+      [](const ChildCandidate& a, const ChildCandidate& b) { return a.rdn.type < b.rdn.type; });
+  ASSERT_EQ(namesakes.size(), 2u);
+  EXPECT_EQ(namesakes[0].rdn.type, "CN");
+  EXPECT_EQ(namesakes[1].rdn.type, "OU");
+
+  server.Pause();
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(store->FindChildren(Dn("ou=Sales,o=Acme"), NamePart{"", "Bob"}).empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_NE(store->FailureText(kDirTransportFailure).value_or("").find("no answer within 1 s"),
+            std::string::npos);
+  server.Resume();
+}
+
 // Pages of two entries: a search given up between pages leaves the server a paging state,
 // which must not disturb what follows on the same connection.
 TEST_F(LdapStoreTest, SearchesGivenUpEarlyOrInTurnsLeaveTheConnectionSound) {
