@@ -144,6 +144,27 @@ struct LdapStore::Impl {
     std::vector<StoreAttribute> attributes;
   };
   std::optional<LastRead> lastRead;
+  // What the last read of named attributes asked the server for. A typed name lookup asks for
+  // the same, since the entry it finds is mostly read next: the lookup's answer is then the
+  // read's, and a name read for the first time costs one request, not two.
+  std::vector<std::string> lastRequest;
+  struct LookedUp {
+    std::string key;
+    std::vector<std::string> requested;
+    LdapMessage message;
+  };
+  std::optional<LookedUp> lookedUp;
+
+  // lastRequest as libldap takes it, or the entry attributes alone before the first read.
+  std::vector<const char*> LookupAttributes() const {
+    std::vector<const char*> list;
+    if (lastRequest.empty())
+      return {std::begin(kEntryAttributes), std::end(kEntryAttributes)};
+    for (const std::string& r : lastRequest)
+      list.push_back(r.c_str());
+    list.push_back(nullptr);
+    return list;
+  }
 
   void Remember(const std::string& key, const StoreEntry& entry) {
     // A long operation meets many entries once each; what it remembers keeps to a bounded size.
@@ -320,9 +341,12 @@ struct LdapStore::Impl {
       // The child of this naming type, by a lookup of its exact name.
       DirName child = parent;
       child.insert(child.begin(), Rdn{part.type, part.value});
-      if (SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)", kEntryAttributes, page,
+      const std::vector<const char*> attributes = LookupAttributes();
+      if (SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)", attributes.data(), page,
                      "name lookup") == kDirOk) {
         collect();
+        if (!page.entries.empty() && !lastRequest.empty())
+          lookedUp = LookedUp{FoldedDnKey(child), lastRequest, std::move(page.entries.front())};
       }
     } else {
       // The child of each naming type by its exact name, all asked at once: a one-level filter
@@ -773,20 +797,29 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
       }
     }
   }
-  std::vector<const char*> list;
-  for (const std::string& r : requested)
-    list.push_back(r.c_str());
-  list.push_back(nullptr);
+  const std::string key = FoldedDnKey(name);
   LdapPage page;
-  if (const int32_t code = impl_->SearchOnce(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)",
-                                             list.data(), page, "read");
-      code != kDirOk) {
-    return code;
+  if (auto& lookedUp = impl_->lookedUp;
+      named && lookedUp && lookedUp->key == key && lookedUp->requested == requested) {
+    // The name lookup just before asked the server exactly this.
+    page.entries.push_back(std::move(lookedUp->message));
+  } else {
+    std::vector<const char*> list;
+    for (const std::string& r : requested)
+      list.push_back(r.c_str());
+    list.push_back(nullptr);
+    if (const int32_t code = impl_->SearchOnce(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)",
+                                               list.data(), page, "read");
+        code != kDirOk) {
+      return code;
+    }
   }
+  impl_->lookedUp.reset();
+  if (named)
+    impl_->lastRequest = requested;
   if (page.entries.empty())
     return kDirNoSuchEntry;
   LDAPMessage* message = page.entries.front().get();
-  const std::string key = FoldedDnKey(name);
   if (named) {
     if (StoreEntry entry; impl_->FillEntry(message, entry))
       impl_->Remember(key, entry);
@@ -857,6 +890,7 @@ void LdapStore::BeginOperation() {
   impl_->connections.RetryServer();
   impl_->knownEntries.clear();
   impl_->lastRead.reset();
+  impl_->lookedUp.reset();
 }
 
 std::optional<uint32_t> LdapStore::SyntaxOf(std::string_view attribute) const {
