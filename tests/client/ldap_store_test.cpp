@@ -62,6 +62,17 @@ class LdapStoreTest : public ClientFolderTest {
   }
 
   static std::unique_ptr<LdapStore> Connect() { return ConnectClientTreeStore(); }
+
+  // An anonymous store on `server` that waits 1 s for an answer and pages by two entries, so that
+  // a test freezing or stopping the server is quick and meets it in the middle of a search;
+  // nullptr, and a failed expectation saying why, when it cannot connect.
+  static std::unique_ptr<LdapStore> ConnectImpatient(const SlapdServer& server) {
+    int32_t code = 0;
+    std::string error;
+    auto store = Connect(server.Uri(), code, error, "", "", 1, 2);
+    EXPECT_NE(store, nullptr) << error;
+    return store;
+  }
 };
 
 // Every entry of a store, keyed by its complete typeless name, with what a reader sees of it.
@@ -678,10 +689,8 @@ TEST_F(LdapStoreTest, ConnectingToAServerThatNeverAnswersEndsAtTheTimeout) {
 TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   SlapdServer server(kFixture);
   ASSERT_TRUE(server.Running()) << server.Error();
-  int32_t code = 0;
-  std::string error;
-  const auto store = Connect(server.Uri(), code, error, "", "", 1, 2);
-  ASSERT_NE(store, nullptr) << error;
+  const auto store = ConnectImpatient(server);
+  ASSERT_NE(store, nullptr);
   FilterNode any;
   any.kind = FilterNode::Kind::kPresent;
   any.text = "Object Class";
@@ -773,10 +782,8 @@ TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
 TEST_F(LdapStoreTest, TypelessNameLookupsWaitOneTimeoutAndSurviveADroppedConnection) {
   SlapdServer server(kFixture);
   ASSERT_TRUE(server.Running()) << server.Error();
-  int32_t code = 0;
-  std::string error;
-  const auto store = Connect(server.Uri(), code, error, "", "", 1, 2);
-  ASSERT_NE(store, nullptr) << error;
+  const auto store = ConnectImpatient(server);
+  ASSERT_NE(store, nullptr);
 
   StoreEntry entry;
   ASSERT_EQ(store->GetEntry(Dn("o=Acme"), entry), kDirOk);
