@@ -765,12 +765,11 @@ TEST_P(BothStoresTest, StreamsAreReadOnceFromADescriptor) {
 // value) for the rest of the operation only: the next one sees the server's data as it is then.
 TEST_F(ClientTest, WhatAReadLearntOfEntriesEndsWithTheOperation) {
   const auto tree = [](const std::string& module, const std::string& info) {
-    return "dn: o=Acme\nobjectClass: organization\no: Acme\n\n"
-           "dn: cn=" +
-           module + ",o=Acme\nobjectClass: rbsModule2\ncn: " + module +
-           "\n\n"
-           "dn: cn=Task,o=Acme\nobjectClass: rbsTask2\ncn: Task\nrbsXMLInfo: " +
-           info + "\nrbsContentMembership: cn=Module,o=Acme\n";
+    std::string ldif = "dn: o=Acme\nobjectClass: organization\no: Acme\n\n";
+    ldif += "dn: cn=" + module + ",o=Acme\nobjectClass: rbsModule2\ncn: " + module + "\n\n";
+    ldif += "dn: cn=Task,o=Acme\nobjectClass: rbsTask2\ncn: Task\nrbsXMLInfo: " + info + "\n";
+    ldif += "rbsContentMembership: cn=Module,o=Acme\n";
+    return ldif;
   };
   SlapdServer server(Write("before.ldif", tree("Module", "<old/>")));
   ASSERT_TRUE(server.Running()) << server.Error();
