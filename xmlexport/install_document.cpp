@@ -222,5 +222,5 @@ std::vector<std::string> BuildInstallDocument(const XmlAttributeSource& source,
                                               const XmlCheckedItems& items) {
   XmlDocumentLines lines;
   XmlInstallWriter(source, lines).WriteDocument(items);
-  return lines.Lines();
+  return lines.TakeLines();
 }

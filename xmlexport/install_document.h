@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "xmlexport/attribute_source.h"
@@ -25,6 +26,8 @@ class XmlDocumentLines : public XmlLineSink {
  public:
   void AppendLine(std::string_view text) override;
   [[nodiscard]] const std::vector<std::string>& Lines() const { return lines_; }
+  // The lines, leaving the sink empty.
+  [[nodiscard]] std::vector<std::string> TakeLines() { return std::exchange(lines_, {}); }
   void Clear() { lines_.clear(); }
 
  private:
