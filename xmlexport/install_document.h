@@ -110,6 +110,10 @@ class XmlInstallWriter {
   // the name, for an empty `attributeName`).
   void Note(const std::string& objectName, std::string_view attributeName, std::string_view value,
             size_t offset);
+  // `indent` and `text`, or `indent` and the element, as one line made in the writer's own line
+  // buffer.
+  void IndentedLine(std::string_view indent, std::string_view text);
+  void ElementLine(std::string_view indent, std::string_view elementName, std::string_view value);
   // Five spaces and the element, the form of every indented line outside the parameter block.
   void Indented(std::string_view elementName, std::string_view value);
   void ModuleVersion(const std::string& objectName);
@@ -136,6 +140,7 @@ class XmlInstallWriter {
   ReachableLines guard_;
   XmlLineSink& sink_;
   std::optional<XmlTextFault> textFault_;
+  std::string line_;           // the line being made; kept only so that its room is reused
   int64_t documentItems_ = 0;  // the items of the document WriteDocument writes; 0 outside it
   int64_t itemsDone_ = 0;
   bool stopped_ = false;
