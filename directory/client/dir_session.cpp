@@ -750,8 +750,9 @@ int32_t DirSession::AllocBuffer(uint32_t size, DirBuffer& buffer) {
   if (size > kMaxBufferSize)
     return kDirNotEnoughMemory;
   Buffer created;
+  // The bytes grow with the batch: a read's answer is mostly far below the capacity, and a
+  // buffer of the full size allocated and freed for every read costs more than the read.
   created.capacity = size;
-  created.data.reserve(size);
   buffer = NextHandle(kBufferTag);
   tables_->buffers.emplace(buffer, std::move(created));
   return kDirOk;
