@@ -2,6 +2,7 @@
 
 #include <ldap.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "directory/client/builtin_schema.h"
@@ -25,6 +26,61 @@ struct DnDeleter {
   using pointer = LDAPDN;
   void operator()(LDAPDN dn) const { ldap_dnfree(dn); }
 };
+
+bool IsAsciiAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A byte that a value of a plain name may hold: printable ASCII without anything that escapes,
+// quotes, separates or starts a hex form, and that LDAP readers treat alike.
+bool IsPlainValueByte(char c) {
+  if (c < 0x20 || c > 0x7E)
+    return false;
+  switch (c) {
+    case '\\':
+    case '"':
+    case '+':
+    case ',':
+    case ';':
+    case '<':
+    case '>':
+    case '=':
+    case '#':
+      return false;
+    default:
+      return true;
+  }
+}
+
+// The names inside directory values are nearly all plain: "type=value" parts joined by ',',
+// the type a letter and letters or digits, no space at a value's edges, and only plain value
+// bytes. Those are read here, without libldap's allocations for every part; nullopt for any
+// other text, which libldap then reads.
+std::optional<DirName> ParsePlainLdapDn(std::string_view dn) {
+  DirName name;
+  std::string typeStorage;
+  while (true) {
+    const size_t comma = dn.find(',');
+    const std::string_view rdn = dn.substr(0, comma);
+    const size_t equals = rdn.find('=');
+    if (equals == std::string_view::npos || equals == 0)
+      return std::nullopt;
+    const std::string_view type = rdn.substr(0, equals);
+    const std::string_view value = rdn.substr(equals + 1);
+    if (!(type[0] >= 'a' && type[0] <= 'z') && !(type[0] >= 'A' && type[0] <= 'Z'))
+      return std::nullopt;
+    if (!std::all_of(type.begin(), type.end(), IsAsciiAlnum))
+      return std::nullopt;
+    if (value.empty() || value.front() == ' ' || value.back() == ' ' ||
+        !std::all_of(value.begin(), value.end(), IsPlainValueByte)) {
+      return std::nullopt;
+    }
+    name.push_back(Rdn{std::string(RdnTypeFromLdap(type, typeStorage)), std::string(value)});
+    if (comma == std::string_view::npos)
+      return name;
+    dn.remove_prefix(comma + 1);
+  }
+}
 
 }  // namespace
 
@@ -146,6 +202,8 @@ std::optional<DirName> ParseLdapDn(std::string_view dn, std::string* error) {
   DirName name;
   if (dn.empty())
     return name;
+  if (auto plain = ParsePlainLdapDn(dn))
+    return plain;
   struct berval text {};
   text.bv_val = const_cast<char*>(dn.data());
   text.bv_len = dn.size();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,52 @@ TEST(DirNameTest, ParsesLdapDistinguishedNames) {
   EXPECT_FALSE(ParseLdapDn("no equals sign", &error).has_value());
   EXPECT_FALSE(ParseLdapDn("cn=,o=Acme", &error).has_value());
   EXPECT_TRUE(ParseLdapDn("", &error)->empty());
+}
+
+// Plain names are the common case and must read exactly as the general parser reads them; the
+// rest sit just outside what a plain name is.
+TEST(DirNameTest, LdapNamesReadAlikeWhateverTheirSpelling) {
+  const std::pair<const char*, std::optional<DirName>> cases[] = {
+      {"cn=Role00001,cn=RBS Collection,ou=Services,o=Genco",
+       Name({{"CN", "Role00001"}, {"CN", "RBS Collection"}, {"OU", "Services"}, {"O", "Genco"}})},
+      {"CN=a", Name({{"CN", "a"}})},
+      {"st=Bavaria,c=DE", Name({{"S", "Bavaria"}, {"C", "DE"}})},
+      {"cn=x~y!z(1)", Name({{"CN", "x~y!z(1)"}})},
+      {"cn=a  b", Name({{"CN", "a  b"}})},
+      {"cn=a ,o=b", Name({{"CN", "a"}, {"O", "b"}})},
+      {" cn=a", Name({{"CN", "a"}})},
+      {"cn = a", Name({{"CN", "a"}})},
+      {"cn= a", Name({{"CN", "a"}})},
+      {"cn=a\\20", Name({{"CN", "a "}})},
+      {"cn=\\23a", Name({{"CN", "#a"}})},
+      {"cn=\\41", Name({{"CN", "A"}})},
+      {"cn=\\,", Name({{"CN", ","}})},
+      {"cn=\\\\", Name({{"CN", "\\"}})},
+      {"cn=\\\\,o=b", Name({{"CN", "\\"}, {"O", "b"}})},
+      {"cn=\"a,b\"", std::nullopt},
+      {"cn=a;o=b", std::nullopt},
+      {"cn=\xC3\xA9", Name({{"CN", "\xC3\xA9"}})},
+      {"2.5.4.3=a", Name({{"2.5.4.3", "a"}})},
+      {"cn=a=b", Name({{"CN", "a=b"}})},
+      {"cn=#41", std::nullopt},
+      {"cn=a,", std::nullopt},
+      {",cn=a", std::nullopt},
+      {"cn=a,,o=b", std::nullopt},
+      {"=a", std::nullopt},
+      {"cn=", std::nullopt},
+      {"cn=a+o=b", std::nullopt},
+      {"c n=a", std::nullopt},
+      {"1cn=a", std::nullopt},
+      {"cn=a<b", std::nullopt},
+  };
+  for (const auto& [dn, expected] : cases) {
+    SCOPED_TRACE(dn);
+    const auto name = ParseLdapDn(dn);
+    EXPECT_EQ(name.has_value(), expected.has_value());
+    if (name && expected) {
+      EXPECT_EQ(FormatDirName(*name, {}, false), FormatDirName(*expected, {}, false));
+    }
+  }
 }
 
 TEST(ValueCodecTest, RefusesValuesOutsideTheirForm) {
