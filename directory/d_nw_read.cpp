@@ -51,10 +51,12 @@ class ScopedStreamHandle {
   return DirSetContextValue(context, kDirKeyFlags, flags & ~kDirFlagDerefAliases);
 }
 
-// One value of the batch: its record fetched and rendered into `values`. A value whose size or
-// record cannot be had is skipped with the client's code.
+// One value of the batch: its record fetched into `record` (the room of the values before it,
+// reused) and rendered into `values`. A value whose size or record cannot be had is skipped
+// with the client's code.
 [[nodiscard]] int32_t ReadOneValue(DirContext context, DirBuffer result, uint32_t syntax,
-                                   const std::string& attributeName, TStringList& values) {
+                                   const std::string& attributeName, std::vector<uint8_t>& record,
+                                   TStringList& values) {
   uint32_t size = 0;
   int32_t code = DirComputeValueSize(context, result, syntax, size);
   if (code != kDirOk || size == 0) {
@@ -64,7 +66,7 @@ class ScopedStreamHandle {
     return kDirInsufficientBuffer;
   }
   try {
-    std::vector<uint8_t> record(size);
+    record.assign(size, 0);
     code = DirGetValue(context, result, syntax, record);
     if (code == kDirOk) {
       AttrValueLines(syntax, attributeName, record, values);
@@ -91,8 +93,9 @@ class ScopedStreamHandle {
     return code;
   }
   int32_t code = kDirOk;
+  std::vector<uint8_t> record;
   for (uint32_t value = 0; value < valueCount; ++value) {
-    code = ReadOneValue(context, result, syntax, name, values);
+    code = ReadOneValue(context, result, syntax, name, record, values);
     if (code == kDirBufferEmpty) {
       // Past the batch's last value every further call says the same: a value count larger
       // than what the batch holds must not keep the read spinning.

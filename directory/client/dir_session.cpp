@@ -110,10 +110,29 @@ bool Typeless(const Context& context) {
   return (context.flags & kDirFlagTypeless) != 0;
 }
 
+// The bytes the rest of the iteration takes, at most `capacity`: what the next batch holds, or
+// a little more.
+size_t RemainingBatchBytes(const Iteration& iteration, size_t capacity) {
+  size_t bytes = 0;
+  for (size_t at = iteration.attribute; at < iteration.attributes.size() && bytes < capacity;
+       ++at) {
+    const AttributeRecords& attribute = iteration.attributes[at];
+    bytes += AttributeHeaderSize(attribute.name);
+    if (iteration.infoType == 0)
+      continue;
+    for (size_t value = at == iteration.attribute ? iteration.value : 0;
+         value < attribute.records.size(); ++value) {
+      bytes += ValueSize(attribute.records[value].size());
+    }
+  }
+  return std::min(bytes, capacity);
+}
+
 // Fills the buffer with attribute values; an attribute cut by the end of the buffer continues
 // in the next batch under its name again. `done` is set once the last value is in.
 int32_t FillAttributeBatch(Buffer& buffer, Iteration& iteration, bool& done) {
   StartBatch(buffer, Buffer::Content::kAttributes);
+  buffer.data.reserve(RemainingBatchBytes(iteration, buffer.capacity));
   while (iteration.attribute < iteration.attributes.size()) {
     const AttributeRecords& attribute = iteration.attributes[iteration.attribute];
     const size_t header = AttributeHeaderSize(attribute.name);
@@ -497,7 +516,9 @@ struct DirSessionTables {
     if (const int32_t code = FindBatchTarget(context, result, found, resultBuffer); code != kDirOk)
       return code;
     if (iterationHandle == -1) {
-      std::vector<std::string> names;
+      static const std::vector<std::string> kAllAttributes;
+      // The request's own names: no store call changes the handle tables.
+      const std::vector<std::string>* names = &kAllAttributes;
       if (allAttributes == 0) {
         const Buffer* requestBuffer = FindBuffer(request);
         if (requestBuffer == nullptr)
@@ -506,7 +527,7 @@ struct DirSessionTables {
             requestBuffer->content != Buffer::Content::kRequest) {
           return kDirBadVerb;
         }
-        names = requestBuffer->names;
+        names = &requestBuffer->names;
       }
       if (infoType != 0 && infoType != 1)
         return kDirInvalidRequest;
@@ -519,13 +540,13 @@ struct DirSessionTables {
       // without asking again, and only an alias is read a second time, as its object. A read
       // that found no entry, or no server, is the answer; the check would only repeat it.
       const DirName asked = *name;
-      int32_t code = store.ReadAttributes(*name, names, attributes);
+      int32_t code = store.ReadAttributes(*name, *names, attributes);
       if (code != kDirOk && code != kDirNoSuchAttribute)
         return Reported(store, code);
       if (const int32_t followed = Dereference(*found, *name); followed != kDirOk)
         return followed;
       if (!SameName(asked, *name))
-        code = store.ReadAttributes(*name, names, attributes);
+        code = store.ReadAttributes(*name, *names, attributes);
       if (Reported(store, code) != kDirOk)
         return code;
       Iteration iteration;
