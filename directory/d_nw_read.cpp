@@ -259,7 +259,8 @@ std::string ReadValuesText(const TStringList& values) {
     joined += entry.text;
     joined += "\r\n";
   }
-  return TrimRightChars(joined, "\r\n");
+  joined.erase(joined.find_last_not_of("\r\n") + 1);
+  return joined;
 }
 
 int32_t DSReadStream(DirContext context, const std::string& objectName,
