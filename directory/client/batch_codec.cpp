@@ -1,10 +1,13 @@
 #include "directory/client/batch_codec.h"
 
 #include <algorithm>
+#include <array>
 
 void PutU32(std::vector<uint8_t>& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    out.push_back(static_cast<uint8_t>((value >> (8 * i)) & 0xFF));
+  const std::array<uint8_t, 4> bytes = {
+      static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>((value >> 8) & 0xFF),
+      static_cast<uint8_t>((value >> 16) & 0xFF), static_cast<uint8_t>((value >> 24) & 0xFF)};
+  out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 void SetU32(std::span<uint8_t> out, size_t at, uint32_t value) {

@@ -195,11 +195,13 @@ std::vector<AttributeRecords> ValueRecords(Store& store, const Context& context,
   };
   naming.attributeName = [&](std::string_view attribute) { return store.AttributeName(attribute); };
   std::vector<AttributeRecords> all;
+  all.reserve(attributes.size());
   std::string error;
   for (const StoreAttribute& attribute : attributes) {
     AttributeRecords records;
     records.name = attribute.name;
     records.syntax = attribute.syntax;
+    records.records.reserve(attribute.values.size());
     for (const std::string& value : attribute.values) {
       // A value that does not have its syntax's form is delivered as its bytes.
       auto record = EncodeValueRecord(attribute.syntax, attribute.name, value, naming, error);
