@@ -58,6 +58,7 @@ bool IsPlainValueByte(char c) {
 // other text, which libldap then reads.
 std::optional<DirName> ParsePlainLdapDn(std::string_view dn) {
   DirName name;
+  name.reserve(static_cast<size_t>(std::count(dn.begin(), dn.end(), ',')) + 1);
   std::string typeStorage;
   while (true) {
     const size_t comma = dn.find(',');
