@@ -16,6 +16,8 @@
 namespace {
 
 constexpr uint32_t kSyntaxStream = 21;
+// The most answers room is made for ahead of a batch's attributes.
+constexpr size_t kMaxReservedAnswers = 64;
 // A value record is the value as it arrived in the result buffer plus a few fixed fields; one
 // many times larger than that buffer cannot have come from it, and is not allocated.
 constexpr uint32_t kMaxValueRecordSize = 16 * kReadResultBufferSize;
@@ -131,6 +133,8 @@ class ScopedStreamHandle {
   if (code != kDirOk) {
     return code;
   }
+  // The count is the batch's word, so it only sizes the room, never more than a batch can hold.
+  answers.reserve(std::min<size_t>(attributeCount, kMaxReservedAnswers));
   for (uint32_t attribute = 0; attribute < attributeCount; ++attribute) {
     AttributeAnswer answer;
     uint32_t valueCount = 0;

@@ -919,6 +919,10 @@ int32_t DirSession::PutAttributeName(DirContext context, DirBuffer buffer,
   if (found->requestBytes + attributeName.size() + 1 + 4 > found->capacity)
     return kDirBufferFull;
   found->content = Buffer::Content::kRequest;
+  // A request names a handful of attributes; room for them from the first spares regrowing.
+  constexpr size_t kUsualRequestNames = 8;
+  if (found->names.empty())
+    found->names.reserve(kUsualRequestNames);
   found->names.push_back(attributeName);
   found->requestBytes += attributeName.size() + 1 + 4;
   return kDirOk;
