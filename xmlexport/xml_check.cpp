@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -173,6 +174,39 @@ bool IsPlainByte(unsigned char byte) {
   return (byte >= 0x20 && byte < 0x80) || byte == '\t' || byte == '\n' || byte == '\r';
 }
 
+constexpr uint64_t kEveryByte = 0x0101010101010101ULL;
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+
+// The eight bytes of `text` at `pos`, which must exist.
+uint64_t WordAt(std::string_view text, size_t pos) {
+  uint64_t word = 0;
+  std::memcpy(&word, text.data() + pos, sizeof word);
+  return word;
+}
+
+// True when some byte of `word` is zero.
+bool HasZeroByte(uint64_t word) {
+  return ((word - kEveryByte) & ~word & kHighBits) != 0;
+}
+
+// The end of the run of bytes 0x20 to 0x7F from `pos`, eight at a time while they last. A byte
+// below 0x20 borrows into its own high bit before it can borrow into a later byte's, so the test
+// misses none.
+size_t PrintableAsciiEnd(std::string_view text, size_t pos) {
+  while (pos + sizeof(uint64_t) <= text.size()) {
+    const uint64_t word = WordAt(text, pos);
+    if (((word | (word - kEveryByte * 0x20)) & kHighBits) != 0) {
+      break;
+    }
+    pos += sizeof(uint64_t);
+  }
+  while (pos < text.size() && static_cast<unsigned char>(text[pos]) >= 0x20 &&
+         static_cast<unsigned char>(text[pos]) < 0x80) {
+    ++pos;
+  }
+  return pos;
+}
+
 // Calls `good(pos, length)` for each longest run of valid text and `bad(pos, step)` for each
 // character or ill-formed sequence the document cannot hold, in order; a callback that returns
 // false ends the walk. Directory text is nearly all ASCII, so plain bytes are passed over
@@ -182,6 +216,10 @@ void WalkText(std::string_view text, Good&& good, Bad&& bad) {
   size_t runStart = 0;
   size_t pos = 0;
   while (pos < text.size()) {
+    pos = PrintableAsciiEnd(text, pos);
+    if (pos == text.size()) {
+      break;
+    }
     if (IsPlainByte(static_cast<unsigned char>(text[pos]))) {
       ++pos;
       continue;
@@ -224,6 +262,23 @@ void RewriteText(std::string& out, std::string_view text, Write&& write) {
 
 bool IsMarkupByte(char c) {
   return c == '<' || c == '>' || c == '&';
+}
+
+// The first '<', '>' or '&' of text[pos, end), or `end`; eight bytes at a time while none is
+// among them.
+size_t MarkupAt(std::string_view text, size_t pos, size_t end) {
+  while (pos + sizeof(uint64_t) <= end) {
+    const uint64_t word = WordAt(text, pos);
+    if (HasZeroByte(word ^ (kEveryByte * '<')) || HasZeroByte(word ^ (kEveryByte * '>')) ||
+        HasZeroByte(word ^ (kEveryByte * '&'))) {
+      break;
+    }
+    pos += sizeof(uint64_t);
+  }
+  while (pos < end && !IsMarkupByte(text[pos])) {
+    ++pos;
+  }
+  return pos;
 }
 
 }  // namespace
@@ -271,10 +326,7 @@ void AppendXmlCharacterData(std::string& out, std::string_view text) {
   RewriteText(out, text, [text](std::string& result, size_t pos, size_t length) {
     const size_t end = pos + length;
     while (pos < end) {
-      size_t markup = pos;
-      while (markup < end && !IsMarkupByte(text[markup])) {
-        ++markup;
-      }
+      const size_t markup = MarkupAt(text, pos, end);
       result.append(text.substr(pos, markup - pos));
       if (markup == end) {
         return;
