@@ -517,6 +517,10 @@ struct DirSessionTables {
     Buffer* resultBuffer = nullptr;
     if (const int32_t code = FindBatchTarget(context, result, found, resultBuffer); code != kDirOk)
       return code;
+    // A read whose answer fits one batch, as most do, is never registered: it cannot push out
+    // another caller's live iteration, and it costs no table entry.
+    Iteration fresh;
+    Iteration* iteration = &fresh;
     if (iterationHandle == -1) {
       static const std::vector<std::string> kAllAttributes;
       // The request's own names: no store call changes the handle tables.
@@ -551,20 +555,23 @@ struct DirSessionTables {
         code = store.ReadAttributes(*name, *names, attributes);
       if (Reported(store, code) != kDirOk)
         return code;
-      Iteration iteration;
-      iteration.kind = Iteration::Kind::kRead;
-      iteration.context = context;
-      iteration.infoType = infoType;
-      iteration.attributes = ValueRecords(store, *found, attributes);
-      iterationHandle = RegisterIteration(std::move(iteration));
+      fresh.kind = Iteration::Kind::kRead;
+      fresh.context = context;
+      fresh.infoType = infoType;
+      fresh.attributes = ValueRecords(store, *found, attributes);
+    } else {
+      iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kRead, context);
+      if (iteration == nullptr)
+        return kDirInvalidHandle;
     }
-    Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kRead, context);
-    if (iteration == nullptr)
-      return kDirInvalidHandle;
     bool done = false;
     const int32_t code = FillAttributeBatch(*resultBuffer, *iteration, done);
-    if (done)
+    if (iteration == &fresh) {
+      if (!done)
+        iterationHandle = RegisterIteration(std::move(fresh));
+    } else if (done) {
       DropIteration(iterationHandle);
+    }
     return code;
   }
 };
