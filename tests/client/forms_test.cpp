@@ -492,4 +492,42 @@ TEST(LdifLoadTest, KeepsManyRdnTypesApart) {
   EXPECT_NE(error.find("is defined twice"), std::string::npos) << error;
 }
 
+// A read that names attributes gets those the entry holds, in the entry's order, whatever the
+// other names are; names the schema does not know hold nothing.
+TEST(LdifLoadTest, ReadsOnlyTheNamedAttributes) {
+  std::string error;
+  const auto store = MemoryStore::LoadText(
+      "dn: o=X\nobjectClass: organization\no: X\ndescription: one\ndescription: two\n"
+      "telephoneNumber: 1\n",
+      "t.ldif", error);
+  ASSERT_NE(store, nullptr) << error;
+  const DirName entry = Name({{"O", "X"}});
+  struct Case {
+    std::vector<std::string> names;
+    int32_t code;
+    std::vector<std::string> found;
+  };
+  const Case cases[] = {
+      {{"Telephone Number", "No Such Thing", "DESCRIPTION"},
+       kDirOk,
+       {"Description", "Telephone Number"}},
+      {{"No Such Thing"}, kDirNoSuchAttribute, {}},
+      {{"No Such Thing", "Surname"}, kDirNoSuchAttribute, {}},
+      {{}, kDirOk, {"Object Class", "O", "Description", "Telephone Number"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.names.empty() ? "all" : c.names.front());
+    std::vector<StoreAttribute> attributes(1);
+    EXPECT_EQ(store->ReadAttributes(entry, c.names, attributes), c.code);
+    std::vector<std::string> found;
+    for (const StoreAttribute& attribute : attributes)
+      found.push_back(attribute.name);
+    EXPECT_EQ(found, c.found);
+  }
+  std::vector<StoreAttribute> attributes;
+  ASSERT_EQ(store->ReadAttributes(entry, {"Description"}, attributes), kDirOk);
+  ASSERT_EQ(attributes.size(), 1u);
+  EXPECT_EQ(attributes[0].values, (std::vector<std::string>{"one", "two"}));
+}
+
 }  // namespace
