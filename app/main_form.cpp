@@ -738,7 +738,7 @@ void TMainForm::TabSheetXmlShow() {
   if (writer.Stopped()) {
     return;
   }
-  shownDocument_ = document.Lines();
+  shownDocument_ = document.TakeLines();
   // The view shows U+FFFD where the value could not go in; that is not the directory's text.
   unsavableBecause_.reset();
   if (const auto& fault = writer.FirstTextFault()) {

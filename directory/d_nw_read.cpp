@@ -16,6 +16,8 @@
 namespace {
 
 constexpr uint32_t kSyntaxStream = 21;
+// The most answers room is made for ahead of a batch's attributes.
+constexpr size_t kMaxReservedAnswers = 64;
 // A value record is the value as it arrived in the result buffer plus a few fixed fields; one
 // many times larger than that buffer cannot have come from it, and is not allocated.
 constexpr uint32_t kMaxValueRecordSize = 16 * kReadResultBufferSize;
@@ -51,10 +53,12 @@ class ScopedStreamHandle {
   return DirSetContextValue(context, kDirKeyFlags, flags & ~kDirFlagDerefAliases);
 }
 
-// One value of the batch: its record fetched and rendered into `values`. A value whose size or
-// record cannot be had is skipped with the client's code.
+// One value of the batch: its record fetched into `record` (the room of the values before it,
+// reused) and rendered into `values`. A value whose size or record cannot be had is skipped
+// with the client's code.
 [[nodiscard]] int32_t ReadOneValue(DirContext context, DirBuffer result, uint32_t syntax,
-                                   const std::string& attributeName, TStringList& values) {
+                                   const std::string& attributeName, std::vector<uint8_t>& record,
+                                   TStringList& values) {
   uint32_t size = 0;
   int32_t code = DirComputeValueSize(context, result, syntax, size);
   if (code != kDirOk || size == 0) {
@@ -64,7 +68,7 @@ class ScopedStreamHandle {
     return kDirInsufficientBuffer;
   }
   try {
-    std::vector<uint8_t> record(size);
+    record.assign(size, 0);
     code = DirGetValue(context, result, syntax, record);
     if (code == kDirOk) {
       AttrValueLines(syntax, attributeName, record, values);
@@ -91,8 +95,9 @@ class ScopedStreamHandle {
     return code;
   }
   int32_t code = kDirOk;
+  std::vector<uint8_t> record;
   for (uint32_t value = 0; value < valueCount; ++value) {
-    code = ReadOneValue(context, result, syntax, name, values);
+    code = ReadOneValue(context, result, syntax, name, record, values);
     if (code == kDirBufferEmpty) {
       // Past the batch's last value every further call says the same: a value count larger
       // than what the batch holds must not keep the read spinning.
@@ -128,6 +133,8 @@ class ScopedStreamHandle {
   if (code != kDirOk) {
     return code;
   }
+  // The count is the batch's word, so it only sizes the room, never more than a batch can hold.
+  answers.reserve(std::min<size_t>(attributeCount, kMaxReservedAnswers));
   for (uint32_t attribute = 0; attribute < attributeCount; ++attribute) {
     AttributeAnswer answer;
     uint32_t valueCount = 0;
@@ -256,7 +263,8 @@ std::string ReadValuesText(const TStringList& values) {
     joined += entry.text;
     joined += "\r\n";
   }
-  return TrimRightChars(joined, "\r\n");
+  joined.erase(joined.find_last_not_of("\r\n") + 1);
+  return joined;
 }
 
 int32_t DSReadStream(DirContext context, const std::string& objectName,

@@ -80,9 +80,10 @@ int32_t MinInt(int32_t a, int32_t b) {
 }
 
 bool SameTextAscii(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return UpperChar(x) == UpperChar(y);
-         });
+  // Names are mostly compared with their own spelling, which the byte compare settles at once.
+  return a.size() == b.size() &&
+         (a == b || std::equal(a.begin(), a.end(), b.begin(),
+                               [](char x, char y) { return UpperChar(x) == UpperChar(y); }));
 }
 
 std::string UpperAscii(std::string_view text) {

@@ -14,29 +14,38 @@ constexpr std::array<std::string_view, 3> kUrlParamPrefixes = {"TC.", "objectTyp
 
 }  // namespace
 
+void AppendXmlElement(std::string& out, std::string_view name, std::string_view value) {
+  out.reserve(out.size() + 2 * name.size() + value.size() + 5);
+  out += '<';
+  out += name;
+  out += '>';
+  AppendXmlCharacterData(out, value);
+  out += "</";
+  out += name;
+  out += '>';
+}
+
 std::string XmlElement(std::string_view name, std::string_view value) {
   std::string result;
-  result.reserve(2 * name.size() + value.size() + 5);
-  result += '<';
-  result += name;
-  result += '>';
-  result += XmlCharacterData(value);
-  result += "</";
-  result += name;
-  result += '>';
+  AppendXmlElement(result, name, value);
   return result;
 }
 
+void AppendXmlUrlParam(std::string& out, std::string_view key, std::string_view value) {
+  out += "<url-param>";
+  out += kCrLf;
+  out += "\t\t";
+  AppendXmlElement(out, "param-key", key);
+  out += kCrLf;
+  out += "\t\t";
+  AppendXmlElement(out, "param-value", value);
+  out += kCrLf;
+  out += "\t</url-param>";
+}
+
 std::string XmlUrlParam(std::string_view key, std::string_view value) {
-  std::string result = "<url-param>";
-  result += kCrLf;
-  result += "\t\t";
-  result += XmlElement("param-key", key);
-  result += kCrLf;
-  result += "\t\t";
-  result += XmlElement("param-value", value);
-  result += kCrLf;
-  result += "\t</url-param>";
+  std::string result;
+  AppendXmlUrlParam(result, key, value);
   return result;
 }
 
@@ -90,7 +99,11 @@ std::string ParametersToXml(const XmlAttributeSource& source, const std::string&
         result += kCrLf;
       }
       result += '\t';
-      result += IsUrlParamKey(key) ? XmlUrlParam(key, value) : XmlElement(key, value);
+      if (IsUrlParamKey(key)) {
+        AppendXmlUrlParam(result, key, value);
+      } else {
+        AppendXmlElement(result, key, value);
+      }
     }
     if (semicolon == std::string_view::npos) {
       break;

@@ -12,11 +12,15 @@
 // "<name>value</name>": `name` verbatim (a fixed word or a key IsUrlParamKey refused), `value`
 // as XmlCharacterData writes it. An empty value gives "<name></name>".
 [[nodiscard]] std::string XmlElement(std::string_view name, std::string_view value);
+// Appends XmlElement(name, value) to `out`.
+void AppendXmlElement(std::string& out, std::string_view name, std::string_view value);
 
 // The url-param entry of one parameter: "<url-param>", CR LF, two tabs, the "param-key" element
 // holding `key`, CR LF, two tabs, the "param-value" element holding `value`, CR LF, one tab,
 // "</url-param>".
 [[nodiscard]] std::string XmlUrlParam(std::string_view key, std::string_view value);
+// Appends XmlUrlParam(key, value) to `out`.
+void AppendXmlUrlParam(std::string& out, std::string_view key, std::string_view value);
 
 // True when a parameter key makes a url-param entry: it begins with "TC.", "objectTypeName" or
 // "eDir" (case-sensitive), or it cannot be an element's name: no XML Name, or one with ':'.

@@ -60,10 +60,21 @@ void XmlInstallWriter::Note(const std::string& objectName, std::string_view attr
   }
 }
 
+void XmlInstallWriter::IndentedLine(std::string_view indent, std::string_view text) {
+  line_.assign(indent);
+  line_ += text;
+  sink_.AppendLine(line_);
+}
+
+void XmlInstallWriter::ElementLine(std::string_view indent, std::string_view elementName,
+                                   std::string_view value) {
+  line_.assign(indent);
+  AppendXmlElement(line_, elementName, value);
+  sink_.AppendLine(line_);
+}
+
 void XmlInstallWriter::Indented(std::string_view elementName, std::string_view value) {
-  std::string line(kIndent);
-  line += XmlElement(elementName, value);
-  sink_.AppendLine(line);
+  ElementLine(kIndent, elementName, value);
 }
 
 void XmlInstallWriter::XmlAddStdAttributes(const std::string& objectName) {
@@ -94,7 +105,9 @@ void XmlInstallWriter::AttributeListToXml(const std::string& objectName,
   }
   size_t offset = 0;
   for (const TStringList::Entry& value : values) {
-    const std::string text = cutAtFirstDot ? TextBefore(value.text, ".", true) : value.text;
+    const std::string_view text = cutAtFirstDot
+                                      ? std::string_view(value.text).substr(0, value.text.find('.'))
+                                      : std::string_view(value.text);
     Note(objectName, attributeName, text, offset);
     Indented(elementName, text);
     offset += value.text.size() + 2;
@@ -120,19 +133,19 @@ void XmlInstallWriter::RightsToXml(const std::string& objectName,
     if (rights < 0) {
       continue;
     }
-    const std::string name = TextBefore(value.text, ";", true);
+    const std::string_view name = std::string_view(value.text).substr(0, value.text.find(';'));
     Note(objectName, attributeName, name, valueOffset);
-    sink_.AppendLine(std::string(kIndent) + "<rights-assignment>");
-    sink_.AppendLine(std::string(kDeepIndent) + XmlElement("attribute-name", name));
+    IndentedLine(kIndent, "<rights-assignment>");
+    ElementLine(kDeepIndent, "attribute-name", name);
     PrivilegesToXml(rights);
-    sink_.AppendLine(std::string(kIndent) + "</rights-assignment>");
+    IndentedLine(kIndent, "</rights-assignment>");
   }
 }
 
 void XmlInstallWriter::PrivilegesToXml(int32_t rights) {
   for (size_t bit = 0; bit < kPrivileges.size(); ++bit) {
     if ((rights & (1 << bit)) != 0) {
-      sink_.AppendLine(std::string(kDeepIndent) + XmlElement("privilege", kPrivileges[bit]));
+      ElementLine(kDeepIndent, "privilege", kPrivileges[bit]);
     }
   }
 }
@@ -222,5 +235,5 @@ std::vector<std::string> BuildInstallDocument(const XmlAttributeSource& source,
                                               const XmlCheckedItems& items) {
   XmlDocumentLines lines;
   XmlInstallWriter(source, lines).WriteDocument(items);
-  return lines.Lines();
+  return lines.TakeLines();
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "xmlexport/attribute_source.h"
@@ -25,6 +26,8 @@ class XmlDocumentLines : public XmlLineSink {
  public:
   void AppendLine(std::string_view text) override;
   [[nodiscard]] const std::vector<std::string>& Lines() const { return lines_; }
+  // The lines, leaving the sink empty.
+  [[nodiscard]] std::vector<std::string> TakeLines() { return std::exchange(lines_, {}); }
   void Clear() { lines_.clear(); }
 
  private:
@@ -107,6 +110,10 @@ class XmlInstallWriter {
   // the name, for an empty `attributeName`).
   void Note(const std::string& objectName, std::string_view attributeName, std::string_view value,
             size_t offset);
+  // `indent` and `text`, or `indent` and the element, as one line made in the writer's own line
+  // buffer.
+  void IndentedLine(std::string_view indent, std::string_view text);
+  void ElementLine(std::string_view indent, std::string_view elementName, std::string_view value);
   // Five spaces and the element, the form of every indented line outside the parameter block.
   void Indented(std::string_view elementName, std::string_view value);
   void ModuleVersion(const std::string& objectName);
@@ -133,6 +140,7 @@ class XmlInstallWriter {
   ReachableLines guard_;
   XmlLineSink& sink_;
   std::optional<XmlTextFault> textFault_;
+  std::string line_;           // the line being made; kept only so that its room is reused
   int64_t documentItems_ = 0;  // the items of the document WriteDocument writes; 0 outside it
   int64_t itemsDone_ = 0;
   bool stopped_ = false;

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -168,42 +169,116 @@ size_t ReferenceLength(std::string_view text, size_t pos) {
   return end + 1 - pos;
 }
 
-// Calls `character(pos, length)` for each run of valid text and `bad(pos, step)` for each
+// A byte that is a whole XML Char by itself; every other byte needs decoding.
+bool IsPlainByte(unsigned char byte) {
+  return (byte >= 0x20 && byte < 0x80) || byte == '\t' || byte == '\n' || byte == '\r';
+}
+
+constexpr uint64_t kEveryByte = 0x0101010101010101ULL;
+constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+
+// The eight bytes of `text` at `pos`, which must exist.
+uint64_t WordAt(std::string_view text, size_t pos) {
+  uint64_t word = 0;
+  std::memcpy(&word, text.data() + pos, sizeof word);
+  return word;
+}
+
+// True when some byte of `word` is zero.
+bool HasZeroByte(uint64_t word) {
+  return ((word - kEveryByte) & ~word & kHighBits) != 0;
+}
+
+// The end of the run of bytes 0x20 to 0x7F from `pos`, eight at a time while they last. A byte
+// below 0x20 borrows into its own high bit before it can borrow into a later byte's, so the test
+// misses none.
+size_t PrintableAsciiEnd(std::string_view text, size_t pos) {
+  while (pos + sizeof(uint64_t) <= text.size()) {
+    const uint64_t word = WordAt(text, pos);
+    if (((word | (word - kEveryByte * 0x20)) & kHighBits) != 0) {
+      break;
+    }
+    pos += sizeof(uint64_t);
+  }
+  while (pos < text.size() && static_cast<unsigned char>(text[pos]) >= 0x20 &&
+         static_cast<unsigned char>(text[pos]) < 0x80) {
+    ++pos;
+  }
+  return pos;
+}
+
+// Calls `good(pos, length)` for each longest run of valid text and `bad(pos, step)` for each
 // character or ill-formed sequence the document cannot hold, in order; a callback that returns
-// false ends the walk.
+// false ends the walk. Directory text is nearly all ASCII, so plain bytes are passed over
+// without decoding.
 template <typename Good, typename Bad>
-void WalkText(std::string_view text, Good&& character, Bad&& bad) {
+void WalkText(std::string_view text, Good&& good, Bad&& bad) {
+  size_t runStart = 0;
   size_t pos = 0;
   while (pos < text.size()) {
+    pos = PrintableAsciiEnd(text, pos);
+    if (pos == text.size()) {
+      break;
+    }
+    if (IsPlainByte(static_cast<unsigned char>(text[pos]))) {
+      ++pos;
+      continue;
+    }
     const Utf8Step step = DecodeUtf8(text, pos);
-    if (!step.code || !IsXmlChar(*step.code)) {
-      if (!bad(pos, step)) {
-        return;
-      }
-    } else if (!character(pos, step.length)) {
+    if (step.code && IsXmlChar(*step.code)) {
+      pos += step.length;
+      continue;
+    }
+    if (pos > runStart && !good(runStart, pos - runStart)) {
+      return;
+    }
+    if (!bad(pos, step)) {
       return;
     }
     pos += step.length;
+    runStart = pos;
+  }
+  if (pos > runStart) {
+    good(runStart, pos - runStart);
   }
 }
 
-// `text` rewritten: `write(result, pos, length)` appends what each valid character becomes, and
-// each run of bad text becomes U+FFFD.
+// Appends `text` rewritten to `out`: `write(out, run)` appends what each run of valid text
+// becomes, and each run of bad text becomes U+FFFD.
 template <typename Write>
-std::string RewriteText(std::string_view text, Write&& write) {
-  std::string result;
-  result.reserve(text.size());
+void RewriteText(std::string& out, std::string_view text, Write&& write) {
+  out.reserve(out.size() + text.size());
   WalkText(
       text,
       [&](size_t pos, size_t length) {
-        write(result, pos, length);
+        write(out, pos, length);
         return true;
       },
-      [&result](size_t, const Utf8Step&) {
-        result += kReplacement;
+      [&out](size_t, const Utf8Step&) {
+        out += kReplacement;
         return true;
       });
-  return result;
+}
+
+bool IsMarkupByte(char c) {
+  return c == '<' || c == '>' || c == '&';
+}
+
+// The first '<', '>' or '&' of text[pos, end), or `end`; eight bytes at a time while none is
+// among them.
+size_t MarkupAt(std::string_view text, size_t pos, size_t end) {
+  while (pos + sizeof(uint64_t) <= end) {
+    const uint64_t word = WordAt(text, pos);
+    if (HasZeroByte(word ^ (kEveryByte * '<')) || HasZeroByte(word ^ (kEveryByte * '>')) ||
+        HasZeroByte(word ^ (kEveryByte * '&'))) {
+      break;
+    }
+    pos += sizeof(uint64_t);
+  }
+  while (pos < end && !IsMarkupByte(text[pos])) {
+    ++pos;
+  }
+  return pos;
 }
 
 }  // namespace
@@ -239,31 +314,40 @@ std::optional<XmlBadText> FindBadXmlText(std::string_view text) {
 }
 
 std::string ReplaceBadXmlText(std::string_view text) {
-  return RewriteText(text, [text](std::string& result, size_t pos, size_t length) {
-    result += text.substr(pos, length);
+  std::string result;
+  RewriteText(result, text, [text](std::string& out, size_t pos, size_t length) {
+    out.append(text.substr(pos, length));
+  });
+  return result;
+}
+
+void AppendXmlCharacterData(std::string& out, std::string_view text) {
+  // A reference is ASCII up to its ';', so it never reaches past the run it starts in.
+  RewriteText(out, text, [text](std::string& result, size_t pos, size_t length) {
+    const size_t end = pos + length;
+    while (pos < end) {
+      const size_t markup = MarkupAt(text, pos, end);
+      result.append(text.substr(pos, markup - pos));
+      if (markup == end) {
+        return;
+      }
+      pos = markup + 1;
+      if (text[markup] == '<') {
+        result += "&lt;";
+      } else if (text[markup] == '>') {
+        result += "&gt;";
+      } else if (const size_t reference = ReferenceLength(text, markup); reference == 0) {
+        result += "&amp;";
+      } else {
+        result.append(text.substr(markup, reference));
+        pos = markup + reference;
+      }
+    }
   });
 }
 
 std::string XmlCharacterData(std::string_view text) {
-  size_t referenceEnd = 0;  // the end of a reference being copied as it is
-  return RewriteText(text, [text, &referenceEnd](std::string& result, size_t pos, size_t length) {
-    const char c = text[pos];
-    if (pos < referenceEnd) {
-      result += c;
-    } else if (c == '<') {
-      result += "&lt;";
-    } else if (c == '>') {
-      result += "&gt;";
-    } else if (c == '&') {
-      const size_t reference = ReferenceLength(text, pos);
-      if (reference == 0) {
-        result += "&amp;";
-      } else {
-        result += c;
-        referenceEnd = pos + reference;
-      }
-    } else {
-      result += text.substr(pos, length);
-    }
-  });
+  std::string result;
+  AppendXmlCharacterData(result, text);
+  return result;
 }

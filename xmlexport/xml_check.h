@@ -38,3 +38,5 @@ struct XmlBadText {
 // ReplaceBadXmlText. Every other byte is kept, so text without those characters comes out as it
 // went in.
 [[nodiscard]] std::string XmlCharacterData(std::string_view text);
+// Appends XmlCharacterData(text) to `out`.
+void AppendXmlCharacterData(std::string& out, std::string_view text);

@@ -1,8 +1,13 @@
 #include "directory/client/batch_codec.h"
 
+#include <algorithm>
+#include <array>
+
 void PutU32(std::vector<uint8_t>& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    out.push_back(static_cast<uint8_t>((value >> (8 * i)) & 0xFF));
+  const std::array<uint8_t, 4> bytes = {
+      static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>((value >> 8) & 0xFF),
+      static_cast<uint8_t>((value >> 16) & 0xFF), static_cast<uint8_t>((value >> 24) & 0xFF)};
+  out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 void SetU32(std::span<uint8_t> out, size_t at, uint32_t value) {
@@ -25,11 +30,14 @@ uint32_t GetU32(std::span<const uint8_t> data, size_t at) {
 }
 
 std::string GetText(std::span<const uint8_t> data, size_t& at) {
-  std::string text;
-  while (at < data.size() && data[at] != 0)
-    text.push_back(static_cast<char>(data[at++]));
-  ++at;
-  return text;
+  if (at >= data.size()) {
+    ++at;
+    return {};
+  }
+  const uint8_t* start = data.data() + at;
+  const uint8_t* end = std::find(start, data.data() + data.size(), 0);
+  at += static_cast<size_t>(end - start) + 1;
+  return std::string(reinterpret_cast<const char*>(start), static_cast<size_t>(end - start));
 }
 
 void PutObjectRecord(std::vector<uint8_t>& out, const ObjectRecord& record) {

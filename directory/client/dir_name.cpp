@@ -2,6 +2,7 @@
 
 #include <ldap.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "directory/client/builtin_schema.h"
@@ -25,6 +26,62 @@ struct DnDeleter {
   using pointer = LDAPDN;
   void operator()(LDAPDN dn) const { ldap_dnfree(dn); }
 };
+
+bool IsAsciiAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// A byte that a value of a plain name may hold: printable ASCII without anything that escapes,
+// quotes, separates or starts a hex form, and that LDAP readers treat alike.
+bool IsPlainValueByte(char c) {
+  if (c < 0x20 || c > 0x7E)
+    return false;
+  switch (c) {
+    case '\\':
+    case '"':
+    case '+':
+    case ',':
+    case ';':
+    case '<':
+    case '>':
+    case '=':
+    case '#':
+      return false;
+    default:
+      return true;
+  }
+}
+
+// The names inside directory values are nearly all plain: "type=value" parts joined by ',',
+// the type a letter and letters or digits, no space at a value's edges, and only plain value
+// bytes. Those are read here, without libldap's allocations for every part; nullopt for any
+// other text, which libldap then reads.
+std::optional<DirName> ParsePlainLdapDn(std::string_view dn) {
+  DirName name;
+  name.reserve(static_cast<size_t>(std::count(dn.begin(), dn.end(), ',')) + 1);
+  std::string typeStorage;
+  while (true) {
+    const size_t comma = dn.find(',');
+    const std::string_view rdn = dn.substr(0, comma);
+    const size_t equals = rdn.find('=');
+    if (equals == std::string_view::npos || equals == 0)
+      return std::nullopt;
+    const std::string_view type = rdn.substr(0, equals);
+    const std::string_view value = rdn.substr(equals + 1);
+    if (!(type[0] >= 'a' && type[0] <= 'z') && !(type[0] >= 'A' && type[0] <= 'Z'))
+      return std::nullopt;
+    if (!std::all_of(type.begin(), type.end(), IsAsciiAlnum))
+      return std::nullopt;
+    if (value.empty() || value.front() == ' ' || value.back() == ' ' ||
+        !std::all_of(value.begin(), value.end(), IsPlainValueByte)) {
+      return std::nullopt;
+    }
+    name.push_back(Rdn{std::string(RdnTypeFromLdap(type, typeStorage)), std::string(value)});
+    if (comma == std::string_view::npos)
+      return name;
+    dn.remove_prefix(comma + 1);
+  }
+}
 
 }  // namespace
 
@@ -80,60 +137,53 @@ std::optional<ParsedName> ParseDirName(std::string_view text) {
     parsed.complete = true;
     pos = 1;
   }
-  // Split at unescaped dots; the values keep no escapes, and the position of the first
-  // unescaped '=' separates type and value.
-  std::vector<std::string> raw;
-  std::vector<size_t> equalsAt;
-  std::string current;
-  size_t equals = std::string::npos;
-  bool sawDot = false;
+  // Split at unescaped dots, each part made in place: the values keep no escapes, and the
+  // first unescaped '=' separates type and value. An empty part stays empty here; those at the
+  // end are the trailing dots, any other fails the name.
+  parsed.parts.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '.')) + 1);
+  NamePart* part = &parsed.parts.emplace_back();
+  bool typed = false;
+  const auto finishPart = [&]() {
+    if (!typed)
+      return true;
+    if (part->type.empty() || part->value.empty())
+      return false;
+    for (char& c : part->type) {
+      if (c >= 'a' && c <= 'z')
+        c = static_cast<char>(c - 'a' + 'A');
+    }
+    return true;
+  };
   for (; pos < text.size(); ++pos) {
     const char c = text[pos];
     if (c == '\\') {
       if (pos + 1 >= text.size())
         return std::nullopt;
-      current.push_back(text[++pos]);
+      part->value.push_back(text[++pos]);
     } else if (c == '.') {
-      raw.push_back(std::move(current));
-      equalsAt.push_back(equals);
-      current.clear();
-      equals = std::string::npos;
-      sawDot = true;
+      if (!finishPart())
+        return std::nullopt;
+      part = &parsed.parts.emplace_back();
+      typed = false;
+    } else if (c == '=' && !typed) {
+      typed = true;
+      part->type = std::move(part->value);
+      part->value.clear();
     } else {
-      if (c == '=' && equals == std::string::npos)
-        equals = current.size();
-      current.push_back(c);
+      part->value.push_back(c);
     }
   }
-  raw.push_back(std::move(current));
-  equalsAt.push_back(equals);
-  (void)sawDot;
-  // Trailing empty parts are the trailing dots.
-  while (raw.size() > 1 && raw.back().empty()) {
-    raw.pop_back();
-    equalsAt.pop_back();
+  if (!finishPart())
+    return std::nullopt;
+  const auto empty = [](const NamePart& p) { return p.type.empty() && p.value.empty(); };
+  while (parsed.parts.size() > 1 && empty(parsed.parts.back())) {
+    parsed.parts.pop_back();
     ++parsed.trailingDots;
   }
   if (parsed.complete && parsed.trailingDots > 0)
     return std::nullopt;
-  for (size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i].empty())
-      return std::nullopt;
-    NamePart part;
-    if (equalsAt[i] != std::string::npos) {
-      part.type = raw[i].substr(0, equalsAt[i]);
-      part.value = raw[i].substr(equalsAt[i] + 1);
-      if (part.type.empty() || part.value.empty())
-        return std::nullopt;
-      for (char& c : part.type) {
-        if (c >= 'a' && c <= 'z')
-          c = static_cast<char>(c - 'a' + 'A');
-      }
-    } else {
-      part.value = std::move(raw[i]);
-    }
-    parsed.parts.push_back(std::move(part));
-  }
+  if (std::any_of(parsed.parts.begin(), parsed.parts.end(), empty))
+    return std::nullopt;
   return parsed;
 }
 
@@ -146,6 +196,8 @@ std::optional<DirName> ParseLdapDn(std::string_view dn, std::string* error) {
   DirName name;
   if (dn.empty())
     return name;
+  if (auto plain = ParsePlainLdapDn(dn))
+    return plain;
   struct berval text {};
   text.bv_val = const_cast<char*>(dn.data());
   text.bv_len = dn.size();

@@ -110,10 +110,29 @@ bool Typeless(const Context& context) {
   return (context.flags & kDirFlagTypeless) != 0;
 }
 
+// The bytes the rest of the iteration takes, at most `capacity`: what the next batch holds, or
+// a little more.
+size_t RemainingBatchBytes(const Iteration& iteration, size_t capacity) {
+  size_t bytes = 0;
+  for (size_t at = iteration.attribute; at < iteration.attributes.size() && bytes < capacity;
+       ++at) {
+    const AttributeRecords& attribute = iteration.attributes[at];
+    bytes += AttributeHeaderSize(attribute.name);
+    if (iteration.infoType == 0)
+      continue;
+    for (size_t value = at == iteration.attribute ? iteration.value : 0;
+         value < attribute.records.size(); ++value) {
+      bytes += ValueSize(attribute.records[value].size());
+    }
+  }
+  return std::min(bytes, capacity);
+}
+
 // Fills the buffer with attribute values; an attribute cut by the end of the buffer continues
 // in the next batch under its name again. `done` is set once the last value is in.
 int32_t FillAttributeBatch(Buffer& buffer, Iteration& iteration, bool& done) {
   StartBatch(buffer, Buffer::Content::kAttributes);
+  buffer.data.reserve(RemainingBatchBytes(iteration, buffer.capacity));
   while (iteration.attribute < iteration.attributes.size()) {
     const AttributeRecords& attribute = iteration.attributes[iteration.attribute];
     const size_t header = AttributeHeaderSize(attribute.name);
@@ -176,11 +195,13 @@ std::vector<AttributeRecords> ValueRecords(Store& store, const Context& context,
   };
   naming.attributeName = [&](std::string_view attribute) { return store.AttributeName(attribute); };
   std::vector<AttributeRecords> all;
+  all.reserve(attributes.size());
   std::string error;
   for (const StoreAttribute& attribute : attributes) {
     AttributeRecords records;
     records.name = attribute.name;
     records.syntax = attribute.syntax;
+    records.records.reserve(attribute.values.size());
     for (const std::string& value : attribute.values) {
       // A value that does not have its syntax's form is delivered as its bytes.
       auto record = EncodeValueRecord(attribute.syntax, attribute.name, value, naming, error);
@@ -496,8 +517,14 @@ struct DirSessionTables {
     Buffer* resultBuffer = nullptr;
     if (const int32_t code = FindBatchTarget(context, result, found, resultBuffer); code != kDirOk)
       return code;
+    // A read whose answer fits one batch, as most do, is never registered: it cannot push out
+    // another caller's live iteration, and it costs no table entry.
+    Iteration fresh;
+    Iteration* iteration = &fresh;
     if (iterationHandle == -1) {
-      std::vector<std::string> names;
+      static const std::vector<std::string> kAllAttributes;
+      // The request's own names: no store call changes the handle tables.
+      const std::vector<std::string>* names = &kAllAttributes;
       if (allAttributes == 0) {
         const Buffer* requestBuffer = FindBuffer(request);
         if (requestBuffer == nullptr)
@@ -506,7 +533,7 @@ struct DirSessionTables {
             requestBuffer->content != Buffer::Content::kRequest) {
           return kDirBadVerb;
         }
-        names = requestBuffer->names;
+        names = &requestBuffer->names;
       }
       if (infoType != 0 && infoType != 1)
         return kDirInvalidRequest;
@@ -519,29 +546,32 @@ struct DirSessionTables {
       // without asking again, and only an alias is read a second time, as its object. A read
       // that found no entry, or no server, is the answer; the check would only repeat it.
       const DirName asked = *name;
-      int32_t code = store.ReadAttributes(*name, names, attributes);
+      int32_t code = store.ReadAttributes(*name, *names, attributes);
       if (code != kDirOk && code != kDirNoSuchAttribute)
         return Reported(store, code);
       if (const int32_t followed = Dereference(*found, *name); followed != kDirOk)
         return followed;
       if (!SameName(asked, *name))
-        code = store.ReadAttributes(*name, names, attributes);
+        code = store.ReadAttributes(*name, *names, attributes);
       if (Reported(store, code) != kDirOk)
         return code;
-      Iteration iteration;
-      iteration.kind = Iteration::Kind::kRead;
-      iteration.context = context;
-      iteration.infoType = infoType;
-      iteration.attributes = ValueRecords(store, *found, attributes);
-      iterationHandle = RegisterIteration(std::move(iteration));
+      fresh.kind = Iteration::Kind::kRead;
+      fresh.context = context;
+      fresh.infoType = infoType;
+      fresh.attributes = ValueRecords(store, *found, attributes);
+    } else {
+      iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kRead, context);
+      if (iteration == nullptr)
+        return kDirInvalidHandle;
     }
-    Iteration* iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kRead, context);
-    if (iteration == nullptr)
-      return kDirInvalidHandle;
     bool done = false;
     const int32_t code = FillAttributeBatch(*resultBuffer, *iteration, done);
-    if (done)
+    if (iteration == &fresh) {
+      if (!done)
+        iterationHandle = RegisterIteration(std::move(fresh));
+    } else if (done) {
       DropIteration(iterationHandle);
+    }
     return code;
   }
 };
@@ -750,8 +780,9 @@ int32_t DirSession::AllocBuffer(uint32_t size, DirBuffer& buffer) {
   if (size > kMaxBufferSize)
     return kDirNotEnoughMemory;
   Buffer created;
+  // The bytes grow with the batch: a read's answer is mostly far below the capacity, and a
+  // buffer of the full size allocated and freed for every read costs more than the read.
   created.capacity = size;
-  created.data.reserve(size);
   buffer = NextHandle(kBufferTag);
   tables_->buffers.emplace(buffer, std::move(created));
   return kDirOk;
@@ -895,6 +926,10 @@ int32_t DirSession::PutAttributeName(DirContext context, DirBuffer buffer,
   if (found->requestBytes + attributeName.size() + 1 + 4 > found->capacity)
     return kDirBufferFull;
   found->content = Buffer::Content::kRequest;
+  // A request names a handful of attributes; room for them from the first spares regrowing.
+  constexpr size_t kUsualRequestNames = 8;
+  if (found->names.empty())
+    found->names.reserve(kUsualRequestNames);
   found->names.push_back(attributeName);
   found->requestBytes += attributeName.size() + 1 + 4;
   return kDirOk;

@@ -863,6 +863,10 @@ std::optional<uint32_t> MemoryStore::Lookup(const DirName& name) const {
 void MemoryStore::FillEntry(uint32_t id, StoreEntry& out) const {
   const Entry& entry = entries_[id];
   out.name.clear();
+  size_t depth = 0;
+  for (uint32_t at = id; at != 0; at = entries_[at].parent)
+    ++depth;
+  out.name.reserve(depth);
   for (uint32_t at = id; at != 0; at = entries_[at].parent) {
     const Entry& e = entries_[at];
     out.name.push_back(Rdn{rdnTypes_[e.rdnType], std::string(RdnValue(e))});
@@ -873,22 +877,29 @@ void MemoryStore::FillEntry(uint32_t id, StoreEntry& out) const {
   out.modificationTime = entry.modificationTime;
 }
 
-std::vector<MemoryStore::RawAttribute> MemoryStore::DecodeAttributes(uint32_t id) const {
+std::vector<MemoryStore::RawAttribute> MemoryStore::DecodeAttributes(
+    uint32_t id, std::span<const uint32_t> only) const {
   std::vector<RawAttribute> attributes;
   const uint64_t end = id + 1 < entries_.size() ? entries_[id + 1].attrOffset : values_.size();
   const uint8_t* at = values_.data() + entries_[id].attrOffset;
   const uint8_t* const stop = values_.data() + end;
   while (at < stop) {
-    RawAttribute attribute;
-    attribute.id = static_cast<uint32_t>(GetVarint(at));
+    const auto attributeId = static_cast<uint32_t>(GetVarint(at));
     const uint64_t count = GetVarint(at);
-    attribute.values.reserve(count);
+    const bool wanted =
+        only.empty() || std::find(only.begin(), only.end(), attributeId) != only.end();
+    RawAttribute* attribute = nullptr;
+    if (wanted) {
+      attribute = &attributes.emplace_back();
+      attribute->id = attributeId;
+      attribute->values.reserve(count);
+    }
     for (uint64_t i = 0; i < count; ++i) {
       const uint64_t length = GetVarint(at);
-      attribute.values.emplace_back(reinterpret_cast<const char*>(at), length);
+      if (attribute != nullptr)
+        attribute->values.emplace_back(reinterpret_cast<const char*>(at), length);
       at += length;
     }
-    attributes.push_back(std::move(attribute));
   }
   return attributes;
 }
@@ -1154,20 +1165,22 @@ int32_t MemoryStore::ReadAttributes(const DirName& name, const std::vector<std::
   if (!id)
     return kDirNoSuchEntry;
   std::vector<uint32_t> wanted;
+  wanted.reserve(names.size());
   for (const std::string& n : names) {
     if (const auto attr = schema_.AttributeId(n))
       wanted.push_back(*attr);
   }
   attributes.clear();
-  for (const RawAttribute& raw : DecodeAttributes(*id)) {
-    if (!names.empty() && std::find(wanted.begin(), wanted.end(), raw.id) == wanted.end()) {
-      continue;
-    }
-    StoreAttribute attribute;
+  // Named attributes none of which the schema knows: the entry can hold none of them.
+  if (!names.empty() && wanted.empty())
+    return kDirNoSuchAttribute;
+  const std::vector<RawAttribute> raws = DecodeAttributes(*id, wanted);
+  attributes.reserve(raws.size());
+  for (const RawAttribute& raw : raws) {
+    StoreAttribute& attribute = attributes.emplace_back();
     attribute.name = schema_.Attribute(raw.id).name;
     attribute.syntax = schema_.Attribute(raw.id).syntax;
     attribute.values.assign(raw.values.begin(), raw.values.end());
-    attributes.push_back(std::move(attribute));
   }
   if (!names.empty() && attributes.empty())
     return kDirNoSuchAttribute;

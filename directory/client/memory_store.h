@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -107,7 +108,9 @@ class MemoryStore final : public Store {
   void AddToTable(std::vector<uint32_t>& table, size_t entries, uint32_t id,
                   uint64_t (MemoryStore::*hashOf)(uint32_t) const);
   void IndexChild(uint32_t child);
-  [[nodiscard]] std::vector<RawAttribute> DecodeAttributes(uint32_t id) const;
+  // The attributes of entry `id`, or of them those whose ids `only` holds when it holds any.
+  [[nodiscard]] std::vector<RawAttribute> DecodeAttributes(
+      uint32_t id, std::span<const uint32_t> only = {}) const;
   void FillEntry(uint32_t id, StoreEntry& entry) const;
   [[nodiscard]] bool IsContainer(const Entry& entry) const;
   [[nodiscard]] bool Matches(uint32_t id, const CompiledFilter& filter) const;

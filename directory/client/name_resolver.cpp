@@ -82,7 +82,9 @@ bool ResolveExisting(Store& store, const std::vector<NamePart>& parts, size_t co
 // the usual default types (the top O, the leaf `leafType`, OU between).
 DirName TypeParts(Store& store, const std::vector<NamePart>& parts, DirName base,
                   const char* leafType) {
-  DirName name = base;
+  DirName name;
+  name.reserve(base.size() + parts.size());
+  name = base;
   int steps = kMaxResolveSteps;
   if (ResolveExisting(store, parts, parts.size(), name, steps))
     return name;

@@ -3,10 +3,13 @@
 #include <ldap.h>
 #include <ldap_schema.h>
 
+#include <algorithm>
+#include <array>
 #include <memory>
 
 #include "directory/client/dir_name.h"
 #include "directory/client/value_codec.h"
+#include "util/text.h"
 
 namespace {
 
@@ -72,9 +75,20 @@ const char* NdsNameExtension(LDAPSchemaExtensionItem** extensions) {
   return name != nullptr ? name : Extension(extensions, "X-NDS-NAME");
 }
 
-std::optional<uint32_t> IdByName(const std::unordered_map<std::string, uint32_t>& byName,
-                                 std::string_view name) {
-  const auto found = byName.find(FoldCase(name));
+std::optional<uint32_t> IdByName(const FoldedNameIds& byName, std::string_view name) {
+  // Every read asks for its attributes by name; folding them on the stack spares an allocation
+  // per name.
+  std::array<char, 64> buffer{};
+  std::string longName;
+  std::string_view folded;
+  if (name.size() <= buffer.size()) {
+    std::transform(name.begin(), name.end(), buffer.begin(), LowerAscii);
+    folded = std::string_view(buffer.data(), name.size());
+  } else {
+    longName = FoldCase(name);
+    folded = longName;
+  }
+  const auto found = byName.find(folded);
   if (found == byName.end())
     return std::nullopt;
   return found->second;

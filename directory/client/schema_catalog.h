@@ -4,6 +4,7 @@
 // and classes met in entries that no description covers. Both stores read descriptions here, so
 // an attribute means the same in a file as on a server.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,6 +16,15 @@
 
 struct ldap_attributetype;
 struct ldap_objectclass;
+
+// Folded names to ids, looked up by any text without making a string of it.
+struct FoldedNameHash {
+  using is_transparent = void;
+  [[nodiscard]] size_t operator()(std::string_view name) const {
+    return std::hash<std::string_view>{}(name);
+  }
+};
+using FoldedNameIds = std::unordered_map<std::string, uint32_t, FoldedNameHash, std::equal_to<>>;
 
 struct SchemaAttribute {
   std::string name;      // the directory name
@@ -89,7 +99,7 @@ class SchemaCatalog {
   void ApplyObjectClasses(std::span<const ldap_objectclass* const> objectClasses);
 
   std::vector<SchemaAttribute> attributes_;
-  std::unordered_map<std::string, uint32_t> attributeByName_;  // folded names
+  FoldedNameIds attributeByName_;
   std::vector<SchemaClass> classes_;
-  std::unordered_map<std::string, uint32_t> classByName_;  // folded names
+  FoldedNameIds classByName_;
 };

@@ -178,7 +178,9 @@ std::optional<std::vector<uint8_t>> EncodeValueRecord(uint32_t syntax, std::stri
                                                       std::string_view value,
                                                       const ValueNaming& naming,
                                                       std::string& error) {
-  ValueRecordWriter record;
+  // Most records are the value and a few fixed fields; a name written from a DN is shorter.
+  constexpr size_t kFixedFields = 16;
+  ValueRecordWriter record(attribute.size() + value.size() + kFixedFields);
   const auto fail = [&](std::string why) -> std::optional<std::vector<uint8_t>> {
     error = std::move(why);
     return std::nullopt;

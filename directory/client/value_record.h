@@ -57,12 +57,15 @@ class ValueRecordReader {
   // The text from the cursor to its NUL (or to the end of the record); the cursor moves past
   // the NUL.
   [[nodiscard]] std::string ReadText() {
-    std::string text;
-    while (offset_ < record_.size() && record_[offset_] != 0) {
-      text.push_back(static_cast<char>(record_[offset_++]));
+    if (offset_ >= record_.size()) {
+      Advance(1);
+      return {};
     }
+    const uint8_t* start = record_.data() + offset_;
+    const uint8_t* end = std::find(start, record_.data() + record_.size(), 0);
+    offset_ += static_cast<size_t>(end - start);
     Advance(1);
-    return text;
+    return std::string(reinterpret_cast<const char*>(start), static_cast<size_t>(end - start));
   }
 
   // The next `count` bytes, or fewer where the record ends first: nothing beyond the record is
@@ -94,6 +97,11 @@ class ValueRecordReader {
 // Builds a value record field by field; the client uses it, tests use it to make exact inputs.
 class ValueRecordWriter {
  public:
+  ValueRecordWriter() = default;
+  // A writer with room for `bytes` bytes, so that a record of about that size is built without
+  // growing.
+  explicit ValueRecordWriter(size_t bytes) { bytes_.reserve(bytes); }
+
   ValueRecordWriter& U8(uint8_t value) {
     bytes_.push_back(value);
     return *this;

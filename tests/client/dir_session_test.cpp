@@ -163,4 +163,47 @@ TEST(DirSession, SessionsKeepTheirHandlesToThemselves) {
   EXPECT_EQ(none.CreateContext(context), kDirNoSuchTree);
 }
 
+// The session keeps a bounded number of live iterations and lets the oldest go first; a read
+// answered whole in its first batch holds none, so it must not push out another caller's.
+TEST(DirSession, AReadInOneBatchLeavesLiveListingsAlone) {
+  std::string error;
+  const std::shared_ptr<Store> tree = MemoryStore::LoadText(
+      std::string(kTree) +
+          "\ndn: ou=Support,o=Acme\nobjectClass: organizationalUnit\nou: Support\n",
+      "test tree", error);
+  ASSERT_NE(tree, nullptr) << error;
+  DirSession session({Connection("TREE", tree)}, 0);
+  DirContext context = 0;
+  ASSERT_EQ(session.CreateContext(context), kDirOk);
+  // Room for one entry, so that a listing of the two units stays open after its first batch.
+  DirBuffer listing = 0;
+  ASSERT_EQ(session.AllocBuffer(64, listing), kDirOk);
+  constexpr int kLiveListings = 1024;
+  std::vector<int32_t> handles;
+  for (int i = 0; i < kLiveListings; ++i) {
+    int32_t handle = -1;
+    ASSERT_EQ(session.ListSubordinates(context, ".Acme", handle, listing), kDirOk);
+    ASSERT_NE(handle, -1);
+    handles.push_back(handle);
+  }
+
+  DirBuffer request = 0;
+  DirBuffer result = 0;
+  ASSERT_EQ(session.AllocBuffer(4096, request), kDirOk);
+  ASSERT_EQ(session.AllocBuffer(4096, result), kDirOk);
+  ASSERT_EQ(session.InitBuffer(context, kDirOperationRead, request), kDirOk);
+  ASSERT_EQ(session.PutAttributeName(context, request, "Surname"), kDirOk);
+  int32_t read = -1;
+  ASSERT_EQ(session.Read(context, "Admin.Sales", 1, 0, request, read, result), kDirOk);
+  EXPECT_EQ(read, -1);
+
+  for (int32_t handle : {handles.front(), handles.back()}) {
+    int32_t continued = handle;
+    EXPECT_EQ(session.ListSubordinates(context, ".Acme", continued, listing), kDirOk);
+    uint32_t count = 0;
+    EXPECT_EQ(session.GetObjectCount(context, listing, count), kDirOk);
+    EXPECT_EQ(count, 1u);
+  }
+}
+
 }  // namespace

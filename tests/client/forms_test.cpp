@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,52 @@ TEST(DirNameTest, ParsesLdapDistinguishedNames) {
   EXPECT_FALSE(ParseLdapDn("no equals sign", &error).has_value());
   EXPECT_FALSE(ParseLdapDn("cn=,o=Acme", &error).has_value());
   EXPECT_TRUE(ParseLdapDn("", &error)->empty());
+}
+
+// Plain names are the common case and must read exactly as the general parser reads them; the
+// rest sit just outside what a plain name is.
+TEST(DirNameTest, LdapNamesReadAlikeWhateverTheirSpelling) {
+  const std::pair<const char*, std::optional<DirName>> cases[] = {
+      {"cn=Role00001,cn=RBS Collection,ou=Services,o=Genco",
+       Name({{"CN", "Role00001"}, {"CN", "RBS Collection"}, {"OU", "Services"}, {"O", "Genco"}})},
+      {"CN=a", Name({{"CN", "a"}})},
+      {"st=Bavaria,c=DE", Name({{"S", "Bavaria"}, {"C", "DE"}})},
+      {"cn=x~y!z(1)", Name({{"CN", "x~y!z(1)"}})},
+      {"cn=a  b", Name({{"CN", "a  b"}})},
+      {"cn=a ,o=b", Name({{"CN", "a"}, {"O", "b"}})},
+      {" cn=a", Name({{"CN", "a"}})},
+      {"cn = a", Name({{"CN", "a"}})},
+      {"cn= a", Name({{"CN", "a"}})},
+      {"cn=a\\20", Name({{"CN", "a "}})},
+      {"cn=\\23a", Name({{"CN", "#a"}})},
+      {"cn=\\41", Name({{"CN", "A"}})},
+      {"cn=\\,", Name({{"CN", ","}})},
+      {"cn=\\\\", Name({{"CN", "\\"}})},
+      {"cn=\\\\,o=b", Name({{"CN", "\\"}, {"O", "b"}})},
+      {"cn=\"a,b\"", std::nullopt},
+      {"cn=a;o=b", std::nullopt},
+      {"cn=\xC3\xA9", Name({{"CN", "\xC3\xA9"}})},
+      {"2.5.4.3=a", Name({{"2.5.4.3", "a"}})},
+      {"cn=a=b", Name({{"CN", "a=b"}})},
+      {"cn=#41", std::nullopt},
+      {"cn=a,", std::nullopt},
+      {",cn=a", std::nullopt},
+      {"cn=a,,o=b", std::nullopt},
+      {"=a", std::nullopt},
+      {"cn=", std::nullopt},
+      {"cn=a+o=b", std::nullopt},
+      {"c n=a", std::nullopt},
+      {"1cn=a", std::nullopt},
+      {"cn=a<b", std::nullopt},
+  };
+  for (const auto& [dn, expected] : cases) {
+    SCOPED_TRACE(dn);
+    const auto name = ParseLdapDn(dn);
+    EXPECT_EQ(name.has_value(), expected.has_value());
+    if (name && expected) {
+      EXPECT_EQ(FormatDirName(*name, {}, false), FormatDirName(*expected, {}, false));
+    }
+  }
 }
 
 TEST(ValueCodecTest, RefusesValuesOutsideTheirForm) {
@@ -443,6 +490,44 @@ TEST(LdifLoadTest, KeepsManyRdnTypesApart) {
   EXPECT_EQ(namesakes->FindChildren(Name({{"O", "X"}}), NamePart{"", "Same"}).size(), 1000u);
   EXPECT_EQ(MemoryStore::LoadText(same + "dn: T500=SAME,o=X\n", "t.ldif", error), nullptr);
   EXPECT_NE(error.find("is defined twice"), std::string::npos) << error;
+}
+
+// A read that names attributes gets those the entry holds, in the entry's order, whatever the
+// other names are; names the schema does not know hold nothing.
+TEST(LdifLoadTest, ReadsOnlyTheNamedAttributes) {
+  std::string error;
+  const auto store = MemoryStore::LoadText(
+      "dn: o=X\nobjectClass: organization\no: X\ndescription: one\ndescription: two\n"
+      "telephoneNumber: 1\n",
+      "t.ldif", error);
+  ASSERT_NE(store, nullptr) << error;
+  const DirName entry = Name({{"O", "X"}});
+  struct Case {
+    std::vector<std::string> names;
+    int32_t code;
+    std::vector<std::string> found;
+  };
+  const Case cases[] = {
+      {{"Telephone Number", "No Such Thing", "DESCRIPTION"},
+       kDirOk,
+       {"Description", "Telephone Number"}},
+      {{"No Such Thing"}, kDirNoSuchAttribute, {}},
+      {{"No Such Thing", "Surname"}, kDirNoSuchAttribute, {}},
+      {{}, kDirOk, {"Object Class", "O", "Description", "Telephone Number"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.names.empty() ? "all" : c.names.front());
+    std::vector<StoreAttribute> attributes(1);
+    EXPECT_EQ(store->ReadAttributes(entry, c.names, attributes), c.code);
+    std::vector<std::string> found;
+    for (const StoreAttribute& attribute : attributes)
+      found.push_back(attribute.name);
+    EXPECT_EQ(found, c.found);
+  }
+  std::vector<StoreAttribute> attributes;
+  ASSERT_EQ(store->ReadAttributes(entry, {"Description"}, attributes), kDirOk);
+  ASSERT_EQ(attributes.size(), 1u);
+  EXPECT_EQ(attributes[0].values, (std::vector<std::string>{"one", "two"}));
 }
 
 }  // namespace

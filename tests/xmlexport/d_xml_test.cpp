@@ -38,6 +38,12 @@ TEST(DXml, XmlElementWritesTheValueAsCharacterData) {
        "b\xEF\xBF\xBD"
        "c</v>"},
       {"v", "\xC3\xA9t\xC3\xA9", "<v>\xC3\xA9t\xC3\xA9</v>"},
+      // Markup and references next to multi-byte and bad text, and at either end of the value.
+      {"v", "<\xC3\xA9>\xC3\xA9&", "<v>&lt;\xC3\xA9&gt;\xC3\xA9&amp;</v>"},
+      {"v", "\xFF<\x01&amp;\xFF>", "<v>\xEF\xBF\xBD&lt;\xEF\xBF\xBD&amp;\xEF\xBF\xBD&gt;</v>"},
+      {"v", "&amp\xFF;&#233;\xE2\x82\xAC&lt;",
+       "<v>&amp;amp\xEF\xBF\xBD;&#233;\xE2\x82\xAC&lt;</v>"},
+      {"v", "&lt;", "<v>&lt;</v>"},
   };
   for (const auto& [name, value, expected] : cases) {
     EXPECT_EQ(XmlElement(name, value), expected) << value;
