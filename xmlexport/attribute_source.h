@@ -4,6 +4,7 @@
 // layer, with their codes.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "util/string_list.h"
 
@@ -23,6 +24,10 @@ class XmlAttributeSource {
   [[nodiscard]] virtual int32_t ReadText(const std::string& objectName,
                                          const std::string& attributeName,
                                          std::string& text) const = 0;
+
+  // The objects whose attributes the document reads next, in this order; a source whose reads
+  // wait for a server may ask for them ahead. Changes no answer.
+  virtual void Expect(const std::vector<std::string>& /*objectNames*/) const {}
 
   // True once a read has failed because the directory's server was lost: the rest of the
   // document cannot be read, and its writing stops there.

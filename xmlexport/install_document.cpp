@@ -170,6 +170,7 @@ void XmlInstallWriter::Blocks(const std::vector<std::string>& checked, std::stri
   // Called alone, a kind's blocks are all the items there are.
   const int64_t total =
       documentItems_ > 0 ? documentItems_ : itemsDone_ + static_cast<int64_t>(checked.size());
+  source_.Expect(checked);
   for (const std::string& name : checked) {
     if (source_.Unreachable() || stopped_) {
       return;

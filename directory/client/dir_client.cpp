@@ -277,6 +277,12 @@ int32_t DirGetValue(DirContext context, DirBuffer buffer, uint32_t /*syntax*/,
   return Locked([&](DirSession& session) { return session.GetValue(context, buffer, record); });
 }
 
+int32_t DirReadAhead(DirContext context, const std::vector<std::string>& objectNames,
+                     const std::vector<std::string>& attributeNames) {
+  return Locked(
+      [&](DirSession& session) { return session.ReadAhead(context, objectNames, attributeNames); });
+}
+
 int32_t DirOpenStream(DirContext context, const std::string& objectName,
                       const std::string& attributeName, int /*flags*/, int& handle) {
   return Locked([&](DirSession& session) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "directory/client/dir_codes.h"
 
@@ -136,6 +137,12 @@ void DirClientSetPasswordProvider(DirPasswordProvider provider);
 // Copies the next value's record into `record`, which must be at least the computed size.
 [[nodiscard]] int32_t DirGetValue(DirContext context, DirBuffer buffer, uint32_t syntax,
                                   std::span<uint8_t> record);
+// Tells the client that the attributes `attributeNames` of the objects `objectNames` are read
+// next, in this order, through `context`: a client whose server answers over the network asks for
+// them now, so that each DirRead finds its answer waiting. Answers, codes and values of those
+// reads are the same as without it; only kDirBadContext is an error of its own.
+[[nodiscard]] int32_t DirReadAhead(DirContext context, const std::vector<std::string>& objectNames,
+                                   const std::vector<std::string>& attributeNames);
 // A file descriptor to read the stream's bytes from once; the caller closes it.
 [[nodiscard]] int32_t DirOpenStream(DirContext context, const std::string& objectName,
                                     const std::string& attributeName, int flags, int& handle);

@@ -992,6 +992,24 @@ int32_t DirSession::GetValue(DirContext context, DirBuffer buffer, std::span<uin
                                    });
 }
 
+int32_t DirSession::ReadAhead(DirContext context, const std::vector<std::string>& objectNames,
+                              const std::vector<std::string>& attributeNames) {
+  const Context* found = tables_->FindContext(context);
+  if (found == nullptr)
+    return kDirBadContext;
+  Store& store = tables_->StoreOf(*found);
+  if (!store.ReadsAhead())
+    return kDirOk;
+  std::vector<DirName> names;
+  names.reserve(objectNames.size());
+  for (const std::string& objectName : objectNames) {
+    if (auto name = GuessName(store, objectName, found->nameContext))
+      names.push_back(std::move(*name));
+  }
+  store.ReadAhead(names, attributeNames);
+  return kDirOk;
+}
+
 int32_t DirSession::OpenStream(DirContext context, const std::string& objectName,
                                const std::string& attributeName, int& handle) {
   const Context* found = tables_->FindContext(context);

@@ -98,6 +98,10 @@ class DirSession {
                                          uint32_t& valueCount, uint32_t& syntax);
   [[nodiscard]] int32_t ComputeValueSize(DirContext context, DirBuffer buffer, uint32_t& size);
   [[nodiscard]] int32_t GetValue(DirContext context, DirBuffer buffer, std::span<uint8_t> record);
+  // The names are guessed from what the store already knows (GuessName) and handed to its
+  // ReadAhead; a store that does not read ahead is not asked.
+  [[nodiscard]] int32_t ReadAhead(DirContext context, const std::vector<std::string>& objectNames,
+                                  const std::vector<std::string>& attributeNames);
   [[nodiscard]] int32_t OpenStream(DirContext context, const std::string& objectName,
                                    const std::string& attributeName, int& handle);
 

@@ -30,6 +30,8 @@ struct BerMemFree {
 using BerText = std::unique_ptr<char, BerMemFree>;
 
 constexpr size_t kMaxCachedNames = 100'000;
+// The most reads asked for ahead and not yet taken.
+constexpr size_t kMaxReadsAhead = 64;
 
 // What one entry of a listing or search is asked for.
 constexpr const char* kEntryAttributes[] = {"objectClass",      "modifyTimestamp",
@@ -154,6 +156,80 @@ struct LdapStore::Impl {
     LdapMessage message;
   };
   std::optional<LookedUp> lookedUp;
+
+  // Reads sent ahead of their callers (ReadAhead), by folded DN.
+  struct ReadAheadRequest {
+    std::vector<std::string> requested;
+    int msgid = 0;
+    uint64_t generation = 0;
+  };
+  std::unordered_map<std::string, ReadAheadRequest> readsAhead;
+
+  // The LDAP names of the attributes of `names` that the schema knows.
+  std::vector<std::string> LdapNames(const std::vector<std::string>& names,
+                                     bool& asksStream) const {
+    std::vector<std::string> wanted;
+    asksStream = false;
+    for (const std::string& name : names) {
+      if (const SchemaAttribute* def = schema.FindAttribute(name)) {
+        wanted.push_back(def->ldapName);
+        asksStream = asksStream || def->syntax == kSyntaxStream;
+      }
+    }
+    return wanted;
+  }
+
+  // What a read of `wanted` asks the server for, and which of those attributes it only brings
+  // along. A read of named attributes brings the entry's class and flags along, for the alias
+  // check and the names inside values that follow it; those not asked for stay out of the
+  // answer. A read of all of them asks for what the server counts as all, nothing more.
+  static std::pair<std::vector<std::string>, std::vector<std::string>> RequestFor(
+      const std::vector<std::string>& wanted, bool named) {
+    if (!named)
+      return {{"*", "modifyTimestamp"}, {}};
+    std::vector<std::string> requested = wanted;
+    std::vector<std::string> brought;
+    for (const char* const* extra = kEntryAttributes; *extra != nullptr; ++extra) {
+      if (!ContainsIgnoringCase(wanted, *extra)) {
+        brought.emplace_back(*extra);
+        requested.emplace_back(*extra);
+      }
+    }
+    return {std::move(requested), std::move(brought)};
+  }
+
+  // The answer to `requested` of the entry `key` that was asked for ahead, into `page`, with its
+  // code; nullopt when none was, or one for other attributes, or on a connection since lost (the
+  // caller then asks for itself, and reconnects as any request does).
+  std::optional<int32_t> TakeReadAhead(const std::string& key,
+                                       const std::vector<std::string>& requested, LdapPage& page) {
+    const auto found = readsAhead.find(key);
+    if (found == readsAhead.end())
+      return std::nullopt;
+    const ReadAheadRequest ahead = std::move(found->second);
+    readsAhead.erase(found);
+    LdapConnection& connection = Connection();
+    if (ahead.generation != connection.Generation() || !connection.Connected())
+      return std::nullopt;
+    if (ahead.requested != requested) {
+      connection.Abandon(ahead.msgid);
+      return std::nullopt;
+    }
+    const int32_t code = connection.CollectPage(ahead.msgid, page, "read");
+    if (code == kDirTransportFailure && !connection.Connected())
+      return std::nullopt;
+    return code;
+  }
+
+  // Gives up every read asked for ahead whose answer has not been taken.
+  void ForgetReadsAhead() {
+    LdapConnection& connection = Connection();
+    for (const auto& [key, ahead] : readsAhead) {
+      if (ahead.generation == connection.Generation())
+        connection.Abandon(ahead.msgid);
+    }
+    readsAhead.clear();
+  }
 
   // lastRequest as libldap takes it, or the entry attributes alone before the first read.
   std::vector<const char*> LookupAttributes() const {
@@ -290,7 +366,9 @@ struct LdapStore::Impl {
 
   // Names ----------------------------------------------------------------------------------
 
-  std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part) {
+  // `ask`: whether the server is asked what the cache and the naming contexts do not tell.
+  std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part,
+                                           bool ask = true) {
     const std::string parentKey = FoldedDnKey(parent) + "\n";
     const std::string value = FoldCase(part.value);
     const std::string key = parentKey + FoldCase(part.type) + "=" + value;
@@ -327,6 +405,8 @@ struct LdapStore::Impl {
         return found;
       }
     }
+    if (!ask)
+      return found;
     LdapPage page;
     const auto collect = [&] {
       for (const LdapMessage& message : page.entries) {
@@ -342,8 +422,14 @@ struct LdapStore::Impl {
       DirName child = parent;
       child.insert(child.begin(), Rdn{part.type, part.value});
       const std::vector<const char*> attributes = LookupAttributes();
-      if (SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)", attributes.data(), page,
-                     "name lookup") == kDirOk) {
+      std::optional<int32_t> code;
+      if (!lastRequest.empty())
+        code = TakeReadAhead(FoldedDnKey(child), lastRequest, page);
+      if (!code) {
+        code = SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)", attributes.data(),
+                          page, "name lookup");
+      }
+      if (*code == kDirOk) {
         collect();
         if (!page.entries.empty() && !lastRequest.empty())
           lookedUp = LookedUp{FoldedDnKey(child), lastRequest, std::move(page.entries.front())};
@@ -711,6 +797,41 @@ std::vector<ChildCandidate> LdapStore::FindChildren(const DirName& parent, const
   return impl_->FindChildren(parent, part);
 }
 
+std::vector<ChildCandidate> LdapStore::KnownChildren(const DirName& parent, const NamePart& part) {
+  return impl_->FindChildren(parent, part, false);
+}
+
+void LdapStore::ReadAhead(const std::vector<DirName>& names,
+                          const std::vector<std::string>& attributeNames) {
+  bool asksStream = false;
+  const std::vector<std::string> wanted = impl_->LdapNames(attributeNames, asksStream);
+  if (wanted.empty())
+    return;
+  const std::vector<std::string> requested = Impl::RequestFor(wanted, true).first;
+  std::vector<const char*> list;
+  for (const std::string& r : requested)
+    list.push_back(r.c_str());
+  list.push_back(nullptr);
+  LdapConnection& connection = impl_->Connection();
+  for (const DirName& name : names) {
+    // A bounded number in flight: their answers wait in the connection until they are taken,
+    // and those of guesses that missed are never taken.
+    if (impl_->readsAhead.size() >= kMaxReadsAhead)
+      impl_->ForgetReadsAhead();
+    std::string key = FoldedDnKey(name);
+    if (impl_->readsAhead.contains(key))
+      continue;
+    int msgid = 0;
+    if (!connection.Connected() ||
+        connection.SendSearch(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)", list.data(),
+                              nullptr, msgid, "read") != kDirOk) {
+      return;
+    }
+    impl_->readsAhead.emplace(std::move(key),
+                              Impl::ReadAheadRequest{requested, msgid, connection.Generation()});
+  }
+}
+
 int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) {
   if (parent.empty() && !impl_->rootIsEntry) {
     return StartCursor(
@@ -766,36 +887,16 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
 
 int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::string>& names,
                                   std::vector<StoreAttribute>& attributes) {
-  std::vector<std::string> wanted;
   bool asksStream = false;
-  for (const std::string& requested : names) {
-    const SchemaAttribute* def = impl_->schema.FindAttribute(requested);
-    if (def != nullptr) {
-      wanted.push_back(def->ldapName);
-      asksStream = asksStream || def->syntax == kSyntaxStream;
-    }
-  }
+  const std::vector<std::string> wanted = impl_->LdapNames(names, asksStream);
   const bool named = !names.empty();
-  // A read of named attributes brings the entry's class and flags along, for the alias check and
-  // the names inside values that follow it; those not asked for stay out of the answer. A read of
-  // all of them asks for what the server counts as all, nothing more.
-  std::vector<std::string> requested = wanted;
-  std::vector<std::string> brought;
-  if (!named) {
-    requested = {"*", "modifyTimestamp"};
-  } else if (wanted.empty()) {
+  const auto [requested, brought] = Impl::RequestFor(wanted, named);
+  if (named && wanted.empty()) {
     // Nothing the server knows was asked for; the entry must still exist.
     StoreEntry entry;
     if (const int32_t code = GetEntryWithoutCount(name, entry); code != kDirOk)
       return code;
     return kDirNoSuchAttribute;
-  } else {
-    for (const char* const* extra = kEntryAttributes; *extra != nullptr; ++extra) {
-      if (!ContainsIgnoringCase(wanted, *extra)) {
-        brought.emplace_back(*extra);
-        requested.emplace_back(*extra);
-      }
-    }
   }
   const std::string key = FoldedDnKey(name);
   LdapPage page;
@@ -803,6 +904,9 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
       named && lookedUp && lookedUp->key == key && lookedUp->requested == requested) {
     // The name lookup just before asked the server exactly this.
     page.entries.push_back(std::move(lookedUp->message));
+  } else if (const auto ahead = impl_->TakeReadAhead(key, requested, page)) {
+    if (*ahead != kDirOk && *ahead != kDirNoSuchEntry)
+      return *ahead;
   } else {
     std::vector<const char*> list;
     for (const std::string& r : requested)
@@ -887,6 +991,7 @@ std::optional<std::string> LdapStore::FailureText(int32_t code) const {
 }
 
 void LdapStore::BeginOperation() {
+  impl_->ForgetReadsAhead();
   impl_->connections.RetryServer();
   impl_->knownEntries.clear();
   impl_->lastRead.reset();

@@ -54,6 +54,9 @@ class LdapStore final : public Store {
   [[nodiscard]] int32_t GetEntryWithoutCount(const DirName& name, StoreEntry& entry) override;
   [[nodiscard]] std::vector<ChildCandidate> FindChildren(const DirName& parent,
                                                          const NamePart& part) override;
+  // FindChildren's answer from the names already looked up and the naming contexts.
+  [[nodiscard]] std::vector<ChildCandidate> KnownChildren(const DirName& parent,
+                                                          const NamePart& part) override;
   [[nodiscard]] int32_t ListChildren(const DirName& parent,
                                      std::unique_ptr<EntryCursor>& cursor) override;
   [[nodiscard]] int32_t Search(const DirName& base, int scope, const FilterNode& filter,
@@ -62,6 +65,12 @@ class LdapStore final : public Store {
                                        std::vector<StoreAttribute>& attributes) override;
   [[nodiscard]] int32_t ReadStream(const DirName& name, std::string_view attribute,
                                    std::string& bytes) override;
+  // Sends the reads without waiting for their answers (at most a few dozen in flight); the
+  // lookup or read of the same entry and attributes takes the answer. A read asked for ahead of
+  // a connection that is not open, or since lost, is simply asked again.
+  [[nodiscard]] bool ReadsAhead() const override { return true; }
+  void ReadAhead(const std::vector<DirName>& names,
+                 const std::vector<std::string>& attributeNames) override;
   [[nodiscard]] std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override;
   [[nodiscard]] std::string AttributeName(std::string_view attribute) const override;
   // The text of the last failure with a code of the live store's own, or a server's refusal

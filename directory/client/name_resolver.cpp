@@ -1,6 +1,7 @@
 #include "directory/client/name_resolver.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -9,6 +10,15 @@
 namespace {
 
 constexpr int kMaxAliasHops = 8;
+
+// The children of a parent that a name part may stand for: a store's answer, or what it knows.
+using ChildFinder = std::function<std::vector<ChildCandidate>(const DirName&, const NamePart&)>;
+
+ChildFinder StoreChildren(Store& store) {
+  return [&store](const DirName& parent, const NamePart& part) {
+    return store.FindChildren(parent, part);
+  };
+}
 
 // How many children resolving one name may try before it stops looking for a way through
 // namesakes, so that no tree can make a lookup take exponential time.
@@ -38,8 +48,8 @@ bool TriedBefore(const ChildCandidate& a, const ChildCandidate& b, bool leaf) {
 // first: each typeless part takes the first child, in TriedBefore's order, below which the parts
 // after it all exist. False, with `name` as it was, when no choice makes every part exist or
 // `steps` run out.
-bool ResolveExisting(Store& store, const std::vector<NamePart>& parts, size_t count, DirName& name,
-                     int& steps) {
+bool ResolveExisting(const ChildFinder& children, const std::vector<NamePart>& parts, size_t count,
+                     DirName& name, int& steps) {
   if (count == 0)
     return true;
   const NamePart& part = parts[count - 1];
@@ -48,7 +58,7 @@ bool ResolveExisting(Store& store, const std::vector<NamePart>& parts, size_t co
     if (--steps < 0)
       return false;
     name.insert(name.begin(), rdn);
-    if (ResolveExisting(store, parts, count - 1, name, steps))
+    if (ResolveExisting(children, parts, count - 1, name, steps))
       return true;
     name.erase(name.begin());
     return false;
@@ -57,14 +67,14 @@ bool ResolveExisting(Store& store, const std::vector<NamePart>& parts, size_t co
   if (part.type.empty() && leaf) {
     // A common name comes first whatever shares its value, so the usual leaf is found without
     // asking for its namesakes.
-    const auto common = store.FindChildren(name, NamePart{"CN", part.value});
+    const auto common = children(name, NamePart{"CN", part.value});
     if (!common.empty()) {
       if (descend(common.front().rdn))
         return true;
       tried = common.front().rdn;
     }
   }
-  auto candidates = store.FindChildren(name, part);
+  auto candidates = children(name, part);
   std::sort(
       candidates.begin(), candidates.end(),
       [&](const ChildCandidate& a, const ChildCandidate& b) { return TriedBefore(a, b, leaf); });
@@ -80,20 +90,20 @@ bool ResolveExisting(Store& store, const std::vector<NamePart>& parts, size_t co
 // Gives every typeless part the type of the entry it names (ResolveExisting). A name of no
 // entry keeps the types of the parts that exist, from the root down, and the parts below take
 // the usual default types (the top O, the leaf `leafType`, OU between).
-DirName TypeParts(Store& store, const std::vector<NamePart>& parts, DirName base,
+DirName TypeParts(const ChildFinder& children, const std::vector<NamePart>& parts, DirName base,
                   const char* leafType) {
   DirName name;
   name.reserve(base.size() + parts.size());
   name = base;
   int steps = kMaxResolveSteps;
-  if (ResolveExisting(store, parts, parts.size(), name, steps))
+  if (ResolveExisting(children, parts, parts.size(), name, steps))
     return name;
   name = std::move(base);
   bool found = true;
   for (size_t i = parts.size(); i-- > 0;) {
     const NamePart& part = parts[i];
     if (found) {
-      auto candidates = store.FindChildren(name, part);
+      auto candidates = children(name, part);
       if (!candidates.empty()) {
         const auto first = std::min_element(candidates.begin(), candidates.end(),
                                             [&](const ChildCandidate& a, const ChildCandidate& b) {
@@ -141,7 +151,7 @@ bool TakenByNamesake(Store& store, const DirName& name, size_t at, const std::ve
     DirName under = parent;
     under.insert(under.begin(), other.rdn);
     int steps = kMaxResolveSteps;
-    if (ResolveExisting(store, below, below.size(), under, steps) || steps < 0)
+    if (ResolveExisting(StoreChildren(store), below, below.size(), under, steps) || steps < 0)
       return true;
   }
   return false;
@@ -185,8 +195,11 @@ std::string NameText(Store& store, const DirName& name, const DirName& base, boo
   return FormatDirName(name, base, true, typed);
 }
 
-std::optional<DirName> ResolveName(Store& store, std::string_view text,
-                                   const DirName& nameContext) {
+namespace {
+
+// ResolveName through `children`.
+std::optional<DirName> ResolveNameThrough(const ChildFinder& children, std::string_view text,
+                                          const DirName& nameContext) {
   const auto parsed = ParseDirName(text);
   if (!parsed)
     return std::nullopt;
@@ -199,7 +212,22 @@ std::optional<DirName> ResolveName(Store& store, std::string_view text,
       return std::nullopt;
     base.erase(base.begin(), base.begin() + parsed->trailingDots);
   }
-  return TypeParts(store, parsed->parts, std::move(base), "CN");
+  return TypeParts(children, parsed->parts, std::move(base), "CN");
+}
+
+}  // namespace
+
+std::optional<DirName> ResolveName(Store& store, std::string_view text,
+                                   const DirName& nameContext) {
+  return ResolveNameThrough(StoreChildren(store), text, nameContext);
+}
+
+std::optional<DirName> GuessName(Store& store, std::string_view text, const DirName& nameContext) {
+  return ResolveNameThrough(
+      [&store](const DirName& parent, const NamePart& part) {
+        return store.KnownChildren(parent, part);
+      },
+      text, nameContext);
 }
 
 std::optional<DirName> ResolveComplete(Store& store, std::string_view text) {
@@ -211,7 +239,7 @@ std::optional<DirName> ResolveComplete(Store& store, std::string_view text) {
   if (parsed->root)
     return DirName();
   // Name contexts and configured names are containers more often than not.
-  return TypeParts(store, parsed->parts, DirName(), "OU");
+  return TypeParts(StoreChildren(store), parsed->parts, DirName(), "OU");
 }
 
 int32_t Dereference(Store& store, DirName& name) {

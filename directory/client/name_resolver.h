@@ -25,6 +25,12 @@ struct NameMemo {
 // the parts that exist and the usual defaults below them (the top O, the leaf CN, OU between).
 [[nodiscard]] std::optional<DirName> ResolveName(Store& store, std::string_view text,
                                                  const DirName& nameContext);
+// The name `text` most likely stands for, from the names `store` knows without asking anything
+// (Store::KnownChildren): ResolveName's answer wherever the store knows every part, else the
+// defaults it gives a name of no entry. For asking ahead: a guess, to be checked by the real
+// resolution before anything depends on it. nullopt where ResolveName gives nullopt.
+[[nodiscard]] std::optional<DirName> GuessName(Store& store, std::string_view text,
+                                               const DirName& nameContext);
 // A complete name given without a name context (one leading '.' allowed, no trailing dots); a
 // typeless leaf of no entry is taken as an OU, as name contexts and configured names mostly are.
 [[nodiscard]] std::optional<DirName> ResolveComplete(Store& store, std::string_view text);

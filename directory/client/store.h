@@ -66,6 +66,12 @@ class Store {
   // its naming type, in no particular order; empty when there is none or no such parent.
   [[nodiscard]] virtual std::vector<ChildCandidate> FindChildren(const DirName& parent,
                                                                  const NamePart& part) = 0;
+  // FindChildren's answer as far as the store has it without asking anyone: a live store's
+  // names it has already looked up, empty for the others.
+  [[nodiscard]] virtual std::vector<ChildCandidate> KnownChildren(const DirName& parent,
+                                                                  const NamePart& part) {
+    return FindChildren(parent, part);
+  }
   // The immediate subordinates of an entry, or kDirNoSuchEntry.
   [[nodiscard]] virtual int32_t ListChildren(const DirName& parent,
                                              std::unique_ptr<EntryCursor>& cursor) = 0;
@@ -79,6 +85,13 @@ class Store {
   [[nodiscard]] virtual int32_t ReadAttributes(const DirName& name,
                                                const std::vector<std::string>& names,
                                                std::vector<StoreAttribute>& attributes) = 0;
+  // Whether ReadAhead does anything: a store that answers at once has nothing to gain.
+  [[nodiscard]] virtual bool ReadsAhead() const { return false; }
+  // The named attributes of `names` are about to be read, in this order: a store that waits for
+  // its server asks for them now, so that the reads find their answers waiting. Only an identical
+  // read takes such an answer; nothing else changes.
+  virtual void ReadAhead(const std::vector<DirName>& /*names*/,
+                         const std::vector<std::string>& /*attributeNames*/) {}
   // The bytes of a stream attribute's value.
   [[nodiscard]] virtual int32_t ReadStream(const DirName& name, std::string_view attribute,
                                            std::string& bytes) = 0;

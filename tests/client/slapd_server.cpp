@@ -159,8 +159,9 @@ Converted Convert(const std::string& source, std::string schema) {
   }
   // slapd's own definitions that the directory's schema file must not repeat.
   std::set<std::string> known = {
-      "objectclass",     "cn",  "description", "seealso", "aliasedobjectname",
-      "modifytimestamp", "top", "alias",       "name"};
+      "objectclass",          "cn",  "description", "seealso", "aliasedobjectname",
+      "modifytimestamp",      "top", "alias",       "name",    "extensibleobject",
+      "structuralobjectclass"};
   const std::set<std::string> fromFile = DefinedNames(schema);
   known.insert(fromFile.begin(), fromFile.end());
   std::vector<std::string> added;
@@ -340,6 +341,19 @@ bool SlapdServer::Load(const std::string& ldifPath) {
 bool SlapdServer::Reload(const std::string& ldifPath) {
   Stop();
   return Load(ldifPath) && Start();
+}
+
+bool SlapdServer::Modify(const std::string& changes) {
+  const std::string file = folder_ + "/changes.ldif";
+  std::ofstream(file) << changes;
+  const std::string log = folder_ + "/ldapmodify.log";
+  if (Run({"/usr/bin/ldapmodify", "-x", "-H", Uri(), "-D", kManagerDn, "-w", kManagerPassword, "-f",
+           file},
+          log) != 0) {
+    error_ = "ldapmodify failed: " + ReadAll(log);
+    return false;
+  }
+  return true;
 }
 
 bool SlapdServer::Start() {

@@ -41,6 +41,10 @@ class SlapdServer {
   // Stops the server, replaces its data by `ldifPath`'s and starts it again on the same port;
   // false, with Error(), when any of that fails.
   bool Reload(const std::string& ldifPath);
+  // Applies the LDIF change records `changes` as the manager (ldapmodify) while the server runs;
+  // false, with Error(), when they are refused. The entries changed must allow the attributes
+  // (extensibleObject), since the server checks the schema here.
+  bool Modify(const std::string& changes);
   // Ends the server process (it answers nothing afterwards).
   void Stop();
   // Freezes and thaws the server process: connections stay open but nothing is answered.
