@@ -199,22 +199,18 @@ struct LdapStore::Impl {
   }
 
   // The answer to `requested` of the entry `key` that was asked for ahead, into `page`, with its
-  // code; nullopt when none was, or one for other attributes, or on a connection since lost (the
-  // caller then asks for itself, and reconnects as any request does).
+  // code; nullopt when none was, or on a connection since lost (the caller then asks for itself,
+  // and reconnects as any request does). One asked for other attributes stays for its own read.
   std::optional<int32_t> TakeReadAhead(const std::string& key,
                                        const std::vector<std::string>& requested, LdapPage& page) {
     const auto found = readsAhead.find(key);
-    if (found == readsAhead.end())
+    if (found == readsAhead.end() || found->second.requested != requested)
       return std::nullopt;
     const ReadAheadRequest ahead = std::move(found->second);
     readsAhead.erase(found);
     LdapConnection& connection = Connection();
     if (ahead.generation != connection.Generation() || !connection.Connected())
       return std::nullopt;
-    if (ahead.requested != requested) {
-      connection.Abandon(ahead.msgid);
-      return std::nullopt;
-    }
     const int32_t code = connection.CollectPage(ahead.msgid, page, "read");
     if (code == kDirTransportFailure && !connection.Connected())
       return std::nullopt;
