@@ -30,8 +30,8 @@ struct BerMemFree {
 using BerText = std::unique_ptr<char, BerMemFree>;
 
 constexpr size_t kMaxCachedNames = 100'000;
-// The most reads asked for ahead and not yet taken.
-constexpr size_t kMaxReadsAhead = 64;
+// The most answers waiting for their reads.
+constexpr size_t kMaxWaitingAnswers = 64;
 
 // What one entry of a listing or search is asked for.
 constexpr const char* kEntryAttributes[] = {"objectClass",      "modifyTimestamp",
@@ -44,6 +44,16 @@ constexpr std::string_view kNamingTypes[] = {"cn", "ou", "o", "l", "c", "st", "d
 bool ContainsIgnoringCase(const std::vector<std::string>& names, std::string_view name) {
   return std::any_of(names.begin(), names.end(),
                      [&](const std::string& n) { return EqualsIgnoringCase(n, name); });
+}
+
+// `names` as libldap takes a list of attributes: ending with nullptr, valid while `names` is.
+std::vector<const char*> AttributeList(const std::vector<std::string>& names) {
+  std::vector<const char*> list;
+  list.reserve(names.size() + 1);
+  for (const std::string& name : names)
+    list.push_back(name.c_str());
+  list.push_back(nullptr);
+  return list;
 }
 
 // True when `name` is `ancestor` or below it.
@@ -150,20 +160,24 @@ struct LdapStore::Impl {
   // the same, since the entry it finds is mostly read next: the lookup's answer is then the
   // read's, and a name read for the first time costs one request, not two.
   std::vector<std::string> lastRequest;
-  struct LookedUp {
-    std::string key;
-    std::vector<std::string> requested;
-    LdapMessage message;
-  };
-  std::optional<LookedUp> lookedUp;
 
-  // Reads sent ahead of their callers (ReadAhead), by folded DN.
-  struct ReadAheadRequest {
+  // Answers waiting for the identical read of their entry, by folded DN: reads sent ahead of
+  // their callers (ReadAhead), and the answers of name lookups that asked for lastRequest.
+  struct WaitingAnswer {
     std::vector<std::string> requested;
-    int msgid = 0;
+    int msgid = -1;       // a request still on its way, or
+    LdapMessage message;  // an answer already here
     uint64_t generation = 0;
   };
-  std::unordered_map<std::string, ReadAheadRequest> readsAhead;
+  std::unordered_map<std::string, WaitingAnswer> waiting;
+
+  void Wait(std::string key, WaitingAnswer answer) {
+    // A bounded number: their answers take room until they are taken, and those of guesses that
+    // missed are never taken.
+    if (waiting.size() >= kMaxWaitingAnswers)
+      ForgetWaitingAnswers();
+    waiting.insert_or_assign(std::move(key), std::move(answer));
+  }
 
   // The LDAP names of the attributes of `names` that the schema knows.
   std::vector<std::string> LdapNames(const std::vector<std::string>& names,
@@ -198,44 +212,40 @@ struct LdapStore::Impl {
     return {std::move(requested), std::move(brought)};
   }
 
-  // The answer to `requested` of the entry `key` that was asked for ahead, into `page`, with its
-  // code; nullopt when none was, or on a connection since lost (the caller then asks for itself,
-  // and reconnects as any request does). One asked for other attributes stays for its own read.
-  std::optional<int32_t> TakeReadAhead(const std::string& key,
-                                       const std::vector<std::string>& requested, LdapPage& page) {
-    const auto found = readsAhead.find(key);
-    if (found == readsAhead.end() || found->second.requested != requested)
+  // The waiting answer to `requested` of the entry `key`, into `page`, with its code; nullopt
+  // when there is none, or its request went out on a connection since lost (the caller then
+  // asks for itself, and reconnects as any request does). One for other attributes stays for
+  // its own read.
+  std::optional<int32_t> TakeWaitingAnswer(const std::string& key,
+                                           const std::vector<std::string>& requested,
+                                           LdapPage& page) {
+    const auto found = waiting.find(key);
+    if (found == waiting.end() || found->second.requested != requested)
       return std::nullopt;
-    const ReadAheadRequest ahead = std::move(found->second);
-    readsAhead.erase(found);
+    WaitingAnswer answer = std::move(found->second);
+    waiting.erase(found);
+    if (answer.message) {
+      page = LdapPage();
+      page.entries.push_back(std::move(answer.message));
+      return kDirOk;
+    }
     LdapConnection& connection = Connection();
-    if (ahead.generation != connection.Generation() || !connection.Connected())
+    if (answer.generation != connection.Generation() || !connection.Connected())
       return std::nullopt;
-    const int32_t code = connection.CollectPage(ahead.msgid, page, "read");
+    const int32_t code = connection.CollectPage(answer.msgid, page, "read");
     if (code == kDirTransportFailure && !connection.Connected())
       return std::nullopt;
     return code;
   }
 
-  // Gives up every read asked for ahead whose answer has not been taken.
-  void ForgetReadsAhead() {
+  // Gives up every waiting answer, and the requests still on their way.
+  void ForgetWaitingAnswers() {
     LdapConnection& connection = Connection();
-    for (const auto& [key, ahead] : readsAhead) {
-      if (ahead.generation == connection.Generation())
-        connection.Abandon(ahead.msgid);
+    for (const auto& [key, answer] : waiting) {
+      if (answer.msgid >= 0 && answer.generation == connection.Generation())
+        connection.Abandon(answer.msgid);
     }
-    readsAhead.clear();
-  }
-
-  // lastRequest as libldap takes it, or the entry attributes alone before the first read.
-  std::vector<const char*> LookupAttributes() const {
-    std::vector<const char*> list;
-    if (lastRequest.empty())
-      return {std::begin(kEntryAttributes), std::end(kEntryAttributes)};
-    for (const std::string& r : lastRequest)
-      list.push_back(r.c_str());
-    list.push_back(nullptr);
-    return list;
+    waiting.clear();
   }
 
   void Remember(const std::string& key, const StoreEntry& entry) {
@@ -417,18 +427,22 @@ struct LdapStore::Impl {
       // The child of this naming type, by a lookup of its exact name.
       DirName child = parent;
       child.insert(child.begin(), Rdn{part.type, part.value});
-      const std::vector<const char*> attributes = LookupAttributes();
+      const std::string key = FoldedDnKey(child);
       std::optional<int32_t> code;
       if (!lastRequest.empty())
-        code = TakeReadAhead(FoldedDnKey(child), lastRequest, page);
+        code = TakeWaitingAnswer(key, lastRequest, page);
       if (!code) {
+        const std::vector<const char*> attributes =
+            lastRequest.empty()
+                ? std::vector<const char*>(std::begin(kEntryAttributes), std::end(kEntryAttributes))
+                : AttributeList(lastRequest);
         code = SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)", attributes.data(),
                           page, "name lookup");
       }
       if (*code == kDirOk) {
         collect();
         if (!page.entries.empty() && !lastRequest.empty())
-          lookedUp = LookedUp{FoldedDnKey(child), lastRequest, std::move(page.entries.front())};
+          Wait(key, WaitingAnswer{lastRequest, -1, std::move(page.entries.front()), 0});
       }
     } else {
       // The child of each naming type by its exact name, all asked at once: a one-level filter
@@ -804,18 +818,11 @@ void LdapStore::ReadAhead(const std::vector<DirName>& names,
   if (wanted.empty())
     return;
   const std::vector<std::string> requested = Impl::RequestFor(wanted, true).first;
-  std::vector<const char*> list;
-  for (const std::string& r : requested)
-    list.push_back(r.c_str());
-  list.push_back(nullptr);
+  const std::vector<const char*> list = AttributeList(requested);
   LdapConnection& connection = impl_->Connection();
   for (const DirName& name : names) {
-    // A bounded number in flight: their answers wait in the connection until they are taken,
-    // and those of guesses that missed are never taken.
-    if (impl_->readsAhead.size() >= kMaxReadsAhead)
-      impl_->ForgetReadsAhead();
     std::string key = FoldedDnKey(name);
-    if (impl_->readsAhead.contains(key))
+    if (impl_->waiting.contains(key))
       continue;
     int msgid = 0;
     if (!connection.Connected() ||
@@ -823,8 +830,8 @@ void LdapStore::ReadAhead(const std::vector<DirName>& names,
                               nullptr, msgid, "read") != kDirOk) {
       return;
     }
-    impl_->readsAhead.emplace(std::move(key),
-                              Impl::ReadAheadRequest{requested, msgid, connection.Generation()});
+    impl_->Wait(std::move(key),
+                Impl::WaitingAnswer{requested, msgid, nullptr, connection.Generation()});
   }
 }
 
@@ -896,25 +903,17 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
   }
   const std::string key = FoldedDnKey(name);
   LdapPage page;
-  if (auto& lookedUp = impl_->lookedUp;
-      named && lookedUp && lookedUp->key == key && lookedUp->requested == requested) {
-    // The name lookup just before asked the server exactly this.
-    page.entries.push_back(std::move(lookedUp->message));
-  } else if (const auto ahead = impl_->TakeReadAhead(key, requested, page)) {
-    if (*ahead != kDirOk && *ahead != kDirNoSuchEntry)
-      return *ahead;
+  if (const auto waiting = impl_->TakeWaitingAnswer(key, requested, page)) {
+    if (*waiting != kDirOk && *waiting != kDirNoSuchEntry)
+      return *waiting;
   } else {
-    std::vector<const char*> list;
-    for (const std::string& r : requested)
-      list.push_back(r.c_str());
-    list.push_back(nullptr);
+    const std::vector<const char*> list = AttributeList(requested);
     if (const int32_t code = impl_->SearchOnce(LdapDnText(name), LDAP_SCOPE_BASE, "(objectClass=*)",
                                                list.data(), page, "read");
         code != kDirOk) {
       return code;
     }
   }
-  impl_->lookedUp.reset();
   if (named)
     impl_->lastRequest = requested;
   if (page.entries.empty())
@@ -987,11 +986,10 @@ std::optional<std::string> LdapStore::FailureText(int32_t code) const {
 }
 
 void LdapStore::BeginOperation() {
-  impl_->ForgetReadsAhead();
+  impl_->ForgetWaitingAnswers();
   impl_->connections.RetryServer();
   impl_->knownEntries.clear();
   impl_->lastRead.reset();
-  impl_->lookedUp.reset();
 }
 
 std::optional<uint32_t> LdapStore::SyntaxOf(std::string_view attribute) const {
