@@ -110,29 +110,10 @@ bool Typeless(const Context& context) {
   return (context.flags & kDirFlagTypeless) != 0;
 }
 
-// The bytes the rest of the iteration takes, at most `capacity`: what the next batch holds, or
-// a little more.
-size_t RemainingBatchBytes(const Iteration& iteration, size_t capacity) {
-  size_t bytes = 0;
-  for (size_t at = iteration.attribute; at < iteration.attributes.size() && bytes < capacity;
-       ++at) {
-    const AttributeRecords& attribute = iteration.attributes[at];
-    bytes += AttributeHeaderSize(attribute.name);
-    if (iteration.infoType == 0)
-      continue;
-    for (size_t value = at == iteration.attribute ? iteration.value : 0;
-         value < attribute.records.size(); ++value) {
-      bytes += ValueSize(attribute.records[value].size());
-    }
-  }
-  return std::min(bytes, capacity);
-}
-
 // Fills the buffer with attribute values; an attribute cut by the end of the buffer continues
 // in the next batch under its name again. `done` is set once the last value is in.
 int32_t FillAttributeBatch(Buffer& buffer, Iteration& iteration, bool& done) {
   StartBatch(buffer, Buffer::Content::kAttributes);
-  buffer.data.reserve(RemainingBatchBytes(iteration, buffer.capacity));
   while (iteration.attribute < iteration.attributes.size()) {
     const AttributeRecords& attribute = iteration.attributes[iteration.attribute];
     const size_t header = AttributeHeaderSize(attribute.name);
