@@ -26,6 +26,17 @@ std::string FileBesideProgram(std::string_view extension) {
   return FileBesideProgram(ProgramFile(), extension);
 }
 
+std::filesystem::path ProgramDocument(const std::filesystem::path& programFile,
+                                      std::string_view name) {
+  const std::filesystem::path folder = programFile.parent_path();
+  // The install rules pass the document folder relative to the program's (bin/ to
+  // share/doc/orvane/), so that an installation under any prefix finds its own documents.
+  const std::filesystem::path installed =
+      (folder / ORVANE_DOCUMENTS_FROM_PROGRAM).lexically_normal();
+  std::error_code error;
+  return (std::filesystem::is_directory(installed, error) ? installed : folder) / name;
+}
+
 std::string SettingsFileName(const std::filesystem::path& programFile) {
   return std::filesystem::path(FileBesideProgram(programFile, ".ini")).filename().string();
 }

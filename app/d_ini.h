@@ -19,6 +19,13 @@
                                             std::string_view extension);
 [[nodiscard]] std::string FileBesideProgram(std::string_view extension);
 
+// Where a document shipped with the program (the info text, the user guide) lies: `name` in the
+// installation's document folder (share/doc/orvane, reached from the program's folder) when that
+// folder exists, else `name` beside the program, as in the build folder. The file itself need
+// not exist: a missing one is then named where it was looked for.
+[[nodiscard]] std::filesystem::path ProgramDocument(const std::filesystem::path& programFile,
+                                                    std::string_view name);
+
 // The bare settings file name: the program file's name without its folder, extension ".ini".
 [[nodiscard]] std::string SettingsFileName(const std::filesystem::path& programFile);
 [[nodiscard]] std::string SettingsFileName();

@@ -362,14 +362,17 @@ void TMainForm::RunHandler(void (TMainForm::*handler)()) {
 }
 
 QString TMainForm::UserGuideAddress() const {
-  const std::filesystem::path guide = programFile_.parent_path() / "index.html";
+  const std::filesystem::path guide = ProgramDocument(programFile_, "index.html");
   return QUrl::fromLocalFile(QString::fromStdString(guide.string())).toString(QUrl::FullyEncoded);
 }
 
 void TMainForm::FormCreate() {
   PanelInfo->setText(windowTitle());
 
-  const QString infoFile = QString::fromStdString(FileBesideProgram(programFile_, ".txt"));
+  const std::filesystem::path infoName =
+      std::filesystem::path(FileBesideProgram(programFile_, ".txt")).filename();
+  const QString infoFile =
+      QString::fromStdString(ProgramDocument(programFile_, infoName.string()).string());
   QFile info(infoFile);
   if (info.open(QIODevice::ReadOnly | QIODevice::Text)) {
     Memo1->setPlainText(QTextStream(&info).readAll());

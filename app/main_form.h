@@ -62,9 +62,9 @@ class TMainForm : public QMainWindow {
   static constexpr const char* kVersion = kOrvaneVersion;
 
   // `dialogs` shows every box and the save dialog and must outlive the window. `programFile`
-  // names the info text (beside it, ".txt"), the user guide (index.html beside it) and the
-  // settings file (its base name, ".ini", in the configuration folder). Creating the window runs
-  // FormCreate.
+  // names the info text (its base name, ".txt") and finds it and the user guide (index.html)
+  // where ProgramDocument says, and names the settings file (its base name, ".ini", in the
+  // configuration folder). Creating the window runs FormCreate.
   TMainForm(FormDialogs& dialogs, std::filesystem::path programFile, QWidget* parent = nullptr);
   ~TMainForm() override;
   TMainForm(const TMainForm&) = delete;

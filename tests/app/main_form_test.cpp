@@ -294,6 +294,16 @@ TEST_F(MainFormTest, StatusBarShowsAndOpensTheUserGuide) {
   static_cast<void>(form);
 }
 
+TEST_F(MainFormTest, InstalledProgramTakesItsDocumentsFromShareDoc) {
+  // bin/orvane.txt stays, to show that the installed folder wins.
+  Write(root_ / "share" / "doc" / "orvane" / "orvane.txt", "Installed info\n");
+  TMainForm& form = Start();
+  EXPECT_EQ(Find<QPlainTextEdit>("Memo1")->toPlainText().toStdString(), "Installed info\n");
+  EXPECT_EQ(Find<TClickableStatusBar>("StatusBar")->SimpleText().toStdString(),
+            "file://" + (root_ / "share" / "doc" / "orvane" / "index.html").string());
+  static_cast<void>(form);
+}
+
 TEST_F(MainFormTest, RefusedSettingsWriteStopsTheTreeChange) {
   // The configuration folder cannot be created: its parent is a file.
   Write(root_ / "blocked", "x");

@@ -233,6 +233,29 @@ TEST(SettingsNames, FollowTheProgramFile) {
   EXPECT_EQ(fs::path(FileBesideProgram("txt")).parent_path(), ProgramFile().parent_path());
 }
 
+TEST(SettingsNames, DocumentsAreFoundInstalledOrBesideTheProgram) {
+  const TempFolder root;
+  const fs::path installed = root.Root() / "usr" / "share" / "doc" / "orvane";
+  fs::create_directories(installed);
+  fs::create_directories(root.Root() / "usr" / "bin");
+  fs::create_directories(root.Root() / "build" / "app");
+  struct Case {
+    fs::path program;
+    fs::path document;
+  };
+  const Case cases[] = {
+      // Installed: the document folder exists, so a missing document is named there as well.
+      {root.Root() / "usr" / "bin" / "orvane", installed / "index.html"},
+      // The build folder: beside the program.
+      {root.Root() / "build" / "app" / "orvane", root.Root() / "build" / "app" / "index.html"},
+      // A program in a folder called bin is not installed without the document folder.
+      {root.Root() / "bin" / "orvane", root.Root() / "bin" / "index.html"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ProgramDocument(c.program, "index.html"), c.document) << c.program;
+  }
+}
+
 TEST(SettingsNames, ConfigurationFolderFollowsXdgConfigHome) {
   const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
   const std::string saved = savedXdg ? savedXdg : "";
