@@ -1,23 +1,68 @@
 // The program entry: the application, the Qt seams, the main window and its message loop.
 //
+// --help and --version answer before the application starts, so they need no display.
 // One option exists for automated checks only: --quit-after-start closes the window as soon as
-// the message loop runs, so a test can start the real program, let it start up and shut down
-// (settings written) and see it exit. A normal start is unaffected.
+// the message loop runs and then prints the Info page's first line and the status bar's text, so
+// a check can start the real program, let it start up and shut down (settings written), see it
+// exit and see where it found its documents. A normal start is unaffected.
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <cstring>
+#include <iostream>
+#include <string_view>
 
 #include "app/d_ini.h"
 #include "app/login_dialog.h"
 #include "app/main_form.h"
+#include "app/program_version.h"
 #include "app/qt_form_dialogs.h"
 #include "app/qt_hooks.h"
 
+namespace {
+
+constexpr std::string_view kHelp =
+    "Usage: orvane [--help] [--version] [Qt options]\n"
+    "Lists the role-based-services objects of a directory tree in a window, lets you mark them\n"
+    "and shows and saves the marked ones as one install XML document.\n"
+    "\n"
+    "  --help              show this text\n"
+    "  --version           show the version\n"
+    "  --quit-after-start  close the window once it has started (for automated checks)\n"
+    "\n"
+    "Qt options that matter:\n"
+    "  -platform NAME      the window system: xcb (X11), wayland, or offscreen (no display)\n"
+    "  -display NAME       the X display to open instead of $DISPLAY (xcb only)\n"
+    "Every other option of a Qt program is taken as well; see the Qt documentation.\n"
+    "\n"
+    "orvane-export(1) exports without the window.\n";
+
+void PrintVersion() {
+  std::cout << "orvane " << kOrvaneVersion
+            << "\nUser guide: " << ProgramDocument(ProgramFile(), "index.html").string() << '\n';
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << kHelp << '\n';
+      PrintVersion();
+      return std::cout ? 0 : 1;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      PrintVersion();
+      return std::cout ? 0 : 1;
+    }
+  }
+
   QApplication application(argc, argv);
   // The title the desktop shows for the application. Set as the application name, not the
   // display name: Qt appends a display name to every window caption, which must stay as it is.
   QApplication::setApplicationName(QStringLiteral("iManager: Save Role and Property Book Info"));
+  // The desktop entry's name: Wayland desktops match the window to its entry (and icon) by it.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.orvane.Orvane"));
   InstallQtHooks();
 
   bool quitAfterStart = false;
@@ -38,6 +83,10 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, &MainForm, &QWidget::close);
   }
   const int status = QApplication::exec();
+  if (quitAfterStart) {
+    std::cout << "Info: " << MainForm.Memo1->toPlainText().section(u'\n', 0, 0).toStdString()
+              << "\nStatus bar: " << MainForm.StatusBar->SimpleText().toStdString() << '\n';
+  }
   DirClientSetPasswordProvider({});
   return status;
 }

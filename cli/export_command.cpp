@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/d_ini.h"
 #include "app/export_lists.h"
 #include "app/program_version.h"
 #include "cli/password_prompt.h"
@@ -366,12 +367,12 @@ int RunExport(const std::vector<std::string>& arguments, std::ostream& out, std:
         << kUsage << "Try '" << kProgram << " --help' for more information.\n";
     return kExportUsageError;
   }
-  if (options.help) {
-    out << kUsage << '\n' << kHelp;
-    return out ? kExportDone : kExportFailed;
-  }
-  if (options.version) {
-    out << kProgram << ' ' << kOrvaneVersion << '\n';
+  if (options.help || options.version) {
+    if (options.help) {
+      out << kUsage << '\n' << kHelp << '\n';
+    }
+    out << kProgram << ' ' << kOrvaneVersion
+        << "\nUser guide: " << ProgramDocument(ProgramFile(), "index.html").string() << '\n';
     return out ? kExportDone : kExportFailed;
   }
   return Export(options, out, err);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/d_ini.h"
 #include "directory/client/dir_client.h"
 #include "tests/support/temp_folder.h"
 
@@ -103,7 +104,12 @@ TEST_F(ExportCommandTest, HelpAndVersionGoToStandardOutput) {
 
   const Result version = Run({"--version"});
   EXPECT_EQ(version.status, kExportDone);
-  EXPECT_EQ(version.out, "orvane-export v2.01\n");
+  // Both name the user guide where this program finds it.
+  const std::string versionLines =
+      "orvane-export v2.01\nUser guide: " + ProgramDocument(ProgramFile(), "index.html").string() +
+      "\n";
+  EXPECT_EQ(version.out, versionLines);
+  EXPECT_TRUE(help.out.ends_with("\n\n" + versionLines)) << help.out;
 }
 
 TEST_F(ExportCommandTest, DirectoryFailuresExitOneWithTheirTextAndWriteNothing) {
