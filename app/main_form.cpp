@@ -607,6 +607,15 @@ void TMainForm::TabSheetExpShow() {
   BooksLoad();
   TasksLoad();
   PageControlExp->setCurrentWidget(TabSheetExpModules);
+  // Loaded after this handler like a resize's load, so that a first opening, which resizes the
+  // page too, searches once.
+  if (categoriesLoadedFor_ != CurrentCategoriesSource()) {
+    categoriesLoadDue_ = true;
+  }
+}
+
+TMainForm::CategoriesSource TMainForm::CurrentCategoriesSource() const {
+  return {CurrentTree, CurrentCtx, DirClientGeneration()};
 }
 
 void TMainForm::CategoriesPageResized() {
@@ -630,7 +639,8 @@ void TMainForm::LoadCategoriesAfterResize() {
   }
   categoriesLoadDue_ = false;
   // A page resized and back again before the load could run keeps its list and marks.
-  if (TabSheetExpCat->size() == categoriesLoadedSize_) {
+  if (TabSheetExpCat->size() == categoriesLoadedSize_ &&
+      categoriesLoadedFor_ == CurrentCategoriesSource()) {
     return;
   }
   categoriesLoadedSize_ = TabSheetExpCat->size();
@@ -638,6 +648,7 @@ void TMainForm::LoadCategoriesAfterResize() {
 }
 
 void TMainForm::CategoriesLoad() {
+  categoriesLoadedFor_ = CurrentCategoriesSource();
   ItemsLoad(CheckListBoxCat, std::string(RbsKindFilter(RbsKind::kCategory)));
 }
 void TMainForm::ModulesLoad() {

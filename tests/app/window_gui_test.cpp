@@ -143,7 +143,12 @@ TEST_F(WindowGuiTest, EveryExportPageShowsItsControlsApartInsideThePage) {
   EXPECT_EQ(form.LabelCurrentXml->geometry().right(), form.MemoXml->geometry().right());
 }
 
-TEST_F(WindowGuiTest, CategoriesFillOnceAndAgainOnlyWhenThePageChangesSize) {
+// The categories fill on the first opening and again when the page changes size, or when the tree
+// or the start container is no longer the one they were filled for.
+TEST_F(WindowGuiTest, CategoriesFillOnceAndAgainOnlyWhenThePageSizeOrTheirSourceChanges) {
+  folder_.UseConnections(OneConnection("LARKSPUR_TREE", "sample") +
+                         "\n[shop]\ntree = SHOP_TREE\nsource = " + ORVANE_TEST_DATA +
+                         "/shop_tree.ldif\ncontext = Start.Shop\n");
   TMainForm& form = Start();
   QSignalSpy resets(&form.ItemsOf(form.CheckListBoxCat), &QAbstractItemModel::modelReset);
   OpenExportPage(form.TabSheetExpCat);
@@ -163,6 +168,35 @@ TEST_F(WindowGuiTest, CategoriesFillOnceAndAgainOnlyWhenThePageChangesSize) {
   EXPECT_EQ(Marks(form.CheckListBoxCat), "..");
   const QWidget* page = form.TabSheetExpCat;
   EXPECT_EQ(Text(form.CheckListBoxCat->geometry()), ListPlaceOn(page));
+
+  // Up to .Larkspur: the same two categories lie below it, filled afresh.
+  form.Edit1->clear();
+  QTest::keyClicks(form.Edit1, QStringLiteral("larkspur"));
+  ASSERT_EQ(Marks(form.CheckListBoxCat), "xx");
+  ClickTab(form.PageControl1, form.TabSheetStart);
+  QListWidget& containers = *form.ListBoxContainers;
+  ASSERT_EQ(containers.item(0)->text(), QStringLiteral("[ .. ]"));
+  const QPoint parent = containers.visualItemRect(containers.item(0)).center();
+  QTest::mouseClick(containers.viewport(), Qt::LeftButton, {}, parent);
+  QTest::mouseDClick(containers.viewport(), Qt::LeftButton, {}, parent);
+  Settle();
+  ASSERT_EQ(form.CurrentCtx, ".Larkspur");
+  OpenExportPage(form.TabSheetExpCat);
+  EXPECT_EQ(Marks(form.CheckListBoxCat), "..");
+
+  // Another tree: its own categories, none of the sample's.
+  ClickTab(form.PageControl1, form.TabSheetStart);
+  form.ComboBoxTrees->setFocus();
+  Press(form.ComboBoxTrees, Qt::Key_Down);
+  ASSERT_EQ(form.CurrentTree, "SHOP_TREE");
+  OpenExportPage(form.TabSheetExpCat);
+  const TItemList& categories = form.ItemsOf(form.CheckListBoxCat).Items();
+  ASSERT_EQ(categories.Count(), 2);
+  EXPECT_EQ(categories.Line(0), "Cat1.Start.Shop");
+  EXPECT_EQ(categories.Line(1), "Cat2.Start.Shop");
+  if (const char* shot = std::getenv("ORVANE_CATEGORIES_SCREENSHOT")) {
+    form.grab().save(QString::fromLocal8Bit(shot));
+  }
 }
 
 TEST_F(WindowGuiTest, XmlPageKeepsTheUsersEditsAcrossMinimiseAndRestore) {
