@@ -786,6 +786,7 @@ void TMainForm::BitBtnSaveXmlClick() {
   SaveDialog1.Filter = "XML Files|*.xml|Text Files|*.txt|All Files|*.*";
   SaveDialog1.InitialDir =
       XmlPath.empty() ? std::string() : std::filesystem::path(XmlPath).parent_path().string() + "/";
+  SaveDialog1.FileName = std::filesystem::path(XmlPath).filename().string();
   const std::optional<std::string> chosen = dialogs_.ExecuteSave(SaveDialog1);
   if (!chosen) {
     return;

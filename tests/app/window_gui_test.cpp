@@ -7,13 +7,16 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -31,6 +34,7 @@
 #include "app/connections_dialog.h"
 #include "app/item_list.h"
 #include "app/main_form.h"
+#include "app/qt_form_dialogs.h"
 #include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
 #include "app/work_monitor.h"
@@ -62,10 +66,11 @@ class WindowGuiTest : public ::testing::Test {
   // The window, shown and active, browsing `container` of `tree` (the sample tree unless the
   // test has chosen other connections).
   TMainForm& Start(const std::string& container = ".Services.Larkspur",
-                   const std::string& tree = "LARKSPUR_TREE") {
+                   const std::string& tree = "LARKSPUR_TREE", FormDialogs* dialogs = nullptr) {
     folder_.Write(folder_.SettingsPath(),
                   "[Context]\nDefault=" + tree + "\n" + tree + "=" + container + "\n");
-    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
+    form_ = std::make_unique<TMainForm>(dialogs != nullptr ? *dialogs : dialogs_,
+                                        folder_.ProgramFile());
     form_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     form_->activateWindow();
@@ -337,6 +342,74 @@ TEST_F(WindowGuiTest, LongWorkShowsProgressIgnoresOtherInputAndStops) {
             "Searching below .Big stopped: " +
                 (found == 1 ? std::string("1 entry") : std::to_string(found) + " entries") +
                 " read");
+}
+
+// The save dialog on screen opens on the last saved document, asks before replacing a file, keeps
+// it and stays open when told No, and replaces it when told Yes.
+TEST_F(WindowGuiTest, SavingOverAnExistingFileAsksFirst) {
+  const std::filesystem::path old = folder_.Write("out/old.xml", "old");
+  QtFormDialogs screenDialogs;
+  TMainForm& form = Start(".Services.Larkspur", "LARKSPUR_TREE", &screenDialogs);
+  screenDialogs.SetOwner(&form);
+  form.XmlPath = old.string();
+  OpenExportPage(form.TabSheetXml);
+
+  // Answers the dialogs as they come up, each step queued so that the modal loop it opens does
+  // not hold up the next one.
+  const auto saveAnswering = [&form](QMessageBox::StandardButton answer) {
+    std::vector<std::string> seen;
+    int step = 0;
+    int ticksAnswered = -1;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      auto* files = qobject_cast<QFileDialog*>(modal);
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      if (step == 0 && files != nullptr) {
+        auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        seen.push_back("open in " + files->directory().absolutePath().toStdString() + " on " +
+                       name->text().toStdString());
+        ++step;
+        QTimer::singleShot(0, name, [name] { QTest::keyClick(name, Qt::Key_Return); });
+      } else if (step == 1 && box != nullptr) {
+        seen.push_back("asked " + box->text().toStdString());
+        if (const char* shot = std::getenv("ORVANE_REPLACE_SCREENSHOT")) {
+          QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(shot));
+        }
+        ++step;
+        QAbstractButton* button = box->button(answer);
+        ASSERT_NE(button, nullptr);
+        // The click returns inside the box's loop, which may run a tick before it ends; what
+        // the file dialog does with the answer has happened by the tick after that.
+        QTimer::singleShot(0, button, [button, &ticksAnswered] {
+          QTest::mouseClick(button, Qt::LeftButton);
+          ticksAnswered = 0;
+        });
+      } else if (step == 2 && ticksAnswered >= 0 && ++ticksAnswered > 1 && files != nullptr) {
+        seen.emplace_back("still open");
+        ++step;
+        files->reject();
+      }
+    });
+    driver.start(50);
+    QTest::mouseClick(form.BitBtnSaveXml, Qt::LeftButton);
+    return seen;
+  };
+
+  const std::string folder = old.parent_path().string();
+  EXPECT_THAT(saveAnswering(QMessageBox::No),
+              ::testing::ElementsAre("open in " + folder + " on old.xml",
+                                     "asked old.xml already exists.\nDo you want to replace it?",
+                                     "still open"));
+  std::string text;
+  ASSERT_TRUE(ReadRegularFile(old, text).Succeeded());
+  EXPECT_EQ(text, "old");
+
+  EXPECT_THAT(saveAnswering(QMessageBox::Yes), ::testing::SizeIs(2));
+  ASSERT_TRUE(ReadRegularFile(old, text).Succeeded());
+  EXPECT_THAT(text, ::testing::StartsWith("<install>"));
+  EXPECT_EQ(form.XmlPath, old.string());
 }
 
 TEST_F(WindowGuiTest, TabIndentedXmlLinesStandWhereEightSpacesWould) {
