@@ -394,6 +394,9 @@ bool TMainForm::StartClient(const std::string& preferredTree) {
     ErrorBox(dialogs_, code, "InitNetWare");
     return false;
   }
+  if (const std::string unopened = DSUnopenedConnectionsText(); !unopened.empty()) {
+    dialogs_.ShowError(unopened);
+  }
 
   if (!SettingsIni) {
     SettingsIni.emplace(OpenSettingsFile(programFile_));

@@ -425,8 +425,8 @@ TEST_F(WindowGuiTest, TabIndentedXmlLinesStandWhereEightSpacesWould) {
 }
 
 // The connections dialog from the Start tab: a connection added there is written to the file and,
-// once the dialog closes, its tree is in the tree list; a server that cannot be reached fails the
-// restart with the server named and leaves a window that can take the connection out again.
+// once the dialog closes, its tree is in the tree list; a server that cannot be reached leaves
+// its own tree out, named once with the reason, and the dialog can take the connection out again.
 TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   TMainForm& form = Start();
   const auto trees = [&form] {
@@ -490,9 +490,15 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   QTest::mouseClick(dialog->ButtonSave, Qt::LeftButton);
   dialog->reject();
   Settle();
-  EXPECT_EQ(trees(), "");
-  ASSERT_FALSE(dialogs_.errors.empty());
-  EXPECT_THAT(dialogs_.errors.front(), ::testing::HasSubstr("ldap://127.0.0.1:1"));
+  EXPECT_EQ(trees(), "LARKSPUR_TREE,SHOP_TREE");
+  EXPECT_EQ(form.ComboBoxTrees->currentText(), QStringLiteral("LARKSPUR_TREE"));
+  EXPECT_GT(form.ListBoxContainers->count(), 0);
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_THAT(dialogs_.errors[0],
+              ::testing::AllOf(::testing::StartsWith("A connection could not be opened; its tree "
+                                                     "is left out:\nDOWN_TREE: ldap://127.0.0.1:1"),
+                               ::testing::HasSubstr("(127.0.0.1 port 1: Connection refused)"),
+                               ::testing::HasSubstr("(connection [down] in ")));
   dialogs_.errors.clear();
 
   dialog = open();
