@@ -14,11 +14,13 @@ struct TSaveDialog {
   std::string DefaultExt = "xml";
   // The folder the dialog opens in; empty for the dialog's own choice.
   std::string InitialDir;
+  // The name the dialog's file field starts with; empty for none.
+  std::string FileName;
 };
 
 class FormDialogs : public ErrorMessageSink {
  public:
   // Asks for a file to save to; the chosen full path, or nothing when the user cancels. An
-  // existing file is chosen without asking before replacing it.
+  // existing file is chosen only once the user has agreed to replace it.
   [[nodiscard]] virtual std::optional<std::string> ExecuteSave(const TSaveDialog& dialog) = 0;
 };

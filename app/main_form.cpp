@@ -397,6 +397,9 @@ bool TMainForm::StartClient(const std::string& preferredTree) {
     ErrorBox(dialogs_, code, "InitNetWare");
     return false;
   }
+  if (const std::string unopened = DSUnopenedConnectionsText(); !unopened.empty()) {
+    dialogs_.ShowError(unopened);
+  }
 
   if (!SettingsIni) {
     SettingsIni.emplace(OpenSettingsFile(programFile_));
@@ -610,6 +613,15 @@ void TMainForm::TabSheetExpShow() {
   BooksLoad();
   TasksLoad();
   PageControlExp->setCurrentWidget(TabSheetExpModules);
+  // Loaded after this handler like a resize's load, so that a first opening, which resizes the
+  // page too, searches once.
+  if (categoriesLoadedFor_ != CurrentCategoriesSource()) {
+    categoriesLoadDue_ = true;
+  }
+}
+
+TMainForm::CategoriesSource TMainForm::CurrentCategoriesSource() const {
+  return {CurrentTree, CurrentCtx, DirClientGeneration()};
 }
 
 void TMainForm::CategoriesPageResized() {
@@ -633,7 +645,8 @@ void TMainForm::LoadCategoriesAfterResize() {
   }
   categoriesLoadDue_ = false;
   // A page resized and back again before the load could run keeps its list and marks.
-  if (TabSheetExpCat->size() == categoriesLoadedSize_) {
+  if (TabSheetExpCat->size() == categoriesLoadedSize_ &&
+      categoriesLoadedFor_ == CurrentCategoriesSource()) {
     return;
   }
   categoriesLoadedSize_ = TabSheetExpCat->size();
@@ -641,6 +654,7 @@ void TMainForm::LoadCategoriesAfterResize() {
 }
 
 void TMainForm::CategoriesLoad() {
+  categoriesLoadedFor_ = CurrentCategoriesSource();
   ItemsLoad(CheckListBoxCat, std::string(RbsKindFilter(RbsKind::kCategory)));
 }
 void TMainForm::ModulesLoad() {
@@ -778,6 +792,7 @@ void TMainForm::BitBtnSaveXmlClick() {
   SaveDialog1.Filter = "XML Files|*.xml|Text Files|*.txt|All Files|*.*";
   SaveDialog1.InitialDir =
       XmlPath.empty() ? std::string() : std::filesystem::path(XmlPath).parent_path().string() + "/";
+  SaveDialog1.FileName = std::filesystem::path(XmlPath).filename().string();
   const std::optional<std::string> chosen = dialogs_.ExecuteSave(SaveDialog1);
   if (!chosen) {
     return;

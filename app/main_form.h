@@ -5,6 +5,7 @@
 #include <QSize>
 #include <QStatusBar>
 #include <QString>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -217,4 +218,14 @@ class TMainForm : public QMainWindow {
   int runningHandlers_ = 0;
   bool categoriesLoadDue_ = false;
   QSize categoriesLoadedSize_;  // the categories page's size at its list's last load
+  // What the categories list was last filled for: another tree, start container or client start
+  // makes it stale, whatever the page's size.
+  struct CategoriesSource {
+    std::string tree;
+    std::string container;
+    uint64_t clientGeneration = 0;
+    bool operator==(const CategoriesSource&) const = default;
+  };
+  [[nodiscard]] CategoriesSource CurrentCategoriesSource() const;
+  std::optional<CategoriesSource> categoriesLoadedFor_;
 };

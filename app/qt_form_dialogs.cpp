@@ -22,11 +22,13 @@ std::optional<std::string> QtFormDialogs::ExecuteSave(const TSaveDialog& dialog)
   QFileDialog fileDialog(owner_);
   fileDialog.setAcceptMode(QFileDialog::AcceptSave);
   fileDialog.setFileMode(QFileDialog::AnyFile);
-  fileDialog.setOption(QFileDialog::DontConfirmOverwrite, true);
   fileDialog.setNameFilters(QtNameFilters(dialog.Filter));
   fileDialog.setDefaultSuffix(QString::fromStdString(dialog.DefaultExt));
   if (!dialog.InitialDir.empty()) {
     fileDialog.setDirectory(QString::fromStdString(dialog.InitialDir));
+  }
+  if (!dialog.FileName.empty()) {
+    fileDialog.selectFile(QString::fromStdString(dialog.FileName));
   }
   if (fileDialog.exec() != QDialog::Accepted || fileDialog.selectedFiles().isEmpty()) {
     return std::nullopt;

@@ -229,15 +229,37 @@ std::optional<std::string> ChooseTree(const std::optional<std::string>& wanted,
     for (const TStringList::Entry& tree : trees) {
       known += (known.empty() ? "" : ", ") + tree.text;
     }
-    messages.ShowError("Tree \"" + *wanted + "\" not found; the directory client knows " +
-                       (known.empty() ? std::string("no tree") : known));
+    if (const std::string why = DSUnopenedTreeText(*wanted); !why.empty()) {
+      messages.ShowError("Tree \"" + *wanted + "\" cannot be reached: " + why);
+    } else {
+      messages.ShowError("Tree \"" + *wanted + "\" not found; the directory client knows " +
+                         (known.empty() ? std::string("no tree") : known));
+    }
     return std::nullopt;
+  }
+  // A script that names no tree means the primary one; another tree standing in for it would
+  // export what the script never asked for.
+  for (const DirUnopenedConnection& connection : DirClientUnopenedConnections()) {
+    if (connection.primary) {
+      for (const TStringList::Entry& tree : trees) {
+        if (SameTextAscii(tree.text, connection.tree)) {
+          return tree.text;  // served by another connection
+        }
+      }
+      messages.ShowError("The default tree \"" + connection.tree +
+                         "\" cannot be reached: " + connection.reason);
+      return std::nullopt;
+    }
   }
   if (std::string tree = DSGetDefaultTree(); !tree.empty()) {
     return tree;
   }
   if (!trees.Empty()) {
     return trees.Text(0);
+  }
+  if (const std::string why = DSUnopenedConnectionsText(); !why.empty()) {
+    messages.ShowError(why);
+    return std::nullopt;
   }
   messages.ShowError("The directory client is connected to no tree");
   return std::nullopt;

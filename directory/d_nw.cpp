@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <system_error>
+#include <vector>
 
 #include "util/hooks.h"
 #include "util/text.h"
@@ -66,12 +67,49 @@ uint16_t InitNetWare(ErrorMessageSink& messages) {
       }
     }
   }
+  // A client whose every connection failed to open runs on no tree; the caller says why.
+  if (code == kDirNoMoreConnections && !DirClientUnopenedConnections().empty()) {
+    return kDirConnectionOk;
+  }
   if (code != kDirConnectionOk) {
     NWErrorBox(messages, code,
                code == kDirClientNotStarted ? "Could not initialize NetWare Client. InitNetWare"
                                             : "Could not find server/tree connection. InitNetWare");
   }
   return code;
+}
+
+std::string DSUnopenedConnectionsText() {
+  const std::vector<DirUnopenedConnection> unopened = DirClientUnopenedConnections();
+  if (unopened.empty()) {
+    return {};
+  }
+  std::string text = unopened.size() == 1
+                         ? "A connection could not be opened; its tree is left out:"
+                         : "Connections could not be opened; their trees are left out:";
+  const DirUnopenedConnection* primary = nullptr;
+  for (const DirUnopenedConnection& connection : unopened) {
+    text += "\n" + connection.tree + ": " + connection.reason;
+    if (connection.primary) {
+      primary = &connection;
+    }
+  }
+  if (primary != nullptr) {
+    if (const std::string now = DSGetDefaultTree(); !now.empty()) {
+      text += "\nThe default tree is " + now + " instead of " + primary->tree + ".";
+    }
+  }
+  return text;
+}
+
+std::string DSUnopenedTreeText(std::string_view tree) {
+  std::string text;
+  for (const DirUnopenedConnection& connection : DirClientUnopenedConnections()) {
+    if (SameTextAscii(connection.tree, tree)) {
+      text += (text.empty() ? "" : "; ") + connection.reason;
+    }
+  }
+  return text;
 }
 
 std::string CleanTreeName(std::string_view reported) {

@@ -19,9 +19,21 @@ inline constexpr DirConnectionHandle kNoClientConnection = 0xFFFF;
 [[nodiscard]] DirConnectionHandle ClientConnection();
 
 // Starts the client and opens the primary connection (or, without one, the first the client
-// lists). Returns 0 at once when a connection is already open. On failure shows one box through
-// `messages` ("... InitNetWare returned error 0x...") and returns the 16-bit code.
+// lists). Returns 0 at once when a connection is already open, and 0 without one when the client
+// started but could open none of its connections (DSUnopenedConnectionsText says why). On
+// failure shows one box through `messages` ("... InitNetWare returned error 0x...") and returns
+// the 16-bit code.
 [[nodiscard]] uint16_t InitNetWare(ErrorMessageSink& messages);
+
+// What the client's start-up could not open, to be said once: a first line saying that their
+// trees are left out, then "<tree>: <reason>" for each connection, and a last line naming the
+// tree that is the default instead when the primary connection was among them. Empty when every
+// connection opened.
+[[nodiscard]] std::string DSUnopenedConnectionsText();
+
+// The reasons why connections of `tree` (ASCII case ignored) could not be opened at start-up,
+// "; "-joined; empty when none of them failed.
+[[nodiscard]] std::string DSUnopenedTreeText(std::string_view tree);
 
 // Appends the tree of every connection, in the client's order, each tree once (ASCII case
 // ignored); a connection whose cleaned tree name is empty adds nothing. Lets pending window

@@ -224,6 +224,10 @@ std::string MakeFullName(std::string_view name) {
   return full;
 }
 
+std::string_view FirstNamePart(std::string_view name) {
+  return name.substr(0, FirstSeparator(name));
+}
+
 std::string StripLeadingDot(std::string_view name) {
   if (!name.empty() && name.front() == '.') {
     name.remove_prefix(1);

@@ -93,6 +93,11 @@ void DSListContainer(DirContext context, std::string_view container, TStringList
 // IsRootOrPublic; otherwise "." + name.
 [[nodiscard]] std::string MakeFullName(std::string_view name);
 
+// The first part of the name `name` (its leaf, names being written leaf first): the text before
+// its first "." not escaped with a backslash, escapes kept as written ("Audit v1\.2" of
+// "Audit v1\.2.Tasks"); the whole of `name` when it has no such ".".
+[[nodiscard]] std::string_view FirstNamePart(std::string_view name);
+
 // `name` without one leading "."; unchanged when it has none.
 [[nodiscard]] std::string StripLeadingDot(std::string_view name);
 

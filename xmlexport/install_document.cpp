@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 
+#include "directory/d_nw_list.h"
 #include "util/hooks.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -78,7 +79,8 @@ void XmlInstallWriter::Indented(std::string_view elementName, std::string_view v
 }
 
 void XmlInstallWriter::XmlAddStdAttributes(const std::string& objectName) {
-  const std::string id = TextBefore(objectName, ".", true);
+  // A dot escaped in the name belongs to its leaf ("Audit v1\.2"), as its other escapes do.
+  const std::string id(FirstNamePart(objectName));
   Note(objectName, "", id, 0);
   Indented("id", id);
   std::optional<XmlBadText> badParameter;
@@ -105,9 +107,8 @@ void XmlInstallWriter::AttributeListToXml(const std::string& objectName,
   }
   size_t offset = 0;
   for (const TStringList::Entry& value : values) {
-    const std::string_view text = cutAtFirstDot
-                                      ? std::string_view(value.text).substr(0, value.text.find('.'))
-                                      : std::string_view(value.text);
+    const std::string_view text =
+        cutAtFirstDot ? FirstNamePart(value.text) : std::string_view(value.text);
     Note(objectName, attributeName, text, offset);
     Indented(elementName, text);
     offset += value.text.size() + 2;

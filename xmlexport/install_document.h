@@ -69,12 +69,12 @@ class XmlInstallWriter {
   XmlInstallWriter(const XmlInstallWriter&) = delete;
   XmlInstallWriter& operator=(const XmlInstallWriter&) = delete;
 
-  // The lines every block shares: the id (the name up to its first "."), the parameter block of
-  // "rbsParameters", then "object-type-name", "class-name", "role-assignment" (cut at the first
-  // ".") and "page-assignment" lines from their attributes.
+  // The lines every block shares: the id (the name up to its first unescaped "."), the parameter
+  // block of "rbsParameters", then "object-type-name", "class-name", "role-assignment" (cut
+  // likewise) and "page-assignment" lines from their attributes.
   void XmlAddStdAttributes(const std::string& objectName);
   // Five spaces and XmlElement(elementName, value) for each value of the attribute, the value
-  // cut before its first "." when `cutAtFirstDot`; nothing when it cannot be read.
+  // cut before its first unescaped "." when `cutAtFirstDot`; nothing when it cannot be read.
   void AttributeListToXml(const std::string& objectName, const std::string& attributeName,
                           bool cutAtFirstDot, std::string_view elementName);
   // A "rights-assignment" block for each value "attribute;rights" whose rights part is a

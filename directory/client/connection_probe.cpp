@@ -32,8 +32,10 @@ std::string HostOf(const std::string& uri) {
 }
 
 // The system's reason why nothing answers at the address's host and port: a name that does not
-// resolve, a refused connection, no answer in time; nullopt when a connection can be made.
-std::optional<std::string> WhyUnreachable(const std::string& uri, int timeoutSeconds) {
+// resolve, a refused connection, no answer within `timeoutSeconds` (waited for `waitSeconds`);
+// nullopt when a connection can be made.
+std::optional<std::string> WhyUnreachable(const std::string& uri, int timeoutSeconds,
+                                          int waitSeconds) {
   LDAPURLDesc* parsed = nullptr;
   if (ldap_url_parse(uri.c_str(), &parsed) != LDAP_URL_SUCCESS)
     return "not an LDAP address";
@@ -58,7 +60,7 @@ std::optional<std::string> WhyUnreachable(const std::string& uri, int timeoutSec
       error = errno;
       if (error == EINPROGRESS) {
         pollfd wait{fd, POLLOUT, 0};
-        const int ready = poll(&wait, 1, std::max(1, timeoutSeconds) * 1000);
+        const int ready = poll(&wait, 1, std::max(1, waitSeconds) * 1000);
         socklen_t size = sizeof error;
         if (ready == 0) {
           error = ETIMEDOUT;
@@ -75,6 +77,28 @@ std::optional<std::string> WhyUnreachable(const std::string& uri, int timeoutSec
   }
   return host + " port " + port + ": " + reason;
 }
+
+}  // namespace
+
+std::optional<std::string> WhyServersUnreachable(const std::string& source, int timeoutSeconds,
+                                                 int waitSeconds) {
+  std::string reasons;
+  size_t start = 0;
+  while ((start = source.find_first_not_of(' ', start)) != std::string::npos) {
+    const size_t end = std::min(source.find(' ', start), source.size());
+    const auto reason = WhyUnreachable(source.substr(start, end - start), timeoutSeconds,
+                                       std::min(timeoutSeconds, waitSeconds));
+    if (!reason)
+      return std::nullopt;
+    reasons += (reasons.empty() ? "" : "; ") + *reason;
+    start = end;
+  }
+  if (reasons.empty())
+    return "no server named";
+  return reasons;
+}
+
+namespace {
 
 ProbeResult ProbeServer(const ConnectionConfig& config,
                         const std::optional<std::string>& password) {
@@ -97,7 +121,7 @@ ProbeResult ProbeServer(const ConnectionConfig& config,
     std::string text = error + ".";
     if (code != kDirUnreachableServer)
       return {false, text};
-    if (const auto refused = WhyUnreachable(config.source, config.timeout)) {
+    if (const auto refused = WhyServersUnreachable(config.source, config.timeout, config.timeout)) {
       text += " The server cannot be reached: " + *refused + ".";
     } else if (encrypted && config.verify) {
       // libldap says no more than "Connect error" for a certificate it refuses; the same

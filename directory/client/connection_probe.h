@@ -16,5 +16,12 @@ struct ProbeResult {
 // and the reason). A server connection with a bind DN takes its password from the connection's
 // password file or, without one, from `password`; with neither it is not tried. Blocks for at
 // most the connection's timeout per step.
+// Why none of the servers of `source` (LDAP addresses separated by spaces) answers: for each, its
+// host and port and the system's reason (a name that does not resolve, a refused connection, no
+// answer within `timeoutSeconds`), "; "-joined; nullopt when one of them takes a connection.
+// Waits at most min(`timeoutSeconds`, `waitSeconds`) seconds for each.
+[[nodiscard]] std::optional<std::string> WhyServersUnreachable(const std::string& source,
+                                                               int timeoutSeconds, int waitSeconds);
+
 [[nodiscard]] ProbeResult ProbeConnection(const ConnectionConfig& config,
                                           const std::optional<std::string>& password);

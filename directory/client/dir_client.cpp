@@ -17,6 +17,7 @@ struct Client {
   uint64_t generation = 0;
   std::string connectionsFile;  // chosen by the caller; empty = the default
   DirPasswordProvider passwords;
+  std::vector<DirUnopenedConnection> unopened;  // by the running start-up
 };
 
 // Recursive, because a password provider runs inside DirClientInit: should it (or a window
@@ -70,6 +71,7 @@ uint16_t DirClientInit(int reserved1, int reserved2) {
     return failure->code;
   }
   client.session.Open(std::move(opened.connections), opened.primary);
+  client.unopened = std::move(opened.unopened);
   client.started = true;
   return kDirConnectionOk;
 }
@@ -96,6 +98,11 @@ uint16_t DirOpenConnection(DirConnectionRef reference, int mode, int reserved,
   });
 }
 
+std::vector<DirUnopenedConnection> DirClientUnopenedConnections() {
+  const std::lock_guard lock(Lock());
+  return TheClient().unopened;
+}
+
 void DirClientUseConnectionsFile(const std::string& path) {
   const std::lock_guard lock(Lock());
   TheClient().connectionsFile = path;
@@ -115,6 +122,7 @@ void DirClientShutdown() {
   const std::lock_guard lock(Lock());
   Client& client = TheClient();
   client.session = DirSession();
+  client.unopened.clear();
   client.started = false;
   ++client.generation;
 }

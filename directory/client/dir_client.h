@@ -15,7 +15,9 @@
 // Connections ---------------------------------------------------------------------------------
 
 // Starts the client: reads the connections file (see DirClientUseConnectionsFile) or, without
-// one, opens the built-in sample tree. Both arguments are reserved and must be 0.
+// one, opens the built-in sample tree. Both arguments are reserved and must be 0. Only a file that
+// cannot be read or is malformed fails it; a connection that cannot be opened is left out
+// (DirClientUnopenedConnections).
 [[nodiscard]] uint16_t DirClientInit(int reserved1, int reserved2);
 [[nodiscard]] uint16_t DirGetPrimaryConnection(DirConnectionRef& reference);
 // position is 0 at the start of a scan; returns non-zero when there is no further connection.
@@ -25,6 +27,20 @@
                                             std::string& value);
 [[nodiscard]] uint16_t DirOpenConnection(DirConnectionRef reference, int mode, int reserved,
                                          DirConnectionHandle& handle);
+
+// A connection of the connections file that start-up could not open (its LDIF file cannot be
+// read or loaded, its server does not answer or refuses the bind, no password could be had): its
+// tree is left out unless another connection serves it.
+struct DirUnopenedConnection {
+  std::string tree;
+  std::string reason;  // the file's or the server's words, the section, file and line after them
+  bool primary = false;
+};
+
+// The connections the running client's start-up could not open, in the file's order; empty
+// before a start-up, after a shutdown and when every connection opened. A start-up that could not
+// open the primary connection makes the first connection it opened the primary one.
+[[nodiscard]] std::vector<DirUnopenedConnection> DirClientUnopenedConnections();
 
 // Chooses the connections file DirClientInit reads, instead of connections.ini in the
 // configuration folder. An empty path restores the default.

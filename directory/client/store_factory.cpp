@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "directory/client/connection_probe.h"
 #include "directory/client/connections.h"
 #include "directory/client/ldap_store.h"
 #include "directory/client/memory_store.h"
@@ -123,8 +125,16 @@ std::optional<StartupFailure> OpenLdap(const ConnectionConfig& config,
     ++request.attempt;
     request.previousError = error;
   }
-  if (!store)
+  if (!store) {
+    // libldap says no more than "Connect error" for a server that is not there; the system
+    // tells a refused connection from a name that does not resolve. The connection has waited
+    // its time-out already, so this look waits a moment only.
+    if (code == kDirUnreachableServer) {
+      if (const auto why = WhyServersUnreachable(config.source, config.timeout, 2))
+        error += " (" + *why + ")";
+    }
     return StartupFailure{kDirSourceUnreadable, error};
+  }
   connection.tree = config.tree;
   connection.context = ResolveComplete(*store, config.context).value_or(DirName());
   if (config.hasUser) {
@@ -151,6 +161,10 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
     DirConnection connection;
     const std::string where = " (connection [" + config.section + "] in " + path + " line " +
                               std::to_string(config.line) + ")";
+    // One connection that cannot be opened costs its own tree, not every tree.
+    const auto leaveOut = [&](const std::string& reason) {
+      opened.unopened.push_back({config.tree, reason + where, config.primary});
+    };
     if (config.source == "sample") {
       if (auto failure = OpenSample(sampleStore, connection, &config)) {
         failure->text += where;
@@ -158,8 +172,12 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
       }
     } else if (config.source.starts_with("ldap://") || config.source.starts_with("ldaps://")) {
       if (auto failure = OpenLdap(config, passwords, connection)) {
-        failure->text += where;
-        return failure;
+        if (failure->code != kDirSourceUnreadable) {
+          failure->text += where;
+          return failure;
+        }
+        leaveOut(failure->text);
+        continue;
       }
       if (!connection.store)
         continue;
@@ -172,8 +190,10 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
       if (!store) {
         auto memory = MemoryStore::LoadFile(
             config.source, error, config.fileUrls ? LdifUrls::kReadFiles : LdifUrls::kRefuse);
-        if (!memory)
-          return StartupFailure{kDirSourceUnreadable, error + where};
+        if (!memory) {
+          leaveOut(error);
+          continue;
+        }
         store = std::move(memory);
       }
       connection.store = store;
@@ -186,6 +206,10 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
       opened.primary = opened.connections.size();
     opened.connections.push_back(std::move(connection));
   }
+  const bool primaryLost = std::any_of(opened.unopened.begin(), opened.unopened.end(),
+                                       [](const DirUnopenedConnection& c) { return c.primary; });
+  if (primaryLost && !opened.connections.empty())
+    opened.primary = 0;
   return std::nullopt;
 }
 

@@ -15,6 +15,7 @@
 struct OpenedConnections {
   std::vector<DirConnection> connections;
   std::optional<size_t> primary;
+  std::vector<DirUnopenedConnection> unopened;  // the file's connections that could not be opened
 };
 
 // Why start-up failed: a connection code and a text naming the file, the line and the fault.
@@ -25,8 +26,11 @@ struct StartupFailure {
 
 // The connections `path` describes. A missing file gives the sample tree alone as primary when
 // `sampleWithoutFile` is set (the default file) and a failure otherwise. A connection whose
-// password `passwords` declined is left out; one that binds without a password file and without
-// `passwords` fails start-up. Either the connections or the failure.
+// password `passwords` declined is left out silently; one whose LDIF file cannot be loaded, whose
+// server cannot be reached or refuses the bind, or that binds without a password file and without
+// `passwords` is left out with its reason in `opened.unopened`, and when it was the primary one
+// the first connection opened takes its place. Either the connections or the failure of a file
+// that cannot be read or is malformed.
 [[nodiscard]] std::optional<StartupFailure> OpenConnections(const std::string& path,
                                                             bool sampleWithoutFile,
                                                             const DirPasswordProvider& passwords,

@@ -414,6 +414,7 @@ TEST_F(MainFormTest, SavingTheXmlViewReplacesTheFileAndRemembersIt) {
   EXPECT_EQ(dialogs_.saveRequests[0].Filter, "XML Files|*.xml|Text Files|*.txt|All Files|*.*");
   EXPECT_EQ(dialogs_.saveRequests[0].DefaultExt, "xml");
   EXPECT_EQ(dialogs_.saveRequests[0].InitialDir, out.string() + "/");
+  EXPECT_EQ(dialogs_.saveRequests[0].FileName, "old.xml");
   EXPECT_EQ(form.XmlPath, (out / "old.xml").string());
   EXPECT_FALSE(fs::exists(out));
 

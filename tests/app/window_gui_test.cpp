@@ -7,13 +7,16 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -31,6 +34,7 @@
 #include "app/connections_dialog.h"
 #include "app/item_list.h"
 #include "app/main_form.h"
+#include "app/qt_form_dialogs.h"
 #include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
 #include "app/work_monitor.h"
@@ -62,10 +66,11 @@ class WindowGuiTest : public ::testing::Test {
   // The window, shown and active, browsing `container` of `tree` (the sample tree unless the
   // test has chosen other connections).
   TMainForm& Start(const std::string& container = ".Services.Larkspur",
-                   const std::string& tree = "LARKSPUR_TREE") {
+                   const std::string& tree = "LARKSPUR_TREE", FormDialogs* dialogs = nullptr) {
     folder_.Write(folder_.SettingsPath(),
                   "[Context]\nDefault=" + tree + "\n" + tree + "=" + container + "\n");
-    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
+    form_ = std::make_unique<TMainForm>(dialogs != nullptr ? *dialogs : dialogs_,
+                                        folder_.ProgramFile());
     form_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     form_->activateWindow();
@@ -143,7 +148,12 @@ TEST_F(WindowGuiTest, EveryExportPageShowsItsControlsApartInsideThePage) {
   EXPECT_EQ(form.LabelCurrentXml->geometry().right(), form.MemoXml->geometry().right());
 }
 
-TEST_F(WindowGuiTest, CategoriesFillOnceAndAgainOnlyWhenThePageChangesSize) {
+// The categories fill on the first opening and again when the page changes size, or when the tree
+// or the start container is no longer the one they were filled for.
+TEST_F(WindowGuiTest, CategoriesFillOnceAndAgainOnlyWhenThePageSizeOrTheirSourceChanges) {
+  folder_.UseConnections(OneConnection("LARKSPUR_TREE", "sample") +
+                         "\n[shop]\ntree = SHOP_TREE\nsource = " + ORVANE_TEST_DATA +
+                         "/shop_tree.ldif\ncontext = Start.Shop\n");
   TMainForm& form = Start();
   QSignalSpy resets(&form.ItemsOf(form.CheckListBoxCat), &QAbstractItemModel::modelReset);
   OpenExportPage(form.TabSheetExpCat);
@@ -163,6 +173,35 @@ TEST_F(WindowGuiTest, CategoriesFillOnceAndAgainOnlyWhenThePageChangesSize) {
   EXPECT_EQ(Marks(form.CheckListBoxCat), "..");
   const QWidget* page = form.TabSheetExpCat;
   EXPECT_EQ(Text(form.CheckListBoxCat->geometry()), ListPlaceOn(page));
+
+  // Up to .Larkspur: the same two categories lie below it, filled afresh.
+  form.Edit1->clear();
+  QTest::keyClicks(form.Edit1, QStringLiteral("larkspur"));
+  ASSERT_EQ(Marks(form.CheckListBoxCat), "xx");
+  ClickTab(form.PageControl1, form.TabSheetStart);
+  QListWidget& containers = *form.ListBoxContainers;
+  ASSERT_EQ(containers.item(0)->text(), QStringLiteral("[ .. ]"));
+  const QPoint parent = containers.visualItemRect(containers.item(0)).center();
+  QTest::mouseClick(containers.viewport(), Qt::LeftButton, {}, parent);
+  QTest::mouseDClick(containers.viewport(), Qt::LeftButton, {}, parent);
+  Settle();
+  ASSERT_EQ(form.CurrentCtx, ".Larkspur");
+  OpenExportPage(form.TabSheetExpCat);
+  EXPECT_EQ(Marks(form.CheckListBoxCat), "..");
+
+  // Another tree: its own categories, none of the sample's.
+  ClickTab(form.PageControl1, form.TabSheetStart);
+  form.ComboBoxTrees->setFocus();
+  Press(form.ComboBoxTrees, Qt::Key_Down);
+  ASSERT_EQ(form.CurrentTree, "SHOP_TREE");
+  OpenExportPage(form.TabSheetExpCat);
+  const TItemList& categories = form.ItemsOf(form.CheckListBoxCat).Items();
+  ASSERT_EQ(categories.Count(), 2);
+  EXPECT_EQ(categories.Line(0), "Cat1.Start.Shop");
+  EXPECT_EQ(categories.Line(1), "Cat2.Start.Shop");
+  if (const char* shot = std::getenv("ORVANE_CATEGORIES_SCREENSHOT")) {
+    form.grab().save(QString::fromLocal8Bit(shot));
+  }
 }
 
 TEST_F(WindowGuiTest, XmlPageKeepsTheUsersEditsAcrossMinimiseAndRestore) {
@@ -305,6 +344,74 @@ TEST_F(WindowGuiTest, LongWorkShowsProgressIgnoresOtherInputAndStops) {
                 " read");
 }
 
+// The save dialog on screen opens on the last saved document, asks before replacing a file, keeps
+// it and stays open when told No, and replaces it when told Yes.
+TEST_F(WindowGuiTest, SavingOverAnExistingFileAsksFirst) {
+  const std::filesystem::path old = folder_.Write("out/old.xml", "old");
+  QtFormDialogs screenDialogs;
+  TMainForm& form = Start(".Services.Larkspur", "LARKSPUR_TREE", &screenDialogs);
+  screenDialogs.SetOwner(&form);
+  form.XmlPath = old.string();
+  OpenExportPage(form.TabSheetXml);
+
+  // Answers the dialogs as they come up, each step queued so that the modal loop it opens does
+  // not hold up the next one.
+  const auto saveAnswering = [&form](QMessageBox::StandardButton answer) {
+    std::vector<std::string> seen;
+    int step = 0;
+    int ticksAnswered = -1;
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      auto* files = qobject_cast<QFileDialog*>(modal);
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      if (step == 0 && files != nullptr) {
+        auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        seen.push_back("open in " + files->directory().absolutePath().toStdString() + " on " +
+                       name->text().toStdString());
+        ++step;
+        QTimer::singleShot(0, name, [name] { QTest::keyClick(name, Qt::Key_Return); });
+      } else if (step == 1 && box != nullptr) {
+        seen.push_back("asked " + box->text().toStdString());
+        if (const char* shot = std::getenv("ORVANE_REPLACE_SCREENSHOT")) {
+          QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(shot));
+        }
+        ++step;
+        QAbstractButton* button = box->button(answer);
+        ASSERT_NE(button, nullptr);
+        // The click returns inside the box's loop, which may run a tick before it ends; what
+        // the file dialog does with the answer has happened by the tick after that.
+        QTimer::singleShot(0, button, [button, &ticksAnswered] {
+          QTest::mouseClick(button, Qt::LeftButton);
+          ticksAnswered = 0;
+        });
+      } else if (step == 2 && ticksAnswered >= 0 && ++ticksAnswered > 1 && files != nullptr) {
+        seen.emplace_back("still open");
+        ++step;
+        files->reject();
+      }
+    });
+    driver.start(50);
+    QTest::mouseClick(form.BitBtnSaveXml, Qt::LeftButton);
+    return seen;
+  };
+
+  const std::string folder = old.parent_path().string();
+  EXPECT_THAT(saveAnswering(QMessageBox::No),
+              ::testing::ElementsAre("open in " + folder + " on old.xml",
+                                     "asked old.xml already exists.\nDo you want to replace it?",
+                                     "still open"));
+  std::string text;
+  ASSERT_TRUE(ReadRegularFile(old, text).Succeeded());
+  EXPECT_EQ(text, "old");
+
+  EXPECT_THAT(saveAnswering(QMessageBox::Yes), ::testing::SizeIs(2));
+  ASSERT_TRUE(ReadRegularFile(old, text).Succeeded());
+  EXPECT_THAT(text, ::testing::StartsWith("<install>"));
+  EXPECT_EQ(form.XmlPath, old.string());
+}
+
 TEST_F(WindowGuiTest, TabIndentedXmlLinesStandWhereEightSpacesWould) {
   TMainForm& form = Start();
   OpenExportPage(form.TabSheetXml);
@@ -318,8 +425,8 @@ TEST_F(WindowGuiTest, TabIndentedXmlLinesStandWhereEightSpacesWould) {
 }
 
 // The connections dialog from the Start tab: a connection added there is written to the file and,
-// once the dialog closes, its tree is in the tree list; a server that cannot be reached fails the
-// restart with the server named and leaves a window that can take the connection out again.
+// once the dialog closes, its tree is in the tree list; a server that cannot be reached leaves
+// its own tree out, named once with the reason, and the dialog can take the connection out again.
 TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   TMainForm& form = Start();
   const auto trees = [&form] {
@@ -383,9 +490,15 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   QTest::mouseClick(dialog->ButtonSave, Qt::LeftButton);
   dialog->reject();
   Settle();
-  EXPECT_EQ(trees(), "");
-  ASSERT_FALSE(dialogs_.errors.empty());
-  EXPECT_THAT(dialogs_.errors.front(), ::testing::HasSubstr("ldap://127.0.0.1:1"));
+  EXPECT_EQ(trees(), "LARKSPUR_TREE,SHOP_TREE");
+  EXPECT_EQ(form.ComboBoxTrees->currentText(), QStringLiteral("LARKSPUR_TREE"));
+  EXPECT_GT(form.ListBoxContainers->count(), 0);
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_THAT(dialogs_.errors[0],
+              ::testing::AllOf(::testing::StartsWith("A connection could not be opened; its tree "
+                                                     "is left out:\nDOWN_TREE: ldap://127.0.0.1:1"),
+                               ::testing::HasSubstr("(127.0.0.1 port 1: Connection refused)"),
+                               ::testing::HasSubstr("(connection [down] in ")));
   dialogs_.errors.clear();
 
   dialog = open();

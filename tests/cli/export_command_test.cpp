@@ -118,10 +118,23 @@ TEST_F(ExportCommandTest, DirectoryFailuresExitOneWithTheirTextAndWriteNothing) 
   const std::string noTrees = Write("none.ini", "[s]\ntree = ___\nsource = sample\n");
   const std::string broken = Write("broken.ini", "[s]\ntree = T\nsource = sample\nnonsense\n");
   const std::string target = (root_ / "out.xml").string();
+  // The primary connection's file is gone; the shop tree is still there.
+  const std::string gone = (root_ / "gone.ldif").string();
+  const std::string goneIni =
+      Write("gone.ini", "[s]\ntree = SHOP_TREE\nsource = " + kShopTree +
+                            "\n[gone]\ntree = GONE_TREE\nsource = " + gone + "\nprimary = yes\n");
+  const std::string goneReason =
+      gone + ": cannot be read (No such file or directory) (connection [gone] in " + goneIni +
+      " line 4)";
   const struct {
     std::vector<std::string> arguments;
     std::string error;
   } cases[] = {
+      {{"--connections", goneIni, "--tree", "gone_tree", "-o", target},
+       "Tree \"gone_tree\" cannot be reached: " + goneReason},
+      // A script that names no tree gets the primary one or nothing.
+      {{"--connections", goneIni, "-o", target},
+       "The default tree \"GONE_TREE\" cannot be reached: " + goneReason},
       {{"--connections", shop_, "--tree", "other_tree", "-o", target},
        "Tree \"other_tree\" not found; the directory client knows SHOP_TREE"},
       {{"--connections", shop_, "--base", ".Nowhere.Shop", "--all", "-o", target},
@@ -144,6 +157,8 @@ TEST_F(ExportCommandTest, DirectoryFailuresExitOneWithTheirTextAndWriteNothing) 
     EXPECT_EQ(result.err, "orvane-export: " + c.error + "\n");
     EXPECT_FALSE(fs::exists(target));
   }
+  EXPECT_EQ(Run({"--connections", goneIni, "--tree", "SHOP_TREE", "--list"}).status, kExportDone);
+
   // A malformed connections file is named with its line.
   const Result malformed = Run({"--connections", broken});
   EXPECT_EQ(malformed.status, kExportFailed);
@@ -158,13 +173,12 @@ TEST_F(ExportCommandTest, DirectoryFailuresExitOneWithTheirTextAndWriteNothing) 
   const Result undecoded = Run({"--connections", badSource});
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(undecoded.status, kExportFailed);
-  EXPECT_EQ(undecoded.err,
-            "orvane-export: Could not find server/tree connection. InitNetWare returned error "
-            "0x8811 (" +
-                badValue +
-                " line 3: attribute description: the base64 value cannot be decoded (connection "
-                "[s] in " +
-                badSource + " line 1))\n");
+  EXPECT_EQ(
+      undecoded.err,
+      "orvane-export: A connection could not be opened; its tree is left out:\nT: " + badValue +
+          " line 3: attribute description: the base64 value cannot be decoded (connection "
+          "[s] in " +
+          badSource + " line 1)\n");
 }
 
 TEST_F(ExportCommandTest, PatternsAllAndDependentsMarkTheLists) {

@@ -258,9 +258,6 @@ TEST_F(ClientTest, WithoutAConnectionsFileTheSampleTreeIsPrimary) {
 }
 
 TEST_F(ClientTest, StartUpFailuresNameTheFileTheLineAndTheFault) {
-  const std::string badLdif = Write("bad.ldif",
-                                    "dn: o=Acme\nobjectClass: organization\n\n"
-                                    "dn: cn=X,ou=Missing,o=Acme\ncn: X\n");
   struct Case {
     const char* label;
     std::string ini;
@@ -306,18 +303,6 @@ TEST_F(ClientTest, StartUpFailuresNameTheFileTheLineAndTheFault) {
        kDirConfigMalformed,
        {"line 5", "more than one primary"}},
       {"an empty file", "", kDirConfigMalformed, {"no connection is defined"}},
-      {"an LDIF file that is missing",
-       FixtureIni(dir_ + "/missing.ldif"),
-       kDirSourceUnreadable,
-       {"missing.ldif: cannot be read", "[fixture]"}},
-      {"malformed LDIF",
-       FixtureIni(badLdif),
-       kDirSourceUnreadable,
-       {"bad.ldif line 4", "parent of \"cn=X,ou=Missing,o=Acme\""}},
-      {"an LDAP server that does not answer",
-       "[a]\ntree = T\nsource = ldap://127.0.0.1:9\n",
-       kDirSourceUnreadable,
-       {"ldap://127.0.0.1:9", "[a]", "line 1"}},
       {"a source of another kind",
        "[a]\ntree = T\nsource = ftp://host/x\n",
        kDirSourceUnknown,
@@ -343,6 +328,58 @@ TEST_F(ClientTest, StartUpFailuresNameTheFileTheLineAndTheFault) {
   EXPECT_EQ(NWstrerror(12345), "Unknown error");
 }
 
+// A connection that cannot be opened costs its own tree only: start-up goes on with the others,
+// keeps its reason, and the first connection opened stands in for a primary one that failed.
+TEST_F(ClientTest, AConnectionThatCannotBeOpenedLeavesOnlyItsTreeOut) {
+  const std::string badLdif = Write("bad.ldif",
+                                    "dn: o=Acme\nobjectClass: organization\n\n"
+                                    "dn: cn=X,ou=Missing,o=Acme\ncn: X\n");
+  struct Case {
+    const char* label;
+    std::string failing;  // a primary connection of FIXTURE_TREE
+    std::vector<std::string> texts;
+  };
+  const std::vector<Case> cases = {
+      {"an LDIF file that is missing",
+       FixtureIni(dir_ + "/missing.ldif"),
+       {"missing.ldif: cannot be read", "(connection [fixture] in ", "line 1)"}},
+      {"malformed LDIF",
+       FixtureIni(badLdif),
+       {"bad.ldif line 4", "parent of \"cn=X,ou=Missing,o=Acme\""}},
+      {"an LDAP server that does not answer",
+       "[a]\ntree = FIXTURE_TREE\nsource = ldap://127.0.0.1:9\nprimary = yes\n",
+       {"ldap://127.0.0.1:9", "127.0.0.1 port 9: Connection refused", "[a]", "line 1"}},
+  };
+  const std::string sample = "[sample]\ntree = SAMPLE\nsource = sample\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    for (const bool withSample : {true, false}) {
+      const uint16_t code = Start(c.failing + (withSample ? sample : ""));
+      ASSERT_EQ(code, kDirConnectionOk) << NWstrerror(code);
+      const std::vector<DirUnopenedConnection> unopened = DirClientUnopenedConnections();
+      ASSERT_EQ(unopened.size(), 1u);
+      EXPECT_EQ(unopened[0].tree, "FIXTURE_TREE");
+      EXPECT_TRUE(unopened[0].primary);
+      for (const std::string& part : c.texts)
+        EXPECT_NE(unopened[0].reason.find(part), std::string::npos) << unopened[0].reason;
+      DirConnectionRef primary = 0;
+      if (withSample) {
+        ASSERT_EQ(DirGetPrimaryConnection(primary), kDirConnectionOk);
+        std::string tree;
+        ASSERT_EQ(DirGetConnectionInfo(primary, 4, 255, tree), kDirConnectionOk);
+        EXPECT_EQ(tree.substr(0, 7), "SAMPLE_");
+        uint32_t position = 0;
+        ASSERT_EQ(DirScanConnections(position, primary), kDirConnectionOk);
+        EXPECT_NE(DirScanConnections(position, primary), kDirConnectionOk);  // the only one
+      } else {
+        EXPECT_EQ(DirGetPrimaryConnection(primary), kDirNoConnection);
+      }
+      DirClientShutdown();
+      EXPECT_TRUE(DirClientUnopenedConnections().empty());
+    }
+  }
+}
+
 TEST_F(ClientTest, UrlValuesAreReadOnlyForConnectionsThatAllowThem) {
   const std::string secret = Write("secret.txt", "host-1");
   const std::string ldif = Write("url.ldif",
@@ -351,10 +388,11 @@ TEST_F(ClientTest, UrlValuesAreReadOnlyForConnectionsThatAllowThem) {
                                  "description:< file://" +
                                      secret + "\n");
   const std::string section = "[u]\ntree = U\nsource = " + ldif + "\nprimary = yes\n";
-  const uint16_t code = Start(section);
-  EXPECT_EQ(code, kDirSourceUnreadable);
-  EXPECT_EQ(NWstrerror(code).find(ldif + " line 6: URL values are not read"), 0u)
-      << NWstrerror(code);
+  ASSERT_EQ(Start(section), kDirConnectionOk);
+  const std::vector<DirUnopenedConnection> unopened = DirClientUnopenedConnections();
+  ASSERT_EQ(unopened.size(), 1u);
+  EXPECT_EQ(unopened[0].reason.find(ldif + " line 6: URL values are not read"), 0u)
+      << unopened[0].reason;
   DirClientShutdown();
 
   ASSERT_EQ(Start(section + "file-urls = yes\n"), kDirConnectionOk);

@@ -110,6 +110,36 @@ TEST_F(DirectoryTest, InitNetWareFailureShowsOneBoxAndCanBeRetried) {
   EXPECT_EQ(sink.shown.size(), 1u);
 }
 
+// Connections that cannot be opened are said once, with the tree that became the default; the
+// start succeeds on what remains, or on nothing at all.
+TEST_F(DirectoryTest, ConnectionsThatCannotBeOpenedAreNamedAndLeftOut) {
+  const std::string gone = Source("gone.ldif");
+  const std::string lost = "[lost]\ntree = LOST_TREE\nsource = " + gone + "\nprimary = yes\n";
+  const std::string why = gone + ": cannot be read (No such file or directory) (connection ";
+  UseConnections(lost + "\n[other]\ntree = OTHER_TREE\nsource = " + Source("other.ldif") +
+                 "\n\n[again]\ntree = LOST_TREE\nsource = " + gone + "\n");
+  RecordingSink sink;
+  ASSERT_EQ(InitNetWare(sink), 0);
+  EXPECT_THAT(sink.shown, ::testing::IsEmpty());
+  const std::string file = (folder_.Root() / "connections.ini").string();
+  EXPECT_EQ(DSUnopenedConnectionsText(),
+            "Connections could not be opened; their trees are left out:\nLOST_TREE: " + why +
+                "[lost] in " + file + " line 1)\nLOST_TREE: " + why + "[again] in " + file +
+                " line 10)\nThe default tree is OTHER_TREE instead of LOST_TREE.");
+  EXPECT_EQ(DSUnopenedTreeText("Lost_Tree"),
+            why + "[lost] in " + file + " line 1); " + why + "[again] in " + file + " line 10)");
+  EXPECT_EQ(DSUnopenedTreeText("OTHER_TREE"), "");
+
+  UseConnections(lost);
+  EXPECT_EQ(InitNetWare(sink), 0);
+  EXPECT_THAT(sink.shown, ::testing::IsEmpty());
+  EXPECT_EQ(ClientConnection(), kNoClientConnection);
+  EXPECT_EQ(DSGetDefaultTree(), "");
+  EXPECT_EQ(DSUnopenedConnectionsText(),
+            "A connection could not be opened; its tree is left out:\nLOST_TREE: " + why +
+                "[lost] in " + file + " line 1)");
+}
+
 TEST_F(DirectoryTest, TreeNamesAreCleanedAndListedOnce) {
   const std::string longTree = "ABCDEFGHIJKLMNOPQRSTUVWXYZ12345_";  // the longest the client takes
   UseConnections(TwoTrees() + "\n[again]\ntree = ACME_TREE\nsource = " + Source("acme.ldif") +

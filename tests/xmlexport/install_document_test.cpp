@@ -83,6 +83,22 @@ TEST(InstallDocument, TaskExampleIsReproducedExactly) {
                            }));
 }
 
+TEST(InstallDocument, IdsAndRoleAssignmentsKeepEscapedDotsOfTheirLeaf) {
+  TableAttributeSource source;
+  source.Set("Audit v1\\.2.Extra.Coll", "rbsContentMembership",
+             {"Desk v3\\.1.Roles.Coll", "A\\+B.Roles.Coll"});
+  XmlDocumentLines lines;
+  XmlInstallWriter(source, lines).SaveTasksXml({"Audit v1\\.2.Extra.Coll"});
+  EXPECT_EQ(lines.Lines(), (Lines{
+                               "<task>",
+                               "     <id>Audit v1\\.2</id>",
+                               "     <role-assignment>Desk v3\\.1</role-assignment>",
+                               "     <role-assignment>A\\+B</role-assignment>",
+                               "</task>",
+                               "",
+                           }));
+}
+
 TEST(InstallDocument, KindsFollowEachOtherWithTheirOwnTagsAndReads) {
   TableAttributeSource source;
   source.Set("M.Cfg", "rbsXMLInfo", {"<info><version>1.2</version></info>"});

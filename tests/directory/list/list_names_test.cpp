@@ -31,6 +31,23 @@ TEST(MakeFullName, AddsOneDotToCompleteNamesOnly) {
   }
 }
 
+TEST(FirstNamePart, EndsAtTheFirstUnescapedDot) {
+  const NameCase cases[] = {
+      {"Audit v1\\.2.Extra.Coll", "Audit v1\\.2"},
+      {"A\\+B.Coll", "A\\+B"},
+      {"a\\\\.b", "a\\\\"},  // an escaped backslash, then a real separator
+      {"CN=Desk.OU=Roles", "CN=Desk"},
+      {"Leaf", "Leaf"},
+      {"v1\\.2", "v1\\.2"},
+      {"trailing\\", "trailing\\"},  // an escape with nothing after it reads no further
+      {".Leading", ""},
+      {"", ""},
+  };
+  for (const NameCase& c : cases) {
+    EXPECT_EQ(FirstNamePart(c.input), c.expected) << "input: " << c.input;
+  }
+}
+
 struct NavigateCase {
   const char* current;
   const char* picked;
