@@ -51,7 +51,8 @@ constexpr std::string_view kHelp =
     "  --dependents        then check the books and tasks below the checked modules, and the\n"
     "                      tasks the checked roles name\n"
     "  --list              print the items instead of the document: kind, mark (x or -) and\n"
-    "                      name, separated by tabs\n"
+    "                      name, separated by tabs; in a name \\\\, \\t, \\n and \\r stand for\n"
+    "                      a backslash, tab, LF and CR, \\xHH for any other control byte\n"
     "  -o FILE             write to FILE, replacing it whole, instead of standard output\n"
     "  --help              show this text\n"
     "  --version           show the version\n"
@@ -171,7 +172,10 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& argume
 class StreamMessages : public ErrorMessageSink {
  public:
   explicit StreamMessages(std::ostream& err) : err_(err) {}
-  void ShowError(const std::string& text) override { err_ << kProgram << ": " << text << '\n'; }
+  // A name or a server's words in a message may hold bytes a terminal would obey.
+  void ShowError(const std::string& text) override {
+    err_ << kProgram << ": " << EscapeControlText(text) << '\n';
+  }
 
  private:
   std::ostream& err_;
@@ -242,7 +246,8 @@ std::optional<std::string> ChooseTree(const std::optional<std::string>& wanted,
   return std::nullopt;
 }
 
-// The lists' lines, one "<kind>\t<mark>\t<name>" per item, kinds in page order.
+// The lists' lines, one "<kind>\t<mark>\t<name>" per item, kinds in page order; a name's tab,
+// line end or backslash is escaped, so that no name can make a line or a field of its own.
 std::string ListText(const TExportLists& lists) {
   std::string text;
   for (const RbsKind kind : kRbsKinds) {
@@ -250,7 +255,7 @@ std::string ListText(const TExportLists& lists) {
     for (int i = 0; i < items.Count(); ++i) {
       text += RbsKindName(kind);
       text += items.Checked(i) ? "\tx\t" : "\t-\t";
-      text += items.Line(i);
+      text += EscapeListField(items.Line(i));
       text += '\n';
     }
   }
@@ -362,7 +367,7 @@ int Export(const ExportOptions& options, std::ostream& out, std::ostream& err) {
 int RunExport(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
   ExportOptions options;
   if (const std::optional<std::string> fault = ParseArguments(arguments, options)) {
-    err << kProgram << ": " << *fault << '\n'
+    err << kProgram << ": " << EscapeControlText(*fault) << '\n'
         << kUsage << "Try '" << kProgram << " --help' for more information.\n";
     return kExportUsageError;
   }

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "directory/client/ldap_store.h"
+#include "util/text.h"
 
 namespace {
 
@@ -107,9 +108,11 @@ DirPasswordAnswer AskTerminal(const std::string& path, const DirPasswordRequest&
                    " cannot hide what is typed (" + std::strerror(error) + ")");
   }
   if (request.attempt > 1) {
-    terminal.Write(request.previousError + "\n");
+    terminal.Write(EscapeControlText(request.previousError) + "\n");
   }
-  terminal.Write("Password for " + Whose(request) + " (tree " + request.tree + "): ");
+  // The server's words and the names come from elsewhere: the terminal must not obey them.
+  terminal.Write(
+      EscapeControlText("Password for " + Whose(request) + " (tree " + request.tree + "): "));
   std::optional<std::string> line = terminal.ReadLine();
   if (!line) {
     terminal.Write("\n");
