@@ -12,8 +12,11 @@
 #include "app/main_form.h"
 #include "app/qt_form_dialogs.h"
 #include "app/qt_hooks.h"
+#include "util/secrets.h"
 
 int main(int argc, char** argv) {
+  // A core file would hold a password typed into the login dialog.
+  static_cast<void>(DisableCoreFiles());
   QApplication application(argc, argv);
   // The title the desktop shows for the application. Set as the application name, not the
   // display name: Qt appends a display name to every window caption, which must stay as it is.

@@ -21,6 +21,7 @@
 #include "directory/client/schema_catalog.h"
 #include "directory/client/value_codec.h"
 #include "util/atomic_file.h"
+#include "util/secrets.h"
 
 namespace {
 
@@ -64,6 +65,10 @@ bool IsWithin(const DirName& name, const DirName& ancestor) {
 }
 
 }  // namespace
+
+LdapSettings::~LdapSettings() {
+  WipeText(password);
+}
 
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
   // The mode is checked before anything is opened; the read itself refuses a FIFO or device
