@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <ostream>
@@ -166,6 +168,18 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& argume
     *value = std::move(attached);
   }
   return std::nullopt;
+}
+
+// Flushes `out`: nullopt when every byte went, else the message, with the system's reason when
+// a write gave one (a full disk, a closed pipe). The caller clears errno before its writes.
+std::optional<std::string> OutputFault(std::ostream& out) {
+  out.flush();
+  if (out) {
+    return std::nullopt;
+  }
+  const int error = errno;
+  return "Cannot write to standard output" +
+         (error != 0 ? ": " + std::string(std::strerror(error)) : std::string());
 }
 
 // Directory messages as lines on the error stream, each naming the program.
@@ -353,10 +367,10 @@ int Export(const ExportOptions& options, std::ostream& out, std::ostream& err) {
     }
     return kExportDone;
   }
+  errno = 0;
   out.write(text->data(), static_cast<std::streamsize>(text->size()));
-  out.flush();
-  if (!out) {
-    messages.ShowError("Cannot write to standard output");
+  if (const std::optional<std::string> fault = OutputFault(out)) {
+    messages.ShowError(*fault);
     return kExportFailed;
   }
   return kExportDone;
@@ -371,13 +385,18 @@ int RunExport(const std::vector<std::string>& arguments, std::ostream& out, std:
         << kUsage << "Try '" << kProgram << " --help' for more information.\n";
     return kExportUsageError;
   }
-  if (options.help) {
-    out << kUsage << '\n' << kHelp;
-    return out ? kExportDone : kExportFailed;
-  }
-  if (options.version) {
-    out << kProgram << ' ' << kOrvaneVersion << '\n';
-    return out ? kExportDone : kExportFailed;
+  if (options.help || options.version) {
+    errno = 0;
+    if (options.help) {
+      out << kUsage << '\n' << kHelp;
+    } else {
+      out << kProgram << ' ' << kOrvaneVersion << '\n';
+    }
+    if (const std::optional<std::string> fault = OutputFault(out)) {
+      err << kProgram << ": " << *fault << '\n';
+      return kExportFailed;
+    }
+    return kExportDone;
   }
   return Export(options, out, err);
 }

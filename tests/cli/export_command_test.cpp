@@ -304,6 +304,16 @@ TEST_F(ExportCommandTest, TheDocumentGoesToStandardOutputOrReplacesTheFile) {
   std::ostringstream err;
   EXPECT_EQ(RunExport({"--connections", shop_, "--all"}, out, err), kExportFailed);
   EXPECT_EQ(err.str(), "orvane-export: Cannot write to standard output\n");
+  // A full device: every kind of output fails with the system's reason, --help included.
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"--help"}, {"--version"}, {"--connections", shop_, "--list"}}) {
+    std::ofstream full("/dev/full");
+    std::ostringstream refused;
+    EXPECT_EQ(RunExport(arguments, full, refused), kExportFailed) << arguments.front();
+    EXPECT_EQ(refused.str(),
+              "orvane-export: Cannot write to standard output: No space left on "
+              "device\n");
+  }
 }
 
 // Names and texts from the directory or the command line may hold bytes that a terminal obeys
