@@ -123,6 +123,20 @@ std::optional<LdapSettings> LdapSettingsFor(const ConnectionConfig& config, std:
     error = config.caFile + ": cannot be read (" + std::strerror(errno) + ")";
     return std::nullopt;
   }
+  // The TLS library gives no reason of its own for a file it cannot use: every handshake would
+  // fail later with the same words as a certificate it refused.
+  if (!config.caFile.empty()) {
+    std::string authorities;
+    if (const FileResult read = ReadRegularFile(config.caFile, authorities); !read.Succeeded()) {
+      error = config.caFile + ": cannot be read (" + read.reason + ")";
+      return std::nullopt;
+    }
+    if (authorities.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+      error = config.caFile +
+              ": holds no certificate in PEM form (a \"-----BEGIN CERTIFICATE-----\" block)";
+      return std::nullopt;
+    }
+  }
   if (!config.passwordFile.empty()) {
     auto password = ReadPasswordFile(config.passwordFile, error);
     if (!password)

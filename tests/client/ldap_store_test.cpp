@@ -588,6 +588,7 @@ TEST_F(LdapStoreTest, TheConnectionsFileChecksTheLiveKeys) {
       {"timeout = 10s\n", kDirConfigMalformed, "line 4: timeout must be a number of seconds"},
       {"page-size = 0\n", kDirConfigMalformed, "line 4: page-size must be a number of entries"},
       {"ca-file = missing.pem\n", kDirConfigMalformed, "missing.pem: cannot be read"},
+      {"ca-file = pw\n", kDirConfigMalformed, "pw: holds no certificate in PEM form"},
       {"password-file = none\n", kDirConfigMalformed, "none: cannot be read"},
       {"bind = cn=Manager\npassword-file = pw\n", kDirSourceUnreadable, "Invalid credentials"},
       {"starttls = no\nverify = no\ntimeout = 3\n", kDirConnectionOk, ""},
