@@ -19,6 +19,7 @@
 #include "directory/client/ldap_connection.h"
 #include "directory/client/ldap_filter.h"
 #include "directory/client/schema_catalog.h"
+#include "directory/client/tls_refusal.h"
 #include "directory/client/value_codec.h"
 #include "util/atomic_file.h"
 #include "util/secrets.h"
@@ -768,6 +769,10 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
   if (code != kDirOk) {
     const auto text = impl->connections.FailureText(code);
     error = text ? *text : settings.uri + ": cannot be reached";
+    if (code == kDirUnreachableServer) {
+      if (const std::optional<std::string> refusal = CertificateRefusal(settings))
+        error += "; the server's certificate was refused: " + *refusal;
+    }
     return nullptr;
   }
   return std::unique_ptr<LdapStore>(new LdapStore(std::move(impl)));
