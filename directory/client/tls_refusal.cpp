@@ -67,6 +67,9 @@ std::optional<std::string> CheckCertificate(const std::vector<uint8_t>& der,
     return std::nullopt;
   std::string text(reinterpret_cast<const char*>(words.data), words.size);
   gnutls_free(words.data);
+  // The caller ends the sentence.
+  while (!text.empty() && (text.back() == ' ' || text.back() == '.'))
+    text.pop_back();
   return text;
 }
 

@@ -10,7 +10,8 @@
 
 // The reason the certificate of the first server of `settings.uri` fails the check `settings`
 // asks for (its ca-file's authorities, else the system's, and the server's name), as the TLS
-// library words it ("The certificate is NOT trusted. The certificate issuer is unknown.");
+// library words it, without the last full stop ("The certificate is NOT trusted. The
+// certificate issuer is unknown");
 // nullopt when the settings check no certificate, when the connection fails without the check
 // as well, or when the library finds nothing wrong with the certificate.
 [[nodiscard]] std::optional<std::string> CertificateRefusal(const LdapSettings& settings);
