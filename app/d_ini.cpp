@@ -65,6 +65,29 @@ ProfileFile OpenSettingsFile(const std::filesystem::path& programFile) {
   return ProfileFile(ConfigurationFolder() / SettingsFileName(programFile));
 }
 
+std::string TreeSettingsKey(std::string_view tree) {
+  constexpr std::string_view kHeld = "=%[]\r\n";
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  const bool plain = tree.find_first_of(kHeld) == std::string_view::npos &&
+                     (tree.empty() || (!blank(tree.front()) && !blank(tree.back())));
+  if (plain) {
+    return std::string(tree);
+  }
+  static constexpr std::string_view kDigits = "0123456789ABCDEF";
+  std::string key;
+  for (const char c : tree) {
+    if (kHeld.find(c) != std::string_view::npos || blank(c)) {
+      const auto byte = static_cast<unsigned char>(c);
+      key += '%';
+      key += kDigits[byte >> 4];
+      key += kDigits[byte & 0x0F];
+    } else {
+      key += c;
+    }
+  }
+  return key;
+}
+
 void WriteIntegerIfChanged(ProfileFile& file, std::string_view section, std::string_view key,
                            int32_t value) {
   if (file.ReadInteger(section, key, 0) != value) {

@@ -37,6 +37,12 @@
 // The settings file of `programFile`, opened in the configuration folder.
 [[nodiscard]] ProfileFile OpenSettingsFile(const std::filesystem::path& programFile);
 
+// The key that remembers `tree`'s container in section "Context": the tree's name itself, unless
+// the file could not hold it as a key or would read it back as another (it holds '=', '%', '[',
+// ']', a line break, or begins or ends with a blank); then each of those bytes, and each blank,
+// is written as '%' and two upper-case hex digits ("A=B" gives "A%3DB").
+[[nodiscard]] std::string TreeSettingsKey(std::string_view tree);
+
 // Writes `value` only when the key, read as an integer with default 0, holds something else.
 // Throws SettingsWriteError as ProfileFile::WriteInteger does.
 void WriteIntegerIfChanged(ProfileFile& file, std::string_view section, std::string_view key,

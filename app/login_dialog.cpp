@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "util/secrets.h"
+
 namespace {
 
 QLabel* WrappedLabel(const std::string& text, const char* name, QWidget* parent) {
@@ -32,7 +34,9 @@ DirPasswordAnswer WindowLogin::Provide(const DirPasswordRequest& request) {
     PasswordVault::Lookup found = vault_.Read(key);
     if (found.password) {
       stored = true;
-      return {std::move(found.password), {}};
+      DirPasswordAnswer given{std::move(found.password), {}};
+      WipeText(*found.password);
+      return given;
     }
     if (!found.error.empty()) {
       note = "The keyring cannot be read: " + found.error;
@@ -56,7 +60,9 @@ DirPasswordAnswer WindowLogin::Provide(const DirPasswordRequest& request) {
       stored = true;
     }
   }
-  return {std::move(answer->password), {}};
+  DirPasswordAnswer given{std::move(answer->password), {}};
+  WipeText(answer->password);
+  return given;
 }
 
 TLoginDialog::TLoginDialog(const DirPasswordRequest& request, bool remember,

@@ -18,6 +18,7 @@
 #include "app/program_version.h"
 #include "app/qt_form_dialogs.h"
 #include "app/qt_hooks.h"
+#include "util/secrets.h"
 
 namespace {
 
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
     }
   }
 
+  // A core file would hold a password typed into the login dialog.
+  static_cast<void>(DisableCoreFiles());
   QApplication application(argc, argv);
   // The title the desktop shows for the application. Set as the application name, not the
   // display name: Qt appends a display name to every window caption, which must stay as it is.

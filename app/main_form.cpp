@@ -536,13 +536,15 @@ void TMainForm::ChangeTree() {
 
 void TMainForm::SaveTreeAndCtx() {
   if (SettingsIni && !CurrentTree.empty() && !CurrentCtx.empty()) {
-    SettingsIni->WriteString("Context", CurrentTree, CurrentCtx);
+    SettingsIni->WriteString("Context", TreeSettingsKey(CurrentTree), CurrentCtx);
   }
 }
 
 void TMainForm::ReadTreeAndCtx() {
   const std::string fallback = DSGetNameContext(BrowseCtx);
-  CurrentCtx = SettingsIni ? SettingsIni->ReadString("Context", CurrentTree, fallback) : fallback;
+  CurrentCtx = SettingsIni
+                   ? SettingsIni->ReadString("Context", TreeSettingsKey(CurrentTree), fallback)
+                   : fallback;
   static_cast<void>(DSSetNameContext(BrowseCtx, CurrentCtx));
 }
 

@@ -88,6 +88,10 @@ ProfileFile::ProfileFile(std::filesystem::path path, ContentWriter writer)
 
 FileResult ProfileFile::LoadText(std::string& text) const {
   FileResult loaded = ReadRegularFile(path_, text);
+  // A byte-order mark that an editor put first would hide the first section's name.
+  if (text.starts_with(kUtf8ByteOrderMark)) {
+    text.erase(0, kUtf8ByteOrderMark.size());
+  }
   return loaded.missing ? FileResult{} : loaded;
 }
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <ostream>
@@ -52,7 +54,8 @@ constexpr std::string_view kHelp =
     "  --dependents        then check the books and tasks below the checked modules, and the\n"
     "                      tasks the checked roles name\n"
     "  --list              print the items instead of the document: kind, mark (x or -) and\n"
-    "                      name, separated by tabs\n"
+    "                      name, separated by tabs; in a name \\\\, \\t, \\n and \\r stand for\n"
+    "                      a backslash, tab, LF and CR, \\xHH for any other control byte\n"
     "  -o FILE             write to FILE, replacing it whole, instead of standard output\n"
     "  --help              show this text\n"
     "  --version           show the version\n"
@@ -168,11 +171,26 @@ std::optional<std::string> ParseArguments(const std::vector<std::string>& argume
   return std::nullopt;
 }
 
+// Flushes `out`: nullopt when every byte went, else the message, with the system's reason when
+// a write gave one (a full disk, a closed pipe). The caller clears errno before its writes.
+std::optional<std::string> OutputFault(std::ostream& out) {
+  out.flush();
+  if (out) {
+    return std::nullopt;
+  }
+  const int error = errno;
+  return "Cannot write to standard output" +
+         (error != 0 ? ": " + std::string(std::strerror(error)) : std::string());
+}
+
 // Directory messages as lines on the error stream, each naming the program.
 class StreamMessages : public ErrorMessageSink {
  public:
   explicit StreamMessages(std::ostream& err) : err_(err) {}
-  void ShowError(const std::string& text) override { err_ << kProgram << ": " << text << '\n'; }
+  // A name or a server's words in a message may hold bytes a terminal would obey.
+  void ShowError(const std::string& text) override {
+    err_ << kProgram << ": " << EscapeControlText(text) << '\n';
+  }
 
  private:
   std::ostream& err_;
@@ -265,7 +283,8 @@ std::optional<std::string> ChooseTree(const std::optional<std::string>& wanted,
   return std::nullopt;
 }
 
-// The lists' lines, one "<kind>\t<mark>\t<name>" per item, kinds in page order.
+// The lists' lines, one "<kind>\t<mark>\t<name>" per item, kinds in page order; a name's tab,
+// line end or backslash is escaped, so that no name can make a line or a field of its own.
 std::string ListText(const TExportLists& lists) {
   std::string text;
   for (const RbsKind kind : kRbsKinds) {
@@ -273,7 +292,7 @@ std::string ListText(const TExportLists& lists) {
     for (int i = 0; i < items.Count(); ++i) {
       text += RbsKindName(kind);
       text += items.Checked(i) ? "\tx\t" : "\t-\t";
-      text += items.Line(i);
+      text += EscapeListField(items.Line(i));
       text += '\n';
     }
   }
@@ -371,10 +390,10 @@ int Export(const ExportOptions& options, std::ostream& out, std::ostream& err) {
     }
     return kExportDone;
   }
+  errno = 0;
   out.write(text->data(), static_cast<std::streamsize>(text->size()));
-  out.flush();
-  if (!out) {
-    messages.ShowError("Cannot write to standard output");
+  if (const std::optional<std::string> fault = OutputFault(out)) {
+    messages.ShowError(*fault);
     return kExportFailed;
   }
   return kExportDone;
@@ -385,17 +404,22 @@ int Export(const ExportOptions& options, std::ostream& out, std::ostream& err) {
 int RunExport(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
   ExportOptions options;
   if (const std::optional<std::string> fault = ParseArguments(arguments, options)) {
-    err << kProgram << ": " << *fault << '\n'
+    err << kProgram << ": " << EscapeControlText(*fault) << '\n'
         << kUsage << "Try '" << kProgram << " --help' for more information.\n";
     return kExportUsageError;
   }
   if (options.help || options.version) {
+    errno = 0;
     if (options.help) {
       out << kUsage << '\n' << kHelp << '\n';
     }
     out << kProgram << ' ' << kOrvaneVersion
         << "\nUser guide: " << ProgramDocument(ProgramFile(), "index.html").string() << '\n';
-    return out ? kExportDone : kExportFailed;
+    if (const std::optional<std::string> fault = OutputFault(out)) {
+      err << kProgram << ": " << *fault << '\n';
+      return kExportFailed;
+    }
+    return kExportDone;
   }
   return Export(options, out, err);
 }

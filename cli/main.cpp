@@ -4,8 +4,11 @@
 #include <vector>
 
 #include "cli/export_command.h"
+#include "util/secrets.h"
 
 int main(int argc, char** argv) {
+  // A core file would hold a password typed at the prompt; a refusal changes nothing else.
+  static_cast<void>(DisableCoreFiles());
   std::vector<std::string> arguments;
   for (int i = 1; i < argc; ++i) {
     arguments.emplace_back(argv[i]);

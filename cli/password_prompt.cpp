@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "directory/client/ldap_store.h"
+#include "util/secrets.h"
+#include "util/text.h"
 
 namespace {
 
@@ -57,8 +59,12 @@ class Terminal {
   }
 
   // One line without its line end; nullopt at the end of input before a line end.
+  // The line is read into room made once, so that growing it leaves no copy of what was typed
+  // in memory given back; a line that outgrows the room is wiped as it moves.
   [[nodiscard]] std::optional<std::string> ReadLine() const {
+    constexpr size_t kRoom = 1024;
     std::string line;
+    line.reserve(kRoom);
     for (;;) {
       char c = 0;
       const ssize_t got = ::read(fd_, &c, 1);
@@ -66,10 +72,18 @@ class Terminal {
         continue;
       }
       if (got <= 0) {
+        WipeText(line);
         return std::nullopt;
       }
       if (c == '\n') {
         return line;
+      }
+      if (line.size() == line.capacity()) {
+        std::string larger;
+        larger.reserve(line.capacity() * 2);
+        larger = line;
+        WipeText(line);
+        line = std::move(larger);
       }
       line.push_back(c);
     }
@@ -107,9 +121,11 @@ DirPasswordAnswer AskTerminal(const std::string& path, const DirPasswordRequest&
                    " cannot hide what is typed (" + std::strerror(error) + ")");
   }
   if (request.attempt > 1) {
-    terminal.Write(request.previousError + "\n");
+    terminal.Write(EscapeControlText(request.previousError) + "\n");
   }
-  terminal.Write("Password for " + Whose(request) + " (tree " + request.tree + "): ");
+  // The server's words and the names come from elsewhere: the terminal must not obey them.
+  terminal.Write(
+      EscapeControlText("Password for " + Whose(request) + " (tree " + request.tree + "): "));
   std::optional<std::string> line = terminal.ReadLine();
   if (!line) {
     terminal.Write("\n");

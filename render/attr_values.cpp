@@ -60,8 +60,10 @@ void AttrValueLines(uint32_t syntax, std::string_view attributeName,
     case 4:
     case 5:
     case 10:
-    case 11:
     case 20:
+      lines.Add(reader.ReadLastText());
+      break;
+    case 11:  // the number; the bits after it are not shown
       lines.Add(reader.ReadText());
       break;
     case 6:
@@ -92,7 +94,7 @@ void AttrValueLines(uint32_t syntax, std::string_view attributeName,
       break;
     case 14:
       (void)reader.ReadU32();  // the address type
-      lines.Add(reader.ReadText());
+      lines.Add(reader.ReadLastText());
       break;
     case 15: {
       const int32_t nameSpace = reader.ReadI32();
@@ -131,7 +133,7 @@ void AttrValueLines(uint32_t syntax, std::string_view attributeName,
       break;
     case 23:
       (void)reader.ReadU32();  // the remote id
-      lines.Add(reader.ReadText());
+      lines.Add(reader.ReadLastText());
       break;
     case 25:
       lines.Add(reader.ReadText());

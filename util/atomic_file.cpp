@@ -159,7 +159,9 @@ FileResult ReplaceFileAtomically(const std::filesystem::path& path, std::string_
   }
   mode_t mode = NewFileMode();
   struct stat existing {};
+  bool replacing = false;
   if (::stat(target.c_str(), &existing) == 0) {
+    replacing = true;
     if (FileResult kind = KindFailure(existing.st_mode); !kind.Succeeded()) {
       return kind;
     }
@@ -172,7 +174,17 @@ FileResult ReplaceFileAtomically(const std::filesystem::path& path, std::string_
     return Failure(errno);
   }
   TemporaryFile temporary(target);
-  if (!temporary.IsOpen() || ::fchmod(temporary.Descriptor(), mode) != 0) {
+  if (!temporary.IsOpen()) {
+    return Failure(errno);
+  }
+  // The file stays its owner's where the system lets the caller keep it so (root saving a
+  // user's file, a user keeping a group of theirs); elsewhere it becomes the caller's, as a
+  // file written anew would. Before the mode: a change of owner clears the set-id bits.
+  if (replacing && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
+      ::fchown(temporary.Descriptor(), existing.st_uid, existing.st_gid) != 0) {
+    static_cast<void>(::fchown(temporary.Descriptor(), static_cast<uid_t>(-1), existing.st_gid));
+  }
+  if (::fchmod(temporary.Descriptor(), mode) != 0) {
     return Failure(errno);
   }
   errno = 0;

@@ -258,3 +258,97 @@ std::string TreeNameText(std::string_view field) {
   name = name.substr(0, name.find('\0'));
   return TrimRightChars(name, "_");
 }
+
+namespace {
+
+// The length of the valid UTF-8 sequence at `pos`, 0 when none starts there.
+size_t Utf8SequenceLength(std::string_view text, size_t pos) {
+  const auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
+  const unsigned char lead = byte(pos);
+  size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead < 0x80) {
+    return 1;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    low = lead == 0xE0 ? 0xA0 : 0x80;
+    high = lead == 0xED ? 0x9F : 0xBF;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    low = lead == 0xF0 ? 0x90 : 0x80;
+    high = lead == 0xF4 ? 0x8F : 0xBF;
+  } else {
+    return 0;
+  }
+  for (size_t i = 1; i < length; ++i) {
+    if (pos + i >= text.size() || byte(pos + i) < (i == 1 ? low : 0x80) ||
+        byte(pos + i) > (i == 1 ? high : 0xBF)) {
+      return 0;
+    }
+  }
+  return length;
+}
+
+void AppendHexEscape(std::string& out, unsigned char byte) {
+  static constexpr std::string_view kDigits = "0123456789abcdef";
+  out += "\\x";
+  out += kDigits[byte >> 4];
+  out += kDigits[byte & 0x0F];
+}
+
+// `text` with each control character or stray byte as hex escapes, and each byte
+// that `named` gives a text for as that text.
+template <typename Named>
+std::string Escaped(std::string_view text, Named named) {
+  std::string out;
+  out.reserve(text.size());
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    if (const std::string_view name = named(byte); !name.empty()) {
+      out += name;
+      ++pos;
+      continue;
+    }
+    const size_t length = Utf8SequenceLength(text, pos);
+    const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[pos + 1]) < 0xA0;
+    if (length == 0 || byte < 0x20 || byte == 0x7F || c1) {
+      const size_t count = length == 0 ? 1 : length;
+      for (size_t i = 0; i < count; ++i) {
+        AppendHexEscape(out, static_cast<unsigned char>(text[pos + i]));
+      }
+      pos += count;
+      continue;
+    }
+    out.append(text.substr(pos, length));
+    pos += length;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string EscapeControlText(std::string_view text) {
+  return Escaped(text, [](unsigned char) { return std::string_view(); });
+}
+
+std::string EscapeListField(std::string_view text) {
+  return Escaped(text, [](unsigned char byte) {
+    switch (byte) {
+      case '\\':
+        return std::string_view("\\\\");
+      case '\t':
+        return std::string_view("\\t");
+      case '\n':
+        return std::string_view("\\n");
+      case '\r':
+        return std::string_view("\\r");
+      default:
+        return std::string_view();
+    }
+  });
+}

@@ -110,6 +110,20 @@ struct ThreeParts {
 void ReplaceTextInPlace(std::string& text, std::string_view oldText, std::string_view newText,
                         bool caseSensitive, bool all);
 
+// The byte-order mark some editors put at the start of a UTF-8 file.
+inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+// Text for a terminal or a line-based listing.
+
+// `text` with every control character written as "\x" and two lower-case hex digits per byte:
+// C0 (0x00-0x1F, tab and line ends included), DEL (0x7F), and U+0080-U+009F in their UTF-8
+// form ("\xc2\x9b"); a byte that begins no valid UTF-8 sequence is written so too. Every other
+// byte, a backslash included, is kept, so plain text comes out as it went in.
+[[nodiscard]] std::string EscapeControlText(std::string_view text);
+// `text` as one field of a tab-separated line that reads back unambiguously: backslash, tab,
+// LF and CR as "\\", "\t", "\n" and "\r", every other byte as EscapeControlText writes it.
+[[nodiscard]] std::string EscapeListField(std::string_view text);
+
 // Bytes and character buffers. No function reads past the end of the span it is given.
 
 // Capacity of the work area of TextFromBytes / LinesFromBytes: at most 2303 bytes are taken.

@@ -1,6 +1,7 @@
 // Element writers of the install document.
 #include "xmlexport/d_xml.h"
 
+#include <algorithm>
 #include <array>
 
 #include "xmlexport/xml_check.h"
@@ -11,6 +12,30 @@ constexpr std::string_view kCrLf = "\r\n";
 
 // Keys with these prefixes are the installer's own parameters and go in as key/value pairs.
 constexpr std::array<std::string_view, 3> kUrlParamPrefixes = {"TC.", "objectTypeName", "eDir"};
+
+// Every element name the document is built of (install_document.cpp, the url-param entry). A
+// key spelt like one would give an item a second id, a membership no directory link made, or an
+// entry that readers take for the document's own.
+constexpr std::array<std::string_view, 18> kDocumentElementNames = {
+    "install",
+    "module",
+    "category",
+    "role",
+    "book",
+    "task",
+    "id",
+    "url-param",
+    "param-key",
+    "param-value",
+    "object-type-name",
+    "class-name",
+    "role-assignment",
+    "page-assignment",
+    "version",
+    "rights-assignment",
+    "attribute-name",
+    "privilege",
+};
 
 }  // namespace
 
@@ -49,6 +74,11 @@ std::string XmlUrlParam(std::string_view key, std::string_view value) {
   return result;
 }
 
+bool IsDocumentElementName(std::string_view name) {
+  return std::find(kDocumentElementNames.begin(), kDocumentElementNames.end(), name) !=
+         kDocumentElementNames.end();
+}
+
 bool IsUrlParamKey(std::string_view key) {
   for (std::string_view prefix : kUrlParamPrefixes) {
     if (key.starts_with(prefix)) {
@@ -56,7 +86,8 @@ bool IsUrlParamKey(std::string_view key) {
     }
   }
   // A name with ':' would be read as a namespace prefix that the document never declares.
-  return !IsXmlName(key) || key.find(':') != std::string_view::npos;
+  return key.find(':') != std::string_view::npos || IsDocumentElementName(key) ||
+         !IsPortableXmlName(key);
 }
 
 std::string ParametersToXml(const XmlAttributeSource& source, const std::string& objectName,

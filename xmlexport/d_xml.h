@@ -22,8 +22,14 @@ void AppendXmlElement(std::string& out, std::string_view name, std::string_view 
 // Appends XmlUrlParam(key, value) to `out`.
 void AppendXmlUrlParam(std::string& out, std::string_view key, std::string_view value);
 
+// True when `name` is one of the element names the document itself is made of ("install",
+// the five kinds, "id", "url-param" and its two, the attribute lines' and the rights block's),
+// matched case-sensitively as XML matches names.
+[[nodiscard]] bool IsDocumentElementName(std::string_view name);
+
 // True when a parameter key makes a url-param entry: it begins with "TC.", "objectTypeName" or
-// "eDir" (case-sensitive), or it cannot be an element's name: no XML Name, or one with ':'.
+// "eDir" (case-sensitive), it is one of the document's own element names, or it cannot be an
+// element's name for every common parser: not IsPortableXmlName, or a name with ':'.
 [[nodiscard]] bool IsUrlParamKey(std::string_view key);
 
 // The parameter block of one object: the attribute's text (values joined by CR LF) split at

@@ -1,9 +1,14 @@
 // Name and character checks of the install document, and the writing of character data.
 #include "xmlexport/xml_check.h"
 
+#include <expat.h>
+
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -300,6 +305,30 @@ bool IsXmlName(std::string_view text) {
     pos += step.length;
   }
   return true;
+}
+
+bool IsPortableXmlName(std::string_view text) {
+  if (!IsXmlName(text)) {
+    return false;
+  }
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return true;
+  }
+  if (text.size() > INT_MAX - 3) {
+    return false;
+  }
+  // An empty element of that name is a whole document; expat takes it or names the fault.
+  const std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(
+      XML_ParserCreate("UTF-8"), &XML_ParserFree);
+  if (parser == nullptr) {
+    return false;
+  }
+  std::string document = "<";
+  document += text;
+  document += "/>";
+  return XML_Parse(parser.get(), document.data(), static_cast<int>(document.size()), 1) ==
+         XML_STATUS_OK;
 }
 
 std::optional<XmlBadText> FindBadXmlText(std::string_view text) {

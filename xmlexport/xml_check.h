@@ -13,6 +13,12 @@
 // are no name.
 [[nodiscard]] bool IsXmlName(std::string_view text);
 
+// True when `text` is a Name that every common parser reads as one: IsXmlName, and expat, which
+// keeps the older Name rules (no character beyond U+FFFF, fewer letters and marks: U+203F, for
+// one, is no name character there), accepts it as an element's name. ASCII names read alike
+// under both rules.
+[[nodiscard]] bool IsPortableXmlName(std::string_view text);
+
 // The first place where `text` holds something no XML document can: `offset` is the byte where
 // it starts; `character` is the code point when the bytes are valid UTF-8 but no XML Char (a
 // control character other than tab, LF and CR, U+FFFE, U+FFFF), nullopt when they are not UTF-8

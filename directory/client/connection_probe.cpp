@@ -23,14 +23,6 @@ std::string Entries(size_t count) {
   return std::to_string(count) + (count == 1 ? " entry" : " entries");
 }
 
-std::string HostOf(const std::string& uri) {
-  LDAPURLDesc* parsed = nullptr;
-  if (ldap_url_parse(uri.c_str(), &parsed) != LDAP_URL_SUCCESS)
-    return uri;
-  const std::unique_ptr<LDAPURLDesc, decltype(&ldap_free_urldesc)> owner(parsed, ldap_free_urldesc);
-  return parsed->lud_host != nullptr ? parsed->lud_host : "";
-}
-
 // The system's reason why nothing answers at the address's host and port: a name that does not
 // resolve, a refused connection, no answer within `timeoutSeconds` (waited for `waitSeconds`);
 // nullopt when a connection can be made.
@@ -121,20 +113,9 @@ ProbeResult ProbeServer(const ConnectionConfig& config,
     std::string text = error + ".";
     if (code != kDirUnreachableServer)
       return {false, text};
+    // A refused certificate is named by the store, in the TLS library's words.
     if (const auto refused = WhyServersUnreachable(config.source, config.timeout, config.timeout)) {
       text += " The server cannot be reached: " + *refused + ".";
-    } else if (encrypted && config.verify) {
-      // libldap says no more than "Connect error" for a certificate it refuses; the same
-      // connection without the check tells a certificate problem from others.
-      LdapSettings unchecked = settings;
-      unchecked.verify = false;
-      std::string ignored;
-      if (LdapStore::Connect(unchecked, ignored, code)) {
-        text += " The server's certificate was refused: it is not signed by an authority " +
-                (config.caFile.empty() ? std::string("the system trusts (name one as CA file)")
-                                       : "in " + config.caFile) +
-                ", or it does not name the host " + HostOf(config.source) + ".";
-      }
     }
     return {false, text};
   }

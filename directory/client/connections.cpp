@@ -93,10 +93,25 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
       return "section [" + last.section + "] has no tree";
     if (last.source.empty())
       return "section [" + last.section + "] has no source";
+    // StartTLS is asked for on a plain connection; over ldaps:// it would be TLS inside TLS,
+    // which no server answers.
+    if (last.startTls) {
+      for (std::string_view rest = last.source; !rest.empty();) {
+        const size_t blank = rest.find(' ');
+        const std::string_view server = rest.substr(0, blank);
+        if (server.size() >= 8 && EqualsIgnoringCase(server.substr(0, 8), "ldaps://"))
+          return "section [" + last.section + "] has starttls = yes for the ldaps:// source " +
+                 std::string(server) + "; give one or the other";
+        rest.remove_prefix(blank == std::string_view::npos ? rest.size() : blank + 1);
+      }
+    }
     return std::nullopt;
   };
   const std::string folder =
       path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
+  // Some editors begin a UTF-8 file with a byte-order mark; it is no part of the first line.
+  if (text.starts_with(kUtf8ByteOrderMark))
+    text.remove_prefix(kUtf8ByteOrderMark.size());
   size_t start = 0;
   while (start <= text.size()) {
     size_t end = text.find('\n', start);

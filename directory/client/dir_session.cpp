@@ -111,8 +111,9 @@ bool Typeless(const Context& context) {
 }
 
 // Fills the buffer with attribute values; an attribute cut by the end of the buffer continues
-// in the next batch under its name again. `done` is set once the last value is in.
-int32_t FillAttributeBatch(Buffer& buffer, Iteration& iteration, bool& done) {
+// in the next batch under its name again. `done` is set once the last value is in. A value that
+// no batch can hold ends the read with kDirInsufficientBuffer, and `fault` says how large it is.
+int32_t FillAttributeBatch(Buffer& buffer, Iteration& iteration, bool& done, std::string& fault) {
   StartBatch(buffer, Buffer::Content::kAttributes);
   while (iteration.attribute < iteration.attributes.size()) {
     const AttributeRecords& attribute = iteration.attributes[iteration.attribute];
@@ -126,6 +127,9 @@ int32_t FillAttributeBatch(Buffer& buffer, Iteration& iteration, bool& done) {
         return kDirOk;
       StartBatch(buffer, Buffer::Content::kAttributes);
       done = true;
+      fault = "Insufficient buffer: a value of " + attribute.name + " takes " +
+              std::to_string(header + firstValue) + " bytes of a read buffer, which holds " +
+              std::to_string(buffer.capacity);
       return kDirInsufficientBuffer;
     }
     if (buffer.data.size() + header + firstValue > buffer.capacity)
@@ -546,7 +550,14 @@ struct DirSessionTables {
         return kDirInvalidHandle;
     }
     bool done = false;
-    const int32_t code = FillAttributeBatch(*resultBuffer, *iteration, done);
+    std::string fault;
+    const int32_t code = FillAttributeBatch(*resultBuffer, *iteration, done, fault);
+    // The size of the value that did not fit is this failure's only; no other failure with the
+    // same code may show it.
+    if (code == kDirInsufficientBuffer)
+      errorTexts[code] = std::move(fault);
+    else
+      errorTexts.erase(kDirInsufficientBuffer);
     if (iteration == &fresh) {
       if (!done)
         iterationHandle = RegisterIteration(std::move(fresh));

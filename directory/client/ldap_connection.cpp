@@ -548,6 +548,17 @@ std::optional<std::string> LdapDecoder::Dn(LDAPMessage* entry) const {
   return std::string(raw);
 }
 
+std::vector<uint8_t> LdapConnection::PeerCertificate() const {
+  struct berval der {};
+  if (ld_ == nullptr ||
+      ldap_get_option(ld_.get(), LDAP_OPT_X_TLS_PEERCERT, &der) != LDAP_OPT_SUCCESS)
+    return {};
+  const LdapText owner(der.bv_val);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(der.bv_val);
+  return bytes == nullptr ? std::vector<uint8_t>()
+                          : std::vector<uint8_t>(bytes, bytes + der.bv_len);
+}
+
 LdapConnectionPool::LdapConnectionPool(const LdapSettings& settings)
     : settings_(settings),
       givenUp_(std::make_shared<LdapFailure>()),

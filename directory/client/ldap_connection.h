@@ -95,6 +95,9 @@ class LdapConnection {
   void Abandon(int msgid);
   // The bound identity's authorization id (RFC 4532), "" for an anonymous connection.
   [[nodiscard]] int32_t WhoAmI(std::string& authzId);
+  // The certificate the server showed in the TLS handshake of the open connection, in DER form;
+  // empty when there is no such connection.
+  [[nodiscard]] std::vector<uint8_t> PeerCertificate() const;
 
  private:
   [[nodiscard]] int32_t FromResult(int rc, std::string_view what, const char* diagnostic) const;

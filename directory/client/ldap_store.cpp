@@ -19,8 +19,10 @@
 #include "directory/client/ldap_connection.h"
 #include "directory/client/ldap_filter.h"
 #include "directory/client/schema_catalog.h"
+#include "directory/client/tls_refusal.h"
 #include "directory/client/value_codec.h"
 #include "util/atomic_file.h"
+#include "util/secrets.h"
 
 namespace {
 
@@ -64,6 +66,10 @@ bool IsWithin(const DirName& name, const DirName& ancestor) {
 }
 
 }  // namespace
+
+LdapSettings::~LdapSettings() {
+  WipeText(password);
+}
 
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
   // The mode is checked before anything is opened; the read itself refuses a FIFO or device
@@ -117,6 +123,20 @@ std::optional<LdapSettings> LdapSettingsFor(const ConnectionConfig& config, std:
   if (!config.caFile.empty() && access(config.caFile.c_str(), R_OK) != 0) {
     error = config.caFile + ": cannot be read (" + std::strerror(errno) + ")";
     return std::nullopt;
+  }
+  // The TLS library gives no reason of its own for a file it cannot use: every handshake would
+  // fail later with the same words as a certificate it refused.
+  if (!config.caFile.empty()) {
+    std::string authorities;
+    if (const FileResult read = ReadRegularFile(config.caFile, authorities); !read.Succeeded()) {
+      error = config.caFile + ": cannot be read (" + read.reason + ")";
+      return std::nullopt;
+    }
+    if (authorities.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+      error = config.caFile +
+              ": holds no certificate in PEM form (a \"-----BEGIN CERTIFICATE-----\" block)";
+      return std::nullopt;
+    }
   }
   if (!config.passwordFile.empty()) {
     auto password = ReadPasswordFile(config.passwordFile, error);
@@ -749,6 +769,10 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
   if (code != kDirOk) {
     const auto text = impl->connections.FailureText(code);
     error = text ? *text : settings.uri + ": cannot be reached";
+    if (code == kDirUnreachableServer) {
+      if (const std::optional<std::string> refusal = CertificateRefusal(settings))
+        error += "; the server's certificate was refused: " + *refusal;
+    }
     return nullptr;
   }
   return std::unique_ptr<LdapStore>(new LdapStore(std::move(impl)));

@@ -30,6 +30,9 @@ struct LdapSettings {
   bool verify = true;
   int timeoutSeconds = 10;  // for connecting and for every operation; at least 1
   int pageSize = 1000;      // entries per page of a paged listing or search; at least 1
+
+  // Every copy overwrites its password when it goes.
+  ~LdapSettings();
 };
 
 // The password stored in `path` (one trailing line end dropped); nullopt, with the reason in

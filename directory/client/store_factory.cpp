@@ -18,6 +18,7 @@
 #include "directory/client/memory_store.h"
 #include "directory/client/name_resolver.h"
 #include "directory/client/sample_tree.h"
+#include "util/secrets.h"
 
 namespace {
 
@@ -117,7 +118,10 @@ std::optional<StartupFailure> OpenLdap(const ConnectionConfig& config,
         request.previousError = "The password is empty.";
         continue;
       }
+      // A refused password is not left behind in memory the next one does not reuse.
+      WipeText(settings.password);
       settings.password = std::move(*answer.password);
+      WipeText(*answer.password);
     }
     store = LdapStore::Connect(settings, error, code);
     if (store || !asks || code != kDirFailedAuthentication)

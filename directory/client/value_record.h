@@ -5,7 +5,7 @@
 //
 // Layouts by syntax number (the fields in the order the renderer reads them):
 //   0  Unknown           text attribute name, u32 syntax, u32 length, bytes
-//   1-5, 10, 20          text
+//   1-5, 10, 20          text (the whole record less its last NUL: NUL bytes inside stay)
 //   6  Case Ignore List  nodes: u32 next, text
 //   7  Boolean           byte
 //   8, 22 Integer/Counter i32
@@ -68,6 +68,19 @@ class ValueRecordReader {
     return std::string(reinterpret_cast<const char*>(start), static_cast<size_t>(end - start));
   }
 
+  // The text that ends the record: every byte from the cursor to the end, NUL bytes included,
+  // less the one NUL that terminates it. A string value may hold a NUL, and a text that no
+  // field follows has no need to stop at the first one.
+  [[nodiscard]] std::string ReadLastText() {
+    const size_t start = std::min(offset_, record_.size());
+    size_t end = record_.size();
+    if (end > start && record_[end - 1] == 0) {
+      --end;
+    }
+    offset_ = std::max(offset_, record_.size());
+    return std::string(reinterpret_cast<const char*>(record_.data()) + start, end - start);
+  }
+
   // The next `count` bytes, or fewer where the record ends first: nothing beyond the record is
   // returned, so callers see how many bytes really exist.
   [[nodiscard]] std::span<const uint8_t> ReadBytes(size_t count) {
@@ -109,7 +122,8 @@ class ValueRecordWriter {
   ValueRecordWriter& U16(uint16_t value) { return LittleEndian(value, 2); }
   ValueRecordWriter& U32(uint32_t value) { return LittleEndian(value, 4); }
   ValueRecordWriter& I32(int32_t value) { return U32(static_cast<uint32_t>(value)); }
-  // The text and its terminating NUL; an embedded NUL ends the text as a reader sees it.
+  // The text and its terminating NUL; an embedded NUL ends the text as ReadText sees it, and
+  // stays in it for ReadLastText.
   ValueRecordWriter& Text(std::string_view text) {
     bytes_.insert(bytes_.end(), text.begin(), text.end());
     bytes_.push_back(0);

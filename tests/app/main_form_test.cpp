@@ -322,6 +322,28 @@ TEST_F(MainFormTest, RefusedSettingsWriteStopsTheTreeChange) {
   EXPECT_EQ(dialogs_.errors.size(), 1u);
 }
 
+// A tree name with "=" used to be refused as a key: the tree could not be left, and the close
+// wrote nothing after it.
+TEST_F(MainFormTest, ATreeNameTheFileCannotHoldAsAKeyIsRememberedAllTheSame) {
+  std::string connections = TwoTrees();
+  connections.replace(connections.find("ACME_TREE"), 9, "A=B");
+  UseConnections(connections);
+  WriteSettings("[Context]\nA%3DB=.Acme\n");
+  TMainForm& form = Start();
+  ASSERT_EQ(form.CurrentTree, "A=B");
+  EXPECT_EQ(form.CurrentCtx, ".Acme");
+  form.CurrentCtx = ".Sales.Acme";
+  auto* trees = Find<QComboBox>("ComboBoxTrees");
+  trees->setFocus();
+  QTest::keyClick(trees, Qt::Key_Down);
+  EXPECT_EQ(form.CurrentTree, "OTHER_TREE");
+  form.close();
+  EXPECT_TRUE(dialogs_.errors.empty());
+  EXPECT_EQ(Setting("Context", "A%3DB"), ".Sales.Acme");
+  EXPECT_EQ(Setting("Context", "Default"), "OTHER_TREE");
+  EXPECT_EQ(Setting("Settings", "MainForm.Width"), "868");
+}
+
 TEST_F(MainFormTest, CheckListsMarkByPatternAndContextMenu) {
   TMainForm& form = Start();
   auto* roles = Find<QListView>("CheckListBoxRoles");

@@ -67,6 +67,10 @@ TEST_F(SettingsTest, ReadsMatchSectionsAndKeysIgnoringCase) {
   EXPECT_EQ(file.ReadInteger("Settings", "Empty", -1), -1);
   EXPECT_EQ(file.ReadInteger("Settings", "Xml Path", 5), 5);
 
+  // A byte-order mark before the first section is no part of its name.
+  WriteFile(path, "\xEF\xBB\xBF[Context]\nDefault=ACME\n");
+  EXPECT_EQ(file.ReadString("Context", "Default", "fallback"), "ACME");
+
   const ProfileFile absent(folder_ / "none" / "orvane.ini");
   EXPECT_EQ(absent.ReadString("Context", "Default", "x"), "x");
   EXPECT_FALSE(fs::exists(folder_ / "none"));
@@ -253,6 +257,25 @@ TEST(SettingsNames, DocumentsAreFoundInstalledOrBesideTheProgram) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ProgramDocument(c.program, "index.html"), c.document) << c.program;
+  }
+}
+
+// A tree's name is its key unless the file would not read it back; the key that stands for it
+// then does, and names that differ keep different keys.
+TEST_F(SettingsTest, TreeKeysAreNamesTheFileReadsBack) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"ACME_TREE", "ACME_TREE"}, {"My Tree", "My Tree"}, {"A=B", "A%3DB"},
+      {"A%3DB", "A%253DB"},       {"50%", "50%25"},       {"[x]", "%5Bx%5D"},
+      {" A B", "%20A%20B"},       {"A\nB", "A%0AB"},
+  };
+  ProfileFile file(folder_ / "orvane.ini");
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(TreeSettingsKey(cases[i].first), cases[i].second) << cases[i].first;
+    file.WriteString("Context", TreeSettingsKey(cases[i].first), std::to_string(i));
+  }
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(file.ReadString("Context", TreeSettingsKey(cases[i].first), ""), std::to_string(i))
+        << cases[i].first;
   }
 }
 

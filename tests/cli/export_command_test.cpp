@@ -126,6 +126,14 @@ TEST_F(ExportCommandTest, DirectoryFailuresExitOneWithTheirTextAndWriteNothing) 
   const std::string goneReason =
       gone + ": cannot be read (No such file or directory) (connection [gone] in " + goneIni +
       " line 4)";
+  // A value larger than any read's buffer.
+  const std::string bigTree = Write("big.ldif",
+                                    "dn: o=Big\nobjectClass: organization\no: Big\n\n"
+                                    "dn: cn=Wide,o=Big\nobjectClass: rbsRole2\n"
+                                    "cn: Wide\nrbsParameters: " +
+                                        std::string(70000, 'x') + "\n");
+  const std::string big =
+      Write("big.ini", "[b]\ntree = BIG\nsource = " + bigTree + "\ncontext =\nprimary = yes\n");
   const struct {
     std::vector<std::string> arguments;
     std::string error;
@@ -135,6 +143,9 @@ TEST_F(ExportCommandTest, DirectoryFailuresExitOneWithTheirTextAndWriteNothing) 
       // A script that names no tree gets the primary one or nothing.
       {{"--connections", goneIni, "-o", target},
        "The default tree \"GONE_TREE\" cannot be reached: " + goneReason},
+      {{"--connections", big, "--base", "Big", "--all", "-o", target},
+       "Reading rbsParameters of .Wide.Big returned error 0xFFFFFD77 (Insufficient buffer: a "
+       "value of rbsParameters takes 70027 bytes of a read buffer, which holds 64512)"},
       {{"--connections", shop_, "--tree", "other_tree", "-o", target},
        "Tree \"other_tree\" not found; the directory client knows SHOP_TREE"},
       {{"--connections", shop_, "--base", ".Nowhere.Shop", "--all", "-o", target},
@@ -313,6 +324,43 @@ TEST_F(ExportCommandTest, TheDocumentGoesToStandardOutputOrReplacesTheFile) {
   std::ostringstream err;
   EXPECT_EQ(RunExport({"--connections", shop_, "--all"}, out, err), kExportFailed);
   EXPECT_EQ(err.str(), "orvane-export: Cannot write to standard output\n");
+  // A full device: every kind of output fails with the system's reason, --help included.
+  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+           {"--help"}, {"--version"}, {"--connections", shop_, "--list"}}) {
+    std::ofstream full("/dev/full");
+    std::ostringstream refused;
+    EXPECT_EQ(RunExport(arguments, full, refused), kExportFailed) << arguments.front();
+    EXPECT_EQ(refused.str(),
+              "orvane-export: Cannot write to standard output: No space left on "
+              "device\n");
+  }
+}
+
+// Names and texts from the directory or the command line may hold bytes that a terminal obeys
+// or that make a line of the list: messages show control bytes as escapes, the list escapes
+// what would end a field or a line.
+TEST_F(ExportCommandTest, HostileTextIsEscapedInMessagesAndInTheList) {
+  // cn "R<LF>task<TAB>x<TAB>Forged", as base64.
+  const std::string ldif = Write("hostile.ldif",
+                                 "dn: o=Shop\nobjectClass: organization\no: Shop\n\n"
+                                 "dn:: Y249Ugp0YXNrCXgJRm9yZ2VkLG89U2hvcA==\n"
+                                 "objectClass: rbsRole2\ncn:: Ugp0YXNrCXgJRm9yZ2Vk\n\n"
+                                 "dn: cn=C:\\5Cx,o=Shop\nobjectClass: rbsRole2\ncn: C:\\x\n");
+  const std::string connections =
+      Write("hostile.ini", "[h]\ntree = H\nsource = " + ldif + "\ncontext =\nprimary = yes\n");
+  const Result list = Run({"--connections", connections, "--base", "Shop", "--list"});
+  EXPECT_EQ(list.status, kExportDone) << list.err;
+  // The name's own backslash is the client's escape of the one in the cn.
+  EXPECT_EQ(list.out, "role\t-\tR\\ntask\\tx\\tForged.Shop\nrole\t-\tC:\\\\\\\\x.Shop\n");
+
+  const Result base = Run({"--connections", connections, "--base", "\x1B]0;PWNED\x07\x1B[2J"});
+  EXPECT_EQ(base.status, kExportFailed);
+  EXPECT_EQ(base.err,
+            "orvane-export: Container \".\\x1b]0;PWNED\\x07\\x1b[2J\" not found in tree H\n");
+  const Result usage = Run({"--\x1B[2J"});
+  EXPECT_EQ(usage.status, kExportUsageError);
+  EXPECT_EQ(usage.err.substr(0, usage.err.find('\n') + 1),
+            "orvane-export: unknown option '--\\x1b[2J'\n");
 }
 
 TEST_F(ExportCommandTest, ValuesAreTextAndBytesNoDocumentCanHoldFailTheExport) {
@@ -324,7 +372,10 @@ TEST_F(ExportCommandTest, ValuesAreTextAndBytesNoDocumentCanHoldFailTheExport) {
                                  "rbsParameters:: dmVuZG9yPWE8L3ZlbmRvcj48ZXZpbD5wd248L2V2aWw+"
                                  "PHZlbmRvcj5iO2HDl2I9MQ==\n\n"
                                  "dn: cn=Bad,o=Shop\nobjectClass: rbsTask2\ncn: Bad\n"
-                                 "rbsPageMembership: Fine\nrbsPageMembership:: T2sB\n");
+                                 "rbsPageMembership: Fine\nrbsPageMembership:: T2sB\n\n"
+                                 // "k=a\0b;role=Admin": the NUL used to end the value.
+                                 "dn: cn=Nul,o=Shop\nobjectClass: rbsTask2\ncn: Nul\n"
+                                 "rbsParameters:: az1hAGI7cm9sZT1BZG1pbg==\n");
   const std::string connections =
       Write("values.ini", "[v]\ntree = V\nsource = " + ldif + "\ncontext =\nprimary = yes\n");
   const Result evil = Run({"--connections", connections, "--roles", "Evil"});
@@ -345,6 +396,12 @@ TEST_F(ExportCommandTest, ValuesAreTextAndBytesNoDocumentCanHoldFailTheExport) {
             "orvane-export: Cannot export rbsPageMembership of Bad.Shop, byte offset 8: U+0001 is "
             "not a character an XML document can hold\n");
   EXPECT_FALSE(fs::exists(target));
+  const Result nul = Run({"--connections", connections, "--tasks", "Nul"});
+  EXPECT_EQ(nul.status, kExportFailed);
+  EXPECT_EQ(nul.out, "");
+  EXPECT_EQ(nul.err,
+            "orvane-export: Cannot export rbsParameters of Nul.Shop, byte offset 3: U+0000 is not "
+            "a character an XML document can hold\n");
 }
 
 }  // namespace

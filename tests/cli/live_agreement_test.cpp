@@ -176,6 +176,32 @@ TEST_F(LiveAgreementTest, AServerLostDuringTheReadsFailsTheExportWithinTwoTimeou
   EXPECT_FALSE(fs::exists(target));
 }
 
+// A NUL inside a string value reaches the document's check from either store and fails the
+// export, instead of ending the value there.
+TEST_F(LiveAgreementTest, AValueHoldingANulFailsTheExportFromEitherStore) {
+  const std::string ldif = (root_ / "nul.ldif").string();
+  // rbsParameters:: "k=a\0b;role=Admin"
+  std::ofstream(ldif) << "dn: o=Shop\nobjectClass: organization\no: Shop\n\n"
+                         "dn: cn=Nul,o=Shop\nobjectClass: rbsTask2\ncn: Nul\n"
+                         "rbsParameters:: az1hAGI7cm9sZT1BZG1pbg==\n";
+  SlapdServer server(ldif);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  const std::string fault =
+      "orvane-export: Cannot export rbsParameters of Nul.Shop, byte offset 3: U+0000 is not a "
+      "character an XML document can hold\n";
+  for (const std::string& source : {ldif, server.Uri()}) {
+    SCOPED_TRACE(source);
+    const std::string connections = (root_ / "nul.ini").string();
+    std::ofstream(connections) << "[shop]\ntree = SHOP\nsource = " << source
+                               << "\ncontext =\nprimary = yes\n"
+                               << (source == ldif ? "" : LiveKeys());
+    const Result result = Run(connections, {"--base", "Shop", "--all"});
+    EXPECT_EQ(result.status, kExportFailed);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, fault);
+  }
+}
+
 // Without a password file in the connections file the password comes from --password-file,
 // else ORVANE_PASSWORD; one the server refuses fails the run, saying where it came from.
 TEST_F(LiveAgreementTest, AnAskedPasswordComesFromTheOptionOrTheVariable) {

@@ -250,8 +250,9 @@ TEST(ValueCodecTest, ReadsGeneralizedTimes) {
 
 TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
   std::string error;
+  // An editor's byte-order mark before the first line is skipped.
   const auto connections = ParseConnectionsFile(
-      "; connections\n"
+      "\xEF\xBB\xBF; connections\n"
       "[acme]\n"
       "tree = ACME_TREE              ; the tree\n"
       "source = dumps/acme.ldif\n"
@@ -301,6 +302,11 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
       {"[a]\ntree=T\nsource=x\nfile-urls=always\n",
        "c.ini line 4: file-urls must be yes or no, not \"always\""},
       {"; only a comment\n", "c.ini line 2: no connection is defined"},
+      {"\xEF\xBB\xBF", "c.ini line 1: no connection is defined"},
+      // StartTLS inside ldaps:// is TLS twice, which no server answers.
+      {"[a]\ntree=T\nsource=ldap://h:389 LDAPS://h:636\nstarttls=yes\n",
+       "c.ini line 1: section [a] has starttls = yes for the ldaps:// source LDAPS://h:636; "
+       "give one or the other"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 std::vector<std::string> Lines(uint32_t syntax, std::string_view attribute, const Bytes& record) {
   TStringList lines;
   AttrValueLines(syntax, attribute, record, lines);
@@ -54,6 +56,18 @@ TEST(AttrValueLines, EachSyntaxGivesItsLines) {
        {"Attr [9] ABCD"}},
       {"distinguished name", 1, "Member", Ansi("admin.org"), {"admin.org"}},
       {"class name", 20, "Object Class", Ansi("rbsRole2"), {"rbsRole2"}},
+      // A string's NUL is a byte of it, not its end: the whole text goes on to be checked.
+      {"string holding a NUL",
+       3,
+       "rbsParameters",
+       Ansi("k=a\0b;role=Admin"s),
+       {"k=a\0b;role=Admin"s}},
+      {"email address holding a NUL",
+       14,
+       "x",
+       ValueRecordWriter().U32(1).Text("a\0@b"s).Take(),
+       {"a\0@b"s}},
+      {"back link holding a NUL", 23, "x", Concat({U32(7), Ansi("s\0.org"s)}), {"s\0.org"s}},
       {"case ignore list in chain order",
        6,
        "x",
@@ -166,6 +180,8 @@ TEST(AttrValueLines, TimesAreShownInLocalTime) {
 TEST(AttrValueLines, ShortAndDamagedRecordsRender) {
   const SyntaxCase cases[] = {
       {"empty path", 15, "x", {}, {"(0) :"}},
+      {"string without its NUL", 3, "x", FromText("abc"), {"abc"}},
+      {"empty string record", 3, "x", {}, {""}},
       {"path cut inside the volume", 15, "x", Concat({U32(4), FromText("SY")}), {"(4) SY:"}},
       {"empty postal address", 18, "x", {}, {"", "", "", "", "", ""}},
       {"octet length past the record", 9, "Other", Concat({U32(1000), {0xAB}}), {"AB"}},

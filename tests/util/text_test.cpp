@@ -161,6 +161,29 @@ TEST(TextBytes, HexAndBufferTexts) {
   EXPECT_EQ(name, std::string("Acme\0", 5));
 }
 
+TEST(TextEscapes, ControlBytesAreShownNotObeyed) {
+  struct Case {
+    std::string text;
+    std::string shown;
+    std::string field;
+  };
+  const Case cases[] = {
+      {"plain \xC3\xA9 C:\\x", "plain \xC3\xA9 C:\\x", "plain \xC3\xA9 C:\\\\x"},
+      {"\x1B]0;PWNED\x07\x1B[2J", "\\x1b]0;PWNED\\x07\\x1b[2J", "\\x1b]0;PWNED\\x07\\x1b[2J"},
+      {"a\tb\nc\rd", "a\\x09b\\x0ac\\x0dd", "a\\tb\\nc\\rd"},
+      {std::string("n\0\x7F", 3), "n\\x00\\x7f", "n\\x00\\x7f"},
+      // U+009B is a one-character CSI to some terminals; U+00A0 is text.
+      {"\xC2\x9B\xC2\xA0", "\\xc2\\x9b\xC2\xA0", "\\xc2\\x9b\xC2\xA0"},
+      // Bytes that begin no UTF-8 sequence, and one cut off at the end.
+      {"\xFF\x9B\xE2\x82", "\\xff\\x9b\\xe2\\x82", "\\xff\\x9b\\xe2\\x82"},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(EscapeControlText(c.text), c.shown) << c.shown;
+    EXPECT_EQ(EscapeListField(c.text), c.field) << c.shown;
+  }
+}
+
 TEST(StringList, SortedListsFoldCaseAndKeepDuplicates) {
   TStringList list(true);
   list.Add("beta", 2);

@@ -103,6 +103,13 @@ TEST(DXml, ParametersSplitIntoElementsAndUrlParams) {
                "b",
                "2") +
            "\r\n\t<\xC3\xA9t\xC3\xA9>3</\xC3\xA9t\xC3\xA9>"},
+      // The document's own element names are no keys' (matched as XML does, case and all).
+      {{"id=Fake;role-assignment=Admin;url-param=y;ID=1"},
+       Url("id", "Fake") + "\r\n" + Url("role-assignment", "Admin") + "\r\n" +
+           Url("url-param", "y") + "\r\n\t<ID>1</ID>"},
+      // Names of the newer rules only, which expat refuses: U+1F600, U+203F.
+      {{"\xF0\x9F\x98\x80=1;x\xE2\x80\xBF=2"},
+       Url("\xF0\x9F\x98\x80", "1") + "\r\n" + Url("x\xE2\x80\xBF", "2")},
   };
   for (const Case& c : cases) {
     TableAttributeSource source;

@@ -12,6 +12,7 @@
 #include "tests/xmlexport/table_source.h"
 #include "tests/xmlexport/xml_parse.h"
 #include "util/hooks.h"
+#include "xmlexport/d_xml.h"
 #include "xmlexport/xml_save.h"
 
 namespace {
@@ -241,7 +242,7 @@ TEST(InstallDocument, NoValueAddsAnElementAndAParserAcceptsTheDocument) {
   const std::string role = "R<x>&y.Roles";
   source.Set(role, "rbsParameters",
              {"vendor=a</vendor><evil>pwn</evil><vendor>b;a\xC3\x97"
-              "b=1;x:y=2;1st=3;ok=R&D"});
+              "b=1;x:y=2;1st=3;ok=R&D;id=Fake;role-assignment=Admin;x\xE2\x80\xBF=2"});
   source.Set(role, "rbsEntryPoint", {"]]><!--&#65;&nbsp;", "</class-name></role><evil/>"});
   source.Set(role, "rbsContentMembership", {"<b>T</b>.Roles"});
   source.Set(role, "rbsTaskRights", {"<i>;1"});
@@ -250,33 +251,42 @@ TEST(InstallDocument, NoValueAddsAnElementAndAParserAcceptsTheDocument) {
   items.modules = {"M"};
   items.roles = {role};
   items.tasks = {role};
-  const ParsedDocument parsed = ParseXml(XmlFileText(Document(source, items)));
-  ASSERT_TRUE(parsed.root.has_value()) << parsed.error;
-  std::string elements;
-  std::vector<std::string> texts;
-  const std::function<void(const ParsedElement&)> walk = [&](const ParsedElement& element) {
-    elements += element.name + " ";
-    if (element.children.empty()) {
-      texts.push_back(element.text);
-    }
-    for (const ParsedElement& child : element.children) {
-      walk(child);
-    }
-  };
-  walk(*parsed.root);
-  const std::string common =
-      "id vendor url-param param-key param-value url-param param-key param-value url-param "
-      "param-key param-value ok class-name class-name role-assignment ";
-  EXPECT_EQ(elements, "install module id version role " + common + "task " + common +
-                          "rights-assignment attribute-name privilege ");
-  // A reader gets the directory's text back, markup and all.
-  EXPECT_EQ(texts.at(1), "<v/>&x");
-  EXPECT_EQ(texts.at(2), "R<x>&y");
-  EXPECT_EQ(texts.at(3), "a</vendor><evil>pwn</evil><vendor>b");
-  EXPECT_EQ(texts.at(10), "R&D");
-  EXPECT_EQ(texts.at(11), "]]><!--A&nbsp;");
-  EXPECT_EQ(texts.at(12), "</class-name></role><evil/>");
-  EXPECT_EQ(texts.at(13), "<b>T</b>");
+  const std::string document = XmlFileText(Document(source, items));
+  // Both common parsers read the same elements and texts.
+  for (const auto parse : {&ParseXml, &ParseXmlWithExpat}) {
+    const ParsedDocument parsed = parse(document);
+    ASSERT_TRUE(parsed.root.has_value()) << parsed.error;
+    std::string elements;
+    std::vector<std::string> texts;
+    const std::function<void(const ParsedElement&)> walk = [&](const ParsedElement& element) {
+      elements += element.name + " ";
+      EXPECT_TRUE(IsDocumentElementName(element.name) || element.name == "vendor" ||
+                  element.name == "ok")
+          << element.name;
+      if (element.children.empty()) {
+        texts.push_back(element.text);
+      }
+      for (const ParsedElement& child : element.children) {
+        walk(child);
+      }
+    };
+    walk(*parsed.root);
+    const std::string urlParam = "url-param param-key param-value ";
+    const std::string common = "id vendor " + urlParam + urlParam + urlParam + "ok " + urlParam +
+                               urlParam + urlParam + "class-name class-name role-assignment ";
+    EXPECT_EQ(elements, "install module id version role " + common + "task " + common +
+                            "rights-assignment attribute-name privilege ");
+    // A reader gets the directory's text back, markup and all.
+    EXPECT_EQ(texts.at(1), "<v/>&x");
+    EXPECT_EQ(texts.at(2), "R<x>&y");
+    EXPECT_EQ(texts.at(3), "a</vendor><evil>pwn</evil><vendor>b");
+    EXPECT_EQ(texts.at(10), "R&D");
+    EXPECT_EQ(texts.at(11), "id");
+    EXPECT_EQ(texts.at(12), "Fake");
+    EXPECT_EQ(texts.at(17), "]]><!--A&nbsp;");
+    EXPECT_EQ(texts.at(18), "</class-name></role><evil/>");
+    EXPECT_EQ(texts.at(19), "<b>T</b>");
+  }
 }
 
 TEST(InstallDocument, TheFirstBadTextIsNamedByItemAttributeAndOffset) {

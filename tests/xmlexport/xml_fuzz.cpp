@@ -1,6 +1,7 @@
-// Arbitrary bytes as directory text, judged by libxml2: an element holding them and a parameter
-// block made of them are well-formed, add no element of their own, give text without references
-// back as it was, and the name check agrees with the parser on which keys can be element names.
+// Arbitrary bytes as directory text, judged by libxml2 and expat: an element holding them and a
+// parameter block made of them are well-formed, add no element of their own, give text without
+// references back as it was, and the name check agrees with the parser on which keys can be element
+// names.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -56,6 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (clean && text.find(':') == std::string::npos) {
     const ParsedDocument named = ParseXml("<" + text + "/>");
     Check((named.root.has_value() && named.root->name == text) == IsXmlName(text));
+    const ParsedDocument expat = ParseXmlWithExpat("<" + text + "/>");
+    Check((named.root.has_value() && named.root->name == text && expat.root.has_value() &&
+           expat.root->name == text) == IsPortableXmlName(text));
   }
 
   TableAttributeSource source;
@@ -64,9 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string block = ParametersToXml(source, "X", "rbsParameters", bad);
   const ParsedDocument parameters = ParseXml("<install>\r\n" + block + "\r\n</install>");
   Check(parameters.root.has_value());
+  Check(ParseXmlWithExpat("<install>\r\n" + block + "\r\n</install>").root.has_value());
   for (const ParsedElement& entry : parameters.root->children) {
-    // A key may itself be "url-param"; its element then holds text like any other.
-    if (entry.name == "url-param" && !entry.children.empty()) {
+    if (entry.name == "url-param") {
       Check(entry.children.size() == 2 && entry.children[0].name == "param-key" &&
             IsLeaf(entry.children[0]) && entry.children[1].name == "param-value" &&
             IsLeaf(entry.children[1]));

@@ -79,7 +79,7 @@ TEST_F(XmlSave, WritesEveryLineWithCrLfAndReplacesTheOldFile) {
   EXPECT_EQ(ReadFile(file), "\r\n</install>\r\n");
 }
 
-TEST_F(XmlSave, NewFilesGetTheUmaskModeAndReplacedFilesKeepTheirs) {
+TEST_F(XmlSave, NewFilesGetTheUmaskModeAndReplacedFilesKeepTheirsAndTheirOwner) {
   const fs::path fresh = folder_ / "fresh.xml";
   const mode_t oldMask = umask(022);
   ASSERT_TRUE(ReplaceFileAtomically(fresh.string(), "x").Succeeded());
@@ -93,6 +93,16 @@ TEST_F(XmlSave, NewFilesGetTheUmaskModeAndReplacedFilesKeepTheirs) {
   ASSERT_EQ(stat(fresh.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
   EXPECT_EQ(ReadFile(fresh), "y");
+  // And its owner, where the caller may give it one: root may.
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(fresh.c_str(), 12345, 23456), 0);
+    ASSERT_EQ(chmod(fresh.c_str(), 02640), 0);
+    ASSERT_TRUE(ReplaceFileAtomically(fresh.string(), "z").Succeeded());
+    ASSERT_EQ(stat(fresh.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 12345u);
+    EXPECT_EQ(info.st_gid, 23456u);
+    EXPECT_EQ(info.st_mode & 07777, 02640u);
+  }
 }
 
 TEST_F(XmlSave, SymbolicLinkKeepsPointingAtTheSavedFile) {
