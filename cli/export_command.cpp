@@ -187,9 +187,20 @@ std::optional<std::string> OutputFault(std::ostream& out) {
 class StreamMessages : public ErrorMessageSink {
  public:
   explicit StreamMessages(std::ostream& err) : err_(err) {}
-  // A name or a server's words in a message may hold bytes a terminal would obey.
+  // A name or a server's words in a message may hold bytes a terminal would obey; the line
+  // breaks of a message of several lines (the connections left out at start-up) are its own.
   void ShowError(const std::string& text) override {
-    err_ << kProgram << ": " << EscapeControlText(text) << '\n';
+    err_ << kProgram << ": ";
+    for (size_t start = 0;;) {
+      const size_t end = text.find('\n', start);
+      err_ << EscapeControlText(text.substr(start, end - start));
+      if (end == std::string::npos) {
+        break;
+      }
+      err_ << '\n';
+      start = end + 1;
+    }
+    err_ << '\n';
   }
 
  private:
@@ -409,12 +420,13 @@ int RunExport(const std::vector<std::string>& arguments, std::ostream& out, std:
     return kExportUsageError;
   }
   if (options.help || options.version) {
+    // Looked for before writing: the search sets errno, which must stay the write's.
+    const std::string guide = ProgramDocument(ProgramFile(), "index.html").string();
     errno = 0;
     if (options.help) {
       out << kUsage << '\n' << kHelp << '\n';
     }
-    out << kProgram << ' ' << kOrvaneVersion
-        << "\nUser guide: " << ProgramDocument(ProgramFile(), "index.html").string() << '\n';
+    out << kProgram << ' ' << kOrvaneVersion << "\nUser guide: " << guide << '\n';
     if (const std::optional<std::string> fault = OutputFault(out)) {
       err << kProgram << ": " << *fault << '\n';
       return kExportFailed;
