@@ -206,4 +206,82 @@ TEST(DirSession, AReadInOneBatchLeavesLiveListingsAlone) {
   }
 }
 
+// Counts the namesakes the store hands out; the rest is the tree's.
+class CountingStore final : public Store {
+ public:
+  explicit CountingStore(std::shared_ptr<Store> tree) : tree_(std::move(tree)) {}
+
+  int32_t GetEntry(const DirName& name, StoreEntry& entry) override {
+    return tree_->GetEntry(name, entry);
+  }
+  std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part) override {
+    auto found = tree_->FindChildren(parent, part);
+    candidates += found.size();
+    return found;
+  }
+  int32_t ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) override {
+    return tree_->ListChildren(parent, cursor);
+  }
+  int32_t Search(const DirName& base, int scope, const FilterNode& filter,
+                 std::unique_ptr<EntryCursor>& cursor) override {
+    return tree_->Search(base, scope, filter, cursor);
+  }
+  int32_t ReadAttributes(const DirName& name, const std::vector<std::string>& names,
+                         std::vector<StoreAttribute>& attributes) override {
+    return tree_->ReadAttributes(name, names, attributes);
+  }
+  int32_t ReadStream(const DirName& name, std::string_view attribute, std::string& bytes) override {
+    return tree_->ReadStream(name, attribute, bytes);
+  }
+  std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override {
+    return tree_->SyntaxOf(attribute);
+  }
+  std::string AttributeName(std::string_view attribute) const override {
+    return tree_->AttributeName(attribute);
+  }
+
+  size_t candidates = 0;
+
+ private:
+  std::shared_ptr<Store> tree_;
+};
+
+// Siblings sharing one value under many naming types: the typeless names of a listing write the
+// type of every one but the namesake tried first, and the namesakes are asked for once, not once
+// per sibling.
+TEST(DirSession, AListingOfNamesakesAsksForThemOnce) {
+  constexpr size_t kSiblings = 2000;
+  std::string ldif = "dn: o=Acme\nobjectClass: organization\n\n";
+  for (size_t i = 0; i < kSiblings; ++i)
+    ldif += "dn: t" + std::to_string(i) + "=same,o=Acme\nobjectClass: organizationalUnit\n\n";
+  std::string error;
+  const auto store = std::make_shared<CountingStore>(
+      std::shared_ptr<Store>(MemoryStore::LoadText(ldif, "namesakes", error)));
+  DirSession session({Connection("TREE", store)}, 0);
+  DirContext context = 0;
+  ASSERT_EQ(session.CreateContext(context), kDirOk);
+  ASSERT_EQ(session.SetContextValue(context, kDirKeyFlags, 0x04), kDirOk);
+  DirBuffer buffer = 0;
+  ASSERT_EQ(session.AllocBuffer(64512, buffer), kDirOk);
+  std::vector<std::string> names;
+  int32_t handle = -1;
+  do {
+    ASSERT_EQ(session.ListSubordinates(context, ".Acme", handle, buffer), kDirOk);
+    uint32_t count = 0;
+    ASSERT_EQ(session.GetObjectCount(context, buffer, count), kDirOk);
+    for (uint32_t i = 0; i < count; ++i) {
+      std::string name;
+      uint32_t attributes = 0;
+      DirObjectInfo info;
+      ASSERT_EQ(session.GetObjectName(context, buffer, name, attributes, info), kDirOk);
+      names.push_back(name);
+    }
+  } while (handle != -1);
+  ASSERT_EQ(names.size(), kSiblings);
+  EXPECT_EQ(names[0], "same");
+  EXPECT_EQ(names[1], "T1=same");
+  EXPECT_EQ(names[kSiblings - 1], "T" + std::to_string(kSiblings - 1) + "=same");
+  EXPECT_LE(store->candidates, 2 * kSiblings);
+}
+
 }  // namespace
