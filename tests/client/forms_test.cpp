@@ -265,7 +265,8 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
       "tree = LAB\r\n"
       "source = ldaps://lab.example:636\r\n"
       "bind = cn=reader,o=lab\r\n"
-      "password-file = /etc/orvane/lab.pw\r\n",
+      "password-file = /etc/orvane/lab.pw\r\n"
+      "max-message-size = 256\r\n",
       "/home/u/.config/orvane/connections.ini", error);
   ASSERT_TRUE(connections.has_value()) << error;
   ASSERT_EQ(connections->size(), 2u);
@@ -284,6 +285,8 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
   EXPECT_FALSE(lab.primary);
   EXPECT_FALSE(lab.hasContext);
   EXPECT_FALSE(lab.fileUrls);
+  EXPECT_EQ(acme.maxMessageMiB, 64);
+  EXPECT_EQ(lab.maxMessageMiB, 256);
 
   struct Case {
     const char* text;
@@ -300,6 +303,8 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
        "c.ini line 4: primary must be yes or no, not \"maybe\""},
       {"[a]\ntree=T\nsource=x\nfile-urls=always\n",
        "c.ini line 4: file-urls must be yes or no, not \"always\""},
+      {"[a]\ntree=T\nsource=x\nmax-message-size=4097\n",
+       "c.ini line 4: max-message-size must be a number of MiB from 1 to 4096, not \"4097\""},
       {"; only a comment\n", "c.ini line 2: no connection is defined"},
   };
   for (const Case& c : cases) {
