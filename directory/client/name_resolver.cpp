@@ -24,6 +24,10 @@ ChildFinder StoreChildren(Store& store) {
 // namesakes, so that no tree can make a lookup take exponential time.
 constexpr int kMaxResolveSteps = 256;
 
+// How many namesakes tried before a part of a name handed out are asked whether they would take
+// the name written without the part's type, before the type is written anyway.
+constexpr int kMaxNamesakesTried = 16;
+
 // Whether resolution tries `a` before `b`, two children of one parent that share a value (a
 // typeless part names both): for a part with parts below it containers first, then CN, OU, O
 // and the other naming types by name. One order for every store and every operation, so that a
@@ -201,12 +205,18 @@ bool TakenByNamesake(Store& store, const DirName& name, size_t at, const std::ve
     below.push_back(NamePart{keepsType ? name[i].type : std::string(), name[i].value});
   }
   // In the order they are tried: the first not tried before this part ends those that are.
+  int tried = 0;
   for (const ChildCandidate& other : namesakes->inner) {
     if (!TriedBefore(other, self, false))
       break;
     if (SameRdn(other.rdn, own))
       continue;
     contested = true;
+    // A typed part names its entry whatever its namesakes hold: past this many of them the part
+    // is written typed, so that no tree makes each of its names cost a walk over all the others
+    // (and the name resolves without one).
+    if (++tried > kMaxNamesakesTried)
+      return true;
     DirName under = parent;
     under.insert(under.begin(), other.rdn);
     int steps = kMaxResolveSteps;
