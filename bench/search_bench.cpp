@@ -1,5 +1,6 @@
 // The export tab's five searches, one per RBS kind, below the root of a generated tree, through
-// DSSearch into string lists, as opening the tab runs them. Loading the tree is not measured.
+// DSSearch into string lists, as opening the tab runs them, and the same searches over a container
+// of namesakes. Loading the tree is not measured.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -14,19 +15,21 @@
 namespace {
 
 // The client with one connection to a generated tree of `entries` entries, and a search context
-// as the window holds it. Loaded once per tree size.
+// as the window holds it. Loaded once per tree.
 struct LoadedTree {
-  size_t entries = 0;
+  std::string tree;  // which tree, and of how many entries
   size_t rbsObjects = 0;
   DirContext context = 0;
 };
 
-LoadedTree& Load(size_t entries) {
-  static LoadedTree tree;
-  if (tree.entries == entries) {
-    return tree;
+// Starts the client on the LDIF that `write` writes, unless `tree` names the one it is on.
+template <typename Write>
+LoadedTree& LoadTree(const std::string& tree, Write write) {
+  static LoadedTree loaded;
+  if (loaded.tree == tree) {
+    return loaded;
   }
-  if (tree.entries != 0) {
+  if (!loaded.tree.empty()) {
     DirClientShutdown();
   }
   char pattern[] = "/tmp/orvane_search_bench_XXXXXX";
@@ -34,17 +37,21 @@ LoadedTree& Load(size_t entries) {
     std::abort();
   }
   const std::filesystem::path folder = pattern;
-  GeneratedTreeShape shape;
   {
     std::ofstream ldif(folder / "tree.ldif", std::ios::binary);
-    shape = WriteGeneratedTree({entries, 1}, ldif);
+    loaded.rbsObjects = write(ldif);
   }
-  tree.context = StartBenchClient(folder, (folder / "tree.ldif").string());
+  loaded.context = StartBenchClient(folder, (folder / "tree.ldif").string());
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
-  tree.entries = entries;
-  tree.rbsObjects = shape.RbsObjectCount();
-  return tree;
+  loaded.tree = tree;
+  return loaded;
+}
+
+LoadedTree& Load(size_t entries) {
+  return LoadTree("generated " + std::to_string(entries), [entries](std::ostream& ldif) {
+    return WriteGeneratedTree({entries, 1}, ldif).RbsObjectCount();
+  });
 }
 
 void BM_ExportTabSearches(benchmark::State& state) {
@@ -52,6 +59,27 @@ void BM_ExportTabSearches(benchmark::State& state) {
   MeasureExportSearches(state, tree.context, tree.rbsObjects);
 }
 BENCHMARK(BM_ExportTabSearches)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
+
+// Modules sharing one name under as many naming types, in one container: each name the search
+// hands out is written typed but the first, which takes a look at the namesakes.
+void BM_SearchNamesakes(benchmark::State& state) {
+  const auto modules = static_cast<size_t>(state.range(0));
+  const LoadedTree& tree =
+      LoadTree("namesakes " + std::to_string(modules), [modules](std::ostream& ldif) {
+        ldif << "dn: o=X\nobjectClass: organization\n\n";
+        for (size_t i = 0; i < modules; ++i) {
+          ldif << "dn: t" << i << "=same,o=X\nobjectClass: rbsModule2\n\n";
+        }
+        return modules;
+      });
+  MeasureExportSearches(state, tree.context, tree.rbsObjects);
+}
+BENCHMARK(BM_SearchNamesakes)
+    ->Arg(10'000)
+    ->Arg(20'000)
+    ->Arg(40'000)
+    ->Arg(70'000)
+    ->Unit(benchmark::kMillisecond);
 
 // One filter text converted and put into a filter buffer, without searching: the share of the
 // conversion in a search.

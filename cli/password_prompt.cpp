@@ -1,11 +1,14 @@
 #include "cli/password_prompt.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "directory/client/ldap_store.h"
@@ -13,6 +16,33 @@
 #include "util/text.h"
 
 namespace {
+
+// The terminal whose echo is off, for the signal handler to put back: at most one prompt is open
+// at a time.
+int hiddenFd = -1;
+termios hiddenSaved{};
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGQUIT};
+struct sigaction previousActions[std::size(kEndingSignals)];
+
+// Ctrl-C, Ctrl-\ or a kill while the password is typed: the terminal gets its echo back, then the
+// signal ends the program as it would have without the prompt. Only async-signal-safe calls.
+extern "C" void RestoreTerminalAndEnd(int signal) {
+  const int saved = errno;
+  if (hiddenFd >= 0) {
+    ::tcsetattr(hiddenFd, TCSAFLUSH, &hiddenSaved);
+    static_cast<void>(::write(hiddenFd, "\n", 1));
+  }
+  for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+    if (kEndingSignals[i] == signal)
+      ::sigaction(signal, &previousActions[i], nullptr);
+  }
+  sigset_t only;
+  ::sigemptyset(&only);
+  ::sigaddset(&only, signal);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::raise(signal);
+  errno = saved;
+}
 
 class Terminal {
  public:
@@ -23,6 +53,10 @@ class Terminal {
   ~Terminal() {
     if (echoOff_) {
       ::tcsetattr(fd_, TCSAFLUSH, &saved_);
+      for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &previousActions[i], nullptr);
+      }
+      hiddenFd = -1;
     }
     if (fd_ >= 0) {
       ::close(fd_);
@@ -33,15 +67,38 @@ class Terminal {
   // Why the terminal could not be opened.
   [[nodiscard]] std::string OpenError() const { return std::strerror(openError_); }
 
-  // Turns echo off until the terminal is closed; the line end the user types still shows.
+  // Turns echo off until the terminal is closed, or a signal ends the program (SIGINT, SIGTERM
+  // and SIGQUIT, unless ignored, put the terminal back first); the line end the user types still
+  // shows.
   [[nodiscard]] bool HideInput() {
     if (::tcgetattr(fd_, &saved_) != 0) {
       return false;
+    }
+    hiddenSaved = saved_;
+    hiddenFd = fd_;
+    struct sigaction restore {};
+    restore.sa_handler = &RestoreTerminalAndEnd;
+    ::sigemptyset(&restore.sa_mask);
+    for (const int signal : kEndingSignals) {
+      ::sigaddset(&restore.sa_mask, signal);
+    }
+    for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+      ::sigaction(kEndingSignals[i], nullptr, &previousActions[i]);
+      // A signal the caller ignores (a run under nohup) stays ignored.
+      if (previousActions[i].sa_handler != SIG_IGN) {
+        ::sigaction(kEndingSignals[i], &restore, nullptr);
+      }
     }
     termios hidden = saved_;
     hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     hidden.c_lflag |= ECHONL;
     echoOff_ = ::tcsetattr(fd_, TCSAFLUSH, &hidden) == 0;
+    if (!echoOff_) {
+      for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
+        ::sigaction(kEndingSignals[i], &previousActions[i], nullptr);
+      }
+      hiddenFd = -1;
+    }
     return echoOff_;
   }
 

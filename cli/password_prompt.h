@@ -1,8 +1,9 @@
 #pragma once
 // Where orvane-export takes the password of a connection that binds without a password file of
 // its own: the file named by --password-file, else the environment variable ORVANE_PASSWORD,
-// else a prompt on the controlling terminal with echo off. A run that has none of them (a
-// script without a terminal) fails and says how to give the password.
+// else a prompt on the controlling terminal with echo off (given back when Ctrl-C, SIGTERM or
+// SIGQUIT end the run there). A run that has none of them (a script without a terminal) fails
+// and says how to give the password.
 #include <optional>
 #include <string>
 

@@ -227,6 +227,16 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
                                       std::string(", not ") + Quoted(value));
         }
         (timeout ? c.timeout : c.pageSize) = number;
+      } else if (key == "max-message-size") {
+        int number = 0;
+        const auto [end, problem] =
+            std::from_chars(value.data(), value.data() + value.size(), number);
+        if (problem != std::errc() || end != value.data() + value.size() || number < 1 ||
+            number > kMaxMessageMiB) {
+          return fail(lineNumber, "max-message-size must be a number of MiB from 1 to " +
+                                      std::to_string(kMaxMessageMiB) + ", not " + Quoted(value));
+        }
+        c.maxMessageMiB = number;
       } else {
         return fail(lineNumber, "unknown key " + Quoted(key));
       }

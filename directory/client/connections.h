@@ -10,6 +10,9 @@
 // The width the client pads tree names to; a longer tree name is refused.
 inline constexpr size_t kTreeNameWidth = 32;
 
+// The largest `max-message-size` a connection may give, in MiB: a BER length of 4 bytes.
+inline constexpr int kMaxMessageMiB = 4096;
+
 struct ConnectionConfig {
   std::string section;
   std::string tree;
@@ -21,8 +24,9 @@ struct ConnectionConfig {
   std::string caFile;
   bool startTls = false;
   bool verify = true;
-  int timeout = 10;     // seconds, for connecting and for each operation
-  int pageSize = 1000;  // entries per page of a paged listing or search
+  int timeout = 10;        // seconds, for connecting and for each operation
+  int pageSize = 1000;     // entries per page of a paged listing or search
+  int maxMessageMiB = 64;  // the largest message a server may send, in MiB
   bool primary = false;
   bool hasContext = false;
   bool hasUser = false;
@@ -35,7 +39,8 @@ struct ConnectionConfig {
 // line that is neither a section, a key = value pair, a comment nor blank; an unknown key; a
 // key outside a section or given twice; a section twice; a section without tree or source; a
 // `primary`, `starttls`, `verify` or `file-urls` that is not yes/no; a `timeout` that is not a
-// whole number of seconds from 1 to 3600; a `page-size` outside 1 to 100000; a tree name longer
+// whole number of seconds from 1 to 3600; a `page-size` outside 1 to 100000; a
+// `max-message-size` outside 1 to 4096 (MiB); a tree name longer
 // than kTreeNameWidth, or one that differs from an earlier one only in letter case or trailing "_";
 // more than one primary; or a file without any connection. Text quoted from the file is cut
 // after 200 characters and has its control bytes written as \xHH. Relative LDIF, password and CA

@@ -163,7 +163,9 @@ int32_t LdapConnection::Await(int msgid, std::chrono::steady_clock::time_point d
   tv.tv_sec = static_cast<time_t>(micros / 1000000);
   tv.tv_usec = static_cast<suseconds_t>(micros % 1000000);
   LDAPMessage* raw = nullptr;
+  errno = 0;
   const int type = ldap_result(ld_.get(), msgid, LDAP_MSG_ONE, &tv, &raw);
+  const int readError = errno;
   message.reset(raw);
   if (type == 0) {
     const SigPipeHold hold;
@@ -175,6 +177,10 @@ int32_t LdapConnection::Await(int msgid, std::chrono::steady_clock::time_point d
     int rc = LDAP_SERVER_DOWN;
     ldap_get_option(ld_.get(), LDAP_OPT_RESULT_CODE, &rc);
     Drop();
+    if (rc == LDAP_SERVER_DOWN || rc == LDAP_SUCCESS) {
+      if (auto text = TooLarge(readError, what))
+        return Fail(kDirTransportFailure, *text);
+    }
     return FromResult(rc == LDAP_SUCCESS ? LDAP_SERVER_DOWN : rc, what, nullptr);
   }
   return kDirOk;
@@ -236,6 +242,12 @@ int LdapConnection::FirstRequest(const Send& send, std::chrono::steady_clock::ti
 // `deadline`, or the server not reachable (the TLS library's reason given).
 int32_t LdapConnection::ConnectFailure(int rc, std::string_view what,
                                        std::chrono::steady_clock::time_point deadline) {
+  if (rc == LDAP_SERVER_DOWN) {
+    if (auto text = TooLarge(errno, what)) {
+      Drop();
+      return Fail(kDirTransportFailure, *text);
+    }
+  }
   char* message = nullptr;
   ldap_get_option(ld_.get(), LDAP_OPT_DIAGNOSTIC_MESSAGE, &message);
   const LdapText owner(message);
@@ -247,6 +259,15 @@ int32_t LdapConnection::ConnectFailure(int rc, std::string_view what,
   if (rc == LDAP_TIMEOUT || (lost && timedOut))
     return Fail(kDirTransportFailure, NoAnswer(what));
   return FromResult(lost ? LDAP_CONNECT_ERROR : rc, what, message);
+}
+
+std::optional<std::string> LdapConnection::TooLarge(int error, std::string_view what) const {
+  // liblber refuses a message whose length exceeds the limit as soon as it reads the length,
+  // with ERANGE, before it takes any room for the message.
+  if (error != ERANGE)
+    return std::nullopt;
+  return Where() + ": " + std::string(what) + ": the server sent a message larger than " +
+         std::to_string(settings_.maxMessageMiB) + " MiB (max-message-size)";
 }
 
 std::string LdapConnection::NoAnswer(std::string_view what) const {
@@ -277,6 +298,17 @@ int32_t LdapConnection::Open() {
     ldap_set_option(handle.get(), LDAP_OPT_X_TLS_CACERTFILE, settings_.caFile.c_str());
   const int newContext = 0;
   ldap_set_option(handle.get(), LDAP_OPT_X_TLS_NEWCTX, &newContext);
+  // libldap holds a message whole before it decodes it, and takes room for it as the length
+  // announces: without a limit a server that announces a huge one and streams takes all the
+  // memory the wait for it leaves it.
+  Sockbuf* limited = nullptr;
+  if (ldap_get_option(handle.get(), LDAP_OPT_SOCKBUF, &limited) != LDAP_OPT_SUCCESS ||
+      limited == nullptr) {
+    return Fail(kDirUnreachableServer, Where() + ": the connection cannot be limited");
+  }
+  ber_len_t limit = static_cast<ber_len_t>(std::max(1, settings_.maxMessageMiB)) << 20;
+  if (ber_sockbuf_ctrl(limited, LBER_SB_OPT_SET_MAX_INCOMING, &limit) != 1)
+    return Fail(kDirUnreachableServer, Where() + ": the connection cannot be limited");
   ld_ = std::move(handle);
   if (settings_.startTls) {
     const auto deadline = Deadline();

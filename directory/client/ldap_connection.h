@@ -104,6 +104,9 @@ class LdapConnection {
   [[nodiscard]] struct timeval Timeout() const;
   [[nodiscard]] std::chrono::steady_clock::time_point Deadline() const;
   [[nodiscard]] std::string NoAnswer(std::string_view what) const;
+  // The text of a connection libldap gave up on reading a message longer than
+  // max-message-size, when `error` (errno right after it gave up) tells that was why.
+  [[nodiscard]] std::optional<std::string> TooLarge(int error, std::string_view what) const;
   int32_t Await(int msgid, std::chrono::steady_clock::time_point deadline, LdapMessage& message,
                 std::string_view what);
   int32_t LookUpEachOnce(const std::vector<std::string>& bases, const char* const* attrs,

@@ -120,6 +120,7 @@ std::optional<LdapSettings> LdapSettingsFor(const ConnectionConfig& config, std:
   settings.verify = config.verify;
   settings.timeoutSeconds = config.timeout;
   settings.pageSize = config.pageSize;
+  settings.maxMessageMiB = config.maxMessageMiB;
   if (!config.caFile.empty() && access(config.caFile.c_str(), R_OK) != 0) {
     error = config.caFile + ": cannot be read (" + std::strerror(errno) + ")";
     return std::nullopt;

@@ -30,6 +30,7 @@ struct LdapSettings {
   bool verify = true;
   int timeoutSeconds = 10;  // for connecting and for every operation; at least 1
   int pageSize = 1000;      // entries per page of a paged listing or search; at least 1
+  int maxMessageMiB = 64;   // the largest message the server may send, in MiB; at least 1
 
   // Every copy overwrites its password when it goes.
   ~LdapSettings();

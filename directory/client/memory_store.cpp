@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <utility>
@@ -112,47 +114,85 @@ int CompareFolded(std::string_view a, std::string_view b, bool exact) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-// Reads all of `path` into `bytes`; nullopt, or "<path>: <why>" when it is not a regular file
-// (a link to one is followed) or cannot be read. A FIFO or device is refused without blocking.
-std::optional<std::string> ReadRegularFile(const std::string& path, std::string& bytes) {
-  const auto cannot = [&path](const char* what) {
-    return path + ": " + what + " (" + std::strerror(errno) + ")";
-  };
-  const auto notRegular = [&path](mode_t mode) {
+// A file descriptor that closes itself.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(int fd) : fd_(fd) {}
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  [[nodiscard]] int Get() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+std::string CannotRead(const std::string& path) {
+  return path + ": cannot be read (" + std::strerror(errno) + ")";
+}
+
+// Opens `path` for reading into `file`, its size in `size`; nullopt, or "<named>: <why>" when it
+// is not a regular file (a link to one is followed) or cannot be opened. A FIFO or device is
+// refused without blocking.
+std::optional<std::string> OpenRegularFile(const std::string& path,
+                                           std::unique_ptr<FileHandle>& file, size_t& size,
+                                           const std::string& named) {
+  const auto notRegular = [&named](mode_t mode) {
     const char* kind = S_ISDIR(mode)                    ? "a directory"
                        : S_ISFIFO(mode)                 ? "a FIFO"
                        : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
                        : S_ISSOCK(mode)                 ? "a socket"
                                                         : "of an unknown kind";
-    return path + ": not a regular file (" + kind + ")";
+    return named + ": not a regular file (" + kind + ")";
   };
   struct stat info {};
   if (stat(path.c_str(), &info) != 0)
-    return cannot("cannot be read");
+    return CannotRead(named);
   if (!S_ISREG(info.st_mode))
     return notRegular(info.st_mode);
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0)
-    return cannot("cannot be read");
-  struct FdClose {
-    int fd;
-    ~FdClose() { close(fd); }
-  } closer{fd};
+  auto opened = std::make_unique<FileHandle>(
+      open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (opened->Get() < 0)
+    return CannotRead(named);
   // The file may have been replaced since stat.
-  if (fstat(fd, &info) != 0)
-    return cannot("cannot be read");
+  if (fstat(opened->Get(), &info) != 0)
+    return CannotRead(named);
   if (!S_ISREG(info.st_mode))
     return notRegular(info.st_mode);
+  file = std::move(opened);
+  size = static_cast<size_t>(info.st_size);
+  return std::nullopt;
+}
+
+// Reads from `fd` into `buffer`, retrying when interrupted; read's answer.
+ssize_t ReadSome(int fd, char* buffer, size_t size) {
+  for (;;) {
+    const ssize_t n = read(fd, buffer, size);
+    if (n >= 0 || errno != EINTR)
+      return n;
+  }
+}
+
+// Reads all of `path` into `bytes`; nullopt, or "<named>: <why>" as OpenRegularFile gives it or
+// when it cannot be read.
+std::optional<std::string> ReadRegularFile(const std::string& path, std::string& bytes,
+                                           const std::string& named) {
+  std::unique_ptr<FileHandle> file;
+  size_t size = 0;
+  if (auto problem = OpenRegularFile(path, file, size, named))
+    return problem;
   try {
     bytes.clear();
-    bytes.reserve(static_cast<size_t>(info.st_size));
+    bytes.reserve(size);
     char chunk[65536];
     for (;;) {
-      const ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n < 0 && errno == EINTR)
-        continue;
+      const ssize_t n = ReadSome(file->Get(), chunk, sizeof chunk);
       if (n < 0)
-        return cannot("cannot be read");
+        return CannotRead(named);
       if (n == 0)
         return std::nullopt;
       bytes.append(chunk, static_cast<size_t>(n));
@@ -160,12 +200,236 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::string&
   } catch (const std::bad_alloc&) {
     bytes.clear();
     bytes.shrink_to_fit();
-    return path + ": too large to be read";
+    return named + ": too large to be read";
   }
 }
 
-struct LdifCloser {
-  void operator()(LDIFFP* fp) const { ldif_close(fp); }
+// Hands the bytes of an LDIF to libldap's reader as a stdio stream, checking them as they pass,
+// so that a file is read once, a piece at a time, and a fault near its start is found at once.
+// The reader works on C strings, so a NUL byte would end a line there and drop the rest unseen;
+// it opens the file an `include:` line names at the start of a record; it drops a carriage
+// return that ends no line from the value; and it skips a record's first line that starts with
+// a digit. The gate ends the stream before the reader sees any of them. It also notes where
+// each record begins, which the reader does not tell: at its first line that is neither blank,
+// a comment nor a comment's continuation; a record ends at a blank line.
+class LdifGate {
+ public:
+  explicit LdifGate(std::string_view text) : text_(text) {}
+  explicit LdifGate(int fd) : fd_(fd) {}
+  LdifGate(const LdifGate&) = delete;
+  LdifGate& operator=(const LdifGate&) = delete;
+
+  // The stream, read up to the first fault; nullptr when stdio cannot make one.
+  [[nodiscard]] FILE* Open() {
+    const cookie_io_functions_t functions{&LdifGate::ReadCookie, nullptr, nullptr, nullptr};
+    FILE* file = fopencookie(this, "r", functions);
+    if (file != nullptr)
+      setvbuf(file, nullptr, _IOFBF, 65536);
+    return file;
+  }
+
+  // Whether the next record not yet taken has ended within the bytes handed out.
+  [[nodiscard]] bool RecordEnded() const { return taken_ < ended_; }
+  // Whether a record not yet taken has begun.
+  [[nodiscard]] bool RecordBegun() const { return !starts_.empty(); }
+  // The first line of the next record not yet taken; only when RecordBegun().
+  [[nodiscard]] unsigned long RecordLine() const { return starts_.front(); }
+  void TakeRecord() {
+    starts_.pop_front();
+    ++taken_;
+  }
+  // Whether the stream was ended by a fault (what was handed out before it is sound).
+  [[nodiscard]] bool Stopped() const { return !why_.empty(); }
+  // Whether the stream has handed out all of the input, or stopped.
+  [[nodiscard]] bool Done() const { return done_; }
+  // The fault: its line (0 when it is the file's, not a line's) and what is wrong.
+  [[nodiscard]] unsigned long StopLine() const { return stopLine_; }
+  [[nodiscard]] const std::string& Why() const { return why_; }
+
+ private:
+  enum class Line { kStart, kHead, kBody };
+  static constexpr size_t kQuoted = 60;  // bytes of a line an error message quotes
+
+  static ssize_t ReadCookie(void* cookie, char* buffer, size_t size) {
+    return static_cast<LdifGate*>(cookie)->Read(buffer, size);
+  }
+
+  ssize_t Read(char* buffer, size_t size) {
+    if (done_)
+      return 0;
+    size_t got = 0;
+    if (fd_ >= 0) {
+      const ssize_t n = ReadSome(fd_, buffer, size);
+      if (n < 0) {
+        Stop(0, std::string("cannot be read (") + std::strerror(errno) + ")");
+        done_ = true;
+        return 0;
+      }
+      got = static_cast<size_t>(n);
+    } else {
+      got = std::min(size, text_.size() - offset_);
+      std::memcpy(buffer, text_.data() + offset_, got);
+      offset_ += got;
+    }
+    if (got == 0) {
+      EndOfInput();
+      done_ = true;
+      return 0;
+    }
+    const size_t passed = Check(buffer, got);
+    if (passed < got)
+      done_ = true;
+    return static_cast<ssize_t>(passed);
+  }
+
+  // How many of `bytes` pass before the first fault.
+  size_t Check(const char* bytes, size_t count) {
+    size_t i = 0;
+    while (i < count) {
+      if (line_ == Line::kBody && !pendingCr_) {
+        // Inside a line only its end and the bytes the reader mishandles matter.
+        i = NextOfInterest(bytes, i, count);
+        if (i == count)
+          break;
+      }
+      if (!Step(bytes[i]))
+        return i;
+      ++i;
+    }
+    return count;
+  }
+
+  // The first line end, carriage return or NUL byte of `bytes` from `from`; `count` when none.
+  static size_t NextOfInterest(const char* bytes, size_t from, size_t count) {
+    const char* const start = bytes + from;
+    const auto* end = static_cast<const char*>(std::memchr(start, '\n', count - from));
+    if (end == nullptr)
+      end = bytes + count;
+    if (const auto* cr = static_cast<const char*>(std::memchr(start, '\r', end - start)))
+      end = cr;
+    if (const auto* nul = static_cast<const char*>(std::memchr(start, '\0', end - start)))
+      end = nul;
+    return static_cast<size_t>(end - bytes);
+  }
+
+  bool Step(char c) {
+    if (pendingCr_) {
+      pendingCr_ = false;
+      if (c != '\n')
+        return StopAtCarriageReturn();
+      return EndLine();
+    }
+    switch (c) {
+      case '\0':
+        return Stop(number_, "a NUL byte (a value holding one must be written in base64)");
+      case '\r':
+        pendingCr_ = true;
+        return true;
+      case '\n':
+        return EndLine();
+      default:
+        break;
+    }
+    if (line_ == Line::kStart)
+      return StartLine(c);
+    if (line_ == Line::kHead) {
+      head_ += c;
+      if (!digitFirst_ && head_.size() == 8) {
+        if (EqualsIgnoringCase(head_, "include:"))
+          return Stop(number_, "include lines are not read");
+        line_ = Line::kBody;
+      } else if (digitFirst_ && head_.size() > kQuoted) {
+        return StopAtDigit();
+      }
+    }
+    return true;
+  }
+
+  bool StartLine(char c) {
+    line_ = Line::kBody;
+    if (inRecord_)
+      return true;
+    if (c == '#') {
+      afterComment_ = true;
+      return true;
+    }
+    if (afterComment_ && c == ' ')
+      return true;
+    inRecord_ = true;
+    starts_.push_back(number_);
+    // The first line of a record is kept until it can be told from an include line, or, when
+    // it starts with a digit, as far as the message quotes it.
+    line_ = Line::kHead;
+    digitFirst_ = std::isdigit(static_cast<unsigned char>(c)) != 0;
+    head_.assign(1, c);
+    return true;
+  }
+
+  bool EndLine() {
+    if (line_ == Line::kHead && digitFirst_)
+      return StopAtDigit();
+    if (line_ == Line::kStart) {
+      if (inRecord_)
+        ++ended_;
+      inRecord_ = false;
+      afterComment_ = false;
+    }
+    line_ = Line::kStart;
+    ++number_;
+    return true;
+  }
+
+  void EndOfInput() {
+    if (pendingCr_) {
+      StopAtCarriageReturn();
+      return;
+    }
+    if (line_ == Line::kHead && digitFirst_) {
+      StopAtDigit();
+      return;
+    }
+    if (inRecord_)
+      ++ended_;
+    inRecord_ = false;
+  }
+
+  bool StopAtCarriageReturn() {
+    return Stop(number_,
+                "a carriage return inside a line (a value holding one must be written in base64)");
+  }
+
+  bool StopAtDigit() {
+    const bool cut = head_.size() > kQuoted;
+    return Stop(number_,
+                "malformed line \"" + head_.substr(0, kQuoted) + (cut ? "..." : "") + "\"");
+  }
+
+  bool Stop(unsigned long line, std::string why) {
+    stopLine_ = line;
+    why_ = std::move(why);
+    return false;
+  }
+
+  std::string_view text_;
+  size_t offset_ = 0;
+  int fd_ = -1;
+  bool done_ = false;
+  unsigned long number_ = 1;  // of the line being checked
+  Line line_ = Line::kStart;
+  bool pendingCr_ = false;  // the line's last byte was a carriage return
+  bool inRecord_ = false;
+  bool afterComment_ = false;
+  bool digitFirst_ = false;
+  std::string head_;                  // the start of a record's first line
+  std::deque<unsigned long> starts_;  // the first lines of the records not yet taken
+  size_t taken_ = 0;
+  size_t ended_ = 0;  // records that ended, taken or not
+  unsigned long stopLine_ = 0;
+  std::string why_;
+};
+
+struct FileClose {
+  void operator()(FILE* file) const { std::fclose(file); }
 };
 struct MallocFree {
   void operator()(char* p) const { ber_memfree(p); }
@@ -245,37 +509,57 @@ class MemoryStore::Loader {
   Loader(MemoryStore& store, std::string_view source, LdifUrls urls, std::string& error)
       : store_(store), source_(source), error_(error), urls_(urls) {}
 
-  bool Read(std::string_view text, LDIFFP* fp) {
-    if (!FindRecords(text))
-      return false;
+  // A store of the records `gate` hands out, or nullptr and the message in `error`.
+  static std::unique_ptr<MemoryStore> Load(LdifGate& gate, size_t sizeHint, std::string_view source,
+                                           LdifUrls urls, std::string& error);
+
+  // Reads the records `gate` hands out through `file`, its stream.
+  bool Read(LdifGate& gate, FILE* file) {
+    // No include line reaches the reader, so it never stacks another file on this one.
+    LDIFFP stream{file, nullptr};
     unsigned long lineNumber = 0;
     char* buffer = nullptr;
     int bufferSize = 0;
     bool ok = true;
-    size_t record = 0;
     for (;;) {
-      const int got = ldif_read_record(fp, &lineNumber, &buffer, &bufferSize);
+      const int got = ldif_read_record(&stream, &lineNumber, &buffer, &bufferSize);
       if (got == 0)
         break;
-      // libldap reads the records the text was cut into above: anything else means it stopped
-      // early or read elsewhere, and a tree cut short must not load as if whole.
-      if (got < 0 || record == recordLines_.size()) {
-        ok = false;
-        error_ = source_ + ": the LDIF reader stopped before its end";
+      // A record the gate has not seen end was cut short by a fault, or the reader read
+      // elsewhere: either way it must not load as if whole.
+      if (got < 0 || !gate.RecordEnded()) {
+        ok = gate.Stopped() ? Stopped(gate) : ReaderStopped();
         break;
       }
-      if (!Record(buffer, recordLines_[record++])) {
+      const unsigned long firstLine = gate.RecordLine();
+      gate.TakeRecord();
+      if (!Record(buffer, firstLine)) {
         ok = false;
         break;
       }
     }
     ber_memfree(buffer);
-    if (ok && record != recordLines_.size()) {
-      error_ = source_ + " line " + std::to_string(recordLines_[record]) +
-               ": the LDIF reader stopped before this record";
-      ok = false;
+    if (!ok)
+      return false;
+    if (gate.Stopped())
+      return Stopped(gate);
+    if (!gate.Done())
+      return ReaderStopped();
+    if (gate.RecordBegun()) {
+      return Fail(gate.RecordLine(), "the LDIF reader stopped before this record");
     }
-    return ok && Finish();
+    // An empty tree is no tree: most likely the file was cut short or is not the one meant.
+    if (store_.entries_.size() == 1) {
+      error_ = source_ + ": holds no entries";
+      return false;
+    }
+    return Finish();
+  }
+
+  // The folder of the LDIF whose file URLs may be read, as `source` names the file.
+  void SetFolder(std::string_view source) {
+    const size_t slash = source.rfind('/');
+    folder_ = slash == std::string_view::npos ? "." : std::string(source.substr(0, slash + 1));
   }
 
  private:
@@ -284,53 +568,17 @@ class MemoryStore::Loader {
     return false;
   }
 
-  // Cuts the text into records the way ldif_read_record does (a record starts at its first line
-  // that is neither blank, a comment nor a comment's continuation, and ends at a blank line),
-  // keeping each record's first line. The reader works on C strings, so a NUL byte would end a
-  // line there and drop the rest unseen; and it opens the file an `include:` line names at the
-  // start of a record, so both are refused here, before it sees them, as are a carriage return
-  // that ends no line and a record's first line starting with a digit (it would be skipped).
-  bool FindRecords(std::string_view text) {
-    bool inRecord = false;
-    bool afterComment = false;
-    unsigned long number = 0;
-    for (size_t at = 0; at < text.size();) {
-      size_t end = text.find('\n', at);
-      if (end == std::string_view::npos)
-        end = text.size();
-      std::string_view line = text.substr(at, end - at);
-      const bool terminated = end < text.size();
-      at = end + 1;
-      ++number;
-      if (line.find('\0') != std::string_view::npos)
-        return Fail(number, "a NUL byte (a value holding one must be written in base64)");
-      if (terminated && line.ends_with('\r'))
-        line.remove_suffix(1);
-      // libldap would drop it from the value (and may end a long line there).
-      if (line.find('\r') != std::string_view::npos) {
-        return Fail(number,
-                    "a carriage return inside a line (a value holding one must be "
-                    "written in base64)");
-      }
-      if (terminated && line.empty()) {
-        inRecord = false;
-        afterComment = false;
-        continue;
-      }
-      if (inRecord)
-        continue;
-      if (line.starts_with('#')) {
-        afterComment = true;
-      } else if (!(afterComment && line.starts_with(' '))) {
-        inRecord = true;
-        if (line.size() >= 8 && EqualsIgnoringCase(line.substr(0, 8), "include:"))
-          return Fail(number, "include lines are not read");
-        if (std::isdigit(static_cast<unsigned char>(line[0])) != 0)
-          return Fail(number, "malformed line \"" + Shown(line) + "\"");
-        recordLines_.push_back(number);
-      }
+  bool Stopped(const LdifGate& gate) {
+    if (gate.StopLine() == 0) {
+      error_ = source_ + ": " + gate.Why();
+      return false;
     }
-    return true;
+    return Fail(gate.StopLine(), gate.Why());
+  }
+
+  bool ReaderStopped() {
+    error_ = source_ + ": the LDIF reader stopped before its end";
+    return false;
   }
 
   // One attribute line of a record, its value decoded.
@@ -450,11 +698,42 @@ class MemoryStore::Loader {
       return Fail(field.line,
                   where + "only file:///path URLs of regular files are read, not " + Shown(url));
     }
+    std::string resolved;
+    if (const auto problem = InFolder(*path, resolved))
+      return Fail(field.line, where + *problem);
     std::string bytes;
-    if (const auto problem = ReadRegularFile(*path, bytes))
+    if (const auto problem = ReadRegularFile(resolved, bytes, *path))
       return Fail(field.line, where + *problem);
     field.value = fetched_.emplace_back(std::move(bytes));
     return true;
+  }
+
+  // Nullopt, with the path `path` leads to (every link followed) in `resolved`, when that lies in
+  // the LDIF's folder or below: a file URL is there to take a big value out of the LDIF, not to
+  // copy the user's other files (or /proc/self/environ) into the tree. Else "<path>: <why>".
+  std::optional<std::string> InFolder(const std::string& path, std::string& resolved) {
+    const auto real = [](const std::string& name) -> std::optional<std::string> {
+      const std::unique_ptr<char, decltype(&std::free)> found(realpath(name.c_str(), nullptr),
+                                                              &std::free);
+      if (!found)
+        return std::nullopt;
+      return std::string(found.get());
+    };
+    if (folderReal_.empty()) {
+      const auto folder = real(folder_);
+      if (!folder)
+        return folder_ + ": the LDIF file's folder cannot be read (" + std::strerror(errno) + ")";
+      folderReal_ = *folder;
+      if (!folderReal_.ends_with('/'))
+        folderReal_ += '/';
+    }
+    const auto target = real(path);
+    if (!target)
+      return CannotRead(path);
+    if (!(*target + '/').starts_with(folderReal_))
+      return path + ": not in the LDIF file's folder or below (" + folderReal_ + ")";
+    resolved = *target;
+    return std::nullopt;
   }
 
   // The local path of a file:///path URL (%XX escapes decoded); nullopt for any other URL.
@@ -702,10 +981,11 @@ class MemoryStore::Loader {
   std::string lastParentDn_;
   uint32_t lastParentId_ = kNone;
   LdifUrls urls_;
-  std::vector<unsigned long> recordLines_;  // the first line of every record
-  std::vector<size_t> lineStarts_;          // of the record being read
-  std::vector<Field> fields_;               // of the record being read
-  std::deque<std::string> fetched_;         // the values read from URLs, for fields_
+  std::string folder_ = ".";         // of the LDIF, as its source names it
+  std::string folderReal_;           // the same, links followed, with a final '/'
+  std::vector<size_t> lineStarts_;   // of the record being read
+  std::vector<Field> fields_;        // of the record being read
+  std::deque<std::string> fetched_;  // the values read from URLs, for fields_
   std::unordered_map<std::string, uint32_t> rdnTypeIds_{{"", 0}};
   std::vector<std::pair<uint32_t, std::vector<std::string_view>>> grouped_;
   std::vector<uint32_t> lines_;  // the first line of every entry, by id - 1
@@ -728,8 +1008,9 @@ MemoryStore::MemoryStore(ConstructionKey /*key*/) {
 
 MemoryStore::~MemoryStore() = default;
 
-std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string_view source,
-                                                   std::string& error, LdifUrls urls) {
+std::unique_ptr<MemoryStore> MemoryStore::Loader::Load(LdifGate& gate, size_t sizeHint,
+                                                       std::string_view source, LdifUrls urls,
+                                                       std::string& error) {
   // libldap's base64 decoder reports a bad character on standard error until the library is
   // initialised with a debug level; the load's own message is to be the only one.
   static const bool quiet = [] {
@@ -740,20 +1021,24 @@ std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string
   try {
     auto store = std::make_unique<MemoryStore>(ConstructionKey());
     Loader loader(*store, source, urls, error);
+    loader.SetFolder(source);
     loader.objectClassId_ = store->schema_.InternAttribute("objectClass");
     loader.modifyTimestampId_ = store->schema_.InternAttribute("modifyTimestamp");
     loader.unknownClassId_ = store->schema_.InternClass("Unknown");
-    if (text.empty())
-      text = "\n";
     // The values hardly ever take more room than their LDIF text: reserving that much spares the
-    // copies of a growing arena, and pages never written are never resident.
-    store->values_.reserve(text.size());
-    const std::unique_ptr<LDIFFP, LdifCloser> fp(ldif_open_mem(text.data(), text.size(), "r"));
-    if (!fp) {
+    // copies of a growing arena, and pages never written are never resident. Only a hint: a
+    // size that cannot be reserved is grown into instead.
+    try {
+      store->values_.reserve(sizeHint);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    const std::unique_ptr<FILE, FileClose> file(gate.Open());
+    if (!file) {
       error = std::string(source) + ": cannot be opened";
       return nullptr;
     }
-    if (!loader.Read(text, fp.get()))
+    if (!loader.Read(gate, file.get()))
       return nullptr;
     return store;
   } catch (const std::bad_alloc&) {
@@ -762,14 +1047,24 @@ std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string
   }
 }
 
+std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string_view source,
+                                                   std::string& error, LdifUrls urls) {
+  LdifGate gate(text);
+  return Loader::Load(gate, text.size(), source, urls, error);
+}
+
 std::unique_ptr<MemoryStore> MemoryStore::LoadFile(const std::string& path, std::string& error,
                                                    LdifUrls urls) {
-  std::string text;
-  if (const auto problem = ReadRegularFile(path, text)) {
+  std::unique_ptr<FileHandle> file;
+  size_t size = 0;
+  if (const auto problem = OpenRegularFile(path, file, size, path)) {
     error = *problem;
     return nullptr;
   }
-  return LoadText(std::move(text), path, error, urls);
+  // Read as it is checked, a piece at a time: the memory a load takes is the tree's, whatever
+  // the file holds after a fault.
+  LdifGate gate(file->Get());
+  return Loader::Load(gate, size, path, urls, error);
 }
 
 size_t MemoryStore::MemoryBytes() const {

@@ -18,21 +18,25 @@
 // user's files into the tree unless the user allowed it for that source.
 enum class LdifUrls {
   kRefuse,     // the record is refused with its line
-  kReadFiles,  // file:///path URLs of regular files are read; other URLs are refused
+  kReadFiles,  // file:///path URLs of regular files in the folder of the LDIF's source or below
+               // (links followed) are read; other URLs are refused
 };
 
 class MemoryStore final : public Store {
  public:
-  // Loads LDIF text; `source` names it in errors ("<source> line <n>: <what is wrong>").
-  // nullptr, with the message in `error`, when the text is malformed, holds a NUL byte, an
-  // `include:` line, an LDIF version other than 1, or a URL value that `urls` does not read.
-  // libldap prints nothing: the message in `error` is the only one.
+  // Loads LDIF text; `source` names it in errors ("<source> line <n>: <what is wrong>") and is
+  // the path whose folder file URLs must lie in. nullptr, with the message in `error`, when the
+  // text is malformed, holds no entry, a NUL byte, an `include:` line, an LDIF version other
+  // than 1, or a URL value that `urls` does not read; the first fault in the text is the one
+  // reported. libldap prints nothing: the message in `error` is the only one.
   [[nodiscard]] static std::unique_ptr<MemoryStore> LoadText(std::string text,
                                                              std::string_view source,
                                                              std::string& error,
                                                              LdifUrls urls = LdifUrls::kRefuse);
-  // Loads an LDIF file. A path that is not a regular file (a directory, a device, a FIFO) or
-  // cannot be read gives nullptr and a message naming the file; nothing blocks on it.
+  // Loads an LDIF file as LoadText loads its text, reading it a piece at a time as it is
+  // checked: the memory a load takes is the tree's, and a fault is reported when it is read. A
+  // path that is not a regular file (a directory, a device, a FIFO) or cannot be read gives
+  // nullptr and a message naming the file; nothing blocks on it.
   [[nodiscard]] static std::unique_ptr<MemoryStore> LoadFile(const std::string& path,
                                                              std::string& error,
                                                              LdifUrls urls = LdifUrls::kRefuse);

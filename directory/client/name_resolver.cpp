@@ -24,6 +24,10 @@ ChildFinder StoreChildren(Store& store) {
 // namesakes, so that no tree can make a lookup take exponential time.
 constexpr int kMaxResolveSteps = 256;
 
+// How many namesakes tried before a part of a name handed out are asked whether they would take
+// the name written without the part's type, before the type is written anyway.
+constexpr int kMaxNamesakesTried = 16;
+
 // Whether resolution tries `a` before `b`, two children of one parent that share a value (a
 // typeless part names both): for a part with parts below it containers first, then CN, OU, O
 // and the other naming types by name. One order for every store and every operation, so that a
@@ -122,11 +126,60 @@ DirName TypeParts(const ChildFinder& children, const std::vector<NamePart>& part
   return name;
 }
 
+// The key of NameMemo::namesakes for the children of `parent` whose value is `value`.
+std::string NamesakeKey(const DirName& parent, std::string_view value) {
+  std::string key;
+  const auto add = [&key](std::string_view text) {
+    key += std::to_string(text.size());
+    key += ':';
+    key += FoldCase(text);
+  };
+  add(value);
+  for (const Rdn& rdn : parent) {
+    add(rdn.type);
+    add(rdn.value);
+  }
+  return key;
+}
+
+// The children of `parent` whose value is `value`, ordered, when there are at least two: from
+// `memo` when it has met them, else from the store (and then kept in `memo`, or in `local`
+// without one). nullptr when the value has no namesakes.
+const NameMemo::Namesakes* FindNamesakes(Store& store, const DirName& parent,
+                                         const std::string& value, NameMemo* memo,
+                                         NameMemo::Namesakes& local) {
+  std::string key;
+  // Most trees have no namesakes at all: their entries pay for no key.
+  if (memo != nullptr && !memo->namesakes.empty()) {
+    key = NamesakeKey(parent, value);
+    if (const auto found = memo->namesakes.find(key); found != memo->namesakes.end())
+      return &found->second;
+  }
+  auto children = store.FindChildren(parent, NamePart{"", value});
+  if (children.size() < 2)
+    return nullptr;
+  NameMemo::Namesakes namesakes;
+  namesakes.leafFirst = *std::min_element(
+      children.begin(), children.end(),
+      [](const ChildCandidate& a, const ChildCandidate& b) { return TriedBefore(a, b, true); });
+  std::sort(children.begin(), children.end(), [](const ChildCandidate& a, const ChildCandidate& b) {
+    return TriedBefore(a, b, false);
+  });
+  namesakes.inner = std::move(children);
+  if (memo == nullptr) {
+    local = std::move(namesakes);
+    return &local;
+  }
+  if (key.empty())
+    key = NamesakeKey(parent, value);
+  return &memo->namesakes.emplace(std::move(key), std::move(namesakes)).first->second;
+}
+
 // Whether part `at` (leaf first) of the existing entry `name`, written typeless with the parts
 // below it written as `typed` says, would resolve to a namesake that resolution tries first.
 // `contested` tells whether the part has such a namesake at all, whatever the parts below.
 bool TakenByNamesake(Store& store, const DirName& name, size_t at, const std::vector<bool>& typed,
-                     bool& contested) {
+                     bool& contested, NameMemo* memo) {
   contested = false;
   const Rdn& own = name[at];
   // A common name is tried first among its namesakes (every part above the leaf names a
@@ -134,20 +187,36 @@ bool TakenByNamesake(Store& store, const DirName& name, size_t at, const std::ve
   if (EqualsIgnoringCase(own.type, "CN"))
     return false;
   const DirName parent(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end());
-  const auto namesakes = store.FindChildren(parent, NamePart{"", own.value});
-  if (namesakes.size() < 2)
+  NameMemo::Namesakes local;
+  const NameMemo::Namesakes* namesakes = FindNamesakes(store, parent, own.value, memo, local);
+  if (namesakes == nullptr)
     return false;
   const bool leaf = at == 0;
   const ChildCandidate self{own, !leaf};
+  if (leaf) {
+    // Nothing lies below a leaf: the namesake tried first takes its name unless it is the leaf.
+    contested =
+        !SameRdn(namesakes->leafFirst.rdn, own) && TriedBefore(namesakes->leafFirst, self, true);
+    return contested;
+  }
   std::vector<NamePart> below;
   for (size_t i = 0; i < at; ++i) {
     const bool keepsType = i < typed.size() && typed[i];
     below.push_back(NamePart{keepsType ? name[i].type : std::string(), name[i].value});
   }
-  for (const ChildCandidate& other : namesakes) {
-    if (SameRdn(other.rdn, own) || !TriedBefore(other, self, leaf))
+  // In the order they are tried: the first not tried before this part ends those that are.
+  int tried = 0;
+  for (const ChildCandidate& other : namesakes->inner) {
+    if (!TriedBefore(other, self, false))
+      break;
+    if (SameRdn(other.rdn, own))
       continue;
     contested = true;
+    // A typed part names its entry whatever its namesakes hold: past this many of them the part
+    // is written typed, so that no tree makes each of its names cost a walk over all the others
+    // (and the name resolves without one).
+    if (++tried > kMaxNamesakesTried)
+      return true;
     DirName under = parent;
     under.insert(under.begin(), other.rdn);
     int steps = kMaxResolveSteps;
@@ -166,7 +235,7 @@ std::string NameText(Store& store, const DirName& name, const DirName& base, boo
   const size_t written = WrittenPartCount(name, base);
   std::vector<bool> typed;  // stays empty while no part needs its type
   const auto check = [&](size_t at, bool& contested) {
-    if (TakenByNamesake(store, name, at, typed, contested)) {
+    if (TakenByNamesake(store, name, at, typed, contested, memo)) {
       typed.resize(written);
       typed[at] = true;
     }

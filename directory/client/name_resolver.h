@@ -7,16 +7,27 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "directory/client/dir_name.h"
 #include "directory/client/store.h"
 
 // What the names of one listing or search keep between entries: the parent of the last name,
-// when none of its written parts has a namesake tried before it.
+// when none of its written parts has a namesake tried before it, and the namesakes met so far,
+// so that entries sharing a value under many naming types do not each ask for all the others.
 struct NameMemo {
   DirName parent;
   size_t written = 0;  // parts of the last name written
   bool valid = false;
+  // The children of one parent sharing one value (at least two), in the order resolution tries
+  // them for a part with parts below it, and the one it tries first for a leaf.
+  struct Namesakes {
+    std::vector<ChildCandidate> inner;
+    ChildCandidate leafFirst;
+  };
+  // By NamesakeKey of the parent and the value.
+  std::unordered_map<std::string, Namesakes> namesakes;
 };
 
 // The complete name `text` stands for relative to `nameContext` (a leading '.' makes it

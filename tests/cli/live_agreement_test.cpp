@@ -4,12 +4,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -351,6 +354,70 @@ TEST_F(LiveAgreementTest, ATerminalIsAskedAgainAfterARefusal) {
   EXPECT_NE(after.c_lflag & ECHO, 0u);
   ::close(slave);
   ::close(master);
+}
+
+// Ctrl-C, Ctrl-\\ or a kill while the password is typed: the terminal gets its echo back and the
+// run ends by that signal.
+TEST(PasswordPromptTest, ASignalAtThePromptLeavesTheTerminalEchoing) {
+  const struct {
+    int signal;
+    const char* typed;  // what the user types for it; nullptr: the signal is sent
+  } cases[] = {{SIGINT, "\x03"}, {SIGQUIT, "\x1c"}, {SIGTERM, nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(strsignal(c.signal));
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string terminal = ::ptsname(master);
+    // Held open here, so the terminal keeps its settings when the prompting process is gone.
+    const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // The terminal becomes the session's, so that what is typed on it signals the prompt.
+      ::setsid();
+      const int controlling = ::open(terminal.c_str(), O_RDWR);
+      const rlimit noCore{0, 0};
+      ::setrlimit(RLIMIT_CORE, &noCore);
+      PasswordSources sources;
+      sources.terminal = terminal;
+      DirPasswordRequest request;
+      request.bindDn = "cn=Manager";
+      request.server = "ldap://127.0.0.1:1";
+      request.tree = "T";
+      request.attempt = 1;
+      static_cast<void>(ExportPassword(sources, request));
+      ::close(controlling);
+      ::_exit(0);
+    }
+    std::string shown;
+    while (shown.find("(tree T): ") == std::string::npos) {
+      char chunk[256];
+      const ssize_t got = ::read(master, chunk, sizeof chunk);
+      if (got <= 0)
+        break;
+      shown.append(chunk, static_cast<size_t>(got));
+    }
+    termios during{};
+    ASSERT_EQ(::tcgetattr(slave, &during), 0);
+    EXPECT_EQ(during.c_lflag & ECHO, 0u) << shown;
+    if (c.typed != nullptr) {
+      static_cast<void>(::write(master, c.typed, 1));
+    } else {
+      ::kill(child, c.signal);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), c.signal);
+    termios after{};
+    ASSERT_EQ(::tcgetattr(slave, &after), 0);
+    EXPECT_NE(after.c_lflag & ECHO, 0u);
+    ::close(slave);
+    ::close(master);
+  }
 }
 
 }  // namespace

@@ -206,4 +206,116 @@ TEST(DirSession, AReadInOneBatchLeavesLiveListingsAlone) {
   }
 }
 
+// Counts the namesakes the store hands out; the rest is the tree's.
+class CountingStore final : public Store {
+ public:
+  explicit CountingStore(std::shared_ptr<Store> tree) : tree_(std::move(tree)) {}
+
+  int32_t GetEntry(const DirName& name, StoreEntry& entry) override {
+    return tree_->GetEntry(name, entry);
+  }
+  std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part) override {
+    auto found = tree_->FindChildren(parent, part);
+    candidates += found.size();
+    return found;
+  }
+  int32_t ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) override {
+    return tree_->ListChildren(parent, cursor);
+  }
+  int32_t Search(const DirName& base, int scope, const FilterNode& filter,
+                 std::unique_ptr<EntryCursor>& cursor) override {
+    return tree_->Search(base, scope, filter, cursor);
+  }
+  int32_t ReadAttributes(const DirName& name, const std::vector<std::string>& names,
+                         std::vector<StoreAttribute>& attributes) override {
+    return tree_->ReadAttributes(name, names, attributes);
+  }
+  int32_t ReadStream(const DirName& name, std::string_view attribute, std::string& bytes) override {
+    return tree_->ReadStream(name, attribute, bytes);
+  }
+  std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override {
+    return tree_->SyntaxOf(attribute);
+  }
+  std::string AttributeName(std::string_view attribute) const override {
+    return tree_->AttributeName(attribute);
+  }
+
+  size_t candidates = 0;
+
+ private:
+  std::shared_ptr<Store> tree_;
+};
+
+// Entries sharing one value under many naming types, as siblings or as containers: the typeless
+// names write the type of every part a namesake tried before it would take, or that has many
+// namesakes tried before it, and the namesakes are asked for once per listing or search, not
+// once per name.
+TEST(DirSession, NamesOfManyNamesakesAskForThemOnce) {
+  constexpr size_t kNamesakes = 2000;
+  const auto number = [](size_t i) { return std::to_string(i); };
+  struct Case {
+    const char* label;
+    std::string ldif;
+    bool search;  // a subtree search for the modules, else the listing of Acme
+    std::vector<std::pair<size_t, std::string>> names;  // some names, by their place
+  };
+  Case cases[] = {
+      {"siblings", "", false, {{0, "same"}, {1, "T1=same"}, {kNamesakes - 1, "T1999=same"}}},
+      {"containers", "", true, {{0, "c0.same"}, {1, "c1.same"}, {10, "c10.same"}}},
+  };
+  for (size_t i = 0; i < kNamesakes; ++i) {
+    const std::string rdn = "t" + number(i) + "=same,o=Acme";
+    cases[0].ldif += "dn: " + rdn + "\nobjectClass: organizationalUnit\n\n";
+    cases[1].ldif += "dn: " + rdn + "\nobjectClass: organizationalUnit\n\ndn: cn=c" + number(i) +
+                     "," + rdn + "\nobjectClass: rbsModule2\n\n";
+  }
+  // Tried after t0, t1, t10 to t19, t100 to t199 and more: past the namesakes asked about.
+  cases[1].names.emplace_back(2, "c2.T2=same");
+  cases[1].names.emplace_back(kNamesakes - 1, "c1999.T1999=same");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string error;
+    std::shared_ptr<Store> tree = MemoryStore::LoadText(
+        "dn: o=Acme\nobjectClass: organization\n\n" + c.ldif, "namesakes", error);
+    ASSERT_NE(tree, nullptr) << error;
+    const auto store = std::make_shared<CountingStore>(std::move(tree));
+    DirSession session({Connection("TREE", store)}, 0);
+    DirContext context = 0;
+    ASSERT_EQ(session.CreateContext(context), kDirOk);
+    ASSERT_EQ(session.SetContextValue(context, kDirKeyFlags, 0x04), kDirOk);
+    DirBuffer buffer = 0;
+    ASSERT_EQ(session.AllocBuffer(64512, buffer), kDirOk);
+    DirBuffer filter = 0;
+    ASSERT_EQ(session.AllocBuffer(4096, filter), kDirOk);
+    ASSERT_EQ(session.InitBuffer(context, kDirOperationSearchFilter, filter), kDirOk);
+    DirFilter tokens = 0;
+    ASSERT_EQ(session.AllocFilter(tokens), kDirOk);
+    ASSERT_EQ(session.AddFilterToken(tokens, kFilterBaseClass, {}, 0), kDirOk);
+    ASSERT_EQ(session.AddFilterToken(tokens, kFilterAttribute, std::string("rbsModule2"), 20),
+              kDirOk);
+    ASSERT_EQ(session.AddFilterToken(tokens, kFilterEnd, {}, 0), kDirOk);
+    ASSERT_EQ(session.PutFilter(context, filter, tokens), kDirOk);
+    std::vector<std::string> names;
+    int32_t handle = -1;
+    do {
+      ASSERT_EQ(c.search ? session.Search(context, ".Acme", 2, filter, handle, buffer)
+                         : session.ListSubordinates(context, ".Acme", handle, buffer),
+                kDirOk);
+      uint32_t count = 0;
+      ASSERT_EQ(session.GetObjectCount(context, buffer, count), kDirOk);
+      for (uint32_t i = 0; i < count; ++i) {
+        std::string name;
+        uint32_t attributes = 0;
+        DirObjectInfo info;
+        ASSERT_EQ(session.GetObjectName(context, buffer, name, attributes, info), kDirOk);
+        names.push_back(name);
+      }
+    } while (handle != -1);
+    ASSERT_EQ(names.size(), kNamesakes);
+    for (const auto& [at, name] : c.names)
+      EXPECT_EQ(names[at], name) << at;
+    EXPECT_LE(store->candidates, 4 * kNamesakes);
+  }
+}
+
 }  // namespace

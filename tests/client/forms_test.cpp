@@ -266,7 +266,8 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
       "tree = LAB\r\n"
       "source = ldaps://lab.example:636\r\n"
       "bind = cn=reader,o=lab\r\n"
-      "password-file = /etc/orvane/lab.pw\r\n",
+      "password-file = /etc/orvane/lab.pw\r\n"
+      "max-message-size = 256\r\n",
       "/home/u/.config/orvane/connections.ini", error);
   ASSERT_TRUE(connections.has_value()) << error;
   ASSERT_EQ(connections->size(), 2u);
@@ -285,6 +286,8 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
   EXPECT_FALSE(lab.primary);
   EXPECT_FALSE(lab.hasContext);
   EXPECT_FALSE(lab.fileUrls);
+  EXPECT_EQ(acme.maxMessageMiB, 64);
+  EXPECT_EQ(lab.maxMessageMiB, 256);
 
   struct Case {
     const char* text;
@@ -301,6 +304,8 @@ TEST(ConnectionsFileTest, ReadsSectionsKeysAndComments) {
        "c.ini line 4: primary must be yes or no, not \"maybe\""},
       {"[a]\ntree=T\nsource=x\nfile-urls=always\n",
        "c.ini line 4: file-urls must be yes or no, not \"always\""},
+      {"[a]\ntree=T\nsource=x\nmax-message-size=4097\n",
+       "c.ini line 4: max-message-size must be a number of MiB from 1 to 4096, not \"4097\""},
       {"; only a comment\n", "c.ini line 2: no connection is defined"},
       {"\xEF\xBB\xBF", "c.ini line 1: no connection is defined"},
       // StartTLS inside ldaps:// is TLS twice, which no server answers.
@@ -370,6 +375,13 @@ TEST(LdifLoadTest, MalformedLdifNamesItsLine) {
        "t.ldif line 1: attribute type cannot be parsed: ( nonsense"},
       {"a bad modification time", "dn: o=X\nmodifyTimestamp: yesterday\n",
        "t.ldif line 1: modifyTimestamp is not a generalized time"},
+      {"a record's first line starting with a digit", "dn: o=X\n\n# c\n1 dn: ou=A,o=X\r\n",
+       "t.ldif line 4: malformed line \"1 dn: ou=A,o=X\""},
+      {"a carriage return ending the text", "dn: o=X\ndescription: a\r",
+       "t.ldif line 2: a carriage return inside a line"},
+      {"no text at all", "", "t.ldif: holds no entries"},
+      {"a schema and comments but no entry", "# c\nversion: 1\n\ndn: cn=schema\n\n# end\n",
+       "t.ldif: holds no entries"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -378,9 +390,6 @@ TEST(LdifLoadTest, MalformedLdifNamesItsLine) {
     EXPECT_EQ(error.substr(0, c.error.size()), c.error);
   }
   std::string error;
-  const auto empty = MemoryStore::LoadText("", "t.ldif", error);
-  ASSERT_NE(empty, nullptr) << error;
-  EXPECT_EQ(empty->EntryCount(), 0u);
   const auto folded =
       MemoryStore::LoadText("dn: o=X\ndescription: folded\n  value\ncn:: QcOk\n", "t.ldif", error);
   ASSERT_NE(folded, nullptr) << error;
@@ -395,6 +404,9 @@ TEST(LdifLoadTest, ReadsFileUrlsOnlyWhenAllowed) {
   const std::string dir = ::testing::TempDir();
   const std::string path = dir + "orvane_ldif_stream.bin";
   const std::string fifo = dir + "orvane_ldif_fifo";
+  const std::string link = dir + "orvane_ldif_link";
+  // The files a URL may name are those in the LDIF's folder or below.
+  const std::string source = dir + "t.ldif";
   {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
@@ -403,20 +415,23 @@ TEST(LdifLoadTest, ReadsFileUrlsOnlyWhenAllowed) {
   }
   ::unlink(fifo.c_str());
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink("/etc/hostname", link.c_str()), 0);
   const auto ldif = [](const std::string& url) {
     return "dn: o=X\n\ndn: cn=T,o=X\nrbsXMLInfo:< " + url + "\n";
   };
   std::string error;
-  EXPECT_EQ(MemoryStore::LoadText(ldif("file://" + path), "t.ldif", error), nullptr);
-  EXPECT_EQ(error, "t.ldif line 4: URL values are not read (rbsXMLInfo:< file://" + path + ")");
+  EXPECT_EQ(MemoryStore::LoadText(ldif("file://" + path), source, error), nullptr);
+  EXPECT_EQ(error, source + " line 4: URL values are not read (rbsXMLInfo:< file://" + path + ")");
   const auto store =
-      MemoryStore::LoadText(ldif("file://" + path), "t.ldif", error, LdifUrls::kReadFiles);
+      MemoryStore::LoadText(ldif("file://" + path), source, error, LdifUrls::kReadFiles);
   ASSERT_NE(store, nullptr) << error;
   std::string bytes;
   ASSERT_EQ(store->ReadStream(Name({{"CN", "T"}, {"O", "X"}}), "rbsXMLInfo", bytes), 0);
   EXPECT_EQ(bytes, "<version>3</version>");
 
-  const std::string where = "t.ldif line 4: attribute rbsXMLInfo: ";
+  const std::string where = source + " line 4: attribute rbsXMLInfo: ";
+  const std::string outside = ": not in the LDIF file's folder or below";
   const struct {
     std::string url;
     std::string error;
@@ -427,21 +442,66 @@ TEST(LdifLoadTest, ReadsFileUrlsOnlyWhenAllowed) {
       {"file://" + dir.substr(0, dir.size() - 1),
        where + dir.substr(0, dir.size() - 1) + ": not a regular file (a directory)"},
       {"file://" + fifo, where + fifo + ": not a regular file (a FIFO)"},
-      {"file:///dev/zero", where + "/dev/zero: not a regular file (a device)"},
+      {"file:///dev/zero", where + "/dev/zero" + outside},
+      {"file:///proc/self/environ", where + "/proc/self/environ" + outside},
+      {"file://" + link, where + link + outside},
       {"file://" + path + ".gone", where + path + ".gone: cannot be read"},
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(c.url);
-    EXPECT_EQ(MemoryStore::LoadText(ldif(c.url), "t.ldif", error, LdifUrls::kReadFiles), nullptr);
+    EXPECT_EQ(MemoryStore::LoadText(ldif(c.url), source, error, LdifUrls::kReadFiles), nullptr);
     EXPECT_EQ(error.substr(0, c.error.size()), c.error) << error;
   }
   // %XX escapes are decoded.
-  EXPECT_NE(MemoryStore::LoadText(ldif("file://" + dir + "orvane_ldif_%73tream.bin"), "t.ldif",
-                                  error, LdifUrls::kReadFiles),
+  EXPECT_NE(MemoryStore::LoadText(ldif("file://" + dir + "orvane_ldif_%73tream.bin"), source, error,
+                                  LdifUrls::kReadFiles),
             nullptr)
       << error;
   std::remove(path.c_str());
   std::remove(fifo.c_str());
+  std::remove(link.c_str());
+}
+
+// The bytes a process has read from files so far.
+size_t BytesRead() {
+  std::FILE* io = std::fopen("/proc/self/io", "r");
+  if (io == nullptr)
+    return 0;
+  size_t bytes = 0;
+  if (std::fscanf(io, "rchar: %zu", &bytes) != 1)
+    bytes = 0;
+  std::fclose(io);
+  return bytes;
+}
+
+// An LDIF is checked as it is read, a piece at a time: a fault near the start of a large file is
+// found without reading the rest, and a fault across two pieces is found as in one.
+TEST(LdifLoadTest, ChecksTheLdifAsItIsRead) {
+  const std::string path = ::testing::TempDir() + "orvane_ldif_sparse.ldif";
+  {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("dn: o=X\n", file);
+    std::fclose(file);
+  }
+  // 256 MiB, all but the first line a hole that reads as NUL bytes.
+  ASSERT_EQ(::truncate(path.c_str(), off_t{256} << 20), 0);
+  std::string error;
+  const size_t before = BytesRead();
+  EXPECT_EQ(MemoryStore::LoadFile(path, error), nullptr);
+  EXPECT_LT(BytesRead() - before, size_t{1} << 20);
+  EXPECT_EQ(error, path + " line 2: a NUL byte (a value holding one must be written in base64)");
+  ASSERT_EQ(::truncate(path.c_str(), 0), 0);
+  EXPECT_EQ(MemoryStore::LoadFile(path, error), nullptr);
+  EXPECT_EQ(error, path + ": holds no entries");
+  std::remove(path.c_str());
+
+  // "include:" begins 4 bytes before the first piece ends.
+  const std::string text =
+      "dn: o=X\n\n#" + std::string(65521, 'c') + "\ninclude: file:///etc/hostname\n";
+  ASSERT_EQ(text.find("include:"), 65532u);
+  EXPECT_EQ(MemoryStore::LoadText(text, "t.ldif", error), nullptr);
+  EXPECT_EQ(error, "t.ldif line 4: include lines are not read");
 }
 
 TEST(LdifLoadTest, OnlyRegularFilesAreLoaded) {

@@ -692,6 +692,31 @@ TEST_F(LdapStoreTest, ConnectingToAServerThatNeverAnswersEndsAtTheTimeout) {
   EXPECT_GT(startTlsOnly.BytesAfterReply(), 0u) << "the handshake was never tried";
 }
 
+// A server that answers with a message announced larger than max-message-size is given up as
+// soon as the length is read, naming the limit: whether it answers the bind or StartTLS so.
+TEST_F(LdapStoreTest, AMessageLargerThanTheLimitEndsTheConnection) {
+  // A message of 2 GiB announced, and the first 256 KiB of it.
+  QuietListener flooding(std::string("\x30\x84\x7f\xff\xff\xff", 6) + std::string(256 << 10, '\0'));
+  for (const bool startTls : {false, true}) {
+    SCOPED_TRACE(startTls ? "StartTLS" : "bind");
+    LdapSettings settings;
+    settings.uri = flooding.Uri("ldap");
+    settings.startTls = startTls;
+    settings.timeoutSeconds = 3;
+    settings.maxMessageMiB = 1;
+    std::string error;
+    int32_t code = 0;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(LdapStore::Connect(settings, error, code), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(code, kDirTransportFailure);
+    EXPECT_NE(error.find(settings.uri + ": "), std::string::npos) << error;
+    EXPECT_NE(error.find(": the server sent a message larger than 1 MiB (max-message-size)"),
+              std::string::npos)
+        << error;
+  }
+}
+
 // Pages of two entries, so that a search of the fixture tree needs many requests.
 TEST_F(LdapStoreTest, AServerThatStopsAnsweringEndsTheSearchWithACode) {
   SlapdServer server(kFixture);
