@@ -166,7 +166,7 @@ TEST_F(LdapStoreTest, TheServersSchemaGivesDirectorySyntaxes) {
       {"ACL", kSyntaxObjectAcl, "ACL"},
       {"revision", kSyntaxCounter, "Revision"},
       {"intruderLockoutResetInterval", kSyntaxInterval, "Intruder Lockout Reset Interval"},
-      {"networkAddress", kSyntaxNetAddress, "Network Address"},
+      {"ndsNetworkAddress", kSyntaxNetAddress, "Network Address"},
       {"rbsXMLInfo", kSyntaxStream, "rbsXMLInfo"},
       // INTEGER carries Integer, Counter and Interval: the directory's definition decides.
       {"passwordExpirationInterval", kSyntaxInterval, "Password Expiration Interval"},
