@@ -63,6 +63,9 @@ uint16_t InitNetWare(ErrorMessageSink& messages) {
       if (code == kDirConnectionOk) {
         clientConnection = opened;
         clientGeneration = DirClientGeneration();
+        // Told once for each start of the client, as it loaded its sources.
+        for (const std::string& warning : DirClientWarnings())
+          messages.ShowError(warning);
       }
     }
   }

@@ -20,7 +20,8 @@ inline constexpr DirConnectionHandle kNoClientConnection = 0xFFFF;
 
 // Starts the client and opens the primary connection (or, without one, the first the client
 // lists). Returns 0 at once when a connection is already open. On failure shows one box through
-// `messages` ("... InitNetWare returned error 0x...") and returns the 16-bit code.
+// `messages` ("... InitNetWare returned error 0x...") and returns the 16-bit code; on opening,
+// shows the client's start-up warnings (DirClientWarnings) through it, each once.
 [[nodiscard]] uint16_t InitNetWare(ErrorMessageSink& messages);
 
 // Appends the tree of every connection, in the client's order, each tree once (ASCII case

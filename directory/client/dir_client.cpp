@@ -17,6 +17,7 @@ struct Client {
   uint64_t generation = 0;
   std::string connectionsFile;  // chosen by the caller; empty = the default
   DirPasswordProvider passwords;
+  std::vector<std::string> warnings;  // of the last start-up
 };
 
 // Recursive, because a password provider runs inside DirClientInit: should it (or a window
@@ -70,6 +71,7 @@ uint16_t DirClientInit(int reserved1, int reserved2) {
     return failure->code;
   }
   client.session.Open(std::move(opened.connections), opened.primary);
+  client.warnings = std::move(opened.warnings);
   client.started = true;
   return kDirConnectionOk;
 }
@@ -101,6 +103,11 @@ void DirClientUseConnectionsFile(const std::string& path) {
   TheClient().connectionsFile = path;
 }
 
+std::vector<std::string> DirClientWarnings() {
+  const std::lock_guard lock(Lock());
+  return TheClient().warnings;
+}
+
 std::string DirClientConnectionsFile() {
   const std::lock_guard lock(Lock());
   return ConnectionsFile(TheClient());
@@ -115,6 +122,7 @@ void DirClientShutdown() {
   const std::lock_guard lock(Lock());
   Client& client = TheClient();
   client.session = DirSession();
+  client.warnings.clear();
   client.started = false;
   ++client.generation;
 }

@@ -174,6 +174,8 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
             config.source, error, config.fileUrls ? LdifUrls::kReadFiles : LdifUrls::kRefuse);
         if (!memory)
           return StartupFailure{kDirSourceUnreadable, error + where};
+        if (!memory->LoadWarning().empty())
+          opened.warnings.push_back(memory->LoadWarning());
         store = std::move(memory);
       }
       connection.store = store;

@@ -15,6 +15,7 @@
 struct OpenedConnections {
   std::vector<DirConnection> connections;
   std::optional<size_t> primary;
+  std::vector<std::string> warnings;  // each source's, once
 };
 
 // Why start-up failed: a connection code and a text naming the file, the line and the fault.
