@@ -1,9 +1,11 @@
 #include "directory/client/builtin_schema.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -200,6 +202,23 @@ uint32_t SyntaxFromOid(std::string_view oid) {
     }
   }
   return kSyntaxOctetString;
+}
+
+std::string_view MadeContainerClass(std::string_view rdnType) {
+  static constexpr std::pair<std::string_view, std::string_view> kByType[] = {
+      {"DC", "domain"}, {"O", "Organization"}, {"OU", "Organizational Unit"},
+      {"C", "Country"}, {"L", "Locality"},
+  };
+  for (const auto& [type, cls] : kByType) {
+    if (type.size() == rdnType.size() &&
+        std::equal(type.begin(), type.end(), rdnType.begin(), [](char a, char b) {
+          return std::toupper(static_cast<unsigned char>(a)) ==
+                 std::toupper(static_cast<unsigned char>(b));
+        })) {
+      return cls;
+    }
+  }
+  return "Container";
 }
 
 std::string_view RdnTypeFromLdap(std::string_view ldapType, std::string& storage) {

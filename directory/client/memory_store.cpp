@@ -133,20 +133,6 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::string&
   }
 }
 
-// The class of a container made for a part of a name that no entry of the file defines: the
-// one its naming type stands for.
-std::string_view AncestorClass(std::string_view rdnType) {
-  static constexpr std::pair<std::string_view, std::string_view> kByType[] = {
-      {"DC", "domain"}, {"O", "Organization"}, {"OU", "Organizational Unit"},
-      {"C", "Country"}, {"L", "Locality"},
-  };
-  for (const auto& [type, cls] : kByType) {
-    if (EqualsIgnoringCase(type, rdnType))
-      return cls;
-  }
-  return "Container";
-}
-
 struct LdifCloser {
   void operator()(LDIFFP* fp) const { ldif_close(fp); }
 };
@@ -619,7 +605,7 @@ class MemoryStore::Loader {
   // stands for, with that class as its one objectClass value.
   uint32_t MakeAncestor(uint32_t parent, const Rdn& rdn) {
     const uint32_t id = AddEntry(parent, rdn);
-    const uint32_t classId = store_.schema_.InternClass(AncestorClass(rdn.type));
+    const uint32_t classId = store_.schema_.InternClass(MadeContainerClass(rdn.type));
     const std::string_view className = store_.schema_.Class(classId).name;
     MemoryStore::Entry& entry = store_.entries_[id];
     entry.baseClass = classId;
