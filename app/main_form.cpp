@@ -394,6 +394,8 @@ bool TMainForm::StartClient(const std::string& preferredTree) {
     ErrorBox(dialogs_, code, "InitNetWare");
     return false;
   }
+  // Told once the window is up, not in the middle of its start.
+  QTimer::singleShot(0, this, [this] { ShowClientWarnings(dialogs_); });
 
   if (!SettingsIni) {
     SettingsIni.emplace(OpenSettingsFile(programFile_));

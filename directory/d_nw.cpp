@@ -63,9 +63,6 @@ uint16_t InitNetWare(ErrorMessageSink& messages) {
       if (code == kDirConnectionOk) {
         clientConnection = opened;
         clientGeneration = DirClientGeneration();
-        // Told once for each start of the client, as it loaded its sources.
-        for (const std::string& warning : DirClientWarnings())
-          messages.ShowError(warning);
       }
     }
   }
@@ -75,6 +72,11 @@ uint16_t InitNetWare(ErrorMessageSink& messages) {
                                             : "Could not find server/tree connection. InitNetWare");
   }
   return code;
+}
+
+void ShowClientWarnings(ErrorMessageSink& messages) {
+  for (const std::string& warning : DirClientWarnings())
+    messages.ShowError(warning);
 }
 
 std::string CleanTreeName(std::string_view reported) {

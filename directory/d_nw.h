@@ -20,9 +20,12 @@ inline constexpr DirConnectionHandle kNoClientConnection = 0xFFFF;
 
 // Starts the client and opens the primary connection (or, without one, the first the client
 // lists). Returns 0 at once when a connection is already open. On failure shows one box through
-// `messages` ("... InitNetWare returned error 0x...") and returns the 16-bit code; on opening,
-// shows the client's start-up warnings (DirClientWarnings) through it, each once.
+// `messages` ("... InitNetWare returned error 0x...") and returns the 16-bit code.
 [[nodiscard]] uint16_t InitNetWare(ErrorMessageSink& messages);
+// Shows what the running client's start-up kept although it did not fit (DirClientWarnings: an
+// LDIF's values outside their syntax), one box per source; nothing when the client is not
+// running. Called once after each start, when the user can read it.
+void ShowClientWarnings(ErrorMessageSink& messages);
 
 // Appends the tree of every connection, in the client's order, each tree once (ASCII case
 // ignored); a connection whose cleaned tree name is empty adds nothing. Lets pending window

@@ -517,7 +517,8 @@ class MemoryStore::Loader {
       // The spelling the entry itself gives wins over that of its subordinates' names; the two
       // differ in letter case only.
       const MemoryStore::Entry& made = store_.entries_[id];
-      store_.names_.replace(made.rdnOffset, made.rdnLength, rdn.value);
+      if (rdn.value.size() == made.rdnLength)
+        store_.names_.replace(made.rdnOffset, made.rdnLength, rdn.value);
     }
     MemoryStore::Entry entry = store_.entries_[id];
     lines_[id - 1] = static_cast<uint32_t>(recordLine_);
@@ -575,8 +576,8 @@ class MemoryStore::Loader {
     return true;
   }
 
-  // A new entry named `rdn` below `parent`, last of its children, with no attributes yet and no
-  // line: made for a part of a name until an entry of its own defines it.
+  // A new entry named `rdn` below `parent`, last of its children, without a line until an entry
+  // of the file defines it; the caller writes its attribute block next.
   uint32_t AddEntry(uint32_t parent, const Rdn& rdn) {
     const auto id = static_cast<uint32_t>(store_.entries_.size());
     MemoryStore::Entry entry;
@@ -586,7 +587,6 @@ class MemoryStore::Loader {
     entry.rdnLength = static_cast<uint32_t>(rdn.value.size());
     store_.names_ += rdn.value;
     entry.attrOffset = store_.values_.size();
-    PutVarint(store_.values_, 0);
     store_.entries_.push_back(entry);
     lines_.push_back(0);
     MemoryStore::Entry& parentEntry = store_.entries_[parent];
@@ -609,7 +609,6 @@ class MemoryStore::Loader {
     const std::string_view className = store_.schema_.Class(classId).name;
     MemoryStore::Entry& entry = store_.entries_[id];
     entry.baseClass = classId;
-    store_.values_.pop_back();
     PutVarint(store_.values_, 1);
     PutVarint(store_.values_, objectClassId_);
     PutVarint(store_.values_, 1);
