@@ -92,29 +92,6 @@ TEST_F(DirectoryTest, InitNetWareStartsTheClientOnce) {
   EXPECT_EQ(sink.shown.size(), 1u);
 }
 
-// The values a load kept outside their syntax never make the start fail; they are told of in one
-// box per source, for as long as that start of the client runs.
-TEST_F(DirectoryTest, ClientWarningsTellOfValuesKeptOutsideTheirSyntax) {
-  Write("other.ldif", std::string(kOtherLdif) + "loginGraceLimit: many\n");
-  UseConnections(TwoTrees());
-  RecordingSink sink;
-  EXPECT_EQ(InitNetWare(sink), 0);
-  EXPECT_THAT(sink.shown, ::testing::IsEmpty());
-  ShowClientWarnings(sink);
-  EXPECT_THAT(sink.shown,
-              ElementsAre(Source("other.ldif") +
-                          ": 1 value does not fit its attribute's syntax; it is kept as written "
-                          "and shown as text (as bytes when not UTF-8): line 5 loginGraceLimit "
-                          "\"many\" (not a 32-bit integer)"));
-  DirClientShutdown();
-  ShowClientWarnings(sink);
-  EXPECT_EQ(sink.shown.size(), 1u);
-  Write("other.ldif", kOtherLdif);
-  EXPECT_EQ(InitNetWare(sink), 0);
-  ShowClientWarnings(sink);
-  EXPECT_EQ(sink.shown.size(), 1u);
-}
-
 TEST_F(DirectoryTest, InitNetWareFailureShowsOneBoxAndCanBeRetried) {
   UseConnections("[broken\n");
   RecordingSink sink;
