@@ -400,6 +400,8 @@ bool TMainForm::StartClient(const std::string& preferredTree) {
   if (const std::string unopened = DSUnopenedConnectionsText(); !unopened.empty()) {
     dialogs_.ShowError(unopened);
   }
+  // Told once the window is up, not in the middle of its start.
+  QTimer::singleShot(0, this, [this] { ShowClientWarnings(dialogs_); });
 
   if (!SettingsIni) {
     SettingsIni.emplace(OpenSettingsFile(programFile_));

@@ -341,6 +341,7 @@ int Export(const ExportOptions& options, std::ostream& out, std::ostream& err) {
   if (InitNetWare(messages) != 0) {
     return kExportFailed;
   }
+  ShowClientWarnings(messages);
   const std::optional<std::string> tree = ChooseTree(options.tree, messages);
   if (!tree) {
     return kExportFailed;

@@ -112,6 +112,11 @@ std::string DSUnopenedTreeText(std::string_view tree) {
   return text;
 }
 
+void ShowClientWarnings(ErrorMessageSink& messages) {
+  for (const std::string& warning : DirClientWarnings())
+    messages.ShowError(warning);
+}
+
 std::string CleanTreeName(std::string_view reported) {
   std::string name(reported.substr(0, kTreeNameLength));
   while (!name.empty() && name.back() == '_') {

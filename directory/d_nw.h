@@ -24,6 +24,10 @@ inline constexpr DirConnectionHandle kNoClientConnection = 0xFFFF;
 // failure shows one box through `messages` ("... InitNetWare returned error 0x...") and returns
 // the 16-bit code.
 [[nodiscard]] uint16_t InitNetWare(ErrorMessageSink& messages);
+// Shows what the running client's start-up kept although it did not fit (DirClientWarnings: an
+// LDIF's values outside their syntax), one box per source; nothing when the client is not
+// running. Called once after each start, when the user can read it.
+void ShowClientWarnings(ErrorMessageSink& messages);
 
 // What the client's start-up could not open, to be said once: a first line saying that their
 // trees are left out, then "<tree>: <reason>" for each connection, and a last line naming the

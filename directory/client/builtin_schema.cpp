@@ -1,9 +1,11 @@
 #include "directory/client/builtin_schema.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -91,10 +93,10 @@ constexpr std::array kAttributes = {
     BuiltinAttribute{"Telephone Number", "telephoneNumber", kSyntaxTelephoneNumber, false},
     BuiltinAttribute{"Facsimile Telephone Number", "facsimileTelephoneNumber", kSyntaxFacsimile,
                      false},
-    BuiltinAttribute{"Network Address", "networkAddress", kSyntaxNetAddress, false},
+    BuiltinAttribute{"Network Address", "ndsNetworkAddress", kSyntaxNetAddress, false},
     BuiltinAttribute{"Cross Certificate Pair", "crossCertificatePair", kSyntaxOctetList, false},
-    BuiltinAttribute{"EMail Address", "eMailAddress", kSyntaxEMailAddress, false},
-    BuiltinAttribute{"Home Directory", "homeDirectory", kSyntaxPath, true},
+    BuiltinAttribute{"EMail Address", "ndsEMailAddress", kSyntaxEMailAddress, false},
+    BuiltinAttribute{"Home Directory", "ndsHomeDirectory", kSyntaxPath, true},
     BuiltinAttribute{"Replica", "replica", kSyntaxReplicaPointer, false},
     BuiltinAttribute{"ACL", "ACL", kSyntaxObjectAcl, false},
     BuiltinAttribute{"Postal Address", "postalAddress", kSyntaxPostalAddress, false},
@@ -133,6 +135,7 @@ constexpr std::array kClasses = {
     BuiltinClass{"Locality", "locality", true, true},
     BuiltinClass{"Tree Root", "", true, true},
     BuiltinClass{"domain", "", true, true},
+    BuiltinClass{"Container", "container", true, true},
     BuiltinClass{"Group", "groupOfNames", true, false},
     BuiltinClass{"Alias", "alias", true, false},
     BuiltinClass{"NCP Server", "ncpServer", true, false},
@@ -160,6 +163,7 @@ constexpr std::array kLdapSyntaxes = {
     OidSyntax{"1.3.6.1.4.1.1466.115.121.1.15", kSyntaxCaseIgnoreString},
     OidSyntax{"1.3.6.1.4.1.1466.115.121.1.26", kSyntaxCaseExactString},
     OidSyntax{"1.3.6.1.4.1.1466.115.121.1.44", kSyntaxPrintableString},
+    OidSyntax{"1.3.6.1.4.1.1466.115.121.1.11", kSyntaxPrintableString},  // Country String
     OidSyntax{"1.3.6.1.4.1.1466.115.121.1.36", kSyntaxNumericString},
     OidSyntax{"1.3.6.1.4.1.1466.115.121.1.7", kSyntaxBoolean},
     OidSyntax{"1.3.6.1.4.1.1466.115.121.1.27", kSyntaxInteger},
@@ -198,6 +202,23 @@ uint32_t SyntaxFromOid(std::string_view oid) {
     }
   }
   return kSyntaxOctetString;
+}
+
+std::string_view MadeContainerClass(std::string_view rdnType) {
+  static constexpr std::pair<std::string_view, std::string_view> kByType[] = {
+      {"DC", "domain"}, {"O", "Organization"}, {"OU", "Organizational Unit"},
+      {"C", "Country"}, {"L", "Locality"},
+  };
+  for (const auto& [type, cls] : kByType) {
+    if (type.size() == rdnType.size() &&
+        std::equal(type.begin(), type.end(), rdnType.begin(), [](char a, char b) {
+          return std::toupper(static_cast<unsigned char>(a)) ==
+                 std::toupper(static_cast<unsigned char>(b));
+        })) {
+      return cls;
+    }
+  }
+  return "Container";
 }
 
 std::string_view RdnTypeFromLdap(std::string_view ldapType, std::string& storage) {

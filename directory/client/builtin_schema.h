@@ -61,5 +61,10 @@ inline constexpr std::string_view kVendorSyntaxPrefix = "2.16.840.1.113719.1.1.5
 // any other OID is Octet String.
 [[nodiscard]] uint32_t SyntaxFromOid(std::string_view oid);
 
+// The class of a container made for a part of a name that no entry defines (above a dump of a
+// subtree, above a server's naming context): the one its naming type stands for (DC domain, O
+// Organization, OU Organizational Unit, C Country, L Locality, any other Container).
+[[nodiscard]] std::string_view MadeContainerClass(std::string_view rdnType);
+
 // The directory name of an RDN attribute type (`cn` -> "CN", `st` -> "S").
 [[nodiscard]] std::string_view RdnTypeFromLdap(std::string_view ldapType, std::string& storage);

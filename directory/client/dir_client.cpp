@@ -18,6 +18,7 @@ struct Client {
   std::string connectionsFile;  // chosen by the caller; empty = the default
   DirPasswordProvider passwords;
   std::vector<DirUnopenedConnection> unopened;  // by the running start-up
+  std::vector<std::string> warnings;  // of the last start-up
 };
 
 // Recursive, because a password provider runs inside DirClientInit: should it (or a window
@@ -72,6 +73,7 @@ uint16_t DirClientInit(int reserved1, int reserved2) {
   }
   client.session.Open(std::move(opened.connections), opened.primary);
   client.unopened = std::move(opened.unopened);
+  client.warnings = std::move(opened.warnings);
   client.started = true;
   return kDirConnectionOk;
 }
@@ -108,6 +110,11 @@ void DirClientUseConnectionsFile(const std::string& path) {
   TheClient().connectionsFile = path;
 }
 
+std::vector<std::string> DirClientWarnings() {
+  const std::lock_guard lock(Lock());
+  return TheClient().warnings;
+}
+
 std::string DirClientConnectionsFile() {
   const std::lock_guard lock(Lock());
   return ConnectionsFile(TheClient());
@@ -123,6 +130,7 @@ void DirClientShutdown() {
   Client& client = TheClient();
   client.session = DirSession();
   client.unopened.clear();
+  client.warnings.clear();
   client.started = false;
   ++client.generation;
 }

@@ -48,6 +48,9 @@ void DirClientUseConnectionsFile(const std::string& path);
 // The connections file DirClientInit reads: the chosen one, else connections.ini in the
 // configuration folder.
 [[nodiscard]] std::string DirClientConnectionsFile();
+// What the running client's start-up kept although it did not fit (an LDIF's values outside
+// their syntax), one text per source; empty when nothing was, or the client is not running.
+[[nodiscard]] std::vector<std::string> DirClientWarnings();
 // Ends the client: every handle and error text is freed and the next DirClientInit starts
 // afresh.
 void DirClientShutdown();

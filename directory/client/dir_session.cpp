@@ -187,12 +187,26 @@ std::vector<AttributeRecords> ValueRecords(Store& store, const Context& context,
     records.name = attribute.name;
     records.syntax = attribute.syntax;
     records.records.reserve(attribute.values.size());
+    bool fits = true;
     for (const std::string& value : attribute.values) {
-      // A value that does not have its syntax's form is delivered as its bytes.
       auto record = EncodeValueRecord(attribute.syntax, attribute.name, value, naming, error);
-      if (!record)
-        record = EncodeValueRecord(kSyntaxUnknown, attribute.name, value, naming, error);
+      if (!record) {
+        fits = false;
+        break;
+      }
       records.records.push_back(std::move(*record));
+    }
+    if (!fits) {
+      // A value that does not have its syntax's form is kept as it was written: the attribute
+      // is delivered as text, or as an octet string when a value is no UTF-8 text, since a
+      // reader takes every value of an attribute by the one syntax it names.
+      const bool text = std::all_of(attribute.values.begin(), attribute.values.end(),
+                                    [](const std::string& value) { return IsUtf8(value); });
+      records.syntax = text ? kSyntaxCaseIgnoreString : kSyntaxOctetString;
+      records.records.clear();
+      for (const std::string& value : attribute.values)
+        records.records.push_back(
+            *EncodeValueRecord(records.syntax, attribute.name, value, naming, error));
     }
     all.push_back(std::move(records));
   }

@@ -164,6 +164,50 @@ struct LdapStore::Impl {
   std::vector<DirName> namingContexts;
   bool rootIsEntry = false;
 
+  // Whether `name` lies above the naming contexts: a part of a context's name that no context
+  // holds, which the store makes as a container, as an LDIF load makes the parts a dump of a
+  // subtree leaves out.
+  bool IsMade(const DirName& name) const {
+    if (rootIsEntry || name.empty())
+      return false;
+    bool above = false;
+    for (const DirName& context : namingContexts) {
+      if (IsWithin(name, context))
+        return false;
+      above = above || (context.size() > name.size() && IsWithin(context, name));
+    }
+    return above;
+  }
+  static StoreEntry MadeEntry(const DirName& name) {
+    StoreEntry entry;
+    entry.name = name;
+    entry.baseClass = std::string(MadeContainerClass(name.front().type));
+    entry.flags = kDirObjectContainer;
+    return entry;
+  }
+  // What lies below `above` (the root or a made name), in the contexts' order, each once: the
+  // made names and the contexts, the immediate subordinates only unless `subtree`.
+  void Below(const DirName& above, bool subtree, std::vector<DirName>& made,
+             std::vector<DirName>& contexts) const {
+    const auto add = [](std::vector<DirName>& list, DirName name) {
+      if (std::none_of(list.begin(), list.end(),
+                       [&](const DirName& known) { return SameName(known, name); }))
+        list.push_back(std::move(name));
+    };
+    for (const DirName& context : namingContexts) {
+      if (context.size() <= above.size() || !IsWithin(context, above))
+        continue;
+      const size_t deepest = subtree ? context.size() : above.size() + 1;
+      for (size_t depth = above.size() + 1; depth <= deepest; ++depth) {
+        DirName name(context.end() - static_cast<std::ptrdiff_t>(depth), context.end());
+        if (IsMade(name))
+          add(made, std::move(name));
+        else if (depth == context.size() || !subtree)
+          add(contexts, std::move(name));
+      }
+    }
+  }
+
   // What this operation has learnt of entries, by folded DN: their names, classes and flags as
   // GetEntryWithoutCount gives them. A read of attributes brings them along, so that following
   // an alias to the entry just read and naming the entries inside values cost no requests of
@@ -659,13 +703,24 @@ class LdapStore::Cursor final : public EntryCursor {
 // search per context, one after the other; a context the server does not hold is passed over.
 class LdapStore::RootCursor final : public EntryCursor {
  public:
-  RootCursor(LdapStore::Impl& impl, int scope, std::string filter, Cursor::Check check)
-      : impl_(impl), scope_(scope), filter_(std::move(filter)), check_(std::move(check)) {}
+  // The containers `made` first, then each of `contexts` searched with `scope` and `filter`.
+  RootCursor(LdapStore::Impl& impl, std::vector<StoreEntry> made, std::vector<DirName> contexts,
+             int scope, std::string filter, Cursor::Check check)
+      : impl_(impl),
+        made_(std::move(made)),
+        contexts_(std::move(contexts)),
+        scope_(scope),
+        filter_(std::move(filter)),
+        check_(std::move(check)) {}
 
   // Starts the first context's search; its failure (but a missing context) is the code.
   int32_t Start() { return Advance(); }
 
   bool Next(StoreEntry& entry) override {
+    if (nextMade_ < made_.size()) {
+      entry = made_[nextMade_++];
+      return true;
+    }
     while (current_) {
       if (current_->Next(entry))
         return true;
@@ -687,9 +742,9 @@ class LdapStore::RootCursor final : public EntryCursor {
  private:
   int32_t Advance() {
     current_.reset();
-    while (next_ < impl_.namingContexts.size()) {
-      auto cursor = std::make_unique<Cursor>(impl_, LdapDnText(impl_.namingContexts[next_++]),
-                                             scope_, filter_, check_);
+    while (next_ < contexts_.size()) {
+      auto cursor =
+          std::make_unique<Cursor>(impl_, LdapDnText(contexts_[next_++]), scope_, filter_, check_);
       const int32_t code = cursor->Start();
       if (code == kDirNoSuchEntry)
         continue;
@@ -704,9 +759,12 @@ class LdapStore::RootCursor final : public EntryCursor {
   }
 
   LdapStore::Impl& impl_;
+  std::vector<StoreEntry> made_;
+  std::vector<DirName> contexts_;
   int scope_;
   std::string filter_;
   Cursor::Check check_;
+  size_t nextMade_ = 0;
   size_t next_ = 0;
   std::unique_ptr<Cursor> current_;
   int32_t status_ = kDirOk;
@@ -718,6 +776,39 @@ class NoEntries final : public EntryCursor {
  public:
   bool Next(StoreEntry& /*entry*/) override { return false; }
 };
+
+// Whether a container made above the naming contexts, whose one attribute is its class, matches
+// `filter` as the in-memory store's made containers do.
+bool MadeMatches(const FilterNode& filter, const StoreEntry& made) {
+  using Kind = FilterNode::Kind;
+  const auto isClass = [](const std::string& attribute) {
+    return EqualsIgnoringCase(attribute, "objectClass") ||
+           EqualsIgnoringCase(attribute, "Object Class");
+  };
+  switch (filter.kind) {
+    case Kind::kAnd:
+      return std::all_of(filter.children.begin(), filter.children.end(),
+                         [&](const FilterNode& c) { return MadeMatches(c, made); });
+    case Kind::kOr:
+      return std::any_of(filter.children.begin(), filter.children.end(),
+                         [&](const FilterNode& c) { return MadeMatches(c, made); });
+    case Kind::kNot:
+      return !filter.children.empty() && !MadeMatches(filter.children.front(), made);
+    case Kind::kBaseClass:
+      return EqualsIgnoringCase(filter.text, made.baseClass);
+    case Kind::kRdn:
+      return (filter.rdnType.empty() ||
+              EqualsIgnoringCase(filter.rdnType, made.name.front().type)) &&
+             WildcardMatch(filter.text, made.name.front().value);
+    case Kind::kPresent:
+      return isClass(filter.text);
+    case Kind::kCompare:
+      return isClass(filter.text) &&
+             (filter.op == FilterNode::Op::kEqual || filter.op == FilterNode::Op::kApprox) &&
+             WildcardMatch(filter.textValue, made.baseClass);
+  }
+  return false;
+}
 
 // Hands `started` out as `cursor` once its first page has come; otherwise the code of that page.
 template <typename PagedCursor>
@@ -811,6 +902,10 @@ int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) 
     entry.flags = kDirObjectContainer;
     return kDirOk;
   }
+  if (impl_->IsMade(name)) {
+    entry = Impl::MadeEntry(name);
+    return kDirOk;
+  }
   const std::string key = FoldedDnKey(name);
   if (const auto known = impl_->knownEntries.find(key); known != impl_->knownEntries.end()) {
     entry = known->second;
@@ -861,9 +956,16 @@ void LdapStore::ReadAhead(const std::vector<DirName>& names,
 }
 
 int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) {
-  if (parent.empty() && !impl_->rootIsEntry) {
+  if ((parent.empty() && !impl_->rootIsEntry) || impl_->IsMade(parent)) {
+    std::vector<DirName> made;
+    std::vector<DirName> contexts;
+    impl_->Below(parent, false, made, contexts);
+    std::vector<StoreEntry> entries;
+    for (const DirName& name : made)
+      entries.push_back(Impl::MadeEntry(name));
     return StartCursor(
-        std::make_unique<RootCursor>(*impl_, LDAP_SCOPE_BASE, "(objectClass=*)", Cursor::Check()),
+        std::make_unique<RootCursor>(*impl_, std::move(entries), std::move(contexts),
+                                     LDAP_SCOPE_BASE, "(objectClass=*)", Cursor::Check()),
         cursor);
   }
   return StartCursor(std::make_unique<Cursor>(*impl_, LdapDnText(parent), LDAP_SCOPE_ONELEVEL,
@@ -897,14 +999,24 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
     check.rdnPattern = rdn->text;
     check.rdnType = rdn->rdnType;
   }
-  if (base.empty() && !impl_->rootIsEntry) {
-    // The root's subordinates are the contexts, its subtree theirs; itself it is no entry.
-    if (scope == 0) {
-      cursor = std::make_unique<NoEntries>();
-      return kDirOk;
+  if ((base.empty() && !impl_->rootIsEntry) || impl_->IsMade(base)) {
+    // The root's subordinates are the contexts and the containers made above them, its subtree
+    // theirs; itself it is no entry. A made container is the base of its own subtree.
+    std::vector<DirName> made;
+    std::vector<DirName> contexts;
+    if (scope != 0)
+      impl_->Below(base, scope == 2, made, contexts);
+    if (!base.empty() && scope != 1)
+      made.insert(made.begin(), base);
+    std::vector<StoreEntry> entries;
+    for (const DirName& name : made) {
+      StoreEntry entry = Impl::MadeEntry(name);
+      if (MadeMatches(filter, entry))
+        entries.push_back(std::move(entry));
     }
     return StartCursor(
-        std::make_unique<RootCursor>(*impl_, scope == 1 ? LDAP_SCOPE_BASE : LDAP_SCOPE_SUBTREE,
+        std::make_unique<RootCursor>(*impl_, std::move(entries), std::move(contexts),
+                                     scope == 2 ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_BASE,
                                      std::move(text), std::move(check)),
         cursor);
   }
@@ -915,6 +1027,17 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
 
 int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::string>& names,
                                   std::vector<StoreAttribute>& attributes) {
+  if (impl_->IsMade(name)) {
+    // A made container's one attribute is its class.
+    attributes.clear();
+    if (names.empty() || std::any_of(names.begin(), names.end(), [&](const std::string& n) {
+          return impl_->schema.AttributeName(n) == "Object Class";
+        })) {
+      attributes.push_back({"Object Class", kSyntaxClassName, {Impl::MadeEntry(name).baseClass}});
+      return kDirOk;
+    }
+    return kDirNoSuchAttribute;
+  }
   bool asksStream = false;
   const std::vector<std::string> wanted = impl_->LdapNames(names, asksStream);
   const bool named = !names.empty();

@@ -72,37 +72,6 @@ uint64_t GetVarint(const uint8_t*& at) {
   return value;
 }
 
-bool IsUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t extra = 0;
-    if (c < 0x80) {
-      if (c == 0)
-        return false;
-      ++i;
-      continue;
-    }
-    if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
-      extra = 1;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2;
-    } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
-      extra = 3;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size())
-      return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-        return false;
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
 int CompareFolded(std::string_view a, std::string_view b, bool exact) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
@@ -799,33 +768,39 @@ class MemoryStore::Loader {
       return Fail(recordLine_, "dn \"" + std::string(dn) + "\": " + why);
     if (name->empty())
       return Fail(recordLine_, "an entry needs a non-empty dn");
+    // A dump of a subtree, or entries in another order than parents first: the parts of the
+    // name that no entry defines yet are made as containers, and an entry defined later takes
+    // the place made for it.
     uint32_t parent = 0;
     if (name->size() > 1) {
       if (lastParentId_ != kNone && parentDn == lastParentDn_) {
         parent = lastParentId_;
       } else {
         for (size_t i = name->size() - 1; i >= 1; --i) {
-          parent = store_.FindTypedChild(parent, (*name)[i].type, (*name)[i].value);
-          if (parent == kNone) {
-            return Fail(recordLine_,
-                        "the parent of \"" + std::string(dn) + "\" has not been defined before it");
-          }
+          const uint32_t child = store_.FindTypedChild(parent, (*name)[i].type, (*name)[i].value);
+          parent = child != kNone ? child : MakeAncestor(parent, (*name)[i]);
         }
         lastParentDn_.assign(parentDn);
         lastParentId_ = parent;
       }
     }
     const Rdn& rdn = name->front();
-    if (store_.FindTypedChild(parent, rdn.type, rdn.value) != kNone) {
-      return Fail(recordLine_, "\"" + std::string(dn) + "\" is defined twice");
+    uint32_t id = store_.FindTypedChild(parent, rdn.type, rdn.value);
+    if (id != kNone && lines_[id - 1] != 0) {
+      return Fail(recordLine_, "\"" + std::string(dn) + "\" is defined twice (first at line " +
+                                   std::to_string(lines_[id - 1]) + ")");
     }
-    const auto id = static_cast<uint32_t>(store_.entries_.size());
-    MemoryStore::Entry entry;
-    entry.parent = parent;
-    entry.rdnType = InternRdnType(rdn.type);
-    entry.rdnOffset = store_.names_.size();
-    entry.rdnLength = static_cast<uint32_t>(rdn.value.size());
-    store_.names_ += rdn.value;
+    if (id == kNone) {
+      id = AddEntry(parent, rdn);
+    } else {
+      // The spelling the entry itself gives wins over that of its subordinates' names; the two
+      // differ in letter case only.
+      const MemoryStore::Entry& made = store_.entries_[id];
+      if (rdn.value.size() == made.rdnLength)
+        store_.names_.replace(made.rdnOffset, made.rdnLength, rdn.value);
+    }
+    MemoryStore::Entry entry = store_.entries_[id];
+    lines_[id - 1] = static_cast<uint32_t>(recordLine_);
     entry.attrOffset = store_.values_.size();
 
     // Values grouped by attribute in the order the attributes first appear.
@@ -842,6 +817,7 @@ class MemoryStore::Loader {
     }
     uint32_t structural = kNone;
     uint32_t lastClass = kNone;
+    PutVarint(store_.values_, grouped_.size());
     for (const auto& [attr, values] : grouped_) {
       const SchemaAttribute& def = store_.schema_.Attribute(attr);
       if (def.singleValued && values.size() > 1) {
@@ -860,10 +836,9 @@ class MemoryStore::Loader {
           if (store_.schema_.Class(classId).structural)
             structural = classId;
         } else if (isModified) {
-          const auto seconds = ParseGeneralizedTime(text);
-          if (!seconds)
-            return Fail(recordLine_, "modifyTimestamp is not a generalized time");
-          entry.modificationTime = *seconds;
+          // One that is no time is told of with the other values outside their syntax.
+          if (const auto seconds = ParseGeneralizedTime(text))
+            entry.modificationTime = *seconds;
         }
         if (!def.declared && !IsUtf8(text)) {
           if (notUtf8_.size() <= attr)
@@ -876,8 +851,23 @@ class MemoryStore::Loader {
     }
     entry.baseClass =
         structural != kNone ? structural : (lastClass != kNone ? lastClass : unknownClassId_);
+    store_.entries_[id] = entry;
+    return true;
+  }
+
+  // A new entry named `rdn` below `parent`, last of its children, without a line until an entry
+  // of the file defines it; the caller writes its attribute block next.
+  uint32_t AddEntry(uint32_t parent, const Rdn& rdn) {
+    const auto id = static_cast<uint32_t>(store_.entries_.size());
+    MemoryStore::Entry entry;
+    entry.parent = parent;
+    entry.rdnType = InternRdnType(rdn.type);
+    entry.rdnOffset = store_.names_.size();
+    entry.rdnLength = static_cast<uint32_t>(rdn.value.size());
+    store_.names_ += rdn.value;
+    entry.attrOffset = store_.values_.size();
     store_.entries_.push_back(entry);
-    lines_.push_back(static_cast<uint32_t>(recordLine_));
+    lines_.push_back(0);
     MemoryStore::Entry& parentEntry = store_.entries_[parent];
     if (parentEntry.lastChild == kNone) {
       parentEntry.firstChild = id;
@@ -887,7 +877,23 @@ class MemoryStore::Loader {
     parentEntry.lastChild = id;
     ++parentEntry.childCount;
     store_.IndexChild(id);
-    return true;
+    return id;
+  }
+
+  // A container for a part of a name that no entry defines (yet), of the class its naming type
+  // stands for, with that class as its one objectClass value.
+  uint32_t MakeAncestor(uint32_t parent, const Rdn& rdn) {
+    const uint32_t id = AddEntry(parent, rdn);
+    const uint32_t classId = store_.schema_.InternClass(MadeContainerClass(rdn.type));
+    const std::string_view className = store_.schema_.Class(classId).name;
+    MemoryStore::Entry& entry = store_.entries_[id];
+    entry.baseClass = classId;
+    PutVarint(store_.values_, 1);
+    PutVarint(store_.values_, objectClassId_);
+    PutVarint(store_.values_, 1);
+    PutVarint(store_.values_, className.size());
+    store_.values_.insert(store_.values_.end(), className.begin(), className.end());
+    return id;
   }
 
   static size_t FirstUnescapedComma(std::string_view dn) {
@@ -934,10 +940,8 @@ class MemoryStore::Loader {
           continue;
         }
         for (const std::string_view value : attribute.values) {
-          if (!EncodeValueRecord(def.syntax, def.name, value, naming, why)) {
-            return Fail(lines_[id - 1], "attribute " + def.ldapName + " value \"" +
-                                            std::string(value.substr(0, 60)) + "\": " + why);
-          }
+          if (!EncodeValueRecord(def.syntax, def.name, value, naming, why))
+            NoteMisfit(lines_[id - 1], def.ldapName, value, why);
         }
       }
     }
@@ -971,7 +975,26 @@ class MemoryStore::Loader {
     }
     lines_.clear();
     lines_.shrink_to_fit();
+    if (misfits_ > 0) {
+      store_.loadWarning_ =
+          source_ + ": " + std::to_string(misfits_) +
+          (misfits_ == 1 ? " value does not fit its attribute's syntax; it is"
+                         : " values do not fit their attribute's syntax; they are") +
+          " kept as written and shown as text (as bytes when not UTF-8): " + misfitLines_ +
+          (misfits_ > kMisfitsNamed ? "; ..." : "");
+    }
     return true;
+  }
+
+  // A value outside its syntax is kept as the bytes it was; the load tells of the first few.
+  void NoteMisfit(uint32_t line, const std::string& attribute, std::string_view value,
+                  const std::string& why) {
+    if (++misfits_ > kMisfitsNamed)
+      return;
+    if (!misfitLines_.empty())
+      misfitLines_ += "; ";
+    misfitLines_ += "line " + std::to_string(line) + " " + attribute + " \"" + Shown(value) +
+                    "\" (" + why + ")";
   }
 
   MemoryStore& store_;
@@ -988,8 +1011,11 @@ class MemoryStore::Loader {
   std::deque<std::string> fetched_;  // the values read from URLs, for fields_
   std::unordered_map<std::string, uint32_t> rdnTypeIds_{{"", 0}};
   std::vector<std::pair<uint32_t, std::vector<std::string_view>>> grouped_;
-  std::vector<uint32_t> lines_;  // the first line of every entry, by id - 1
+  std::vector<uint32_t> lines_;  // the first line of every entry, by id - 1; 0 for one made
   std::vector<bool> notUtf8_;    // by attribute id: an undeclared one met with other bytes
+  static constexpr size_t kMisfitsNamed = 3;
+  size_t misfits_ = 0;       // values outside their attribute's syntax
+  std::string misfitLines_;  // the first kMisfitsNamed of them
 
  public:
   uint32_t objectClassId_ = kNone;
@@ -1175,10 +1201,8 @@ void MemoryStore::FillEntry(uint32_t id, StoreEntry& out) const {
 std::vector<MemoryStore::RawAttribute> MemoryStore::DecodeAttributes(
     uint32_t id, std::span<const uint32_t> only) const {
   std::vector<RawAttribute> attributes;
-  const uint64_t end = id + 1 < entries_.size() ? entries_[id + 1].attrOffset : values_.size();
   const uint8_t* at = values_.data() + entries_[id].attrOffset;
-  const uint8_t* const stop = values_.data() + end;
-  while (at < stop) {
+  for (uint64_t left = GetVarint(at); left > 0; --left) {
     const auto attributeId = static_cast<uint32_t>(GetVarint(at));
     const uint64_t count = GetVarint(at);
     const bool wanted =

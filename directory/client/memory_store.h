@@ -42,6 +42,9 @@ class MemoryStore final : public Store {
                                                              LdifUrls urls = LdifUrls::kRefuse);
 
   [[nodiscard]] size_t EntryCount() const { return entries_.size() - 1; }
+  // What the load kept although it did not fit (values outside their syntax, with the first few
+  // lines), for the user to be told once; empty when nothing was.
+  [[nodiscard]] const std::string& LoadWarning() const { return loadWarning_; }
   // The bytes the store holds: tables by their capacity, the value arena by its use.
   [[nodiscard]] size_t MemoryBytes() const;
 
@@ -89,7 +92,7 @@ class MemoryStore final : public Store {
     uint32_t baseClass = 0;
     uint32_t rdnLength = 0;
     uint64_t rdnOffset = 0;         // the RDN value in names_
-    uint64_t attrOffset = 0;        // the attribute block in values_, ending where the next begins
+    uint64_t attrOffset = 0;        // the attribute block in values_, its attribute count first
     uint32_t rdnType = 0;           // in rdnTypes_
     uint32_t nextNamesake = kNone;  // a later sibling with the same RDN value, another type
   };
@@ -134,4 +137,5 @@ class MemoryStore final : public Store {
   std::vector<uint8_t> values_;  // attribute blocks
   std::vector<std::string> rdnTypes_;
   SchemaCatalog schema_;
+  std::string loadWarning_;
 };

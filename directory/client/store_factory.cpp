@@ -198,6 +198,8 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
           leaveOut(error);
           continue;
         }
+        if (!memory->LoadWarning().empty())
+          opened.warnings.push_back(memory->LoadWarning());
         store = std::move(memory);
       }
       connection.store = store;

@@ -16,6 +16,7 @@ struct OpenedConnections {
   std::vector<DirConnection> connections;
   std::optional<size_t> primary;
   std::vector<DirUnopenedConnection> unopened;  // the file's connections that could not be opened
+  std::vector<std::string> warnings;  // each source's, once
 };
 
 // Why start-up failed: a connection code and a text naming the file, the line and the fault.

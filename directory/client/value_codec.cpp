@@ -421,3 +421,34 @@ std::optional<std::vector<uint8_t>> EncodeValueRecord(uint32_t syntax, std::stri
   }
   return record.Take();
 }
+
+bool IsUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t extra = 0;
+    if (c < 0x80) {
+      if (c == 0)
+        return false;
+      ++i;
+      continue;
+    }
+    if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
+      extra = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2;
+    } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
+      extra = 3;
+    } else {
+      return false;
+    }
+    if (i + extra >= text.size())
+      return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+        return false;
+    }
+    i += extra + 1;
+  }
+  return true;
+}

@@ -30,5 +30,8 @@ struct ValueNaming {
 // -hhmm]; nullopt for anything else or a time outside the unsigned 32-bit range.
 [[nodiscard]] std::optional<uint32_t> ParseGeneralizedTime(std::string_view text);
 
+// True when `text` is well-formed UTF-8 without a NUL byte (the empty text is).
+[[nodiscard]] bool IsUtf8(std::string_view text);
+
 // Days since 1970-01-01 of a proleptic Gregorian date (no validation).
 [[nodiscard]] int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);

@@ -38,6 +38,8 @@
 #include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
 #include "app/work_monitor.h"
+#include "directory/client/sample_tree.h"
+#include "tests/support/ldif_records.h"
 #include "tests/support/window_test_support.h"
 #include "util/atomic_file.h"
 #include "util/hooks.h"
@@ -240,6 +242,42 @@ TEST_F(WindowGuiTest, ObjectLineChosenByKeyboardMakesTheTypedContainerTheSearchB
   form.EditCurrentContainer->setText(QStringLiteral(".Services.Larkspur"));
   Press(form.ListBoxObjects, Qt::Key_Up);
   EXPECT_EQ(form.CurrentCtx, ".Services.Larkspur");
+}
+
+// What an administrator exported to work offline: the RBS subtree alone, with a value outside
+// its syntax. The containers above it are browsed like any other, and the value is told of once,
+// after start-up.
+TEST_F(WindowGuiTest, ADumpOfASubtreeBrowsesFromTheRootAndTellsOfItsOddValueOnce) {
+  std::string dump(SubtreeLdif(EmbeddedSampleTree(), "cn=RBS Collection,ou=Services,o=Larkspur"));
+  dump += "dn: cn=Odd,cn=RBS Collection,ou=Services,o=Larkspur\nloginGraceLimit: many\n";
+  const std::string source = folder_.Write("dump.ldif", dump).string();
+  folder_.UseConnections(OneConnection("DUMP_TREE", source));
+  TMainForm& form = Start("[Root]", "DUMP_TREE");
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_THAT(dialogs_.errors.front(),
+              ::testing::StartsWith(source + ": 1 value does not fit its attribute's syntax"));
+  dialogs_.errors.clear();
+  const auto lines = [](const QListWidget* list) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < list->count(); ++i)
+      texts.push_back(list->item(i)->text().toStdString());
+    return texts;
+  };
+  EXPECT_THAT(lines(form.ListBoxContainers), ::testing::Contains("Larkspur"));
+  for (const char* below : {"Larkspur", "Services", "RBS Collection"}) {
+    SCOPED_TRACE(below);
+    const auto found =
+        form.ListBoxContainers->findItems(QString::fromUtf8(below), Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << ::testing::PrintToString(lines(form.ListBoxContainers));
+    const QRect place = form.ListBoxContainers->visualItemRect(found.front());
+    QTest::mouseClick(form.ListBoxContainers->viewport(), Qt::LeftButton, {}, place.center());
+    Settle();
+    QTest::mouseDClick(form.ListBoxContainers->viewport(), Qt::LeftButton, {}, place.center());
+    Settle();
+  }
+  EXPECT_EQ(form.CurrentCtx, ".RBS Collection.Services.Larkspur");
+  EXPECT_THAT(lines(form.ListBoxObjects), ::testing::Contains(::testing::HasSubstr("Odd")));
+  EXPECT_THAT(dialogs_.errors, ::testing::IsEmpty());
 }
 
 TEST_F(WindowGuiTest, SharedAcceleratorCyclesBetweenItsTabs) {

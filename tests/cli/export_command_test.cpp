@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -15,6 +16,8 @@
 
 #include "app/d_ini.h"
 #include "directory/client/dir_client.h"
+#include "directory/client/sample_tree.h"
+#include "tests/support/ldif_records.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -361,6 +364,50 @@ TEST_F(ExportCommandTest, HostileTextIsEscapedInMessagesAndInTheList) {
   EXPECT_EQ(usage.status, kExportUsageError);
   EXPECT_EQ(usage.err.substr(0, usage.err.find('\n') + 1),
             "orvane-export: unknown option '--\\x1b[2J'\n");
+}
+
+// What an administrator exports to work offline: a dump of the RBS subtree alone, whose first
+// entry has no parent in the file, gives the document that subtree of the whole tree gives.
+TEST_F(ExportCommandTest, ADumpOfASubtreeExportsAsThatSubtreeOfTheWholeTree) {
+  const std::string whole(EmbeddedSampleTree());
+  const std::string base = "cn=RBS Collection,ou=Services,o=Larkspur";
+  const auto connections = [&](const std::string& ldif) {
+    return Write("tree.ini",
+                 "[t]\ntree = T\nsource = " + Write("tree.ldif", ldif) + "\nprimary = yes\n");
+  };
+  const std::vector<std::string> all = {"--base", "RBS Collection.Services.Larkspur", "--all"};
+  std::vector<std::string> arguments = {"--connections", connections(whole)};
+  arguments.insert(arguments.end(), all.begin(), all.end());
+  const Result fromWhole = Run(arguments);
+  ASSERT_EQ(fromWhole.status, kExportDone) << fromWhole.err;
+  EXPECT_NE(fromWhole.out.find("<role>"), std::string::npos);
+  const std::string dump = SubtreeLdif(whole, base);
+  ASSERT_NE(dump.find("dn: " + base + "\n"), std::string::npos);
+  ASSERT_EQ(dump.find("dn: ou=Services,o=Larkspur\n"), std::string::npos);
+  arguments[1] = connections(dump);
+  const Result fromDump = Run(arguments);
+  EXPECT_EQ(fromDump.status, kExportDone) << fromDump.err;
+  EXPECT_EQ(fromDump.err, "");
+  EXPECT_EQ(fromDump.out, fromWhole.out);
+}
+
+// Values outside their syntax are told of on standard error; the export goes on as ever.
+TEST_F(ExportCommandTest, ValuesOutsideTheirSyntaxAreToldOfAndTheExportGoesOn) {
+  const Result before = RunShop({"--all"});
+  ASSERT_EQ(before.status, kExportDone) << before.err;
+  std::string ldif = Read(kShopTree);
+  ldif += "\ndn: cn=Odd,o=Shop\nloginGraceLimit: many\n";
+  const std::string source = Write("odd.ldif", ldif);
+  const std::string ini =
+      Write("odd.ini", "[s]\ntree = SHOP_TREE\nsource = " + source + "\ncontext = Start.Shop\n");
+  const Result after = Run({"--connections", ini, "--all"});
+  EXPECT_EQ(after.status, kExportDone);
+  EXPECT_EQ(after.out, before.out);
+  EXPECT_EQ(after.err, "orvane-export: " + source +
+                           ": 1 value does not fit its attribute's syntax; it is kept as written "
+                           "and shown as text (as bytes when not UTF-8): line " +
+                           std::to_string(std::count(ldif.begin(), ldif.end(), '\n') - 1) +
+                           " loginGraceLimit \"many\" (not a 32-bit integer)\n");
 }
 
 TEST_F(ExportCommandTest, ValuesAreTextAndBytesNoDocumentCanHoldFailTheExport) {

@@ -121,6 +121,57 @@ TEST_F(LiveAgreementTest, TheServedTreeExportsByteForByteAsTheLoadedOne) {
   EXPECT_EQ(checked, 20u) << all.out;
 }
 
+// A directory whose naming context has two parts, as most outside NDS trees do: the root lists
+// the part above the context, and names below it resolve, browse and export as they do from the
+// same LDIF loaded, where that part is made as well.
+TEST_F(LiveAgreementTest, ANamingContextOfTwoPartsExportsAsTheLoadedTree) {
+  std::ifstream in(std::string(ORVANE_TEST_DATA) + "/shop_tree.ldif");
+  std::stringstream original;
+  original << in.rdbuf();
+  std::string ldif = original.str();
+  const std::string top = "dn: o=Shop\nobjectClass: organization\no: Shop\n";
+  ASSERT_NE(ldif.find(top), std::string::npos);
+  ldif.replace(ldif.find(top), top.size(),
+               "dn: dc=shop,dc=example\nobjectClass: domain\ndc: shop\n");
+  for (size_t at = ldif.find(",o=Shop"); at != std::string::npos; at = ldif.find(",o=Shop", at))
+    ldif.replace(at, 7, ",dc=shop,dc=example");
+  const std::string path = (root_ / "shop.ldif").string();
+  std::ofstream(path) << ldif;
+  SlapdServer server(path, 3, false, "dc=shop,dc=example");
+  ASSERT_TRUE(server.Running()) << server.Error();
+  const auto connections = [&](const std::string& name, const std::string& source,
+                               const std::string& keys) {
+    const std::string file = (root_ / name).string();
+    std::ofstream(file) << "[shop]\ntree = SHOP_TREE\nsource = " << source
+                        << "\ncontext = Start.shop.example\nprimary = yes\n"
+                        << keys;
+    return file;
+  };
+  const std::string memory = connections("memory.ini", path, "");
+  const std::string live = connections("live.ini", server.Uri(), "timeout = 5\n");
+  const std::vector<std::string> cases[] = {
+      {"--all"},
+      {"--all", "--list"},
+      {"--base", "shop.example", "--all"},
+      {"--base", ".Start.Shop.Example", "--modules", "ModA", "--dependents", "--list"},
+      {"--base", "example", "--all", "--list"},
+      {"--base", "[Root]", "--all", "--list"},
+      {"--base", "Nowhere.example", "--all"},
+  };
+  for (const std::vector<std::string>& arguments : cases) {
+    SCOPED_TRACE(::testing::PrintToString(arguments));
+    const Result loaded = Run(memory, arguments);
+    const Result served = Run(live, arguments);
+    EXPECT_EQ(loaded.status, arguments[1] == "Nowhere.example" ? kExportFailed : kExportDone)
+        << loaded.err;
+    EXPECT_EQ(served.status, loaded.status) << served.err;
+    EXPECT_EQ(served.out, loaded.out);
+    EXPECT_EQ(served.err, loaded.err);
+  }
+  const Result all = Run(live, {"--base", "example", "--all", "--list"});
+  EXPECT_NE(all.out.find("task\tx\tOutside.shop.example\n"), std::string::npos) << all.out;
+}
+
 TEST_F(LiveAgreementTest, AServerThatIsGoneFailsTheExportAndWritesNothing) {
   SlapdServer server(kSampleTree);
   ASSERT_TRUE(server.Running()) << server.Error();

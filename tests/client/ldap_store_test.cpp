@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "directory/client/builtin_schema.h"
@@ -166,7 +167,7 @@ TEST_F(LdapStoreTest, TheServersSchemaGivesDirectorySyntaxes) {
       {"ACL", kSyntaxObjectAcl, "ACL"},
       {"revision", kSyntaxCounter, "Revision"},
       {"intruderLockoutResetInterval", kSyntaxInterval, "Intruder Lockout Reset Interval"},
-      {"networkAddress", kSyntaxNetAddress, "Network Address"},
+      {"ndsNetworkAddress", kSyntaxNetAddress, "Network Address"},
       {"rbsXMLInfo", kSyntaxStream, "rbsXMLInfo"},
       // INTEGER carries Integer, Counter and Interval: the directory's definition decides.
       {"passwordExpirationInterval", kSyntaxInterval, "Password Expiration Interval"},
@@ -302,16 +303,29 @@ TEST_F(LdapStoreTest, NamingContextsBelowTheRootAreItsChildren) {
   const auto store = Connect(server.Uri(), code, error);
   ASSERT_NE(store, nullptr) << error;
 
+  // The part above the context is made as a container, as an LDIF load makes it: the root lists
+  // it, and it lists the context.
   std::unique_ptr<EntryCursor> cursor;
-  ASSERT_EQ(store->ListChildren({}, cursor), kDirOk);
   StoreEntry entry;
-  ASSERT_TRUE(cursor->Next(entry));
-  EXPECT_EQ(Typeless(entry.name), "example.com");
-  EXPECT_EQ(entry.baseClass, "domain");
-  EXPECT_EQ(entry.flags, kDirObjectContainer);
-  EXPECT_FALSE(cursor->Next(entry));
-  ASSERT_EQ(store->GetEntry({}, entry), kDirOk);
-  EXPECT_EQ(entry.subordinateCount, 1u);
+  for (const auto& [parent, child, baseClass] :
+       {std::tuple{"", "com", "domain"}, std::tuple{"dc=com", "example.com", "domain"}}) {
+    SCOPED_TRACE(parent);
+    ASSERT_EQ(store->ListChildren(Dn(parent), cursor), kDirOk);
+    ASSERT_TRUE(cursor->Next(entry));
+    EXPECT_EQ(Typeless(entry.name), child);
+    EXPECT_EQ(entry.baseClass, baseClass);
+    EXPECT_EQ(entry.flags, kDirObjectContainer);
+    EXPECT_FALSE(cursor->Next(entry));
+    ASSERT_EQ(store->GetEntry(Dn(parent), entry), kDirOk);
+    EXPECT_EQ(entry.subordinateCount, 1u);
+    EXPECT_EQ(entry.flags, kDirObjectContainer);
+  }
+  std::vector<StoreAttribute> attributes;
+  ASSERT_EQ(store->ReadAttributes(Dn("dc=com"), {}, attributes), kDirOk);
+  ASSERT_EQ(attributes.size(), 1u);
+  EXPECT_EQ(attributes[0].values, std::vector<std::string>{"domain"});
+  EXPECT_EQ(store->ReadAttributes(Dn("dc=com"), {"description"}, attributes), kDirNoSuchAttribute);
+  EXPECT_EQ(store->GetEntry(Dn("dc=org"), entry), kDirNoSuchEntry);
 
   // Typeless names resolve through the context's own parts down to the entries below it.
   const auto com = OnlyChild(*store, {}, NamePart{"", "COM"});
@@ -333,12 +347,32 @@ TEST_F(LdapStoreTest, NamingContextsBelowTheRootAreItsChildren) {
   ASSERT_TRUE(cursor->Next(entry));
   EXPECT_EQ(Typeless(entry.name), "Role A.Staff.example.com");
   EXPECT_FALSE(cursor->Next(entry));
-  roles.text = "domain";
-  ASSERT_EQ(store->Search({}, 1, roles, cursor), kDirOk);
+  // Below the made part as below the root; the made part matches by its class.
+  ASSERT_EQ(store->Search(Dn("dc=com"), 2, roles, cursor), kDirOk);
   ASSERT_TRUE(cursor->Next(entry));
-  EXPECT_EQ(Typeless(entry.name), "example.com");
-  ASSERT_EQ(store->Search({}, 0, roles, cursor), kDirOk);
+  EXPECT_EQ(Typeless(entry.name), "Role A.Staff.example.com");
   EXPECT_FALSE(cursor->Next(entry));
+  roles.text = "domain";
+  const struct {
+    const char* base;
+    int scope;
+    std::vector<std::string> found;
+  } scopes[] = {
+      {"", 0, {}},
+      {"", 1, {"com"}},
+      {"", 2, {"com", "example.com"}},
+      {"dc=com", 0, {"com"}},
+      {"dc=com", 1, {"example.com"}},
+      {"dc=com", 2, {"com", "example.com"}},
+  };
+  for (const auto& s : scopes) {
+    SCOPED_TRACE(std::string(s.base) + " scope " + std::to_string(s.scope));
+    ASSERT_EQ(store->Search(Dn(s.base), s.scope, roles, cursor), kDirOk);
+    std::vector<std::string> found;
+    while (cursor->Next(entry))
+      found.push_back(Typeless(entry.name));
+    EXPECT_EQ(found, s.found);
+  }
 }
 
 TEST_F(LdapStoreTest, BindsWithThePasswordFileOnly) {

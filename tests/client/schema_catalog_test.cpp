@@ -2,10 +2,16 @@
 // name and syntax and of a class, and that an LDIF's schema record reads as a server's does.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "directory/client/builtin_schema.h"
 #include "directory/client/dir_codes.h"
+#include "directory/client/dir_name.h"
 #include "directory/client/memory_store.h"
 #include "directory/client/schema_catalog.h"
 
@@ -353,6 +359,136 @@ TEST(MemoryStoreSchemaTest, ReadsTheSchemaRecordAsAServersSchema) {
   EXPECT_EQ(entry.flags & kDirObjectContainer, kDirObjectContainer);
   ASSERT_EQ(store->GetEntry({Rdn{"o", "Z"}}, entry), kDirOk);
   EXPECT_EQ(entry.baseClass, "Widget");
+}
+
+// The standard attribute types of the schema files Debian's slapd ships (slapd.conf form:
+// objectidentifier macros, definitions continued on indented lines), by folded name: the
+// SYNTAX OID, inherited through SUP where a type names none.
+std::map<std::string, std::string> StandardSyntaxes(const std::string& folder) {
+  std::map<std::string, std::string> macros;
+  std::map<std::string, std::pair<std::string, std::string>> types;  // name -> SYNTAX, SUP
+  // The types slapd defines itself, which the files name as SUP.
+  types["name"] = {"1.3.6.1.4.1.1466.115.121.1.15", ""};
+  types["distinguishedname"] = {"1.3.6.1.4.1.1466.115.121.1.12", ""};
+  types["objectclass"] = {"1.3.6.1.4.1.1466.115.121.1.38", ""};
+  types["modifytimestamp"] = {"1.3.6.1.4.1.1466.115.121.1.24", ""};
+  const auto resolve = [&](std::string oid) {
+    if (!oid.empty() && oid.front() == '\'')
+      oid = oid.substr(1, oid.size() - 2);
+    if (const size_t colon = oid.find(':'); colon != std::string::npos) {
+      const auto found = macros.find(oid.substr(0, colon));
+      if (found != macros.end())
+        return found->second + "." + oid.substr(colon + 1);
+    }
+    const auto found = macros.find(oid);
+    return found != macros.end() ? found->second : oid;
+  };
+  for (const auto& file : std::filesystem::directory_iterator(folder)) {
+    if (file.path().extension() != ".schema")
+      continue;
+    std::ifstream in(file.path());
+    std::vector<std::string> statements;
+    for (std::string line; std::getline(in, line);) {
+      if (line.empty() || line[0] == '#')
+        continue;
+      if ((line[0] == ' ' || line[0] == '\t') && !statements.empty())
+        statements.back() += " " + line;
+      else
+        statements.push_back(line);
+    }
+    for (const std::string& statement : statements) {
+      std::istringstream words(statement);
+      std::string keyword;
+      words >> keyword;
+      keyword = FoldCase(keyword);
+      if (keyword == "objectidentifier") {
+        std::string name, oid;
+        words >> name >> oid;
+        macros[name] = resolve(oid);
+        continue;
+      }
+      if (keyword != "attributetype")
+        continue;
+      std::vector<std::string> names;
+      std::string syntax, sup, word, key;
+      bool inNames = false;
+      while (words >> word) {
+        if (key == "NAME" && (word == "(" || inNames)) {
+          inNames = word != ")";
+          if (word != "(" && word != ")")
+            names.push_back(FoldCase(word.substr(1, word.size() - 2)));
+          continue;
+        }
+        if (key == "NAME" && word.front() == '\'')
+          names.push_back(FoldCase(word.substr(1, word.size() - 2)));
+        else if (key == "SYNTAX")
+          syntax = resolve(word.substr(0, word.find('{')));
+        else if (key == "SUP")
+          sup = FoldCase(word);
+        key = word;
+      }
+      for (const std::string& name : names)
+        types.try_emplace(name, syntax, sup);
+    }
+  }
+  std::map<std::string, std::string> syntaxes;
+  for (const auto& [name, type] : types) {
+    std::string syntax = type.first;
+    std::string sup = type.second;
+    for (int depth = 0; syntax.empty() && !sup.empty() && depth < 10; ++depth) {
+      const auto found = types.find(sup);
+      if (found == types.end())
+        break;
+      syntax = found->second.first;
+      sup = found->second.second;
+    }
+    syntaxes[name] = syntax;
+  }
+  return syntaxes;
+}
+
+// The directory syntaxes whose values the client reads alike: texts, decimal numbers, bytes.
+int SyntaxFamily(uint32_t syntax) {
+  switch (syntax) {
+    case kSyntaxCaseExactString:
+    case kSyntaxCaseIgnoreString:
+    case kSyntaxPrintableString:
+    case kSyntaxNumericString:
+    case kSyntaxTelephoneNumber:
+      return 1;
+    case kSyntaxInteger:
+    case kSyntaxCounter:
+    case kSyntaxInterval:
+      return 2;
+    case kSyntaxOctetString:
+    case kSyntaxOctetList:
+      return 3;
+    default:
+      return 100 + static_cast<int>(syntax);
+  }
+}
+
+// An LDIF or server written with the standard schemas must find its standard attributes as they
+// are: a built-in attribute that takes a standard LDAP name takes its syntax too.
+TEST(SchemaCatalogTest, BuiltinNamesKeepTheStandardSyntaxes) {
+  const std::string folder = "/etc/ldap/schema";
+  ASSERT_TRUE(std::filesystem::exists(folder + "/core.schema")) << "slapd's schema files";
+  const auto standard = StandardSyntaxes(folder);
+  // Spot checks that the files were read: a type with its own SYNTAX, one inheriting, a macro.
+  EXPECT_EQ(standard.at("homedirectory"), "1.3.6.1.4.1.1466.115.121.1.26");
+  EXPECT_EQ(standard.at("sn"), "1.3.6.1.4.1.1466.115.121.1.15");
+  EXPECT_EQ(standard.at("emailaddress"), "1.3.6.1.4.1.1466.115.121.1.26");
+  EXPECT_EQ(standard.at("networkaddress"), "1.3.6.1.4.1.1466.115.121.1.44");
+  size_t checked = 0;
+  for (const BuiltinAttribute& builtin : BuiltinAttributes()) {
+    const auto found = standard.find(FoldCase(builtin.ldapName));
+    if (found == standard.end())
+      continue;
+    ++checked;
+    EXPECT_EQ(SyntaxFamily(SyntaxFromOid(found->second)), SyntaxFamily(builtin.syntax))
+        << builtin.name << " as " << builtin.ldapName << ", standard syntax " << found->second;
+  }
+  EXPECT_GE(checked, 20u);
 }
 
 }  // namespace

@@ -342,6 +342,15 @@ TYPED_TEST(StoreContract, ReadsValuesInTheirLdapForms) {
   EXPECT_EQ(attributes[0].values, (std::vector<std::string>{"Top", "rbsTask2"}));
   EXPECT_EQ(attributes[1].values, (std::vector<std::string>{"a=1", "b=2"}));
 
+  ASSERT_EQ(this->store_->ReadAttributes(Dn("cn=Admin,ou=Sales,o=Acme"),
+                                         {"homeDirectory", "Home Directory"}, attributes),
+            kDirOk);
+  ASSERT_EQ(attributes.size(), 2u);
+  EXPECT_EQ(attributes[0].name, "Home Directory");
+  EXPECT_EQ(attributes[0].values, std::vector<std::string>{"cn=SRV1_SYS,o=Acme#4#USERS\\ADMIN"});
+  EXPECT_EQ(attributes[1].name, "homeDirectory");
+  EXPECT_EQ(attributes[1].values, std::vector<std::string>{"/"});
+
   ASSERT_EQ(this->store_->ReadAttributes(Dn("cn=Bob,ou=Sales,o=Acme"), {}, attributes), kDirOk);
   EXPECT_EQ(attributes.size(), 5u);
   EXPECT_EQ(this->store_->ReadAttributes(Dn("cn=Bob,ou=Sales,o=Acme"), {"Language"}, attributes),
@@ -378,6 +387,10 @@ TYPED_TEST(StoreContract, KnowsSyntaxesByEitherName) {
       {"Orvane Raw", kSyntaxUnknown, "Orvane Raw"},
       {"binderyType", kSyntaxInteger, "Bindery Type"},  // the schema record overrides
       {"customText", kSyntaxCaseIgnoreString, "customText"},
+      // A POSIX account's home is the standard text attribute, the directory's is a path.
+      {"homeDirectory", kSyntaxCaseIgnoreString, "homeDirectory"},
+      {"Home Directory", kSyntaxPath, "Home Directory"},
+      {"ndsHomeDirectory", kSyntaxPath, "Home Directory"},
       {"binaryThing", kSyntaxOctetString, "binaryThing"},
       {"never used", std::nullopt, "never used"},
   };

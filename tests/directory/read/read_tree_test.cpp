@@ -130,6 +130,36 @@ TEST_F(ReadTreeTest, ValuesComeInTheDirectorysOrder) {
   }
 }
 
+// A value outside its syntax reads as what it was written: the attribute as text, or as bytes
+// when a value is no UTF-8 text; the attributes beside it keep their syntax. A POSIX entry's
+// homeDirectory is the standard text attribute, not the directory's Home Directory.
+TEST_F(ReadTreeTest, ValuesOutsideTheirSyntaxReadAsTheyWereWritten) {
+  Write("posix.ldif",
+        "dn: o=Acme\n\ndn: uid=jdoe,o=Acme\nobjectClass: posixAccount\nhomeDirectory: /\n"
+        "loginGraceLimit: many\nnotify: cn=A,o=Acme#1#2\nnotify: junk\n"
+        "passwordMinimumLength: 8\nndsHomeDirectory: vol#4#HOME\n\n"
+        "dn: uid=other,o=Acme\nobjectClass: posixAccount\nserverHolds:: /w==\n"
+        "serverHolds: cn=A,o=Acme#5\n");
+  Start("posix.ldif");
+  const struct {
+    const char* object;
+    const char* attribute;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"jdoe.Acme", "homeDirectory", {"/"}},
+      {"jdoe.Acme", "Login Grace Limit", {"many"}},
+      {"jdoe.Acme", "Notify", {"cn=A,o=Acme#1#2", "junk"}},
+      {"jdoe.Acme", "Password Minimum Length", {"8"}},
+      {"jdoe.Acme", "Home Directory", {"(4) vol:HOME"}},
+      // One value that is no text: every value of the attribute as bytes, the one that fits too.
+      {"other.Acme", "Server Holds", {"FF", "636E3D412C6F3D41636D652335"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.object) + " / " + c.attribute);
+    EXPECT_EQ(Read(c.object, c.attribute), c.lines);
+  }
+}
+
 TEST_F(ReadTreeTest, RoleContentIsInTheFormOfTheTaskList) {
   StartFixture();
   const std::vector<std::string> tasks = SearchNames("rbsTask2");
