@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
@@ -156,6 +157,9 @@ void TMainForm::CreateExportPage(QWidget* page, QLabel*& label, const char* labe
 void TMainForm::CreateControls() {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QString::fromLatin1(kResourceCaption));
+  // Dialogs, menus and message boxes are windows of their own and take the application's font,
+  // not this window's: one face for all of them.
+  QApplication::setFont(WindowFont(12));
   setFont(WindowFont(12));
   move(299, 118);
   resize(868, 691);

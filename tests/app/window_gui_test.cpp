@@ -4,17 +4,22 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -24,13 +29,19 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "app/connections_dialog.h"
 #include "app/item_list.h"
 #include "app/main_form.h"
+#include "app/qt_form_dialogs.h"
 #include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
 #include "app/work_monitor.h"
@@ -46,6 +57,44 @@ std::string Text(const QRect& place) {
 }
 std::string Text(const QWidget* widget) {
   return widget->objectName().toStdString();
+}
+
+// Waits until the dialog's test of a connection has given its answer.
+void AwaitTest(const TConnectionsDialog* dialog) {
+  for (int waited = 0; dialog->Testing() && waited < 20'000; waited += 10) {
+    QTest::qWait(10);
+  }
+  ASSERT_FALSE(dialog->Testing()) << "the test gave no answer";
+}
+
+// A message box the program shows next, as the user saw it; answered with `answer`.
+struct SeenBox {
+  QString title;
+  QString text;
+  int width = 0;
+};
+void AnswerNextBox(QMessageBox::StandardButton answer, SeenBox* seen = nullptr) {
+  QTimer::singleShot(0, [answer, seen] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) {
+      AnswerNextBox(answer, seen);
+      return;
+    }
+    if (seen != nullptr) {
+      *seen = {box->windowTitle(), box->text(), box->width()};
+    }
+    box->button(answer)->click();
+  });
+}
+
+// The title of a message box shows whole: the box is as wide as the title in the window
+// manager's bold face and its buttons.
+void ExpectTitleFits(const SeenBox& box) {
+  EXPECT_EQ(box.title.toStdString(), kApplicationTitle);
+  QFont bold = QApplication::font();
+  bold.setBold(true);
+  EXPECT_GE(box.width, QFontMetrics(bold).horizontalAdvance(box.title) + 100)
+      << box.text.toStdString();
 }
 
 // Where a check list stands on its page: 2, 56 and as far as 2 pixels inside the page's edges.
@@ -364,6 +413,7 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   EXPECT_EQ(dialog->EditTree->text(), QStringLiteral("LARKSPUR_TREE"));
   add(dialog, "shop", "SHOP_TREE", TConnectionsDialog::kLdifFile, shop);
   QTest::mouseClick(dialog->ButtonTest, Qt::LeftButton);
+  AwaitTest(dialog);
   EXPECT_THAT(dialog->LabelMessage->text().toStdString(), ::testing::StartsWith("Read "));
   QTest::mouseClick(dialog->ButtonSave, Qt::LeftButton);
   EXPECT_THAT(dialog->LabelMessage->text().toStdString(), ::testing::StartsWith("Saved to "));
@@ -378,6 +428,7 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   ASSERT_NE(dialog, nullptr);
   add(dialog, "down", "DOWN_TREE", TConnectionsDialog::kLdap, "127.0.0.1:1");
   QTest::mouseClick(dialog->ButtonTest, Qt::LeftButton);
+  AwaitTest(dialog);
   EXPECT_THAT(dialog->LabelMessage->text().toStdString(),
               ::testing::HasSubstr("127.0.0.1 port 1: Connection refused"));
   QTest::mouseClick(dialog->ButtonSave, Qt::LeftButton);
@@ -393,6 +444,7 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   ASSERT_EQ(dialog->ListConnections->count(), 3);
   dialog->ListConnections->setCurrentRow(2);
   ASSERT_EQ(dialog->EditName->text(), QStringLiteral("down"));
+  AnswerNextBox(QMessageBox::Yes);
   QTest::mouseClick(dialog->ButtonRemove, Qt::LeftButton);
   dialog->reject();
   Settle();
@@ -411,6 +463,160 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   std::string text;
   ASSERT_TRUE(ReadRegularFile(file, text).Succeeded());
   EXPECT_EQ(text, "[a]\ntree = T\n");
+}
+
+// The dialog on its own: a test that hangs ends at once by Esc, Cancel or Close, an answered one
+// leaves the focus on Test; every accelerator letter is taken once and every placeholder shows
+// whole; Remove asks, and Undo brings the connection back until another change is saved.
+TEST_F(WindowGuiTest, ConnectionsDialogTestsRemovesAndUndoesAsTheUserExpects) {
+  // Takes connections and never answers them: the test waits for its timeout.
+  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(silent, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ASSERT_EQ(::listen(silent, 8), 0);
+  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  const std::string hang = "ldap://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  const std::string connections =
+      "[sample]\ntree = LARKSPUR_TREE\nsource = sample\nprimary = "
+      "yes\n\n; waits\n[hang]\ntree = HANG_TREE\nsource = " +
+      hang + "\ntimeout = 60\n";
+  const std::string path = folder_.UseConnections(connections);
+  const auto fileText = [&path] {
+    std::string text;
+    EXPECT_TRUE(ReadRegularFile(path, text).Succeeded());
+    return text;
+  };
+
+  enum class End { kEsc, kCancel, kClose };
+  for (const End end : {End::kEsc, End::kCancel, End::kClose}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    TConnectionsDialog dialog(path);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    dialog.ListConnections->setCurrentRow(1);
+    ASSERT_EQ(dialog.EditName->text(), QStringLiteral("hang"));
+    QTest::mouseClick(dialog.ButtonTest, Qt::LeftButton);
+    Settle();
+    ASSERT_TRUE(dialog.Testing());
+    const auto begun = std::chrono::steady_clock::now();
+    switch (end) {
+      case End::kEsc:
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        break;
+      case End::kCancel:
+        QTest::mouseClick(dialog.ButtonCancelTest, Qt::LeftButton);
+        break;
+      case End::kClose:
+        QTest::mouseClick(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close),
+                          Qt::LeftButton);
+        break;
+    }
+    EXPECT_FALSE(dialog.Testing());
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(1));
+    EXPECT_EQ(dialog.isVisible(), end != End::kClose);
+    if (end != End::kClose) {
+      EXPECT_EQ(dialog.LabelMessage->text(), QStringLiteral("Test cancelled."));
+      EXPECT_EQ(QApplication::focusWidget(), dialog.ButtonTest);
+    }
+  }
+  ::close(silent);
+
+  TConnectionsDialog dialog(path);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+
+  std::map<QChar, std::vector<std::string>> letters;
+  for (const QWidget* control : dialog.findChildren<QWidget*>()) {
+    QString caption;
+    if (const auto* button = qobject_cast<const QAbstractButton*>(control)) {
+      caption = button->text();
+    } else if (const auto* label = qobject_cast<const QLabel*>(control);
+               label != nullptr && label->buddy() != nullptr) {
+      caption = label->text();
+    }
+    caption.replace(QStringLiteral("&&"), QString());
+    if (const qsizetype at = caption.indexOf(u'&'); at >= 0 && at + 1 < caption.size()) {
+      letters[caption.at(at + 1).toUpper()].push_back(caption.toStdString());
+    }
+  }
+  for (const auto& [letter, captions] : letters) {
+    EXPECT_EQ(captions.size(), 1u)
+        << "Alt+" << letter.toLatin1() << ": " << ::testing::PrintToString(captions);
+  }
+
+  // Test by its accelerator; the answer leaves the focus where the test began.
+  dialog.ButtonTest->setFocus();
+  Press(&dialog, Qt::Key_T, Qt::AltModifier);
+  EXPECT_TRUE(dialog.Testing() || dialog.LabelMessage->text().startsWith(QStringLiteral("The ")));
+  AwaitTest(&dialog);
+  EXPECT_THAT(dialog.LabelMessage->text().toStdString(),
+              ::testing::StartsWith("The built-in sample tree holds "));
+  EXPECT_EQ(QApplication::focusWidget(), dialog.ButtonTest);
+
+  const auto expectPlaceholdersWhole = [&dialog] {
+    for (const QLineEdit* edit : dialog.findChildren<QLineEdit*>()) {
+      if (edit->placeholderText().isEmpty() || !edit->isVisible()) {
+        continue;
+      }
+      QStyleOptionFrame frame;
+      frame.initFrom(edit);
+      frame.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, edit);
+      const QRect inside = edit->style()->subElementRect(QStyle::SE_LineEditContents, &frame, edit);
+      EXPECT_LE(edit->fontMetrics().horizontalAdvance(edit->placeholderText()), inside.width() - 4)
+          << edit->placeholderText().toStdString();
+    }
+  };
+  for (const int kind : {TConnectionsDialog::kLdifFile, TConnectionsDialog::kLdap}) {
+    dialog.ComboSourceKind->setCurrentIndex(kind);
+    Settle();
+    expectPlaceholdersWhole();
+  }
+  Press(&dialog, Qt::Key_D, Qt::AltModifier);  // Undo changes
+  ASSERT_EQ(dialog.LabelMessage->text(), QStringLiteral("Changes undone."));
+
+  // Remove asks; answered No, nothing changes.
+  const std::string before = fileText();
+  dialog.ListConnections->setCurrentRow(1);
+  AnswerNextBox(QMessageBox::No);
+  QTest::mouseClick(dialog.ButtonRemove, Qt::LeftButton);
+  EXPECT_EQ(dialog.ListConnections->count(), 2);
+  EXPECT_EQ(fileText(), before);
+  SeenBox asked;
+  AnswerNextBox(QMessageBox::Yes, &asked);
+  QTest::mouseClick(dialog.ButtonRemove, Qt::LeftButton);
+  EXPECT_THAT(asked.text.toStdString(), ::testing::StartsWith("Remove the connection [hang] "));
+  ExpectTitleFits(asked);
+  EXPECT_EQ(dialog.ListConnections->count(), 1);
+  EXPECT_THAT(fileText(), ::testing::Not(::testing::HasSubstr("hang")));
+  // Undo puts it back as it was written, its comment included.
+  QTest::mouseClick(dialog.ButtonUndo, Qt::LeftButton);
+  EXPECT_EQ(fileText(), before);
+  EXPECT_EQ(dialog.ListConnections->count(), 2);
+  EXPECT_EQ(dialog.EditName->text(), QStringLiteral("hang"));
+  EXPECT_TRUE(dialog.Changed());
+  // Once another change is saved, the removal stays.
+  AnswerNextBox(QMessageBox::Yes);
+  QTest::mouseClick(dialog.ButtonRemove, Qt::LeftButton);
+  QTest::keyClicks(dialog.EditTree, QStringLiteral("X"));
+  QTest::mouseClick(dialog.ButtonSave, Qt::LeftButton);
+  QTest::mouseClick(dialog.ButtonUndo, Qt::LeftButton);
+  EXPECT_EQ(dialog.ListConnections->count(), 1);
+  EXPECT_THAT(fileText(), ::testing::Not(::testing::HasSubstr("hang")));
+
+  // The program's own error boxes carry its title, whole above a short text.
+  QtFormDialogs boxes(&dialog);
+  SeenBox error;
+  AnswerNextBox(QMessageBox::Ok, &error);
+  boxes.ShowError("No.");
+  ExpectTitleFits(error);
 }
 
 }  // namespace
