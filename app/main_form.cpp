@@ -10,6 +10,7 @@
 #include <QFontMetricsF>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -141,8 +142,12 @@ void TMainForm::CreateExportPage(QWidget* page, QLabel*& label, const char* labe
   edit = Named(new QLineEdit(page), editName);
   edit->setGeometry(92, 16, 141, edit->sizeHint().height());
   edit->setToolTip(QStringLiteral("Check Items by pattern match"));
+  edit->installEventFilter(this);
   list = Named(new QListView(page), listName);
   list->setUniformItemSizes(true);
+  // A line is no taller than its check box: without air between lines the boxes of neighbours
+  // would touch and read as one.
+  list->setSpacing(1);
   list->setModel(new TItemListModel(list));
   connect(edit, &QLineEdit::textChanged, this,
           [this, edit] { RunHandler([this, edit] { EditMatchChange(edit); }); });
@@ -204,6 +209,7 @@ void TMainForm::CreateControls() {
   EditMyName->setGeometry(288, 8, 257, EditMyName->sizeHint().height());
   EditCurrentContainer = Named(new QLineEdit(Panel4), "EditCurrentContainer");
   EditCurrentContainer->setGeometry(8, 40, 537, EditCurrentContainer->sizeHint().height());
+  EditCurrentContainer->installEventFilter(this);
   Panel3 = Named(new QWidget(TabSheetStart), "Panel3");
   startLayout->addWidget(Panel3, 1);
   auto* listsLayout = new QHBoxLayout(Panel3);
@@ -280,6 +286,7 @@ void TMainForm::CreateControls() {
   // Parameter lines are indented with tabs, the others with five spaces: a tab of eight
   // characters keeps them in one column instead of Qt's 80 pixels.
   MemoXml->setTabStopDistance(8 * QFontMetricsF(MemoXml->font()).horizontalAdvance(u' '));
+  MemoXml->installEventFilter(this);
   xmlAnchors->Add(MemoXml, QRect(1, 4, 843, 529), TAnchorLayout::Anchors::AllSides);
   BitBtnSaveXml =
       Named(new QPushButton(QStringLiteral("Save XML ..."), TabSheetXml), "BitBtnSaveXml");
@@ -806,6 +813,15 @@ void TMainForm::BitBtnSaveXmlClick() {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress &&
+      (watched == MemoXml || qobject_cast<QLineEdit*>(watched) != nullptr)) {
+    // Alt with a letter that is no accelerator reaches the text field as a key press, which Qt
+    // would type: a mistyped accelerator must not change the text.
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if ((key->modifiers() & Qt::AltModifier) != 0 && !key->text().isEmpty()) {
+      return true;
+    }
+  }
   if (watched == Panel4 && event->type() == QEvent::Resize) {
     RunHandler(&TMainForm::Panel4Resize);
   } else if (watched == TabSheetExp && event->type() == QEvent::Show && !event->spontaneous()) {

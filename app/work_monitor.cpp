@@ -30,8 +30,8 @@ TWorkMonitor::TWorkMonitor(TClickableStatusBar& statusBar)
   ButtonStop->setText(QStringLiteral("Stop"));
   ButtonStop->setToolTip(QStringLiteral("Stop the running work (Esc)"));
   ButtonStop->setCursor(Qt::ArrowCursor);
-  ButtonStop->setFixedHeight(17);
   statusBar.addPermanentWidget(ButtonStop);
+  ButtonStop->installEventFilter(this);
   ButtonStop->hide();
   connect(ButtonStop, &QToolButton::clicked, this, &TWorkMonitor::RequestStop);
 
@@ -125,6 +125,19 @@ void TWorkMonitor::RestoreOwnText() {
     statusBar_.SetSimpleText(*ownText_);
     ownText_.reset();
   }
+}
+
+bool TWorkMonitor::eventFilter(QObject* watched, QEvent* event) {
+  // The status bar places its widgets below three pixels of air and above two, more than a bar
+  // of the designed height leaves a button: it would cut the button's lower edge. The bar's
+  // layout keeps placing it across; the button takes all but a pixel of the bar's height.
+  if (watched == ButtonStop && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+    const int height = statusBar_.height() - 2;
+    if (ButtonStop->y() != 1 || ButtonStop->height() != height) {
+      ButtonStop->setGeometry(ButtonStop->x(), 1, ButtonStop->width(), height);
+    }
+  }
+  return QObject::eventFilter(watched, event);
 }
 
 bool TWorkMonitor::Passes(QObject* receiver, QEvent* event) {

@@ -50,6 +50,9 @@ class TWorkMonitor : public QObject {
 
   QToolButton* ButtonStop;
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void Begin();
   void End();

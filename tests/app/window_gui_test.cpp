@@ -14,12 +14,14 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QStyleOptionViewItem>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -305,6 +307,10 @@ TEST_F(WindowGuiTest, LongWorkShowsProgressIgnoresOtherInputAndStops) {
       if (!done && form.StatusBar->SimpleText().contains(QStringLiteral(" read"))) {
         done = true;
         EXPECT_TRUE(form.WorkMonitor->ButtonStop->isVisible());
+        // The button shows whole inside the bar, its text with room above and below.
+        const QWidget* stop = form.WorkMonitor->ButtonStop;
+        EXPECT_TRUE(form.StatusBar->rect().contains(stop->geometry())) << Text(stop->geometry());
+        EXPECT_GE(stop->height(), stop->fontMetrics().height() + 2);
         if (const char* shot = std::getenv("ORVANE_PROGRESS_SCREENSHOT")) {
           form.StatusBar->grab().save(QString::fromLocal8Bit(shot));
         }
@@ -463,6 +469,55 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   std::string text;
   ASSERT_TRUE(ReadRegularFile(file, text).Succeeded());
   EXPECT_EQ(text, "[a]\ntree = T\n");
+}
+
+// What the window draws beside its controls' places: one face in the window, its menu and its
+// dialogs; air between the check boxes of neighbouring lines; and an Alt key that is no
+// accelerator types nothing.
+TEST_F(WindowGuiTest, WindowDrawsOneFaceEdgesAndLinesApartAndAltTypesNothing) {
+  TMainForm& form = Start();
+  const QFontInfo face(form.font());
+  TConnectionsDialog dialog(DirClientConnectionsFile(), &form);
+  QMessageBox box(QMessageBox::Critical, QString(), QStringLiteral("text"), QMessageBox::Ok, &form);
+  for (const QWidget* window : std::initializer_list<const QWidget*>{
+           form.PopupMenu1, &dialog, dialog.EditName, &box, form.StatusBar}) {
+    const QFontInfo seen(window->font());
+    EXPECT_EQ(seen.family(), face.family()) << Text(window);
+    EXPECT_EQ(seen.pixelSize(), face.pixelSize()) << Text(window);
+  }
+
+  OpenExportPage(form.TabSheetExpRoles);
+  QListView& roles = *form.CheckListBoxRoles;
+  ASSERT_GE(roles.model()->rowCount(), 2);
+  const auto checkBox = [&roles](int row) {
+    QStyleOptionViewItem item;
+    item.initFrom(roles.viewport());
+    item.rect = roles.visualRect(roles.model()->index(row, 0));
+    item.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    item.font = roles.font();
+    item.fontMetrics = roles.fontMetrics();
+    return roles.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &item, &roles);
+  };
+  EXPECT_GT(checkBox(1).top(), checkBox(0).bottom() + 1)
+      << Text(checkBox(0)) << " and " << Text(checkBox(1));
+
+  ClickTab(form.PageControlExp, form.TabSheetXml);
+  QPlainTextEdit& view = *form.MemoXml;
+  view.setFocus();
+  const QString shown = view.toPlainText();
+  for (const Qt::Key key : {Qt::Key_Q, Qt::Key_J, Qt::Key_Z}) {
+    Press(&view, key, Qt::AltModifier);
+  }
+  EXPECT_EQ(view.toPlainText(), shown);
+  Press(&view, Qt::Key_Q);
+  EXPECT_EQ(view.toPlainText().size(), shown.size() + 1);
+
+  // The info page tells how to reach another directory.
+  std::string info;
+  ASSERT_TRUE(
+      ReadRegularFile(std::string(ORVANE_TEST_DATA) + "/../../docs/orvane.txt", info).Succeeded());
+  EXPECT_THAT(info, ::testing::HasSubstr("\"Connections...\""));
+  EXPECT_THAT(info, ::testing::HasSubstr("Logging in"));
 }
 
 // The dialog on its own: a test that hangs ends at once by Esc, Cancel or Close, an answered one
