@@ -62,6 +62,30 @@ QFont WindowFont(int pixelSize) {
   return font;
 }
 
+int CheckedCount(const TItemList& items) {
+  int checked = 0;
+  for (int i = 0; i < items.Count(); ++i) {
+    checked += items.Checked(i) ? 1 : 0;
+  }
+  return checked;
+}
+
+QString KindCount(RbsKind kind, int count) {
+  switch (kind) {
+    case RbsKind::kModule:
+      return TWorkMonitor::Counted(count, "module", "modules");
+    case RbsKind::kCategory:
+      return TWorkMonitor::Counted(count, "category", "categories");
+    case RbsKind::kRole:
+      return TWorkMonitor::Counted(count, "role", "roles");
+    case RbsKind::kBook:
+      return TWorkMonitor::Counted(count, "book", "books");
+    case RbsKind::kTask:
+      break;
+  }
+  return TWorkMonitor::Counted(count, "task", "tasks");
+}
+
 // Counts itself in `count` while it lives.
 class CountedScope {
  public:
@@ -518,7 +542,13 @@ void TMainForm::Panel4Resize() {
 }
 
 void TMainForm::StatusBarClick() {
-  static_cast<void>(OpenDocument(UserGuideAddress().toStdString()));
+  const std::string address = UserGuideAddress().toStdString();
+  // Without a browser the desktop's opener only writes a line on the terminal, which the user of
+  // a window does not see.
+  if (OpenDocument(address) <= 32) {
+    dialogs_.ShowError("The user guide could not be opened: no program to show " + address +
+                       " was found. Install a web browser, or open the address in one.");
+  }
 }
 
 void TMainForm::ChangeTree() {
@@ -591,6 +621,11 @@ void TMainForm::GetContainerInfo() {
   DSListContainer(BrowseCtx, container, &containers, &objects, "", true);
   ShowLines(ListBoxContainers, containers, container != kRootName);
   ShowLines(ListBoxObjects, objects, false);
+  WorkMonitor->SetOutcome(
+      QStringLiteral("Listing %1: %2 and %3")
+          .arg(EditCurrentContainer->text(),
+               TWorkMonitor::Counted(containers.Count(), "container", "containers"),
+               TWorkMonitor::Counted(objects.Count(), "object", "objects")));
 }
 
 void TMainForm::ListBoxContainersDblClick() {
@@ -690,6 +725,13 @@ void TMainForm::ItemsLoad(QListView* list, const std::string& filter) {
   TStringList found;
   static_cast<void>(DSSearch(SearchCtx, CurrentCtx, filter, kDirScopeSubtree, found));
   ItemsOf(list).Fill([&found](TItemList& items) { items.SetLines(found); });
+  // Every list, so that the searches of one handler end in one text whichever ran last.
+  QStringList counts;
+  for (const RbsKind kind : kRbsKinds) {
+    counts << KindCount(kind, ItemsOf(ListOf(kind)).Items().Count());
+  }
+  WorkMonitor->SetOutcome(QStringLiteral("Searching below %1: %2")
+                              .arg(QString::fromStdString(CurrentCtx), counts.join(u", ")));
 }
 
 void TMainForm::PopupCheckAllClick() {
@@ -726,13 +768,28 @@ MarkDependentLines TMainForm::MarkInLists() {
 void TMainForm::BitBtnCheckDependentBooksClick() {
   const BusyCursorScope busy;
   WorkMonitor->SetActivity(QStringLiteral("Checking dependent books and tasks"));
+  const TItemList& books = ItemsOf(CheckListBoxBooks).Items();
+  const TItemList& tasks = ItemsOf(CheckListBoxTasks).Items();
+  const int booksBefore = CheckedCount(books);
+  const int tasksBefore = CheckedCount(tasks);
   CheckDependentBooks(SearchCtx, ItemsOf(CheckListBoxModules).Items(), MarkInLists());
+  WorkMonitor->SetOutcome(
+      QStringLiteral("Check Dependent Books & Tasks: %1 and %2 checked for %3")
+          .arg(KindCount(RbsKind::kBook, CheckedCount(books) - booksBefore),
+               KindCount(RbsKind::kTask, CheckedCount(tasks) - tasksBefore),
+               KindCount(RbsKind::kModule, CheckedCount(ItemsOf(CheckListBoxModules).Items()))));
 }
 
 void TMainForm::BitBtnCheckDependentTasksClick() {
   const BusyCursorScope busy;
   WorkMonitor->SetActivity(QStringLiteral("Checking dependent tasks"));
+  const TItemList& tasks = ItemsOf(CheckListBoxTasks).Items();
+  const int tasksBefore = CheckedCount(tasks);
   CheckDependentTasks(SearchCtx, ItemsOf(CheckListBoxRoles).Items(), MarkInLists());
+  WorkMonitor->SetOutcome(
+      QStringLiteral("Check Dependent Tasks: %1 checked for %2")
+          .arg(KindCount(RbsKind::kTask, CheckedCount(tasks) - tasksBefore),
+               KindCount(RbsKind::kRole, CheckedCount(ItemsOf(CheckListBoxRoles).Items()))));
 }
 
 void TMainForm::TabSheetXmlShow() {
@@ -750,6 +807,15 @@ void TMainForm::TabSheetXmlShow() {
     return;
   }
   shownDocument_ = document.TakeLines();
+  WorkMonitor->SetOutcome(
+      QStringLiteral("Building the XML document: %1, %2")
+          .arg(
+              TWorkMonitor::Counted(
+                  static_cast<int64_t>(items.modules.size() + items.categories.size() +
+                                       items.roles.size() + items.books.size() +
+                                       items.tasks.size()),
+                  "item", "items"),
+              TWorkMonitor::Counted(static_cast<int64_t>(shownDocument_.size()), "line", "lines")));
   // The view shows U+FFFD where the value could not go in; that is not the directory's text.
   unsavableBecause_.reset();
   if (const auto& fault = writer.FirstTextFault()) {

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -354,10 +355,41 @@ TEST_F(WindowGuiTest, LongWorkShowsProgressIgnoresOtherInputAndStops) {
   const int found = form.ItemsOf(form.CheckListBoxTasks).Items().Count();
   EXPECT_GT(found, 0);
   EXPECT_LT(found, kTasks);
-  EXPECT_EQ(form.StatusBar->SimpleText().toStdString(),
-            "Searching below .Big stopped: " +
-                (found == 1 ? std::string("1 entry") : std::to_string(found) + " entries") +
-                " read");
+  EXPECT_EQ(form.StatusBar->SimpleText(),
+            QStringLiteral("Searching below .Big stopped: %1 read")
+                .arg(found == 1 ? QStringLiteral("1 entry")
+                                : QLocale(QLocale::English).toString(found) + " entries"));
+
+  // Long work that ends by itself says what it did for a while, then the address is back.
+  form.WorkMonitor->OutcomeTime = std::chrono::milliseconds(400);
+  ClickTab(form.PageControl1, form.TabSheetStart);
+  for (const char* line : {"[ .. ]", "Big"}) {
+    const auto found = containers.findItems(QString::fromLatin1(line), Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << line;
+    const QPoint at = containers.visualItemRect(found.front()).center();
+    QTest::mouseClick(containers.viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(containers.viewport(), Qt::LeftButton, {}, at);
+  }
+  EXPECT_EQ(form.StatusBar->SimpleText(),
+            QStringLiteral("Listing .Big: 0 containers and 30,000 objects"));
+  QTest::qWait(600);
+  EXPECT_EQ(form.StatusBar->SimpleText(), address);
+
+  // Without a program to open the guide the click says so in a box, not on a terminal.
+  const QByteArray path = qgetenv("PATH");
+  const QByteArray browser = qgetenv("BROWSER");
+  qputenv("PATH", folder_.Root().string().c_str());
+  qunsetenv("BROWSER");
+  QTest::mouseClick(form.StatusBar, Qt::LeftButton, {}, QPoint(20, form.StatusBar->height() / 2));
+  qputenv("PATH", path);
+  if (!browser.isEmpty()) {
+    qputenv("BROWSER", browser);
+  }
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_THAT(dialogs_.errors.front(),
+              ::testing::StartsWith("The user guide could not be opened: no program to show " +
+                                    address.toStdString() + " was found."));
+  dialogs_.errors.clear();
 }
 
 TEST_F(WindowGuiTest, TabIndentedXmlLinesStandWhereEightSpacesWould) {
