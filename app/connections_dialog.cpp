@@ -6,19 +6,22 @@
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
-#include <future>
+#include <thread>
 
-#include "directory/client/connection_probe.h"
+#include "app/qt_form_dialogs.h"
 #include "directory/client/dir_client.h"
-#include "util/hooks.h"
 #include "util/text.h"
 
 namespace {
@@ -35,6 +38,29 @@ QString Q(const std::string& text) {
 
 std::string S(const QLineEdit* edit) {
   return edit->text().trimmed().toStdString();
+}
+
+// Keeps `edit` wide enough to show the longest of `placeholders` whole.
+void FitPlaceholders(QLineEdit* edit, std::initializer_list<QString> placeholders) {
+  int widest = 0;
+  for (const QString& text : placeholders) {
+    widest = std::max(widest, edit->fontMetrics().horizontalAdvance(text));
+  }
+  QStyleOptionFrame frame;
+  frame.initFrom(edit);
+  frame.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, edit);
+  // The line edit's own margin inside its frame, two pixels a side, and one pixel of air.
+  constexpr int kTextMargins = 2 * 2 + 2;
+  const QSize needed = edit->style()->sizeFromContents(
+      QStyle::CT_LineEdit, &frame, QSize(widest + kTextMargins, edit->sizeHint().height()), edit);
+  edit->setMinimumWidth(needed.width());
+}
+
+QString LdifPlaceholder() {
+  return QStringLiteral("path of the LDIF file");
+}
+QString ServerPlaceholder() {
+  return QStringLiteral("host:port");
 }
 
 constexpr std::string_view kLdapScheme = "ldap://";
@@ -80,7 +106,7 @@ TConnectionsDialog::TConnectionsDialog(const std::string& path, QWidget* parent)
   EditTestPassword = Named(new QLineEdit(this), "EditTestPassword");
   EditTestPassword->setEchoMode(QLineEdit::Password);
   EditTestPassword->setPlaceholderText(QStringLiteral("for the test only, never stored"));
-  CheckStartTls = Named(new QCheckBox(QStringLiteral("Start&TLS"), this), "CheckStartTls");
+  CheckStartTls = Named(new QCheckBox(QStringLiteral("StartT&LS"), this), "CheckStartTls");
   EditCaFile = Named(new QLineEdit(this), "EditCaFile");
   EditCaFile->setPlaceholderText(QStringLiteral("empty = the system's authorities"));
   CheckVerify =
@@ -105,19 +131,24 @@ TConnectionsDialog::TConnectionsDialog(const std::string& path, QWidget* parent)
   form->addRow(QStringLiteral("Password &file"), EditPasswordFile);
   form->addRow(QStringLiteral("Test pass&word"), EditTestPassword);
   form->addRow(QString(), CheckStartTls);
-  form->addRow(QStringLiteral("C&A file"), EditCaFile);
+  form->addRow(QStringLiteral("CA f&ile"), EditCaFile);
   form->addRow(QString(), CheckVerify);
-  form->addRow(QStringLiteral("T&imeout"), SpinTimeout);
+  form->addRow(QStringLiteral("Time&out"), SpinTimeout);
   form->addRow(QStringLiteral("Pa&ge size"), SpinPageSize);
   form->addRow(QString(), CheckPrimary);
 
   ButtonSave = Named(new QPushButton(QStringLiteral("S&ave"), this), "ButtonSave");
   ButtonTest = Named(new QPushButton(QStringLiteral("&Test"), this), "ButtonTest");
-  ButtonUndo = Named(new QPushButton(QStringLiteral("&Undo changes"), this), "ButtonUndo");
+  // Esc cancels it too; its letters all belong to other controls.
+  ButtonCancelTest = Named(new QPushButton(QStringLiteral("Cancel"), this), "ButtonCancelTest");
+  ButtonCancelTest->setToolTip(QStringLiteral("End the running test (Esc)"));
+  ButtonCancelTest->setEnabled(false);
+  ButtonUndo = Named(new QPushButton(QStringLiteral("Un&do changes"), this), "ButtonUndo");
   auto* closeBox = new QDialogButtonBox(QDialogButtonBox::Close, this);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(ButtonSave);
   bottom->addWidget(ButtonTest);
+  bottom->addWidget(ButtonCancelTest);
   bottom->addWidget(ButtonUndo);
   bottom->addStretch(1);
   bottom->addWidget(closeBox);
@@ -135,7 +166,15 @@ TConnectionsDialog::TConnectionsDialog(const std::string& path, QWidget* parent)
   layout->addLayout(columns, 1);
   layout->addWidget(LabelMessage);
   layout->addLayout(bottom);
-  resize(640, sizeHint().height());
+  FitPlaceholders(EditSource, {LdifPlaceholder(), ServerPlaceholder()});
+  for (QLineEdit* edit :
+       {EditContext, EditUser, EditBind, EditPasswordFile, EditTestPassword, EditCaFile}) {
+    FitPlaceholders(edit, {edit->placeholderText()});
+  }
+  resize(std::max(640, sizeHint().width()), sizeHint().height());
+
+  probeWatch_.setInterval(std::chrono::milliseconds(20));
+  connect(&probeWatch_, &QTimer::timeout, this, [this] { ProbeWatchTick(); });
 
   connect(ListConnections, &QListWidget::currentTextChanged, this, [this](const QString& text) {
     if (!file_ || text.isEmpty() || SameTextAscii(text.toStdString(), editing_)) {
@@ -171,6 +210,7 @@ TConnectionsDialog::TConnectionsDialog(const std::string& path, QWidget* parent)
   connect(ButtonSave, &QPushButton::clicked, this, [this] { SaveClick(); });
   connect(ButtonRemove, &QPushButton::clicked, this, [this] { RemoveClick(); });
   connect(ButtonTest, &QPushButton::clicked, this, [this] { TestClick(); });
+  connect(ButtonCancelTest, &QPushButton::clicked, this, [this] { CancelTestClick(); });
   connect(ButtonUndo, &QPushButton::clicked, this, [this] { UndoClick(); });
   connect(closeBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -258,13 +298,41 @@ bool TConnectionsDialog::KeepsUnsavedChanges() {
 }
 
 void TConnectionsDialog::reject() {
+  if (Testing()) {
+    CancelTestClick();
+  }
   if (!KeepsUnsavedChanges()) {
     QDialog::reject();
   }
 }
 
+void TConnectionsDialog::keyPressEvent(QKeyEvent* event) {
+  // Esc ends a running test, as the window's Esc ends its long work; the dialog stays.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier && Testing()) {
+    CancelTestClick();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
 void TConnectionsDialog::UndoClick() {
   if (!file_) {
+    return;
+  }
+  if (FieldsShown() == shown_ && beforeRemove_) {
+    ConnectionsFile next = *file_;
+    next.RevertTo(*beforeRemove_);
+    std::string error;
+    if (!next.Save(error)) {
+      Say("[" + removed_ + "] not brought back: " + error, true);
+      return;
+    }
+    file_ = std::move(next);
+    beforeRemove_.reset();
+    changed_ = true;
+    ShowConnections(removed_);
+    Say("[" + removed_ + "] is back in " + file_->Path() + ".", false);
     return;
   }
   if (const auto fields = file_->Fields(editing_); fields && !editing_.empty()) {
@@ -280,8 +348,7 @@ void TConnectionsDialog::SourceKindChange() {
   const bool server = kind == kLdap || kind == kLdaps;
   EditSource->setEnabled(kind != kSample);
   ButtonBrowseSource->setEnabled(kind == kLdifFile);
-  EditSource->setPlaceholderText(server ? QStringLiteral("host:port")
-                                        : QStringLiteral("path of the LDIF file"));
+  EditSource->setPlaceholderText(server ? ServerPlaceholder() : LdifPlaceholder());
   for (QWidget* control :
        std::initializer_list<QWidget*>{EditBind, EditPasswordFile, EditTestPassword, EditCaFile,
                                        CheckVerify, SpinTimeout, SpinPageSize}) {
@@ -357,6 +424,7 @@ void TConnectionsDialog::SaveClick() {
     return;
   }
   file_ = std::move(next);
+  beforeRemove_.reset();
   changed_ = true;
   ShowConnections(fields.section);
   Say("Saved to " + file_->Path() + ". The tree list follows when this dialog closes.", false);
@@ -365,20 +433,31 @@ void TConnectionsDialog::SaveClick() {
 void TConnectionsDialog::RemoveClick() {
   if (!file_ || editing_.empty())
     return;
+  QMessageBox ask(QMessageBox::Question, QString(),
+                  Q("Remove the connection [" + editing_ + "] from " + file_->Path() + "?"),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  ask.setObjectName(QStringLiteral("AskRemove"));
+  ask.setDefaultButton(QMessageBox::No);
+  TitleMessageBox(ask);
+  if (ask.exec() != QMessageBox::Yes)
+    return;
   ConnectionsFile next = *file_;
   std::string error;
   if (!next.Remove(editing_, error) || !next.Save(error)) {
     Say("Not removed: " + error, true);
     return;
   }
-  const std::string removed = editing_;
+  beforeRemove_ = std::move(*file_);
+  removed_ = editing_;
   file_ = std::move(next);
   changed_ = true;
   ShowConnections("");
-  Say("Removed [" + removed + "] from " + file_->Path() + ".", false);
+  Say("Removed [" + removed_ + "] from " + file_->Path() + ". Undo changes brings it back.", false);
 }
 
 void TConnectionsDialog::TestClick() {
+  if (Testing())
+    return;
   const std::string path = file_ ? file_->Path() : DirClientConnectionsFile();
   std::string error;
   const auto config = ConnectionsFile::ConfigOf(FieldsShown(), path, error);
@@ -390,17 +469,51 @@ void TConnectionsDialog::TestClick() {
       EditTestPassword->text().isEmpty()
           ? std::nullopt
           : std::optional<std::string>(EditTestPassword->text().toStdString());
+  // The connection may take its whole timeout at each step, and libldap cannot be interrupted:
+  // the test runs on a thread of its own, which a cancelled test leaves to end by itself.
+  std::promise<ProbeResult> answer;
+  probe_ = answer.get_future();
+  std::thread([answer = std::move(answer), config = *config, password]() mutable {
+    try {
+      answer.set_value(ProbeConnection(config, password));
+    } catch (...) {
+      answer.set_exception(std::current_exception());
+    }
+  }).detach();
+  ButtonCancelTest->setEnabled(true);
+  if (ButtonTest->hasFocus())
+    ButtonCancelTest->setFocus();
   ButtonTest->setEnabled(false);
-  Say("Testing " + config->source + " ...", false);
-  const BusyCursorScope busy;
-  // The connection may take its whole timeout; the dialog repaints meanwhile.
-  auto probe = std::async(std::launch::async, [config = *config, password] {
-    return ProbeConnection(config, password);
-  });
-  while (probe.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
-    ProcessPendingMessages();
+  Say("Testing " + config->source + " ... (Esc or Cancel ends the test)", false);
+  probeWatch_.start();
+}
+
+void TConnectionsDialog::ProbeWatchTick() {
+  if (!Testing() || probe_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+    return;
+  ProbeResult result;
+  try {
+    result = probe_.get();
+  } catch (const std::exception& failure) {
+    result = {false, std::string("The test failed: ") + failure.what()};
   }
-  const ProbeResult result = probe.get();
-  ButtonTest->setEnabled(true);
+  EndTest();
   Say(result.text, !result.succeeded);
+}
+
+void TConnectionsDialog::CancelTestClick() {
+  if (!Testing())
+    return;
+  EndTest();
+  Say("Test cancelled.", false);
+}
+
+void TConnectionsDialog::EndTest() {
+  probeWatch_.stop();
+  // A future from a promise does not wait for the thread when it goes.
+  probe_ = {};
+  ButtonTest->setEnabled(true);
+  if (ButtonCancelTest->hasFocus() || focusWidget() == nullptr)
+    ButtonTest->setFocus();
+  ButtonCancelTest->setEnabled(false);
 }

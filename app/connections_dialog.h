@@ -5,9 +5,12 @@
 // its error and never written. The window restarts the client when the dialog closes after a
 // change.
 #include <QDialog>
+#include <QTimer>
+#include <future>
 #include <optional>
 #include <string>
 
+#include "directory/client/connection_probe.h"
 #include "directory/client/connections_editor.h"
 
 class QCheckBox;
@@ -16,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QKeyEvent;
 class QSpinBox;
 
 class TConnectionsDialog : public QDialog {
@@ -52,18 +56,29 @@ class TConnectionsDialog : public QDialog {
   QPushButton* ButtonSave;
   QPushButton* ButtonRemove;
   QPushButton* ButtonTest;
+  QPushButton* ButtonCancelTest;
   QPushButton* ButtonUndo;
   QLabel* LabelMessage;
 
   // Closing, like choosing another connection or New, is refused while the fields hold changes
-  // that are neither saved nor undone, so that no typed change is lost unnoticed.
+  // that are neither saved nor undone, so that no typed change is lost unnoticed. A running test
+  // ends first.
   void reject() override;
 
   void NewClick();
   void SaveClick();
+  // Asks first; the connection removed comes back with Undo until the next change is saved.
   void RemoveClick();
+  // Tests the connection the fields describe while the dialog stays usable: Esc, Cancel and
+  // Close end the test at once, its answer unread.
   void TestClick();
+  void CancelTestClick();
+  // Undoes the changes to the fields, or when there are none, the last removal.
   void UndoClick();
+  [[nodiscard]] bool Testing() const { return probe_.valid(); }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void ShowConnections(const std::string& selected);
@@ -73,8 +88,17 @@ class TConnectionsDialog : public QDialog {
   void Say(const std::string& text, bool problem);
   // Says so and gives true when the fields differ from the connection as saved.
   [[nodiscard]] bool KeepsUnsavedChanges();
+  void ProbeWatchTick();
+  // The test is over: Test is back, with the focus when the test had left it on Cancel.
+  void EndTest();
 
   std::optional<ConnectionsFile> file_;
+  // The file as it was before the last removal, until the next saved change.
+  std::optional<ConnectionsFile> beforeRemove_;
+  std::string removed_;
+  // The running test's answer, on a thread of its own; dropped unread when the test is ended.
+  std::future<ProbeResult> probe_;
+  QTimer probeWatch_;
   std::string editing_;     // the section the fields show; empty for a new connection
   ConnectionFields shown_;  // the fields as they were shown, before the user's changes
   bool changed_ = false;

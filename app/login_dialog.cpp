@@ -55,7 +55,8 @@ DirPasswordAnswer WindowLogin::Provide(const DirPasswordRequest& request) {
   }
   if (answer->remember) {
     if (const std::string error = vault_.Write(key, answer->password); !error.empty()) {
-      messages_.ShowError("The password could not be stored in the keyring: " + error);
+      messages_.ShowError("The password could not be stored in the keyring: " + error +
+                          ". It is kept only until Orvane ends.");
     } else {
       stored = true;
     }

@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   // The title the desktop shows for the application. Set as the application name, not the
   // display name: Qt appends a display name to every window caption, which must stay as it is.
-  QApplication::setApplicationName(QStringLiteral("iManager: Save Role and Property Book Info"));
+  QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
   // The desktop entry's name: Wayland desktops match the window to its entry (and icon) by it.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.orvane.Orvane"));
   InstallQtHooks();

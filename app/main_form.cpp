@@ -1,6 +1,7 @@
 #include "app/main_form.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QFontMetricsF>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -58,6 +60,30 @@ QFont WindowFont(int pixelSize) {
   font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
   font.setPixelSize(pixelSize);
   return font;
+}
+
+int CheckedCount(const TItemList& items) {
+  int checked = 0;
+  for (int i = 0; i < items.Count(); ++i) {
+    checked += items.Checked(i) ? 1 : 0;
+  }
+  return checked;
+}
+
+QString KindCount(RbsKind kind, int count) {
+  switch (kind) {
+    case RbsKind::kModule:
+      return TWorkMonitor::Counted(count, "module", "modules");
+    case RbsKind::kCategory:
+      return TWorkMonitor::Counted(count, "category", "categories");
+    case RbsKind::kRole:
+      return TWorkMonitor::Counted(count, "role", "roles");
+    case RbsKind::kBook:
+      return TWorkMonitor::Counted(count, "book", "books");
+    case RbsKind::kTask:
+      break;
+  }
+  return TWorkMonitor::Counted(count, "task", "tasks");
 }
 
 // Counts itself in `count` while it lives.
@@ -140,8 +166,12 @@ void TMainForm::CreateExportPage(QWidget* page, QLabel*& label, const char* labe
   edit = Named(new QLineEdit(page), editName);
   edit->setGeometry(92, 16, 141, edit->sizeHint().height());
   edit->setToolTip(QStringLiteral("Check Items by pattern match"));
+  edit->installEventFilter(this);
   list = Named(new QListView(page), listName);
   list->setUniformItemSizes(true);
+  // A line is no taller than its check box: without air between lines the boxes of neighbours
+  // would touch and read as one.
+  list->setSpacing(1);
   list->setModel(new TItemListModel(list));
   connect(edit, &QLineEdit::textChanged, this,
           [this, edit] { RunHandler([this, edit] { EditMatchChange(edit); }); });
@@ -156,6 +186,9 @@ void TMainForm::CreateExportPage(QWidget* page, QLabel*& label, const char* labe
 void TMainForm::CreateControls() {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QString::fromLatin1(kResourceCaption));
+  // Dialogs, menus and message boxes are windows of their own and take the application's font,
+  // not this window's: one face for all of them.
+  QApplication::setFont(WindowFont(12));
   setFont(WindowFont(12));
   move(299, 118);
   resize(868, 691);
@@ -200,6 +233,7 @@ void TMainForm::CreateControls() {
   EditMyName->setGeometry(288, 8, 257, EditMyName->sizeHint().height());
   EditCurrentContainer = Named(new QLineEdit(Panel4), "EditCurrentContainer");
   EditCurrentContainer->setGeometry(8, 40, 537, EditCurrentContainer->sizeHint().height());
+  EditCurrentContainer->installEventFilter(this);
   Panel3 = Named(new QWidget(TabSheetStart), "Panel3");
   startLayout->addWidget(Panel3, 1);
   auto* listsLayout = new QHBoxLayout(Panel3);
@@ -276,6 +310,7 @@ void TMainForm::CreateControls() {
   // Parameter lines are indented with tabs, the others with five spaces: a tab of eight
   // characters keeps them in one column instead of Qt's 80 pixels.
   MemoXml->setTabStopDistance(8 * QFontMetricsF(MemoXml->font()).horizontalAdvance(u' '));
+  MemoXml->installEventFilter(this);
   xmlAnchors->Add(MemoXml, QRect(1, 4, 843, 529), TAnchorLayout::Anchors::AllSides);
   BitBtnSaveXml =
       Named(new QPushButton(QStringLiteral("Save XML ..."), TabSheetXml), "BitBtnSaveXml");
@@ -515,7 +550,13 @@ void TMainForm::Panel4Resize() {
 }
 
 void TMainForm::StatusBarClick() {
-  static_cast<void>(OpenDocument(UserGuideAddress().toStdString()));
+  const std::string address = UserGuideAddress().toStdString();
+  // Without a browser the desktop's opener only writes a line on the terminal, which the user of
+  // a window does not see.
+  if (OpenDocument(address) <= 32) {
+    dialogs_.ShowError("The user guide could not be opened: no program to show " + address +
+                       " was found. Install a web browser, or open the address in one.");
+  }
 }
 
 void TMainForm::ChangeTree() {
@@ -590,6 +631,11 @@ void TMainForm::GetContainerInfo() {
   DSListContainer(BrowseCtx, container, &containers, &objects, "", true);
   ShowLines(ListBoxContainers, containers, container != kRootName);
   ShowLines(ListBoxObjects, objects, false);
+  WorkMonitor->SetOutcome(
+      QStringLiteral("Listing %1: %2 and %3")
+          .arg(EditCurrentContainer->text(),
+               TWorkMonitor::Counted(containers.Count(), "container", "containers"),
+               TWorkMonitor::Counted(objects.Count(), "object", "objects")));
 }
 
 void TMainForm::ListBoxContainersDblClick() {
@@ -700,6 +746,13 @@ void TMainForm::ItemsLoad(QListView* list, const std::string& filter) {
   TStringList found;
   static_cast<void>(DSSearch(SearchCtx, CurrentCtx, filter, kDirScopeSubtree, found));
   ItemsOf(list).Fill([&found](TItemList& items) { items.SetLines(found); });
+  // Every list, so that the searches of one handler end in one text whichever ran last.
+  QStringList counts;
+  for (const RbsKind kind : kRbsKinds) {
+    counts << KindCount(kind, ItemsOf(ListOf(kind)).Items().Count());
+  }
+  WorkMonitor->SetOutcome(QStringLiteral("Searching below %1: %2")
+                              .arg(QString::fromStdString(CurrentCtx), counts.join(u", ")));
 }
 
 void TMainForm::PopupCheckAllClick() {
@@ -736,13 +789,28 @@ MarkDependentLines TMainForm::MarkInLists() {
 void TMainForm::BitBtnCheckDependentBooksClick() {
   const BusyCursorScope busy;
   WorkMonitor->SetActivity(QStringLiteral("Checking dependent books and tasks"));
+  const TItemList& books = ItemsOf(CheckListBoxBooks).Items();
+  const TItemList& tasks = ItemsOf(CheckListBoxTasks).Items();
+  const int booksBefore = CheckedCount(books);
+  const int tasksBefore = CheckedCount(tasks);
   CheckDependentBooks(SearchCtx, ItemsOf(CheckListBoxModules).Items(), MarkInLists());
+  WorkMonitor->SetOutcome(
+      QStringLiteral("Check Dependent Books & Tasks: %1 and %2 checked for %3")
+          .arg(KindCount(RbsKind::kBook, CheckedCount(books) - booksBefore),
+               KindCount(RbsKind::kTask, CheckedCount(tasks) - tasksBefore),
+               KindCount(RbsKind::kModule, CheckedCount(ItemsOf(CheckListBoxModules).Items()))));
 }
 
 void TMainForm::BitBtnCheckDependentTasksClick() {
   const BusyCursorScope busy;
   WorkMonitor->SetActivity(QStringLiteral("Checking dependent tasks"));
+  const TItemList& tasks = ItemsOf(CheckListBoxTasks).Items();
+  const int tasksBefore = CheckedCount(tasks);
   CheckDependentTasks(SearchCtx, ItemsOf(CheckListBoxRoles).Items(), MarkInLists());
+  WorkMonitor->SetOutcome(
+      QStringLiteral("Check Dependent Tasks: %1 checked for %2")
+          .arg(KindCount(RbsKind::kTask, CheckedCount(tasks) - tasksBefore),
+               KindCount(RbsKind::kRole, CheckedCount(ItemsOf(CheckListBoxRoles).Items()))));
 }
 
 void TMainForm::TabSheetXmlShow() {
@@ -760,6 +828,15 @@ void TMainForm::TabSheetXmlShow() {
     return;
   }
   shownDocument_ = document.TakeLines();
+  WorkMonitor->SetOutcome(
+      QStringLiteral("Building the XML document: %1, %2")
+          .arg(
+              TWorkMonitor::Counted(
+                  static_cast<int64_t>(items.modules.size() + items.categories.size() +
+                                       items.roles.size() + items.books.size() +
+                                       items.tasks.size()),
+                  "item", "items"),
+              TWorkMonitor::Counted(static_cast<int64_t>(shownDocument_.size()), "line", "lines")));
   // The view shows U+FFFD where the value could not go in; that is not the directory's text.
   unsavableBecause_.reset();
   if (const auto& fault = writer.FirstTextFault()) {
@@ -824,6 +901,15 @@ void TMainForm::BitBtnSaveXmlClick() {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress &&
+      (watched == MemoXml || qobject_cast<QLineEdit*>(watched) != nullptr)) {
+    // Alt with a letter that is no accelerator reaches the text field as a key press, which Qt
+    // would type: a mistyped accelerator must not change the text.
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    if ((key->modifiers() & Qt::AltModifier) != 0 && !key->text().isEmpty()) {
+      return true;
+    }
+  }
   if (watched == Panel4 && event->type() == QEvent::Resize) {
     RunHandler(&TMainForm::Panel4Resize);
   } else if (watched == TabSheetExp && event->type() == QEvent::Show && !event->spontaneous()) {

@@ -27,6 +27,11 @@ std::string Finish(QKeychain::Job& job, const std::string& key) {
     return {};
   }
   const QString reason = job.errorString();
+  // A secret service without the login keyring (none was ever created, or no session unlocked
+  // one) names the missing object's path, which tells an administrator nothing.
+  if (reason.contains(QStringLiteral("/org/freedesktop/secrets/collection/login"))) {
+    return "no keyring is unlocked (the desktop's secret service has no login keyring)";
+  }
   return reason.isEmpty() ? std::string("the keyring did not answer") : reason.toStdString();
 }
 

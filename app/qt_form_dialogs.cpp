@@ -1,10 +1,37 @@
 #include "app/qt_form_dialogs.h"
 
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
+
+void TitleMessageBox(QMessageBox& box) {
+  const QString title = QString::fromLatin1(kApplicationTitle);
+  box.setWindowTitle(title);
+  // The box sizes itself to its text; the window manager draws the title in a face of its own,
+  // bold, beside its buttons, and cuts what does not fit. Room for the wider of the two faces.
+  QFont windowFace = box.font();
+  windowFace.setBold(true);
+  QFont titleFace = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+  titleFace.setBold(true);
+  constexpr int kTitleButtons = 120;
+  const int width = std::max(QFontMetrics(windowFace).horizontalAdvance(title),
+                             QFontMetrics(titleFace).horizontalAdvance(title)) +
+                    kTitleButtons;
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
+}
 
 void QtFormDialogs::ShowError(const std::string& text) {
-  QMessageBox::critical(owner_, QString(), QString::fromStdString(text), QMessageBox::Ok);
+  QMessageBox box(QMessageBox::Critical, QString(), QString::fromStdString(text), QMessageBox::Ok,
+                  owner_);
+  box.setObjectName(QStringLiteral("ErrorBox"));
+  TitleMessageBox(box);
+  box.exec();
 }
 
 QStringList QtNameFilters(const std::string& filter) {

@@ -5,6 +5,15 @@
 
 #include "app/form_dialogs.h"
 
+class QMessageBox;
+
+// The program's title: the application's name on the desktop and the title of its message boxes.
+inline constexpr const char* kApplicationTitle = "iManager: Save Role and Property Book Info";
+
+// Gives `box` the program's title and makes it wide enough for the window manager to show that
+// title whole above a short message.
+void TitleMessageBox(QMessageBox& box);
+
 class QtFormDialogs : public FormDialogs {
  public:
   // `owner` (may be null) is the window the boxes are modal to; it must outlive the dialogs.

@@ -4,6 +4,7 @@
 // other user input that arrives while it lets messages run is dropped.
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -40,6 +41,13 @@ class TWorkMonitor : public QObject {
 
   // What the running operation does now, shown before its count ("Listing .Sales.Org").
   void SetActivity(const QString& activity);
+  // What the running operation has done, for the bar when it ends ("Check Dependent Tasks: 3
+  // tasks checked for 2 roles"). Work that has shown its progress and was not stopped leaves it
+  // there for OutcomeTime, or without one its activity and count; then the bar's own text comes
+  // back.
+  void SetOutcome(const QString& outcome);
+  // "1 task", "10,000 tasks": a count with its thousands grouped and the word that fits it.
+  [[nodiscard]] static QString Counted(int64_t count, const char* one, const char* many);
   // True when the user has asked the running operation (or, after it, the last one) to stop.
   [[nodiscard]] bool StopRequested() const { return stopRequested_; }
   // Asks the running operation to stop; nothing outside one.
@@ -47,8 +55,13 @@ class TWorkMonitor : public QObject {
 
   // Work shorter than this shows no progress, so that quick listings do not flicker.
   std::chrono::milliseconds ProgressDelay{250};
+  // How long the bar tells what long work did.
+  std::chrono::milliseconds OutcomeTime{10'000};
 
   QToolButton* ButtonStop;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Begin();
@@ -67,6 +80,8 @@ class TWorkMonitor : public QObject {
   int depth_ = 0;
   bool stopRequested_ = false;
   QString activity_;
+  QString outcome_;
+  QTimer outcomeShown_;
   int64_t entries_ = 0;
   std::optional<std::pair<int64_t, int64_t>> items_;  // done and total, once items are reported
   std::chrono::steady_clock::time_point begun_;

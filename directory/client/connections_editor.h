@@ -65,6 +65,14 @@ class ConnectionsFile {
   // with `error`, when it is unknown or the last connection.
   [[nodiscard]] bool Remove(std::string_view section, std::string& error);
 
+  // Takes the text of `earlier`, a state of this file before some of its changes, keeping what
+  // was loaded or saved last: Save then writes the earlier text back unless another program
+  // changed the file meanwhile.
+  void RevertTo(const ConnectionsFile& earlier) {
+    lines_ = earlier.lines_;
+    crlf_ = earlier.crlf_;
+  }
+
   // The file's text as it is to be written.
   [[nodiscard]] std::string Text() const;
   [[nodiscard]] const std::string& Path() const { return path_; }

@@ -67,6 +67,35 @@ std::string Describe(int rc) {
   return ldap_err2string(rc);
 }
 
+// What to say when the handshake of the ldaps:// address `uri` failed: when its port answers a
+// bind in plain LDAP, that it does and what to write instead; otherwise nothing.
+std::string PlainLdapHint(const std::string& uri, const struct timeval& timeout) {
+  LDAPURLDesc* parsed = nullptr;
+  if (ldap_url_parse(uri.c_str(), &parsed) != LDAP_URL_SUCCESS)
+    return {};
+  const std::unique_ptr<LDAPURLDesc, decltype(&ldap_free_urldesc)> owner(parsed, ldap_free_urldesc);
+  const std::string host = parsed->lud_host != nullptr ? parsed->lud_host : "";
+  const std::string hostPort = (host.find(':') != std::string::npos ? "[" + host + "]" : host) +
+                               ":" + std::to_string(parsed->lud_port != 0 ? parsed->lud_port : 636);
+  const std::string plain = "ldap://" + hostPort;
+  LDAP* raw = nullptr;
+  if (ldap_initialize(&raw, plain.c_str()) != LDAP_SUCCESS)
+    return {};
+  const LdapHandle handle(raw);
+  const int version = LDAP_VERSION3;
+  ldap_set_option(handle.get(), LDAP_OPT_PROTOCOL_VERSION, &version);
+  ldap_set_option(handle.get(), LDAP_OPT_NETWORK_TIMEOUT, &timeout);
+  ldap_set_option(handle.get(), LDAP_OPT_TIMEOUT, &timeout);
+  struct berval none {};
+  const SigPipeHold hold;
+  // Any result the server gives, a refusal included, is an answer in plain LDAP; libldap's own
+  // codes (no connection, no answer) are negative.
+  if (ldap_sasl_bind_s(handle.get(), "", LDAP_SASL_SIMPLE, &none, nullptr, nullptr, nullptr) < 0)
+    return {};
+  return "; " + hostPort + " answers plain LDAP, not LDAP over TLS: use " + plain +
+         " with StartTLS (starttls = yes)";
+}
+
 }  // namespace
 
 void LdapUnbind::operator()(LDAP* ld) const {
@@ -258,7 +287,10 @@ int32_t LdapConnection::ConnectFailure(int rc, std::string_view what,
       std::chrono::steady_clock::now() + std::chrono::milliseconds(100) >= deadline;
   if (rc == LDAP_TIMEOUT || (lost && timedOut))
     return Fail(kDirTransportFailure, NoAnswer(what));
-  return FromResult(lost ? LDAP_CONNECT_ERROR : rc, what, message);
+  const int32_t code = FromResult(lost ? LDAP_CONNECT_ERROR : rc, what, message);
+  if (lost && settings_.uri.starts_with("ldaps://"))
+    lastFailure_->text += PlainLdapHint(settings_.uri, Timeout());
+  return code;
 }
 
 std::optional<std::string> LdapConnection::TooLarge(int error, std::string_view what) const {

@@ -1,5 +1,6 @@
 // The window's keyring against a real secret service: the test's command starts a session bus and
-// gnome-keyring-daemon, unlocked with a throw-away password, in a throw-away HOME. A password
+// gnome-keyring-daemon, unlocked with a throw-away password (or, for the test of a keyring never
+// unlocked, without one), in a throw-away HOME. A password
 // stored comes back byte for byte, is gone once removed, and is never written to a file in
 // plain text.
 #include <gtest/gtest.h>
@@ -59,6 +60,14 @@ TEST(KeyringTest, APasswordMakesTheRoundTripThroughTheSecretService) {
   lookup = vault.Read(key);
   EXPECT_FALSE(lookup.password.has_value());
   EXPECT_EQ(lookup.error, "");
+}
+
+// Run by its own command: a secret service that was never unlocked has no login keyring.
+TEST(KeyringTest, NoLoginKeyringSaysThatNoKeyringIsUnlocked) {
+  ASSERT_NE(std::getenv("DBUS_SESSION_BUS_ADDRESS"), nullptr) << "no session bus";
+  KeychainVault vault(QStringLiteral("Orvane keyring test"));
+  EXPECT_EQ(vault.Write("ldap://127.0.0.1:389 cn=Manager", "secret"),
+            "no keyring is unlocked (the desktop's secret service has no login keyring)");
 }
 
 }  // namespace

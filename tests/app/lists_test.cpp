@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "app/item_list.h"
 #include "app/main_form.h"
 #include "app/qt_item_list_model.h"
+#include "app/work_monitor.h"
 #include "directory/client/dir_client.h"
 #include "directory/d_nw.h"
 #include "directory/d_nw_search.h"
@@ -214,7 +216,10 @@ TEST_F(ListsTest, DependentBooksAndTasksOfModules) {
   Check("CheckListBoxModules", "ModA.Start.Shop");
   Check("CheckListBoxModules", "ModB.ModA.Start.Shop");
   Check("CheckListBoxTasks", "Free.Start.Shop");
+  form.WorkMonitor->ProgressDelay = std::chrono::milliseconds(0);  // the work counts as long
   form.BitBtnCheckDependentBooks->click();
+  EXPECT_EQ(form.StatusBar->SimpleText().toStdString(),
+            "Check Dependent Books & Tasks: 1 book and 2 tasks checked for 2 modules");
   EXPECT_EQ(Lines("CheckListBoxBooks"), "[x] BookB.ModB.ModA.Start.Shop;");
   const std::string tasks = Lines("CheckListBoxTasks");
   for (const char* checked : {"[x] Shared.ModB.ModA.Start.Shop;", "[x] OwnA.ModA.Start.Shop;",
@@ -233,7 +238,10 @@ TEST_F(ListsTest, RoleMarksOnlyTheTasksListedBelowTheStart) {
   TMainForm& form = StartShop();
   OpenTab(form.TabSheetExp);
   Check("CheckListBoxRoles", "Role.Start.Shop");
+  form.WorkMonitor->ProgressDelay = std::chrono::milliseconds(0);
   form.BitBtnCheckDependentTasks->click();
+  EXPECT_EQ(form.StatusBar->SimpleText().toStdString(),
+            "Check Dependent Tasks: 1 task checked for 1 role");
   const std::string tasks = Lines("CheckListBoxTasks");
   EXPECT_NE(tasks.find("[x] Free.Start.Shop;"), std::string::npos) << tasks;
   EXPECT_EQ(std::count(tasks.begin(), tasks.end(), 'x'), 1) << tasks;

@@ -120,7 +120,8 @@ TEST(WindowLoginTest, TheKeyringIsAskedFirstAndKeepsOnlyWhatWasNotRefused) {
   EXPECT_EQ(asker.shown[0].note, "The keyring cannot be read: No such interface");
   EXPECT_THAT(
       messages.errors,
-      ::testing::ElementsAre("The password could not be stored in the keyring: No such interface"));
+      ::testing::ElementsAre("The password could not be stored in the keyring: No such interface. "
+                             "It is kept only until Orvane ends."));
 }
 
 // The login dialogs a test still waits for, and the test they belong to.

@@ -4,20 +4,27 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
+#include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QStyleOptionViewItem>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -27,9 +34,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "app/connections_dialog.h"
 #include "app/item_list.h"
@@ -52,6 +64,44 @@ std::string Text(const QRect& place) {
 }
 std::string Text(const QWidget* widget) {
   return widget->objectName().toStdString();
+}
+
+// Waits until the dialog's test of a connection has given its answer.
+void AwaitTest(const TConnectionsDialog* dialog) {
+  for (int waited = 0; dialog->Testing() && waited < 20'000; waited += 10) {
+    QTest::qWait(10);
+  }
+  ASSERT_FALSE(dialog->Testing()) << "the test gave no answer";
+}
+
+// A message box the program shows next, as the user saw it; answered with `answer`.
+struct SeenBox {
+  QString title;
+  QString text;
+  int width = 0;
+};
+void AnswerNextBox(QMessageBox::StandardButton answer, SeenBox* seen = nullptr) {
+  QTimer::singleShot(0, [answer, seen] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) {
+      AnswerNextBox(answer, seen);
+      return;
+    }
+    if (seen != nullptr) {
+      *seen = {box->windowTitle(), box->text(), box->width()};
+    }
+    box->button(answer)->click();
+  });
+}
+
+// The title of a message box shows whole: the box is as wide as the title in the window
+// manager's bold face and its buttons.
+void ExpectTitleFits(const SeenBox& box) {
+  EXPECT_EQ(box.title.toStdString(), kApplicationTitle);
+  QFont bold = QApplication::font();
+  bold.setBold(true);
+  EXPECT_GE(box.width, QFontMetrics(bold).horizontalAdvance(box.title) + 100)
+      << box.text.toStdString();
 }
 
 // Where a check list stands on its page: 2, 56 and as far as 2 pixels inside the page's edges.
@@ -333,6 +383,10 @@ TEST_F(WindowGuiTest, LongWorkShowsProgressIgnoresOtherInputAndStops) {
       if (!done && form.StatusBar->SimpleText().contains(QStringLiteral(" read"))) {
         done = true;
         EXPECT_TRUE(form.WorkMonitor->ButtonStop->isVisible());
+        // The button shows whole inside the bar, its text with room above and below.
+        const QWidget* stop = form.WorkMonitor->ButtonStop;
+        EXPECT_TRUE(form.StatusBar->rect().contains(stop->geometry())) << Text(stop->geometry());
+        EXPECT_GE(stop->height(), stop->fontMetrics().height() + 2);
         if (const char* shot = std::getenv("ORVANE_PROGRESS_SCREENSHOT")) {
           form.StatusBar->grab().save(QString::fromLocal8Bit(shot));
         }
@@ -376,10 +430,41 @@ TEST_F(WindowGuiTest, LongWorkShowsProgressIgnoresOtherInputAndStops) {
   const int found = form.ItemsOf(form.CheckListBoxTasks).Items().Count();
   EXPECT_GT(found, 0);
   EXPECT_LT(found, kTasks);
-  EXPECT_EQ(form.StatusBar->SimpleText().toStdString(),
-            "Searching below .Big stopped: " +
-                (found == 1 ? std::string("1 entry") : std::to_string(found) + " entries") +
-                " read");
+  EXPECT_EQ(form.StatusBar->SimpleText(),
+            QStringLiteral("Searching below .Big stopped: %1 read")
+                .arg(found == 1 ? QStringLiteral("1 entry")
+                                : QLocale(QLocale::English).toString(found) + " entries"));
+
+  // Long work that ends by itself says what it did for a while, then the address is back.
+  form.WorkMonitor->OutcomeTime = std::chrono::milliseconds(400);
+  ClickTab(form.PageControl1, form.TabSheetStart);
+  for (const char* line : {"[ .. ]", "Big"}) {
+    const auto found = containers.findItems(QString::fromLatin1(line), Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << line;
+    const QPoint at = containers.visualItemRect(found.front()).center();
+    QTest::mouseClick(containers.viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(containers.viewport(), Qt::LeftButton, {}, at);
+  }
+  EXPECT_EQ(form.StatusBar->SimpleText(),
+            QStringLiteral("Listing .Big: 0 containers and 30,000 objects"));
+  QTest::qWait(600);
+  EXPECT_EQ(form.StatusBar->SimpleText(), address);
+
+  // Without a program to open the guide the click says so in a box, not on a terminal.
+  const QByteArray path = qgetenv("PATH");
+  const QByteArray browser = qgetenv("BROWSER");
+  qputenv("PATH", folder_.Root().string().c_str());
+  qunsetenv("BROWSER");
+  QTest::mouseClick(form.StatusBar, Qt::LeftButton, {}, QPoint(20, form.StatusBar->height() / 2));
+  qputenv("PATH", path);
+  if (!browser.isEmpty()) {
+    qputenv("BROWSER", browser);
+  }
+  ASSERT_EQ(dialogs_.errors.size(), 1u);
+  EXPECT_THAT(dialogs_.errors.front(),
+              ::testing::StartsWith("The user guide could not be opened: no program to show " +
+                                    address.toStdString() + " was found."));
+  dialogs_.errors.clear();
 }
 
 // The save dialog on screen opens on the last saved document, asks before replacing a file, keeps
@@ -509,6 +594,7 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   EXPECT_EQ(dialog->EditTree->text(), QStringLiteral("LARKSPUR_TREE"));
   add(dialog, "shop", "SHOP_TREE", TConnectionsDialog::kLdifFile, shop);
   QTest::mouseClick(dialog->ButtonTest, Qt::LeftButton);
+  AwaitTest(dialog);
   EXPECT_THAT(dialog->LabelMessage->text().toStdString(), ::testing::StartsWith("Read "));
   QTest::mouseClick(dialog->ButtonSave, Qt::LeftButton);
   EXPECT_THAT(dialog->LabelMessage->text().toStdString(), ::testing::StartsWith("Saved to "));
@@ -523,6 +609,7 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   ASSERT_NE(dialog, nullptr);
   add(dialog, "down", "DOWN_TREE", TConnectionsDialog::kLdap, "127.0.0.1:1");
   QTest::mouseClick(dialog->ButtonTest, Qt::LeftButton);
+  AwaitTest(dialog);
   EXPECT_THAT(dialog->LabelMessage->text().toStdString(),
               ::testing::HasSubstr("127.0.0.1 port 1: Connection refused"));
   QTest::mouseClick(dialog->ButtonSave, Qt::LeftButton);
@@ -544,6 +631,7 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   ASSERT_EQ(dialog->ListConnections->count(), 3);
   dialog->ListConnections->setCurrentRow(2);
   ASSERT_EQ(dialog->EditName->text(), QStringLiteral("down"));
+  AnswerNextBox(QMessageBox::Yes);
   QTest::mouseClick(dialog->ButtonRemove, Qt::LeftButton);
   dialog->reject();
   Settle();
@@ -562,6 +650,209 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
   std::string text;
   ASSERT_TRUE(ReadRegularFile(file, text).Succeeded());
   EXPECT_EQ(text, "[a]\ntree = T\n");
+}
+
+// What the window draws beside its controls' places: one face in the window, its menu and its
+// dialogs; air between the check boxes of neighbouring lines; and an Alt key that is no
+// accelerator types nothing.
+TEST_F(WindowGuiTest, WindowDrawsOneFaceEdgesAndLinesApartAndAltTypesNothing) {
+  TMainForm& form = Start();
+  const QFontInfo face(form.font());
+  TConnectionsDialog dialog(DirClientConnectionsFile(), &form);
+  QMessageBox box(QMessageBox::Critical, QString(), QStringLiteral("text"), QMessageBox::Ok, &form);
+  for (const QWidget* window : std::initializer_list<const QWidget*>{
+           form.PopupMenu1, &dialog, dialog.EditName, &box, form.StatusBar}) {
+    const QFontInfo seen(window->font());
+    EXPECT_EQ(seen.family(), face.family()) << Text(window);
+    EXPECT_EQ(seen.pixelSize(), face.pixelSize()) << Text(window);
+  }
+
+  OpenExportPage(form.TabSheetExpRoles);
+  QListView& roles = *form.CheckListBoxRoles;
+  ASSERT_GE(roles.model()->rowCount(), 2);
+  const auto checkBox = [&roles](int row) {
+    QStyleOptionViewItem item;
+    item.initFrom(roles.viewport());
+    item.rect = roles.visualRect(roles.model()->index(row, 0));
+    item.features |= QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    item.font = roles.font();
+    item.fontMetrics = roles.fontMetrics();
+    return roles.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &item, &roles);
+  };
+  EXPECT_GT(checkBox(1).top(), checkBox(0).bottom() + 1)
+      << Text(checkBox(0)) << " and " << Text(checkBox(1));
+
+  ClickTab(form.PageControlExp, form.TabSheetXml);
+  QPlainTextEdit& view = *form.MemoXml;
+  view.setFocus();
+  const QString shown = view.toPlainText();
+  for (const Qt::Key key : {Qt::Key_Q, Qt::Key_J, Qt::Key_Z}) {
+    Press(&view, key, Qt::AltModifier);
+  }
+  EXPECT_EQ(view.toPlainText(), shown);
+  Press(&view, Qt::Key_Q);
+  EXPECT_EQ(view.toPlainText().size(), shown.size() + 1);
+
+  // The info page tells how to reach another directory.
+  std::string info;
+  ASSERT_TRUE(
+      ReadRegularFile(std::string(ORVANE_TEST_DATA) + "/../../docs/orvane.txt", info).Succeeded());
+  EXPECT_THAT(info, ::testing::HasSubstr("\"Connections...\""));
+  EXPECT_THAT(info, ::testing::HasSubstr("Logging in"));
+}
+
+// The dialog on its own: a test that hangs ends at once by Esc, Cancel or Close, an answered one
+// leaves the focus on Test; every accelerator letter is taken once and every placeholder shows
+// whole; Remove asks, and Undo brings the connection back until another change is saved.
+TEST_F(WindowGuiTest, ConnectionsDialogTestsRemovesAndUndoesAsTheUserExpects) {
+  // Takes connections and never answers them: the test waits for its timeout.
+  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(silent, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), size), 0);
+  ASSERT_EQ(::listen(silent, 8), 0);
+  ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  const std::string hang = "ldap://127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+  const std::string connections =
+      "[sample]\ntree = LARKSPUR_TREE\nsource = sample\nprimary = "
+      "yes\n\n; waits\n[hang]\ntree = HANG_TREE\nsource = " +
+      hang + "\ntimeout = 60\n";
+  const std::string path = folder_.UseConnections(connections);
+  const auto fileText = [&path] {
+    std::string text;
+    EXPECT_TRUE(ReadRegularFile(path, text).Succeeded());
+    return text;
+  };
+
+  enum class End { kEsc, kCancel, kClose };
+  for (const End end : {End::kEsc, End::kCancel, End::kClose}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    TConnectionsDialog dialog(path);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    dialog.ListConnections->setCurrentRow(1);
+    ASSERT_EQ(dialog.EditName->text(), QStringLiteral("hang"));
+    QTest::mouseClick(dialog.ButtonTest, Qt::LeftButton);
+    Settle();
+    ASSERT_TRUE(dialog.Testing());
+    const auto begun = std::chrono::steady_clock::now();
+    switch (end) {
+      case End::kEsc:
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        break;
+      case End::kCancel:
+        QTest::mouseClick(dialog.ButtonCancelTest, Qt::LeftButton);
+        break;
+      case End::kClose:
+        QTest::mouseClick(dialog.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Close),
+                          Qt::LeftButton);
+        break;
+    }
+    EXPECT_FALSE(dialog.Testing());
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(1));
+    EXPECT_EQ(dialog.isVisible(), end != End::kClose);
+    if (end != End::kClose) {
+      EXPECT_EQ(dialog.LabelMessage->text(), QStringLiteral("Test cancelled."));
+      EXPECT_EQ(QApplication::focusWidget(), dialog.ButtonTest);
+    }
+  }
+  ::close(silent);
+
+  TConnectionsDialog dialog(path);
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  dialog.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+
+  std::map<QChar, std::vector<std::string>> letters;
+  for (const QWidget* control : dialog.findChildren<QWidget*>()) {
+    QString caption;
+    if (const auto* button = qobject_cast<const QAbstractButton*>(control)) {
+      caption = button->text();
+    } else if (const auto* label = qobject_cast<const QLabel*>(control);
+               label != nullptr && label->buddy() != nullptr) {
+      caption = label->text();
+    }
+    caption.replace(QStringLiteral("&&"), QString());
+    if (const qsizetype at = caption.indexOf(u'&'); at >= 0 && at + 1 < caption.size()) {
+      letters[caption.at(at + 1).toUpper()].push_back(caption.toStdString());
+    }
+  }
+  for (const auto& [letter, captions] : letters) {
+    EXPECT_EQ(captions.size(), 1u)
+        << "Alt+" << letter.toLatin1() << ": " << ::testing::PrintToString(captions);
+  }
+
+  // Test by its accelerator; the answer leaves the focus where the test began.
+  dialog.ButtonTest->setFocus();
+  Press(&dialog, Qt::Key_T, Qt::AltModifier);
+  EXPECT_TRUE(dialog.Testing() || dialog.LabelMessage->text().startsWith(QStringLiteral("The ")));
+  AwaitTest(&dialog);
+  EXPECT_THAT(dialog.LabelMessage->text().toStdString(),
+              ::testing::StartsWith("The built-in sample tree holds "));
+  EXPECT_EQ(QApplication::focusWidget(), dialog.ButtonTest);
+
+  const auto expectPlaceholdersWhole = [&dialog] {
+    for (const QLineEdit* edit : dialog.findChildren<QLineEdit*>()) {
+      if (edit->placeholderText().isEmpty() || !edit->isVisible()) {
+        continue;
+      }
+      QStyleOptionFrame frame;
+      frame.initFrom(edit);
+      frame.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, edit);
+      const QRect inside = edit->style()->subElementRect(QStyle::SE_LineEditContents, &frame, edit);
+      EXPECT_LE(edit->fontMetrics().horizontalAdvance(edit->placeholderText()), inside.width() - 4)
+          << edit->placeholderText().toStdString();
+    }
+  };
+  for (const int kind : {TConnectionsDialog::kLdifFile, TConnectionsDialog::kLdap}) {
+    dialog.ComboSourceKind->setCurrentIndex(kind);
+    Settle();
+    expectPlaceholdersWhole();
+  }
+  Press(&dialog, Qt::Key_D, Qt::AltModifier);  // Undo changes
+  ASSERT_EQ(dialog.LabelMessage->text(), QStringLiteral("Changes undone."));
+
+  // Remove asks; answered No, nothing changes.
+  const std::string before = fileText();
+  dialog.ListConnections->setCurrentRow(1);
+  AnswerNextBox(QMessageBox::No);
+  QTest::mouseClick(dialog.ButtonRemove, Qt::LeftButton);
+  EXPECT_EQ(dialog.ListConnections->count(), 2);
+  EXPECT_EQ(fileText(), before);
+  SeenBox asked;
+  AnswerNextBox(QMessageBox::Yes, &asked);
+  QTest::mouseClick(dialog.ButtonRemove, Qt::LeftButton);
+  EXPECT_THAT(asked.text.toStdString(), ::testing::StartsWith("Remove the connection [hang] "));
+  ExpectTitleFits(asked);
+  EXPECT_EQ(dialog.ListConnections->count(), 1);
+  EXPECT_THAT(fileText(), ::testing::Not(::testing::HasSubstr("hang")));
+  // Undo puts it back as it was written, its comment included.
+  QTest::mouseClick(dialog.ButtonUndo, Qt::LeftButton);
+  EXPECT_EQ(fileText(), before);
+  EXPECT_EQ(dialog.ListConnections->count(), 2);
+  EXPECT_EQ(dialog.EditName->text(), QStringLiteral("hang"));
+  EXPECT_TRUE(dialog.Changed());
+  // Once another change is saved, the removal stays.
+  AnswerNextBox(QMessageBox::Yes);
+  QTest::mouseClick(dialog.ButtonRemove, Qt::LeftButton);
+  QTest::keyClicks(dialog.EditTree, QStringLiteral("X"));
+  QTest::mouseClick(dialog.ButtonSave, Qt::LeftButton);
+  QTest::mouseClick(dialog.ButtonUndo, Qt::LeftButton);
+  EXPECT_EQ(dialog.ListConnections->count(), 1);
+  EXPECT_THAT(fileText(), ::testing::Not(::testing::HasSubstr("hang")));
+
+  // The program's own error boxes carry its title, whole above a short text.
+  QtFormDialogs boxes(&dialog);
+  SeenBox error;
+  AnswerNextBox(QMessageBox::Ok, &error);
+  boxes.ShowError("No.");
+  ExpectTitleFits(error);
 }
 
 }  // namespace

@@ -210,6 +210,10 @@ TEST_F(ConnectionsEditorTest, TestReportsTheServersAnswerOrWhyNot) {
        "ldap://127.0.0.1:1: connect: Connect error. The server cannot be reached: 127.0.0.1 port "
        "1: "
        "Connection refused."},
+      // The store's own text, so the export from a script says it too.
+      {"ldaps to a plain port", "ldaps://" + server.Uri().substr(7), "", std::nullopt, false,
+       server.Uri().substr(7) + " answers plain LDAP, not LDAP over TLS: use " + server.Uri() +
+           " with StartTLS (starttls = yes)."},
       {"LDIF", kClientTree, "", std::nullopt, true, "Read "},
       {"LDIF with a bad line", broken, "", std::nullopt, false, broken + " line 4"},
   };
