@@ -32,6 +32,7 @@
 #include "app/d_ini.h"
 #include "app/item_list.h"
 #include "app/qt_item_list_model.h"
+#include "app/window_placement.h"
 #include "app/work_monitor.h"
 #include "directory/d_nw.h"
 #include "directory/d_nw_list.h"
@@ -77,27 +78,6 @@ Widget* Named(Widget* widget, const char* name) {
   widget->setObjectName(QString::fromLatin1(name));
   return widget;
 }
-
-// The window as the geometry helpers see it. Width and height are the window's own size without
-// the frame: the frame is unknown until the window manager has mapped the window, and sizes saved
-// and restored the same way cannot creep from run to run.
-class WindowGeometry : public FormGeometry {
- public:
-  explicit WindowGeometry(QWidget& window) : window_(window) {}
-  std::string ComponentName() const override { return "MainForm"; }
-  bool PlacesItself() const override { return false; }
-  int Top() const override { return window_.y(); }
-  int Left() const override { return window_.x(); }
-  int Width() const override { return window_.width(); }
-  int Height() const override { return window_.height(); }
-  void SetTop(int value) override { window_.move(window_.x(), value); }
-  void SetLeft(int value) override { window_.move(value, window_.y()); }
-  void SetWidth(int value) override { window_.resize(value, window_.height()); }
-  void SetHeight(int value) override { window_.resize(window_.width(), value); }
-
- private:
-  QWidget& window_;
-};
 
 }  // namespace
 
@@ -159,6 +139,7 @@ void TMainForm::CreateControls() {
   setFont(WindowFont(12));
   move(299, 118);
   resize(868, 691);
+  Placement = new TWindowPlacement(*this);
 
   PageControl1 = Named(new QTabWidget(this), "PageControl1");
   setCentralWidget(PageControl1);
@@ -462,13 +443,14 @@ void TMainForm::RestartClient() {
 }
 
 void TMainForm::FormShow() {
+  Placement->Begin();
   if (SettingsIni) {
-    WindowGeometry geometry(*this);
-    RestoreFormGeometry(*SettingsIni, "Settings", geometry);
+    RestoreFormGeometry(*SettingsIni, "Settings", *Placement);
     XmlPath = SettingsIni->ReadString("Settings", "Xml Path", "");
   } else {
     XmlPath.clear();
   }
+  Placement->Apply();
   LabelCurrentXml->setText(QString::fromStdString(XmlPath));
 }
 
@@ -484,7 +466,7 @@ void TMainForm::FormClose() {
     }
     SettingsIni->WriteString("Settings", "Ini Path", "");
     SettingsIni->WriteString("Settings", "Xml Path", XmlPath);
-    SaveFormGeometry(*SettingsIni, "Settings", WindowGeometry(*this));
+    SaveFormGeometry(*SettingsIni, "Settings", *Placement);
   } catch (...) {
     // Closing is never refused, whatever the settings folder says.
   }
@@ -817,11 +799,14 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-void TMainForm::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) {
+void TMainForm::setVisible(bool visible) {
+  // Before the window system has the window, its position is taken as the frame's corner, which
+  // is what the settings keep; a window already shown could only be placed by the window inside
+  // a frame whose size the window manager may not have told yet.
+  if (visible && !isVisible()) {
     FormShow();
   }
-  QMainWindow::showEvent(event);
+  QMainWindow::setVisible(visible);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

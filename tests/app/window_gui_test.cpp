@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -21,6 +22,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -31,6 +33,7 @@
 #include "app/connections_dialog.h"
 #include "app/item_list.h"
 #include "app/main_form.h"
+#include "app/profile_file.h"
 #include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
 #include "app/work_monitor.h"
@@ -303,6 +306,86 @@ TEST_F(WindowGuiTest, LongWorkShowsProgressIgnoresOtherInputAndStops) {
             "Searching below .Big stopped: " +
                 (found == 1 ? std::string("1 entry") : std::to_string(found) + " entries") +
                 " read");
+}
+
+// Under a window manager the window reopens where it was closed, its frame at the same corner and
+// its size the same, run after run; also closed filling the screen from 0,0. A stored place that
+// does not fit the screen, or fits only without the frame, is moved and shrunk onto it.
+TEST_F(WindowGuiTest, WindowReopensWhereItWasClosedAndOnTheScreen) {
+  const WindowManager manager;
+  ASSERT_EQ(manager.Error(), "");
+  Start();
+  const QRect screen = form_->screen()->availableGeometry();
+  // Framed and, once the frame is known, fitted onto the screen.
+  const auto framed = [this] {
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !form_->windowHandle()->frameMargins().isNull(); }))
+        << "the window manager framed no window";
+    Settle();
+  };
+  framed();
+  const QMargins frame = form_->windowHandle()->frameMargins();
+  const auto reopen = [&] {
+    form_->close();
+    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
+    form_->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    framed();
+    return Text(form_->frameGeometry()) + " inner " + Text(form_->geometry());
+  };
+  const auto placed = [&](const QRect& outer) {
+    return Text(outer) + " inner " + Text(outer - frame);
+  };
+
+  form_->move(200, 300);
+  Settle();
+  const std::string moved = placed(
+      QRect(200, 300, 868 + frame.left() + frame.right(), 691 + frame.top() + frame.bottom()));
+  ASSERT_EQ(Text(form_->frameGeometry()) + " inner " + Text(form_->geometry()), moved);
+  for (int run = 1; run <= 3; ++run) {
+    EXPECT_EQ(reopen(), moved) << "run " << run;
+  }
+
+  form_->resize(screen.size().shrunkBy(frame));
+  form_->move(screen.topLeft());
+  Settle();
+  ASSERT_EQ(Text(form_->frameGeometry()), Text(screen));
+  EXPECT_EQ(reopen(), placed(screen));
+  EXPECT_EQ(reopen(), placed(screen));
+  if (const char* shot = std::getenv("ORVANE_PLACEMENT_SCREENSHOT")) {
+    form_->screen()->grabWindow(0).save(QString::fromLocal8Bit(shot));
+  }
+
+  struct Stored {
+    int left, top, width, height;
+    QRect outer;  // where the frame is to stand
+  };
+  const std::vector<Stored> stored = {
+      // Larger than the screen and beyond it: the whole screen.
+      {3000, -50, 2000, 1500, screen},
+      // Beyond the right and bottom edges: moved back, size kept.
+      {screen.right() - 100, screen.bottom() - 100, 700, 500,
+       QRect(0, 0, 700 + frame.left() + frame.right(), 500 + frame.top() + frame.bottom())
+           .translated(screen.right() + 1 - 700 - frame.left() - frame.right(),
+                       screen.bottom() + 1 - 500 - frame.top() - frame.bottom())},
+      // The screen's size without the frame fits; with it, the frame is shrunk onto the screen.
+      {0, 0, screen.width(), screen.height(), screen},
+  };
+  for (const Stored& place : stored) {
+    form_->close();
+    ProfileFile settings(folder_.SettingsPath());
+    settings.WriteInteger("Settings", "MainForm.Left", place.left);
+    settings.WriteInteger("Settings", "MainForm.Top", place.top);
+    settings.WriteInteger("Settings", "MainForm.Width", place.width);
+    settings.WriteInteger("Settings", "MainForm.Height", place.height);
+    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
+    form_->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    framed();
+    EXPECT_EQ(Text(form_->frameGeometry()) + " inner " + Text(form_->geometry()),
+              placed(place.outer))
+        << place.left << "," << place.top << " " << place.width << "x" << place.height;
+  }
+  form_.reset();
 }
 
 TEST_F(WindowGuiTest, TabIndentedXmlLinesStandWhereEightSpacesWould) {
