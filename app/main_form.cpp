@@ -9,6 +9,7 @@
 #include <QFontMetricsF>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -301,6 +302,11 @@ void TMainForm::CreateControls() {
   connect(ListBoxContainers, &QListWidget::itemDoubleClicked, this,
           run(&TMainForm::ListBoxContainersDblClick));
   connect(ListBoxObjects, &QListWidget::itemClicked, this, run(&TMainForm::ListBoxObjectsClick));
+  connect(EditCurrentContainer, &QLineEdit::returnPressed, this,
+          run(&TMainForm::EditCurrentContainerEnter));
+  ListBoxContainers->installEventFilter(this);
+  ListBoxObjects->installEventFilter(this);
+  EditCurrentContainer->installEventFilter(this);
   // A line chosen with the keyboard counts as a clicked one. Selection, not the current line:
   // the view makes its first line current, unselected, when it merely receives the focus.
   connect(ListBoxObjects, &QListWidget::itemSelectionChanged, this, [this] {
@@ -569,9 +575,36 @@ void TMainForm::ListBoxContainersDblClick() {
   if (picked == nullptr || !picked->isSelected()) {
     return;
   }
+  // The line is one of the container the lists show, whatever has been typed into the field
+  // meanwhile: composed with a typed name, it would lead to a container that does not exist.
   const std::string next =
-      NavigateContext(EditCurrentContainer->text().toStdString(), picked->text().toStdString());
+      NavigateContext(MakeFullName(DSGetNameContext(BrowseCtx)), picked->text().toStdString());
   static_cast<void>(DSSetNameContext(BrowseCtx, next));
+  GetContainerInfo();
+}
+
+void TMainForm::EditCurrentContainerEnter() {
+  const std::string typed = EditCurrentContainer->text().trimmed().toStdString();
+  if (typed.empty()) {
+    return;
+  }
+  // Only a name that can be listed is gone to: any other would show empty lists under a name
+  // that stands for nothing.
+  TNDSObj probe;
+  if (const int32_t code = DSListFirst(BrowseCtx, typed, probe); code != 0 && code != -1) {
+    dialogs_.ShowError("Cannot show the container " + typed + ": " + NWErrorText(code));
+    return;
+  }
+  static_cast<void>(DSSetNameContext(BrowseCtx, typed));
+  GetContainerInfo();
+}
+
+void TMainForm::GoToParentContainer() {
+  const std::string shown = MakeFullName(DSGetNameContext(BrowseCtx));
+  if (shown == kRootName) {
+    return;
+  }
+  static_cast<void>(DSSetNameContext(BrowseCtx, NavigateContext(shown, kParentLine)));
   GetContainerInfo();
 }
 
@@ -784,6 +817,25 @@ void TMainForm::BitBtnSaveXmlClick() {
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress &&
+      (watched == ListBoxContainers || watched == ListBoxObjects ||
+       watched == EditCurrentContainer)) {
+    // Containers from the keyboard: Enter on a container line enters it, as a double-click
+    // does; Backspace (not in the field, where it deletes) or Alt+Up goes to the parent.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    const bool up = (key->key() == Qt::Key_Up && key->modifiers() == Qt::AltModifier) ||
+                    (key->key() == Qt::Key_Backspace && key->modifiers() == Qt::NoModifier &&
+                     watched != EditCurrentContainer);
+    if (enter && watched == ListBoxContainers) {
+      RunHandler(&TMainForm::ListBoxContainersDblClick);
+      return true;
+    }
+    if (up) {
+      RunHandler(&TMainForm::GoToParentContainer);
+      return true;
+    }
+  }
   if (watched == Panel4 && event->type() == QEvent::Resize) {
     RunHandler(&TMainForm::Panel4Resize);
   } else if (watched == TabSheetExp && event->type() == QEvent::Show && !event->spontaneous()) {

@@ -109,6 +109,12 @@ class TMainForm : public QMainWindow {
   void GetContainerInfo();
   void ListBoxContainersDblClick();
   void ListBoxObjectsClick();
+  // Enter in EditCurrentContainer: the typed container is shown, or refused with an error box
+  // when it cannot be listed (the field keeps the text).
+  void EditCurrentContainerEnter();
+  // Backspace or Alt+Up in the lists, Alt+Up in the container field: the parent of the container
+  // shown; nothing at "[Root]".
+  void GoToParentContainer();
 
   // Export pages.
   void TabSheetExpShow();

@@ -229,6 +229,79 @@ TEST_F(WindowGuiTest, SharedAcceleratorCyclesBetweenItsTabs) {
   }
 }
 
+// Containers from the keyboard: Enter on a container line enters it, Backspace and Alt+Up go to
+// the parent, and a container typed into the field is gone to with Enter; a line double-clicked
+// after typing is one of the container the lists show. A name that cannot be listed is refused
+// and stays in the field.
+TEST_F(WindowGuiTest, ContainersAreEnteredAndLeftFromTheKeyboard) {
+  TMainForm& form = Start(".Larkspur");
+  QListWidget& containers = *form.ListBoxContainers;
+  QLineEdit& field = *form.EditCurrentContainer;
+  const auto choose = [&containers](const char* line) {
+    const QList<QListWidgetItem*> found =
+        containers.findItems(QString::fromLatin1(line), Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << line;
+    containers.setFocus();
+    containers.setCurrentItem(found.front());
+  };
+  const auto type = [this, &field](const char* text) {
+    field.setFocus();
+    field.selectAll();
+    QTest::keyClicks(&field, QString::fromLatin1(text));
+    Press(&field, Qt::Key_Return);
+  };
+  const auto lines = [&containers] {
+    QStringList texts;
+    for (int i = 0; i < containers.count(); ++i)
+      texts << containers.item(i)->text();
+    return texts.join(u',').toStdString();
+  };
+
+  choose("Services");
+  Press(&containers, Qt::Key_Return);
+  EXPECT_EQ(field.text().toStdString(), ".Services.Larkspur");
+  EXPECT_EQ(lines(), "[ .. ],RBS Collection");
+  Press(&containers, Qt::Key_Backspace);
+  EXPECT_EQ(field.text().toStdString(), ".Larkspur");
+  Press(form.ListBoxObjects, Qt::Key_Up, Qt::AltModifier);
+  EXPECT_EQ(field.text().toStdString(), "[Root]");
+  Press(&containers, Qt::Key_Backspace);
+  EXPECT_EQ(field.text().toStdString(), "[Root]");
+  choose("Larkspur");
+  Press(&containers, Qt::Key_Enter);
+  EXPECT_EQ(field.text().toStdString(), ".Larkspur");
+
+  type(".Services.Larkspur");
+  EXPECT_EQ(field.text().toStdString(), ".Services.Larkspur");
+  EXPECT_EQ(form.CurrentCtx, ".Services.Larkspur");
+  EXPECT_EQ(lines(), "[ .. ],RBS Collection");
+  Press(&field, Qt::Key_Up, Qt::AltModifier);
+  EXPECT_EQ(field.text().toStdString(), ".Larkspur");
+
+  // Typed without Enter, then a line of .Larkspur double-clicked.
+  field.setFocus();
+  field.selectAll();
+  QTest::keyClicks(&field, QStringLiteral(".Services.Larkspur"));
+  choose("Services");
+  const QPoint at = containers.visualItemRect(containers.currentItem()).center();
+  QTest::mouseClick(containers.viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(containers.viewport(), Qt::LeftButton, {}, at);
+  Settle();
+  EXPECT_EQ(field.text().toStdString(), ".Services.Larkspur");
+  EXPECT_EQ(lines(), "[ .. ],RBS Collection");
+
+  type(".Nowhere.Larkspur");
+  EXPECT_EQ(field.text().toStdString(), ".Nowhere.Larkspur");
+  EXPECT_EQ(lines(), "[ .. ],RBS Collection");
+  ASSERT_EQ(dialogs_.errors.size(), 1U);
+  EXPECT_THAT(dialogs_.errors.front(),
+              ::testing::StartsWith("Cannot show the container .Nowhere.Larkspur: 0xFFFFFDA7"));
+  dialogs_.errors.clear();
+  if (const char* shot = std::getenv("ORVANE_KEYBOARD_SCREENSHOT")) {
+    form.grab().save(QString::fromLocal8Bit(shot));
+  }
+}
+
 // Long work on a big container: while it runs, the status bar counts the entries read beside a
 // Stop button under the busy cursor, and a click on another tab or a key for the list change
 // nothing; Esc stops the listing, the Stop button the export's searches. Each keeps what it had
