@@ -444,7 +444,8 @@ void TMainForm::RestartClient() {
   ListBoxObjects->clear();
   EditMyName->clear();
   EditCurrentContainer->clear();
-  DirClientShutdown();
+  // A connection the dialog did not change logs in again as before, without asking.
+  DirClientShutdownKeepingLogins();
   static_cast<void>(StartClient(shownTree));
 }
 

@@ -5,6 +5,7 @@
 // the stores by name.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,9 +13,16 @@
 #include "directory/client/dir_client.h"
 #include "directory/client/dir_session.h"
 
+// Passwords of logins made, in memory only, by what a login depends on: the connection's
+// servers, bind DN and TLS settings (starttls, ca-file, verify). A connection whose other settings
+// change logs in alike.
+using KeptLogins = std::map<std::string, std::string>;
+
 struct OpenedConnections {
   std::vector<DirConnection> connections;
   std::optional<size_t> primary;
+  // The password of every login that was asked for (or taken from `kept` below) and accepted.
+  KeptLogins logins;
 };
 
 // Why start-up failed: a connection code and a text naming the file, the line and the fault.
@@ -26,8 +34,11 @@ struct StartupFailure {
 // The connections `path` describes. A missing file gives the sample tree alone as primary when
 // `sampleWithoutFile` is set (the default file) and a failure otherwise. A connection whose
 // password `passwords` declined is left out; one that binds without a password file and without
-// `passwords` fails start-up. Either the connections or the failure.
+// `passwords` fails start-up. A login found in `kept` binds with the password kept for it before
+// `passwords` is asked, and is asked for (from the first attempt) only when the server refuses
+// it. Either the connections or the failure.
 [[nodiscard]] std::optional<StartupFailure> OpenConnections(const std::string& path,
                                                             bool sampleWithoutFile,
                                                             const DirPasswordProvider& passwords,
-                                                            OpenedConnections& opened);
+                                                            OpenedConnections& opened,
+                                                            const KeptLogins& kept = {});
