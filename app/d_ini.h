@@ -35,7 +35,8 @@
 void WriteIntegerIfChanged(ProfileFile& file, std::string_view section, std::string_view key,
                            int32_t value);
 
-// A window as the geometry helpers see it: its component name and its outer position and size.
+// A window as the geometry helpers see it: its component name, its position (the top-left corner
+// of its frame) and its size (without the frame), as the settings keep them.
 class FormGeometry {
  public:
   virtual ~FormGeometry() = default;

@@ -297,9 +297,6 @@ TEST_F(WindowGuiTest, ContainersAreEnteredAndLeftFromTheKeyboard) {
   EXPECT_THAT(dialogs_.errors.front(),
               ::testing::StartsWith("Cannot show the container .Nowhere.Larkspur: 0xFFFFFDA7"));
   dialogs_.errors.clear();
-  if (const char* shot = std::getenv("ORVANE_KEYBOARD_SCREENSHOT")) {
-    form.grab().save(QString::fromLocal8Bit(shot));
-  }
 }
 
 // Long work on a big container: while it runs, the status bar counts the entries read beside a
@@ -423,10 +420,6 @@ TEST_F(WindowGuiTest, WindowReopensWhereItWasClosedAndOnTheScreen) {
   Settle();
   ASSERT_EQ(Text(form_->frameGeometry()), Text(screen));
   EXPECT_EQ(reopen(), placed(screen));
-  EXPECT_EQ(reopen(), placed(screen));
-  if (const char* shot = std::getenv("ORVANE_PLACEMENT_SCREENSHOT")) {
-    form_->screen()->grabWindow(0).save(QString::fromLocal8Bit(shot));
-  }
 
   struct Stored {
     int left, top, width, height;
