@@ -3,7 +3,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
+#include <tuple>
+#include <utility>
 
 std::filesystem::path ProgramFile() {
   std::error_code error;
@@ -108,6 +112,22 @@ void SaveFormGeometry(ProfileFile& file, std::string_view section, const FormGeo
   }
 }
 
+namespace {
+
+// The stored left or top, or nullopt when the window keeps its own: not a number, or 0 or
+// missing beside no stored size.
+std::optional<int32_t> StoredPosition(const ProfileFile& file, const std::string& section,
+                                      const std::string& key, bool sizeStored) {
+  if (const int32_t value = file.ReadInteger(section, key, 0); value != 0) {
+    return value;
+  }
+  const bool zeroOrMissing =
+      file.ReadInteger(section, key, 1) == 0 || file.ReadString(section, key, "").empty();
+  return sizeStored && zeroOrMissing ? std::optional<int32_t>(0) : std::nullopt;
+}
+
+}  // namespace
+
 void RestoreFormGeometry(const ProfileFile& file, std::string_view section, FormGeometry& window) {
   try {
     if (window.PlacesItself()) {
@@ -116,19 +136,35 @@ void RestoreFormGeometry(const ProfileFile& file, std::string_view section, Form
     const std::string name = window.ComponentName();
     const std::string source = section.empty() ? name : std::string(section);
     // Width and height first, so that a window moved afterwards lands where it was saved.
-    if (const int32_t width = file.ReadInteger(source, name + ".Width", 0); width != 0) {
+    const int32_t width = file.ReadInteger(source, name + ".Width", 0);
+    if (width != 0) {
       window.SetWidth(width);
     }
-    if (const int32_t height = file.ReadInteger(source, name + ".Height", 0); height != 0) {
+    const int32_t height = file.ReadInteger(source, name + ".Height", 0);
+    if (height != 0) {
       window.SetHeight(height);
     }
-    if (const int32_t left = file.ReadInteger(source, name + ".Left", 0); left != 0) {
-      window.SetLeft(left);
+    const bool sizeStored = width != 0 && height != 0;
+    if (const auto left = StoredPosition(file, source, name + ".Left", sizeStored)) {
+      window.SetLeft(*left);
     }
-    if (const int32_t top = file.ReadInteger(source, name + ".Top", 0); top != 0) {
-      window.SetTop(top);
+    if (const auto top = StoredPosition(file, source, name + ".Top", sizeStored)) {
+      window.SetTop(*top);
     }
   } catch (...) {
     // An unreadable geometry keeps the designed one.
   }
+}
+
+ScreenRect FitOnScreen(ScreenRect window, ScreenRect screen) {
+  // In 64 bits: a stored left of INT32_MAX plus a width must not overflow.
+  const auto fit = [](int64_t start, int64_t length, int64_t areaStart, int64_t areaLength) {
+    areaLength = std::max<int64_t>(areaLength, 1);
+    length = std::clamp<int64_t>(length, 1, areaLength);
+    start = std::clamp(start, areaStart, areaStart + areaLength - length);
+    return std::pair<int, int>(static_cast<int>(start), static_cast<int>(length));
+  };
+  std::tie(window.left, window.width) = fit(window.left, window.width, screen.left, screen.width);
+  std::tie(window.top, window.height) = fit(window.top, window.height, screen.top, screen.height);
+  return window;
 }

@@ -48,7 +48,8 @@
 void WriteIntegerIfChanged(ProfileFile& file, std::string_view section, std::string_view key,
                            int32_t value);
 
-// A window as the geometry helpers see it: its component name and its outer position and size.
+// A window as the geometry helpers see it: its component name, its position (the top-left corner
+// of its frame) and its size (without the frame), as the settings keep them.
 class FormGeometry {
  public:
   virtual ~FormGeometry() = default;
@@ -71,7 +72,24 @@ class FormGeometry {
 // swallowed and ends the save: geometry is never worth an error at close.
 void SaveFormGeometry(ProfileFile& file, std::string_view section, const FormGeometry& window);
 
-// Applies the stored width, height, left and top (in that order) to the window; a missing, zero
-// or non-numeric value leaves that property as it is. Does nothing for a window that places
-// itself. Failures are swallowed.
+// Applies the stored width, height, left and top (in that order) to the window. A missing, zero
+// or non-numeric width or height leaves that property as it is. Left and top are applied when
+// they are numbers other than 0, and also when they are 0 or missing beside a stored width and
+// height: a saved geometry then puts a window closed at the screen's edge back there (the save
+// writes only changes, so a key never written while the window stood at 0 stays missing). A
+// non-numeric left or top is ignored. Does nothing for a window that places itself. Failures are
+// swallowed.
 void RestoreFormGeometry(const ProfileFile& file, std::string_view section, FormGeometry& window);
+
+// A rectangle in screen pixels: its top-left corner and its size.
+struct ScreenRect {
+  int left = 0;
+  int top = 0;
+  int width = 0;
+  int height = 0;
+};
+
+// `window` moved, and first shrunk to `screen`'s width or height where it is wider or taller, so
+// that it lies inside `screen`; unchanged when it does already. A width or height below 1 counts
+// as 1, and so does an empty screen's; any int values are accepted without overflow.
+[[nodiscard]] ScreenRect FitOnScreen(ScreenRect window, ScreenRect screen);

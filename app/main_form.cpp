@@ -34,6 +34,7 @@
 #include "app/d_ini.h"
 #include "app/item_list.h"
 #include "app/qt_item_list_model.h"
+#include "app/window_placement.h"
 #include "app/work_monitor.h"
 #include "directory/d_nw.h"
 #include "directory/d_nw_list.h"
@@ -104,27 +105,6 @@ Widget* Named(Widget* widget, const char* name) {
   return widget;
 }
 
-// The window as the geometry helpers see it. Width and height are the window's own size without
-// the frame: the frame is unknown until the window manager has mapped the window, and sizes saved
-// and restored the same way cannot creep from run to run.
-class WindowGeometry : public FormGeometry {
- public:
-  explicit WindowGeometry(QWidget& window) : window_(window) {}
-  std::string ComponentName() const override { return "MainForm"; }
-  bool PlacesItself() const override { return false; }
-  int Top() const override { return window_.y(); }
-  int Left() const override { return window_.x(); }
-  int Width() const override { return window_.width(); }
-  int Height() const override { return window_.height(); }
-  void SetTop(int value) override { window_.move(window_.x(), value); }
-  void SetLeft(int value) override { window_.move(value, window_.y()); }
-  void SetWidth(int value) override { window_.resize(value, window_.height()); }
-  void SetHeight(int value) override { window_.resize(window_.width(), value); }
-
- private:
-  QWidget& window_;
-};
-
 }  // namespace
 
 void TClickableStatusBar::SetSimpleText(const QString& text) {
@@ -192,6 +172,7 @@ void TMainForm::CreateControls() {
   setFont(WindowFont(12));
   move(299, 118);
   resize(868, 691);
+  Placement = new TWindowPlacement(*this);
 
   PageControl1 = Named(new QTabWidget(this), "PageControl1");
   setCentralWidget(PageControl1);
@@ -355,6 +336,11 @@ void TMainForm::CreateControls() {
   connect(ListBoxContainers, &QListWidget::itemDoubleClicked, this,
           run(&TMainForm::ListBoxContainersDblClick));
   connect(ListBoxObjects, &QListWidget::itemClicked, this, run(&TMainForm::ListBoxObjectsClick));
+  connect(EditCurrentContainer, &QLineEdit::returnPressed, this,
+          run(&TMainForm::EditCurrentContainerEnter));
+  ListBoxContainers->installEventFilter(this);
+  ListBoxObjects->installEventFilter(this);
+  EditCurrentContainer->installEventFilter(this);
   // A line chosen with the keyboard counts as a clicked one. Selection, not the current line:
   // the view makes its first line current, unselected, when it merely receives the focus.
   connect(ListBoxObjects, &QListWidget::itemSelectionChanged, this, [this] {
@@ -500,18 +486,20 @@ void TMainForm::RestartClient() {
   ListBoxObjects->clear();
   EditMyName->clear();
   EditCurrentContainer->clear();
-  DirClientShutdown();
+  // A connection the dialog did not change logs in again as before, without asking.
+  DirClientShutdownKeepingLogins();
   static_cast<void>(StartClient(shownTree));
 }
 
 void TMainForm::FormShow() {
+  Placement->Begin();
   if (SettingsIni) {
-    WindowGeometry geometry(*this);
-    RestoreFormGeometry(*SettingsIni, "Settings", geometry);
+    RestoreFormGeometry(*SettingsIni, "Settings", *Placement);
     XmlPath = SettingsIni->ReadString("Settings", "Xml Path", "");
   } else {
     XmlPath.clear();
   }
+  Placement->Apply();
   LabelCurrentXml->setText(QString::fromStdString(XmlPath));
 }
 
@@ -527,7 +515,7 @@ void TMainForm::FormClose() {
     }
     SettingsIni->WriteString("Settings", "Ini Path", "");
     SettingsIni->WriteString("Settings", "Xml Path", XmlPath);
-    SaveFormGeometry(*SettingsIni, "Settings", WindowGeometry(*this));
+    SaveFormGeometry(*SettingsIni, "Settings", *Placement);
   } catch (...) {
     // Closing is never refused, whatever the settings folder says.
   }
@@ -643,9 +631,36 @@ void TMainForm::ListBoxContainersDblClick() {
   if (picked == nullptr || !picked->isSelected()) {
     return;
   }
+  // The line is one of the container the lists show, whatever has been typed into the field
+  // meanwhile: composed with a typed name, it would lead to a container that does not exist.
   const std::string next =
-      NavigateContext(EditCurrentContainer->text().toStdString(), picked->text().toStdString());
+      NavigateContext(MakeFullName(DSGetNameContext(BrowseCtx)), picked->text().toStdString());
   static_cast<void>(DSSetNameContext(BrowseCtx, next));
+  GetContainerInfo();
+}
+
+void TMainForm::EditCurrentContainerEnter() {
+  const std::string typed = EditCurrentContainer->text().trimmed().toStdString();
+  if (typed.empty()) {
+    return;
+  }
+  // Only a name that can be listed is gone to: any other would show empty lists under a name
+  // that stands for nothing.
+  TNDSObj probe;
+  if (const int32_t code = DSListFirst(BrowseCtx, typed, probe); code != 0 && code != -1) {
+    dialogs_.ShowError("Cannot show the container " + typed + ": " + NWErrorText(code));
+    return;
+  }
+  static_cast<void>(DSSetNameContext(BrowseCtx, typed));
+  GetContainerInfo();
+}
+
+void TMainForm::GoToParentContainer() {
+  const std::string shown = MakeFullName(DSGetNameContext(BrowseCtx));
+  if (shown == kRootName) {
+    return;
+  }
+  static_cast<void>(DSSetNameContext(BrowseCtx, NavigateContext(shown, kParentLine)));
   GetContainerInfo();
 }
 
@@ -902,6 +917,25 @@ void TMainForm::BitBtnSaveXmlClick() {
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress &&
+      (watched == ListBoxContainers || watched == ListBoxObjects ||
+       watched == EditCurrentContainer)) {
+    // Containers from the keyboard: Enter on a container line enters it, as a double-click
+    // does; Backspace (not in the field, where it deletes) or Alt+Up goes to the parent.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    const bool up = (key->key() == Qt::Key_Up && key->modifiers() == Qt::AltModifier) ||
+                    (key->key() == Qt::Key_Backspace && key->modifiers() == Qt::NoModifier &&
+                     watched != EditCurrentContainer);
+    if (enter && watched == ListBoxContainers) {
+      RunHandler(&TMainForm::ListBoxContainersDblClick);
+      return true;
+    }
+    if (up) {
+      RunHandler(&TMainForm::GoToParentContainer);
+      return true;
+    }
+  }
+  if (event->type() == QEvent::KeyPress &&
       (watched == MemoXml || qobject_cast<QLineEdit*>(watched) != nullptr)) {
     // Alt with a letter that is no accelerator reaches the text field as a key press, which Qt
     // would type: a mistyped accelerator must not change the text.
@@ -925,11 +959,14 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-void TMainForm::showEvent(QShowEvent* event) {
-  if (!event->spontaneous()) {
+void TMainForm::setVisible(bool visible) {
+  // Before the window system has the window, its position is taken as the frame's corner, which
+  // is what the settings keep; a window already shown could only be placed by the window inside
+  // a frame whose size the window manager may not have told yet.
+  if (visible && !isVisible()) {
     FormShow();
   }
-  QMainWindow::showEvent(event);
+  QMainWindow::setVisible(visible);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {

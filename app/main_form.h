@@ -33,6 +33,7 @@ class QFrame;
 class TItemListModel;
 class TStringList;
 class TWorkMonitor;
+class TWindowPlacement;
 
 // A status bar that reports a click anywhere on it.
 class TClickableStatusBar : public QStatusBar {
@@ -86,6 +87,9 @@ class TMainForm : public QMainWindow {
   void FormCreate();
   void FormShow();
   void FormClose();
+  // Showing the window runs FormShow first, so that the window system gets the window where the
+  // settings put it.
+  void setVisible(bool visible) override;
   // Keeps the right edges of the user and container fields 10 pixels inside Panel4.
   void Panel4Resize();
   void StatusBarClick();
@@ -106,6 +110,12 @@ class TMainForm : public QMainWindow {
   void GetContainerInfo();
   void ListBoxContainersDblClick();
   void ListBoxObjectsClick();
+  // Enter in EditCurrentContainer: the typed container is shown, or refused with an error box
+  // when it cannot be listed (the field keeps the text).
+  void EditCurrentContainerEnter();
+  // Backspace or Alt+Up in the lists, Alt+Up in the container field: the parent of the container
+  // shown; nothing at "[Root]".
+  void GoToParentContainer();
 
   // Export pages.
   void TabSheetExpShow();
@@ -176,6 +186,8 @@ class TMainForm : public QMainWindow {
   TClickableStatusBar* StatusBar;
   // The progress of long work in StatusBar, with its Stop button.
   TWorkMonitor* WorkMonitor;
+  // Where the window stands between runs: what the settings keep of its geometry.
+  TWindowPlacement* Placement;
   QMenu* PopupMenu1;
   QAction* PopupCheckAll;
   QAction* PopupUncheckAll;
@@ -183,7 +195,7 @@ class TMainForm : public QMainWindow {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void showEvent(QShowEvent* event) override;
+
   void closeEvent(QCloseEvent* event) override;
 
  private:

@@ -18,7 +18,9 @@ struct Client {
   std::string connectionsFile;  // chosen by the caller; empty = the default
   DirPasswordProvider passwords;
   std::vector<DirUnopenedConnection> unopened;  // by the running start-up
-  std::vector<std::string> warnings;  // of the last start-up
+  std::vector<std::string> warnings;            // of the last start-up
+  KeptLogins logins;                            // those of the running session
+  KeptLogins keptForNextStart;  // those of the session before, for the next DirClientInit
 };
 
 // Recursive, because a password provider runs inside DirClientInit: should it (or a window
@@ -65,8 +67,15 @@ uint16_t DirClientInit(int reserved1, int reserved2) {
   client.starting = true;
   OpenedConnections opened;
   const auto failure = OpenConnections(ConnectionsFile(client), client.connectionsFile.empty(),
-                                       client.passwords, opened);
+                                       client.passwords, opened, client.keptForNextStart);
   client.starting = false;
+  // Kept for this one start: a login the new connections did not make is forgotten, unless the
+  // start failed and the user is to mend the file and start again.
+  if (failure) {
+    opened.logins.merge(client.keptForNextStart);
+  }
+  client.keptForNextStart.clear();
+  client.logins = std::move(opened.logins);
   if (failure) {
     client.session.NoteError(failure->code, failure->text);
     return failure->code;
@@ -132,7 +141,16 @@ void DirClientShutdown() {
   client.unopened.clear();
   client.warnings.clear();
   client.started = false;
+  client.logins.clear();
+  client.keptForNextStart.clear();
   ++client.generation;
+}
+
+void DirClientShutdownKeepingLogins() {
+  const std::lock_guard lock(Lock());
+  KeptLogins logins = std::move(TheClient().logins);
+  DirClientShutdown();
+  TheClient().keptForNextStart = std::move(logins);
 }
 
 uint64_t DirClientGeneration() {

@@ -54,6 +54,12 @@ void DirClientUseConnectionsFile(const std::string& path);
 // Ends the client: every handle and error text is freed and the next DirClientInit starts
 // afresh.
 void DirClientShutdown();
+// Ends the client as DirClientShutdown does, but keeps in memory the passwords its connections
+// logged in with (those asked of the password provider) for the next DirClientInit: a connection
+// whose servers, bind DN and TLS settings are the same then logs in with its password without
+// asking, and is asked only when the server refuses it. What that start-up does not use is
+// forgotten; DirClientShutdown forgets everything.
+void DirClientShutdownKeepingLogins();
 // Grows with every DirClientShutdown, so that whoever keeps something the client gave (an open
 // connection) across calls can tell that it belongs to a client since shut down.
 [[nodiscard]] uint64_t DirClientGeneration();

@@ -88,9 +88,14 @@ std::optional<StartupFailure> OpenSample(std::shared_ptr<Store>& sampleStore,
   return std::nullopt;
 }
 
+std::string LoginKey(const ConnectionConfig& config) {
+  return config.source + '\n' + config.bind + '\n' + (config.startTls ? "tls" : "") + '\n' +
+         config.caFile + '\n' + (config.verify ? "verify" : "");
+}
+
 std::optional<StartupFailure> OpenLdap(const ConnectionConfig& config,
-                                       const DirPasswordProvider& passwords,
-                                       DirConnection& connection) {
+                                       const DirPasswordProvider& passwords, const KeptLogins& kept,
+                                       DirConnection& connection, KeptLogins& logins) {
   std::string error;
   auto found = LdapSettingsFor(config, error);
   if (!found)
@@ -101,7 +106,15 @@ std::optional<StartupFailure> OpenLdap(const ConnectionConfig& config,
   DirPasswordRequest request{config.tree, config.bind, config.source, 1, ""};
   int32_t code = kDirOk;
   std::unique_ptr<LdapStore> store;
-  for (;;) {
+  // A login the client made before its restart binds again without asking.
+  const auto keptLogin = asks ? kept.find(LoginKey(config)) : kept.end();
+  if (keptLogin != kept.end()) {
+    settings.password = keptLogin->second;
+    store = LdapStore::Connect(settings, error, code);
+    if (!store && code != kDirFailedAuthentication)
+      return StartupFailure{kDirSourceUnreadable, error};
+  }
+  while (!store) {
     if (asks) {
       DirPasswordAnswer answer;
       if (passwords)
@@ -139,6 +152,8 @@ std::optional<StartupFailure> OpenLdap(const ConnectionConfig& config,
     }
     return StartupFailure{kDirSourceUnreadable, error};
   }
+  if (asks)
+    logins[LoginKey(config)] = settings.password;
   connection.tree = config.tree;
   connection.context = ResolveComplete(*store, config.context).value_or(DirName());
   if (config.hasUser) {
@@ -153,7 +168,7 @@ std::optional<StartupFailure> OpenLdap(const ConnectionConfig& config,
 
 std::optional<StartupFailure> StartFromFile(const std::string& path, const std::string& text,
                                             const DirPasswordProvider& passwords,
-                                            OpenedConnections& opened) {
+                                            const KeptLogins& kept, OpenedConnections& opened) {
   std::string error;
   const auto configs = ParseConnectionsFile(text, path, error);
   if (!configs)
@@ -175,7 +190,7 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
         return failure;
       }
     } else if (config.source.starts_with("ldap://") || config.source.starts_with("ldaps://")) {
-      if (auto failure = OpenLdap(config, passwords, connection)) {
+      if (auto failure = OpenLdap(config, passwords, kept, connection, opened.logins)) {
         if (failure->code != kDirSourceUnreadable) {
           failure->text += where;
           return failure;
@@ -223,7 +238,7 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
 
 std::optional<StartupFailure> OpenConnections(const std::string& path, bool sampleWithoutFile,
                                               const DirPasswordProvider& passwords,
-                                              OpenedConnections& opened) {
+                                              OpenedConnections& opened, const KeptLogins& kept) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     if (errno == ENOENT && sampleWithoutFile) {
@@ -240,5 +255,5 @@ std::optional<StartupFailure> OpenConnections(const std::string& path, bool samp
   }
   std::stringstream text;
   text << in.rdbuf();
-  return StartFromFile(path, text.str(), passwords, opened);
+  return StartFromFile(path, text.str(), passwords, kept, opened);
 }

@@ -5,6 +5,7 @@
 // the stores by name.
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,11 +13,18 @@
 #include "directory/client/dir_client.h"
 #include "directory/client/dir_session.h"
 
+// Passwords of logins made, in memory only, by what a login depends on: the connection's
+// servers, bind DN and TLS settings (starttls, ca-file, verify). A connection whose other settings
+// change logs in alike.
+using KeptLogins = std::map<std::string, std::string>;
+
 struct OpenedConnections {
   std::vector<DirConnection> connections;
   std::optional<size_t> primary;
   std::vector<DirUnopenedConnection> unopened;  // the file's connections that could not be opened
-  std::vector<std::string> warnings;  // each source's, once
+  std::vector<std::string> warnings;            // each source's, once
+  // The password of every login that was asked for (or taken from `kept` below) and accepted.
+  KeptLogins logins;
 };
 
 // Why start-up failed: a connection code and a text naming the file, the line and the fault.
@@ -30,9 +38,12 @@ struct StartupFailure {
 // password `passwords` declined is left out silently; one whose LDIF file cannot be loaded, whose
 // server cannot be reached or refuses the bind, or that binds without a password file and without
 // `passwords` is left out with its reason in `opened.unopened`, and when it was the primary one
-// the first connection opened takes its place. Either the connections or the failure of a file
-// that cannot be read or is malformed.
+// the first connection opened takes its place. A login found in `kept` binds with the password
+// kept for it before `passwords` is asked, and is asked for (from the first attempt) only when
+// the server refuses it. Either the connections or the failure of a file that cannot be read or
+// is malformed.
 [[nodiscard]] std::optional<StartupFailure> OpenConnections(const std::string& path,
                                                             bool sampleWithoutFile,
                                                             const DirPasswordProvider& passwords,
-                                                            OpenedConnections& opened);
+                                                            OpenedConnections& opened,
+                                                            const KeptLogins& kept = {});

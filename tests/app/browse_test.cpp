@@ -217,19 +217,19 @@ TEST_F(BrowseTest, TypedContainerBecomesTheSearchBaseOnAnObjectClick) {
   EXPECT_EQ(ProfileFile(SettingsPath()).ReadString("Context", "ACME_TREE", ""), ".Empty.Acme");
 }
 
-TEST_F(BrowseTest, TypedContainerIsTheBaseOfADoubleClickedLine) {
+TEST_F(BrowseTest, DoubleClickedLineIsOneOfTheListedContainerWhateverTheFieldSays) {
   struct Case {
     const char* typed;
     const char* line;
     const char* shown;
   };
-  // The lines are those of .Sales.Acme, which stays listed until the first double-click; a
-  // composed name that does not exist is shown as it stands, with nothing below it.
+  // Each line belongs to the container listed before it, never to the typed name, which would
+  // compose names that do not exist (.Alpha.Acme, .Deep.Alpha.Sales.Acme below .Sales.Acme).
   const std::vector<Case> cases = {
-      {".Acme", "Alpha", ".Alpha.Acme"},
-      {"Deep.Alpha.Sales.Acme", "[ .. ]", ".Alpha.Sales.Acme"},
-      {"Alpha.Sales.Acme", "Deep", ".Deep.Alpha.Sales.Acme"},
-      {".Acme", "[ .. ]", "[Root]"},
+      {".Acme", "Alpha", ".Alpha.Sales.Acme"},
+      {"Deep.Alpha.Sales.Acme", "[ .. ]", ".Sales.Acme"},
+      {"Alpha.Sales.Acme", "beta", ".beta.Sales.Acme"},
+      {".Deep.Alpha.Sales.Acme", "[ .. ]", ".Sales.Acme"},
   };
   Start();
   for (const Case& step : cases) {

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -225,6 +226,34 @@ TEST_F(LoginWindowTest, ACancelledLoginLeavesThatTreeOutAndTheWindowStarts) {
   EXPECT_THAT(Trees(), ::testing::ElementsAre("SAMPLE"));
   EXPECT_THAT(dialogs_.errors, ::testing::IsEmpty());
   EXPECT_THAT(vault_.entries, ::testing::IsEmpty());
+}
+
+// The connections dialog saved a change that leaves the live connection as it was: the client's
+// restart logs it in again without the login dialog.
+TEST_F(LoginWindowTest, ARestartAfterOtherConnectionsChangedKeepsTheLogin) {
+  WhenTheDialogShows([](TLoginDialog& dialog) {
+    QTest::keyClicks(dialog.EditPassword, QString::fromLatin1(SlapdServer::kManagerPassword));
+    QTest::mouseClick(dialog.ButtonLogin, Qt::LeftButton);
+  });
+  form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
+  ASSERT_THAT(Trees(), ::testing::UnorderedElementsAre("SAMPLE", "LIVE"));
+  const std::filesystem::path file = folder_.Root() / "config" / "orvane" / "connections.ini";
+  folder_.Write(file, folder_.Read(file) + "[shop]\ntree = SHOP\nsource = " +
+                          std::string(ORVANE_TEST_DATA) + "/shop_tree.ldif\n");
+  int dialogsShown = 0;
+  QTimer cancelAny;
+  QObject::connect(&cancelAny, &QTimer::timeout, [&dialogsShown] {
+    if (auto* dialog = qobject_cast<TLoginDialog*>(QApplication::activeModalWidget())) {
+      ++dialogsShown;
+      dialog->reject();
+    }
+  });
+  cancelAny.start(25);
+  form_->RestartClient();
+  EXPECT_EQ(dialogsShown, 0);
+  EXPECT_THAT(Trees(), ::testing::UnorderedElementsAre("SAMPLE", "LIVE", "SHOP"));
+  EXPECT_EQ(form_->CurrentTree, "LIVE");
+  EXPECT_THAT(dialogs_.errors, ::testing::IsEmpty());
 }
 
 }  // namespace

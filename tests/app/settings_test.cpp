@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -322,7 +323,7 @@ class RecordingForm : public FormGeometry {
   std::vector<std::string> applied;
 };
 
-TEST_F(SettingsTest, GeometryKeysNeverStoreOrApplyZero) {
+TEST_F(SettingsTest, GeometryKeysStoreOnlyChangesAndPutASavedWindowBack) {
   const fs::path path = folder_ / "orvane.ini";
   ProfileFile file(path);
   RecordingForm closedAtCorner;
@@ -343,17 +344,30 @@ TEST_F(SettingsTest, GeometryKeysNeverStoreOrApplyZero) {
             "MainForm.Left=50\n[MainForm]\nMainForm.Top=40\nMainForm.Left=50\n"
             "MainForm.Width=868\nMainForm.Height=691\n");
 
-  WriteFile(path,
-            "[Settings]\nMainForm.Top=0\nMainForm.Left=abc\nMainForm.Width=1000\n"
-            "MainForm.Height=700\n");
-  RecordingForm restored;
-  RestoreFormGeometry(file, "Settings", restored);
-  EXPECT_EQ(restored.applied, (std::vector<std::string>{"Width=1000", "Height=700"}));
-
-  WriteFile(path, "[Settings]\nMainForm.Top=5\nMainForm.Left=6\nMainForm.Width=7\n");
-  RecordingForm ordered;
-  RestoreFormGeometry(file, "Settings", ordered);
-  EXPECT_EQ(ordered.applied, (std::vector<std::string>{"Width=7", "Left=6", "Top=5"}));
+  struct Restore {
+    const char* settings;
+    std::vector<std::string> applied;
+  };
+  const std::vector<Restore> restores = {
+      // Beside a saved size, a 0 or missing corner is the screen's edge the window was closed at;
+      // what is no number is ignored.
+      {"MainForm.Top=0\nMainForm.Left=abc\nMainForm.Width=1000\nMainForm.Height=700\n",
+       {"Width=1000", "Height=700", "Top=0"}},
+      {"MainForm.Width=1000\nMainForm.Height=700\n",
+       {"Width=1000", "Height=700", "Left=0", "Top=0"}},
+      {"MainForm.Top=-20\nMainForm.Left=-8\nMainForm.Width=1000\nMainForm.Height=700\n",
+       {"Width=1000", "Height=700", "Left=-8", "Top=-20"}},
+      // Without a saved size a 0 keeps the designed place.
+      {"MainForm.Top=5\nMainForm.Left=6\nMainForm.Width=7\n", {"Width=7", "Left=6", "Top=5"}},
+      {"MainForm.Top=0\nMainForm.Left=0\nMainForm.Width=7\nMainForm.Height=0\n", {"Width=7"}},
+      {"", {}},
+  };
+  for (const Restore& restore : restores) {
+    WriteFile(path, std::string("[Settings]\n") + restore.settings);
+    RecordingForm restored;
+    RestoreFormGeometry(file, "Settings", restored);
+    EXPECT_EQ(restored.applied, restore.applied) << restore.settings;
+  }
 
   RecordingForm centred;
   centred.placesItself = true;
@@ -364,6 +378,36 @@ TEST_F(SettingsTest, GeometryKeysNeverStoreOrApplyZero) {
   WriteFile(folder_ / "blocker", "x");
   ProfileFile blocked(folder_ / "blocker" / "orvane.ini");
   EXPECT_NO_THROW(SaveFormGeometry(blocked, "Settings", moved));
+}
+
+TEST(FitOnScreenTest, MovesAndShrinksAWindowOntoTheScreen) {
+  struct Case {
+    ScreenRect window;
+    ScreenRect screen;
+    ScreenRect fitted;
+  };
+  constexpr int kMax = std::numeric_limits<int>::max();
+  constexpr int kMin = std::numeric_limits<int>::min();
+  const std::vector<Case> cases = {
+      {{299, 118, 868, 691}, {0, 0, 1280, 1024}, {299, 118, 868, 691}},
+      {{0, 0, 1280, 1024}, {0, 0, 1280, 1024}, {0, 0, 1280, 1024}},
+      {{1, 0, 1280, 1024}, {0, 0, 1280, 1024}, {0, 0, 1280, 1024}},
+      {{-50, -20, 868, 691}, {0, 0, 1280, 1024}, {0, 0, 868, 691}},
+      {{1000, 900, 868, 691}, {0, 0, 1280, 1024}, {412, 333, 868, 691}},
+      {{3000, -50, 2000, 1500}, {0, 0, 1280, 1024}, {0, 0, 1280, 1024}},
+      // A second screen right of the first, and one whose work area starts below a panel.
+      {{1000, 100, 868, 691}, {1280, 0, 1920, 1080}, {1280, 100, 868, 691}},
+      {{100, 0, 868, 691}, {0, 24, 1280, 1000}, {100, 24, 868, 691}},
+      {{kMax, kMax, kMax, kMax}, {0, 0, 1280, 1024}, {0, 0, 1280, 1024}},
+      {{kMin, kMin, 0, -5}, {0, 0, 1280, 1024}, {0, 0, 1, 1}},
+      {{10, 10, 100, 100}, {0, 0, 0, 0}, {0, 0, 1, 1}},
+  };
+  for (const Case& c : cases) {
+    const ScreenRect fitted = FitOnScreen(c.window, c.screen);
+    EXPECT_EQ(std::vector<int>({fitted.left, fitted.top, fitted.width, fitted.height}),
+              std::vector<int>({c.fitted.left, c.fitted.top, c.fitted.width, c.fitted.height}))
+        << c.window.left << "," << c.window.top << " " << c.window.width << "x" << c.window.height;
+  }
 }
 
 }  // namespace

@@ -31,6 +31,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -46,6 +47,7 @@
 #include "app/connections_dialog.h"
 #include "app/item_list.h"
 #include "app/main_form.h"
+#include "app/profile_file.h"
 #include "app/qt_form_dialogs.h"
 #include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
@@ -353,6 +355,76 @@ TEST_F(WindowGuiTest, SharedAcceleratorCyclesBetweenItsTabs) {
   }
 }
 
+// Containers from the keyboard: Enter on a container line enters it, Backspace and Alt+Up go to
+// the parent, and a container typed into the field is gone to with Enter; a line double-clicked
+// after typing is one of the container the lists show. A name that cannot be listed is refused
+// and stays in the field.
+TEST_F(WindowGuiTest, ContainersAreEnteredAndLeftFromTheKeyboard) {
+  TMainForm& form = Start(".Larkspur");
+  QListWidget& containers = *form.ListBoxContainers;
+  QLineEdit& field = *form.EditCurrentContainer;
+  const auto choose = [&containers](const char* line) {
+    const QList<QListWidgetItem*> found =
+        containers.findItems(QString::fromLatin1(line), Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << line;
+    containers.setFocus();
+    containers.setCurrentItem(found.front());
+  };
+  const auto type = [this, &field](const char* text) {
+    field.setFocus();
+    field.selectAll();
+    QTest::keyClicks(&field, QString::fromLatin1(text));
+    Press(&field, Qt::Key_Return);
+  };
+  const auto lines = [&containers] {
+    QStringList texts;
+    for (int i = 0; i < containers.count(); ++i)
+      texts << containers.item(i)->text();
+    return texts.join(u',').toStdString();
+  };
+
+  choose("Services");
+  Press(&containers, Qt::Key_Return);
+  EXPECT_EQ(field.text().toStdString(), ".Services.Larkspur");
+  EXPECT_EQ(lines(), "[ .. ],RBS Collection");
+  Press(&containers, Qt::Key_Backspace);
+  EXPECT_EQ(field.text().toStdString(), ".Larkspur");
+  Press(form.ListBoxObjects, Qt::Key_Up, Qt::AltModifier);
+  EXPECT_EQ(field.text().toStdString(), "[Root]");
+  Press(&containers, Qt::Key_Backspace);
+  EXPECT_EQ(field.text().toStdString(), "[Root]");
+  choose("Larkspur");
+  Press(&containers, Qt::Key_Enter);
+  EXPECT_EQ(field.text().toStdString(), ".Larkspur");
+
+  type(".Services.Larkspur");
+  EXPECT_EQ(field.text().toStdString(), ".Services.Larkspur");
+  EXPECT_EQ(form.CurrentCtx, ".Services.Larkspur");
+  EXPECT_EQ(lines(), "[ .. ],RBS Collection");
+  Press(&field, Qt::Key_Up, Qt::AltModifier);
+  EXPECT_EQ(field.text().toStdString(), ".Larkspur");
+
+  // Typed without Enter, then a line of .Larkspur double-clicked.
+  field.setFocus();
+  field.selectAll();
+  QTest::keyClicks(&field, QStringLiteral(".Services.Larkspur"));
+  choose("Services");
+  const QPoint at = containers.visualItemRect(containers.currentItem()).center();
+  QTest::mouseClick(containers.viewport(), Qt::LeftButton, {}, at);
+  QTest::mouseDClick(containers.viewport(), Qt::LeftButton, {}, at);
+  Settle();
+  EXPECT_EQ(field.text().toStdString(), ".Services.Larkspur");
+  EXPECT_EQ(lines(), "[ .. ],RBS Collection");
+
+  type(".Nowhere.Larkspur");
+  EXPECT_EQ(field.text().toStdString(), ".Nowhere.Larkspur");
+  EXPECT_EQ(lines(), "[ .. ],RBS Collection");
+  ASSERT_EQ(dialogs_.errors.size(), 1U);
+  EXPECT_THAT(dialogs_.errors.front(),
+              ::testing::StartsWith("Cannot show the container .Nowhere.Larkspur: 0xFFFFFDA7"));
+  dialogs_.errors.clear();
+}
+
 // Long work on a big container: while it runs, the status bar counts the entries read beside a
 // Stop button under the busy cursor, and a click on another tab or a key for the list change
 // nothing; Esc stops the listing, the Stop button the export's searches. Each keeps what it had
@@ -533,6 +605,82 @@ TEST_F(WindowGuiTest, SavingOverAnExistingFileAsksFirst) {
   ASSERT_TRUE(ReadRegularFile(old, text).Succeeded());
   EXPECT_THAT(text, ::testing::StartsWith("<install>"));
   EXPECT_EQ(form.XmlPath, old.string());
+}
+
+// Under a window manager the window reopens where it was closed, its frame at the same corner and
+// its size the same, run after run; also closed filling the screen from 0,0. A stored place that
+// does not fit the screen, or fits only without the frame, is moved and shrunk onto it.
+TEST_F(WindowGuiTest, WindowReopensWhereItWasClosedAndOnTheScreen) {
+  const WindowManager manager;
+  ASSERT_EQ(manager.Error(), "");
+  Start();
+  const QRect screen = form_->screen()->availableGeometry();
+  // Framed and, once the frame is known, fitted onto the screen.
+  const auto framed = [this] {
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !form_->windowHandle()->frameMargins().isNull(); }))
+        << "the window manager framed no window";
+    Settle();
+  };
+  framed();
+  const QMargins frame = form_->windowHandle()->frameMargins();
+  const auto reopen = [&] {
+    form_->close();
+    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
+    form_->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    framed();
+    return Text(form_->frameGeometry()) + " inner " + Text(form_->geometry());
+  };
+  const auto placed = [&](const QRect& outer) {
+    return Text(outer) + " inner " + Text(outer - frame);
+  };
+
+  form_->move(200, 300);
+  Settle();
+  const std::string moved = placed(
+      QRect(200, 300, 868 + frame.left() + frame.right(), 691 + frame.top() + frame.bottom()));
+  ASSERT_EQ(Text(form_->frameGeometry()) + " inner " + Text(form_->geometry()), moved);
+  for (int run = 1; run <= 3; ++run) {
+    EXPECT_EQ(reopen(), moved) << "run " << run;
+  }
+
+  form_->resize(screen.size().shrunkBy(frame));
+  form_->move(screen.topLeft());
+  Settle();
+  ASSERT_EQ(Text(form_->frameGeometry()), Text(screen));
+  EXPECT_EQ(reopen(), placed(screen));
+
+  struct Stored {
+    int left, top, width, height;
+    QRect outer;  // where the frame is to stand
+  };
+  const std::vector<Stored> stored = {
+      // Larger than the screen and beyond it: the whole screen.
+      {3000, -50, 2000, 1500, screen},
+      // Beyond the right and bottom edges: moved back, size kept.
+      {screen.right() - 100, screen.bottom() - 100, 700, 500,
+       QRect(0, 0, 700 + frame.left() + frame.right(), 500 + frame.top() + frame.bottom())
+           .translated(screen.right() + 1 - 700 - frame.left() - frame.right(),
+                       screen.bottom() + 1 - 500 - frame.top() - frame.bottom())},
+      // The screen's size without the frame fits; with it, the frame is shrunk onto the screen.
+      {0, 0, screen.width(), screen.height(), screen},
+  };
+  for (const Stored& place : stored) {
+    form_->close();
+    ProfileFile settings(folder_.SettingsPath());
+    settings.WriteInteger("Settings", "MainForm.Left", place.left);
+    settings.WriteInteger("Settings", "MainForm.Top", place.top);
+    settings.WriteInteger("Settings", "MainForm.Width", place.width);
+    settings.WriteInteger("Settings", "MainForm.Height", place.height);
+    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
+    form_->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    framed();
+    EXPECT_EQ(Text(form_->frameGeometry()) + " inner " + Text(form_->geometry()),
+              placed(place.outer))
+        << place.left << "," << place.top << " " << place.width << "x" << place.height;
+  }
+  form_.reset();
 }
 
 TEST_F(WindowGuiTest, TabIndentedXmlLinesStandWhereEightSpacesWould) {

@@ -525,6 +525,60 @@ TEST_F(LdapStoreTest, ABindWithoutPasswordFileAsksUntilThePasswordIsTaken) {
       << unopened[0].reason;
 }
 
+// A restart of the client keeps, in memory, the logins of connections whose servers, bind DN and
+// TLS settings did not change: they bind again without asking. A changed login, and any start
+// after a plain shutdown, asks; a start that failed keeps the logins for the one after it.
+TEST_F(LdapStoreTest, ARestartKeepsTheLoginsOfConnectionsWhoseLoginDidNotChange) {
+  const std::string live = "[live]\ntree = LIVE\nsource = " + Server().Uri() +
+                           "\nbind = " + SlapdServer::kManagerDn + "\n";
+  const std::string moved = live + "context = Sales.Acme\ntimeout = 5\n";
+  const std::string sample = "[sample]\ntree = SAMPLE\nsource = sample\n";
+  int asked = 0;
+  DirClientSetPasswordProvider([&asked](const DirPasswordRequest& request) {
+    ++asked;
+    EXPECT_EQ(request.attempt, 1);
+    return DirPasswordAnswer{SlapdServer::kManagerPassword, ""};
+  });
+  struct Step {
+    bool keepLogins;  // the shutdown before the start
+    std::string connections;
+    const char* result;  // start-up code, connections opened, passwords asked so far
+  };
+  const std::vector<Step> steps = {
+      {false, live, "0 1 asked 1"},
+      {true, live, "0 1 asked 1"},
+      {true, moved + sample, "0 2 asked 1"},
+      {true, moved + "verify = no\n" + sample, "0 2 asked 2"},
+      {true, moved + "verify = no\n", "0 1 asked 2"},
+      {true, "[broken\n", "34832 0 asked 2"},
+      {true, moved + "verify = no\n", "0 1 asked 2"},
+      {false, moved + "verify = no\n", "0 1 asked 3"},
+      {true, sample, "0 1 asked 3"},
+      {true, moved + "verify = no\n", "0 1 asked 4"},
+  };
+  for (const Step& step : steps) {
+    if (step.keepLogins) {
+      DirClientShutdownKeepingLogins();
+    } else {
+      DirClientShutdown();
+    }
+    DirClientUseConnectionsFile(Write("connections.ini", step.connections));
+    const uint16_t code = DirClientInit(0, 0);
+    uint32_t position = 0;
+    DirConnectionRef reference = 0;
+    int opened = 0;
+    while (DirScanConnections(position, reference) == kDirConnectionOk) {
+      ++opened;
+    }
+    EXPECT_EQ(
+        std::to_string(code) + " " + std::to_string(opened) + " asked " + std::to_string(asked),
+        step.result)
+        << step.connections;
+  }
+  DirClientShutdown();
+  DirClientSetPasswordProvider({});
+}
+
 TEST_F(LdapStoreTest, TheClientUsesALiveTreeLikeAnyOther) {
   Write("password", SlapdServer::kManagerPassword, 0600);
   DirClientUseConnectionsFile(

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 WindowTestFolder::WindowTestFolder() : TempConfigFolder("orvane-window") {
   std::filesystem::create_directories(Root() / "bin");
@@ -55,5 +57,44 @@ VirtualDisplay::~VirtualDisplay() {
   if (server_ > 0) {
     ::kill(server_, SIGTERM);
     ::waitpid(server_, nullptr, 0);
+  }
+}
+
+WindowManager::WindowManager() {
+  // openbox runs its --startup command once it manages the screen.
+  const std::filesystem::path ready = folder_.Root() / "ready";
+  const std::string startup = "touch " + ready.string();
+  manager_ = ::fork();
+  if (manager_ == 0) {
+    const int quiet = ::open("/dev/null", O_WRONLY);
+    ::dup2(quiet, STDOUT_FILENO);
+    ::dup2(quiet, STDERR_FILENO);
+    ::execlp("openbox", "openbox", "--sm-disable", "--startup", startup.c_str(),
+             static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  if (manager_ < 0) {
+    error_ = "cannot fork for openbox";
+    return;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!std::filesystem::exists(ready)) {
+    if (::waitpid(manager_, nullptr, WNOHANG) == manager_) {
+      manager_ = -1;
+      error_ = "openbox ended at start (is the openbox package installed?)";
+      return;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      error_ = "openbox did not start within 20 s";
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+WindowManager::~WindowManager() {
+  if (manager_ > 0) {
+    ::kill(manager_, SIGTERM);
+    ::waitpid(manager_, nullptr, 0);
   }
 }

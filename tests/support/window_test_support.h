@@ -61,3 +61,21 @@ class VirtualDisplay {
   pid_t server_ = -1;
   std::string error_;
 };
+
+// A window manager (openbox) on the display DISPLAY names, framing every window shown from the
+// moment it is ready until this goes; ended then. Windows shown before it keep no frame.
+class WindowManager {
+ public:
+  WindowManager();
+  ~WindowManager();
+  WindowManager(const WindowManager&) = delete;
+  WindowManager& operator=(const WindowManager&) = delete;
+
+  // Empty once the window manager runs; otherwise why it does not.
+  [[nodiscard]] const std::string& Error() const { return error_; }
+
+ private:
+  TempFolder folder_{"orvane-wm"};
+  pid_t manager_ = -1;
+  std::string error_;
+};
