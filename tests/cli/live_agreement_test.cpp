@@ -32,6 +32,31 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A pseudo-terminal for a password prompt. Its far end stays open with it, so the terminal
+// keeps its settings between prompts and after the prompting process has gone; both ends close
+// with it, whichever way the test ends.
+struct PseudoTerminal {
+  PseudoTerminal() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+      return;
+    name = ::ptsname(master);
+    slave = ::open(name.c_str(), O_RDWR | O_NOCTTY);
+  }
+  ~PseudoTerminal() {
+    if (slave >= 0)
+      ::close(slave);
+    if (master >= 0)
+      ::close(master);
+  }
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+  int master = -1;
+  int slave = -1;  // -1 when the terminal could not be made
+  std::string name;
+};
+
 const std::string kSampleTree = std::string(ORVANE_TEST_DATA) + "/../../samples/sample_tree.ldif";
 
 SlapdServer& Server() {
@@ -350,14 +375,11 @@ TEST_F(LiveAgreementTest, WithoutTerminalTheRunSaysHowToGiveThePassword) {
 // On a terminal the password is typed without echo, asked again with the server's reason after
 // a refusal, and the terminal is left as it was.
 TEST_F(LiveAgreementTest, ATerminalIsAskedAgainAfterARefusal) {
-  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(::grantpt(master), 0);
-  ASSERT_EQ(::unlockpt(master), 0);
-  const std::string terminal = ::ptsname(master);
-  // The slave stays open, so the terminal keeps its settings between the two prompts.
-  const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_GE(slave, 0);
+  const PseudoTerminal pty;
+  ASSERT_GE(pty.slave, 0);
+  const int master = pty.master;
+  const int slave = pty.slave;
+  const std::string& terminal = pty.name;
   std::string shown;
   std::thread typist([&] {
     const std::string prompt = "(tree LARKSPUR_TREE): ";
@@ -403,8 +425,6 @@ TEST_F(LiveAgreementTest, ATerminalIsAskedAgainAfterARefusal) {
   termios after{};
   ASSERT_EQ(::tcgetattr(slave, &after), 0);
   EXPECT_NE(after.c_lflag & ECHO, 0u);
-  ::close(slave);
-  ::close(master);
 }
 
 // Ctrl-C, Ctrl-\\ or a kill while the password is typed: the terminal gets its echo back and the
@@ -416,14 +436,11 @@ TEST(PasswordPromptTest, ASignalAtThePromptLeavesTheTerminalEchoing) {
   } cases[] = {{SIGINT, "\x03"}, {SIGQUIT, "\x1c"}, {SIGTERM, nullptr}};
   for (const auto& c : cases) {
     SCOPED_TRACE(strsignal(c.signal));
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(::grantpt(master), 0);
-    ASSERT_EQ(::unlockpt(master), 0);
-    const std::string terminal = ::ptsname(master);
-    // Held open here, so the terminal keeps its settings when the prompting process is gone.
-    const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(slave, 0);
+    const PseudoTerminal pty;
+    ASSERT_GE(pty.slave, 0);
+    const int master = pty.master;
+    const int slave = pty.slave;
+    const std::string& terminal = pty.name;
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -466,8 +483,6 @@ TEST(PasswordPromptTest, ASignalAtThePromptLeavesTheTerminalEchoing) {
     termios after{};
     ASSERT_EQ(::tcgetattr(slave, &after), 0);
     EXPECT_NE(after.c_lflag & ECHO, 0u);
-    ::close(slave);
-    ::close(master);
   }
 }
 
