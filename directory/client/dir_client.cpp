@@ -6,6 +6,7 @@
 #include "directory/client/connections.h"
 #include "directory/client/dir_session.h"
 #include "directory/client/store_factory.h"
+#include "util/secrets.h"
 
 namespace {
 
@@ -33,6 +34,13 @@ std::recursive_mutex& Lock() {
 Client& TheClient() {
   static Client client;
   return client;
+}
+
+// Kept passwords are overwritten before their memory goes back to the allocator.
+void ForgetLogins(KeptLogins& logins) {
+  for (auto& [login, password] : logins)
+    WipeText(password);
+  logins.clear();
 }
 
 DirSession& Session() {
@@ -74,7 +82,8 @@ uint16_t DirClientInit(int reserved1, int reserved2) {
   if (failure) {
     opened.logins.merge(client.keptForNextStart);
   }
-  client.keptForNextStart.clear();
+  ForgetLogins(client.keptForNextStart);
+  ForgetLogins(client.logins);
   client.logins = std::move(opened.logins);
   if (failure) {
     client.session.NoteError(failure->code, failure->text);
@@ -141,8 +150,8 @@ void DirClientShutdown() {
   client.unopened.clear();
   client.warnings.clear();
   client.started = false;
-  client.logins.clear();
-  client.keptForNextStart.clear();
+  ForgetLogins(client.logins);
+  ForgetLogins(client.keptForNextStart);
   ++client.generation;
 }
 
