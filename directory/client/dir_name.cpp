@@ -98,18 +98,35 @@ std::string FoldCase(std::string_view text) {
 
 std::string FoldedDnKey(const DirName& name) {
   std::string text;
+  const auto add = [&text](std::string_view type, std::string_view value) {
+    text += FoldCase(type);
+    text.push_back('=');
+    AppendEscaped(text, FoldCase(value));
+  };
   for (size_t i = 0; i < name.size(); ++i) {
     if (i > 0)
       text.push_back(',');
-    text += FoldCase(name[i].type);
-    text.push_back('=');
-    AppendEscaped(text, FoldCase(name[i].value));
+    add(name[i].type, name[i].value);
+    for (const Ava& ava : name[i].more) {
+      text.push_back('+');
+      add(ava.type, ava.value);
+    }
   }
   return text;
 }
 
 bool SameRdn(const Rdn& a, const Rdn& b) {
-  return EqualsIgnoringCase(a.type, b.type) && EqualsIgnoringCase(a.value, b.value);
+  if (!EqualsIgnoringCase(a.type, b.type) || !EqualsIgnoringCase(a.value, b.value) ||
+      a.more.size() != b.more.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < a.more.size(); ++i) {
+    if (!EqualsIgnoringCase(a.more[i].type, b.more[i].type) ||
+        !EqualsIgnoringCase(a.more[i].value, b.more[i].value)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool SameName(const DirName& a, const DirName& b) {
@@ -120,6 +137,80 @@ bool SameName(const DirName& a, const DirName& b) {
       return false;
   }
   return true;
+}
+
+Rdn CanonicalRdn(Ava first, std::vector<Ava> more) {
+  if (more.empty())
+    return Rdn{std::move(first.type), std::move(first.value), {}};
+  more.insert(more.begin(), std::move(first));
+  // By type, then value, letter case ignored: the order does not depend on how the name was
+  // written, so equal RDNs compare pair by pair.
+  std::stable_sort(more.begin(), more.end(), [](const Ava& a, const Ava& b) {
+    const std::string typeA = FoldCase(a.type);
+    const std::string typeB = FoldCase(b.type);
+    if (typeA != typeB)
+      return typeA < typeB;
+    return FoldCase(a.value) < FoldCase(b.value);
+  });
+  Rdn rdn{std::move(more.front().type), std::move(more.front().value), {}};
+  rdn.more.assign(std::make_move_iterator(more.begin() + 1), std::make_move_iterator(more.end()));
+  return rdn;
+}
+
+Rdn RdnOfPart(const NamePart& part) {
+  return CanonicalRdn(Ava{part.type, part.value}, part.more);
+}
+
+NamePart TypelessPart(const Rdn& rdn) {
+  NamePart part{std::string(), rdn.value, {}};
+  for (const Ava& ava : rdn.more)
+    part.more.push_back(Ava{std::string(), ava.value});
+  return part;
+}
+
+std::string RdnTypeKey(const Rdn& rdn) {
+  std::string key = rdn.type;
+  for (const Ava& ava : rdn.more) {
+    key.push_back('+');
+    key += ava.type;
+  }
+  return key;
+}
+
+std::string RdnValueKey(std::string_view value, const std::vector<Ava>& more) {
+  if (more.empty())
+    return std::string(value);
+  std::string key;
+  AppendEscaped(key, value);
+  for (const Ava& ava : more) {
+    key.push_back('+');
+    AppendEscaped(key, ava.value);
+  }
+  return key;
+}
+
+Rdn RdnOfKeys(std::string_view typeKey, std::string_view valueKey) {
+  if (typeKey.find('+') == std::string_view::npos)
+    return Rdn{std::string(typeKey), std::string(valueKey), {}};
+  std::vector<Ava> pairs(1);
+  for (const char c : typeKey) {
+    if (c == '+')
+      pairs.emplace_back();
+    else
+      pairs.back().type.push_back(c);
+  }
+  size_t at = 0;
+  for (size_t i = 0; i < valueKey.size() && at < pairs.size(); ++i) {
+    if (valueKey[i] == '\\' && i + 1 < valueKey.size())
+      pairs[at].value.push_back(valueKey[++i]);
+    else if (valueKey[i] == '+')
+      ++at;
+    else
+      pairs[at].value.push_back(valueKey[i]);
+  }
+  Rdn rdn{std::move(pairs.front().type), std::move(pairs.front().value), {}};
+  rdn.more.assign(std::make_move_iterator(pairs.begin() + 1), std::make_move_iterator(pairs.end()));
+  return rdn;
 }
 
 std::optional<ParsedName> ParseDirName(std::string_view text) {
@@ -137,21 +228,33 @@ std::optional<ParsedName> ParseDirName(std::string_view text) {
     parsed.complete = true;
     pos = 1;
   }
-  // Split at unescaped dots, each part made in place: the values keep no escapes, and the
-  // first unescaped '=' separates type and value. An empty part stays empty here; those at the
-  // end are the trailing dots, any other fails the name.
+  // Split at unescaped dots, each part made in place: the values keep no escapes, the first
+  // unescaped '=' of a pair separates type and value, and an unescaped '+' begins the next pair
+  // of the part. An empty part stays empty here; those at the end are the trailing dots, any
+  // other fails the name.
   parsed.parts.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '.')) + 1);
   NamePart* part = &parsed.parts.emplace_back();
-  bool typed = false;
-  const auto finishPart = [&]() {
-    if (!typed)
-      return true;
-    if (part->type.empty() || part->value.empty())
-      return false;
-    for (char& c : part->type) {
+  std::string* type = &part->type;
+  std::string* value = &part->value;
+  bool typed = false;      // the pair being read has its '='
+  bool partTyped = false;  // the first pair of the part had one
+  const auto upper = [](std::string& text) {
+    for (char& c : text) {
       if (c >= 'a' && c <= 'z')
         c = static_cast<char>(c - 'a' + 'A');
     }
+  };
+  const auto finishPair = [&]() {
+    const bool first = type == &part->type;
+    if (first)
+      partTyped = typed;
+    else if (typed != partTyped || value->empty())
+      return false;
+    if (!typed)
+      return true;
+    if (type->empty() || value->empty())
+      return false;
+    upper(*type);
     return true;
   };
   for (; pos < text.size(); ++pos) {
@@ -159,23 +262,34 @@ std::optional<ParsedName> ParseDirName(std::string_view text) {
     if (c == '\\') {
       if (pos + 1 >= text.size())
         return std::nullopt;
-      part->value.push_back(text[++pos]);
+      value->push_back(text[++pos]);
     } else if (c == '.') {
-      if (!finishPart())
+      if (!finishPair())
         return std::nullopt;
       part = &parsed.parts.emplace_back();
+      type = &part->type;
+      value = &part->value;
+      typed = false;
+    } else if (c == '+') {
+      if (!finishPair() || value->empty())
+        return std::nullopt;
+      Ava& next = part->more.emplace_back();
+      type = &next.type;
+      value = &next.value;
       typed = false;
     } else if (c == '=' && !typed) {
       typed = true;
-      part->type = std::move(part->value);
-      part->value.clear();
+      *type = std::move(*value);
+      value->clear();
     } else {
-      part->value.push_back(c);
+      value->push_back(c);
     }
   }
-  if (!finishPart())
+  if (!finishPair())
     return std::nullopt;
-  const auto empty = [](const NamePart& p) { return p.type.empty() && p.value.empty(); };
+  const auto empty = [](const NamePart& p) {
+    return p.type.empty() && p.value.empty() && p.more.empty();
+  };
   while (parsed.parts.size() > 1 && empty(parsed.parts.back())) {
     parsed.parts.pop_back();
     ++parsed.trailingDots;
@@ -211,18 +325,21 @@ std::optional<DirName> ParseLdapDn(std::string_view dn, std::string* error) {
     LDAPRDN rdn = parsed[i];
     if (rdn[0] == nullptr)
       return fail("empty RDN");
-    if (rdn[1] != nullptr)
-      return fail("multi-valued RDNs are not supported");
-    const LDAPAVA* ava = rdn[0];
-    if ((ava->la_flags & LDAP_AVA_BINARY) != 0)
-      return fail("binary RDN values are not supported");
-    if (ava->la_value.bv_len == 0)
-      return fail("empty RDN value");
-    Rdn part;
-    part.type =
-        RdnTypeFromLdap(std::string_view(ava->la_attr.bv_val, ava->la_attr.bv_len), typeStorage);
-    part.value.assign(ava->la_value.bv_val, ava->la_value.bv_len);
-    name.push_back(std::move(part));
+    std::vector<Ava> pairs;
+    for (int j = 0; rdn[j] != nullptr; ++j) {
+      const LDAPAVA* ava = rdn[j];
+      if ((ava->la_flags & LDAP_AVA_BINARY) != 0)
+        return fail("binary RDN values are not supported");
+      if (ava->la_value.bv_len == 0)
+        return fail("empty RDN value");
+      pairs.push_back(
+          Ava{std::string(RdnTypeFromLdap(
+                  std::string_view(ava->la_attr.bv_val, ava->la_attr.bv_len), typeStorage)),
+              std::string(ava->la_value.bv_val, ava->la_value.bv_len)});
+    }
+    Ava first = std::move(pairs.front());
+    pairs.erase(pairs.begin());
+    name.push_back(CanonicalRdn(std::move(first), std::move(pairs)));
   }
   return name;
 }
@@ -251,11 +368,19 @@ std::string FormatDirName(const DirName& name, const DirName& context, bool type
   for (size_t i = 0; i < written; ++i) {
     if (i > 0)
       text.push_back('.');
-    if (!typeless || (i < typedParts.size() && typedParts[i])) {
-      text += name[i].type;
-      text.push_back('=');
+    const bool typed = !typeless || (i < typedParts.size() && typedParts[i]);
+    const auto add = [&](const std::string& type, const std::string& value) {
+      if (typed) {
+        text += type;
+        text.push_back('=');
+      }
+      AppendEscaped(text, value);
+    };
+    add(name[i].type, name[i].value);
+    for (const Ava& ava : name[i].more) {
+      text.push_back('+');
+      add(ava.type, ava.value);
     }
-    AppendEscaped(text, name[i].value);
   }
   text.append(dots, '.');
   return text;
@@ -264,26 +389,36 @@ std::string FormatDirName(const DirName& name, const DirName& context, bool type
 std::string LdapDnText(const DirName& name) {
   if (name.empty())
     return std::string();
+  size_t pairCount = 0;
+  for (const Rdn& rdn : name)
+    pairCount += 1 + rdn.more.size();
   std::vector<std::string> types;
-  types.reserve(name.size());
-  for (const Rdn& rdn : name) {
-    std::string type = FoldCase(rdn.type);
-    if (type == "s")
-      type = "st";
-    types.push_back(std::move(type));
-  }
-  std::vector<LDAPAVA> avas(name.size());
-  std::vector<LDAPAVA*> rdnSlots(name.size() * 2, nullptr);
+  types.reserve(pairCount);
+  std::vector<LDAPAVA> avas(pairCount);
+  // Each RDN's pairs, each list ended by a null slot.
+  std::vector<LDAPAVA*> rdnSlots(pairCount + name.size(), nullptr);
   std::vector<LDAPRDN> rdns(name.size() + 1, nullptr);
+  size_t ava = 0;
+  size_t slot = 0;
+  const auto add = [&](const std::string& type, const std::string& value) {
+    std::string ldapType = FoldCase(type);
+    if (ldapType == "s")
+      ldapType = "st";
+    types.push_back(std::move(ldapType));
+    avas[ava].la_attr.bv_val = types.back().data();
+    avas[ava].la_attr.bv_len = types.back().size();
+    avas[ava].la_value.bv_val = const_cast<char*>(value.data());
+    avas[ava].la_value.bv_len = value.size();
+    avas[ava].la_flags = LDAP_AVA_STRING;
+    avas[ava].la_private = nullptr;
+    rdnSlots[slot++] = &avas[ava++];
+  };
   for (size_t i = 0; i < name.size(); ++i) {
-    avas[i].la_attr.bv_val = types[i].data();
-    avas[i].la_attr.bv_len = types[i].size();
-    avas[i].la_value.bv_val = const_cast<char*>(name[i].value.data());
-    avas[i].la_value.bv_len = name[i].value.size();
-    avas[i].la_flags = LDAP_AVA_STRING;
-    avas[i].la_private = nullptr;
-    rdnSlots[i * 2] = &avas[i];
-    rdns[i] = &rdnSlots[i * 2];
+    rdns[i] = &rdnSlots[slot];
+    add(name[i].type, name[i].value);
+    for (const Ava& more : name[i].more)
+      add(more.type, more.value);
+    ++slot;
   }
   struct berval out {};
   if (ldap_dn2bv(rdns.data(), &out, LDAP_DN_FORMAT_LDAPV3) != LDAP_SUCCESS)

@@ -5,21 +5,53 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+// One naming type and value of an RDN.
+struct Ava {
+  std::string type;
+  std::string value;
+  bool operator==(const Ava&) const = default;
+};
+
 struct Rdn {
+  Rdn() = default;
+  Rdn(std::string type, std::string value, std::vector<Ava> more = {})
+      : type(std::move(type)), value(std::move(value)), more(std::move(more)) {}
   std::string type;  // the directory's naming type, upper case ("CN", "OU", "O")
   std::string value;
+  // The further pairs of a multi-valued RDN (`CN=J. Smith+OU=Sales`). Made by CanonicalRdn, so
+  // that the same set of pairs, however written, is one order and compares pair by pair.
+  std::vector<Ava> more;
 };
 
 // Leaf first; the empty name is the tree root.
 using DirName = std::vector<Rdn>;
 
-// One part of a name as a caller wrote it; an empty type is a typeless part.
+// One part of a name as a caller wrote it; an empty type is a typeless part. The pairs of a
+// multi-valued part are all typed or all typeless, in the order written.
 struct NamePart {
+  NamePart() = default;
+  NamePart(std::string type, std::string value, std::vector<Ava> more = {})
+      : type(std::move(type)), value(std::move(value)), more(std::move(more)) {}
   std::string type;
   std::string value;
+  std::vector<Ava> more;
 };
+
+// The RDN of the pairs `first` and `more` in the one order every name keeps them in.
+[[nodiscard]] Rdn CanonicalRdn(Ava first, std::vector<Ava> more = {});
+// The RDN a typed part names.
+[[nodiscard]] Rdn RdnOfPart(const NamePart& part);
+// A typeless part of `rdn`'s values, as a caller would write it.
+[[nodiscard]] NamePart TypelessPart(const Rdn& rdn);
+// An RDN's types and values each as one text, for stores that keep an RDN as one type and one
+// value: the single pair as it is, the pairs of a multi-valued one joined by '+' with every
+// value escaped as in a directory name. RdnOfKeys reads them back.
+[[nodiscard]] std::string RdnTypeKey(const Rdn& rdn);
+[[nodiscard]] std::string RdnValueKey(std::string_view value, const std::vector<Ava>& more);
+[[nodiscard]] Rdn RdnOfKeys(std::string_view typeKey, std::string_view valueKey);
 
 struct ParsedName {
   bool root = false;            // "[Root]"
@@ -29,13 +61,14 @@ struct ParsedName {
 };
 
 // Parses a client name. "[Root]" in any letter case, with or without one leading '.', is the root.
-// Backslash escapes the next character. Gives nullopt for the empty
+// Backslash escapes the next character; an unescaped '+' joins the pairs of a multi-valued part.
+// Gives nullopt for the empty
 // text, an empty part between dots, a typed part with an empty type or value, or a backslash at
 // the end.
 [[nodiscard]] std::optional<ParsedName> ParseDirName(std::string_view text);
 
 // Parses an LDAP DN (RFC 4514) into a directory name, leaf first; nullopt, with a reason in
-// `error` when given, for a DN that cannot be parsed or has a multi-valued RDN.
+// `error` when given, for a DN that cannot be parsed.
 [[nodiscard]] std::optional<DirName> ParseLdapDn(std::string_view dn, std::string* error = nullptr);
 // The RFC 4514 text of a directory name (leaf first), with every value escaped by libldap; the
 // directory's naming type S is written st. The root is the empty DN.
@@ -50,7 +83,7 @@ struct ParsedName {
 // How many parts of `name`, from the leaf, FormatDirName writes relative to `context`.
 [[nodiscard]] size_t WrittenPartCount(const DirName& name, const DirName& context);
 
-// True when both are the same RDN, ignoring ASCII letter case.
+// True when both are the same RDN (the same set of pairs), ignoring ASCII letter case.
 [[nodiscard]] bool SameRdn(const Rdn& a, const Rdn& b);
 [[nodiscard]] bool SameName(const DirName& a, const DirName& b);
 // A name as one comparable text (types and values folded), for equality of DN values.

@@ -441,12 +441,19 @@ struct LdapStore::Impl {
   std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part,
                                            bool ask = true) {
     const std::string parentKey = FoldedDnKey(parent) + "\n";
-    const std::string value = FoldCase(part.value);
-    const std::string key = parentKey + FoldCase(part.type) + "=" + value;
+    // A multi-valued part is looked up typed only: its typeless form would be asked under every
+    // combination of naming types.
+    const bool multi = !part.more.empty();
+    if (multi && part.type.empty())
+      return {};
+    const Rdn asked = RdnOfPart(part);
+    const std::string value = FoldCase(RdnValueKey(asked.value, asked.more));
+    const std::string key =
+        parentKey + FoldCase(part.type.empty() ? part.type : RdnTypeKey(asked)) + "=" + value;
     if (const auto cached = childCache.find(key); cached != childCache.end())
       return cached->second;
     std::vector<ChildCandidate> found;
-    if (!part.type.empty()) {
+    if (!part.type.empty() && !multi) {
       // A typeless lookup of the same value already knows every child of that value.
       if (const auto all = childCache.find(parentKey + "=" + value); all != childCache.end()) {
         for (const ChildCandidate& candidate : all->second) {
@@ -465,8 +472,11 @@ struct LdapStore::Impl {
         const bool known = std::any_of(found.begin(), found.end(), [&](const ChildCandidate& c) {
           return SameRdn(c.rdn, rdn);
         });
-        if (!known && EqualsIgnoringCase(rdn.value, part.value) &&
-            (part.type.empty() || EqualsIgnoringCase(rdn.type, part.type))) {
+        const bool fits = multi
+                              ? SameRdn(rdn, asked)
+                              : rdn.more.empty() && EqualsIgnoringCase(rdn.value, part.value) &&
+                                    (part.type.empty() || EqualsIgnoringCase(rdn.type, part.type));
+        if (!known && fits) {
           found.push_back({rdn, true});
         }
       }
@@ -483,7 +493,8 @@ struct LdapStore::Impl {
       for (const LdapMessage& message : page.entries) {
         StoreEntry entry;
         if (FillEntry(message.get(), entry) && !entry.name.empty() &&
-            EqualsIgnoringCase(entry.name.front().value, part.value)) {
+            (multi ? SameRdn(entry.name.front(), asked)
+                   : EqualsIgnoringCase(entry.name.front().value, part.value))) {
           found.push_back({entry.name.front(), (entry.flags & kDirObjectContainer) != 0});
         }
       }
@@ -491,7 +502,7 @@ struct LdapStore::Impl {
     if (!part.type.empty()) {
       // The child of this naming type, by a lookup of its exact name.
       DirName child = parent;
-      child.insert(child.begin(), Rdn{part.type, part.value});
+      child.insert(child.begin(), asked);
       const std::string key = FoldedDnKey(child);
       std::optional<int32_t> code;
       if (!lastRequest.empty())

@@ -777,7 +777,7 @@ class MemoryStore::Loader {
         parent = lastParentId_;
       } else {
         for (size_t i = name->size() - 1; i >= 1; --i) {
-          const uint32_t child = store_.FindTypedChild(parent, (*name)[i].type, (*name)[i].value);
+          const uint32_t child = store_.FindChild(parent, (*name)[i]);
           parent = child != kNone ? child : MakeAncestor(parent, (*name)[i]);
         }
         lastParentDn_.assign(parentDn);
@@ -785,7 +785,7 @@ class MemoryStore::Loader {
       }
     }
     const Rdn& rdn = name->front();
-    uint32_t id = store_.FindTypedChild(parent, rdn.type, rdn.value);
+    uint32_t id = store_.FindChild(parent, rdn);
     if (id != kNone && lines_[id - 1] != 0) {
       return Fail(recordLine_, "\"" + std::string(dn) + "\" is defined twice (first at line " +
                                    std::to_string(lines_[id - 1]) + ")");
@@ -796,8 +796,9 @@ class MemoryStore::Loader {
       // The spelling the entry itself gives wins over that of its subordinates' names; the two
       // differ in letter case only.
       const MemoryStore::Entry& made = store_.entries_[id];
-      if (rdn.value.size() == made.rdnLength)
-        store_.names_.replace(made.rdnOffset, made.rdnLength, rdn.value);
+      const std::string value = RdnValueKey(rdn.value, rdn.more);
+      if (value.size() == made.rdnLength)
+        store_.names_.replace(made.rdnOffset, made.rdnLength, value);
     }
     MemoryStore::Entry entry = store_.entries_[id];
     lines_[id - 1] = static_cast<uint32_t>(recordLine_);
@@ -861,10 +862,11 @@ class MemoryStore::Loader {
     const auto id = static_cast<uint32_t>(store_.entries_.size());
     MemoryStore::Entry entry;
     entry.parent = parent;
-    entry.rdnType = InternRdnType(rdn.type);
+    const std::string value = RdnValueKey(rdn.value, rdn.more);
+    entry.rdnType = InternRdnType(RdnTypeKey(rdn));
     entry.rdnOffset = store_.names_.size();
-    entry.rdnLength = static_cast<uint32_t>(rdn.value.size());
-    store_.names_ += rdn.value;
+    entry.rdnLength = static_cast<uint32_t>(value.size());
+    store_.names_ += value;
     entry.attrOffset = store_.values_.size();
     store_.entries_.push_back(entry);
     lines_.push_back(0);
@@ -1169,12 +1171,18 @@ uint32_t MemoryStore::FindTypedChild(uint32_t parent, std::string_view type,
   return laterNamesakes_[slot] != 0 ? laterNamesakes_[slot] : kNone;
 }
 
+uint32_t MemoryStore::FindChild(uint32_t parent, const Rdn& rdn) const {
+  if (rdn.more.empty())
+    return FindTypedChild(parent, rdn.type, rdn.value);
+  return FindTypedChild(parent, RdnTypeKey(rdn), RdnValueKey(rdn.value, rdn.more));
+}
+
 std::optional<uint32_t> MemoryStore::Lookup(const DirName& name) const {
   uint32_t id = 0;
   for (auto rdn = name.rbegin(); rdn != name.rend(); ++rdn) {
     if (rdn->type.empty())
       return std::nullopt;
-    id = FindTypedChild(id, rdn->type, rdn->value);
+    id = FindChild(id, *rdn);
     if (id == kNone)
       return std::nullopt;
   }
@@ -1190,7 +1198,7 @@ void MemoryStore::FillEntry(uint32_t id, StoreEntry& out) const {
   out.name.reserve(depth);
   for (uint32_t at = id; at != 0; at = entries_[at].parent) {
     const Entry& e = entries_[at];
-    out.name.push_back(Rdn{rdnTypes_[e.rdnType], std::string(RdnValue(e))});
+    out.name.push_back(RdnOfKeys(rdnTypes_[e.rdnType], RdnValue(e)));
   }
   out.baseClass = schema_.Class(entry.baseClass).name;
   out.flags = IsContainer(entry) ? kDirObjectContainer : 0;
@@ -1242,17 +1250,22 @@ std::vector<ChildCandidate> MemoryStore::FindChildren(const DirName& parent, con
     return found;
   const auto add = [&](uint32_t id) {
     const Entry& entry = entries_[id];
-    found.push_back(
-        {Rdn{rdnTypes_[entry.rdnType], std::string(RdnValue(entry))}, IsContainer(entry)});
+    found.push_back({RdnOfKeys(rdnTypes_[entry.rdnType], RdnValue(entry)), IsContainer(entry)});
   };
   if (!part.type.empty()) {
-    if (const uint32_t id = FindTypedChild(*parentId, part.type, part.value); id != kNone)
+    if (const uint32_t id = FindChild(*parentId, RdnOfPart(part)); id != kNone)
       add(id);
     return found;
   }
-  for (uint32_t id = FindTypedChild(*parentId, "", part.value); id != kNone;
-       id = entries_[id].nextNamesake)
-    add(id);
+  // A single value may be spelt as the joined values of a multi-valued RDN ("a+b" and a, b):
+  // those are namesakes of the store's keys, not of the part.
+  const size_t pairs = part.more.size() + 1;
+  for (uint32_t id = FindTypedChild(*parentId, "", RdnValueKey(part.value, part.more)); id != kNone;
+       id = entries_[id].nextNamesake) {
+    const std::string_view type = rdnTypes_[entries_[id].rdnType];
+    if (static_cast<size_t>(std::count(type.begin(), type.end(), '+')) + 1 == pairs)
+      add(id);
+  }
   return found;
 }
 

@@ -105,6 +105,8 @@ class MemoryStore final : public Store {
 
   [[nodiscard]] std::string_view RdnValue(const Entry& entry) const;
   [[nodiscard]] std::optional<uint32_t> Lookup(const DirName& name) const;
+  // The child named `rdn`; a multi-valued RDN is kept as its RdnTypeKey and RdnValueKey.
+  [[nodiscard]] uint32_t FindChild(uint32_t parent, const Rdn& rdn) const;
   [[nodiscard]] uint32_t FindTypedChild(uint32_t parent, std::string_view type,
                                         std::string_view value) const;
   // The first-defined child of `parent` whose RDN value is `value`; 0 when there is none.

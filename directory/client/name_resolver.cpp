@@ -68,7 +68,7 @@ bool ResolveExisting(const ChildFinder& children, const std::vector<NamePart>& p
     return false;
   };
   std::optional<Rdn> tried;
-  if (part.type.empty() && leaf) {
+  if (part.type.empty() && part.more.empty() && leaf) {
     // A common name comes first whatever shares its value, so the usual leaf is found without
     // asking for its namesakes.
     const auto common = children(name, NamePart{"CN", part.value});
@@ -118,44 +118,48 @@ DirName TypeParts(const ChildFinder& children, const std::vector<NamePart>& part
       }
     }
     found = false;
-    Rdn typed{part.type, part.value};
-    if (typed.type.empty())
-      typed.type = name.empty() ? "O" : (i == 0 ? leafType : "OU");
-    name.insert(name.begin(), std::move(typed));
+    if (!part.type.empty()) {
+      name.insert(name.begin(), RdnOfPart(part));
+      continue;
+    }
+    const std::string type = name.empty() ? "O" : (i == 0 ? leafType : "OU");
+    std::vector<Ava> more;
+    for (const Ava& ava : part.more)
+      more.push_back(Ava{type, ava.value});
+    name.insert(name.begin(), CanonicalRdn(Ava{type, part.value}, std::move(more)));
   }
   return name;
 }
 
 // The key of NameMemo::namesakes for the children of `parent` whose value is `value`.
-std::string NamesakeKey(const DirName& parent, std::string_view value) {
+std::string NamesakeKey(const DirName& parent, const NamePart& part) {
   std::string key;
   const auto add = [&key](std::string_view text) {
     key += std::to_string(text.size());
     key += ':';
     key += FoldCase(text);
   };
-  add(value);
+  add(RdnValueKey(part.value, part.more));
   for (const Rdn& rdn : parent) {
-    add(rdn.type);
-    add(rdn.value);
+    add(RdnTypeKey(rdn));
+    add(RdnValueKey(rdn.value, rdn.more));
   }
   return key;
 }
 
-// The children of `parent` whose value is `value`, ordered, when there are at least two: from
-// `memo` when it has met them, else from the store (and then kept in `memo`, or in `local`
-// without one). nullptr when the value has no namesakes.
-const NameMemo::Namesakes* FindNamesakes(Store& store, const DirName& parent,
-                                         const std::string& value, NameMemo* memo,
-                                         NameMemo::Namesakes& local) {
+// The children of `parent` whose values are those of the typeless `part`, ordered, when there are
+// at least two: from `memo` when it has met them, else from the store (and then kept in `memo`, or
+// in `local` without one). nullptr when the value has no namesakes.
+const NameMemo::Namesakes* FindNamesakes(Store& store, const DirName& parent, const NamePart& part,
+                                         NameMemo* memo, NameMemo::Namesakes& local) {
   std::string key;
   // Most trees have no namesakes at all: their entries pay for no key.
   if (memo != nullptr && !memo->namesakes.empty()) {
-    key = NamesakeKey(parent, value);
+    key = NamesakeKey(parent, part);
     if (const auto found = memo->namesakes.find(key); found != memo->namesakes.end())
       return &found->second;
   }
-  auto children = store.FindChildren(parent, NamePart{"", value});
+  auto children = store.FindChildren(parent, part);
   if (children.size() < 2)
     return nullptr;
   NameMemo::Namesakes namesakes;
@@ -171,7 +175,7 @@ const NameMemo::Namesakes* FindNamesakes(Store& store, const DirName& parent,
     return &local;
   }
   if (key.empty())
-    key = NamesakeKey(parent, value);
+    key = NamesakeKey(parent, part);
   return &memo->namesakes.emplace(std::move(key), std::move(namesakes)).first->second;
 }
 
@@ -188,7 +192,8 @@ bool TakenByNamesake(Store& store, const DirName& name, size_t at, const std::ve
     return false;
   const DirName parent(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end());
   NameMemo::Namesakes local;
-  const NameMemo::Namesakes* namesakes = FindNamesakes(store, parent, own.value, memo, local);
+  const NameMemo::Namesakes* namesakes =
+      FindNamesakes(store, parent, TypelessPart(own), memo, local);
   if (namesakes == nullptr)
     return false;
   const bool leaf = at == 0;
@@ -202,7 +207,8 @@ bool TakenByNamesake(Store& store, const DirName& name, size_t at, const std::ve
   std::vector<NamePart> below;
   for (size_t i = 0; i < at; ++i) {
     const bool keepsType = i < typed.size() && typed[i];
-    below.push_back(NamePart{keepsType ? name[i].type : std::string(), name[i].value});
+    below.push_back(keepsType ? NamePart{name[i].type, name[i].value, name[i].more}
+                              : TypelessPart(name[i]));
   }
   // In the order they are tried: the first not tried before this part ends those that are.
   int tried = 0;
@@ -248,7 +254,9 @@ std::string NameText(Store& store, const DirName& name, const DirName& base, boo
       memo != nullptr && memo->valid && memo->written == written &&
       memo->parent.size() + 1 == name.size() &&
       std::equal(memo->parent.begin(), memo->parent.end(), name.begin() + 1,
-                 [](const Rdn& a, const Rdn& b) { return a.value == b.value && a.type == b.type; });
+                 [](const Rdn& a, const Rdn& b) {
+                   return a.value == b.value && a.type == b.type && a.more == b.more;
+                 });
   if (written > 1 && !sameParent) {
     bool plain = true;
     for (size_t at = 1; at < written; ++at) {

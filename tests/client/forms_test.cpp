@@ -18,6 +18,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/client/dir_name.h"
 #include "directory/client/memory_store.h"
+#include "directory/client/name_resolver.h"
 #include "directory/client/value_codec.h"
 #include "tests/support/ldif_records.h"
 
@@ -70,6 +71,21 @@ TEST(DirNameTest, ParsesClientNames) {
       EXPECT_EQ(parsed->parts[i].value, c.parts[i].second);
     }
   }
+  // An unescaped '+' joins the pairs of one part, all typed or all typeless; an escaped one is
+  // part of the value.
+  const auto multi = ParseDirName("CN=J\\. Smith+ou=Sales.X");
+  ASSERT_TRUE(multi.has_value());
+  ASSERT_EQ(multi->parts.size(), 2u);
+  EXPECT_EQ(multi->parts[0].type, "CN");
+  EXPECT_EQ(multi->parts[0].value, "J. Smith");
+  EXPECT_EQ(multi->parts[0].more, (std::vector<Ava>{{"OU", "Sales"}}));
+  const auto typeless = ParseDirName("a+b\\+c");
+  ASSERT_TRUE(typeless.has_value());
+  EXPECT_EQ(typeless->parts[0].value, "a");
+  EXPECT_EQ(typeless->parts[0].more, (std::vector<Ava>{{"", "b+c"}}));
+  EXPECT_TRUE(ParseDirName("a\\+b")->parts[0].more.empty());
+  for (const char* refused : {"CN=a+b", "a+OU=b", "a+", "+a", "a++b", "CN=a+OU="})
+    EXPECT_FALSE(ParseDirName(refused).has_value()) << refused;
   EXPECT_TRUE(ParseDirName("[Root]")->root);
   EXPECT_TRUE(ParseDirName("[root]")->root);
   EXPECT_TRUE(ParseDirName(".[ROOT]")->root);
@@ -110,8 +126,6 @@ TEST(DirNameTest, ParsesLdapDistinguishedNames) {
   ASSERT_TRUE(name.has_value());
   EXPECT_EQ(FormatDirName(*name, {}, false), "CN=A, B.S=Bavaria.O=Acme");
   std::string error;
-  EXPECT_FALSE(ParseLdapDn("cn=a+uid=b,o=Acme", &error).has_value());
-  EXPECT_EQ(error, "multi-valued RDNs are not supported");
   EXPECT_FALSE(ParseLdapDn("no equals sign", &error).has_value());
   EXPECT_FALSE(ParseLdapDn("cn=,o=Acme", &error).has_value());
   EXPECT_TRUE(ParseLdapDn("", &error)->empty());
@@ -148,7 +162,7 @@ TEST(DirNameTest, LdapNamesReadAlikeWhateverTheirSpelling) {
       {"cn=a,,o=b", std::nullopt},
       {"=a", std::nullopt},
       {"cn=", std::nullopt},
-      {"cn=a+o=b", std::nullopt},
+      {"cn=a+o=b", DirName{Rdn{"CN", "a", {{"O", "b"}}}}},
       {"c n=a", std::nullopt},
       {"1cn=a", std::nullopt},
       {"cn=a<b", std::nullopt},
@@ -161,6 +175,43 @@ TEST(DirNameTest, LdapNamesReadAlikeWhateverTheirSpelling) {
       EXPECT_EQ(FormatDirName(*name, {}, false), FormatDirName(*expected, {}, false));
     }
   }
+}
+
+// Multi-valued RDNs between the two forms: the pairs in one order however they were written,
+// each value escaped as its form escapes it, and the LDAP text read back to the same name.
+TEST(DirNameTest, MultiValuedRdnsConvertBothWays) {
+  struct Case {
+    const char* ldap;
+    const char* typed;
+    const char* typeless;
+    const char* ldapAgain;
+  };
+  const Case cases[] = {
+      {"OU=Sales+CN=J. Smith,DC=example,DC=net", "CN=J\\. Smith+OU=Sales.DC=example.DC=net",
+       "J\\. Smith+Sales.example.net", "cn=J. Smith+ou=Sales,dc=example,dc=net"},
+      {"cn=a\\+b+ou=c\\2C d,o=x.y", "CN=a\\+b+OU=c, d.O=x\\.y", "a\\+b+c, d.x\\.y",
+       "cn=a\\2Bb+ou=c\\2C d,o=x.y"},
+      {"uid=\xE2\x82\xAC+cn=\xC3\xA9+st=B,o=X", "CN=\xC3\xA9+S=B+UID=\xE2\x82\xAC.O=X",
+       "\xC3\xA9+B+\xE2\x82\xAC.X", "cn=\\C3\\A9+st=B+uid=\\E2\\82\\AC,o=X"},
+      {"cn=b+cn=A,o=X", "CN=A+CN=b.O=X", "A+b.X", "cn=A+cn=b,o=X"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ldap);
+    const auto name = ParseLdapDn(c.ldap);
+    ASSERT_TRUE(name.has_value());
+    EXPECT_EQ(FormatDirName(*name, {}, false), c.typed);
+    EXPECT_EQ(FormatDirName(*name, {}, true), c.typeless);
+    EXPECT_EQ(LdapDnText(*name), c.ldapAgain);
+    const auto again = ParseLdapDn(LdapDnText(*name));
+    ASSERT_TRUE(again.has_value());
+    EXPECT_TRUE(SameName(*again, *name));
+    EXPECT_EQ(FoldedDnKey(*again), FoldedDnKey(*name));
+  }
+  // The same pairs in another order and letter case are the same RDN; another pair is not.
+  EXPECT_TRUE(SameName(*ParseLdapDn("CN=A+OU=b,o=X"), *ParseLdapDn("ou=B+cn=a,O=x")));
+  EXPECT_FALSE(SameName(*ParseLdapDn("cn=a+ou=b,o=X"), *ParseLdapDn("cn=a+ou=c,o=X")));
+  EXPECT_FALSE(SameName(*ParseLdapDn("cn=a+ou=b,o=X"), *ParseLdapDn("cn=a,o=X")));
+  EXPECT_FALSE(ParseLdapDn("cn=a+ou=,o=X").has_value());
 }
 
 TEST(ValueCodecTest, RefusesValuesOutsideTheirForm) {
@@ -338,8 +389,8 @@ TEST(LdifLoadTest, MalformedLdifNamesItsLine) {
        "t.ldif line 8: \"o=X\" is defined twice (first at line 3)"},
       {"a DN that does not parse", "version: 1\n\ndn: o=X\n\ndn: nonsense\ncn: A\n",
        "t.ldif line 5: dn \"nonsense\": not a distinguished name"},
-      {"a multi-valued RDN", "dn: cn=A+uid=B\ncn: A\n",
-       "t.ldif line 1: dn \"cn=A+uid=B\": multi-valued RDNs are not supported"},
+      {"a multi-valued RDN with an empty value", "dn: cn=A+uid=\ncn: A\n",
+       "t.ldif line 1: dn \"cn=A+uid=\": empty RDN value"},
       {"a change record", "dn: o=X\nchangetype: delete\n",
        "t.ldif line 1: only entries may appear, not changes"},
       {"a line without colon", "dn: o=X\nbroken line\n",
@@ -557,6 +608,61 @@ TEST(LdifLoadTest, KeepsManyRdnTypesApart) {
   EXPECT_EQ(namesakes->FindChildren(Name({{"O", "X"}}), NamePart{"", "Same"}).size(), 1000u);
   EXPECT_EQ(MemoryStore::LoadText(same + "dn: T500=SAME,o=X\n", "t.ldif", error), nullptr);
   EXPECT_NE(error.find("is defined twice"), std::string::npos) << error;
+}
+
+// Entries named by multi-valued RDNs, and names holding them as values: found by their pairs in
+// any order and letter case, listed, resolved typeless and written so that they resolve back,
+// apart from a namesake whose value holds an escaped '+'.
+TEST(LdifLoadTest, LoadsMultiValuedNames) {
+  const std::string ldif =
+      "dn: dc=example,dc=net\n\n"
+      "dn: cn=Task,ou=Sales+cn=J. Smith,dc=example,dc=net\nobjectClass: rbsTask2\n"
+      "member: CN=j. smith+OU=sales,dc=example,dc=net\n\n"
+      "dn: ou=Sales+cn=J. Smith,dc=example,dc=net\nobjectClass: organizationalUnit\n\n"
+      "dn: cn=a\\+b,dc=example,dc=net\nobjectClass: person\n\n"
+      "dn: cn=a+ou=b,dc=example,dc=net\nobjectClass: person\n\n";
+  std::string error;
+  const auto store = MemoryStore::LoadText(ldif, "t.ldif", error);
+  ASSERT_NE(store, nullptr) << error;
+  std::unique_ptr<EntryCursor> cursor;
+  ASSERT_EQ(store->ListChildren(*ParseLdapDn("dc=example,dc=net"), cursor), kDirOk);
+  std::vector<std::string> listed;
+  StoreEntry entry;
+  while (cursor->Next(entry))
+    listed.push_back(FormatDirName(entry.name, {}, false));
+  EXPECT_EQ(listed, (std::vector<std::string>{"CN=J\\. Smith+OU=Sales.DC=example.DC=net",
+                                              "CN=a\\+b.DC=example.DC=net",
+                                              "CN=a+OU=b.DC=example.DC=net"}));
+  const DirName smith = *ParseLdapDn("cn=J. Smith+ou=Sales,dc=example,dc=net");
+  ASSERT_EQ(store->GetEntry(*ParseLdapDn("OU=SALES+cn=j. smith,DC=Example,dc=net"), entry), 0);
+  EXPECT_EQ(entry.baseClass, "Organizational Unit");
+  EXPECT_EQ(store->GetEntry(*ParseLdapDn("cn=J. Smith,dc=example,dc=net"), entry), kDirNoSuchEntry);
+
+  DirName task = smith;
+  task.insert(task.begin(), Rdn{"CN", "Task"});
+  std::vector<StoreAttribute> attributes;
+  ASSERT_EQ(store->ReadAttributes(task, {"Member"}, attributes), kDirOk);
+  ASSERT_EQ(attributes.size(), 1u);
+  EXPECT_TRUE(SameName(*ParseLdapDn(attributes[0].values.at(0)), smith));
+
+  struct Case {
+    const char* text;
+    std::optional<DirName> name;
+  };
+  const Case cases[] = {
+      {".Task.J\\. Smith+Sales.example.net", task},
+      {".CN=Task.OU=Sales+CN=J\\. Smith.example.net", task},
+      {".a\\+b.example.net", *ParseLdapDn("cn=a\\+b,dc=example,dc=net")},
+      {".a+b.example.net", *ParseLdapDn("cn=a+ou=b,dc=example,dc=net")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto resolved = ResolveName(*store, c.text, {});
+    ASSERT_TRUE(resolved.has_value());
+    EXPECT_TRUE(SameName(*resolved, *c.name)) << FormatDirName(*resolved, {}, false);
+    const std::string written = NameText(*store, *c.name, {}, true);
+    EXPECT_TRUE(SameName(*ResolveName(*store, "." + written, {}), *c.name)) << written;
+  }
 }
 
 // Everything a store tells of its tree, entry by entry, children in the order of their names:
