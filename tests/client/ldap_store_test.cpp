@@ -23,6 +23,7 @@
 #include "directory/client/dir_name.h"
 #include "directory/client/ldap_store.h"
 #include "directory/client/memory_store.h"
+#include "directory/client/name_resolver.h"
 #include "tests/client/slapd_server.h"
 #include "tests/client/store_test_support.h"
 
@@ -151,6 +152,49 @@ TEST_F(LdapStoreTest, TheSampleTreeReadsAlikeServedAndInMemory) {
     }
     EXPECT_EQ(names[1], names[0]) << cls;
     EXPECT_FALSE(names[0].empty()) << cls;
+  }
+}
+
+// Entries named by multi-valued RDNs, and a name value holding one in another order and letter
+// case: the live store reads, finds and resolves them as an LDIF load does.
+TEST_F(LdapStoreTest, MultiValuedNamesReadAlikeServedAndInMemory) {
+  const std::string ldif =
+      Write("multi.ldif",
+            "dn: o=Acme\nobjectClass: organization\no: Acme\n\n"
+            "dn: ou=Sales+cn=J. Smith,o=Acme\nobjectClass: inetOrgPerson\ncn: J. Smith\nsn: Smith\n"
+            "ou: Sales\n\n"
+            "dn: cn=Team,cn=J. Smith+ou=Sales,o=Acme\nobjectClass: groupOfNames\ncn: Team\n"
+            "member: OU=sales+CN=j. smith,o=Acme\n");
+  SlapdServer server(ldif);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  std::string error;
+  const auto memory = MemoryStore::LoadFile(ldif, error);
+  ASSERT_NE(memory, nullptr) << error;
+  int32_t code = 0;
+  const auto live = Connect(server.Uri(), code, error);
+  ASSERT_NE(live, nullptr) << error;
+  const DirName smith = *ParseLdapDn("cn=J. Smith+ou=Sales,o=Acme");
+  const DirName team = *ParseLdapDn("cn=Team,ou=Sales+cn=J. Smith,o=Acme");
+  for (Store* store : {static_cast<Store*>(memory.get()), static_cast<Store*>(live.get())}) {
+    std::vector<std::string> names;
+    for (const auto& [name, seen] : Walk(*store))
+      names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Acme", "J\\. Smith+Sales.Acme",
+                                               "Team.J\\. Smith+Sales.Acme"}));
+    StoreEntry entry;
+    ASSERT_EQ(store->GetEntry(*ParseLdapDn("OU=SALES+cn=j. smith,o=acme"), entry), kDirOk);
+    EXPECT_TRUE(SameName(entry.name, smith));
+    const auto found =
+        OnlyChild(*store, Dn("o=Acme"), NamePart{"OU", "sales", {{"CN", "J. Smith"}}});
+    ASSERT_TRUE(found.has_value());
+    EXPECT_TRUE(SameRdn(*found, smith.front()));
+    const auto resolved = ResolveName(*store, ".Team.OU=Sales+CN=J\\. Smith.Acme", {});
+    ASSERT_TRUE(resolved.has_value());
+    EXPECT_TRUE(SameName(*resolved, team));
+    std::vector<StoreAttribute> attributes;
+    ASSERT_EQ(store->ReadAttributes(team, {"Member"}, attributes), kDirOk);
+    ASSERT_EQ(attributes.size(), 1u);
+    EXPECT_TRUE(SameName(*ParseLdapDn(attributes[0].values.at(0)), smith));
   }
 }
 
