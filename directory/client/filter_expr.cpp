@@ -30,6 +30,19 @@ std::optional<std::vector<std::string>> RequiredClasses(const FilterNode& node) 
   }
 }
 
+bool RdnMatches(const Rdn& rdn, std::string_view type, std::string_view pattern) {
+  const auto fits = [&](const std::string& pairType, const std::string& value) {
+    return (type.empty() || SameTextAscii(type, pairType)) && WildcardMatch(pattern, value);
+  };
+  if (fits(rdn.type, rdn.value))
+    return true;
+  for (const Ava& ava : rdn.more) {
+    if (fits(ava.type, ava.value))
+      return true;
+  }
+  return false;
+}
+
 bool WildcardMatch(std::string_view pattern, std::string_view text, bool exact) {
   const auto same = [exact](char a, char b) {
     return exact ? a == b : LowerAscii(a) == LowerAscii(b);

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "directory/client/dir_name.h"
+
 struct FilterNode {
   enum class Kind { kAnd, kOr, kNot, kBaseClass, kRdn, kPresent, kCompare };
   enum class Op { kEqual, kGreaterOrEqual, kLessOrEqual, kApprox };
@@ -34,3 +36,6 @@ struct FilterNode {
 // included) and every other character for itself; ASCII letter case is ignored unless `exact`.
 [[nodiscard]] bool WildcardMatch(std::string_view pattern, std::string_view text,
                                  bool exact = false);
+// Whether a pair of `rdn` has the naming type `type` (any, when empty) and a value matching
+// `pattern`: a multi-valued RDN matches by any of its pairs.
+[[nodiscard]] bool RdnMatches(const Rdn& rdn, std::string_view type, std::string_view pattern);

@@ -688,9 +688,7 @@ class LdapStore::Cursor final : public EntryCursor {
     if (!check_.rdnPattern.empty()) {
       if (entry.name.empty())
         return false;
-      if (!check_.rdnType.empty() && !EqualsIgnoringCase(check_.rdnType, entry.name.front().type))
-        return false;
-      return WildcardMatch(check_.rdnPattern, entry.name.front().value);
+      return RdnMatches(entry.name.front(), check_.rdnType, check_.rdnPattern);
     }
     return true;
   }
@@ -808,9 +806,7 @@ bool MadeMatches(const FilterNode& filter, const StoreEntry& made) {
     case Kind::kBaseClass:
       return EqualsIgnoringCase(filter.text, made.baseClass);
     case Kind::kRdn:
-      return (filter.rdnType.empty() ||
-              EqualsIgnoringCase(filter.rdnType, made.name.front().type)) &&
-             WildcardMatch(filter.text, made.name.front().value);
+      return RdnMatches(made.name.front(), filter.rdnType, filter.text);
     case Kind::kPresent:
       return isClass(filter.text);
     case Kind::kCompare:

@@ -1387,8 +1387,10 @@ bool MemoryStore::Matches(uint32_t id, const CompiledFilter& filter) const {
       return filter.id != kNone && entries_[id].baseClass == filter.id;
     case Kind::kRdn: {
       const Entry& entry = entries_[id];
-      if (!filter.rdnType.empty() &&
-          !EqualsIgnoringCase(rdnTypes_[entry.rdnType], filter.rdnType)) {
+      const std::string_view typeKey = rdnTypes_[entry.rdnType];
+      if (typeKey.find('+') != std::string_view::npos)
+        return RdnMatches(RdnOfKeys(typeKey, RdnValue(entry)), filter.rdnType, filter.text);
+      if (!filter.rdnType.empty() && !EqualsIgnoringCase(typeKey, filter.rdnType)) {
         return false;
       }
       return WildcardMatch(filter.text, RdnValue(entry), false);

@@ -184,6 +184,16 @@ TEST_F(LdapStoreTest, MultiValuedNamesReadAlikeServedAndInMemory) {
     StoreEntry entry;
     ASSERT_EQ(store->GetEntry(*ParseLdapDn("OU=SALES+cn=j. smith,o=acme"), entry), kDirOk);
     EXPECT_TRUE(SameName(entry.name, smith));
+    // An RDN filter matches by any pair of a multi-valued RDN.
+    FilterNode byRdn;
+    byRdn.kind = FilterNode::Kind::kRdn;
+    byRdn.rdnType = "OU";
+    byRdn.text = "sal*";
+    std::unique_ptr<EntryCursor> cursor;
+    ASSERT_EQ(store->Search(Dn("o=Acme"), 2, byRdn, cursor), kDirOk);
+    ASSERT_TRUE(cursor->Next(entry));
+    EXPECT_TRUE(SameName(entry.name, smith));
+    EXPECT_FALSE(cursor->Next(entry));
     const auto found =
         OnlyChild(*store, Dn("o=Acme"), NamePart{"OU", "sales", {{"CN", "J. Smith"}}});
     ASSERT_TRUE(found.has_value());
