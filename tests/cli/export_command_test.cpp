@@ -43,6 +43,13 @@ class ExportCommandTest : public ::testing::Test {
     return folder_.Write(name, text).string();
   }
   std::string Read(const fs::path& path) const { return folder_.Read(path); }
+  // A connections file whose one connection, the primary one of `tree`, is the LDIF text `ldif`
+  // (written as `name`.ldif) with [Root] as its context.
+  std::string WriteTree(const std::string& name, const std::string& tree,
+                        const std::string& ldif) const {
+    return Write(name + ".ini", "[" + name + "]\ntree = " + tree + "\nsource = " +
+                                    Write(name + ".ldif", ldif) + "\ncontext =\nprimary = yes\n");
+  }
   static Result Run(const std::vector<std::string>& arguments) {
     std::ostringstream out;
     std::ostringstream err;
@@ -130,13 +137,11 @@ TEST_F(ExportCommandTest, DirectoryFailuresExitOneWithTheirTextAndWriteNothing) 
       gone + ": cannot be read (No such file or directory) (connection [gone] in " + goneIni +
       " line 4)";
   // A value larger than any read's buffer.
-  const std::string bigTree = Write("big.ldif",
+  const std::string big = WriteTree("big", "BIG",
                                     "dn: o=Big\nobjectClass: organization\no: Big\n\n"
                                     "dn: cn=Wide,o=Big\nobjectClass: rbsRole2\n"
                                     "cn: Wide\nrbsParameters: " +
                                         std::string(70000, 'x') + "\n");
-  const std::string big =
-      Write("big.ini", "[b]\ntree = BIG\nsource = " + bigTree + "\ncontext =\nprimary = yes\n");
   const struct {
     std::vector<std::string> arguments;
     std::string error;
@@ -344,13 +349,12 @@ TEST_F(ExportCommandTest, TheDocumentGoesToStandardOutputOrReplacesTheFile) {
 // what would end a field or a line.
 TEST_F(ExportCommandTest, HostileTextIsEscapedInMessagesAndInTheList) {
   // cn "R<LF>task<TAB>x<TAB>Forged", as base64.
-  const std::string ldif = Write("hostile.ldif",
-                                 "dn: o=Shop\nobjectClass: organization\no: Shop\n\n"
-                                 "dn:: Y249Ugp0YXNrCXgJRm9yZ2VkLG89U2hvcA==\n"
-                                 "objectClass: rbsRole2\ncn:: Ugp0YXNrCXgJRm9yZ2Vk\n\n"
-                                 "dn: cn=C:\\5Cx,o=Shop\nobjectClass: rbsRole2\ncn: C:\\x\n");
   const std::string connections =
-      Write("hostile.ini", "[h]\ntree = H\nsource = " + ldif + "\ncontext =\nprimary = yes\n");
+      WriteTree("hostile", "H",
+                "dn: o=Shop\nobjectClass: organization\no: Shop\n\n"
+                "dn:: Y249Ugp0YXNrCXgJRm9yZ2VkLG89U2hvcA==\n"
+                "objectClass: rbsRole2\ncn:: Ugp0YXNrCXgJRm9yZ2Vk\n\n"
+                "dn: cn=C:\\5Cx,o=Shop\nobjectClass: rbsRole2\ncn: C:\\x\n");
   const Result list = Run({"--connections", connections, "--base", "Shop", "--list"});
   EXPECT_EQ(list.status, kExportDone) << list.err;
   // The name's own backslash is the client's escape of the one in the cn.
@@ -413,18 +417,17 @@ TEST_F(ExportCommandTest, ValuesOutsideTheirSyntaxAreToldOfAndTheExportGoesOn) {
 TEST_F(ExportCommandTest, ValuesAreTextAndBytesNoDocumentCanHoldFailTheExport) {
   // The values are base64 in the LDIF: markup that would add an element, a key that is no XML
   // Name, a control character and a byte that is not UTF-8.
-  const std::string ldif = Write("values.ldif",
-                                 "dn: o=Shop\nobjectClass: organization\no: Shop\n\n"
-                                 "dn: cn=Evil,o=Shop\nobjectClass: rbsRole2\ncn: Evil\n"
-                                 "rbsParameters:: dmVuZG9yPWE8L3ZlbmRvcj48ZXZpbD5wd248L2V2aWw+"
-                                 "PHZlbmRvcj5iO2HDl2I9MQ==\n\n"
-                                 "dn: cn=Bad,o=Shop\nobjectClass: rbsTask2\ncn: Bad\n"
-                                 "rbsPageMembership: Fine\nrbsPageMembership:: T2sB\n\n"
-                                 // "k=a\0b;role=Admin": the NUL used to end the value.
-                                 "dn: cn=Nul,o=Shop\nobjectClass: rbsTask2\ncn: Nul\n"
-                                 "rbsParameters:: az1hAGI7cm9sZT1BZG1pbg==\n");
   const std::string connections =
-      Write("values.ini", "[v]\ntree = V\nsource = " + ldif + "\ncontext =\nprimary = yes\n");
+      WriteTree("values", "V",
+                "dn: o=Shop\nobjectClass: organization\no: Shop\n\n"
+                "dn: cn=Evil,o=Shop\nobjectClass: rbsRole2\ncn: Evil\n"
+                "rbsParameters:: dmVuZG9yPWE8L3ZlbmRvcj48ZXZpbD5wd248L2V2aWw+"
+                "PHZlbmRvcj5iO2HDl2I9MQ==\n\n"
+                "dn: cn=Bad,o=Shop\nobjectClass: rbsTask2\ncn: Bad\n"
+                "rbsPageMembership: Fine\nrbsPageMembership:: T2sB\n\n"
+                // "k=a\0b;role=Admin": the NUL used to end the value.
+                "dn: cn=Nul,o=Shop\nobjectClass: rbsTask2\ncn: Nul\n"
+                "rbsParameters:: az1hAGI7cm9sZT1BZG1pbg==\n");
   const Result evil = Run({"--connections", connections, "--roles", "Evil"});
   EXPECT_EQ(evil.status, kExportDone) << evil.err;
   EXPECT_EQ(
