@@ -189,6 +189,12 @@ std::string RdnValueKey(std::string_view value, const std::vector<Ava>& more) {
   return key;
 }
 
+std::string RdnValueSetKey(const Rdn& rdn) {
+  // Without their types, the pairs are ordered by value alone.
+  const Rdn values = RdnOfPart(TypelessPart(rdn));
+  return FoldCase(RdnValueKey(values.value, values.more));
+}
+
 Rdn RdnOfKeys(std::string_view typeKey, std::string_view valueKey) {
   if (typeKey.find('+') == std::string_view::npos)
     return Rdn{std::string(typeKey), std::string(valueKey), {}};

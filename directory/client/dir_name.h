@@ -52,6 +52,9 @@ struct NamePart {
 [[nodiscard]] std::string RdnTypeKey(const Rdn& rdn);
 [[nodiscard]] std::string RdnValueKey(std::string_view value, const std::vector<Ava>& more);
 [[nodiscard]] Rdn RdnOfKeys(std::string_view typeKey, std::string_view valueKey);
+// An RDN's values as one folded text that neither their types nor the order they were written in
+// change, so that a typeless part finds an RDN whose values are its own as a set.
+[[nodiscard]] std::string RdnValueSetKey(const Rdn& rdn);
 
 struct ParsedName {
   bool root = false;            // "[Root]"

@@ -441,12 +441,18 @@ struct LdapStore::Impl {
   std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part,
                                            bool ask = true) {
     const std::string parentKey = FoldedDnKey(parent) + "\n";
-    // A multi-valued part is looked up typed only: its typeless form would be asked under every
-    // combination of naming types.
     const bool multi = !part.more.empty();
-    if (multi && part.type.empty())
-      return {};
+    // Typeless, its values are ordered by value alone: the key is that of the set.
     const Rdn asked = RdnOfPart(part);
+    const std::string askedValues = multi && part.type.empty() ? RdnValueSetKey(asked) : "";
+    const auto fits = [&](const Rdn& rdn) {
+      if (!multi)
+        return rdn.more.empty() && EqualsIgnoringCase(rdn.value, part.value) &&
+               (part.type.empty() || EqualsIgnoringCase(rdn.type, part.type));
+      return part.type.empty()
+                 ? rdn.more.size() == part.more.size() && RdnValueSetKey(rdn) == askedValues
+                 : SameRdn(rdn, asked);
+    };
     const std::string value = FoldCase(RdnValueKey(asked.value, asked.more));
     const std::string key =
         parentKey + FoldCase(part.type.empty() ? part.type : RdnTypeKey(asked)) + "=" + value;
@@ -472,13 +478,8 @@ struct LdapStore::Impl {
         const bool known = std::any_of(found.begin(), found.end(), [&](const ChildCandidate& c) {
           return SameRdn(c.rdn, rdn);
         });
-        const bool fits = multi
-                              ? SameRdn(rdn, asked)
-                              : rdn.more.empty() && EqualsIgnoringCase(rdn.value, part.value) &&
-                                    (part.type.empty() || EqualsIgnoringCase(rdn.type, part.type));
-        if (!known && fits) {
+        if (!known && fits(rdn))
           found.push_back({rdn, true});
-        }
       }
       if (parent.size() < 1 ||
           std::none_of(namingContexts.begin(), namingContexts.end(),
@@ -492,9 +493,7 @@ struct LdapStore::Impl {
     const auto collect = [&] {
       for (const LdapMessage& message : page.entries) {
         StoreEntry entry;
-        if (FillEntry(message.get(), entry) && !entry.name.empty() &&
-            (multi ? SameRdn(entry.name.front(), asked)
-                   : EqualsIgnoringCase(entry.name.front().value, part.value))) {
+        if (FillEntry(message.get(), entry) && !entry.name.empty() && fits(entry.name.front())) {
           found.push_back({entry.name.front(), (entry.flags & kDirObjectContainer) != 0});
         }
       }
@@ -520,6 +519,28 @@ struct LdapStore::Impl {
         if (!page.entries.empty() && !lastRequest.empty())
           Wait(key, WaitingAnswer{lastRequest, -1, std::move(page.entries.front()), 0});
       }
+    } else if (multi) {
+      // Asked by exact names, the values would take every combination of naming types. One
+      // one-level search instead, for the children holding each value under some naming type;
+      // those whose RDN has other values, or the same ones outside it, are left out above. Few
+      // names are typeless and multi-valued at once, so the scan of a container it may cost
+      // where a naming type is not indexed is rare.
+      std::string filter = "(&";
+      const auto anyType = [&](const std::string& value) {
+        const std::string escaped = EscapeFilterValue(value);
+        filter += "(|";
+        for (const std::string& type : namingTypes)
+          filter += "(" + type + "=" + escaped + ")";
+        filter += ")";
+      };
+      anyType(asked.value);
+      for (const Ava& ava : asked.more)
+        anyType(ava.value);
+      filter += ")";
+      // A server that stops at its size limit still sends the children it found before.
+      static_cast<void>(SearchOnce(LdapDnText(parent), LDAP_SCOPE_ONELEVEL, filter,
+                                   kEntryAttributes, page, "name lookup"));
+      collect();
     } else {
       // The child of each naming type by its exact name, all asked at once: a one-level filter
       // over the naming types makes the server scan the whole container wherever one of the

@@ -1101,6 +1101,8 @@ size_t MemoryStore::MemoryBytes() const {
                  values_.size();
   for (const auto& numbers : preByClass_)
     bytes += numbers.capacity() * 4;
+  for (const auto& [key, ids] : valueSets_)
+    bytes += key.capacity() + ids.capacity() * 4;
   return bytes;
 }
 
@@ -1138,8 +1140,16 @@ uint64_t MemoryStore::ValueHash(uint32_t id) const {
   return HashChild(entries_[id].parent, RdnValue(entries_[id]));
 }
 
+std::string MemoryStore::ValueSetKey(uint32_t parent, const Rdn& rdn) {
+  return std::to_string(parent) + '\n' + RdnValueSetKey(rdn);
+}
+
 void MemoryStore::IndexChild(uint32_t child) {
   Entry& entry = entries_[child];
+  if (const std::string_view type = rdnTypes_[entry.rdnType];
+      type.find('+') != std::string_view::npos) {
+    valueSets_[ValueSetKey(entry.parent, RdnOfKeys(type, RdnValue(entry)))].push_back(child);
+  }
   const uint32_t first = FirstNamesake(entry.parent, RdnValue(entry));
   if (first == 0) {
     AddToTable(childTable_, entries_.size(), child, &MemoryStore::ValueHash);
@@ -1257,13 +1267,20 @@ std::vector<ChildCandidate> MemoryStore::FindChildren(const DirName& parent, con
       add(id);
     return found;
   }
+  if (!part.more.empty()) {
+    if (const auto named = valueSets_.find(ValueSetKey(*parentId, RdnOfPart(part)));
+        named != valueSets_.end()) {
+      for (const uint32_t id : named->second)
+        add(id);
+    }
+    return found;
+  }
   // A single value may be spelt as the joined values of a multi-valued RDN ("a+b" and a, b):
   // those are namesakes of the store's keys, not of the part.
-  const size_t pairs = part.more.size() + 1;
-  for (uint32_t id = FindTypedChild(*parentId, "", RdnValueKey(part.value, part.more)); id != kNone;
+  for (uint32_t id = FindTypedChild(*parentId, "", part.value); id != kNone;
        id = entries_[id].nextNamesake) {
     const std::string_view type = rdnTypes_[entries_[id].rdnType];
-    if (static_cast<size_t>(std::count(type.begin(), type.end(), '+')) + 1 == pairs)
+    if (type.find('+') == std::string_view::npos)
       add(id);
   }
   return found;

@@ -111,6 +111,7 @@ class MemoryStore final : public Store {
                                         std::string_view value) const;
   // The first-defined child of `parent` whose RDN value is `value`; 0 when there is none.
   [[nodiscard]] uint32_t FirstNamesake(uint32_t parent, std::string_view value) const;
+  [[nodiscard]] static std::string ValueSetKey(uint32_t parent, const Rdn& rdn);
   [[nodiscard]] uint64_t ValueHash(uint32_t id) const;
   [[nodiscard]] uint64_t TypedHash(uint32_t id) const;
   // Puts `id` in `table`, which holds `entries` ids, doubling it first when it would be half full.
@@ -135,6 +136,9 @@ class MemoryStore final : public Store {
   std::vector<uint32_t> childTable_;      // by (parent, folded RDN value): first namesakes
   std::vector<uint32_t> laterNamesakes_;  // by (parent, folded RDN type and value)
   size_t laterNamesakeCount_ = 0;
+  // The children named by multi-valued RDNs, by parent id and RdnValueSetKey: a typeless part
+  // names them with its values in any order, and the tables above know one order only.
+  std::unordered_map<std::string, std::vector<uint32_t>> valueSets_;
   std::string names_;            // RDN values
   std::vector<uint8_t> values_;  // attribute blocks
   std::vector<std::string> rdnTypes_;

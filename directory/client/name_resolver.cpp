@@ -45,7 +45,14 @@ bool TriedBefore(const ChildCandidate& a, const ChildCandidate& b, bool leaf) {
   const int rankB = rank(b.rdn.type);
   if (rankA != rankB)
     return rankA < rankB;
-  return FoldCase(a.rdn.type) < FoldCase(b.rdn.type);
+  // Namesakes of a multi-valued part may share their first type (CN=a+OU=b and CN=b+OU=a):
+  // their other types, then the values, keep the order one.
+  const std::string typesA = FoldCase(RdnTypeKey(a.rdn));
+  const std::string typesB = FoldCase(RdnTypeKey(b.rdn));
+  if (typesA != typesB)
+    return typesA < typesB;
+  return FoldCase(RdnValueKey(a.rdn.value, a.rdn.more)) <
+         FoldCase(RdnValueKey(b.rdn.value, b.rdn.more));
 }
 
 // Puts in front of `name` (the entry the parts are below) the RDNs of `parts[0, count)`, leaf
@@ -139,7 +146,8 @@ std::string NamesakeKey(const DirName& parent, const NamePart& part) {
     key += ':';
     key += FoldCase(text);
   };
-  add(RdnValueKey(part.value, part.more));
+  // Namesakes share their values as a set, each of them in its own order.
+  add(part.more.empty() ? part.value : RdnValueSetKey(RdnOfPart(part)));
   for (const Rdn& rdn : parent) {
     add(RdnTypeKey(rdn));
     add(RdnValueKey(rdn.value, rdn.more));
