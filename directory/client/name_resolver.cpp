@@ -195,8 +195,9 @@ bool TakenByNamesake(Store& store, const DirName& name, size_t at, const std::ve
   contested = false;
   const Rdn& own = name[at];
   // A common name is tried first among its namesakes (every part above the leaf names a
-  // container), so the usual name needs no lookup.
-  if (EqualsIgnoringCase(own.type, "CN"))
+  // container), so the usual name needs no lookup. The namesakes of a multi-valued RDN may all
+  // begin with one.
+  if (own.more.empty() && EqualsIgnoringCase(own.type, "CN"))
     return false;
   const DirName parent(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end());
   NameMemo::Namesakes local;

@@ -155,8 +155,9 @@ TEST_F(LdapStoreTest, TheSampleTreeReadsAlikeServedAndInMemory) {
   }
 }
 
-// Entries named by multi-valued RDNs, and a name value holding one in another order and letter
-// case: the live store reads, finds and resolves them as an LDIF load does.
+// Entries named by multi-valued RDNs, one of them with a namesake of the same values under other
+// types, and a name value holding one in another order and letter case: the live store reads,
+// finds and resolves them, typeless too, as an LDIF load does.
 TEST_F(LdapStoreTest, MultiValuedNamesReadAlikeServedAndInMemory) {
   const std::string ldif =
       Write("multi.ldif",
@@ -164,7 +165,9 @@ TEST_F(LdapStoreTest, MultiValuedNamesReadAlikeServedAndInMemory) {
             "dn: ou=Sales+cn=J. Smith,o=Acme\nobjectClass: inetOrgPerson\ncn: J. Smith\nsn: Smith\n"
             "ou: Sales\n\n"
             "dn: cn=Team,cn=J. Smith+ou=Sales,o=Acme\nobjectClass: groupOfNames\ncn: Team\n"
-            "member: OU=sales+CN=j. smith,o=Acme\n");
+            "member: OU=sales+CN=j. smith,o=Acme\n\n"
+            "dn: cn=Sales+ou=J. Smith,o=Acme\nobjectClass: inetOrgPerson\ncn: Sales\nsn: S\n"
+            "ou: J. Smith\n");
   SlapdServer server(ldif);
   ASSERT_TRUE(server.Running()) << server.Error();
   std::string error;
@@ -175,12 +178,14 @@ TEST_F(LdapStoreTest, MultiValuedNamesReadAlikeServedAndInMemory) {
   ASSERT_NE(live, nullptr) << error;
   const DirName smith = *ParseLdapDn("cn=J. Smith+ou=Sales,o=Acme");
   const DirName team = *ParseLdapDn("cn=Team,ou=Sales+cn=J. Smith,o=Acme");
+  const DirName namesake = *ParseLdapDn("ou=J. Smith+cn=Sales,o=Acme");
   for (Store* store : {static_cast<Store*>(memory.get()), static_cast<Store*>(live.get())}) {
     std::vector<std::string> names;
     for (const auto& [name, seen] : Walk(*store))
       names.push_back(name);
-    EXPECT_EQ(names, (std::vector<std::string>{"Acme", "J\\. Smith+Sales.Acme",
-                                               "Team.J\\. Smith+Sales.Acme"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Acme", "J\\. Smith+Sales.Acme", "Sales+J\\. Smith.Acme",
+                                        "Team.J\\. Smith+Sales.Acme"}));
     StoreEntry entry;
     ASSERT_EQ(store->GetEntry(*ParseLdapDn("OU=SALES+cn=j. smith,o=acme"), entry), kDirOk);
     EXPECT_TRUE(SameName(entry.name, smith));
@@ -198,9 +203,27 @@ TEST_F(LdapStoreTest, MultiValuedNamesReadAlikeServedAndInMemory) {
         OnlyChild(*store, Dn("o=Acme"), NamePart{"OU", "sales", {{"CN", "J. Smith"}}});
     ASSERT_TRUE(found.has_value());
     EXPECT_TRUE(SameRdn(*found, smith.front()));
-    const auto resolved = ResolveName(*store, ".Team.OU=Sales+CN=J\\. Smith.Acme", {});
-    ASSERT_TRUE(resolved.has_value());
-    EXPECT_TRUE(SameName(*resolved, team));
+    EXPECT_EQ(store->FindChildren(Dn("o=Acme"), NamePart{"", "SALES", {{"", "j. smith"}}}).size(),
+              2u);
+    // Typeless values in any order; of the namesakes the one tried first, and the other written
+    // typed so that it resolves back.
+    const struct {
+      const char* text;
+      DirName name;
+      const char* written;
+    } cases[] = {
+        {".Team.OU=Sales+CN=J\\. Smith.Acme", team, "Team.J\\. Smith+Sales.Acme"},
+        {".Team.sales+j\\. smith.Acme", team, "Team.J\\. Smith+Sales.Acme"},
+        {".Sales+J\\. Smith.Acme", smith, "J\\. Smith+Sales.Acme"},
+        {".CN=Sales+OU=J\\. Smith.Acme", namesake, "CN=Sales+OU=J\\. Smith.Acme"},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.text);
+      const auto resolved = ResolveName(*store, c.text, {});
+      ASSERT_TRUE(resolved.has_value());
+      EXPECT_TRUE(SameName(*resolved, c.name)) << FormatDirName(*resolved, {}, false);
+      EXPECT_EQ(NameText(*store, c.name, {}, true), c.written);
+    }
     std::vector<StoreAttribute> attributes;
     ASSERT_EQ(store->ReadAttributes(team, {"Member"}, attributes), kDirOk);
     ASSERT_EQ(attributes.size(), 1u);
