@@ -68,7 +68,8 @@ constexpr std::string_view kLdapsScheme = "ldaps://";
 
 }  // namespace
 
-TConnectionsDialog::TConnectionsDialog(const std::string& path, QWidget* parent) : QDialog(parent) {
+TConnectionsDialog::TConnectionsDialog(const std::string& path, QWidget* parent)
+    : QDialog(parent), path_(path) {
   setObjectName(QStringLiteral("ConnectionsDialog"));
   setWindowTitle(QStringLiteral("Connections"));
 
@@ -458,7 +459,7 @@ void TConnectionsDialog::RemoveClick() {
 void TConnectionsDialog::TestClick() {
   if (Testing())
     return;
-  const std::string path = file_ ? file_->Path() : DirClientConnectionsFile();
+  const std::string path = file_ ? file_->Path() : path_;
   std::string error;
   const auto config = ConnectionsFile::ConfigOf(FieldsShown(), path, error);
   if (!config) {

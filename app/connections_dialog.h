@@ -92,6 +92,8 @@ class TConnectionsDialog : public QDialog {
   // The test is over: Test is back, with the focus when the test had left it on Cancel.
   void EndTest();
 
+  // The file the dialog edits: it tests against it even when it could not be loaded.
+  std::string path_;
   std::optional<ConnectionsFile> file_;
   // The file as it was before the last removal, until the next saved change.
   std::optional<ConnectionsFile> beforeRemove_;

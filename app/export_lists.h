@@ -1,17 +1,12 @@
 #pragma once
-// The export's five item lists and what fills and marks them from the directory: the searches of
-// the export pages and the two dependency marks. Plain C++: the window drives it through its list
-// models, the command-line export through TExportLists.
+// The export's five item lists: the kinds of RBS item, their search filters, and the set of five
+// lists an export marks. Plain C++: the window keeps its lists in its list models, the
+// command-line export in TExportLists; both reach them through TExportListSet.
 #include <array>
-#include <cstdint>
 #include <functional>
-#include <string>
 #include <string_view>
 
 #include "app/item_list.h"
-#include "directory/client/dir_client.h"
-#include "util/string_list.h"
-#include "xmlexport/install_document.h"
 
 // The kinds of RBS item, in the order of the export pages and of the install document.
 enum class RbsKind { kModule, kCategory, kRole, kBook, kTask };
@@ -23,47 +18,35 @@ inline constexpr std::array<RbsKind, 5> kRbsKinds = {
 // The kind as one lower-case word: "module", "category", "role", "book", "task".
 [[nodiscard]] std::string_view RbsKindName(RbsKind kind);
 
-// Appends to `found` the complete names of the items of `kind` in the subtree of `container`, in
-// the order the directory returns them. Returns DSSearch's code; a failed search keeps the names
-// it read.
-[[nodiscard]] int32_t SearchRbsItems(DirContext context, const std::string& container, RbsKind kind,
-                                     TStringList& found);
+// Where an export keeps its five lists. Every change goes through Fill or Mark, so that a
+// holder that shows the lists (the window's models) can follow it.
+class TExportListSet {
+ public:
+  TExportListSet() = default;
+  TExportListSet(const TExportListSet&) = delete;
+  TExportListSet& operator=(const TExportListSet&) = delete;
+  virtual ~TExportListSet() = default;
 
-// Checks, in the list of `kind`, the first line equal to each of `names` (ASCII case ignored).
-// The window routes it through its list models so that the views follow the marks.
-using MarkDependentLines = std::function<void(RbsKind kind, const TStringList& names)>;
-
-// For each checked module, in order: marks the books, then the tasks, found in the module's
-// subtree. A module whose search fails marks what was read before the failure; a search the user
-// stops marks what it found and ends the marking.
-void CheckDependentBooks(DirContext context, const TItemList& modules,
-                         const MarkDependentLines& mark);
-// For each checked role, in order: marks the tasks its "rbsContent" names. A role whose values
-// cannot be read marks nothing. Lets window messages run before each role and ends the marking
-// there when the user has asked to stop; the values read are reported (ReportEntriesRead).
-void CheckDependentTasks(DirContext context, const TItemList& roles,
-                         const MarkDependentLines& mark);
-
-// The checked lines of every kind's list, each in its list's order.
-[[nodiscard]] XmlCheckedItems CheckedItemsOf(
-    const std::function<const TItemList&(RbsKind kind)>& listOf);
+  [[nodiscard]] virtual const TItemList& Of(RbsKind kind) const = 0;
+  // Runs `edit`, which may add or remove lines, on the list of `kind`.
+  virtual void Fill(RbsKind kind, const std::function<void(TItemList&)>& edit) = 0;
+  // Runs `mark`, which changes check marks only, on the list of `kind`.
+  virtual void Mark(RbsKind kind, const std::function<void(TItemList&)>& mark) = 0;
+};
 
 // The five lists of one export, owned together: for a caller without a window.
-class TExportLists {
+class TExportLists : public TExportListSet {
  public:
-  [[nodiscard]] TItemList& Of(RbsKind kind) { return lists_.at(Index(kind)); }
-  [[nodiscard]] const TItemList& Of(RbsKind kind) const { return lists_.at(Index(kind)); }
-
-  // Replaces every list with the items found below `container`, kind by kind. Returns 0, or the
-  // code of the first failed search; every list keeps what its search read.
-  [[nodiscard]] int32_t Load(DirContext context, const std::string& container);
-  void CheckDependentBooks(DirContext context);
-  void CheckDependentTasks(DirContext context);
-  [[nodiscard]] XmlCheckedItems CheckedItems() const;
+  [[nodiscard]] const TItemList& Of(RbsKind kind) const override { return lists_.at(Index(kind)); }
+  void Fill(RbsKind kind, const std::function<void(TItemList&)>& edit) override {
+    edit(lists_.at(Index(kind)));
+  }
+  void Mark(RbsKind kind, const std::function<void(TItemList&)>& mark) override {
+    mark(lists_.at(Index(kind)));
+  }
 
  private:
   static size_t Index(RbsKind kind) { return static_cast<size_t>(kind); }
-  void MarkDependents(RbsKind kind, const TStringList& names) { Of(kind).MarkDependents(names); }
 
   std::array<TItemList, kRbsKinds.size()> lists_;
 };

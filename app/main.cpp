@@ -20,6 +20,7 @@
 #include "app/program_version.h"
 #include "app/qt_form_dialogs.h"
 #include "app/qt_hooks.h"
+#include "directory/client/dir_session.h"
 #include "util/secrets.h"
 
 namespace {
@@ -57,9 +58,9 @@ constexpr bool kChecksLeaks = false;
 constexpr bool kChecksLeaks = false;
 #endif
 
-// The application and its window, from start-up to the window closed and the settings written;
-// the exit status.
-int RunWindow(int argc, char** argv) {
+// The application and its window over `client`, from start-up to the window closed and the
+// settings written; the exit status.
+int RunWindow(DirClient& client, int argc, char** argv) {
   QApplication application(argc, argv);
   // The title the desktop shows for the application. Set as the application name, not the
   // display name: Qt appends a display name to every window caption, which must stay as it is.
@@ -77,9 +78,9 @@ int RunWindow(int argc, char** argv) {
   KeychainVault keyring;
   QtLoginAsker loginDialog;
   WindowLogin login(keyring, loginDialog, dialogs);
-  DirClientSetPasswordProvider(
+  client.DirClientSetPasswordProvider(
       [&login](const DirPasswordRequest& request) { return login.Provide(request); });
-  TMainForm MainForm(dialogs, ProgramFile());
+  TMainForm MainForm(client, dialogs, ProgramFile());
   dialogs.SetOwner(&MainForm);
   MainForm.show();
   if (quitAfterStart) {
@@ -90,7 +91,7 @@ int RunWindow(int argc, char** argv) {
     std::cout << "Info: " << MainForm.Memo1->toPlainText().section(u'\n', 0, 0).toStdString()
               << "\nStatus bar: " << MainForm.StatusBar->SimpleText().toStdString() << '\n';
   }
-  DirClientSetPasswordProvider({});
+  client.DirClientSetPasswordProvider({});
   return status;
 }
 
@@ -111,7 +112,9 @@ int main(int argc, char** argv) {
 
   // A core file would hold a password typed into the login dialog.
   static_cast<void>(DisableCoreFiles());
-  const int status = RunWindow(argc, argv);
+  // Made here, not in RunWindow, so that the exit below can leave it unfreed.
+  DirSession client;
+  const int status = RunWindow(client, argc, argv);
   // What is left once the window has gone is freeing what the directory client holds: on a tree
   // of a million entries that alone kept the process alive for a tenth of a second or more after
   // its window, and the system takes the memory back whole at exit. A build that checks for leaks

@@ -3,7 +3,6 @@
 // the start-up and shut-down that open the directory client, the contexts and the settings.
 #include <QMainWindow>
 #include <QSize>
-#include <QStatusBar>
 #include <QString>
 #include <cstdint>
 #include <filesystem>
@@ -12,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "app/clickable_status_bar.h"
 #include "app/export_lists.h"
+#include "app/export_run.h"
 #include "app/form_dialogs.h"
 #include "app/profile_file.h"
 #include "app/program_version.h"
@@ -35,25 +36,6 @@ class TStringList;
 class TWorkMonitor;
 class TWindowPlacement;
 
-// A status bar that reports a click anywhere on it.
-class TClickableStatusBar : public QStatusBar {
-  Q_OBJECT
- public:
-  using QStatusBar::QStatusBar;
-  // The one panel's text.
-  void SetSimpleText(const QString& text);
-  [[nodiscard]] QString SimpleText() const;
-
- signals:
-  void Clicked();
-
- protected:
-  void mouseReleaseEvent(QMouseEvent* event) override;
-
- private:
-  QLabel* panel_ = nullptr;
-};
-
 class TMainForm : public QMainWindow {
   Q_OBJECT
  public:
@@ -63,11 +45,13 @@ class TMainForm : public QMainWindow {
       "Orvane: Export iManager 2.x Roles, Tasks, and Property Books";
   static constexpr const char* kVersion = kOrvaneVersion;
 
-  // `dialogs` shows every box and the save dialog and must outlive the window. `programFile`
+  // `client` is the directory client the window starts, restarts and reads through; `dialogs`
+  // shows every box and the save dialog. Both must outlive the window. `programFile`
   // names the info text (its base name, ".txt") and finds it and the user guide (index.html)
   // where ProgramDocument says, and names the settings file (its base name, ".ini", in the
   // configuration folder). Creating the window runs FormCreate.
-  TMainForm(FormDialogs& dialogs, std::filesystem::path programFile, QWidget* parent = nullptr);
+  TMainForm(DirClient& client, FormDialogs& dialogs, std::filesystem::path programFile,
+            QWidget* parent = nullptr);
   ~TMainForm() override;
   TMainForm(const TMainForm&) = delete;
   TMainForm& operator=(const TMainForm&) = delete;
@@ -124,11 +108,11 @@ class TMainForm : public QMainWindow {
   void RolesLoad();
   void BooksLoad();
   void TasksLoad();
-  void ItemsLoad(QListView* list, const std::string& filter);
+  // Fills the list of `kind` from a search below CurrentCtx.
+  void ItemsLoad(RbsKind kind);
   void PopupCheckAllClick();
   void PopupUncheckAllClick();
   void EditMatchChange(QLineEdit* sender);
-  void MarkDependents(const TStringList& values, QListView* list);
   void BitBtnCheckDependentBooksClick();
   void BitBtnCheckDependentTasksClick();
   // The lines and marks of one of the five check lists.
@@ -211,13 +195,29 @@ class TMainForm : public QMainWindow {
   // handler have finished, and only when the page's size then differs from the loaded one.
   void CategoriesPageResized();
   void LoadCategoriesAfterResize();
-  // Dependency marks through the list models, so that the views follow them.
-  MarkDependentLines MarkInLists();
   void RunHandler(const std::function<void()>& handler);
   void RunHandler(void (TMainForm::*handler)());
+  // The kind of item `list` holds.
+  [[nodiscard]] RbsKind KindOf(const QListView* list) const;
 
+  // The export's lists as the list models hold them, changed through the models so that the
+  // views follow.
+  class ModelLists : public TExportListSet {
+   public:
+    explicit ModelLists(const TMainForm& form) : form_(form) {}
+    [[nodiscard]] const TItemList& Of(RbsKind kind) const override;
+    void Fill(RbsKind kind, const std::function<void(TItemList&)>& edit) override;
+    void Mark(RbsKind kind, const std::function<void(TItemList&)>& mark) override;
+
+   private:
+    const TMainForm& form_;
+  };
+
+  DirClient& client_;
   FormDialogs& dialogs_;
   std::filesystem::path programFile_;
+  ModelLists lists_{*this};
+  TExportRun export_{client_, lists_};
   QListView* popupList_ = nullptr;  // the check list PopupMenu1 was opened on
   // The document the XML page last showed, line for line: saved as it is unless the user has
   // edited the view, because the view's plain text does not keep every byte (a lone CR or LF in
@@ -227,6 +227,7 @@ class TMainForm : public QMainWindow {
   // Why the document last built lost bytes and may not be saved; cleared by the next rebuild.
   std::optional<std::string> unsavableBecause_;
   bool contextsCreated_ = false;
+  uint64_t clientStarts_ = 0;  // the client's starts by this window
   int runningHandlers_ = 0;
   bool categoriesLoadDue_ = false;
   QSize categoriesLoadedSize_;  // the categories page's size at its list's last load
@@ -235,7 +236,7 @@ class TMainForm : public QMainWindow {
   struct CategoriesSource {
     std::string tree;
     std::string container;
-    uint64_t clientGeneration = 0;
+    uint64_t clientStart = 0;
     bool operator==(const CategoriesSource&) const = default;
   };
   [[nodiscard]] CategoriesSource CurrentCategoriesSource() const;

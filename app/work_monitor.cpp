@@ -4,7 +4,7 @@
 #include <QLocale>
 #include <QToolButton>
 
-#include "app/main_form.h"
+#include "app/clickable_status_bar.h"
 #include "app/qt_hooks.h"
 #include "util/hooks.h"
 

@@ -11,39 +11,41 @@
 #include "directory/d_nw_search.h"
 #include "xmlexport/directory_attributes.h"
 
-DirContext StartBenchClient(const std::filesystem::path& folder, const std::string& source,
-                            const std::string& extraKeys) {
+DirContext StartBenchClient(DirClient& client, const std::filesystem::path& folder,
+                            const std::string& source, const std::string& extraKeys) {
   const std::filesystem::path connections = folder / "connections.ini";
   std::ofstream(connections) << "[bench]\ntree = BENCH_TREE\nsource = " << source
                              << "\nprimary = yes\n"
                              << extraKeys;
-  DirClientUseConnectionsFile(connections.string());
+  client.DirClientUseConnectionsFile(connections.string());
   DirContext context = 0;
-  if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(context) != kDirOk) {
+  if (client.DirClientInit(0, 0) != kDirConnectionOk ||
+      client.DirCreateContext(context) != kDirOk) {
     throw std::runtime_error("the client did not start on " + source);
   }
-  DSModifyContextFlags(context, '+', kDirFlagTypeless);
-  if (DSSetRootContext(context) != kDirOk) {
+  DSModifyContextFlags(client, context, '+', kDirFlagTypeless);
+  if (DSSetRootContext(client, context) != kDirOk) {
     throw std::runtime_error("the client did not start on " + source);
   }
   return context;
 }
 
-bool RunExportSearches(DirContext context, std::array<TStringList, 5>& results) {
+bool RunExportSearches(DirClient& client, DirContext context, std::array<TStringList, 5>& results) {
   for (size_t kind = 0; kind < kExportFilters.size(); ++kind) {
-    if (DSSearch(context, "[Root]", kExportFilters[kind], kDirScopeSubtree, results[kind]) !=
-        kDirOk) {
+    if (DSSearch(client, context, "[Root]", kExportFilters[kind], kDirScopeSubtree,
+                 results[kind]) != kDirOk) {
       return false;
     }
   }
   return true;
 }
 
-void MeasureExportSearches(benchmark::State& state, DirContext context, size_t expected) {
+void MeasureExportSearches(DirClient& client, benchmark::State& state, DirContext context,
+                           size_t expected) {
   size_t found = 0;
   for (auto _ : state) {
     std::array<TStringList, 5> results;
-    if (!RunExportSearches(context, results)) {
+    if (!RunExportSearches(client, context, results)) {
       state.SkipWithError("search failed");
       return;
     }
@@ -59,9 +61,9 @@ void MeasureExportSearches(benchmark::State& state, DirContext context, size_t e
   state.counters["results"] = static_cast<double>(found);
 }
 
-XmlCheckedItems ExportSearchItems(DirContext context, size_t perKind) {
+XmlCheckedItems ExportSearchItems(DirClient& client, DirContext context, size_t perKind) {
   std::array<TStringList, 5> results;
-  if (!RunExportSearches(context, results)) {
+  if (!RunExportSearches(client, context, results)) {
     throw std::runtime_error("an export search failed");
   }
   XmlCheckedItems items;
@@ -81,14 +83,14 @@ size_t CheckedItemCount(const XmlCheckedItems& items) {
          items.tasks.size();
 }
 
-void MeasureInstallDocumentRebuild(benchmark::State& state, DirContext context,
+void MeasureInstallDocumentRebuild(DirClient& client, benchmark::State& state, DirContext context,
                                    const XmlCheckedItems& items) {
-  const DirectoryAttributeSource source(context);
+  const DirectoryAttributeSource source(client, context);
   size_t lines = 0;
   for (auto _ : state) {
     // Each rebuild of the window is an operation of its own: what a live store learnt of the
     // entries in the one before is not there to help it.
-    DirClientBeginOperation();
+    client.DirClientBeginOperation();
     const std::vector<std::string> document = BuildInstallDocument(source, items);
     lines = document.size();
     benchmark::DoNotOptimize(lines);

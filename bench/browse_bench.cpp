@@ -16,7 +16,7 @@
 #include "app/main_form.h"
 #include "app/qt_hooks.h"
 #include "bench/tree_generator.h"
-#include "directory/client/dir_client.h"
+#include "directory/client/dir_session.h"
 
 namespace {
 
@@ -51,17 +51,16 @@ class BenchWindow {
     std::ofstream(folder_ / "connections.ini")
         << "[bench]\ntree = BENCH_TREE\nsource = " << (folder_ / "tree.ldif").string()
         << "\ncontext = " << shape_.largeContainerName << "\nprimary = yes\n";
-    DirClientUseConnectionsFile((folder_ / "connections.ini").string());
+    session_.DirClientUseConnectionsFile((folder_ / "connections.ini").string());
     ::setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
     InstallQtHooks();
-    form_ = std::make_unique<TMainForm>(dialogs_, folder_ / "bin" / "orvane");
+    form_ = std::make_unique<TMainForm>(session_, dialogs_, folder_ / "bin" / "orvane");
     form_->show();
     QApplication::processEvents();
   }
   ~BenchWindow() {
     form_.reset();
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
+    session_.DirClientShutdown();
     std::filesystem::remove_all(folder_);
   }
   BenchWindow(const BenchWindow&) = delete;
@@ -75,6 +74,7 @@ class BenchWindow {
  private:
   std::filesystem::path folder_;
   GeneratedTreeShape shape_;
+  DirSession session_;  // outlives the window, which holds it
   SilentDialogs dialogs_;
   std::unique_ptr<TMainForm> form_;
 };

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "bench/tree_generator.h"
-#include "directory/client/dir_client.h"
 #include "directory/client/dir_name.h"
+#include "directory/client/dir_session.h"
 #include "directory/client/memory_store.h"
 
 namespace {
@@ -138,10 +138,17 @@ void BM_LoadTreeFile(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadTreeFile)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Starts the client once on the generated tree, written to a temporary file with a
-// connections file naming it.
-DirContext SearchContext() {
-  static const DirContext context = [] {
+// A client started once on the generated tree, written to a temporary file with a connections
+// file naming it, and its search context.
+struct SearchClient {
+  DirSession session;
+  DirContext context = 0;
+};
+
+SearchClient& Searching() {
+  static SearchClient searching;
+  static const bool started = [] {
+    DirClient& client = searching.session;
     const GeneratedTree& tree = Tree();
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("orvane-bench-" + std::to_string(getpid()));
@@ -150,34 +157,36 @@ DirContext SearchContext() {
     std::ofstream(dir / "connections.ini")
         << "[bench]\ntree = BENCH\nsource = " << (dir / "tree.ldif").string()
         << "\nprimary = yes\n";
-    DirClientUseConnectionsFile((dir / "connections.ini").string());
-    const uint16_t code = DirClientInit(0, 0);
+    client.DirClientUseConnectionsFile((dir / "connections.ini").string());
+    const uint16_t code = client.DirClientInit(0, 0);
     std::filesystem::remove_all(dir);
     if (code != 0) {
-      std::fprintf(stderr, "client start failed: %s\n", NWstrerror(code).c_str());
+      std::fprintf(stderr, "client start failed: %s\n", client.NWstrerror(code).c_str());
       std::exit(1);
     }
     DirContext created = 0;
-    if (DirCreateContext(created) != kDirOk ||
-        DirSetContextValue(created, kDirKeyFlags, 0x01u | 0x02u | 0x04u | 0x10u) != kDirOk ||
-        DirSetContextValue(created, kDirKeyNameContext, std::string("[Root]")) != kDirOk) {
+    if (client.DirCreateContext(created) != kDirOk ||
+        client.DirSetContextValue(created, kDirKeyFlags, 0x01u | 0x02u | 0x04u | 0x10u) != kDirOk ||
+        client.DirSetContextValue(created, kDirKeyNameContext, std::string("[Root]")) != kDirOk) {
       std::exit(1);
     }
-    return created;
+    searching.context = created;
+    return true;
   }();
-  return context;
+  static_cast<void>(started);
+  return searching;
 }
 
 // Reads every name of every batch, as the search and listing layers do.
-size_t DrainBatch(DirContext context, DirBuffer buffer) {
+size_t DrainBatch(DirClient& client, DirContext context, DirBuffer buffer) {
   uint32_t count = 0;
-  if (DirGetObjectCount(context, buffer, count) != kDirOk)
+  if (client.DirGetObjectCount(context, buffer, count) != kDirOk)
     return 0;
   std::string name;
   uint32_t attributes = 0;
   DirObjectInfo info;
   for (uint32_t i = 0; i < count; ++i) {
-    if (DirGetObjectName(context, buffer, name, attributes, info) != kDirOk)
+    if (client.DirGetObjectName(context, buffer, name, attributes, info) != kDirOk)
       return i;
   }
   return count;
@@ -185,7 +194,9 @@ size_t DrainBatch(DirContext context, DirBuffer buffer) {
 
 void BM_SearchByBaseClass(benchmark::State& state) {
   const GeneratedTree& tree = Tree();
-  const DirContext context = SearchContext();
+  SearchClient& searching = Searching();
+  DirClient& client = searching.session;
+  const DirContext context = searching.context;
   const std::string base =
       "." + FormatDirName(ParseLdapDn(tree.shape.organisationDn).value_or(DirName()), {}, true);
   size_t found = 0;
@@ -193,30 +204,30 @@ void BM_SearchByBaseClass(benchmark::State& state) {
     DirBuffer filterBuffer = 0;
     DirBuffer result = 0;
     DirFilter filter = 0;
-    (void)DirAllocBuffer(4096, filterBuffer);
-    (void)DirAllocBuffer(4096, result);
-    (void)DirInitBuffer(context, kDirOperationSearchFilter, filterBuffer);
-    (void)DirAllocFilter(filter);
-    (void)DirAddFilterToken(filter, kFilterOpen, {}, 0);
-    (void)DirAddFilterToken(filter, kFilterBaseClass, {}, 0);
-    (void)DirAddFilterToken(filter, kFilterAttribute, tree.shape.userBaseClass, 20);
-    (void)DirAddFilterToken(filter, kFilterClose, {}, 0);
-    (void)DirAddFilterToken(filter, kFilterEnd, {}, 0);
-    if (DirPutFilter(context, filterBuffer, filter, nullptr) != kDirOk) {
+    (void)client.DirAllocBuffer(4096, filterBuffer);
+    (void)client.DirAllocBuffer(4096, result);
+    (void)client.DirInitBuffer(context, kDirOperationSearchFilter, filterBuffer);
+    (void)client.DirAllocFilter(filter);
+    (void)client.DirAddFilterToken(filter, kFilterOpen, {}, 0);
+    (void)client.DirAddFilterToken(filter, kFilterBaseClass, {}, 0);
+    (void)client.DirAddFilterToken(filter, kFilterAttribute, tree.shape.userBaseClass, 20);
+    (void)client.DirAddFilterToken(filter, kFilterClose, {}, 0);
+    (void)client.DirAddFilterToken(filter, kFilterEnd, {}, 0);
+    if (client.DirPutFilter(context, filterBuffer, filter, nullptr) != kDirOk) {
       state.SkipWithError("filter refused");
       return;
     }
     found = 0;
     int32_t handle = -1;
     do {
-      if (DirSearch(context, base, 2, 0, filterBuffer, DirTimeStamp{}, 0, 0, nullptr, handle, 0,
-                    nullptr, result) != kDirOk) {
+      if (client.DirSearch(context, base, 2, 0, filterBuffer, DirTimeStamp{}, 0, 0, nullptr, handle,
+                           0, nullptr, result) != kDirOk) {
         break;
       }
-      found += DrainBatch(context, result);
+      found += DrainBatch(client, context, result);
     } while (handle != -1);
-    (void)DirFreeBuffer(filterBuffer);
-    (void)DirFreeBuffer(result);
+    (void)client.DirFreeBuffer(filterBuffer);
+    (void)client.DirFreeBuffer(result);
   }
   if (found != tree.shape.largeContainerChildren)
     state.SkipWithError("wrong number of names");
@@ -226,28 +237,30 @@ BENCHMARK(BM_SearchByBaseClass)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ListLargeContainer(benchmark::State& state) {
   const GeneratedTree& tree = Tree();
-  const DirContext context = SearchContext();
+  SearchClient& searching = Searching();
+  DirClient& client = searching.session;
+  const DirContext context = searching.context;
   DirContext listing = 0;
-  (void)DirDuplicateContext(context, listing);
-  (void)DirSetContextValue(listing, kDirKeyNameContext, tree.shape.largeContainerName);
+  (void)client.DirDuplicateContext(context, listing);
+  (void)client.DirSetContextValue(listing, kDirKeyNameContext, tree.shape.largeContainerName);
   const std::string base = "." + tree.shape.largeContainerName;
   size_t found = 0;
   for (auto _ : state) {
     DirBuffer result = 0;
-    (void)DirAllocBuffer(4096, result);
+    (void)client.DirAllocBuffer(4096, result);
     found = 0;
     int32_t handle = -1;
     do {
-      if (DirListSubordinates(listing, base, handle, result) != kDirOk)
+      if (client.DirListSubordinates(listing, base, handle, result) != kDirOk)
         break;
-      found += DrainBatch(listing, result);
+      found += DrainBatch(client, listing, result);
     } while (handle != -1);
-    (void)DirFreeBuffer(result);
+    (void)client.DirFreeBuffer(result);
   }
   if (found != tree.shape.largeContainerChildren)
     state.SkipWithError("wrong number of names");
   state.counters["names"] = static_cast<double>(found);
-  (void)DirFreeContext(listing);
+  (void)client.DirFreeContext(listing);
 }
 BENCHMARK(BM_ListLargeContainer)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -22,7 +22,7 @@
 
 #include "bench/bench_client.h"
 #include "bench/tree_generator.h"
-#include "directory/client/dir_client.h"
+#include "directory/client/dir_session.h"
 #include "tests/client/slapd_server.h"
 
 extern char** environ;
@@ -44,6 +44,7 @@ constexpr size_t kLargeChecked = 10'000;
 
 struct LiveTree {
   std::unique_ptr<SlapdServer> server;
+  DirSession session;  // ends before the server does
   GeneratedTreeShape shape;
   DirContext context = 0;
   std::vector<std::string> tasks;  // typeless complete names, for the reads
@@ -101,8 +102,8 @@ LiveTree& Tree() {
     std::fprintf(stderr, "%s\n", tree.server->Error().c_str());
     std::abort();
   }
-  tree.context = StartBenchClient(folder, tree.server->Uri(), "timeout = 120\n");
-  const XmlCheckedItems found = ExportSearchItems(tree.context, kLargeChecked);
+  tree.context = StartBenchClient(tree.session, folder, tree.server->Uri(), "timeout = 120\n");
+  const XmlCheckedItems found = ExportSearchItems(tree.session, tree.context, kLargeChecked);
   tree.tasks = FirstOfEach(found, 1000).tasks;
   tree.checked = FirstOfEach(found, kCheckedPerKind);
   tree.largeChecked = FirstOfEach(found, kLargeCheckedPerKind, kLargeChecked);
@@ -123,7 +124,7 @@ LiveTree& Tree() {
 
 void BM_ExportTabSearchesThroughTheClient(benchmark::State& state) {
   LiveTree& tree = Tree();
-  MeasureExportSearches(state, tree.context, tree.shape.RbsObjectCount());
+  MeasureExportSearches(tree.session, state, tree.context, tree.shape.RbsObjectCount());
 }
 BENCHMARK(BM_ExportTabSearchesThroughTheClient)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -146,37 +147,38 @@ BENCHMARK(BM_ExportTabSearchesByLdapsearch)->Unit(benchmark::kMillisecond)->UseR
 void BM_ReadsFor1000CheckedItems(benchmark::State& state) {
   LiveTree& tree = Tree();
   DirBuffer buffer = 0;
-  if (DirAllocBuffer(64512, buffer) != kDirOk)
+  if (tree.session.DirAllocBuffer(64512, buffer) != kDirOk)
     std::abort();
   std::vector<uint8_t> record(64512);
   size_t values = 0;
   for (auto _ : state) {
-    DirClientBeginOperation();
+    tree.session.DirClientBeginOperation();
     values = 0;
     for (const std::string& name : tree.tasks) {
       int32_t handle = -1;
       do {
-        if (DirRead(tree.context, "." + name, 1, 1, 0, handle, buffer) != kDirOk) {
+        if (tree.session.DirRead(tree.context, "." + name, 1, 1, 0, handle, buffer) != kDirOk) {
           state.SkipWithError("read failed");
           return;
         }
         uint32_t count = 0;
-        (void)DirGetAttributeCount(tree.context, buffer, count);
+        (void)tree.session.DirGetAttributeCount(tree.context, buffer, count);
         for (uint32_t a = 0; a < count; ++a) {
           std::string attribute;
           uint32_t valueCount = 0;
           uint32_t syntax = 0;
-          (void)DirGetAttributeName(tree.context, buffer, attribute, valueCount, syntax);
+          (void)tree.session.DirGetAttributeName(tree.context, buffer, attribute, valueCount,
+                                                 syntax);
           for (uint32_t v = 0; v < valueCount; ++v) {
             uint32_t size = 0;
-            (void)DirComputeValueSize(tree.context, buffer, syntax, size);
-            (void)DirGetValue(tree.context, buffer, syntax, record);
+            (void)tree.session.DirComputeValueSize(tree.context, buffer, syntax, size);
+            (void)tree.session.DirGetValue(tree.context, buffer, syntax, record);
             ++values;
           }
         }
       } while (handle != -1);
       int fd = -1;
-      if (DirOpenStream(tree.context, "." + name, "rbsXMLInfo", 1, fd) == kDirOk) {
+      if (tree.session.DirOpenStream(tree.context, "." + name, "rbsXMLInfo", 1, fd) == kDirOk) {
         char bytes[4096];
         while (read(fd, bytes, sizeof bytes) > 0) {
         }
@@ -184,7 +186,7 @@ void BM_ReadsFor1000CheckedItems(benchmark::State& state) {
       }
     }
   }
-  (void)DirFreeBuffer(buffer);
+  (void)tree.session.DirFreeBuffer(buffer);
   state.counters["items"] = static_cast<double>(tree.tasks.size());
   state.counters["values"] = static_cast<double>(values);
 }
@@ -194,16 +196,16 @@ BENCHMARK(BM_ReadsFor1000CheckedItems)->Unit(benchmark::kMillisecond)->UseRealTi
 // writer and attribute source, as showing the XML page does on a live tree; xml_bench's
 // BM_RebuildInstallDocument is the same on the in-memory store.
 void BM_RebuildInstallDocumentFor1000CheckedItems(benchmark::State& state) {
-  const LiveTree& tree = Tree();
-  MeasureInstallDocumentRebuild(state, tree.context, tree.checked);
+  LiveTree& tree = Tree();
+  MeasureInstallDocumentRebuild(tree.session, state, tree.context, tree.checked);
 }
 BENCHMARK(BM_RebuildInstallDocumentFor1000CheckedItems)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
 void BM_RebuildInstallDocumentFor10000CheckedItems(benchmark::State& state) {
-  const LiveTree& tree = Tree();
-  MeasureInstallDocumentRebuild(state, tree.context, tree.largeChecked);
+  LiveTree& tree = Tree();
+  MeasureInstallDocumentRebuild(tree.session, state, tree.context, tree.largeChecked);
 }
 BENCHMARK(BM_RebuildInstallDocumentFor10000CheckedItems)
     ->Unit(benchmark::kMillisecond)

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "bench/tree_generator.h"
-#include "directory/client/dir_client.h"
+#include "directory/client/dir_session.h"
 #include "directory/d_nw_list.h"
 #include "util/string_list.h"
 
@@ -19,7 +19,7 @@ namespace {
 
 constexpr size_t kTreeEntries = 1'000'000;
 
-// The client, started once on the generated tree for every benchmark of the run.
+// A client, started once on the generated tree for every benchmark of the run.
 class BenchTree {
  public:
   BenchTree() {
@@ -37,25 +37,25 @@ class BenchTree {
     std::ofstream(folder_ / "connections.ini")
         << "[bench]\ntree = BENCH_TREE\nsource = " << (folder_ / "tree.ldif").string()
         << "\nprimary = yes\n";
-    DirClientUseConnectionsFile((folder_ / "connections.ini").string());
-    if (const uint16_t code = DirClientInit(0, 0); code != kDirConnectionOk) {
-      std::fprintf(stderr, "client start-up failed: %s\n", NWstrerror(code).c_str());
+    session_.DirClientUseConnectionsFile((folder_ / "connections.ini").string());
+    if (const uint16_t code = session_.DirClientInit(0, 0); code != kDirConnectionOk) {
+      std::fprintf(stderr, "client start-up failed: %s\n", session_.NWstrerror(code).c_str());
       std::exit(1);
     }
-    if (DirCreateContext(context_) != kDirOk) {
+    if (session_.DirCreateContext(context_) != kDirOk) {
       std::fprintf(stderr, "no context\n");
       std::exit(1);
     }
   }
   ~BenchTree() {
-    static_cast<void>(DirFreeContext(context_));
-    DirClientShutdown();
-    DirClientUseConnectionsFile("");
+    static_cast<void>(session_.DirFreeContext(context_));
+    session_.DirClientShutdown();
     std::filesystem::remove_all(folder_);
   }
   BenchTree(const BenchTree&) = delete;
   BenchTree& operator=(const BenchTree&) = delete;
 
+  [[nodiscard]] DirClient& Client() { return session_; }
   [[nodiscard]] DirContext Context() const { return context_; }
   // The large container in display form, and how many entries it holds.
   [[nodiscard]] const std::string& Container() const { return container_; }
@@ -67,6 +67,7 @@ class BenchTree {
   std::filesystem::path folder_;
   GeneratedTreeShape shape_;
   std::string container_;
+  DirSession session_;
   DirContext context_ = 0;
 };
 
@@ -77,12 +78,13 @@ BenchTree& Tree() {
 
 // What the window does when it shows a container: both lists sorted, object lines with classes.
 void BM_ListIntoSortedLists(benchmark::State& state) {
-  const BenchTree& tree = Tree();
+  BenchTree& tree = Tree();
   int64_t entries = 0;
   for (auto _ : state) {
     TStringList containers(true);
     TStringList objects(true);
-    DSListContainer(tree.Context(), tree.Container(), &containers, &objects, "", true);
+    DSListContainer(tree.Client(), tree.Context(), tree.Container(), &containers, &objects, "",
+                    true);
     entries = objects.Count();
     benchmark::DoNotOptimize(containers.Count());
   }
@@ -96,9 +98,9 @@ BENCHMARK(BM_ListIntoSortedLists)->Unit(benchmark::kMillisecond);
 
 // The listing alone: the client's batches and the state machine, no list kept.
 void BM_ListOnly(benchmark::State& state) {
-  const BenchTree& tree = Tree();
+  BenchTree& tree = Tree();
   for (auto _ : state) {
-    DSListContainer(tree.Context(), tree.Container(), nullptr, nullptr, "", true);
+    DSListContainer(tree.Client(), tree.Context(), tree.Container(), nullptr, nullptr, "", true);
   }
   state.SetItemsProcessed(state.iterations() * tree.Children());
 }

@@ -10,15 +10,17 @@
 
 #include "bench/bench_client.h"
 #include "bench/tree_generator.h"
+#include "directory/client/dir_session.h"
 #include "directory/d_nw_search.h"
 
 namespace {
 
-// The client with one connection to a generated tree of `entries` entries, and a search context
+// A client with one connection to a generated tree of `entries` entries, and a search context
 // as the window holds it. Loaded once per tree.
 struct LoadedTree {
   std::string tree;  // which tree, and of how many entries
   size_t rbsObjects = 0;
+  DirSession session;
   DirContext context = 0;
 };
 
@@ -30,7 +32,7 @@ LoadedTree& LoadTree(const std::string& tree, Write write) {
     return loaded;
   }
   if (!loaded.tree.empty()) {
-    DirClientShutdown();
+    loaded.session.DirClientShutdown();
   }
   char pattern[] = "/tmp/orvane_search_bench_XXXXXX";
   if (mkdtemp(pattern) == nullptr) {
@@ -41,7 +43,7 @@ LoadedTree& LoadTree(const std::string& tree, Write write) {
     std::ofstream ldif(folder / "tree.ldif", std::ios::binary);
     loaded.rbsObjects = write(ldif);
   }
-  loaded.context = StartBenchClient(folder, (folder / "tree.ldif").string());
+  loaded.context = StartBenchClient(loaded.session, folder, (folder / "tree.ldif").string());
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
   loaded.tree = tree;
@@ -55,8 +57,8 @@ LoadedTree& Load(size_t entries) {
 }
 
 void BM_ExportTabSearches(benchmark::State& state) {
-  const LoadedTree& tree = Load(static_cast<size_t>(state.range(0)));
-  MeasureExportSearches(state, tree.context, tree.rbsObjects);
+  LoadedTree& tree = Load(static_cast<size_t>(state.range(0)));
+  MeasureExportSearches(tree.session, state, tree.context, tree.rbsObjects);
 }
 BENCHMARK(BM_ExportTabSearches)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
@@ -64,7 +66,7 @@ BENCHMARK(BM_ExportTabSearches)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::k
 // hands out is written typed but the first, which takes a look at the namesakes.
 void BM_SearchNamesakes(benchmark::State& state) {
   const auto modules = static_cast<size_t>(state.range(0));
-  const LoadedTree& tree =
+  LoadedTree& tree =
       LoadTree("namesakes " + std::to_string(modules), [modules](std::ostream& ldif) {
         ldif << "dn: o=X\nobjectClass: organization\n\n";
         for (size_t i = 0; i < modules; ++i) {
@@ -72,7 +74,7 @@ void BM_SearchNamesakes(benchmark::State& state) {
         }
         return modules;
       });
-  MeasureExportSearches(state, tree.context, tree.rbsObjects);
+  MeasureExportSearches(tree.session, state, tree.context, tree.rbsObjects);
 }
 BENCHMARK(BM_SearchNamesakes)
     ->Arg(10'000)
@@ -84,11 +86,11 @@ BENCHMARK(BM_SearchNamesakes)
 // One filter text converted and put into a filter buffer, without searching: the share of the
 // conversion in a search.
 void BM_ConvertFilter(benchmark::State& state) {
-  const LoadedTree& tree = Load(100'000);
+  LoadedTree& tree = Load(100'000);
   const std::string text =
       "(Base Class=rbsTask2) #AND# ((CN=Reset) #OR# #NOT# (Name#EQ#Reset)) #AND# (rbsTitle=x)";
   for (auto _ : state) {
-    ClientFilterSink sink(tree.context);
+    ClientFilterSink sink(tree.session, tree.context);
     FilterConversion conversion(sink);
     benchmark::DoNotOptimize(ConvertFilter(text, conversion));
   }

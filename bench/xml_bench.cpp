@@ -13,7 +13,7 @@
 
 #include "bench/bench_client.h"
 #include "bench/tree_generator.h"
-#include "directory/client/dir_client.h"
+#include "directory/client/dir_session.h"
 #include "xmlexport/directory_attributes.h"
 #include "xmlexport/install_document.h"
 #include "xmlexport/xml_save.h"
@@ -37,21 +37,22 @@ class GeneratedTree {
       std::ofstream ldif(dir_ / "tree.ldif", std::ios::binary);
       shape = WriteGeneratedTree({100'000, 1}, ldif);
     }
-    context_ = StartBenchClient(dir_, (dir_ / "tree.ldif").string());
-    items_ = ExportSearchItems(context_, SIZE_MAX);
+    context_ = StartBenchClient(session_, dir_, (dir_ / "tree.ldif").string());
+    items_ = ExportSearchItems(session_, context_, SIZE_MAX);
     if (CheckedItemCount(items_) != shape.RbsObjectCount()) {
       throw std::runtime_error("the generated tree's RBS objects were not all found");
     }
   }
   ~GeneratedTree() {
-    static_cast<void>(DirFreeContext(context_));
-    DirClientShutdown();
+    static_cast<void>(session_.DirFreeContext(context_));
+    session_.DirClientShutdown();
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
   GeneratedTree(const GeneratedTree&) = delete;
   GeneratedTree& operator=(const GeneratedTree&) = delete;
 
+  [[nodiscard]] DirClient& Client() { return session_; }
   [[nodiscard]] DirContext Context() const { return context_; }
   [[nodiscard]] const XmlCheckedItems& Items() const { return items_; }
   [[nodiscard]] size_t ItemCount() const { return CheckedItemCount(items_); }
@@ -59,6 +60,7 @@ class GeneratedTree {
 
  private:
   fs::path dir_;
+  DirSession session_;
   DirContext context_ = 0;
   XmlCheckedItems items_;
 };
@@ -69,8 +71,8 @@ GeneratedTree& Tree() {
 }
 
 void BM_RebuildInstallDocument(benchmark::State& state) {
-  const GeneratedTree& tree = Tree();
-  MeasureInstallDocumentRebuild(state, tree.Context(), tree.Items());
+  GeneratedTree& tree = Tree();
+  MeasureInstallDocumentRebuild(tree.Client(), state, tree.Context(), tree.Items());
 }
 BENCHMARK(BM_RebuildInstallDocument)->Unit(benchmark::kMillisecond);
 
@@ -125,8 +127,8 @@ class CountingSink : public XmlLineSink {
 };
 
 void BM_AssembleInstallDocumentWithoutDirectory(benchmark::State& state) {
-  const GeneratedTree& tree = Tree();
-  const DirectoryAttributeSource directory(tree.Context());
+  GeneratedTree& tree = Tree();
+  const DirectoryAttributeSource directory(tree.Client(), tree.Context());
   const ReplayedAttributes source(directory);
   CountingSink warmUp;  // the first pass does the reads the others replay
   XmlInstallWriter(source, warmUp).WriteDocument(tree.Items());
@@ -140,8 +142,8 @@ void BM_AssembleInstallDocumentWithoutDirectory(benchmark::State& state) {
 BENCHMARK(BM_AssembleInstallDocumentWithoutDirectory)->Unit(benchmark::kMillisecond);
 
 void BM_SaveInstallDocument(benchmark::State& state) {
-  const GeneratedTree& tree = Tree();
-  const DirectoryAttributeSource source(tree.Context());
+  GeneratedTree& tree = Tree();
+  const DirectoryAttributeSource source(tree.Client(), tree.Context());
   const std::vector<std::string> document = BuildInstallDocument(source, tree.Items());
   const std::string file = (tree.Folder() / "install.xml").string();
   for (auto _ : state) {

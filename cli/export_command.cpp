@@ -13,14 +13,13 @@
 
 #include "app/d_ini.h"
 #include "app/export_lists.h"
+#include "app/export_run.h"
 #include "app/program_version.h"
 #include "cli/password_prompt.h"
 #include "directory/d_nw.h"
 #include "directory/d_nw_list.h"
 #include "util/string_list.h"
 #include "util/text.h"
-#include "xmlexport/directory_attributes.h"
-#include "xmlexport/install_document.h"
 #include "xmlexport/xml_save.h"
 
 namespace {
@@ -208,91 +207,42 @@ class StreamMessages : public ErrorMessageSink {
 };
 
 // The directory client for one run: started with the chosen connections file and shut down at
-// the end, with the context it made, so that a later run in the same process starts afresh.
+// the end, with the context it made, so that a later run on the same client starts afresh.
 class ClientRun {
  public:
-  ClientRun(const std::optional<std::string>& connections, const PasswordSources& passwords)
-      : ownConnections_(connections.has_value()) {
-    DirClientShutdown();
+  ClientRun(DirClient& client, const std::optional<std::string>& connections,
+            const PasswordSources& passwords)
+      : client_(client), ownConnections_(connections.has_value()) {
+    client_.DirClientShutdown();
     if (ownConnections_) {
-      DirClientUseConnectionsFile(*connections);
+      client_.DirClientUseConnectionsFile(*connections);
     }
-    DirClientSetPasswordProvider([passwords](const DirPasswordRequest& request) {
+    client_.DirClientSetPasswordProvider([passwords](const DirPasswordRequest& request) {
       return ExportPassword(passwords, request);
     });
   }
   ~ClientRun() {
     if (context_ != 0) {
-      static_cast<void>(DirFreeContext(context_));
+      static_cast<void>(client_.DirFreeContext(context_));
     }
-    DirClientShutdown();
-    DirClientSetPasswordProvider({});
+    client_.DirClientShutdown();
+    client_.DirClientSetPasswordProvider({});
     if (ownConnections_) {
-      DirClientUseConnectionsFile("");
+      client_.DirClientUseConnectionsFile("");
     }
   }
   ClientRun(const ClientRun&) = delete;
   ClientRun& operator=(const ClientRun&) = delete;
 
-  [[nodiscard]] int32_t CreateContext() { return DirCreateContext(context_); }
+  [[nodiscard]] DirClient& Client() { return client_; }
+  [[nodiscard]] int32_t CreateContext() { return client_.DirCreateContext(context_); }
   [[nodiscard]] DirContext Context() const { return context_; }
 
  private:
+  DirClient& client_;
   bool ownConnections_;
   DirContext context_ = 0;
 };
-
-// The tree asked for (ASCII case ignored), else the client's default tree, else the first it
-// lists; nullopt, with the reason given to `messages`, when there is none.
-std::optional<std::string> ChooseTree(const std::optional<std::string>& wanted,
-                                      ErrorMessageSink& messages) {
-  TStringList trees;
-  DSGetTreeNames(trees);
-  if (wanted) {
-    for (const TStringList::Entry& tree : trees) {
-      if (SameTextAscii(tree.text, *wanted)) {
-        return tree.text;
-      }
-    }
-    std::string known;
-    for (const TStringList::Entry& tree : trees) {
-      known += (known.empty() ? "" : ", ") + tree.text;
-    }
-    if (const std::string why = DSUnopenedTreeText(*wanted); !why.empty()) {
-      messages.ShowError("Tree \"" + *wanted + "\" cannot be reached: " + why);
-    } else {
-      messages.ShowError("Tree \"" + *wanted + "\" not found; the directory client knows " +
-                         (known.empty() ? std::string("no tree") : known));
-    }
-    return std::nullopt;
-  }
-  // A script that names no tree means the primary one; another tree standing in for it would
-  // export what the script never asked for.
-  for (const DirUnopenedConnection& connection : DirClientUnopenedConnections()) {
-    if (connection.primary) {
-      for (const TStringList::Entry& tree : trees) {
-        if (SameTextAscii(tree.text, connection.tree)) {
-          return tree.text;  // served by another connection
-        }
-      }
-      messages.ShowError("The default tree \"" + connection.tree +
-                         "\" cannot be reached: " + connection.reason);
-      return std::nullopt;
-    }
-  }
-  if (std::string tree = DSGetDefaultTree(); !tree.empty()) {
-    return tree;
-  }
-  if (!trees.Empty()) {
-    return trees.Text(0);
-  }
-  if (const std::string why = DSUnopenedConnectionsText(); !why.empty()) {
-    messages.ShowError(why);
-    return std::nullopt;
-  }
-  messages.ShowError("The directory client is connected to no tree");
-  return std::nullopt;
-}
 
 // The lists' lines, one "<kind>\t<mark>\t<name>" per item, kinds in page order; a name's tab,
 // line end or backslash is escaped, so that no name can make a line or a field of its own.
@@ -310,88 +260,64 @@ std::string ListText(const TExportLists& lists) {
   return text;
 }
 
-// The bytes the window saves for the document it shows for `lists`; nullopt, with the reason
-// given to `messages`, when a read failed and the document may lack values, or when a value
-// held text the document cannot hold.
-std::optional<std::string> DocumentText(DirContext context, const TExportLists& lists,
-                                        ErrorMessageSink& messages) {
-  const DirectoryAttributeSource source(context);
-  XmlDocumentLines lines;
-  XmlInstallWriter writer(source, lines);
-  writer.WriteDocument(lists.CheckedItems());
-  if (const auto& failure = source.FirstFailure()) {
-    NWErrorBox(messages, failure->code, FailedReadText(*failure));
-    return std::nullopt;
-  }
-  if (const auto& fault = writer.FirstTextFault()) {
-    messages.ShowError("Cannot export " + XmlTextFaultText(*fault));
-    return std::nullopt;
-  }
-  return XmlFileText(lines.Lines());
-}
-
-int Export(const ExportOptions& options, std::ostream& out, std::ostream& err) {
+int Export(DirClient& session, const ExportOptions& options, std::ostream& out, std::ostream& err) {
   StreamMessages messages(err);
   PasswordSources passwords;
   passwords.passwordFile = options.passwordFile;
   if (const char* value = std::getenv(kPasswordVariable)) {
     passwords.environment = value;
   }
-  ClientRun client(options.connections, passwords);
-  if (InitNetWare(messages) != 0) {
+  ClientRun client(session, options.connections, passwords);
+  if (InitNetWare(client.Client(), messages) != 0) {
     return kExportFailed;
   }
-  ShowClientWarnings(messages);
-  const std::optional<std::string> tree = ChooseTree(options.tree, messages);
+  ShowClientWarnings(client.Client(), messages);
+  TExportLists lists;
+  TExportRun run(client.Client(), lists);
+  const std::optional<std::string> tree = run.ChooseTree(options.tree, messages);
   if (!tree) {
     return kExportFailed;
   }
   if (const int32_t code = client.CreateContext(); code != kDirOk) {
-    NWErrorBox(messages, code, "DirCreateContext");
+    NWErrorBox(client.Client(), messages, code, "DirCreateContext");
     return kExportFailed;
   }
   const DirContext context = client.Context();
-  if (const int32_t code = DSChangeCurrentTree(context, *tree); code != kDirOk) {
-    NWErrorBox(messages, code, "DSChangeCurrentTree");
+  if (const int32_t code = run.EnterTree(context, *tree); code != kDirOk) {
+    NWErrorBox(client.Client(), messages, code, "DSChangeCurrentTree");
     return kExportFailed;
   }
-  DSModifyContextFlags(context, '+', kDirFlagTypeless);
-
-  std::string base = options.base ? *options.base : MakeFullName(DSGetNameContext(context));
-  if (base.empty() || SameTextAscii(base, kRootName)) {
-    base = kRootName;
-  }
+  const std::string base = run.StartContainer(context, options.base);
   // Searches take the start container as a complete name, read from the root.
-  if (const int32_t code = DSSetRootContext(context); code != kDirOk) {
-    NWErrorBox(messages, code, "DSSetRootContext");
+  if (const int32_t code = DSSetRootContext(client.Client(), context); code != kDirOk) {
+    NWErrorBox(client.Client(), messages, code, "DSSetRootContext");
     return kExportFailed;
   }
 
-  TExportLists lists;
   // A search that failed midway has left lists that look complete: nothing is written from them.
-  if (const int32_t code = lists.Load(context, base); code == kDirNoSuchEntry) {
+  if (const int32_t code = run.LoadAll(context, base); code == kDirNoSuchEntry) {
     messages.ShowError("Container \"" + MakeFullName(base) + "\" not found in tree " + *tree);
     return kExportFailed;
   } else if (code != kDirOk) {
-    NWErrorBox(messages, code, "DSSearch below " + MakeFullName(base));
+    NWErrorBox(client.Client(), messages, code, "DSSearch below " + MakeFullName(base));
     return kExportFailed;
   }
   for (const RbsKind kind : kRbsKinds) {
     if (options.all) {
-      lists.Of(kind).CheckAll();
+      run.CheckAll(kind);
     }
     if (const std::optional<std::string>& pattern =
             options.patterns.at(static_cast<size_t>(kind))) {
-      lists.Of(kind).MarkByText(*pattern);
+      run.MarkByText(kind, *pattern);
     }
   }
   if (options.dependents) {
-    lists.CheckDependentBooks(context);
-    lists.CheckDependentTasks(context);
+    run.CheckDependentBooks(context);
+    run.CheckDependentTasks(context);
   }
 
   const std::optional<std::string> text =
-      options.list ? ListText(lists) : DocumentText(context, lists, messages);
+      options.list ? ListText(lists) : run.FileText(run.BuildDocument(context), messages);
   if (!text) {
     return kExportFailed;
   }
@@ -413,7 +339,8 @@ int Export(const ExportOptions& options, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int RunExport(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+int RunExport(DirClient& client, const std::vector<std::string>& arguments, std::ostream& out,
+              std::ostream& err) {
   ExportOptions options;
   if (const std::optional<std::string> fault = ParseArguments(arguments, options)) {
     err << kProgram << ": " << EscapeControlText(*fault) << '\n'
@@ -434,5 +361,5 @@ int RunExport(const std::vector<std::string>& arguments, std::ostream& out, std:
     }
     return kExportDone;
   }
-  return Export(options, out, err);
+  return Export(client, options, out, err);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "directory/client/dir_client.h"
+
 // Exit statuses.
 inline constexpr int kExportDone = 0;
 inline constexpr int kExportFailed = 1;  // the directory, or the output, failed
@@ -13,7 +15,8 @@ inline constexpr int kExportUsageError = 2;
 
 // Runs orvane-export with `arguments` (the program name not among them). The document or the
 // lists go to `out` unless "-o" names a file; every message goes to `err`. Nothing reaches `out`
-// or the file unless the whole export succeeded. Owns the directory client for its run: starts it
-// and shuts it down again, so that runs in one process are independent.
-[[nodiscard]] int RunExport(const std::vector<std::string>& arguments, std::ostream& out,
-                            std::ostream& err);
+// or the file unless the whole export succeeded. Has `client` for its run: starts it (on the
+// connections file of "--connections", with the tool's password sources) and shuts it down again,
+// choice and password provider undone, so that runs on one client are independent.
+[[nodiscard]] int RunExport(DirClient& client, const std::vector<std::string>& arguments,
+                            std::ostream& out, std::ostream& err);

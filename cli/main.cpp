@@ -1,9 +1,11 @@
-// The orvane-export program: the command line and the standard streams handed to RunExport.
+// The orvane-export program: its directory client, the command line and the standard streams
+// handed to RunExport.
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "cli/export_command.h"
+#include "directory/client/dir_session.h"
 #include "util/secrets.h"
 
 int main(int argc, char** argv) {
@@ -13,5 +15,6 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     arguments.emplace_back(argv[i]);
   }
-  return RunExport(arguments, std::cout, std::cerr);
+  DirSession session;
+  return RunExport(session, arguments, std::cout, std::cerr);
 }

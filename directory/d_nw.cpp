@@ -9,10 +9,6 @@
 
 namespace {
 
-DirConnectionHandle clientConnection = kNoClientConnection;
-// The client's generation the connection was opened in: a shutdown since ends it.
-uint64_t clientGeneration = 0;
-
 constexpr size_t kTreeNameLength = 32;
 constexpr std::string_view kRootContext = "[Root]";
 
@@ -24,9 +20,9 @@ std::string WithoutFirstCommonNameType(std::string text) {
   return text;
 }
 
-std::string ReadTextKey(DirContext context, int key) {
+std::string ReadTextKey(DirClient& client, DirContext context, int key) {
   std::string value;
-  if (DirGetContextValue(context, key, value) != kDirOk) {
+  if (client.DirGetContextValue(context, key, value) != kDirOk) {
     return {};
   }
   return WithoutFirstCommonNameType(std::move(value));
@@ -39,48 +35,49 @@ std::string HexCode(int32_t code) {
   return text;
 }
 
-}  // namespace
-
-DirConnectionHandle ClientConnection() {
-  return clientGeneration == DirClientGeneration() ? clientConnection : kNoClientConnection;
+// Opens the primary connection, or without one the first the client lists; the client's code.
+uint16_t OpenFirstConnection(DirClient& client, DirConnectionHandle& opened) {
+  DirConnectionRef reference = 0;
+  uint16_t code = client.DirGetPrimaryConnection(reference);
+  if (code != kDirConnectionOk) {
+    uint32_t position = 0;
+    code = client.DirScanConnections(position, reference);
+  }
+  if (code != kDirConnectionOk) {
+    return code;
+  }
+  return client.DirOpenConnection(reference, 1, 0, opened);
 }
 
-uint16_t InitNetWare(ErrorMessageSink& messages) {
-  if (ClientConnection() != kNoClientConnection) {
-    return 0;
-  }
-  uint16_t code = DirClientInit(0, 0);
+}  // namespace
+
+// Asked of the client each time rather than remembered: a connection kept here would outlive a
+// shutdown of the client, or belong to another client.
+DirConnectionHandle ClientConnection(DirClient& client) {
+  DirConnectionHandle opened = kNoClientConnection;
+  return OpenFirstConnection(client, opened) == kDirConnectionOk ? opened : kNoClientConnection;
+}
+
+uint16_t InitNetWare(DirClient& client, ErrorMessageSink& messages) {
+  uint16_t code = client.DirClientInit(0, 0);
   if (code == kDirConnectionOk) {
-    DirConnectionRef reference = 0;
-    code = DirGetPrimaryConnection(reference);
-    if (code != kDirConnectionOk) {
-      uint32_t position = 0;
-      code = DirScanConnections(position, reference);
-    }
-    if (code == kDirConnectionOk) {
-      // Kept only when opened: a failed open must not look like an open connection next time.
-      DirConnectionHandle opened = kNoClientConnection;
-      code = DirOpenConnection(reference, 1, 0, opened);
-      if (code == kDirConnectionOk) {
-        clientConnection = opened;
-        clientGeneration = DirClientGeneration();
-      }
-    }
+    DirConnectionHandle opened = kNoClientConnection;
+    code = OpenFirstConnection(client, opened);
   }
   // A client whose every connection failed to open runs on no tree; the caller says why.
-  if (code == kDirNoMoreConnections && !DirClientUnopenedConnections().empty()) {
+  if (code == kDirNoMoreConnections && !client.DirClientUnopenedConnections().empty()) {
     return kDirConnectionOk;
   }
   if (code != kDirConnectionOk) {
-    NWErrorBox(messages, code,
+    NWErrorBox(client, messages, code,
                code == kDirClientNotStarted ? "Could not initialize NetWare Client. InitNetWare"
                                             : "Could not find server/tree connection. InitNetWare");
   }
   return code;
 }
 
-std::string DSUnopenedConnectionsText() {
-  const std::vector<DirUnopenedConnection> unopened = DirClientUnopenedConnections();
+std::string DSUnopenedConnectionsText(DirClient& client) {
+  const std::vector<DirUnopenedConnection> unopened = client.DirClientUnopenedConnections();
   if (unopened.empty()) {
     return {};
   }
@@ -95,16 +92,16 @@ std::string DSUnopenedConnectionsText() {
     }
   }
   if (primary != nullptr) {
-    if (const std::string now = DSGetDefaultTree(); !now.empty()) {
+    if (const std::string now = DSGetDefaultTree(client); !now.empty()) {
       text += "\nThe default tree is " + now + " instead of " + primary->tree + ".";
     }
   }
   return text;
 }
 
-std::string DSUnopenedTreeText(std::string_view tree) {
+std::string DSUnopenedTreeText(DirClient& client, std::string_view tree) {
   std::string text;
-  for (const DirUnopenedConnection& connection : DirClientUnopenedConnections()) {
+  for (const DirUnopenedConnection& connection : client.DirClientUnopenedConnections()) {
     if (SameTextAscii(connection.tree, tree)) {
       text += (text.empty() ? "" : "; ") + connection.reason;
     }
@@ -112,8 +109,8 @@ std::string DSUnopenedTreeText(std::string_view tree) {
   return text;
 }
 
-void ShowClientWarnings(ErrorMessageSink& messages) {
-  for (const std::string& warning : DirClientWarnings())
+void ShowClientWarnings(DirClient& client, ErrorMessageSink& messages) {
+  for (const std::string& warning : client.DirClientWarnings())
     messages.ShowError(warning);
 }
 
@@ -125,13 +122,13 @@ std::string CleanTreeName(std::string_view reported) {
   return name;
 }
 
-void DSGetTreeNames(TStringList& list) {
+void DSGetTreeNames(DirClient& client, TStringList& list) {
   uint32_t position = 0;
   DirConnectionRef reference = 0;
-  while (DirScanConnections(position, reference) == kDirConnectionOk) {
+  while (client.DirScanConnections(position, reference) == kDirConnectionOk) {
     ProcessPendingMessages();
     std::string reported;
-    if (DirGetConnectionInfo(reference, 4, 255, reported) != kDirConnectionOk) {
+    if (client.DirGetConnectionInfo(reference, 4, 255, reported) != kDirConnectionOk) {
       reported.clear();
     }
     std::string tree = CleanTreeName(reported);
@@ -141,60 +138,61 @@ void DSGetTreeNames(TStringList& list) {
   }
 }
 
-std::string DSGetDefaultTree() {
+std::string DSGetDefaultTree(DirClient& client) {
   DirConnectionRef reference = 0;
-  if (DirGetPrimaryConnection(reference) != kDirConnectionOk) {
+  if (client.DirGetPrimaryConnection(reference) != kDirConnectionOk) {
     return {};
   }
   std::string reported;
-  if (DirGetConnectionInfo(reference, 4, 255, reported) != kDirConnectionOk) {
+  if (client.DirGetConnectionInfo(reference, 4, 255, reported) != kDirConnectionOk) {
     return {};
   }
   return CleanTreeName(reported);
 }
 
-int32_t DSSetContext(DirContext context, std::string_view tree, std::string_view nameContext) {
-  if (!tree.empty() && !SameTextAscii(DSGetTreeName(context), tree)) {
-    if (const int32_t code = DirSetContextValue(context, kDirKeyTreeName, std::string(tree));
+int32_t DSSetContext(DirClient& client, DirContext context, std::string_view tree,
+                     std::string_view nameContext) {
+  if (!tree.empty() && !SameTextAscii(DSGetTreeName(client, context), tree)) {
+    if (const int32_t code = client.DirSetContextValue(context, kDirKeyTreeName, std::string(tree));
         code != kDirOk) {
       return code;
     }
   }
   std::string name(nameContext);
   if (name.empty()) {
-    if (DirGetDefaultNameContext(context, 256, name) != kDirOk || name.empty()) {
+    if (client.DirGetDefaultNameContext(context, 256, name) != kDirOk || name.empty()) {
       name = kRootContext;
     }
   }
   if (!name.empty() && name.front() == '.') {
     name.erase(0, 1);
   }
-  return DirSetContextValue(context, kDirKeyNameContext, name);
+  return client.DirSetContextValue(context, kDirKeyNameContext, name);
 }
 
-int32_t DSChangeCurrentTree(DirContext context, std::string_view tree) {
-  return DSSetContext(context, tree, "");
+int32_t DSChangeCurrentTree(DirClient& client, DirContext context, std::string_view tree) {
+  return DSSetContext(client, context, tree, "");
 }
 
-int32_t DSSetNameContext(DirContext context, std::string_view name) {
-  return DSSetContext(context, "", name);
+int32_t DSSetNameContext(DirClient& client, DirContext context, std::string_view name) {
+  return DSSetContext(client, context, "", name);
 }
 
-int32_t DSSetRootContext(DirContext context) {
-  return DSSetNameContext(context, kRootContext);
+int32_t DSSetRootContext(DirClient& client, DirContext context) {
+  return DSSetNameContext(client, context, kRootContext);
 }
 
-std::string DSGetNameContext(DirContext context) {
-  return ReadTextKey(context, kDirKeyNameContext);
+std::string DSGetNameContext(DirClient& client, DirContext context) {
+  return ReadTextKey(client, context, kDirKeyNameContext);
 }
 
-std::string DSGetTreeName(DirContext context) {
-  return ReadTextKey(context, kDirKeyTreeName);
+std::string DSGetTreeName(DirClient& client, DirContext context) {
+  return ReadTextKey(client, context, kDirKeyTreeName);
 }
 
-void DSModifyContextFlags(DirContext context, char sign, uint32_t mask) {
+void DSModifyContextFlags(DirClient& client, DirContext context, char sign, uint32_t mask) {
   uint32_t flags = 0;
-  if (DirGetContextValue(context, kDirKeyFlags, flags) != kDirOk) {
+  if (client.DirGetContextValue(context, kDirKeyFlags, flags) != kDirOk) {
     return;
   }
   if (sign == '+') {
@@ -202,30 +200,31 @@ void DSModifyContextFlags(DirContext context, char sign, uint32_t mask) {
   } else if (sign == '-') {
     flags &= ~mask;
   }
-  static_cast<void>(DirSetContextValue(context, kDirKeyFlags, flags));
+  static_cast<void>(client.DirSetContextValue(context, kDirKeyFlags, flags));
 }
 
-std::string DSWhoAmI(DirContext context) {
+std::string DSWhoAmI(DirClient& client, DirContext context) {
   std::string name;
-  if (DirWhoAmI(context, name) != kDirOk) {
+  if (client.DirWhoAmI(context, name) != kDirOk) {
     return {};
   }
   return name;
 }
 
-std::string NWErrorText(int32_t code) {
-  std::string detail = NWstrerror(code);
+std::string NWErrorText(DirClient& client, int32_t code) {
+  std::string detail = client.NWstrerror(code);
   if (detail == "Unknown error") {
     detail = std::system_category().message(code);
   }
   return "0x" + HexCode(code) + " (" + detail + ")";
 }
 
-void NWErrorBox(ErrorMessageSink& messages, int32_t code, std::string_view what) {
+void NWErrorBox(DirClient& client, ErrorMessageSink& messages, int32_t code,
+                std::string_view what) {
   if (code == 0) {
     return;
   }
-  messages.ShowError(std::string(what) + " returned error " + NWErrorText(code));
+  messages.ShowError(std::string(what) + " returned error " + NWErrorText(client, code));
 }
 
 void ErrorBox(ErrorMessageSink& messages, int32_t code, std::string_view what) {

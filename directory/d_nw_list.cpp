@@ -14,12 +14,12 @@ constexpr uint32_t kListingFlags = kDirFlagTypeless | kDirFlagCanonicalize;
 constexpr int32_t kListEnd = -1;
 
 // Sets `mask` in the context's flags; when they cannot be read nothing is written.
-void AddContextFlags(DirContext context, uint32_t mask) {
+void AddContextFlags(DirClient& client, DirContext context, uint32_t mask) {
   uint32_t flags = 0;
-  if (DirGetContextValue(context, kDirKeyFlags, flags) != kDirOk) {
+  if (client.DirGetContextValue(context, kDirKeyFlags, flags) != kDirOk) {
     return;
   }
-  static_cast<void>(DirSetContextValue(context, kDirKeyFlags, flags | mask));
+  static_cast<void>(client.DirSetContextValue(context, kDirKeyFlags, flags | mask));
 }
 
 // Position of the first "." of `name` that separates two name parts, that is one not escaped
@@ -63,11 +63,11 @@ class DeferredSort {
 
 void TNDSObj::Release() {
   if (buffer_) {
-    static_cast<void>(DirFreeBuffer(*buffer_));
+    static_cast<void>(client_->DirFreeBuffer(*buffer_));
     buffer_.reset();
   }
   if (context_) {
-    static_cast<void>(DirFreeContext(*context_));
+    static_cast<void>(client_->DirFreeContext(*context_));
     context_.reset();
   }
   iterationHandle_ = -1;
@@ -84,12 +84,13 @@ void TNDSObj::Clear() {
 }
 
 int32_t TNDSObj::FetchBatch() {
-  const int32_t code = DirListSubordinates(*context_, baseName_, iterationHandle_, *buffer_);
+  const int32_t code =
+      client_->DirListSubordinates(*context_, baseName_, iterationHandle_, *buffer_);
   if (code != kDirOk) {
     return code;
   }
   uint32_t count = 0;
-  const int32_t countCode = DirGetObjectCount(*context_, *buffer_, count);
+  const int32_t countCode = client_->DirGetObjectCount(*context_, *buffer_, count);
   if (countCode != kDirOk) {
     return countCode;
   }
@@ -102,7 +103,7 @@ int32_t TNDSObj::ReadEntry() {
   name_.clear();
   info_ = DirObjectInfo{};
   std::string name;
-  const int32_t code = DirGetObjectName(*context_, *buffer_, name, attributeCount_, info_);
+  const int32_t code = client_->DirGetObjectName(*context_, *buffer_, name, attributeCount_, info_);
   if (code == kDirOk) {
     name_ = std::move(name);
   }
@@ -110,29 +111,32 @@ int32_t TNDSObj::ReadEntry() {
   return code;
 }
 
-int32_t DSListFirst(DirContext context, std::string_view container, TNDSObj& state) {
+int32_t DSListFirst(DirClient& client, DirContext context, std::string_view container,
+                    TNDSObj& state) {
+  // A listing still running is ended through the client it was started with.
   state.Clear();
+  state.client_ = &client;
   state.baseName_ = MakeFullName(container);
 
   DirContext listing = 0;
-  if (const int32_t code = DirDuplicateContext(context, listing); code != kDirOk) {
+  if (const int32_t code = client.DirDuplicateContext(context, listing); code != kDirOk) {
     return code;
   }
   state.context_ = listing;
 
-  AddContextFlags(listing, kListingFlags);
-  static_cast<void>(DirSetContextValue(listing, kDirKeyConfidence, 0u));
+  AddContextFlags(client, listing, kListingFlags);
+  static_cast<void>(client.DirSetContextValue(listing, kDirKeyConfidence, 0u));
   // Entry names come back relative to the name context, so a context left elsewhere would
   // give names of the wrong container: a listing that cannot set it does not start.
   if (const int32_t code =
-          DirSetContextValue(listing, kDirKeyNameContext, StripLeadingDot(state.baseName_));
+          client.DirSetContextValue(listing, kDirKeyNameContext, StripLeadingDot(state.baseName_));
       code != kDirOk) {
     state.Release();
     return code;
   }
 
   DirBuffer buffer = 0;
-  if (const int32_t code = DirAllocBuffer(kListBufferSize, buffer); code != kDirOk) {
+  if (const int32_t code = client.DirAllocBuffer(kListBufferSize, buffer); code != kDirOk) {
     state.Release();
     return code;
   }
@@ -181,13 +185,14 @@ int32_t DSListNext(TNDSObj& state) {
   return code;
 }
 
-void DSListContainer(DirContext context, std::string_view container, TStringList* containers,
-                     TStringList* objects, std::string_view classFilter, bool withClass) {
+void DSListContainer(DirClient& client, DirContext context, std::string_view container,
+                     TStringList* containers, TStringList* objects, std::string_view classFilter,
+                     bool withClass) {
   const BusyCursorScope busy;
   const DeferredSort containersSort(containers);
   const DeferredSort objectsSort(objects == containers ? nullptr : objects);
   TNDSObj state;
-  for (int32_t code = DSListFirst(context, container, state); code == kDirOk;
+  for (int32_t code = DSListFirst(client, context, container, state); code == kDirOk;
        code = DSListNext(state)) {
     ReportEntriesRead(1);
     const std::string& name = state.Name();

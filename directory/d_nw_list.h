@@ -40,7 +40,8 @@ class TNDSObj {
   [[nodiscard]] bool Active() const { return context_.has_value(); }
 
  private:
-  friend int32_t DSListFirst(DirContext context, std::string_view container, TNDSObj& state);
+  friend int32_t DSListFirst(DirClient& client, DirContext context, std::string_view container,
+                             TNDSObj& state);
   friend int32_t DSListNext(TNDSObj& state);
 
   // Frees the listing context and the buffer (once) and forgets the batch, so that a later
@@ -51,6 +52,7 @@ class TNDSObj {
   [[nodiscard]] int32_t FetchBatch();
   [[nodiscard]] int32_t ReadEntry();
 
+  DirClient* client_ = nullptr;  // the one DSListFirst was given; it must outlive the listing
   int32_t iterationHandle_ = -1;
   std::string baseName_;
   std::optional<DirContext> context_;
@@ -62,11 +64,13 @@ class TNDSObj {
   DirObjectInfo info_;
 };
 
-// Starts listing `container` (display form; a name without a leading "." other than "[Root]" or
+// Starts listing `container` through `client` (display form; a name without a leading "." other
+// than "[Root]" or
 // "[Public]" is taken as complete) through a duplicate of `context`, and makes the first entry
 // current. Returns 0 when an entry is current, -1 for an empty container, otherwise the code of
 // the failing client call; on every non-zero return the listing has ended and holds nothing.
-[[nodiscard]] int32_t DSListFirst(DirContext context, std::string_view container, TNDSObj& state);
+[[nodiscard]] int32_t DSListFirst(DirClient& client, DirContext context, std::string_view container,
+                                  TNDSObj& state);
 
 // Makes the next entry current. Returns 0 when one is, -1 after the last one (and on a state
 // whose listing has already ended), otherwise the failing call's code; the listing has ended on
@@ -83,8 +87,9 @@ class TNDSObj {
 // entries stand unsorted at its end. A listing the user stops keeps the entries read before.
 // Shows the busy cursor for the whole listing and reports each entry read (ReportEntriesRead);
 // codes are not reported.
-void DSListContainer(DirContext context, std::string_view container, TStringList* containers,
-                     TStringList* objects, std::string_view classFilter, bool withClass);
+void DSListContainer(DirClient& client, DirContext context, std::string_view container,
+                     TStringList* containers, TStringList* objects, std::string_view classFilter,
+                     bool withClass);
 
 // True when `name` is exactly "[Root]" or "[Public]" (letter case counts).
 [[nodiscard]] bool IsRootOrPublic(std::string_view name);

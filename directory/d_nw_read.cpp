@@ -44,23 +44,23 @@ class ScopedStreamHandle {
 };
 
 // An alias object's own attribute is read only when the context does not follow aliases.
-[[nodiscard]] int32_t StopFollowingAliases(DirContext context) {
+[[nodiscard]] int32_t StopFollowingAliases(DirClient& client, DirContext context) {
   uint32_t flags = 0;
-  const int32_t code = DirGetContextValue(context, kDirKeyFlags, flags);
+  const int32_t code = client.DirGetContextValue(context, kDirKeyFlags, flags);
   if (code != kDirOk) {
     return code;
   }
-  return DirSetContextValue(context, kDirKeyFlags, flags & ~kDirFlagDerefAliases);
+  return client.DirSetContextValue(context, kDirKeyFlags, flags & ~kDirFlagDerefAliases);
 }
 
 // One value of the batch: its record fetched into `record` (the room of the values before it,
 // reused) and rendered into `values`. A value whose size or record cannot be had is skipped
 // with the client's code.
-[[nodiscard]] int32_t ReadOneValue(DirContext context, DirBuffer result, uint32_t syntax,
-                                   const std::string& attributeName, std::vector<uint8_t>& record,
-                                   TStringList& values) {
+[[nodiscard]] int32_t ReadOneValue(DirClient& client, DirContext context, DirBuffer result,
+                                   uint32_t syntax, const std::string& attributeName,
+                                   std::vector<uint8_t>& record, TStringList& values) {
   uint32_t size = 0;
-  int32_t code = DirComputeValueSize(context, result, syntax, size);
+  int32_t code = client.DirComputeValueSize(context, result, syntax, size);
   if (code != kDirOk || size == 0) {
     return code;
   }
@@ -69,7 +69,7 @@ class ScopedStreamHandle {
   }
   try {
     record.assign(size, 0);
-    code = DirGetValue(context, result, syntax, record);
+    code = client.DirGetValue(context, result, syntax, record);
     if (code == kDirOk) {
       AttrValueLines(syntax, attributeName, record, values);
     }
@@ -82,13 +82,13 @@ class ScopedStreamHandle {
 
 // The attribute whose name the batch just gave: its stream text, or the lines of each of its
 // values. Gives the code of the last call.
-[[nodiscard]] int32_t ReadNamedAttribute(DirContext context, const std::string& objectName,
-                                         DirBuffer result, const std::string& name,
-                                         uint32_t valueCount, uint32_t syntax,
-                                         TStringList& values) {
+[[nodiscard]] int32_t ReadNamedAttribute(DirClient& client, DirContext context,
+                                         const std::string& objectName, DirBuffer result,
+                                         const std::string& name, uint32_t valueCount,
+                                         uint32_t syntax, TStringList& values) {
   if (syntax == kSyntaxStream) {
     std::string text;
-    const int32_t code = DSReadStreamText(context, objectName, name, text);
+    const int32_t code = DSReadStreamText(client, context, objectName, name, text);
     if (code == kDirOk) {
       values.Add(std::move(text));
     }
@@ -97,7 +97,7 @@ class ScopedStreamHandle {
   int32_t code = kDirOk;
   std::vector<uint8_t> record;
   for (uint32_t value = 0; value < valueCount; ++value) {
-    code = ReadOneValue(context, result, syntax, name, record, values);
+    code = ReadOneValue(client, context, result, syntax, name, record, values);
     if (code == kDirBufferEmpty) {
       // Past the batch's last value every further call says the same: a value count larger
       // than what the batch holds must not keep the read spinning.
@@ -108,28 +108,30 @@ class ScopedStreamHandle {
 }
 
 // The first attribute of one batch (the only one asked for). Gives the code of the last call.
-[[nodiscard]] int32_t ReadBatch(DirContext context, const std::string& objectName, DirBuffer result,
+[[nodiscard]] int32_t ReadBatch(DirClient& client, DirContext context,
+                                const std::string& objectName, DirBuffer result,
                                 TStringList& values) {
   uint32_t attributeCount = 0;
-  int32_t code = DirGetAttributeCount(context, result, attributeCount);
+  int32_t code = client.DirGetAttributeCount(context, result, attributeCount);
   if (code != kDirOk) {
     return code;
   }
   std::string name;
   uint32_t valueCount = 0;
   uint32_t syntax = 0;
-  code = DirGetAttributeName(context, result, name, valueCount, syntax);
+  code = client.DirGetAttributeName(context, result, name, valueCount, syntax);
   if (code != kDirOk) {
     return code;
   }
-  return ReadNamedAttribute(context, objectName, result, name, valueCount, syntax, values);
+  return ReadNamedAttribute(client, context, objectName, result, name, valueCount, syntax, values);
 }
 
 // Every attribute of one batch, each answered as a read of that attribute alone would be.
-[[nodiscard]] int32_t ReadWholeBatch(DirContext context, const std::string& objectName,
-                                     DirBuffer result, std::vector<AttributeAnswer>& answers) {
+[[nodiscard]] int32_t ReadWholeBatch(DirClient& client, DirContext context,
+                                     const std::string& objectName, DirBuffer result,
+                                     std::vector<AttributeAnswer>& answers) {
   uint32_t attributeCount = 0;
-  int32_t code = DirGetAttributeCount(context, result, attributeCount);
+  int32_t code = client.DirGetAttributeCount(context, result, attributeCount);
   if (code != kDirOk) {
     return code;
   }
@@ -139,24 +141,24 @@ class ScopedStreamHandle {
     AttributeAnswer answer;
     uint32_t valueCount = 0;
     uint32_t syntax = 0;
-    code = DirGetAttributeName(context, result, answer.name, valueCount, syntax);
+    code = client.DirGetAttributeName(context, result, answer.name, valueCount, syntax);
     if (code != kDirOk) {
       return code;
     }
-    answer.code = ReadNamedAttribute(context, objectName, result, answer.name, valueCount, syntax,
-                                     answer.values);
+    answer.code = ReadNamedAttribute(client, context, objectName, result, answer.name, valueCount,
+                                     syntax, answer.values);
     answers.push_back(std::move(answer));
   }
   return kDirOk;
 }
 
 // A read buffer for `attributeNames` and one for the answer, both prepared on `context`.
-[[nodiscard]] int32_t PrepareRead(DirContext context,
+[[nodiscard]] int32_t PrepareRead(DirClient& client, DirContext context,
                                   const std::vector<std::string>& attributeNames,
                                   ScopedDirBuffer& request, ScopedDirBuffer& result) {
   int32_t code = request.Prepare(context, kReadRequestBufferSize, kDirOperationRead);
   for (size_t name = 0; code == kDirOk && name < attributeNames.size(); ++name) {
-    code = DirPutAttributeName(context, request.Get(), attributeNames[name]);
+    code = client.DirPutAttributeName(context, request.Get(), attributeNames[name]);
   }
   if (code == kDirOk) {
     code = result.Prepare(context, kReadResultBufferSize, kDirOperationRead);
@@ -166,24 +168,24 @@ class ScopedStreamHandle {
 
 }  // namespace
 
-int32_t DSReadAttribute(DirContext context, const std::string& objectName,
+int32_t DSReadAttribute(DirClient& client, DirContext context, const std::string& objectName,
                         const std::string& attributeName, TStringList& values) {
-  ScopedDirContext reading;
+  ScopedDirContext reading(client);
   int32_t code = reading.Duplicate(context);
   if (code != kDirOk) {
     return code;
   }
   if (UpperAscii(attributeName) == "ALIASED OBJECT NAME") {
     // Following the alias would read the attribute of the object it points to.
-    code = StopFollowingAliases(reading.Get());
+    code = StopFollowingAliases(client, reading.Get());
     if (code != kDirOk) {
       return code;
     }
   }
 
-  ScopedDirBuffer request;
-  ScopedDirBuffer result;
-  code = PrepareRead(reading.Get(), {attributeName}, request, result);
+  ScopedDirBuffer request(client);
+  ScopedDirBuffer result(client);
+  code = PrepareRead(client, reading.Get(), {attributeName}, request, result);
   if (code != kDirOk) {
     return code;
   }
@@ -191,7 +193,8 @@ int32_t DSReadAttribute(DirContext context, const std::string& objectName,
   int32_t iterationHandle = -1;
   int failedInRow = 0;
   do {
-    code = DirRead(reading.Get(), objectName, 1, 0, request.Get(), iterationHandle, result.Get());
+    code = client.DirRead(reading.Get(), objectName, 1, 0, request.Get(), iterationHandle,
+                          result.Get());
     if (code != kDirOk) {
       // A failed batch may be followed by readable ones while the client keeps the iteration
       // open, but not endlessly.
@@ -201,38 +204,39 @@ int32_t DSReadAttribute(DirContext context, const std::string& objectName,
       continue;
     }
     failedInRow = 0;
-    code = ReadBatch(reading.Get(), objectName, result.Get(), values);
+    code = ReadBatch(client, reading.Get(), objectName, result.Get(), values);
   } while (iterationHandle != -1 && code <= 0);
   return code;
 }
 
-int32_t DSReadAttributes(DirContext context, const std::string& objectName,
+int32_t DSReadAttributes(DirClient& client, DirContext context, const std::string& objectName,
                          const std::vector<std::string>& attributeNames,
                          std::vector<AttributeAnswer>& answers) {
   answers.clear();
-  ScopedDirContext reading;
+  ScopedDirContext reading(client);
   int32_t code = reading.Duplicate(context);
   if (code != kDirOk) {
     return code;
   }
-  ScopedDirBuffer request;
-  ScopedDirBuffer result;
-  code = PrepareRead(reading.Get(), attributeNames, request, result);
+  ScopedDirBuffer request(client);
+  ScopedDirBuffer result(client);
+  code = PrepareRead(client, reading.Get(), attributeNames, request, result);
   if (code != kDirOk) {
     return code;
   }
   int32_t iterationHandle = -1;
-  code = DirRead(reading.Get(), objectName, 1, 0, request.Get(), iterationHandle, result.Get());
+  code =
+      client.DirRead(reading.Get(), objectName, 1, 0, request.Get(), iterationHandle, result.Get());
   if (code == kDirOk) {
-    code = ReadWholeBatch(reading.Get(), objectName, result.Get(), answers);
+    code = ReadWholeBatch(client, reading.Get(), objectName, result.Get(), answers);
   }
   if (iterationHandle != -1) {
     // An answer in several batches could split an attribute's values; the caller reads those
     // one by one, and the open iteration is run to its end so that the client can let it go.
     int failedInRow = 0;
     while (iterationHandle != -1 && failedInRow < kMaxFailedBatchesInRow) {
-      failedInRow = DirRead(reading.Get(), objectName, 1, 0, request.Get(), iterationHandle,
-                            result.Get()) == kDirOk
+      failedInRow = client.DirRead(reading.Get(), objectName, 1, 0, request.Get(), iterationHandle,
+                                   result.Get()) == kDirOk
                         ? 0
                         : failedInRow + 1;
     }
@@ -244,15 +248,15 @@ int32_t DSReadAttributes(DirContext context, const std::string& objectName,
   return code;
 }
 
-int32_t ReadAttributeValues(DirContext context, const std::string& objectName,
+int32_t ReadAttributeValues(DirClient& client, DirContext context, const std::string& objectName,
                             const std::string& attributeName, TStringList& values) {
-  return DSReadAttribute(context, objectName, attributeName, values);
+  return DSReadAttribute(client, context, objectName, attributeName, values);
 }
 
-int32_t ReadAttributeText(DirContext context, const std::string& objectName,
+int32_t ReadAttributeText(DirClient& client, DirContext context, const std::string& objectName,
                           const std::string& attributeName, std::string& text) {
   TStringList values;
-  const int32_t code = DSReadAttribute(context, objectName, attributeName, values);
+  const int32_t code = DSReadAttribute(client, context, objectName, attributeName, values);
   text = ReadValuesText(values);
   return code;
 }
@@ -267,12 +271,12 @@ std::string ReadValuesText(const TStringList& values) {
   return joined;
 }
 
-int32_t DSReadStream(DirContext context, const std::string& objectName,
+int32_t DSReadStream(DirClient& client, DirContext context, const std::string& objectName,
                      const std::string& attributeName, std::span<uint8_t> buffer, size_t& size) {
   const size_t limit = std::min(size, buffer.size());
   size = 0;
   int handle = -1;
-  const int32_t code = DirOpenStream(context, objectName, attributeName, 1, handle);
+  const int32_t code = client.DirOpenStream(context, objectName, attributeName, 1, handle);
   if (code != kDirOk) {
     return code;
   }
@@ -297,12 +301,12 @@ int32_t DSReadStream(DirContext context, const std::string& objectName,
   return kDirOk;
 }
 
-int32_t DSReadStreamText(DirContext context, const std::string& objectName,
+int32_t DSReadStreamText(DirClient& client, DirContext context, const std::string& objectName,
                          const std::string& attributeName, std::string& text) {
   text = kCannotReadStream;
   std::vector<uint8_t> buffer(kReadResultBufferSize, 0);
   size_t size = buffer.size();
-  const int32_t code = DSReadStream(context, objectName, attributeName, buffer, size);
+  const int32_t code = DSReadStream(client, context, objectName, attributeName, buffer, size);
   if (code == kDirOk) {
     text = StreamDisplayText(buffer, size, attributeName);
   }

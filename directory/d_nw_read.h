@@ -31,17 +31,20 @@ inline constexpr int kMaxFailedBatchesInRow = 16;
 // error raised while a value is handled appends its message as an entry. Returns the code of
 // the last call (0 after a complete read), e.g. kDirNoSuchEntry or kDirNoSuchAttribute with
 // `values` unchanged.
-[[nodiscard]] int32_t DSReadAttribute(DirContext context, const std::string& objectName,
+[[nodiscard]] int32_t DSReadAttribute(DirClient& client, DirContext context,
+                                      const std::string& objectName,
                                       const std::string& attributeName, TStringList& values);
 
 // The same as DSReadAttribute.
-[[nodiscard]] int32_t ReadAttributeValues(DirContext context, const std::string& objectName,
+[[nodiscard]] int32_t ReadAttributeValues(DirClient& client, DirContext context,
+                                          const std::string& objectName,
                                           const std::string& attributeName, TStringList& values);
 
 // The entries DSReadAttribute gives, each followed by CR LF, with every trailing CR and LF
 // removed; `text` is set whatever the code ("" when nothing was read). Line breaks inside an
 // entry stay. Returns the code of DSReadAttribute.
-[[nodiscard]] int32_t ReadAttributeText(DirContext context, const std::string& objectName,
+[[nodiscard]] int32_t ReadAttributeText(DirClient& client, DirContext context,
+                                        const std::string& objectName,
                                         const std::string& attributeName, std::string& text);
 
 // One attribute of an answer to a read of several: the values and the code a read of that
@@ -59,7 +62,8 @@ inline constexpr int32_t kReadNeedsSeveralBatches = -9001;
 // the object has, in the client's order. Returns 0 when the answer came whole in one batch; any
 // other code (the client's, or kReadNeedsSeveralBatches) leaves `answers` empty, and the
 // attributes are then read one at a time. "ALIASED OBJECT NAME" is not to be among the names.
-[[nodiscard]] int32_t DSReadAttributes(DirContext context, const std::string& objectName,
+[[nodiscard]] int32_t DSReadAttributes(DirClient& client, DirContext context,
+                                       const std::string& objectName,
                                        const std::vector<std::string>& attributeNames,
                                        std::vector<AttributeAnswer>& answers);
 
@@ -70,12 +74,13 @@ inline constexpr int32_t kReadNeedsSeveralBatches = -9001;
 // when it is shorter) into `buffer` and sets `size` to the number of bytes read, 0 on failure;
 // the stream is opened through `context` and closed again on every way out. Returns the
 // client's code when the stream cannot be opened and kStreamReadFailed when it cannot be read.
-[[nodiscard]] int32_t DSReadStream(DirContext context, const std::string& objectName,
-                                   const std::string& attributeName, std::span<uint8_t> buffer,
-                                   size_t& size);
+[[nodiscard]] int32_t DSReadStream(DirClient& client, DirContext context,
+                                   const std::string& objectName, const std::string& attributeName,
+                                   std::span<uint8_t> buffer, size_t& size);
 
 // The stream as shown: "Stream (%d bytes):", CR LF and the stream's text, of at most the first
 // kReadResultBufferSize bytes. On failure `text` is kCannotReadStream and the code of
 // DSReadStream is returned.
-[[nodiscard]] int32_t DSReadStreamText(DirContext context, const std::string& objectName,
+[[nodiscard]] int32_t DSReadStreamText(DirClient& client, DirContext context,
+                                       const std::string& objectName,
                                        const std::string& attributeName, std::string& text);

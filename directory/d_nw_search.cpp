@@ -158,7 +158,7 @@ int OperatorToken(std::string_view op) {
 
 ClientFilterSink::~ClientFilterSink() {
   if (filter_) {
-    (void)DirFreeFilter(*filter_, nullptr);
+    (void)client_.DirFreeFilter(*filter_, nullptr);
   }
 }
 
@@ -167,7 +167,7 @@ int32_t ClientFilterSink::StartFilter() {
     return kDirOk;
   }
   DirFilter filter = 0;
-  const int32_t code = DirAllocFilter(filter);
+  const int32_t code = client_.DirAllocFilter(filter);
   if (code == kDirOk) {
     filter_ = filter;
   }
@@ -178,18 +178,18 @@ int32_t ClientFilterSink::AddToken(int token, const DirFilterValue& value, uint3
   if (!filter_) {
     return kDirInvalidHandle;
   }
-  return DirAddFilterToken(*filter_, token, value, syntax);
+  return client_.DirAddFilterToken(*filter_, token, value, syntax);
 }
 
 int32_t ClientFilterSink::GetSyntaxId(const std::string& attributeName, uint32_t& syntax) {
-  return DirGetSyntaxId(context_, attributeName, syntax);
+  return client_.DirGetSyntaxId(context_, attributeName, syntax);
 }
 
 int32_t ClientFilterSink::PutFilter(DirBuffer buffer) {
   if (!filter_) {
     return kDirInvalidHandle;
   }
-  const int32_t code = DirPutFilter(context_, buffer, *filter_, nullptr);
+  const int32_t code = client_.DirPutFilter(context_, buffer, *filter_, nullptr);
   if (code == kDirOk) {
     filter_.reset();
   }
@@ -336,8 +336,8 @@ int32_t ConvertFilter(std::string_view filterText, FilterConversion& conversion)
   return code != kDirOk ? code : endCode;
 }
 
-int32_t DSSearch(DirContext context, const std::string& baseName, const std::string& filterText,
-                 int scope, TStringList& results) {
+int32_t DSSearch(DirClient& client, DirContext context, const std::string& baseName,
+                 const std::string& filterText, int scope, TStringList& results) {
   if (scope < 0) {
     return kDirInvalidRequest;
   }
@@ -345,20 +345,20 @@ int32_t DSSearch(DirContext context, const std::string& baseName, const std::str
     return kDirInvalidFilter;
   }
 
-  ScopedDirBuffer filterBuffer;
-  ScopedDirBuffer resultBuffer;
+  ScopedDirBuffer filterBuffer(client);
+  ScopedDirBuffer resultBuffer(client);
   int32_t code = filterBuffer.Allocate(kSearchBufferSize);
   if (code == kDirOk) {
     code = resultBuffer.Allocate(kSearchBufferSize);
   }
   if (code == kDirOk) {
-    code = DirInitBuffer(context, kDirOperationSearchFilter, filterBuffer.Get());
+    code = client.DirInitBuffer(context, kDirOperationSearchFilter, filterBuffer.Get());
   }
   if (code != kDirOk) {
     return code;
   }
 
-  ClientFilterSink sink(context);
+  ClientFilterSink sink(client, context);
   FilterConversion conversion(sink);
   code = ConvertFilter(filterText, conversion);
   if (code != kDirOk) {
@@ -369,7 +369,7 @@ int32_t DSSearch(DirContext context, const std::string& baseName, const std::str
     return code;
   }
 
-  ScopedDirContext searching;
+  ScopedDirContext searching(client);
   code = searching.Duplicate(context);
   if (code != kDirOk) {
     return code;
@@ -379,13 +379,14 @@ int32_t DSSearch(DirContext context, const std::string& baseName, const std::str
     if (!ContinueAfterMessages()) {
       return kWorkStopped;
     }
-    code = DirSearch(searching.Get(), baseName, scope, 0, filterBuffer.Get(), conversion.timeStamp,
-                     0, 0, nullptr, iterationHandle, 0, nullptr, resultBuffer.Get());
+    code = client.DirSearch(searching.Get(), baseName, scope, 0, filterBuffer.Get(),
+                            conversion.timeStamp, 0, 0, nullptr, iterationHandle, 0, nullptr,
+                            resultBuffer.Get());
     if (code != kDirOk) {
       break;
     }
     uint32_t count = 0;
-    code = DirGetObjectCount(searching.Get(), resultBuffer.Get(), count);
+    code = client.DirGetObjectCount(searching.Get(), resultBuffer.Get(), count);
     if (code != kDirOk) {
       break;
     }
@@ -396,7 +397,8 @@ int32_t DSSearch(DirContext context, const std::string& baseName, const std::str
       std::string name;
       uint32_t attributeCount = 0;
       DirObjectInfo info;
-      code = DirGetObjectName(searching.Get(), resultBuffer.Get(), name, attributeCount, info);
+      code =
+          client.DirGetObjectName(searching.Get(), resultBuffer.Get(), name, attributeCount, info);
       if (code == kDirOk) {
         results.Add(std::move(name), 1);
         ReportEntriesRead(1);

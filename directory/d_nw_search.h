@@ -30,7 +30,8 @@ class FilterTokenSink {
 // and frees it on every other way out.
 class ClientFilterSink final : public FilterTokenSink {
  public:
-  explicit ClientFilterSink(DirContext context) : context_(context) {}
+  // `client` must outlive the sink.
+  ClientFilterSink(DirClient& client, DirContext context) : client_(client), context_(context) {}
   ~ClientFilterSink() override;
   ClientFilterSink(const ClientFilterSink&) = delete;
   ClientFilterSink& operator=(const ClientFilterSink&) = delete;
@@ -44,6 +45,7 @@ class ClientFilterSink final : public FilterTokenSink {
   [[nodiscard]] int32_t PutFilter(DirBuffer buffer);
 
  private:
+  DirClient& client_;
   DirContext context_;
   std::optional<DirFilter> filter_;
 };
@@ -93,5 +95,5 @@ struct FilterConversion {
 // added). The search runs through a duplicate of `context`, freed at its end. Between batches and
 // objects it lets window messages run and gives kWorkStopped, keeping the lines added, when the
 // user has asked to stop; each object found is reported (ReportEntriesRead).
-[[nodiscard]] int32_t DSSearch(DirContext context, const std::string& baseName,
+[[nodiscard]] int32_t DSSearch(DirClient& client, DirContext context, const std::string& baseName,
                                const std::string& filterText, int scope, TStringList& results);

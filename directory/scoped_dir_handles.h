@@ -1,7 +1,7 @@
 #pragma once
 // Directory handles released on every way out: a duplicate of a context (the reading and
 // searching units work through one, so that an iteration they give up midway ends with it) and
-// a client buffer.
+// a client buffer. Each keeps the client it was made with, which must outlive it.
 #include <cstdint>
 #include <optional>
 
@@ -9,10 +9,10 @@
 
 class ScopedDirContext {
  public:
-  ScopedDirContext() = default;
+  explicit ScopedDirContext(DirClient& client) : client_(client) {}
   ~ScopedDirContext() {
     if (context_) {
-      (void)DirFreeContext(*context_);
+      (void)client_.DirFreeContext(*context_);
     }
   }
   ScopedDirContext(const ScopedDirContext&) = delete;
@@ -21,7 +21,7 @@ class ScopedDirContext {
   // Duplicates `original`; the client's code (0 when this now holds the copy).
   [[nodiscard]] int32_t Duplicate(DirContext original) {
     DirContext copy = 0;
-    const int32_t code = DirDuplicateContext(original, copy);
+    const int32_t code = client_.DirDuplicateContext(original, copy);
     if (code == kDirOk) {
       context_ = copy;
     }
@@ -31,15 +31,16 @@ class ScopedDirContext {
   [[nodiscard]] DirContext Get() const { return context_.value_or(0); }
 
  private:
+  DirClient& client_;
   std::optional<DirContext> context_;
 };
 
 class ScopedDirBuffer {
  public:
-  ScopedDirBuffer() = default;
+  explicit ScopedDirBuffer(DirClient& client) : client_(client) {}
   ~ScopedDirBuffer() {
     if (buffer_) {
-      (void)DirFreeBuffer(*buffer_);
+      (void)client_.DirFreeBuffer(*buffer_);
     }
   }
   ScopedDirBuffer(const ScopedDirBuffer&) = delete;
@@ -48,7 +49,7 @@ class ScopedDirBuffer {
   // The client's code (0 when this now holds the buffer).
   [[nodiscard]] int32_t Allocate(uint32_t size) {
     DirBuffer buffer = 0;
-    const int32_t code = DirAllocBuffer(size, buffer);
+    const int32_t code = client_.DirAllocBuffer(size, buffer);
     if (code == kDirOk) {
       buffer_ = buffer;
     }
@@ -57,11 +58,12 @@ class ScopedDirBuffer {
   // Allocates the buffer and prepares it for `operation` through `context`.
   [[nodiscard]] int32_t Prepare(DirContext context, uint32_t size, int operation) {
     const int32_t code = Allocate(size);
-    return code != kDirOk ? code : DirInitBuffer(context, operation, Get());
+    return code != kDirOk ? code : client_.DirInitBuffer(context, operation, Get());
   }
   // The buffer; 0 before a successful Allocate.
   [[nodiscard]] DirBuffer Get() const { return buffer_.value_or(0); }
 
  private:
+  DirClient& client_;
   std::optional<DirBuffer> buffer_;
 };

@@ -37,7 +37,8 @@ const AttributeAnswer* DirectoryAttributeSource::Answered(const std::string& obj
   if (!lastObject_ || lastObject_->objectName != objectName) {
     AskAhead(objectName);
     lastObject_ = ObjectAnswer{objectName, 0, {}};
-    lastObject_->code = DSReadAttributes(context_, objectName, rbs, lastObject_->attributes);
+    lastObject_->code =
+        DSReadAttributes(client_, context_, objectName, rbs, lastObject_->attributes);
   }
   if (lastObject_->code == kDirNoSuchAttribute) {
     // The object holds none of them.
@@ -82,7 +83,7 @@ void DirectoryAttributeSource::AskAhead(const std::string& objectName) const {
   }
   const std::vector<std::string> names(expected_.begin() + static_cast<std::ptrdiff_t>(from),
                                        expected_.begin() + static_cast<std::ptrdiff_t>(to));
-  static_cast<void>(DirReadAhead(context_, names, RbsAttributeNames()));
+  static_cast<void>(client_.DirReadAhead(context_, names, RbsAttributeNames()));
   askedUpTo_ = to;
 }
 
@@ -95,7 +96,7 @@ int32_t DirectoryAttributeSource::ReadValues(const std::string& objectName,
     }
     return Note(answer->code, objectName, attributeName);
   }
-  return Note(ReadAttributeValues(context_, objectName, attributeName, values), objectName,
+  return Note(ReadAttributeValues(client_, context_, objectName, attributeName, values), objectName,
               attributeName);
 }
 
@@ -106,7 +107,7 @@ int32_t DirectoryAttributeSource::ReadText(const std::string& objectName,
     text = ReadValuesText(answer->values);
     return Note(answer->code, objectName, attributeName);
   }
-  return Note(ReadAttributeText(context_, objectName, attributeName, text), objectName,
+  return Note(ReadAttributeText(client_, context_, objectName, attributeName, text), objectName,
               attributeName);
 }
 

@@ -21,8 +21,10 @@ class DirectoryAttributeSource : public XmlAttributeSource {
     std::string attributeName;
   };
 
-  // `context` stays the caller's; every read works on a duplicate of it.
-  explicit DirectoryAttributeSource(DirContext context) : context_(context) {}
+  // `context` stays the caller's; every read works on a duplicate of it. `client` must outlive
+  // the source.
+  DirectoryAttributeSource(DirClient& client, DirContext context)
+      : client_(client), context_(context) {}
 
   [[nodiscard]] int32_t ReadValues(const std::string& objectName, const std::string& attributeName,
                                    TStringList& values) const override;
@@ -57,6 +59,7 @@ class DirectoryAttributeSource : public XmlAttributeSource {
   // Asks ahead for the objects after `objectName` when it is the next one expected.
   void AskAhead(const std::string& objectName) const;
 
+  DirClient& client_;
   DirContext context_;
   mutable std::vector<std::string> expected_;
   mutable size_t nextExpected_ = 0;  // the index of the object expected to be read next

@@ -15,7 +15,9 @@
 #include "directory/client/connections.h"
 #include "directory/client/filter_grammar.h"
 #include "directory/client/name_resolver.h"
+#include "directory/client/store_factory.h"
 #include "directory/client/value_codec.h"
+#include "util/secrets.h"
 
 namespace {
 
@@ -582,15 +584,61 @@ struct DirSessionTables {
   }
 };
 
-DirSession::DirSession() : tables_(std::make_unique<DirSessionTables>()) {}
+// What a client keeps besides its tables: the choices that outlive a shutdown (the connections
+// file, the password provider) and what its start-up found.
+struct DirSessionStartup {
+  DirSessionStartup() = default;
+  DirSessionStartup(const DirSessionStartup&) = delete;
+  DirSessionStartup& operator=(const DirSessionStartup&) = delete;
+  // Kept passwords are overwritten before their memory goes back to the allocator.
+  ~DirSessionStartup() {
+    ForgetLogins(logins);
+    ForgetLogins(keptForNextStart);
+  }
+
+  static void ForgetLogins(KeptLogins& kept) {
+    for (auto& [login, password] : kept)
+      WipeText(password);
+    kept.clear();
+  }
+
+  [[nodiscard]] std::string ConnectionsFile() const {
+    return connectionsFile.empty() ? ConfigFolder() + "/connections.ini" : connectionsFile;
+  }
+
+  bool started = false;
+  // Set while DirClientInit runs: the password provider runs inside it, and whatever it calls
+  // (a window message handled while its dialog is up) must get a code rather than a start-up
+  // within the start-up.
+  bool starting = false;
+  std::string connectionsFile;  // chosen by the caller; empty = the default
+  DirPasswordProvider passwords;
+  std::vector<DirUnopenedConnection> unopened;  // by the running start-up
+  std::vector<std::string> warnings;            // of the last start-up
+  KeptLogins logins;                            // those of the running session
+  KeptLogins keptForNextStart;  // those of the session before, for the next DirClientInit
+};
+
+DirSession::DirSession()
+    : tables_(std::make_unique<DirSessionTables>()),
+      startup_(std::make_unique<DirSessionStartup>()) {}
 
 DirSession::DirSession(std::vector<DirConnection> connections, std::optional<size_t> primary)
     : DirSession() {
   Open(std::move(connections), primary);
+  startup_->started = true;
 }
 
-DirSession::DirSession(DirSession&&) noexcept = default;
-DirSession& DirSession::operator=(DirSession&&) noexcept = default;
+// The interface is not movable; a session moves its state and leaves nothing behind.
+DirSession::DirSession(DirSession&& other) noexcept
+    : tables_(std::move(other.tables_)), startup_(std::move(other.startup_)) {}
+
+DirSession& DirSession::operator=(DirSession&& other) noexcept {
+  tables_ = std::move(other.tables_);
+  startup_ = std::move(other.startup_);
+  return *this;
+}
+
 DirSession::~DirSession() = default;
 
 void DirSession::Open(std::vector<DirConnection> connections, std::optional<size_t> primary) {
@@ -598,21 +646,101 @@ void DirSession::Open(std::vector<DirConnection> connections, std::optional<size
   tables_->primary = primary;
 }
 
-void DirSession::BeginOperation() {
+// Start-up and shutdown -----------------------------------------------------------------------
+
+uint16_t DirSession::DirClientInit(int reserved1, int reserved2) {
+  if (reserved1 != 0 || reserved2 != 0)
+    return kDirClientNotStarted;
+  DirSessionStartup& startup = *startup_;
+  if (startup.started)
+    return kDirConnectionOk;
+  if (startup.starting)
+    return kDirClientNotStarted;  // called from within its own start-up
+  // Cleared on every way out: a provider that throws must not leave the client unable to start.
+  struct StartingFlag {
+    explicit StartingFlag(bool& flag) : set(flag) { set = true; }
+    ~StartingFlag() { set = false; }
+    StartingFlag(const StartingFlag&) = delete;
+    StartingFlag& operator=(const StartingFlag&) = delete;
+    bool& set;
+  };
+  OpenedConnections opened;
+  std::optional<StartupFailure> failure;
+  {
+    const StartingFlag starting(startup.starting);
+    failure = OpenConnections(startup.ConnectionsFile(), startup.connectionsFile.empty(),
+                              startup.passwords, opened, startup.keptForNextStart);
+  }
+  // Kept for this one start: a login the new connections did not make is forgotten, unless the
+  // start failed and the user is to mend the file and start again.
+  if (failure)
+    opened.logins.merge(startup.keptForNextStart);
+  DirSessionStartup::ForgetLogins(startup.keptForNextStart);
+  DirSessionStartup::ForgetLogins(startup.logins);
+  startup.logins = std::move(opened.logins);
+  if (failure) {
+    NoteError(failure->code, failure->text);
+    return failure->code;
+  }
+  Open(std::move(opened.connections), opened.primary);
+  startup.unopened = std::move(opened.unopened);
+  startup.warnings = std::move(opened.warnings);
+  startup.started = true;
+  return kDirConnectionOk;
+}
+
+std::vector<DirUnopenedConnection> DirSession::DirClientUnopenedConnections() {
+  return startup_->unopened;
+}
+
+void DirSession::DirClientUseConnectionsFile(const std::string& path) {
+  startup_->connectionsFile = path;
+}
+
+std::string DirSession::DirClientConnectionsFile() {
+  return startup_->ConnectionsFile();
+}
+
+std::vector<std::string> DirSession::DirClientWarnings() {
+  return startup_->warnings;
+}
+
+void DirSession::DirClientSetPasswordProvider(DirPasswordProvider provider) {
+  startup_->passwords = std::move(provider);
+}
+
+void DirSession::DirClientShutdown() {
+  tables_ = std::make_unique<DirSessionTables>();
+  DirSessionStartup& startup = *startup_;
+  startup.unopened.clear();
+  startup.warnings.clear();
+  startup.started = false;
+  DirSessionStartup::ForgetLogins(startup.logins);
+  DirSessionStartup::ForgetLogins(startup.keptForNextStart);
+}
+
+void DirSession::DirClientShutdownKeepingLogins() {
+  KeptLogins logins = std::move(startup_->logins);
+  startup_->logins.clear();
+  DirClientShutdown();
+  startup_->keptForNextStart = std::move(logins);
+}
+
+void DirSession::DirClientBeginOperation() {
   for (DirConnection& connection : tables_->connections)
     connection.store->BeginOperation();
 }
 
 // Connections ---------------------------------------------------------------------------------
 
-uint16_t DirSession::PrimaryConnection(DirConnectionRef& reference) const {
+uint16_t DirSession::DirGetPrimaryConnection(DirConnectionRef& reference) {
   if (!tables_->primary)
     return kDirNoConnection;
   reference = static_cast<DirConnectionRef>(*tables_->primary + 1);
   return kDirConnectionOk;
 }
 
-uint16_t DirSession::ScanConnections(uint32_t& position, DirConnectionRef& reference) const {
+uint16_t DirSession::DirScanConnections(uint32_t& position, DirConnectionRef& reference) {
   if (position >= tables_->connections.size())
     return kDirNoMoreConnections;
   reference = position + 1;
@@ -620,8 +748,8 @@ uint16_t DirSession::ScanConnections(uint32_t& position, DirConnectionRef& refer
   return kDirConnectionOk;
 }
 
-uint16_t DirSession::ConnectionInfo(DirConnectionRef reference, int item, int bufferSize,
-                                    std::string& value) const {
+uint16_t DirSession::DirGetConnectionInfo(DirConnectionRef reference, int item, int bufferSize,
+                                          std::string& value) {
   const DirConnection* connection = tables_->ConnectionByReference(reference);
   if (connection == nullptr)
     return kDirNoConnection;
@@ -636,8 +764,8 @@ uint16_t DirSession::ConnectionInfo(DirConnectionRef reference, int item, int bu
   return kDirConnectionOk;
 }
 
-uint16_t DirSession::OpenConnection(DirConnectionRef reference, int mode, int reserved,
-                                    DirConnectionHandle& handle) const {
+uint16_t DirSession::DirOpenConnection(DirConnectionRef reference, int mode, int reserved,
+                                       DirConnectionHandle& handle) {
   if (tables_->ConnectionByReference(reference) == nullptr)
     return kDirNoConnection;
   if (reserved != 0 || mode < 0)
@@ -648,7 +776,7 @@ uint16_t DirSession::OpenConnection(DirConnectionRef reference, int mode, int re
 
 // Contexts ------------------------------------------------------------------------------------
 
-int32_t DirSession::CreateContext(DirContext& context) {
+int32_t DirSession::DirCreateContext(DirContext& context) {
   if (tables_->connections.empty())
     return kDirNoSuchTree;
   Context created;
@@ -659,7 +787,7 @@ int32_t DirSession::CreateContext(DirContext& context) {
   return kDirOk;
 }
 
-int32_t DirSession::DuplicateContext(DirContext context, DirContext& copy) {
+int32_t DirSession::DirDuplicateContext(DirContext context, DirContext& copy) {
   const Context* original = tables_->FindContext(context);
   if (original == nullptr)
     return kDirBadContext;
@@ -669,7 +797,7 @@ int32_t DirSession::DuplicateContext(DirContext context, DirContext& copy) {
   return kDirOk;
 }
 
-int32_t DirSession::FreeContext(DirContext context) {
+int32_t DirSession::DirFreeContext(DirContext context) {
   if (tables_->contexts.erase(context) == 0)
     return kDirBadContext;
   auto& iterations = tables_->iterations;
@@ -678,7 +806,7 @@ int32_t DirSession::FreeContext(DirContext context) {
   return kDirOk;
 }
 
-int32_t DirSession::GetContextValue(DirContext context, int key, uint32_t& value) const {
+int32_t DirSession::DirGetContextValue(DirContext context, int key, uint32_t& value) {
   const Context* found = tables_->FindContext(context);
   if (found == nullptr)
     return kDirBadContext;
@@ -692,7 +820,7 @@ int32_t DirSession::GetContextValue(DirContext context, int key, uint32_t& value
   return kDirOk;
 }
 
-int32_t DirSession::GetContextValue(DirContext context, int key, std::string& value) const {
+int32_t DirSession::DirGetContextValue(DirContext context, int key, std::string& value) {
   const Context* found = tables_->FindContext(context);
   if (found == nullptr)
     return kDirBadContext;
@@ -706,7 +834,7 @@ int32_t DirSession::GetContextValue(DirContext context, int key, std::string& va
   return kDirOk;
 }
 
-int32_t DirSession::SetContextValue(DirContext context, int key, uint32_t value) {
+int32_t DirSession::DirSetContextValue(DirContext context, int key, uint32_t value) {
   Context* found = tables_->FindContext(context);
   if (found == nullptr)
     return kDirBadContext;
@@ -720,7 +848,7 @@ int32_t DirSession::SetContextValue(DirContext context, int key, uint32_t value)
   return kDirOk;
 }
 
-int32_t DirSession::SetContextValue(DirContext context, int key, const std::string& value) {
+int32_t DirSession::DirSetContextValue(DirContext context, int key, const std::string& value) {
   Context* found = tables_->FindContext(context);
   if (found == nullptr)
     return kDirBadContext;
@@ -751,8 +879,8 @@ int32_t DirSession::SetContextValue(DirContext context, int key, const std::stri
   return kDirBadKey;
 }
 
-int32_t DirSession::DefaultNameContext(DirContext context, int bufferSize,
-                                       std::string& name) const {
+int32_t DirSession::DirGetDefaultNameContext(DirContext context, int bufferSize,
+                                             std::string& name) {
   const Context* found = tables_->FindContext(context);
   if (found == nullptr)
     return kDirBadContext;
@@ -767,7 +895,7 @@ int32_t DirSession::DefaultNameContext(DirContext context, int bufferSize,
   return kDirOk;
 }
 
-int32_t DirSession::WhoAmI(DirContext context, std::string& name) const {
+int32_t DirSession::DirWhoAmI(DirContext context, std::string& name) {
   const Context* found = tables_->FindContext(context);
   if (found == nullptr)
     return kDirBadContext;
@@ -780,7 +908,7 @@ int32_t DirSession::WhoAmI(DirContext context, std::string& name) const {
 
 // Buffers and results -------------------------------------------------------------------------
 
-int32_t DirSession::AllocBuffer(uint32_t size, DirBuffer& buffer) {
+int32_t DirSession::DirAllocBuffer(uint32_t size, DirBuffer& buffer) {
   if (size < kMinBufferSize)
     return kDirInsufficientBuffer;
   if (size > kMaxBufferSize)
@@ -794,11 +922,11 @@ int32_t DirSession::AllocBuffer(uint32_t size, DirBuffer& buffer) {
   return kDirOk;
 }
 
-int32_t DirSession::FreeBuffer(DirBuffer buffer) {
+int32_t DirSession::DirFreeBuffer(DirBuffer buffer) {
   return tables_->buffers.erase(buffer) == 0 ? kDirInvalidHandle : kDirOk;
 }
 
-int32_t DirSession::InitBuffer(DirContext context, int operation, DirBuffer buffer) {
+int32_t DirSession::DirInitBuffer(DirContext context, int operation, DirBuffer buffer) {
   if (tables_->FindContext(context) == nullptr)
     return kDirBadContext;
   Buffer* found = tables_->FindBuffer(buffer);
@@ -814,18 +942,18 @@ int32_t DirSession::InitBuffer(DirContext context, int operation, DirBuffer buff
   return kDirOk;
 }
 
-int32_t DirSession::ListSubordinates(DirContext context, const std::string& objectName,
-                                     int32_t& iterationHandle, DirBuffer result) {
+int32_t DirSession::DirListSubordinates(DirContext context, const std::string& objectName,
+                                        int32_t& iterationHandle, DirBuffer result) {
   return tables_->EndOnFailure(
       tables_->ListSubordinates(context, objectName, iterationHandle, result), iterationHandle);
 }
 
-int32_t DirSession::GetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) {
+int32_t DirSession::DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) {
   return tables_->BatchCount(context, buffer, Buffer::Content::kObjects, count);
 }
 
-int32_t DirSession::GetObjectName(DirContext context, DirBuffer buffer, std::string& name,
-                                  uint32_t& attributeCount, DirObjectInfo& info) {
+int32_t DirSession::DirGetObjectName(DirContext context, DirBuffer buffer, std::string& name,
+                                     uint32_t& attributeCount, DirObjectInfo& info) {
   return tables_->ReadFilledBuffer(context, buffer, Buffer::Content::kObjects, [&](Buffer& found) {
     if (found.consumed >= found.count)
       return kDirBufferEmpty;
@@ -843,25 +971,26 @@ int32_t DirSession::GetObjectName(DirContext context, DirBuffer buffer, std::str
 
 // Filters and search --------------------------------------------------------------------------
 
-int32_t DirSession::AllocFilter(DirFilter& filter) {
+int32_t DirSession::DirAllocFilter(DirFilter& filter) {
   filter = NextHandle(kFilterTag);
   tables_->filters.emplace(filter, FilterTokens());
   return kDirOk;
 }
 
-int32_t DirSession::AddFilterToken(DirFilter filter, int token, DirFilterValue value,
-                                   uint32_t syntax) {
+int32_t DirSession::DirAddFilterToken(DirFilter filter, int token, DirFilterValue value,
+                                      uint32_t syntax) {
   const auto found = tables_->filters.find(filter);
   if (found == tables_->filters.end())
     return kDirInvalidHandle;
   return found->second.Add(FilterToken{token, std::move(value), syntax});
 }
 
-int32_t DirSession::FreeFilter(DirFilter filter) {
+int32_t DirSession::DirFreeFilter(DirFilter filter, std::nullptr_t /*freeValue*/) {
   return tables_->filters.erase(filter) == 0 ? kDirInvalidHandle : kDirOk;
 }
 
-int32_t DirSession::PutFilter(DirContext context, DirBuffer buffer, DirFilter filter) {
+int32_t DirSession::DirPutFilter(DirContext context, DirBuffer buffer, DirFilter filter,
+                                 std::nullptr_t /*freeValue*/) {
   const Context* foundContext = tables_->FindContext(context);
   if (foundContext == nullptr)
     return kDirBadContext;
@@ -896,8 +1025,8 @@ int32_t DirSession::PutFilter(DirContext context, DirBuffer buffer, DirFilter fi
   return kDirOk;
 }
 
-int32_t DirSession::GetSyntaxId(DirContext context, const std::string& attributeName,
-                                uint32_t& syntax) const {
+int32_t DirSession::DirGetSyntaxId(DirContext context, const std::string& attributeName,
+                                   uint32_t& syntax) {
   const Context* found = tables_->FindContext(context);
   if (found == nullptr)
     return kDirBadContext;
@@ -908,16 +1037,20 @@ int32_t DirSession::GetSyntaxId(DirContext context, const std::string& attribute
   return kDirOk;
 }
 
-int32_t DirSession::Search(DirContext context, const std::string& baseName, int scope,
-                           DirBuffer filter, int32_t& iterationHandle, DirBuffer result) {
+int32_t DirSession::DirSearch(DirContext context, const std::string& baseName, int scope,
+                              int /*searchAliases*/, DirBuffer filter,
+                              const DirTimeStamp& /*timeStamp*/, int /*infoType*/,
+                              int /*allAttributes*/, std::nullptr_t /*attributeNames*/,
+                              int32_t& iterationHandle, int /*countObjectsToSearch*/,
+                              std::nullptr_t /*countObjectsSearched*/, DirBuffer result) {
   return tables_->EndOnFailure(
       tables_->Search(context, baseName, scope, filter, iterationHandle, result), iterationHandle);
 }
 
 // Attributes ----------------------------------------------------------------------------------
 
-int32_t DirSession::PutAttributeName(DirContext context, DirBuffer buffer,
-                                     const std::string& attributeName) {
+int32_t DirSession::DirPutAttributeName(DirContext context, DirBuffer buffer,
+                                        const std::string& attributeName) {
   if (tables_->FindContext(context) == nullptr)
     return kDirBadContext;
   Buffer* found = tables_->FindBuffer(buffer);
@@ -941,20 +1074,20 @@ int32_t DirSession::PutAttributeName(DirContext context, DirBuffer buffer,
   return kDirOk;
 }
 
-int32_t DirSession::Read(DirContext context, const std::string& objectName, int infoType,
-                         int allAttributes, DirBuffer request, int32_t& iterationHandle,
-                         DirBuffer result) {
+int32_t DirSession::DirRead(DirContext context, const std::string& objectName, int infoType,
+                            int allAttributes, DirBuffer request, int32_t& iterationHandle,
+                            DirBuffer result) {
   return tables_->EndOnFailure(
       tables_->Read(context, objectName, infoType, allAttributes, request, iterationHandle, result),
       iterationHandle);
 }
 
-int32_t DirSession::GetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& count) {
+int32_t DirSession::DirGetAttributeCount(DirContext context, DirBuffer buffer, uint32_t& count) {
   return tables_->BatchCount(context, buffer, Buffer::Content::kAttributes, count);
 }
 
-int32_t DirSession::GetAttributeName(DirContext context, DirBuffer buffer, std::string& name,
-                                     uint32_t& valueCount, uint32_t& syntax) {
+int32_t DirSession::DirGetAttributeName(DirContext context, DirBuffer buffer, std::string& name,
+                                        uint32_t& valueCount, uint32_t& syntax) {
   return tables_->ReadFilledBuffer(
       context, buffer, Buffer::Content::kAttributes, [&](Buffer& found) {
         // Values of the previous attribute that were not read are passed over.
@@ -972,7 +1105,8 @@ int32_t DirSession::GetAttributeName(DirContext context, DirBuffer buffer, std::
       });
 }
 
-int32_t DirSession::ComputeValueSize(DirContext context, DirBuffer buffer, uint32_t& size) {
+int32_t DirSession::DirComputeValueSize(DirContext context, DirBuffer buffer, uint32_t /*syntax*/,
+                                        uint32_t& size) {
   return tables_->ReadFilledBuffer(context, buffer, Buffer::Content::kAttributes,
                                    [&](Buffer& found) {
                                      if (found.valuesLeft == 0)
@@ -982,7 +1116,8 @@ int32_t DirSession::ComputeValueSize(DirContext context, DirBuffer buffer, uint3
                                    });
 }
 
-int32_t DirSession::GetValue(DirContext context, DirBuffer buffer, std::span<uint8_t> record) {
+int32_t DirSession::DirGetValue(DirContext context, DirBuffer buffer, uint32_t /*syntax*/,
+                                std::span<uint8_t> record) {
   return tables_->ReadFilledBuffer(context, buffer, Buffer::Content::kAttributes,
                                    [&](Buffer& found) {
                                      if (found.valuesLeft == 0)
@@ -998,8 +1133,8 @@ int32_t DirSession::GetValue(DirContext context, DirBuffer buffer, std::span<uin
                                    });
 }
 
-int32_t DirSession::ReadAhead(DirContext context, const std::vector<std::string>& objectNames,
-                              const std::vector<std::string>& attributeNames) {
+int32_t DirSession::DirReadAhead(DirContext context, const std::vector<std::string>& objectNames,
+                                 const std::vector<std::string>& attributeNames) {
   const Context* found = tables_->FindContext(context);
   if (found == nullptr)
     return kDirBadContext;
@@ -1016,8 +1151,8 @@ int32_t DirSession::ReadAhead(DirContext context, const std::vector<std::string>
   return kDirOk;
 }
 
-int32_t DirSession::OpenStream(DirContext context, const std::string& objectName,
-                               const std::string& attributeName, int& handle) {
+int32_t DirSession::DirOpenStream(DirContext context, const std::string& objectName,
+                                  const std::string& attributeName, int /*flags*/, int& handle) {
   const Context* found = tables_->FindContext(context);
   if (found == nullptr)
     return kDirBadContext;
@@ -1045,7 +1180,7 @@ void DirSession::NoteError(int32_t code, std::string text) {
   tables_->errorTexts[code] = std::move(text);
 }
 
-std::string DirSession::ErrorText(int32_t code) const {
+std::string DirSession::NWstrerror(int32_t code) {
   if (const auto noted = tables_->errorTexts.find(code); noted != tables_->errorTexts.end())
     return noted->second;
   const auto found = ClientTexts().find(code);

@@ -47,7 +47,7 @@ std::vector<std::string> Lines(const QListWidget* list) {
   return lines;
 }
 
-class BrowseTest : public ::testing::Test {
+class BrowseTest : public WindowTest {
  protected:
   void SetUp() override {
     folder_.Write("bin/orvane.txt", "Info\n");
@@ -62,20 +62,13 @@ class BrowseTest : public ::testing::Test {
   [[nodiscard]] fs::path SettingsPath() const { return folder_.SettingsPath(); }
 
   TMainForm& Start() {
-    form_ = std::make_unique<TMainForm>(dialogs_, programFile_);
-    form_->show();
+    ShowForm();
     QApplication::processEvents();
     containers_ = Find<QListWidget>("ListBoxContainers");
     objects_ = Find<QListWidget>("ListBoxObjects");
     container_ = Find<QLineEdit>("EditCurrentContainer");
     trees_ = Find<QComboBox>("ComboBoxTrees");
     return *form_;
-  }
-  template <typename Widget>
-  Widget* Find(const char* name) {
-    auto* widget = form_->findChild<Widget*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
   }
 
   // The user's gestures, through the mouse as far as the offscreen platform allows.
@@ -104,11 +97,8 @@ class BrowseTest : public ::testing::Test {
   }
   [[nodiscard]] std::string Shown() const { return container_->text().toStdString(); }
 
-  WindowTestFolder folder_;
   const fs::path& root_ = folder_.Root();
   const fs::path programFile_ = folder_.ProgramFile();
-  RecordingDialogs dialogs_;
-  std::unique_ptr<TMainForm> form_;
   QListWidget* containers_ = nullptr;
   QListWidget* objects_ = nullptr;
   QLineEdit* container_ = nullptr;
@@ -156,7 +146,7 @@ TEST_F(BrowseTest, WalksDownAndUpToTheRoot) {
   }
   EXPECT_THAT(Lines(objects_), IsEmpty());
   // Navigation moves only the browsing context.
-  EXPECT_EQ(DSGetNameContext(form.SearchCtx), "[Root]");
+  EXPECT_EQ(DSGetNameContext(folder_.Client(), form.SearchCtx), "[Root]");
 }
 
 TEST_F(BrowseTest, TreeSwitchReopensEachTreeAtItsLastContainer) {
@@ -212,7 +202,7 @@ TEST_F(BrowseTest, TypedContainerBecomesTheSearchBaseOnAnObjectClick) {
   EXPECT_EQ(form.CurrentCtx, ".Empty.Acme");
   EXPECT_EQ(Lines(containers_), containersBefore);
   EXPECT_EQ(Lines(objects_), objectsBefore);
-  EXPECT_EQ(DSGetNameContext(form.BrowseCtx), "Sales.Acme");
+  EXPECT_EQ(DSGetNameContext(folder_.Client(), form.BrowseCtx), "Sales.Acme");
   form.close();
   EXPECT_EQ(ProfileFile(SettingsPath()).ReadString("Context", "ACME_TREE", ""), ".Empty.Acme");
 }

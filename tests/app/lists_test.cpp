@@ -54,12 +54,11 @@ constexpr ListNames kLists[] = {
 
 // One program folder, one configuration folder and one client start per test; `source` is an
 // LDIF path or the built-in sample tree.
-class ListsTest : public ::testing::Test {
+class ListsTest : public WindowTest {
  protected:
   TMainForm& Start(const std::string& source, const std::string& context) {
     folder_.UseConnections(OneConnection("T_TREE", source, "context = " + context + "\n"));
-    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
-    form_->show();
+    ShowForm();
     QApplication::processEvents();
     return *form_;
   }
@@ -110,10 +109,6 @@ class ListsTest : public ::testing::Test {
     action->trigger();
     form_->PopupMenu1->close();
   }
-
-  WindowTestFolder folder_;
-  RecordingDialogs dialogs_;
-  std::unique_ptr<TMainForm> form_;
 };
 
 TEST_F(ListsTest, OpeningTheExportTabFillsAllFiveListsInSearchOrder) {
@@ -126,9 +121,9 @@ TEST_F(ListsTest, OpeningTheExportTabFillsAllFiveListsInSearchOrder) {
   for (const ListNames& names : kLists) {
     SCOPED_TRACE(names.list);
     TStringList expected;
-    ASSERT_EQ(
-        DSSearch(form.SearchCtx, "Services.Larkspur", names.filter, kDirScopeSubtree, expected),
-        kDirOk);
+    ASSERT_EQ(DSSearch(folder_.Client(), form.SearchCtx, "Services.Larkspur", names.filter,
+                       kDirScopeSubtree, expected),
+              kDirOk);
     ASSERT_GT(expected.Count(), 0);
     const TItemList& items = form.ItemsOf(List(names.list)).Items();
     ASSERT_EQ(items.Count(), expected.Count());

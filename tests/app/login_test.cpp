@@ -155,7 +155,7 @@ SlapdServer& Server() {
   return server;
 }
 
-class LoginWindowTest : public ::testing::Test {
+class LoginWindowTest : public WindowTest {
  protected:
   void SetUp() override {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
@@ -164,11 +164,11 @@ class LoginWindowTest : public ::testing::Test {
                   "[sample]\ntree = SAMPLE\nsource = sample\n"
                   "[live]\ntree = LIVE\nprimary = yes\nsource = " +
                       Server().Uri() + "\nbind = " + SlapdServer::kManagerDn + "\n");
-    DirClientSetPasswordProvider(
+    folder_.Client().DirClientSetPasswordProvider(
         [this](const DirPasswordRequest& request) { return login_.Provide(request); });
   }
   void TearDown() override {
-    DirClientSetPasswordProvider({});
+    folder_.Client().DirClientSetPasswordProvider({});
     EXPECT_EQ(awaitedDialogs, 0) << "a login dialog the test answers never showed";
     awaitedDialogs = 0;
     ++testGeneration;
@@ -182,12 +182,9 @@ class LoginWindowTest : public ::testing::Test {
     return trees;
   }
 
-  WindowTestFolder folder_;
-  RecordingDialogs dialogs_;
   MemoryVault vault_;
   QtLoginAsker asker_;
   WindowLogin login_{vault_, asker_, dialogs_};
-  std::unique_ptr<TMainForm> form_;
 };
 
 TEST_F(LoginWindowTest, AWrongPasswordIsAskedForAgainThenTheTreeOpens) {
@@ -210,7 +207,7 @@ TEST_F(LoginWindowTest, AWrongPasswordIsAskedForAgainThenTheTreeOpens) {
     });
     QTest::mouseClick(dialog.ButtonLogin, Qt::LeftButton);
   });
-  form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
+  form_ = std::make_unique<TMainForm>(folder_.Client(), dialogs_, folder_.ProgramFile());
   EXPECT_THAT(Trees(), ::testing::UnorderedElementsAre("SAMPLE", "LIVE"));
   EXPECT_EQ(form_->CurrentTree, "LIVE");
   EXPECT_EQ(
@@ -222,7 +219,7 @@ TEST_F(LoginWindowTest, AWrongPasswordIsAskedForAgainThenTheTreeOpens) {
 TEST_F(LoginWindowTest, ACancelledLoginLeavesThatTreeOutAndTheWindowStarts) {
   WhenTheDialogShows(
       [](TLoginDialog& dialog) { QTest::mouseClick(dialog.ButtonCancel, Qt::LeftButton); });
-  form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
+  form_ = std::make_unique<TMainForm>(folder_.Client(), dialogs_, folder_.ProgramFile());
   EXPECT_THAT(Trees(), ::testing::ElementsAre("SAMPLE"));
   EXPECT_THAT(dialogs_.errors, ::testing::IsEmpty());
   EXPECT_THAT(vault_.entries, ::testing::IsEmpty());
@@ -235,7 +232,7 @@ TEST_F(LoginWindowTest, ARestartAfterOtherConnectionsChangedKeepsTheLogin) {
     QTest::keyClicks(dialog.EditPassword, QString::fromLatin1(SlapdServer::kManagerPassword));
     QTest::mouseClick(dialog.ButtonLogin, Qt::LeftButton);
   });
-  form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
+  form_ = std::make_unique<TMainForm>(folder_.Client(), dialogs_, folder_.ProgramFile());
   ASSERT_THAT(Trees(), ::testing::UnorderedElementsAre("SAMPLE", "LIVE"));
   const std::filesystem::path file = folder_.Root() / "config" / "orvane" / "connections.ini";
   folder_.Write(file, folder_.Read(file) + "[shop]\ntree = SHOP\nsource = " +

@@ -63,7 +63,7 @@ constexpr const char* kOtherLdif =
 
 // One program folder (the fake program file, its info text), one configuration folder and one
 // client start per test.
-class MainFormTest : public ::testing::Test {
+class MainFormTest : public WindowTest {
  protected:
   void SetUp() override {
     Write(root_ / "bin" / "orvane.txt", "Info line one\nInfo line two\n");
@@ -88,26 +88,16 @@ class MainFormTest : public ::testing::Test {
   void WriteSettings(const std::string& text) const { Write(SettingsPath(), text); }
 
   TMainForm& Start() {
-    form_ = std::make_unique<TMainForm>(dialogs_, programFile_);
-    form_->show();
+    ShowForm();
     QApplication::processEvents();
     return *form_;
-  }
-  template <typename Widget>
-  Widget* Find(const char* name) {
-    auto* widget = form_->findChild<Widget*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
   }
   [[nodiscard]] std::string Setting(const char* section, const char* key) const {
     return ProfileFile(SettingsPath()).ReadString(section, key, "<missing>");
   }
 
-  WindowTestFolder folder_;
   const fs::path& root_ = folder_.Root();
   const fs::path programFile_ = folder_.ProgramFile();
-  RecordingDialogs dialogs_;
-  std::unique_ptr<TMainForm> form_;
 };
 
 TEST_F(MainFormTest, StartsOnTheDefaultTreeAndRemembersItAtClose) {
@@ -127,12 +117,12 @@ TEST_F(MainFormTest, StartsOnTheDefaultTreeAndRemembersItAtClose) {
   EXPECT_TRUE(dialogs_.errors.empty());
 
   // Both contexts stand on the tree: browsing at its default container, searching at the root.
-  EXPECT_EQ(DSGetTreeName(form.BrowseCtx), "ACME_TREE");
-  EXPECT_EQ(DSGetNameContext(form.BrowseCtx), "Sales.Acme");
-  EXPECT_EQ(DSGetTreeName(form.SearchCtx), "ACME_TREE");
-  EXPECT_EQ(DSGetNameContext(form.SearchCtx), "[Root]");
+  EXPECT_EQ(DSGetTreeName(folder_.Client(), form.BrowseCtx), "ACME_TREE");
+  EXPECT_EQ(DSGetNameContext(folder_.Client(), form.BrowseCtx), "Sales.Acme");
+  EXPECT_EQ(DSGetTreeName(folder_.Client(), form.SearchCtx), "ACME_TREE");
+  EXPECT_EQ(DSGetNameContext(folder_.Client(), form.SearchCtx), "[Root]");
   uint32_t flags = 0;
-  ASSERT_EQ(DirGetContextValue(form.SearchCtx, kDirKeyFlags, flags), kDirOk);
+  ASSERT_EQ(folder_.Client().DirGetContextValue(form.SearchCtx, kDirKeyFlags, flags), kDirOk);
   EXPECT_EQ(flags & kDirFlagTypeless, kDirFlagTypeless);
 
   EXPECT_EQ(form.geometry().size(), QSize(868, 691));
@@ -149,8 +139,8 @@ TEST_F(MainFormTest, StartsOnTheDefaultTreeAndRemembersItAtClose) {
   EXPECT_EQ(Setting("Settings", "MainForm.Height"), "691");
   // Both contexts are released at close.
   std::string tree;
-  EXPECT_EQ(DirGetContextValue(browse, kDirKeyTreeName, tree), kDirBadContext);
-  EXPECT_EQ(DirGetContextValue(search, kDirKeyTreeName, tree), kDirBadContext);
+  EXPECT_EQ(folder_.Client().DirGetContextValue(browse, kDirKeyTreeName, tree), kDirBadContext);
+  EXPECT_EQ(folder_.Client().DirGetContextValue(search, kDirKeyTreeName, tree), kDirBadContext);
 }
 
 TEST_F(MainFormTest, ClientStartFailureShowsTwoBoxesAndWritesNothing) {
@@ -160,10 +150,11 @@ TEST_F(MainFormTest, ClientStartFailureShowsTwoBoxesAndWritesNothing) {
   // The client's code for the malformed file, as the second box prints it.
   ASSERT_THAT(dialogs_.errors[1], ::testing::MatchesRegex("Error [0-9A-F]{4}: InitNetWare"));
   const int32_t code = std::stoi(dialogs_.errors[1].substr(6, 4), nullptr, 16);
-  EXPECT_EQ(
-      dialogs_.errors[0],
-      "Could not find server/tree connection. InitNetWare returned error " + NWErrorText(code));
-  EXPECT_THAT(NWErrorText(code), HasSubstr("connections.ini"));  // the client names the file
+  EXPECT_EQ(dialogs_.errors[0],
+            "Could not find server/tree connection. InitNetWare returned error " +
+                NWErrorText(folder_.Client(), code));
+  EXPECT_THAT(NWErrorText(folder_.Client(), code),
+              HasSubstr("connections.ini"));  // the client names the file
 
   EXPECT_EQ(form.windowTitle().toStdString(), "Export iManager 2.0.x:  Roles, Tasks, Books");
   EXPECT_EQ(Find<QLabel>("PanelInfo")->text(), form.windowTitle());
@@ -183,8 +174,8 @@ TEST_F(MainFormTest, RememberedTreeIsChosenWithItsContainer) {
   EXPECT_EQ(Find<QComboBox>("ComboBoxTrees")->currentText().toStdString(), "OTHER_TREE");
   EXPECT_EQ(form.CurrentTree, "OTHER_TREE");  // as listed, not as remembered
   EXPECT_EQ(form.CurrentCtx, ".Other");
-  EXPECT_EQ(DSGetNameContext(form.BrowseCtx), "Other");
-  EXPECT_EQ(DSGetNameContext(form.SearchCtx), "[Root]");
+  EXPECT_EQ(DSGetNameContext(folder_.Client(), form.BrowseCtx), "Other");
+  EXPECT_EQ(DSGetNameContext(folder_.Client(), form.SearchCtx), "[Root]");
 }
 
 TEST_F(MainFormTest, UnreachableRememberedTreeFallsBackToTheDefault) {
@@ -317,7 +308,7 @@ TEST_F(MainFormTest, RefusedSettingsWriteStopsTheTreeChange) {
   EXPECT_EQ(trees->currentText().toStdString(), "OTHER_TREE");
   EXPECT_THAT(dialogs_.errors, ElementsAre("Unable to write to orvane.ini: Not a directory"));
   EXPECT_EQ(form.CurrentTree, "ACME_TREE");
-  EXPECT_EQ(DSGetTreeName(form.SearchCtx), "ACME_TREE");
+  EXPECT_EQ(DSGetTreeName(folder_.Client(), form.SearchCtx), "ACME_TREE");
   form.close();  // the close handler swallows the same failure
   EXPECT_EQ(dialogs_.errors.size(), 1u);
 }

@@ -111,7 +111,7 @@ std::string ListPlaceOn(const QWidget* page) {
   return Text(QRect(2, 56, page->width() - 4, page->height() - 58));
 }
 
-class WindowGuiTest : public ::testing::Test {
+class WindowGuiTest : public WindowTest {
  protected:
   void SetUp() override {
     ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
@@ -123,9 +123,7 @@ class WindowGuiTest : public ::testing::Test {
                    const std::string& tree = "LARKSPUR_TREE", FormDialogs* dialogs = nullptr) {
     folder_.Write(folder_.SettingsPath(),
                   "[Context]\nDefault=" + tree + "\n" + tree + "=" + container + "\n");
-    form_ = std::make_unique<TMainForm>(dialogs != nullptr ? *dialogs : dialogs_,
-                                        folder_.ProgramFile());
-    form_->show();
+    ShowForm(dialogs);
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     form_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(form_.get()));
@@ -161,10 +159,6 @@ class WindowGuiTest : public ::testing::Test {
     QTest::keyClick(widget, key, modifiers);
     Settle();
   }
-
-  WindowTestFolder folder_;
-  RecordingDialogs dialogs_;
-  std::unique_ptr<TMainForm> form_;
 };
 
 TEST_F(WindowGuiTest, EveryExportPageShowsItsControlsApartInsideThePage) {
@@ -625,8 +619,7 @@ TEST_F(WindowGuiTest, WindowReopensWhereItWasClosedAndOnTheScreen) {
   const QMargins frame = form_->windowHandle()->frameMargins();
   const auto reopen = [&] {
     form_->close();
-    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
-    form_->show();
+    ShowForm();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     framed();
     return Text(form_->frameGeometry()) + " inner " + Text(form_->geometry());
@@ -672,8 +665,7 @@ TEST_F(WindowGuiTest, WindowReopensWhereItWasClosedAndOnTheScreen) {
     settings.WriteInteger("Settings", "MainForm.Top", place.top);
     settings.WriteInteger("Settings", "MainForm.Width", place.width);
     settings.WriteInteger("Settings", "MainForm.Height", place.height);
-    form_ = std::make_unique<TMainForm>(dialogs_, folder_.ProgramFile());
-    form_->show();
+    ShowForm();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     framed();
     EXPECT_EQ(Text(form_->frameGeometry()) + " inner " + Text(form_->geometry()),
@@ -806,7 +798,7 @@ TEST_F(WindowGuiTest, ConnectionsAddedInTheDialogReachTheTreeList) {
 TEST_F(WindowGuiTest, WindowDrawsOneFaceEdgesAndLinesApartAndAltTypesNothing) {
   TMainForm& form = Start();
   const QFontInfo face(form.font());
-  TConnectionsDialog dialog(DirClientConnectionsFile(), &form);
+  TConnectionsDialog dialog(folder_.Client().DirClientConnectionsFile(), &form);
   QMessageBox box(QMessageBox::Critical, QString(), QStringLiteral("text"), QMessageBox::Ok, &form);
   for (const QWidget* window : std::initializer_list<const QWidget*>{
            form.PopupMenu1, &dialog, dialog.EditName, &box, form.StatusBar}) {

@@ -16,6 +16,7 @@
 
 #include "app/d_ini.h"
 #include "directory/client/dir_client.h"
+#include "directory/client/dir_session.h"
 #include "directory/client/sample_tree.h"
 #include "tests/support/ldif_records.h"
 #include "tests/support/temp_folder.h"
@@ -53,7 +54,8 @@ class ExportCommandTest : public ::testing::Test {
   static Result Run(const std::vector<std::string>& arguments) {
     std::ostringstream out;
     std::ostringstream err;
-    const int status = RunExport(arguments, out, err);
+    DirSession client;
+    const int status = RunExport(client, arguments, out, err);
     return {status, out.str(), err.str()};
   }
   Result RunShop(std::vector<std::string> arguments) {
@@ -330,14 +332,15 @@ TEST_F(ExportCommandTest, TheDocumentGoesToStandardOutputOrReplacesTheFile) {
   std::ostringstream out;
   out.setstate(std::ios::badbit);
   std::ostringstream err;
-  EXPECT_EQ(RunExport({"--connections", shop_, "--all"}, out, err), kExportFailed);
+  DirSession client;
+  EXPECT_EQ(RunExport(client, {"--connections", shop_, "--all"}, out, err), kExportFailed);
   EXPECT_EQ(err.str(), "orvane-export: Cannot write to standard output\n");
   // A full device: every kind of output fails with the system's reason, --help included.
   for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
            {"--help"}, {"--version"}, {"--connections", shop_, "--list"}}) {
     std::ofstream full("/dev/full");
     std::ostringstream refused;
-    EXPECT_EQ(RunExport(arguments, full, refused), kExportFailed) << arguments.front();
+    EXPECT_EQ(RunExport(client, arguments, full, refused), kExportFailed) << arguments.front();
     EXPECT_EQ(refused.str(),
               "orvane-export: Cannot write to standard output: No space left on "
               "device\n");

@@ -24,6 +24,7 @@
 #include "cli/export_command.h"
 #include "cli/password_prompt.h"
 #include "directory/client/dir_client.h"
+#include "directory/client/dir_session.h"
 #include "tests/client/slapd_server.h"
 #include "tests/support/temp_folder.h"
 #include "util/hooks.h"
@@ -104,7 +105,8 @@ class LiveAgreementTest : public ::testing::Test {
     arguments.insert(arguments.begin(), {"--connections", connections});
     std::ostringstream out;
     std::ostringstream err;
-    const int status = RunExport(arguments, out, err);
+    DirSession client;
+    const int status = RunExport(client, arguments, out, err);
     return {status, out.str(), err.str()};
   }
 
@@ -402,18 +404,15 @@ TEST_F(LiveAgreementTest, ATerminalIsAskedAgainAfterARefusal) {
   PasswordSources sources;
   sources.terminal = terminal;
   std::vector<int> attempts;
-  DirClientSetPasswordProvider([&](const DirPasswordRequest& request) {
+  DirSession client;
+  client.DirClientSetPasswordProvider([&](const DirPasswordRequest& request) {
     attempts.push_back(request.attempt);
     return ExportPassword(sources, request);
   });
-  DirClientShutdown();
-  DirClientUseConnectionsFile(Connections("asking.ini", Server().Uri(), AskingKeys()));
-  const uint16_t code = DirClientInit(0, 0);
-  DirClientShutdown();
-  DirClientUseConnectionsFile("");
-  DirClientSetPasswordProvider({});
+  client.DirClientUseConnectionsFile(Connections("asking.ini", Server().Uri(), AskingKeys()));
+  const uint16_t code = client.DirClientInit(0, 0);
   typist.join();
-  EXPECT_EQ(code, kDirConnectionOk) << NWstrerror(code);
+  EXPECT_EQ(code, kDirConnectionOk) << client.NWstrerror(code);
   EXPECT_EQ(attempts, (std::vector<int>{1, 2}));
   EXPECT_NE(
       shown.find("Password for bind cn=Manager on " + Server().Uri() + " (tree LARKSPUR_TREE): "),

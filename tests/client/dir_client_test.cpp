@@ -38,8 +38,8 @@ std::string FixtureIni(const std::string& source = kFixture) {
 class ClientTest : public ClientFolderTest {
  protected:
   uint16_t Start(const std::string& ini) {
-    DirClientUseConnectionsFile(Write("connections.ini", ini));
-    return DirClientInit(0, 0);
+    client_.DirClientUseConnectionsFile(Write("connections.ini", ini));
+    return client_.DirClientInit(0, 0);
   }
 
   void StartFixture() { ASSERT_EQ(Start(FixtureIni()), kDirConnectionOk); }
@@ -47,9 +47,9 @@ class ClientTest : public ClientFolderTest {
   // A context with the given flags and name context.
   DirContext Context(uint32_t flags, const std::string& nameContext) {
     DirContext context = 0;
-    EXPECT_EQ(DirCreateContext(context), kDirOk);
-    EXPECT_EQ(DirSetContextValue(context, kDirKeyFlags, flags), kDirOk);
-    EXPECT_EQ(DirSetContextValue(context, kDirKeyNameContext, nameContext), kDirOk);
+    EXPECT_EQ(client_.DirCreateContext(context), kDirOk);
+    EXPECT_EQ(client_.DirSetContextValue(context, kDirKeyFlags, flags), kDirOk);
+    EXPECT_EQ(client_.DirSetContextValue(context, kDirKeyNameContext, nameContext), kDirOk);
     return context;
   }
 };
@@ -62,29 +62,30 @@ struct Listed {
 };
 
 // Lists all subordinates batch by batch as the listing layer does.
-Listed ListAll(DirContext context, const std::string& name, uint32_t bufferSize = 4096) {
+Listed ListAll(DirClient& client, DirContext context, const std::string& name,
+               uint32_t bufferSize = 4096) {
   Listed listed;
   DirBuffer buffer = 0;
-  EXPECT_EQ(DirAllocBuffer(bufferSize, buffer), kDirOk);
+  EXPECT_EQ(client.DirAllocBuffer(bufferSize, buffer), kDirOk);
   int32_t handle = -1;
   do {
-    listed.code = DirListSubordinates(context, name, handle, buffer);
+    listed.code = client.DirListSubordinates(context, name, handle, buffer);
     if (listed.code != kDirOk)
       break;
     ++listed.batches;
     uint32_t count = 0;
-    EXPECT_EQ(DirGetObjectCount(context, buffer, count), kDirOk);
+    EXPECT_EQ(client.DirGetObjectCount(context, buffer, count), kDirOk);
     for (uint32_t i = 0; i < count; ++i) {
       std::string entry;
       uint32_t attributes = 0;
       DirObjectInfo info;
-      EXPECT_EQ(DirGetObjectName(context, buffer, entry, attributes, info), kDirOk);
+      EXPECT_EQ(client.DirGetObjectName(context, buffer, entry, attributes, info), kDirOk);
       listed.names.push_back(entry);
       listed.infos.push_back(info);
     }
   } while (handle != -1 && listed.batches < 100000);
   EXPECT_EQ(handle, -1);
-  EXPECT_EQ(DirFreeBuffer(buffer), kDirOk);
+  EXPECT_EQ(client.DirFreeBuffer(buffer), kDirOk);
   return listed;
 }
 
@@ -95,40 +96,40 @@ struct Token {
 };
 
 // Searches with a token sequence (the end token is added); names in batch order.
-Listed SearchAll(DirContext context, const std::string& base, int scope,
+Listed SearchAll(DirClient& client, DirContext context, const std::string& base, int scope,
                  const std::vector<Token>& tokens, uint32_t bufferSize = 4096) {
   Listed listed;
   DirBuffer filterBuffer = 0;
   DirBuffer result = 0;
-  EXPECT_EQ(DirAllocBuffer(4096, filterBuffer), kDirOk);
-  EXPECT_EQ(DirAllocBuffer(bufferSize, result), kDirOk);
-  EXPECT_EQ(DirInitBuffer(context, kDirOperationSearchFilter, filterBuffer), kDirOk);
+  EXPECT_EQ(client.DirAllocBuffer(4096, filterBuffer), kDirOk);
+  EXPECT_EQ(client.DirAllocBuffer(bufferSize, result), kDirOk);
+  EXPECT_EQ(client.DirInitBuffer(context, kDirOperationSearchFilter, filterBuffer), kDirOk);
   DirFilter filter = 0;
-  EXPECT_EQ(DirAllocFilter(filter), kDirOk);
+  EXPECT_EQ(client.DirAllocFilter(filter), kDirOk);
   for (const Token& t : tokens)
-    EXPECT_EQ(DirAddFilterToken(filter, t.token, t.value, t.syntax), kDirOk);
-  EXPECT_EQ(DirAddFilterToken(filter, kFilterEnd, {}, 0), kDirOk);
-  EXPECT_EQ(DirPutFilter(context, filterBuffer, filter, nullptr), kDirOk);
+    EXPECT_EQ(client.DirAddFilterToken(filter, t.token, t.value, t.syntax), kDirOk);
+  EXPECT_EQ(client.DirAddFilterToken(filter, kFilterEnd, {}, 0), kDirOk);
+  EXPECT_EQ(client.DirPutFilter(context, filterBuffer, filter, nullptr), kDirOk);
   int32_t handle = -1;
   do {
-    listed.code = DirSearch(context, base, scope, 0, filterBuffer, DirTimeStamp{}, 0, 0, nullptr,
-                            handle, 0, nullptr, result);
+    listed.code = client.DirSearch(context, base, scope, 0, filterBuffer, DirTimeStamp{}, 0, 0,
+                                   nullptr, handle, 0, nullptr, result);
     if (listed.code != kDirOk)
       break;
     ++listed.batches;
     uint32_t count = 0;
-    EXPECT_EQ(DirGetObjectCount(context, result, count), kDirOk);
+    EXPECT_EQ(client.DirGetObjectCount(context, result, count), kDirOk);
     for (uint32_t i = 0; i < count; ++i) {
       std::string entry;
       uint32_t attributes = 0;
       DirObjectInfo info;
-      EXPECT_EQ(DirGetObjectName(context, result, entry, attributes, info), kDirOk);
+      EXPECT_EQ(client.DirGetObjectName(context, result, entry, attributes, info), kDirOk);
       listed.names.push_back(entry);
       listed.infos.push_back(info);
     }
   } while (handle != -1 && listed.batches < 100000);
-  EXPECT_EQ(DirFreeBuffer(filterBuffer), kDirOk);
-  EXPECT_EQ(DirFreeBuffer(result), kDirOk);
+  EXPECT_EQ(client.DirFreeBuffer(filterBuffer), kDirOk);
+  EXPECT_EQ(client.DirFreeBuffer(result), kDirOk);
   return listed;
 }
 
@@ -145,38 +146,38 @@ struct Read {
 };
 
 // Reads one attribute's records as the attribute reader does.
-Read ReadAttribute(DirContext context, const std::string& object, const std::string& attribute,
-                   uint32_t resultSize = 64512) {
+Read ReadAttribute(DirClient& client, DirContext context, const std::string& object,
+                   const std::string& attribute, uint32_t resultSize = 64512) {
   Read read;
   DirBuffer request = 0;
   DirBuffer result = 0;
-  EXPECT_EQ(DirAllocBuffer(4096, request), kDirOk);
-  EXPECT_EQ(DirAllocBuffer(resultSize, result), kDirOk);
-  EXPECT_EQ(DirInitBuffer(context, kDirOperationRead, request), kDirOk);
-  EXPECT_EQ(DirPutAttributeName(context, request, attribute), kDirOk);
-  EXPECT_EQ(DirInitBuffer(context, kDirOperationRead, result), kDirOk);
+  EXPECT_EQ(client.DirAllocBuffer(4096, request), kDirOk);
+  EXPECT_EQ(client.DirAllocBuffer(resultSize, result), kDirOk);
+  EXPECT_EQ(client.DirInitBuffer(context, kDirOperationRead, request), kDirOk);
+  EXPECT_EQ(client.DirPutAttributeName(context, request, attribute), kDirOk);
+  EXPECT_EQ(client.DirInitBuffer(context, kDirOperationRead, result), kDirOk);
   int32_t handle = -1;
   do {
-    read.code = DirRead(context, object, 1, 0, request, handle, result);
+    read.code = client.DirRead(context, object, 1, 0, request, handle, result);
     if (read.code != kDirOk)
       break;
     ++read.batches;
     uint32_t count = 0;
     uint32_t values = 0;
-    EXPECT_EQ(DirGetAttributeCount(context, result, count), kDirOk);
+    EXPECT_EQ(client.DirGetAttributeCount(context, result, count), kDirOk);
     EXPECT_EQ(count, 1u);
-    EXPECT_EQ(DirGetAttributeName(context, result, read.name, values, read.syntax), kDirOk);
+    EXPECT_EQ(client.DirGetAttributeName(context, result, read.name, values, read.syntax), kDirOk);
     for (uint32_t i = 0; i < values; ++i) {
       uint32_t size = 0;
-      EXPECT_EQ(DirComputeValueSize(context, result, read.syntax, size), kDirOk);
+      EXPECT_EQ(client.DirComputeValueSize(context, result, read.syntax, size), kDirOk);
       std::vector<uint8_t> record(size);
-      EXPECT_EQ(DirGetValue(context, result, read.syntax, record), kDirOk);
+      EXPECT_EQ(client.DirGetValue(context, result, read.syntax, record), kDirOk);
       read.records.push_back(std::move(record));
     }
   } while (handle != -1 && read.batches < 10000);
   EXPECT_EQ(handle, -1);
-  EXPECT_EQ(DirFreeBuffer(request), kDirOk);
-  EXPECT_EQ(DirFreeBuffer(result), kDirOk);
+  EXPECT_EQ(client.DirFreeBuffer(request), kDirOk);
+  EXPECT_EQ(client.DirFreeBuffer(result), kDirOk);
   return read;
 }
 
@@ -185,10 +186,10 @@ std::string TextOf(const std::vector<uint8_t>& record) {
   return reader.ReadText();
 }
 
-std::string StreamOf(DirContext context, const std::string& object, const std::string& attribute,
-                     int32_t& code) {
+std::string StreamOf(DirClient& client, DirContext context, const std::string& object,
+                     const std::string& attribute, int32_t& code) {
   int fd = -1;
-  code = DirOpenStream(context, object, attribute, 1, fd);
+  code = client.DirOpenStream(context, object, attribute, 1, fd);
   if (code != kDirOk)
     return {};
   std::string bytes(65536, '\0');
@@ -203,58 +204,59 @@ TEST_F(ClientTest, ConnectionsComeFromTheConnectionsFile) {
                                  "source = sample\n[same]\ntree = FIXTURE_TREE\nsource = sample\n"),
             kDirConnectionOk);
   DirConnectionRef primary = 0;
-  ASSERT_EQ(DirGetPrimaryConnection(primary), kDirConnectionOk);
+  ASSERT_EQ(client_.DirGetPrimaryConnection(primary), kDirConnectionOk);
   std::string tree;
-  ASSERT_EQ(DirGetConnectionInfo(primary, 4, 255, tree), kDirConnectionOk);
+  ASSERT_EQ(client_.DirGetConnectionInfo(primary, 4, 255, tree), kDirConnectionOk);
   EXPECT_EQ(tree, "FIXTURE_TREE____________________");
-  EXPECT_EQ(DirGetConnectionInfo(primary, 4, 32, tree), kDirInvalidParameter);
-  EXPECT_EQ(DirGetConnectionInfo(primary, 5, 255, tree), kDirInvalidParameter);
+  EXPECT_EQ(client_.DirGetConnectionInfo(primary, 4, 32, tree), kDirInvalidParameter);
+  EXPECT_EQ(client_.DirGetConnectionInfo(primary, 5, 255, tree), kDirInvalidParameter);
 
   uint32_t position = 0;
   std::vector<std::string> trees;
   DirConnectionRef reference = 0;
-  while (DirScanConnections(position, reference) == kDirConnectionOk) {
-    ASSERT_EQ(DirGetConnectionInfo(reference, 4, 255, tree), kDirConnectionOk);
+  while (client_.DirScanConnections(position, reference) == kDirConnectionOk) {
+    ASSERT_EQ(client_.DirGetConnectionInfo(reference, 4, 255, tree), kDirConnectionOk);
     trees.push_back(tree);
   }
   EXPECT_EQ(trees, (std::vector<std::string>{"FIXTURE_TREE____________________",
                                              "A_VERY_LONG_TREE_NAME_OF_32_CHRS",
                                              "FIXTURE_TREE____________________"}));
   DirConnectionHandle handle = 0;
-  EXPECT_EQ(DirOpenConnection(primary, 1, 0, handle), kDirConnectionOk);
-  EXPECT_EQ(DirOpenConnection(99, 1, 0, handle), kDirNoConnection);
-  EXPECT_EQ(DirGetConnectionInfo(0, 4, 255, tree), kDirNoConnection);
+  EXPECT_EQ(client_.DirOpenConnection(primary, 1, 0, handle), kDirConnectionOk);
+  EXPECT_EQ(client_.DirOpenConnection(99, 1, 0, handle), kDirNoConnection);
+  EXPECT_EQ(client_.DirGetConnectionInfo(0, 4, 255, tree), kDirNoConnection);
   // A second start in the same run changes nothing.
-  EXPECT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+  EXPECT_EQ(client_.DirClientInit(0, 0), kDirConnectionOk);
 
   // Both trees can be reached by name, in any letter case and with the padding.
   DirContext context = 0;
-  ASSERT_EQ(DirCreateContext(context), kDirOk);
-  EXPECT_EQ(
-      DirSetContextValue(context, kDirKeyTreeName, std::string("a_very_long_tree_name_of_32_chrs")),
-      kDirOk);
-  EXPECT_EQ(DirSetContextValue(context, kDirKeyTreeName, std::string("FIXTURE_TREE______")),
+  ASSERT_EQ(client_.DirCreateContext(context), kDirOk);
+  EXPECT_EQ(client_.DirSetContextValue(context, kDirKeyTreeName,
+                                       std::string("a_very_long_tree_name_of_32_chrs")),
             kDirOk);
-  EXPECT_EQ(DirSetContextValue(context, kDirKeyTreeName, std::string("NO_TREE")), kDirNoSuchTree);
+  EXPECT_EQ(client_.DirSetContextValue(context, kDirKeyTreeName, std::string("FIXTURE_TREE______")),
+            kDirOk);
+  EXPECT_EQ(client_.DirSetContextValue(context, kDirKeyTreeName, std::string("NO_TREE")),
+            kDirNoSuchTree);
 }
 
 TEST_F(ClientTest, WithoutAConnectionsFileTheSampleTreeIsPrimary) {
   const std::string config = (fs::path(dir_) / "config").string();
   ASSERT_EQ(setenv("XDG_CONFIG_HOME", config.c_str(), 1), 0);
-  const uint16_t code = DirClientInit(0, 0);
+  const uint16_t code = client_.DirClientInit(0, 0);
   unsetenv("XDG_CONFIG_HOME");
-  ASSERT_EQ(code, kDirConnectionOk) << NWstrerror(code);
+  ASSERT_EQ(code, kDirConnectionOk) << client_.NWstrerror(code);
   DirConnectionRef primary = 0;
-  ASSERT_EQ(DirGetPrimaryConnection(primary), kDirConnectionOk);
+  ASSERT_EQ(client_.DirGetPrimaryConnection(primary), kDirConnectionOk);
   std::string tree;
-  ASSERT_EQ(DirGetConnectionInfo(primary, 4, 255, tree), kDirConnectionOk);
+  ASSERT_EQ(client_.DirGetConnectionInfo(primary, 4, 255, tree), kDirConnectionOk);
   EXPECT_EQ(tree.size(), 32u);
   // The logged-in user is an entry of the tree, named through the same context.
   DirContext context = 0;
-  ASSERT_EQ(DirCreateContext(context), kDirOk);
+  ASSERT_EQ(client_.DirCreateContext(context), kDirOk);
   std::string user;
-  ASSERT_EQ(DirWhoAmI(context, user), kDirOk);
-  EXPECT_EQ(ReadAttribute(context, user, "Object Class").code, kDirOk);
+  ASSERT_EQ(client_.DirWhoAmI(context, user), kDirOk);
+  EXPECT_EQ(ReadAttribute(client_, context, user, "Object Class").code, kDirOk);
 }
 
 TEST_F(ClientTest, StartUpFailuresNameTheFileTheLineAndTheFault) {
@@ -312,20 +314,20 @@ TEST_F(ClientTest, StartUpFailuresNameTheFileTheLineAndTheFault) {
     SCOPED_TRACE(c.label);
     const uint16_t code = Start(c.ini);
     EXPECT_EQ(code, c.code);
-    const std::string text = NWstrerror(code);
+    const std::string text = client_.NWstrerror(code);
     for (const std::string& part : c.texts)
       EXPECT_NE(text.find(part), std::string::npos) << text;
     DirConnectionRef reference = 0;
-    EXPECT_EQ(DirGetPrimaryConnection(reference), kDirNoConnection);
-    DirClientShutdown();
+    EXPECT_EQ(client_.DirGetPrimaryConnection(reference), kDirNoConnection);
+    client_.DirClientShutdown();
   }
-  DirClientUseConnectionsFile(dir_ + "/does-not-exist.ini");
-  const uint16_t code = DirClientInit(0, 0);
+  client_.DirClientUseConnectionsFile(dir_ + "/does-not-exist.ini");
+  const uint16_t code = client_.DirClientInit(0, 0);
   EXPECT_EQ(code, kDirConfigMalformed);
-  EXPECT_NE(NWstrerror(code).find("does-not-exist.ini: cannot be read"), std::string::npos);
-  EXPECT_EQ(DirClientInit(1, 0), kDirClientNotStarted);
-  EXPECT_EQ(NWstrerror(-601), "No such entry");
-  EXPECT_EQ(NWstrerror(12345), "Unknown error");
+  EXPECT_NE(client_.NWstrerror(code).find("does-not-exist.ini: cannot be read"), std::string::npos);
+  EXPECT_EQ(client_.DirClientInit(1, 0), kDirClientNotStarted);
+  EXPECT_EQ(client_.NWstrerror(-601), "No such entry");
+  EXPECT_EQ(client_.NWstrerror(12345), "Unknown error");
 }
 
 // A connection that cannot be opened costs its own tree only: start-up goes on with the others,
@@ -355,8 +357,8 @@ TEST_F(ClientTest, AConnectionThatCannotBeOpenedLeavesOnlyItsTreeOut) {
     SCOPED_TRACE(c.label);
     for (const bool withSample : {true, false}) {
       const uint16_t code = Start(c.failing + (withSample ? sample : ""));
-      ASSERT_EQ(code, kDirConnectionOk) << NWstrerror(code);
-      const std::vector<DirUnopenedConnection> unopened = DirClientUnopenedConnections();
+      ASSERT_EQ(code, kDirConnectionOk) << client_.NWstrerror(code);
+      const std::vector<DirUnopenedConnection> unopened = client_.DirClientUnopenedConnections();
       ASSERT_EQ(unopened.size(), 1u);
       EXPECT_EQ(unopened[0].tree, "FIXTURE_TREE");
       EXPECT_TRUE(unopened[0].primary);
@@ -364,18 +366,18 @@ TEST_F(ClientTest, AConnectionThatCannotBeOpenedLeavesOnlyItsTreeOut) {
         EXPECT_NE(unopened[0].reason.find(part), std::string::npos) << unopened[0].reason;
       DirConnectionRef primary = 0;
       if (withSample) {
-        ASSERT_EQ(DirGetPrimaryConnection(primary), kDirConnectionOk);
+        ASSERT_EQ(client_.DirGetPrimaryConnection(primary), kDirConnectionOk);
         std::string tree;
-        ASSERT_EQ(DirGetConnectionInfo(primary, 4, 255, tree), kDirConnectionOk);
+        ASSERT_EQ(client_.DirGetConnectionInfo(primary, 4, 255, tree), kDirConnectionOk);
         EXPECT_EQ(tree.substr(0, 7), "SAMPLE_");
         uint32_t position = 0;
-        ASSERT_EQ(DirScanConnections(position, primary), kDirConnectionOk);
-        EXPECT_NE(DirScanConnections(position, primary), kDirConnectionOk);  // the only one
+        ASSERT_EQ(client_.DirScanConnections(position, primary), kDirConnectionOk);
+        EXPECT_NE(client_.DirScanConnections(position, primary), kDirConnectionOk);  // the only one
       } else {
-        EXPECT_EQ(DirGetPrimaryConnection(primary), kDirNoConnection);
+        EXPECT_EQ(client_.DirGetPrimaryConnection(primary), kDirNoConnection);
       }
-      DirClientShutdown();
-      EXPECT_TRUE(DirClientUnopenedConnections().empty());
+      client_.DirClientShutdown();
+      EXPECT_TRUE(client_.DirClientUnopenedConnections().empty());
     }
   }
 }
@@ -389,71 +391,73 @@ TEST_F(ClientTest, UrlValuesAreReadOnlyForConnectionsThatAllowThem) {
                                      secret + "\n");
   const std::string section = "[u]\ntree = U\nsource = " + ldif + "\nprimary = yes\n";
   ASSERT_EQ(Start(section), kDirConnectionOk);
-  const std::vector<DirUnopenedConnection> unopened = DirClientUnopenedConnections();
+  const std::vector<DirUnopenedConnection> unopened = client_.DirClientUnopenedConnections();
   ASSERT_EQ(unopened.size(), 1u);
   EXPECT_EQ(unopened[0].reason.find(ldif + " line 6: URL values are not read"), 0u)
       << unopened[0].reason;
-  DirClientShutdown();
+  client_.DirClientShutdown();
 
   ASSERT_EQ(Start(section + "file-urls = yes\n"), kDirConnectionOk);
   const DirContext context = Context(0x04, "[Root]");
-  const Read read = ReadAttribute(context, "Sales.Acme", "Description");
+  const Read read = ReadAttribute(client_, context, "Sales.Acme", "Description");
   ASSERT_EQ(read.code, kDirOk);
   ASSERT_EQ(read.records.size(), 1u);
   EXPECT_EQ(TextOf(read.records[0]), "host-1");
-  EXPECT_EQ(DirFreeContext(context), kDirOk);
+  EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
 }
 
 TEST_F(ClientTest, ContextsStartWithTheConnectionsDefaults) {
   StartFixture();
   DirContext context = 0;
-  ASSERT_EQ(DirCreateContext(context), kDirOk);
+  ASSERT_EQ(client_.DirCreateContext(context), kDirOk);
   uint32_t flags = 0;
-  ASSERT_EQ(DirGetContextValue(context, kDirKeyFlags, flags), kDirOk);
+  ASSERT_EQ(client_.DirGetContextValue(context, kDirKeyFlags, flags), kDirOk);
   EXPECT_EQ(flags, 0x13u);
   std::string text;
-  ASSERT_EQ(DirGetContextValue(context, kDirKeyNameContext, text), kDirOk);
+  ASSERT_EQ(client_.DirGetContextValue(context, kDirKeyNameContext, text), kDirOk);
   EXPECT_EQ(text, "OU=Sales.O=Acme");
-  ASSERT_EQ(DirGetContextValue(context, kDirKeyTreeName, text), kDirOk);
+  ASSERT_EQ(client_.DirGetContextValue(context, kDirKeyTreeName, text), kDirOk);
   EXPECT_EQ(text, "FIXTURE_TREE");
-  ASSERT_EQ(DirGetDefaultNameContext(context, 256, text), kDirOk);
+  ASSERT_EQ(client_.DirGetDefaultNameContext(context, 256, text), kDirOk);
   EXPECT_EQ(text, "OU=Sales.O=Acme");
-  EXPECT_EQ(DirGetDefaultNameContext(context, 15, text), kDirInsufficientBuffer);
-  ASSERT_EQ(DirWhoAmI(context, text), kDirOk);
+  EXPECT_EQ(client_.DirGetDefaultNameContext(context, 15, text), kDirInsufficientBuffer);
+  ASSERT_EQ(client_.DirWhoAmI(context, text), kDirOk);
   EXPECT_EQ(text, "CN=Admin");
 
-  ASSERT_EQ(DirSetContextValue(context, kDirKeyFlags, flags | kDirFlagTypeless), kDirOk);
-  ASSERT_EQ(DirGetDefaultNameContext(context, 256, text), kDirOk);
+  ASSERT_EQ(client_.DirSetContextValue(context, kDirKeyFlags, flags | kDirFlagTypeless), kDirOk);
+  ASSERT_EQ(client_.DirGetDefaultNameContext(context, 256, text), kDirOk);
   EXPECT_EQ(text, "Sales.Acme");
-  ASSERT_EQ(DirSetContextValue(context, kDirKeyNameContext, std::string("[Root]")), kDirOk);
-  ASSERT_EQ(DirGetContextValue(context, kDirKeyNameContext, text), kDirOk);
+  ASSERT_EQ(client_.DirSetContextValue(context, kDirKeyNameContext, std::string("[Root]")), kDirOk);
+  ASSERT_EQ(client_.DirGetContextValue(context, kDirKeyNameContext, text), kDirOk);
   EXPECT_EQ(text, "[Root]");
-  ASSERT_EQ(DirWhoAmI(context, text), kDirOk);
+  ASSERT_EQ(client_.DirWhoAmI(context, text), kDirOk);
   EXPECT_EQ(text, "Admin.Sales.Acme");
-  ASSERT_EQ(DirSetContextValue(context, kDirKeyNameContext, std::string(".Sales.Other")), kDirOk);
-  ASSERT_EQ(DirGetContextValue(context, kDirKeyNameContext, text), kDirOk);
+  ASSERT_EQ(client_.DirSetContextValue(context, kDirKeyNameContext, std::string(".Sales.Other")),
+            kDirOk);
+  ASSERT_EQ(client_.DirGetContextValue(context, kDirKeyNameContext, text), kDirOk);
   EXPECT_EQ(text, "Sales.Other");
-  ASSERT_EQ(DirSetContextValue(context, kDirKeyFlags, 0u), kDirOk);
-  ASSERT_EQ(DirGetContextValue(context, kDirKeyNameContext, text), kDirOk);
+  ASSERT_EQ(client_.DirSetContextValue(context, kDirKeyFlags, 0u), kDirOk);
+  ASSERT_EQ(client_.DirGetContextValue(context, kDirKeyNameContext, text), kDirOk);
   EXPECT_EQ(text, "OU=Sales.O=Other");
   // A name context that does not exist yet takes the usual types.
-  ASSERT_EQ(DirSetContextValue(context, kDirKeyNameContext, std::string("New.Place.Acme")), kDirOk);
-  ASSERT_EQ(DirGetContextValue(context, kDirKeyNameContext, text), kDirOk);
+  ASSERT_EQ(client_.DirSetContextValue(context, kDirKeyNameContext, std::string("New.Place.Acme")),
+            kDirOk);
+  ASSERT_EQ(client_.DirGetContextValue(context, kDirKeyNameContext, text), kDirOk);
   EXPECT_EQ(text, "OU=New.OU=Place.O=Acme");
 
   DirContext copy = 0;
-  ASSERT_EQ(DirDuplicateContext(context, copy), kDirOk);
-  ASSERT_EQ(DirGetContextValue(copy, kDirKeyNameContext, text), kDirOk);
+  ASSERT_EQ(client_.DirDuplicateContext(context, copy), kDirOk);
+  ASSERT_EQ(client_.DirGetContextValue(copy, kDirKeyNameContext, text), kDirOk);
   EXPECT_EQ(text, "OU=New.OU=Place.O=Acme");
 
   uint32_t number = 0;
-  EXPECT_EQ(DirGetContextValue(context, kDirKeyNameContext, number), kDirBadKey);
-  EXPECT_EQ(DirGetContextValue(context, kDirKeyFlags, text), kDirBadKey);
-  EXPECT_EQ(DirSetContextValue(context, 99, 1u), kDirBadKey);
-  EXPECT_EQ(DirSetContextValue(context, kDirKeyConfidence, 0u), kDirOk);
-  EXPECT_EQ(DirSetContextValue(context, kDirKeyNameContext, std::string("a..b")),
+  EXPECT_EQ(client_.DirGetContextValue(context, kDirKeyNameContext, number), kDirBadKey);
+  EXPECT_EQ(client_.DirGetContextValue(context, kDirKeyFlags, text), kDirBadKey);
+  EXPECT_EQ(client_.DirSetContextValue(context, 99, 1u), kDirBadKey);
+  EXPECT_EQ(client_.DirSetContextValue(context, kDirKeyConfidence, 0u), kDirOk);
+  EXPECT_EQ(client_.DirSetContextValue(context, kDirKeyNameContext, std::string("a..b")),
             kDirInvalidObjectName);
-  EXPECT_EQ(DirSetContextValue(context, kDirKeyNameContext, std::string("")),
+  EXPECT_EQ(client_.DirSetContextValue(context, kDirKeyNameContext, std::string("")),
             kDirInvalidObjectName);
 }
 
@@ -489,12 +493,12 @@ TEST_F(ClientTest, NamesAreTakenRelativeToTheNameContext) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.nameContext) + " / " + c.name);
     const DirContext context = Context(c.flags, c.nameContext);
-    EXPECT_EQ(ReadAttribute(context, c.name, "CN").code, c.code);
-    EXPECT_EQ(DirFreeContext(context), kDirOk);
+    EXPECT_EQ(ReadAttribute(client_, context, c.name, "CN").code, c.code);
+    EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
   }
   // The root itself has no attributes.
   const DirContext root = Context(0x04, "[Root]");
-  EXPECT_EQ(ReadAttribute(root, "[Root]", "CN").code, kDirNoSuchAttribute);
+  EXPECT_EQ(ReadAttribute(client_, root, "[Root]", "CN").code, kDirNoSuchAttribute);
 }
 
 TEST_F(ClientTest, NamesComeBackRelativeToTheNameContextAndResolveAgain) {
@@ -522,16 +526,17 @@ TEST_F(ClientTest, NamesComeBackRelativeToTheNameContextAndResolveAgain) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.nameContext);
     const DirContext context = Context(c.flags, c.nameContext);
-    const Listed found = SearchAll(context, "[Root]", kDirScopeSubtree, ClassFilter("rbsTask2"));
+    const Listed found =
+        SearchAll(client_, context, "[Root]", kDirScopeSubtree, ClassFilter("rbsTask2"));
     EXPECT_EQ(found.code, kDirOk);
     EXPECT_EQ(found.names, c.tasks);
     for (const std::string& name : found.names) {
-      EXPECT_EQ(ReadAttribute(context, name, "CN").code, kDirOk) << name;
+      EXPECT_EQ(ReadAttribute(client_, context, name, "CN").code, kDirOk) << name;
     }
   }
   // A listing names children by their RDN alone; the container flag and counts come along.
   const DirContext browse = Context(0x04 | 0x10, "Acme");
-  const Listed listed = ListAll(browse, ".Acme");
+  const Listed listed = ListAll(client_, browse, ".Acme");
   ASSERT_EQ(listed.code, kDirOk);
   EXPECT_EQ(listed.names, (std::vector<std::string>{"Sales", "SRV1", "SRV1_SYS", "Roles"}));
   EXPECT_EQ(listed.infos[0].flags, kDirObjectContainer);
@@ -539,16 +544,18 @@ TEST_F(ClientTest, NamesComeBackRelativeToTheNameContextAndResolveAgain) {
   EXPECT_EQ(listed.infos[0].baseClass, "Organizational Unit");
   EXPECT_EQ(listed.infos[1].flags, 0u);
   EXPECT_EQ(listed.infos[1].baseClass, "NCP Server");
-  const Listed roots = ListAll(Context(0, "[Root]"), "[Root]");
+  const Listed roots = ListAll(client_, Context(0, "[Root]"), "[Root]");
   EXPECT_EQ(roots.names, (std::vector<std::string>{"O=Acme", "O=Other"}));
   // The root in any letter case, and in its display form with the leading dot.
   for (const char* root : {"[root]", ".[root]", ".[ROOT]"}) {
     SCOPED_TRACE(root);
     const DirContext atRoot = Context(0, root);
-    EXPECT_EQ(ListAll(atRoot, root).names, roots.names);
-    EXPECT_EQ(SearchAll(atRoot, root, kDirScopeSubtree, ClassFilter("rbsTask2")).names.size(), 3u);
+    EXPECT_EQ(ListAll(client_, atRoot, root).names, roots.names);
+    EXPECT_EQ(
+        SearchAll(client_, atRoot, root, kDirScopeSubtree, ClassFilter("rbsTask2")).names.size(),
+        3u);
   }
-  EXPECT_EQ(ListAll(browse, ".Nowhere").code, kDirNoSuchEntry);
+  EXPECT_EQ(ListAll(client_, browse, ".Nowhere").code, kDirNoSuchEntry);
 }
 
 TEST_F(ClientTest, DistinguishedNameValuesHaveTheFormOfSearchResults) {
@@ -557,21 +564,23 @@ TEST_F(ClientTest, DistinguishedNameValuesHaveTheFormOfSearchResults) {
     for (const char* nameContext : {"[Root]", "Sales.Acme", "Roles.Acme", "Sales.Other"}) {
       SCOPED_TRACE(std::string(nameContext) + (flags != 0 ? " typeless" : " typed"));
       const DirContext context = Context(flags, nameContext);
-      const Listed users = SearchAll(context, ".Acme", kDirScopeSubtree, ClassFilter("User"));
+      const Listed users =
+          SearchAll(client_, context, ".Acme", kDirScopeSubtree, ClassFilter("User"));
       ASSERT_EQ(users.names.size(), 2u);
-      const Read members = ReadAttribute(context, ".Printer Group.Sales.Acme", "Member");
+      const Read members = ReadAttribute(client_, context, ".Printer Group.Sales.Acme", "Member");
       ASSERT_EQ(members.code, kDirOk);
       ASSERT_EQ(members.records.size(), 3u);
       // Values stored in another letter case come back spelled as the entry is.
       EXPECT_EQ(TextOf(members.records[0]), users.names[0]);
       EXPECT_EQ(TextOf(members.records[1]), users.names[1]);
-      const Read content = ReadAttribute(context, ".Role 1.Collection.Roles.Acme", "rbsContent");
-      const Listed task = SearchAll(context, ".Acme", kDirScopeSubtree,
+      const Read content =
+          ReadAttribute(client_, context, ".Role 1.Collection.Roles.Acme", "rbsContent");
+      const Listed task = SearchAll(client_, context, ".Acme", kDirScopeSubtree,
                                     {{kFilterRdn, {}, 0}, {kFilterAttribute, "Task 1", 1}});
       ASSERT_EQ(task.names.size(), 1u);
       ASSERT_EQ(content.records.size(), 2u);
       EXPECT_EQ(TextOf(content.records[0]), task.names[0]);
-      EXPECT_EQ(DirFreeContext(context), kDirOk);
+      EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
     }
   }
 }
@@ -603,39 +612,41 @@ TEST_P(BothStoresTest, EveryNameTheClientGivesReadsItsOwnEntry) {
   // ou=Dup and cn=Dup side by side below Roles.Acme; ou=Dup holds Child.
   const DirContext context = Context(0x04, "[Root]");
   const Listed found =
-      SearchAll(context, ".Roles.Acme", kDirScopeSubtree, ClassFilter("rbsScope2"));
+      SearchAll(client_, context, ".Roles.Acme", kDirScopeSubtree, ClassFilter("rbsScope2"));
   ASSERT_EQ(found.code, kDirOk);
   EXPECT_EQ(Sorted(found.names),
             Sorted({"Dup.Roles.Acme", "Child.Dup.Roles.Acme", "Comma, Task.Roles.Acme"}));
-  const Listed units =
-      SearchAll(context, ".Roles.Acme", kDirScopeSubtree, ClassFilter("Organizational Unit"));
+  const Listed units = SearchAll(client_, context, ".Roles.Acme", kDirScopeSubtree,
+                                 ClassFilter("Organizational Unit"));
   EXPECT_EQ(Sorted(units.names), Sorted({"Roles.Acme", "OU=Dup.Roles.Acme"}));
   const std::map<std::string, std::string> descriptions = {{"Dup.Roles.Acme", "the scope"},
                                                            {"OU=Dup.Roles.Acme", "the unit"}};
   for (const auto& [name, description] : descriptions) {
     SCOPED_TRACE(name);
-    const Read read = ReadAttribute(context, name, "Description");
+    const Read read = ReadAttribute(client_, context, name, "Description");
     ASSERT_EQ(read.records.size(), 1u);
     EXPECT_EQ(TextOf(read.records[0]), description);
   }
-  EXPECT_EQ(ReadAttribute(context, "Child.Dup.Roles.Acme", "CN").code, kDirOk);
+  EXPECT_EQ(ReadAttribute(client_, context, "Child.Dup.Roles.Acme", "CN").code, kDirOk);
 
   // A listing names the namesakes as the search does; the unit lists its own child.
   const DirContext browse = Context(0x14, "Roles.Acme");
-  EXPECT_EQ(Sorted(ListAll(browse, ".Roles.Acme").names),
+  EXPECT_EQ(Sorted(ListAll(client_, browse, ".Roles.Acme").names),
             Sorted({"Collection", "Widget", "OU=Dup", "Dup", "Comma, Task"}));
-  ASSERT_EQ(DirSetContextValue(browse, kDirKeyNameContext, std::string("OU=Dup.Roles.Acme")),
-            kDirOk);
+  ASSERT_EQ(
+      client_.DirSetContextValue(browse, kDirKeyNameContext, std::string("OU=Dup.Roles.Acme")),
+      kDirOk);
   std::string nameContext;
-  ASSERT_EQ(DirGetContextValue(browse, kDirKeyNameContext, nameContext), kDirOk);
+  ASSERT_EQ(client_.DirGetContextValue(browse, kDirKeyNameContext, nameContext), kDirOk);
   EXPECT_EQ(nameContext, "OU=Dup.Roles.Acme");
-  EXPECT_EQ(ListAll(browse, ".OU=Dup.Roles.Acme").names, (std::vector<std::string>{"Child"}));
+  EXPECT_EQ(ListAll(client_, browse, ".OU=Dup.Roles.Acme").names,
+            (std::vector<std::string>{"Child"}));
 
   // A name value has the form of the search result, and compares with it as a filter value.
-  const Read content = ReadAttribute(context, "Dup.Roles.Acme", "rbsContent");
+  const Read content = ReadAttribute(client_, context, "Dup.Roles.Acme", "rbsContent");
   ASSERT_EQ(content.records.size(), 1u);
   EXPECT_EQ(TextOf(content.records[0]), "Comma, Task.Roles.Acme");
-  const Listed naming = SearchAll(context, ".Acme", kDirScopeSubtree,
+  const Listed naming = SearchAll(client_, context, ".Acme", kDirScopeSubtree,
                                   {{kFilterAttribute, std::string("rbsContent"), 1},
                                    {kFilterEqual, {}, 0},
                                    {kFilterValue, std::string("Comma, Task.Roles.Acme"), 1}});
@@ -705,12 +716,12 @@ TEST_F(ClientTest, ValuesArriveAsRecordsOfTheirSyntax) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.attribute);
-    const Read read = ReadAttribute(context, "Admin.Sales.Acme", c.attribute);
+    const Read read = ReadAttribute(client_, context, "Admin.Sales.Acme", c.attribute);
     ASSERT_EQ(read.code, kDirOk);
     EXPECT_EQ(read.syntax, c.syntax);
     EXPECT_EQ(read.records, c.records);
   }
-  const Read replica = ReadAttribute(context, "SRV1.Acme", "Replica");
+  const Read replica = ReadAttribute(client_, context, "SRV1.Acme", "Replica");
   EXPECT_EQ(replica.records,
             (std::vector<std::vector<uint8_t>>{ValueRecordWriter()
                                                    .Text("SRV1.Acme")
@@ -721,36 +732,36 @@ TEST_F(ClientTest, ValuesArriveAsRecordsOfTheirSyntax) {
                                                    .Counted(bytes({2, 12, 10, 0, 0, 1}))
                                                    .Take()}));
   const Read rights =
-      ReadAttribute(context, ".Task 1.Module A.Collection.Roles.Acme", "rbsTaskRights");
+      ReadAttribute(client_, context, ".Task 1.Module A.Collection.Roles.Acme", "rbsTaskRights");
   EXPECT_EQ(rights.syntax, 9u);
   ASSERT_EQ(rights.records.size(), 1u);
   ValueRecordReader reader(rights.records[0]);
   EXPECT_EQ(reader.ReadU32(), 14u);
   EXPECT_EQ(reader.ReadText(), "Member;compare");
-  EXPECT_EQ(ReadAttribute(context, "Admin.Sales.Acme", "No Such Attribute").code,
+  EXPECT_EQ(ReadAttribute(client_, context, "Admin.Sales.Acme", "No Such Attribute").code,
             kDirNoSuchAttribute);
-  EXPECT_EQ(ReadAttribute(context, "Nobody.Sales.Acme", "CN").code, kDirNoSuchEntry);
+  EXPECT_EQ(ReadAttribute(client_, context, "Nobody.Sales.Acme", "CN").code, kDirNoSuchEntry);
 }
 
 TEST_F(ClientTest, ReadingAllAttributesGivesEveryOneInOrder) {
   StartFixture();
   const DirContext context = Context(0x04, "Sales.Acme");
   DirBuffer result = 0;
-  ASSERT_EQ(DirAllocBuffer(64512, result), kDirOk);
+  ASSERT_EQ(client_.DirAllocBuffer(64512, result), kDirOk);
   for (const int infoType : {0, 1}) {
     SCOPED_TRACE(infoType);
     int32_t handle = -1;
-    ASSERT_EQ(DirRead(context, "Bob", infoType, 1, 0, handle, result), kDirOk);
+    ASSERT_EQ(client_.DirRead(context, "Bob", infoType, 1, 0, handle, result), kDirOk);
     EXPECT_EQ(handle, -1);
     uint32_t count = 0;
-    ASSERT_EQ(DirGetAttributeCount(context, result, count), kDirOk);
+    ASSERT_EQ(client_.DirGetAttributeCount(context, result, count), kDirOk);
     std::vector<std::string> names;
     std::string name;
     uint32_t values = 0;
     uint32_t syntax = 0;
     // Values left unread are passed over by the next attribute's name.
     for (uint32_t i = 0; i < count; ++i) {
-      ASSERT_EQ(DirGetAttributeName(context, result, name, values, syntax), kDirOk);
+      ASSERT_EQ(client_.DirGetAttributeName(context, result, name, values, syntax), kDirOk);
       names.push_back(name);
       EXPECT_EQ(values, infoType == 0 ? 0u : 1u) << name;
     }
@@ -758,7 +769,7 @@ TEST_F(ClientTest, ReadingAllAttributesGivesEveryOneInOrder) {
                                                "Login Disabled"}));
   }
   int32_t handle = -1;
-  EXPECT_EQ(DirRead(context, "Bob", 2, 1, 0, handle, result), kDirInvalidRequest);
+  EXPECT_EQ(client_.DirRead(context, "Bob", 2, 1, 0, handle, result), kDirInvalidRequest);
   EXPECT_EQ(handle, -1);
 }
 
@@ -784,19 +795,19 @@ TEST_P(BothStoresTest, ReadsAskedForAheadAnswerAsReadsAlone) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.object + " " + c.attribute);
-    DirClientBeginOperation();
-    const Read alone = ReadAttribute(context, c.object, c.attribute);
+    client_.DirClientBeginOperation();
+    const Read alone = ReadAttribute(client_, context, c.object, c.attribute);
     for (const std::string& askedFor : {c.attribute, std::string("CN")}) {
       SCOPED_TRACE("asked ahead for " + askedFor);
-      DirClientBeginOperation();
+      client_.DirClientBeginOperation();
       // Read once so that the client knows the names on the way.
-      static_cast<void>(ReadAttribute(context, c.object, c.attribute));
-      DirClientBeginOperation();
-      EXPECT_EQ(DirReadAhead(context, {c.object, "Admin.Sales.Acme"}, {askedFor}), kDirOk);
-      EXPECT_TRUE(same(ReadAttribute(context, c.object, c.attribute), alone));
+      static_cast<void>(ReadAttribute(client_, context, c.object, c.attribute));
+      client_.DirClientBeginOperation();
+      EXPECT_EQ(client_.DirReadAhead(context, {c.object, "Admin.Sales.Acme"}, {askedFor}), kDirOk);
+      EXPECT_TRUE(same(ReadAttribute(client_, context, c.object, c.attribute), alone));
     }
   }
-  EXPECT_EQ(DirReadAhead(0, {"Admin.Sales.Acme"}, {"CN"}), kDirBadContext);
+  EXPECT_EQ(client_.DirReadAhead(0, {"Admin.Sales.Acme"}, {"CN"}), kDirBadContext);
 }
 
 // A stream read right after a read of its entry takes the value that read brought; one after a
@@ -829,9 +840,9 @@ TEST_P(BothStoresTest, StreamsAreReadOnceFromADescriptor) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.readFirst + " then " + c.object + " " + c.attribute);
     if (!c.readFirst.empty())
-      static_cast<void>(ReadAttribute(context, c.readFirst, "rbsXMLInfo"));
+      static_cast<void>(ReadAttribute(client_, context, c.readFirst, "rbsXMLInfo"));
     int32_t code = 0;
-    EXPECT_EQ(StreamOf(context, c.object, c.attribute, code), c.bytes);
+    EXPECT_EQ(StreamOf(client_, context, c.object, c.attribute, code), c.bytes);
     EXPECT_EQ(code, c.code);
   }
 }
@@ -855,29 +866,29 @@ TEST_F(ClientTest, WhatAReadLearntOfEntriesEndsWithTheOperation) {
   const DirContext context = Context(0x04, "[Root]");
   const auto readNow = [&](const std::string& expectedModule, const std::string& expectedInfo) {
     int32_t code = 0;
-    EXPECT_EQ(StreamOf(context, "Task.Acme", "rbsXMLInfo", code), expectedInfo);
+    EXPECT_EQ(StreamOf(client_, context, "Task.Acme", "rbsXMLInfo", code), expectedInfo);
     EXPECT_EQ(code, kDirOk);
-    const Read membership = ReadAttribute(context, "Task.Acme", "rbsContentMembership");
+    const Read membership = ReadAttribute(client_, context, "Task.Acme", "rbsContentMembership");
     ASSERT_EQ(membership.records.size(), 1u);
     EXPECT_EQ(TextOf(membership.records[0]), expectedModule);
     // Leaves the stream's value with the store, as the reads of a rebuild do.
-    static_cast<void>(ReadAttribute(context, "Task.Acme", "rbsXMLInfo"));
+    static_cast<void>(ReadAttribute(client_, context, "Task.Acme", "rbsXMLInfo"));
   };
-  DirClientBeginOperation();
+  client_.DirClientBeginOperation();
   readNow("Module.Acme", "<old/>");
   // The same entry spelt anew, and another stream value.
   ASSERT_TRUE(server.Reload(Write("after.ldif", tree("MODULE", "<new/>")))) << server.Error();
-  DirClientBeginOperation();
+  client_.DirClientBeginOperation();
   readNow("MODULE.Acme", "<new/>");
   // Nor does a read asked for ahead: its answer, come before the change, is not the next
   // operation's.
-  ASSERT_EQ(DirReadAhead(context, {"Task.Acme"}, {"rbsContentMembership"}), kDirOk);
+  ASSERT_EQ(client_.DirReadAhead(context, {"Task.Acme"}, {"rbsContentMembership"}), kDirOk);
   ASSERT_TRUE(
       server.Modify("dn: cn=Task,o=Acme\nchangetype: modify\nreplace: "
                     "rbsContentMembership\nrbsContentMembership: o=Acme\n"))
       << server.Error();
-  DirClientBeginOperation();
-  const Read membership = ReadAttribute(context, "Task.Acme", "rbsContentMembership");
+  client_.DirClientBeginOperation();
+  const Read membership = ReadAttribute(client_, context, "Task.Acme", "rbsContentMembership");
   ASSERT_EQ(membership.records.size(), 1u);
   EXPECT_EQ(TextOf(membership.records[0]), "Acme");
 }
@@ -885,15 +896,16 @@ TEST_F(ClientTest, WhatAReadLearntOfEntriesEndsWithTheOperation) {
 TEST_P(BothStoresTest, ReadsFollowAliasesUnlessTheFlagIsCleared) {
   StartEither();
   const DirContext context = Context(kDirFlagDerefAliases | kDirFlagTypeless, "Sales.Acme");
-  const Read followed = ReadAttribute(context, "Bob Alias", "Surname");
+  const Read followed = ReadAttribute(client_, context, "Bob Alias", "Surname");
   ASSERT_EQ(followed.records.size(), 1u);
   EXPECT_EQ(TextOf(followed.records[0]), "Builder");
-  EXPECT_EQ(ReadAttribute(context, "Bob Alias", "Aliased Object Name").code, kDirNoSuchAttribute);
-  ASSERT_EQ(DirSetContextValue(context, kDirKeyFlags, kDirFlagTypeless), kDirOk);
-  const Read own = ReadAttribute(context, "Bob Alias", "Aliased Object Name");
+  EXPECT_EQ(ReadAttribute(client_, context, "Bob Alias", "Aliased Object Name").code,
+            kDirNoSuchAttribute);
+  ASSERT_EQ(client_.DirSetContextValue(context, kDirKeyFlags, kDirFlagTypeless), kDirOk);
+  const Read own = ReadAttribute(client_, context, "Bob Alias", "Aliased Object Name");
   ASSERT_EQ(own.records.size(), 1u);
   EXPECT_EQ(TextOf(own.records[0]), "Bob");
-  EXPECT_EQ(ReadAttribute(context, "Bob Alias", "Surname").code, kDirNoSuchAttribute);
+  EXPECT_EQ(ReadAttribute(client_, context, "Bob Alias", "Surname").code, kDirNoSuchAttribute);
 }
 
 // A generated tree: a container of `children` users, a container of A, B, an entry whose name is
@@ -924,7 +936,7 @@ TEST_F(ClientTest, LargeResultsArriveInBatches) {
   ASSERT_EQ(Start("[big]\ntree = BIG\nsource = big.ldif\nprimary = yes\n"), kDirConnectionOk);
   const DirContext context = Context(0x14, "Many.Big");
 
-  const Listed listed = ListAll(context, ".Many.Big");
+  const Listed listed = ListAll(client_, context, ".Many.Big");
   ASSERT_EQ(listed.code, kDirOk);
   EXPECT_GT(listed.batches, 1);
   std::set<std::string> unique(listed.names.begin(), listed.names.end());
@@ -933,14 +945,17 @@ TEST_F(ClientTest, LargeResultsArriveInBatches) {
   EXPECT_EQ(listed.names.front(), "User 0");
 
   // The long name does not fit 4096 bytes: what came before it is delivered, then the code.
-  const Listed searched = SearchAll(context, ".Big", kDirScopeSubtree, ClassFilter("User"), 4096);
+  const Listed searched =
+      SearchAll(client_, context, ".Big", kDirScopeSubtree, ClassFilter("User"), 4096);
   EXPECT_EQ(searched.code, kDirInsufficientBuffer);
   ASSERT_EQ(searched.names.size(), static_cast<size_t>(kChildren + 2));
   EXPECT_EQ(searched.names.back(), "B.Long.");
-  const Listed wide = SearchAll(context, ".Big", kDirScopeSubtree, ClassFilter("User"), 64512);
+  const Listed wide =
+      SearchAll(client_, context, ".Big", kDirScopeSubtree, ClassFilter("User"), 64512);
   ASSERT_EQ(wide.code, kDirOk);
   EXPECT_EQ(wide.names.size(), static_cast<size_t>(kChildren + 5));
-  const Listed many = SearchAll(context, ".Many.Big", kDirScopeSubtree, ClassFilter("User"));
+  const Listed many =
+      SearchAll(client_, context, ".Many.Big", kDirScopeSubtree, ClassFilter("User"));
   ASSERT_EQ(many.code, kDirOk);
   EXPECT_GT(many.batches, 1);
   EXPECT_EQ(std::set<std::string>(many.names.begin(), many.names.end()).size(),
@@ -948,28 +963,28 @@ TEST_F(ClientTest, LargeResultsArriveInBatches) {
 
   // One entry larger than the buffer is refused and ends the iteration; the entries before it
   // in the same batch are kept.
-  const Listed tooLong = ListAll(context, ".Long.Big");
+  const Listed tooLong = ListAll(client_, context, ".Long.Big");
   EXPECT_EQ(tooLong.code, kDirInsufficientBuffer);
   EXPECT_EQ(tooLong.names, (std::vector<std::string>{"A.Long.", "B.Long."}));
 
   // Values of one attribute continue in the next batch under the same name.
-  const Read crowd = ReadAttribute(context, ".Crowd.Big", "Member", 4096);
+  const Read crowd = ReadAttribute(client_, context, ".Crowd.Big", "Member", 4096);
   ASSERT_EQ(crowd.code, kDirOk);
   EXPECT_GT(crowd.batches, 1);
   ASSERT_EQ(crowd.records.size(), 400u);
   EXPECT_EQ(TextOf(crowd.records[0]), "User 0");
   EXPECT_EQ(TextOf(crowd.records[399]), "User 399");
-  EXPECT_EQ(ReadAttribute(context, ".Crowd.Big", "Description", 64512).code,
+  EXPECT_EQ(ReadAttribute(client_, context, ".Crowd.Big", "Description", 64512).code,
             kDirInsufficientBuffer);
   // Reading every attribute delivers those before the value that fits no buffer, then the code.
   DirBuffer all = 0;
-  ASSERT_EQ(DirAllocBuffer(64512, all), kDirOk);
+  ASSERT_EQ(client_.DirAllocBuffer(64512, all), kDirOk);
   int32_t handle = -1;
-  ASSERT_EQ(DirRead(context, ".Crowd.Big", 1, 1, 0, handle, all), kDirOk);
+  ASSERT_EQ(client_.DirRead(context, ".Crowd.Big", 1, 1, 0, handle, all), kDirOk);
   uint32_t count = 0;
-  ASSERT_EQ(DirGetAttributeCount(context, all, count), kDirOk);
+  ASSERT_EQ(client_.DirGetAttributeCount(context, all, count), kDirOk);
   EXPECT_GE(count, 2u);
-  EXPECT_EQ(DirRead(context, ".Crowd.Big", 1, 1, 0, handle, all), kDirInsufficientBuffer);
+  EXPECT_EQ(client_.DirRead(context, ".Crowd.Big", 1, 1, 0, handle, all), kDirInsufficientBuffer);
   EXPECT_EQ(handle, -1);
 }
 
@@ -992,18 +1007,18 @@ TEST_F(ClientTest, BatchBoundariesAreExact) {
     if (c.size < 64)
       continue;
     SCOPED_TRACE(c.size);
-    const Listed listed = ListAll(context, "[Root]", c.size);
+    const Listed listed = ListAll(client_, context, "[Root]", c.size);
     (void)listed;
-    const Listed all = ListAll(context, ".E", c.size);
+    const Listed all = ListAll(client_, context, ".E", c.size);
     EXPECT_EQ(all.code, kDirOk);
     EXPECT_EQ(all.batches, c.batches);
     EXPECT_EQ(all.names, (std::vector<std::string>{"AA", "BB", "CC"}));
   }
   DirBuffer tiny = 0;
-  EXPECT_EQ(DirAllocBuffer(63, tiny), kDirInsufficientBuffer);
-  EXPECT_EQ(DirAllocBuffer(64513, tiny), kDirNotEnoughMemory);
+  EXPECT_EQ(client_.DirAllocBuffer(63, tiny), kDirInsufficientBuffer);
+  EXPECT_EQ(client_.DirAllocBuffer(64513, tiny), kDirNotEnoughMemory);
   // An empty container gives one empty batch and ends.
-  const Listed empty = ListAll(context, "AA");
+  const Listed empty = ListAll(client_, context, "AA");
   EXPECT_EQ(empty.code, kDirOk);
   EXPECT_EQ(empty.batches, 1);
   EXPECT_TRUE(empty.names.empty());
@@ -1059,60 +1074,61 @@ TEST_F(ClientTest, FilterTokensThatBreakTheGrammarAreRefused) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     DirFilter filter = 0;
-    ASSERT_EQ(DirAllocFilter(filter), kDirOk);
+    ASSERT_EQ(client_.DirAllocFilter(filter), kDirOk);
     for (size_t i = 0; i < c.tokens.size(); ++i) {
-      const int32_t code =
-          DirAddFilterToken(filter, c.tokens[i].token, c.tokens[i].value, c.tokens[i].syntax);
+      const int32_t code = client_.DirAddFilterToken(filter, c.tokens[i].token, c.tokens[i].value,
+                                                     c.tokens[i].syntax);
       EXPECT_EQ(code, i == c.refused ? kDirBadSyntax : kDirOk) << "token " << i;
       if (code != kDirOk)
         break;
     }
-    EXPECT_EQ(DirFreeFilter(filter, nullptr), kDirOk);
+    EXPECT_EQ(client_.DirFreeFilter(filter, nullptr), kDirOk);
   }
 
   const DirContext context = Context(0x04, "[Root]");
   DirBuffer buffer = 0;
   DirBuffer readBuffer = 0;
-  ASSERT_EQ(DirAllocBuffer(4096, buffer), kDirOk);
-  ASSERT_EQ(DirAllocBuffer(4096, readBuffer), kDirOk);
-  ASSERT_EQ(DirInitBuffer(context, kDirOperationSearchFilter, buffer), kDirOk);
-  ASSERT_EQ(DirInitBuffer(context, kDirOperationRead, readBuffer), kDirOk);
+  ASSERT_EQ(client_.DirAllocBuffer(4096, buffer), kDirOk);
+  ASSERT_EQ(client_.DirAllocBuffer(4096, readBuffer), kDirOk);
+  ASSERT_EQ(client_.DirInitBuffer(context, kDirOperationSearchFilter, buffer), kDirOk);
+  ASSERT_EQ(client_.DirInitBuffer(context, kDirOperationRead, readBuffer), kDirOk);
   DirFilter filter = 0;
-  ASSERT_EQ(DirAllocFilter(filter), kDirOk);
-  EXPECT_EQ(DirPutFilter(context, buffer, filter, nullptr), kDirFilterTreeEmpty);
-  ASSERT_EQ(DirAddFilterToken(filter, kFilterOpen, {}, 0), kDirOk);
-  EXPECT_EQ(DirPutFilter(context, buffer, filter, nullptr), kDirBadSyntax);
-  ASSERT_EQ(DirAddFilterToken(filter, kFilterBaseClass, {}, 0), kDirOk);
-  ASSERT_EQ(DirAddFilterToken(filter, kFilterAttribute, std::string("User"), 20), kDirOk);
-  ASSERT_EQ(DirAddFilterToken(filter, kFilterClose, {}, 0), kDirOk);
-  EXPECT_EQ(DirPutFilter(context, readBuffer, filter, nullptr), kDirBadVerb);
-  ASSERT_EQ(DirAddFilterToken(filter, kFilterEnd, {}, 0), kDirOk);
-  EXPECT_EQ(DirPutFilter(context, buffer, filter, nullptr), kDirOk);
-  EXPECT_EQ(DirFreeFilter(filter, nullptr), kDirInvalidHandle);  // consumed
+  ASSERT_EQ(client_.DirAllocFilter(filter), kDirOk);
+  EXPECT_EQ(client_.DirPutFilter(context, buffer, filter, nullptr), kDirFilterTreeEmpty);
+  ASSERT_EQ(client_.DirAddFilterToken(filter, kFilterOpen, {}, 0), kDirOk);
+  EXPECT_EQ(client_.DirPutFilter(context, buffer, filter, nullptr), kDirBadSyntax);
+  ASSERT_EQ(client_.DirAddFilterToken(filter, kFilterBaseClass, {}, 0), kDirOk);
+  ASSERT_EQ(client_.DirAddFilterToken(filter, kFilterAttribute, std::string("User"), 20), kDirOk);
+  ASSERT_EQ(client_.DirAddFilterToken(filter, kFilterClose, {}, 0), kDirOk);
+  EXPECT_EQ(client_.DirPutFilter(context, readBuffer, filter, nullptr), kDirBadVerb);
+  ASSERT_EQ(client_.DirAddFilterToken(filter, kFilterEnd, {}, 0), kDirOk);
+  EXPECT_EQ(client_.DirPutFilter(context, buffer, filter, nullptr), kDirOk);
+  EXPECT_EQ(client_.DirFreeFilter(filter, nullptr), kDirInvalidHandle);  // consumed
 
   // A filter larger than its buffer does not fit.
-  ASSERT_EQ(DirAllocFilter(filter), kDirOk);
+  ASSERT_EQ(client_.DirAllocFilter(filter), kDirOk);
   for (int i = 0; i < 200; ++i) {
     if (i > 0) {
-      ASSERT_EQ(DirAddFilterToken(filter, kFilterOr, {}, 0), kDirOk);
+      ASSERT_EQ(client_.DirAddFilterToken(filter, kFilterOr, {}, 0), kDirOk);
     }
-    ASSERT_EQ(DirAddFilterToken(filter, kFilterBaseClass, {}, 0), kDirOk);
-    ASSERT_EQ(DirAddFilterToken(filter, kFilterAttribute, std::string(20, 'c'), 20), kDirOk);
+    ASSERT_EQ(client_.DirAddFilterToken(filter, kFilterBaseClass, {}, 0), kDirOk);
+    ASSERT_EQ(client_.DirAddFilterToken(filter, kFilterAttribute, std::string(20, 'c'), 20),
+              kDirOk);
   }
-  ASSERT_EQ(DirAddFilterToken(filter, kFilterEnd, {}, 0), kDirOk);
-  EXPECT_EQ(DirPutFilter(context, buffer, filter, nullptr), kDirBufferFull);
-  EXPECT_EQ(DirFreeFilter(filter, nullptr), kDirOk);
+  ASSERT_EQ(client_.DirAddFilterToken(filter, kFilterEnd, {}, 0), kDirOk);
+  EXPECT_EQ(client_.DirPutFilter(context, buffer, filter, nullptr), kDirBufferFull);
+  EXPECT_EQ(client_.DirFreeFilter(filter, nullptr), kDirOk);
 
   // A search needs a filter in its buffer.
   DirBuffer result = 0;
-  ASSERT_EQ(DirAllocBuffer(4096, result), kDirOk);
-  ASSERT_EQ(DirInitBuffer(context, kDirOperationSearchFilter, buffer), kDirOk);
+  ASSERT_EQ(client_.DirAllocBuffer(4096, result), kDirOk);
+  ASSERT_EQ(client_.DirInitBuffer(context, kDirOperationSearchFilter, buffer), kDirOk);
   int32_t handle = -1;
-  EXPECT_EQ(DirSearch(context, "[Root]", 2, 0, buffer, DirTimeStamp{}, 0, 0, nullptr, handle, 0,
-                      nullptr, result),
+  EXPECT_EQ(client_.DirSearch(context, "[Root]", 2, 0, buffer, DirTimeStamp{}, 0, 0, nullptr,
+                              handle, 0, nullptr, result),
             kDirFilterTreeEmpty);
-  EXPECT_EQ(DirSearch(context, "[Root]", 2, 0, readBuffer, DirTimeStamp{}, 0, 0, nullptr, handle, 0,
-                      nullptr, result),
+  EXPECT_EQ(client_.DirSearch(context, "[Root]", 2, 0, readBuffer, DirTimeStamp{}, 0, 0, nullptr,
+                              handle, 0, nullptr, result),
             kDirBadVerb);
 }
 
@@ -1158,138 +1174,141 @@ TEST_F(ClientTest, FiltersCompareBySyntax) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
-    const Listed found = SearchAll(context, ".Sales.Acme", kDirScopeSubordinates, c.tokens);
+    const Listed found =
+        SearchAll(client_, context, ".Sales.Acme", kDirScopeSubordinates, c.tokens);
     EXPECT_EQ(found.code, kDirOk);
     EXPECT_EQ(found.names, c.names);
   }
   uint32_t syntax = 0;
-  EXPECT_EQ(DirGetSyntaxId(context, "Login Time", syntax), kDirOk);
+  EXPECT_EQ(client_.DirGetSyntaxId(context, "Login Time", syntax), kDirOk);
   EXPECT_EQ(syntax, 24u);
-  EXPECT_EQ(DirGetSyntaxId(context, "rbsxmlinfo", syntax), kDirOk);
+  EXPECT_EQ(client_.DirGetSyntaxId(context, "rbsxmlinfo", syntax), kDirOk);
   EXPECT_EQ(syntax, 21u);
-  EXPECT_EQ(DirGetSyntaxId(context, "Unheard Of", syntax), kDirNoSuchAttribute);
+  EXPECT_EQ(client_.DirGetSyntaxId(context, "Unheard Of", syntax), kDirNoSuchAttribute);
 }
 
 TEST_F(ClientTest, StaleAndForeignHandlesGiveCodes) {
   StartFixture();
   const DirContext context = Context(0x04, "Sales.Acme");
   DirContext freed = 0;
-  ASSERT_EQ(DirDuplicateContext(context, freed), kDirOk);
-  ASSERT_EQ(DirFreeContext(freed), kDirOk);
+  ASSERT_EQ(client_.DirDuplicateContext(context, freed), kDirOk);
+  ASSERT_EQ(client_.DirFreeContext(freed), kDirOk);
   DirBuffer buffer = 0;
-  ASSERT_EQ(DirAllocBuffer(4096, buffer), kDirOk);
+  ASSERT_EQ(client_.DirAllocBuffer(4096, buffer), kDirOk);
   DirBuffer gone = 0;
-  ASSERT_EQ(DirAllocBuffer(4096, gone), kDirOk);
-  ASSERT_EQ(DirFreeBuffer(gone), kDirOk);
+  ASSERT_EQ(client_.DirAllocBuffer(4096, gone), kDirOk);
+  ASSERT_EQ(client_.DirFreeBuffer(gone), kDirOk);
   std::string text;
   uint32_t number = 0;
   int32_t handle = -1;
   DirObjectInfo info;
-  EXPECT_EQ(DirFreeContext(freed), kDirBadContext);
-  EXPECT_EQ(DirGetContextValue(freed, kDirKeyFlags, number), kDirBadContext);
-  EXPECT_EQ(DirSetContextValue(freed, kDirKeyNameContext, std::string("Acme")), kDirBadContext);
-  EXPECT_EQ(DirWhoAmI(freed, text), kDirBadContext);
-  EXPECT_EQ(DirGetDefaultNameContext(freed, 256, text), kDirBadContext);
-  EXPECT_EQ(DirInitBuffer(freed, kDirOperationRead, buffer), kDirBadContext);
-  EXPECT_EQ(DirListSubordinates(freed, "Admin", handle, buffer), kDirBadContext);
-  EXPECT_EQ(DirGetSyntaxId(freed, "CN", number), kDirBadContext);
-  EXPECT_EQ(DirFreeBuffer(gone), kDirInvalidHandle);
-  EXPECT_EQ(DirFreeBuffer(context), kDirInvalidHandle);  // a context is no buffer
-  EXPECT_EQ(DirFreeContext(buffer), kDirBadContext);     // nor a buffer a context
-  EXPECT_EQ(DirInitBuffer(context, kDirOperationRead, gone), kDirInvalidHandle);
-  EXPECT_EQ(DirInitBuffer(context, 5, buffer), kDirInvalidRequest);
-  EXPECT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, gone), kDirInvalidHandle);
-  EXPECT_EQ(DirGetObjectCount(context, gone, number), kDirInvalidHandle);
-  EXPECT_EQ(DirGetObjectName(context, gone, text, number, info), kDirInvalidHandle);
-  EXPECT_EQ(DirAddFilterToken(12345, kFilterOpen, {}, 0), kDirInvalidHandle);
-  EXPECT_EQ(DirPutAttributeName(context, gone, "CN"), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirFreeContext(freed), kDirBadContext);
+  EXPECT_EQ(client_.DirGetContextValue(freed, kDirKeyFlags, number), kDirBadContext);
+  EXPECT_EQ(client_.DirSetContextValue(freed, kDirKeyNameContext, std::string("Acme")),
+            kDirBadContext);
+  EXPECT_EQ(client_.DirWhoAmI(freed, text), kDirBadContext);
+  EXPECT_EQ(client_.DirGetDefaultNameContext(freed, 256, text), kDirBadContext);
+  EXPECT_EQ(client_.DirInitBuffer(freed, kDirOperationRead, buffer), kDirBadContext);
+  EXPECT_EQ(client_.DirListSubordinates(freed, "Admin", handle, buffer), kDirBadContext);
+  EXPECT_EQ(client_.DirGetSyntaxId(freed, "CN", number), kDirBadContext);
+  EXPECT_EQ(client_.DirFreeBuffer(gone), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirFreeBuffer(context), kDirInvalidHandle);  // a context is no buffer
+  EXPECT_EQ(client_.DirFreeContext(buffer), kDirBadContext);     // nor a buffer a context
+  EXPECT_EQ(client_.DirInitBuffer(context, kDirOperationRead, gone), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirInitBuffer(context, 5, buffer), kDirInvalidRequest);
+  EXPECT_EQ(client_.DirListSubordinates(context, ".Sales.Acme", handle, gone), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirGetObjectCount(context, gone, number), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirGetObjectName(context, gone, text, number, info), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirAddFilterToken(12345, kFilterOpen, {}, 0), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirPutAttributeName(context, gone, "CN"), kDirInvalidHandle);
   // A buffer holds nothing to read before a batch arrives.
-  ASSERT_EQ(DirInitBuffer(context, kDirOperationRead, buffer), kDirOk);
-  EXPECT_EQ(DirGetObjectCount(context, buffer, number), kDirBadVerb);
-  EXPECT_EQ(DirGetAttributeCount(context, buffer, number), kDirBadVerb);
+  ASSERT_EQ(client_.DirInitBuffer(context, kDirOperationRead, buffer), kDirOk);
+  EXPECT_EQ(client_.DirGetObjectCount(context, buffer, number), kDirBadVerb);
+  EXPECT_EQ(client_.DirGetAttributeCount(context, buffer, number), kDirBadVerb);
 
   // Iteration handles: made up, finished, of another kind, of a freed context.
   handle = 4711;
-  EXPECT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, buffer), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirListSubordinates(context, ".Sales.Acme", handle, buffer), kDirInvalidHandle);
   EXPECT_EQ(handle, -1);
-  const Listed listed = ListAll(context, ".Sales.Acme", 64);
+  const Listed listed = ListAll(client_, context, ".Sales.Acme", 64);
   ASSERT_EQ(listed.code, kDirOk);
   DirBuffer small = 0;
-  ASSERT_EQ(DirAllocBuffer(64, small), kDirOk);
+  ASSERT_EQ(client_.DirAllocBuffer(64, small), kDirOk);
   handle = -1;
-  ASSERT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, small), kDirOk);
+  ASSERT_EQ(client_.DirListSubordinates(context, ".Sales.Acme", handle, small), kDirOk);
   ASSERT_NE(handle, -1);
   const int32_t live = handle;
   DirBuffer request = 0;
-  ASSERT_EQ(DirAllocBuffer(4096, request), kDirOk);
-  ASSERT_EQ(DirInitBuffer(context, kDirOperationRead, request), kDirOk);
-  ASSERT_EQ(DirPutAttributeName(context, request, "CN"), kDirOk);
+  ASSERT_EQ(client_.DirAllocBuffer(4096, request), kDirOk);
+  ASSERT_EQ(client_.DirInitBuffer(context, kDirOperationRead, request), kDirOk);
+  ASSERT_EQ(client_.DirPutAttributeName(context, request, "CN"), kDirOk);
   handle = live;
-  EXPECT_EQ(DirRead(context, "Admin", 1, 0, request, handle, buffer), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirRead(context, "Admin", 1, 0, request, handle, buffer), kDirInvalidHandle);
   DirContext other = 0;
-  ASSERT_EQ(DirDuplicateContext(context, other), kDirOk);
+  ASSERT_EQ(client_.DirDuplicateContext(context, other), kDirOk);
   handle = -1;
-  ASSERT_EQ(DirListSubordinates(other, ".Sales.Acme", handle, small), kDirOk);
+  ASSERT_EQ(client_.DirListSubordinates(other, ".Sales.Acme", handle, small), kDirOk);
   const int32_t ofOther = handle;
-  ASSERT_EQ(DirFreeContext(other), kDirOk);
+  ASSERT_EQ(client_.DirFreeContext(other), kDirOk);
   handle = ofOther;
-  EXPECT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, small), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirListSubordinates(context, ".Sales.Acme", handle, small), kDirInvalidHandle);
   // A live handle continued through another live context.
-  ASSERT_EQ(DirDuplicateContext(context, other), kDirOk);
+  ASSERT_EQ(client_.DirDuplicateContext(context, other), kDirOk);
   handle = -1;
-  ASSERT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, small), kDirOk);
+  ASSERT_EQ(client_.DirListSubordinates(context, ".Sales.Acme", handle, small), kDirOk);
   ASSERT_NE(handle, -1);
-  EXPECT_EQ(DirListSubordinates(other, ".Sales.Acme", handle, small), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirListSubordinates(other, ".Sales.Acme", handle, small), kDirInvalidHandle);
   EXPECT_EQ(handle, -1);
 
   // A failing call ends its iteration, so a caller looping on the handle stops.
   handle = -1;
-  ASSERT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, small), kDirOk);
+  ASSERT_EQ(client_.DirListSubordinates(context, ".Sales.Acme", handle, small), kDirOk);
   ASSERT_NE(handle, -1);
-  EXPECT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, gone), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirListSubordinates(context, ".Sales.Acme", handle, gone), kDirInvalidHandle);
   EXPECT_EQ(handle, -1);
   DirBuffer classes = 0;
-  ASSERT_EQ(DirAllocBuffer(4096, classes), kDirOk);
-  ASSERT_EQ(DirInitBuffer(context, kDirOperationRead, classes), kDirOk);
-  ASSERT_EQ(DirPutAttributeName(context, classes, "Object Class"), kDirOk);
+  ASSERT_EQ(client_.DirAllocBuffer(4096, classes), kDirOk);
+  ASSERT_EQ(client_.DirInitBuffer(context, kDirOperationRead, classes), kDirOk);
+  ASSERT_EQ(client_.DirPutAttributeName(context, classes, "Object Class"), kDirOk);
   handle = -1;
-  ASSERT_EQ(DirRead(context, "Admin", 1, 0, classes, handle, small), kDirOk);
+  ASSERT_EQ(client_.DirRead(context, "Admin", 1, 0, classes, handle, small), kDirOk);
   ASSERT_NE(handle, -1);
-  EXPECT_EQ(DirRead(freed, "Admin", 1, 0, classes, handle, small), kDirBadContext);
+  EXPECT_EQ(client_.DirRead(freed, "Admin", 1, 0, classes, handle, small), kDirBadContext);
   EXPECT_EQ(handle, -1);
 
   // Reading past the end of a batch.
   handle = -1;
-  ASSERT_EQ(DirListSubordinates(context, ".Sales.Acme", handle, buffer), kDirOk);
+  ASSERT_EQ(client_.DirListSubordinates(context, ".Sales.Acme", handle, buffer), kDirOk);
   uint32_t count = 0;
-  ASSERT_EQ(DirGetObjectCount(context, buffer, count), kDirOk);
+  ASSERT_EQ(client_.DirGetObjectCount(context, buffer, count), kDirOk);
   for (uint32_t i = 0; i < count; ++i) {
-    ASSERT_EQ(DirGetObjectName(context, buffer, text, number, info), kDirOk);
+    ASSERT_EQ(client_.DirGetObjectName(context, buffer, text, number, info), kDirOk);
   }
-  EXPECT_EQ(DirGetObjectName(context, buffer, text, number, info), kDirBufferEmpty);
+  EXPECT_EQ(client_.DirGetObjectName(context, buffer, text, number, info), kDirBufferEmpty);
   handle = -1;
-  ASSERT_EQ(DirRead(context, "Admin", 1, 0, request, handle, buffer), kDirOk);
+  ASSERT_EQ(client_.DirRead(context, "Admin", 1, 0, request, handle, buffer), kDirOk);
   uint32_t values = 0;
   uint32_t syntax = 0;
-  ASSERT_EQ(DirGetAttributeName(context, buffer, text, values, syntax), kDirOk);
+  ASSERT_EQ(client_.DirGetAttributeName(context, buffer, text, values, syntax), kDirOk);
   uint32_t size = 0;
-  ASSERT_EQ(DirComputeValueSize(context, buffer, syntax, size), kDirOk);
+  ASSERT_EQ(client_.DirComputeValueSize(context, buffer, syntax, size), kDirOk);
   std::vector<uint8_t> record(size);
-  EXPECT_EQ(DirGetValue(context, buffer, syntax, std::span<uint8_t>(record).first(size - 1)),
-            kDirInsufficientBuffer);
-  ASSERT_EQ(DirGetValue(context, buffer, syntax, record), kDirOk);
-  EXPECT_EQ(DirComputeValueSize(context, buffer, syntax, size), kDirBufferEmpty);
-  EXPECT_EQ(DirGetValue(context, buffer, syntax, record), kDirBufferEmpty);
-  EXPECT_EQ(DirGetAttributeName(context, buffer, text, values, syntax), kDirBufferEmpty);
-  EXPECT_EQ(DirGetObjectCount(context, buffer, count), kDirBadVerb);
+  EXPECT_EQ(
+      client_.DirGetValue(context, buffer, syntax, std::span<uint8_t>(record).first(size - 1)),
+      kDirInsufficientBuffer);
+  ASSERT_EQ(client_.DirGetValue(context, buffer, syntax, record), kDirOk);
+  EXPECT_EQ(client_.DirComputeValueSize(context, buffer, syntax, size), kDirBufferEmpty);
+  EXPECT_EQ(client_.DirGetValue(context, buffer, syntax, record), kDirBufferEmpty);
+  EXPECT_EQ(client_.DirGetAttributeName(context, buffer, text, values, syntax), kDirBufferEmpty);
+  EXPECT_EQ(client_.DirGetObjectCount(context, buffer, count), kDirBadVerb);
 
   // After shutdown every handle of the run is gone.
-  DirClientShutdown();
-  EXPECT_EQ(DirGetContextValue(context, kDirKeyFlags, number), kDirBadContext);
-  EXPECT_EQ(DirFreeBuffer(buffer), kDirInvalidHandle);
-  EXPECT_EQ(DirCreateContext(other), kDirNoSuchTree);
+  client_.DirClientShutdown();
+  EXPECT_EQ(client_.DirGetContextValue(context, kDirKeyFlags, number), kDirBadContext);
+  EXPECT_EQ(client_.DirFreeBuffer(buffer), kDirInvalidHandle);
+  EXPECT_EQ(client_.DirCreateContext(other), kDirNoSuchTree);
   DirConnectionRef reference = 0;
-  EXPECT_EQ(DirGetPrimaryConnection(reference), kDirNoConnection);
+  EXPECT_EQ(client_.DirGetPrimaryConnection(reference), kDirNoConnection);
 }
 
 }  // namespace

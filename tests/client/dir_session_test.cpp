@@ -1,6 +1,6 @@
-// A session built directly over stores, without the Dir* facade: the words a store gives for its
-// failures reach the session's error texts and go with the session, sessions keep their handles
-// to themselves, and contexts start on the connection they were given.
+// A session built directly over stores: the words a store gives for its failures reach the
+// session's error texts and go with the session, sessions keep their handles to themselves, and
+// contexts start on the connection they were given.
 #include "directory/client/dir_session.h"
 
 #include <gtest/gtest.h>
@@ -87,39 +87,40 @@ TEST(DirSession, AStoresWordsForItsFailuresAreTheSessionsUntilItEnds) {
   auto session = std::make_unique<DirSession>(
       std::vector<DirConnection>{Connection("REFUSING", std::make_shared<RefusingStore>(Tree()))},
       0);
-  EXPECT_EQ(session->ErrorText(kDirRemoteFailure), "Unknown error");
+  EXPECT_EQ(session->NWstrerror(kDirRemoteFailure), "Unknown error");
   DirContext context = 0;
-  ASSERT_EQ(session->CreateContext(context), kDirOk);
+  ASSERT_EQ(session->DirCreateContext(context), kDirOk);
   DirBuffer buffer = 0;
-  ASSERT_EQ(session->AllocBuffer(4096, buffer), kDirOk);
+  ASSERT_EQ(session->DirAllocBuffer(4096, buffer), kDirOk);
 
   int32_t handle = -1;
-  EXPECT_EQ(session->ListSubordinates(context, "Sales", handle, buffer), kDirRemoteFailure);
+  EXPECT_EQ(session->DirListSubordinates(context, "Sales", handle, buffer), kDirRemoteFailure);
   EXPECT_EQ(handle, -1);
-  EXPECT_EQ(session->ErrorText(kDirRemoteFailure), "listing refused");
+  EXPECT_EQ(session->NWstrerror(kDirRemoteFailure), "listing refused");
 
   int stream = -1;
-  EXPECT_EQ(session->OpenStream(context, "Admin.Sales", "Login Script", stream), kDirNoAccess);
-  EXPECT_EQ(session->ErrorText(kDirNoAccess), "stream refused");
-  EXPECT_EQ(session->ErrorText(kDirRemoteFailure), "listing refused");  // each code its own
+  EXPECT_EQ(session->DirOpenStream(context, "Admin.Sales", "Login Script", 0, stream),
+            kDirNoAccess);
+  EXPECT_EQ(session->NWstrerror(kDirNoAccess), "stream refused");
+  EXPECT_EQ(session->NWstrerror(kDirRemoteFailure), "listing refused");  // each code its own
 
   // A code the store gave without words of its own keeps the client's text, even though the
   // store's last words are still there.
   DirBuffer request = 0;
-  ASSERT_EQ(session->AllocBuffer(4096, request), kDirOk);
-  ASSERT_EQ(session->InitBuffer(context, kDirOperationRead, request), kDirOk);
-  ASSERT_EQ(session->PutAttributeName(context, request, "Surname"), kDirOk);
-  EXPECT_EQ(session->Read(context, "Admin.Sales", 1, 0, request, handle, buffer),
+  ASSERT_EQ(session->DirAllocBuffer(4096, request), kDirOk);
+  ASSERT_EQ(session->DirInitBuffer(context, kDirOperationRead, request), kDirOk);
+  ASSERT_EQ(session->DirPutAttributeName(context, request, "Surname"), kDirOk);
+  EXPECT_EQ(session->DirRead(context, "Admin.Sales", 1, 0, request, handle, buffer),
             kDirNoSuchAttribute);
-  EXPECT_EQ(session->ErrorText(kDirNoSuchAttribute), "No such attribute");
+  EXPECT_EQ(session->NWstrerror(kDirNoSuchAttribute), "No such attribute");
 
   // Start-up failures are noted the same way; a new session has none of the old one's words.
   session->NoteError(kDirConfigMalformed, "connections.ini line 3: broken");
-  EXPECT_EQ(session->ErrorText(kDirConfigMalformed), "connections.ini line 3: broken");
+  EXPECT_EQ(session->NWstrerror(kDirConfigMalformed), "connections.ini line 3: broken");
   *session = DirSession();
-  EXPECT_EQ(session->ErrorText(kDirRemoteFailure), "Unknown error");
-  EXPECT_EQ(session->ErrorText(kDirNoAccess), "Unknown error");
-  EXPECT_EQ(session->ErrorText(kDirConfigMalformed), "The connections file cannot be read");
+  EXPECT_EQ(session->NWstrerror(kDirRemoteFailure), "Unknown error");
+  EXPECT_EQ(session->NWstrerror(kDirNoAccess), "Unknown error");
+  EXPECT_EQ(session->NWstrerror(kDirConfigMalformed), "The connections file cannot be read");
 }
 
 TEST(DirSession, SessionsKeepTheirHandlesToThemselves) {
@@ -128,39 +129,39 @@ TEST(DirSession, SessionsKeepTheirHandlesToThemselves) {
   DirSession second({Connection("SECOND", tree), Connection("OTHER", tree)}, 1);
 
   DirContext context = 0;
-  ASSERT_EQ(first.CreateContext(context), kDirOk);
+  ASSERT_EQ(first.DirCreateContext(context), kDirOk);
   DirBuffer buffer = 0;
-  ASSERT_EQ(first.AllocBuffer(4096, buffer), kDirOk);
+  ASSERT_EQ(first.DirAllocBuffer(4096, buffer), kDirOk);
   DirFilter filter = 0;
-  ASSERT_EQ(first.AllocFilter(filter), kDirOk);
+  ASSERT_EQ(first.DirAllocFilter(filter), kDirOk);
   std::string tree_name;
-  EXPECT_EQ(second.GetContextValue(context, kDirKeyTreeName, tree_name), kDirBadContext);
-  EXPECT_EQ(second.FreeBuffer(buffer), kDirInvalidHandle);
-  EXPECT_EQ(second.FreeFilter(filter), kDirInvalidHandle);
+  EXPECT_EQ(second.DirGetContextValue(context, kDirKeyTreeName, tree_name), kDirBadContext);
+  EXPECT_EQ(second.DirFreeBuffer(buffer), kDirInvalidHandle);
+  EXPECT_EQ(second.DirFreeFilter(filter, nullptr), kDirInvalidHandle);
 
   // Handles are not dealt out again by a later session either.
   DirContext other = 0;
-  ASSERT_EQ(second.CreateContext(other), kDirOk);
+  ASSERT_EQ(second.DirCreateContext(other), kDirOk);
   EXPECT_NE(other, context);
-  EXPECT_EQ(second.GetContextValue(other, kDirKeyTreeName, tree_name), kDirOk);
+  EXPECT_EQ(second.DirGetContextValue(other, kDirKeyTreeName, tree_name), kDirOk);
   EXPECT_EQ(tree_name, "OTHER");  // the primary connection
 
   // An iteration of one session does not continue in the other.
   int32_t handle = -1;
-  ASSERT_EQ(first.ListSubordinates(context, "[Root]", handle, buffer), kDirOk);
+  ASSERT_EQ(first.DirListSubordinates(context, "[Root]", handle, buffer), kDirOk);
   DirBuffer otherBuffer = 0;
-  ASSERT_EQ(second.AllocBuffer(4096, otherBuffer), kDirOk);
+  ASSERT_EQ(second.DirAllocBuffer(4096, otherBuffer), kDirOk);
   int32_t foreign = 1;
-  EXPECT_EQ(second.ListSubordinates(other, "[Root]", foreign, otherBuffer), kDirInvalidHandle);
+  EXPECT_EQ(second.DirListSubordinates(other, "[Root]", foreign, otherBuffer), kDirInvalidHandle);
   EXPECT_EQ(foreign, -1);
 
   // A session without connections answers as a client not started.
   DirSession none;
   DirConnectionRef reference = 0;
   uint32_t position = 0;
-  EXPECT_EQ(none.PrimaryConnection(reference), kDirNoConnection);
-  EXPECT_EQ(none.ScanConnections(position, reference), kDirNoMoreConnections);
-  EXPECT_EQ(none.CreateContext(context), kDirNoSuchTree);
+  EXPECT_EQ(none.DirGetPrimaryConnection(reference), kDirNoConnection);
+  EXPECT_EQ(none.DirScanConnections(position, reference), kDirNoMoreConnections);
+  EXPECT_EQ(none.DirCreateContext(context), kDirNoSuchTree);
 }
 
 // The session keeps a bounded number of live iterations and lets the oldest go first; a read
@@ -174,34 +175,34 @@ TEST(DirSession, AReadInOneBatchLeavesLiveListingsAlone) {
   ASSERT_NE(tree, nullptr) << error;
   DirSession session({Connection("TREE", tree)}, 0);
   DirContext context = 0;
-  ASSERT_EQ(session.CreateContext(context), kDirOk);
+  ASSERT_EQ(session.DirCreateContext(context), kDirOk);
   // Room for one entry, so that a listing of the two units stays open after its first batch.
   DirBuffer listing = 0;
-  ASSERT_EQ(session.AllocBuffer(64, listing), kDirOk);
+  ASSERT_EQ(session.DirAllocBuffer(64, listing), kDirOk);
   constexpr int kLiveListings = 1024;
   std::vector<int32_t> handles;
   for (int i = 0; i < kLiveListings; ++i) {
     int32_t handle = -1;
-    ASSERT_EQ(session.ListSubordinates(context, ".Acme", handle, listing), kDirOk);
+    ASSERT_EQ(session.DirListSubordinates(context, ".Acme", handle, listing), kDirOk);
     ASSERT_NE(handle, -1);
     handles.push_back(handle);
   }
 
   DirBuffer request = 0;
   DirBuffer result = 0;
-  ASSERT_EQ(session.AllocBuffer(4096, request), kDirOk);
-  ASSERT_EQ(session.AllocBuffer(4096, result), kDirOk);
-  ASSERT_EQ(session.InitBuffer(context, kDirOperationRead, request), kDirOk);
-  ASSERT_EQ(session.PutAttributeName(context, request, "Surname"), kDirOk);
+  ASSERT_EQ(session.DirAllocBuffer(4096, request), kDirOk);
+  ASSERT_EQ(session.DirAllocBuffer(4096, result), kDirOk);
+  ASSERT_EQ(session.DirInitBuffer(context, kDirOperationRead, request), kDirOk);
+  ASSERT_EQ(session.DirPutAttributeName(context, request, "Surname"), kDirOk);
   int32_t read = -1;
-  ASSERT_EQ(session.Read(context, "Admin.Sales", 1, 0, request, read, result), kDirOk);
+  ASSERT_EQ(session.DirRead(context, "Admin.Sales", 1, 0, request, read, result), kDirOk);
   EXPECT_EQ(read, -1);
 
   for (int32_t handle : {handles.front(), handles.back()}) {
     int32_t continued = handle;
-    EXPECT_EQ(session.ListSubordinates(context, ".Acme", continued, listing), kDirOk);
+    EXPECT_EQ(session.DirListSubordinates(context, ".Acme", continued, listing), kDirOk);
     uint32_t count = 0;
-    EXPECT_EQ(session.GetObjectCount(context, listing, count), kDirOk);
+    EXPECT_EQ(session.DirGetObjectCount(context, listing, count), kDirOk);
     EXPECT_EQ(count, 1u);
   }
 }
@@ -281,33 +282,34 @@ TEST(DirSession, NamesOfManyNamesakesAskForThemOnce) {
     const auto store = std::make_shared<CountingStore>(std::move(tree));
     DirSession session({Connection("TREE", store)}, 0);
     DirContext context = 0;
-    ASSERT_EQ(session.CreateContext(context), kDirOk);
-    ASSERT_EQ(session.SetContextValue(context, kDirKeyFlags, 0x04), kDirOk);
+    ASSERT_EQ(session.DirCreateContext(context), kDirOk);
+    ASSERT_EQ(session.DirSetContextValue(context, kDirKeyFlags, 0x04), kDirOk);
     DirBuffer buffer = 0;
-    ASSERT_EQ(session.AllocBuffer(64512, buffer), kDirOk);
+    ASSERT_EQ(session.DirAllocBuffer(64512, buffer), kDirOk);
     DirBuffer filter = 0;
-    ASSERT_EQ(session.AllocBuffer(4096, filter), kDirOk);
-    ASSERT_EQ(session.InitBuffer(context, kDirOperationSearchFilter, filter), kDirOk);
+    ASSERT_EQ(session.DirAllocBuffer(4096, filter), kDirOk);
+    ASSERT_EQ(session.DirInitBuffer(context, kDirOperationSearchFilter, filter), kDirOk);
     DirFilter tokens = 0;
-    ASSERT_EQ(session.AllocFilter(tokens), kDirOk);
-    ASSERT_EQ(session.AddFilterToken(tokens, kFilterBaseClass, {}, 0), kDirOk);
-    ASSERT_EQ(session.AddFilterToken(tokens, kFilterAttribute, std::string("rbsModule2"), 20),
+    ASSERT_EQ(session.DirAllocFilter(tokens), kDirOk);
+    ASSERT_EQ(session.DirAddFilterToken(tokens, kFilterBaseClass, {}, 0), kDirOk);
+    ASSERT_EQ(session.DirAddFilterToken(tokens, kFilterAttribute, std::string("rbsModule2"), 20),
               kDirOk);
-    ASSERT_EQ(session.AddFilterToken(tokens, kFilterEnd, {}, 0), kDirOk);
-    ASSERT_EQ(session.PutFilter(context, filter, tokens), kDirOk);
+    ASSERT_EQ(session.DirAddFilterToken(tokens, kFilterEnd, {}, 0), kDirOk);
+    ASSERT_EQ(session.DirPutFilter(context, filter, tokens, nullptr), kDirOk);
     std::vector<std::string> names;
     int32_t handle = -1;
     do {
-      ASSERT_EQ(c.search ? session.Search(context, ".Acme", 2, filter, handle, buffer)
-                         : session.ListSubordinates(context, ".Acme", handle, buffer),
+      ASSERT_EQ(c.search ? session.DirSearch(context, ".Acme", 2, 0, filter, DirTimeStamp{}, 1, 1,
+                                             nullptr, handle, 0, nullptr, buffer)
+                         : session.DirListSubordinates(context, ".Acme", handle, buffer),
                 kDirOk);
       uint32_t count = 0;
-      ASSERT_EQ(session.GetObjectCount(context, buffer, count), kDirOk);
+      ASSERT_EQ(session.DirGetObjectCount(context, buffer, count), kDirOk);
       for (uint32_t i = 0; i < count; ++i) {
         std::string name;
         uint32_t attributes = 0;
         DirObjectInfo info;
-        ASSERT_EQ(session.GetObjectName(context, buffer, name, attributes, info), kDirOk);
+        ASSERT_EQ(session.DirGetObjectName(context, buffer, name, attributes, info), kDirOk);
         names.push_back(name);
       }
     } while (handle != -1);

@@ -504,12 +504,12 @@ TEST_F(LdapStoreTest, BindsWithThePasswordFileOnly) {
   const std::string ini = Write(
       "connections.ini", "[live]\ntree = LIVE\nsource = " + Server().Uri() +
                              "\nbind = " + SlapdServer::kManagerDn + "\npassword-file = loose\n");
-  DirClientUseConnectionsFile(ini);
-  const uint16_t start = DirClientInit(0, 0);
+  client_.DirClientUseConnectionsFile(ini);
+  const uint16_t start = client_.DirClientInit(0, 0);
   EXPECT_EQ(start, kDirConfigMalformed);
-  EXPECT_NE(NWstrerror(start).find("loose: the password file has mode 0644"), std::string::npos)
-      << NWstrerror(start);
-  DirClientShutdown();
+  EXPECT_NE(client_.NWstrerror(start).find("loose: the password file has mode 0644"),
+            std::string::npos)
+      << client_.NWstrerror(start);
 }
 
 TEST_F(LdapStoreTest, ABindWithoutPasswordFileAsksUntilThePasswordIsTaken) {
@@ -533,14 +533,14 @@ TEST_F(LdapStoreTest, ABindWithoutPasswordFileAsksUntilThePasswordIsTaken) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     asked.clear();
-    DirClientSetPasswordProvider([&](const DirPasswordRequest& request) {
+    client_.DirClientSetPasswordProvider([&](const DirPasswordRequest& request) {
       asked.push_back(request);
       return asked.size() <= c.answers.size() ? c.answers[asked.size() - 1]
                                               : DirPasswordAnswer{std::nullopt, "asked too often"};
     });
-    DirClientUseConnectionsFile(Write("connections.ini", sample + live));
-    const uint16_t code = DirClientInit(0, 0);
-    ASSERT_EQ(code, kDirConnectionOk) << NWstrerror(code);
+    client_.DirClientUseConnectionsFile(Write("connections.ini", sample + live));
+    const uint16_t code = client_.DirClientInit(0, 0);
+    ASSERT_EQ(code, kDirConnectionOk) << client_.NWstrerror(code);
     ASSERT_EQ(asked.size(), c.answers.size());
     for (size_t i = 0; i < asked.size(); ++i) {
       EXPECT_EQ(asked[i].tree, "LIVE");
@@ -558,45 +558,46 @@ TEST_F(LdapStoreTest, ABindWithoutPasswordFileAsksUntilThePasswordIsTaken) {
     uint32_t position = 0;
     DirConnectionRef reference = 0;
     size_t opened = 0;
-    while (DirScanConnections(position, reference) == kDirConnectionOk)
+    while (client_.DirScanConnections(position, reference) == kDirConnectionOk)
       ++opened;
     EXPECT_EQ(opened, c.connections);
-    const std::vector<DirUnopenedConnection> unopened = DirClientUnopenedConnections();
+    const std::vector<DirUnopenedConnection> unopened = client_.DirClientUnopenedConnections();
     ASSERT_EQ(unopened.size(), *c.text == '\0' ? 0u : 1u);
     if (!unopened.empty()) {
       EXPECT_NE(unopened[0].reason.find(c.text), std::string::npos) << unopened[0].reason;
     }
     // The live connection is the primary one; declined, there is none; failed, the sample
     // stands in for it.
-    EXPECT_EQ(DirGetPrimaryConnection(reference),
+    EXPECT_EQ(client_.DirGetPrimaryConnection(reference),
               c.connections == 2 || !unopened.empty() ? kDirConnectionOk : kDirNoConnection);
-    DirClientShutdown();
+    client_.DirClientShutdown();
   }
 
   // A password file is used as it is, never asked about.
   asked.clear();
   Write("password", SlapdServer::kManagerPassword, 0600);
-  DirClientUseConnectionsFile(Write("connections.ini", live + "password-file = password\n"));
-  EXPECT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+  client_.DirClientUseConnectionsFile(
+      Write("connections.ini", live + "password-file = password\n"));
+  EXPECT_EQ(client_.DirClientInit(0, 0), kDirConnectionOk);
   EXPECT_TRUE(asked.empty());
-  DirClientShutdown();
+  client_.DirClientShutdown();
 
   // The client called from within the provider answers with codes instead of waiting on itself.
-  DirClientSetPasswordProvider([&](const DirPasswordRequest&) {
+  client_.DirClientSetPasswordProvider([&](const DirPasswordRequest&) {
     DirContext context = 0;
-    EXPECT_EQ(DirClientInit(0, 0), kDirClientNotStarted);
-    EXPECT_EQ(DirCreateContext(context), kDirNoSuchTree);
+    EXPECT_EQ(client_.DirClientInit(0, 0), kDirClientNotStarted);
+    EXPECT_EQ(client_.DirCreateContext(context), kDirNoSuchTree);
     return DirPasswordAnswer{right, ""};
   });
-  DirClientUseConnectionsFile(Write("connections.ini", live));
-  EXPECT_EQ(DirClientInit(0, 0), kDirConnectionOk);
-  DirClientShutdown();
+  client_.DirClientUseConnectionsFile(Write("connections.ini", live));
+  EXPECT_EQ(client_.DirClientInit(0, 0), kDirConnectionOk);
+  client_.DirClientShutdown();
 
   // Without a provider nothing can ask.
-  DirClientSetPasswordProvider({});
-  DirClientUseConnectionsFile(Write("connections.ini", live));
-  ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
-  const std::vector<DirUnopenedConnection> unopened = DirClientUnopenedConnections();
+  client_.DirClientSetPasswordProvider({});
+  client_.DirClientUseConnectionsFile(Write("connections.ini", live));
+  ASSERT_EQ(client_.DirClientInit(0, 0), kDirConnectionOk);
+  const std::vector<DirUnopenedConnection> unopened = client_.DirClientUnopenedConnections();
   ASSERT_EQ(unopened.size(), 1u);
   EXPECT_NE(unopened[0].reason.find("bind cn=Manager has no password-file"), std::string::npos)
       << unopened[0].reason;
@@ -611,7 +612,7 @@ TEST_F(LdapStoreTest, ARestartKeepsTheLoginsOfConnectionsWhoseLoginDidNotChange)
   const std::string moved = live + "context = Sales.Acme\ntimeout = 5\n";
   const std::string sample = "[sample]\ntree = SAMPLE\nsource = sample\n";
   int asked = 0;
-  DirClientSetPasswordProvider([&asked](const DirPasswordRequest& request) {
+  client_.DirClientSetPasswordProvider([&asked](const DirPasswordRequest& request) {
     ++asked;
     EXPECT_EQ(request.attempt, 1);
     return DirPasswordAnswer{SlapdServer::kManagerPassword, ""};
@@ -635,16 +636,16 @@ TEST_F(LdapStoreTest, ARestartKeepsTheLoginsOfConnectionsWhoseLoginDidNotChange)
   };
   for (const Step& step : steps) {
     if (step.keepLogins) {
-      DirClientShutdownKeepingLogins();
+      client_.DirClientShutdownKeepingLogins();
     } else {
-      DirClientShutdown();
+      client_.DirClientShutdown();
     }
-    DirClientUseConnectionsFile(Write("connections.ini", step.connections));
-    const uint16_t code = DirClientInit(0, 0);
+    client_.DirClientUseConnectionsFile(Write("connections.ini", step.connections));
+    const uint16_t code = client_.DirClientInit(0, 0);
     uint32_t position = 0;
     DirConnectionRef reference = 0;
     int opened = 0;
-    while (DirScanConnections(position, reference) == kDirConnectionOk) {
+    while (client_.DirScanConnections(position, reference) == kDirConnectionOk) {
       ++opened;
     }
     EXPECT_EQ(
@@ -652,48 +653,47 @@ TEST_F(LdapStoreTest, ARestartKeepsTheLoginsOfConnectionsWhoseLoginDidNotChange)
         step.result)
         << step.connections;
   }
-  DirClientShutdown();
-  DirClientSetPasswordProvider({});
 }
 
 TEST_F(LdapStoreTest, TheClientUsesALiveTreeLikeAnyOther) {
   Write("password", SlapdServer::kManagerPassword, 0600);
-  DirClientUseConnectionsFile(
+  client_.DirClientUseConnectionsFile(
       Write("connections.ini", "[live]\ntree = LIVE_TREE\nsource = " + Server().Uri() +
                                    "\ncontext = Sales.Acme\nbind = " + SlapdServer::kManagerDn +
                                    "\npassword-file = password\n"
                                    "timeout = 5\n"));
-  ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+  ASSERT_EQ(client_.DirClientInit(0, 0), kDirConnectionOk);
   DirContext context = 0;
-  ASSERT_EQ(DirCreateContext(context), kDirOk);
-  ASSERT_EQ(DirSetContextValue(context, kDirKeyFlags, kDirFlagTypeless | kDirFlagCanonicalize),
-            kDirOk);
+  ASSERT_EQ(client_.DirCreateContext(context), kDirOk);
+  ASSERT_EQ(
+      client_.DirSetContextValue(context, kDirKeyFlags, kDirFlagTypeless | kDirFlagCanonicalize),
+      kDirOk);
   std::string name;
-  ASSERT_EQ(DirWhoAmI(context, name), kDirOk);
+  ASSERT_EQ(client_.DirWhoAmI(context, name), kDirOk);
   EXPECT_EQ(name, "Manager..");  // the bound identity, relative to Sales.Acme
-  ASSERT_EQ(DirGetContextValue(context, kDirKeyNameContext, name), kDirOk);
+  ASSERT_EQ(client_.DirGetContextValue(context, kDirKeyNameContext, name), kDirOk);
   EXPECT_EQ(name, "Sales.Acme");
-  ASSERT_EQ(DirSetContextValue(context, kDirKeyNameContext, std::string("[Root]")), kDirOk);
+  ASSERT_EQ(client_.DirSetContextValue(context, kDirKeyNameContext, std::string("[Root]")), kDirOk);
 
   DirBuffer buffer = 0;
-  ASSERT_EQ(DirAllocBuffer(4096, buffer), kDirOk);
+  ASSERT_EQ(client_.DirAllocBuffer(4096, buffer), kDirOk);
   int32_t handle = -1;
   std::vector<std::string> listed;
   do {
-    ASSERT_EQ(DirListSubordinates(context, "[Root]", handle, buffer), kDirOk);
+    ASSERT_EQ(client_.DirListSubordinates(context, "[Root]", handle, buffer), kDirOk);
     uint32_t count = 0;
-    ASSERT_EQ(DirGetObjectCount(context, buffer, count), kDirOk);
+    ASSERT_EQ(client_.DirGetObjectCount(context, buffer, count), kDirOk);
     for (uint32_t i = 0; i < count; ++i) {
       uint32_t attributes = 0;
       DirObjectInfo info;
-      ASSERT_EQ(DirGetObjectName(context, buffer, name, attributes, info), kDirOk);
+      ASSERT_EQ(client_.DirGetObjectName(context, buffer, name, attributes, info), kDirOk);
       listed.push_back(name + " " + info.baseClass);
     }
   } while (handle != -1);
   std::sort(listed.begin(), listed.end());
   EXPECT_EQ(listed, (std::vector<std::string>{"Acme Organization", "Other Organization"}));
-  EXPECT_EQ(DirFreeBuffer(buffer), kDirOk);
-  EXPECT_EQ(DirFreeContext(context), kDirOk);
+  EXPECT_EQ(client_.DirFreeBuffer(buffer), kDirOk);
+  EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
 }
 
 TEST_F(LdapStoreTest, EncryptedConnectionsTrustOnlyTheGivenAuthority) {
@@ -765,16 +765,16 @@ TEST_F(LdapStoreTest, TheConnectionsFileChecksTheLiveKeys) {
   Write("pw", "not the password", 0600);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.keys);
-    DirClientUseConnectionsFile(Write(
+    client_.DirClientUseConnectionsFile(Write(
         "connections.ini", "[live]\ntree = LIVE\nsource = " + Server().Uri() + "\n" + c.keys));
-    const uint16_t code = DirClientInit(0, 0);
+    const uint16_t code = client_.DirClientInit(0, 0);
     EXPECT_EQ(code, c.code);
-    std::string why = code != kDirConnectionOk ? NWstrerror(code) : std::string();
-    for (const DirUnopenedConnection& unopened : DirClientUnopenedConnections())
+    std::string why = code != kDirConnectionOk ? client_.NWstrerror(code) : std::string();
+    for (const DirUnopenedConnection& unopened : client_.DirClientUnopenedConnections())
       why += unopened.reason;
     EXPECT_EQ(why.empty(), *c.text == '\0') << why;
     EXPECT_NE(why.find(c.text), std::string::npos) << why;
-    DirClientShutdown();
+    client_.DirClientShutdown();
   }
 }
 
@@ -1098,45 +1098,45 @@ TEST_F(LdapStoreTest, AnAnswerCutByTheServerDeliversWhatCameBeforeTheCode) {
 TEST_F(LdapStoreTest, AListingCutByTheServerKeepsWhatTheClientDelivered) {
   SlapdServer server(kFixture);
   ASSERT_TRUE(server.Running()) << server.Error();
-  DirClientUseConnectionsFile(
+  client_.DirClientUseConnectionsFile(
       Write("connections.ini",
             "[live]\ntree = LIVE\nsource = " + server.Uri() + "\ntimeout = 1\npage-size = 1\n"));
-  ASSERT_EQ(DirClientInit(0, 0), kDirConnectionOk);
+  ASSERT_EQ(client_.DirClientInit(0, 0), kDirConnectionOk);
   DirContext context = 0;
-  ASSERT_EQ(DirCreateContext(context), kDirOk);
+  ASSERT_EQ(client_.DirCreateContext(context), kDirOk);
   DirBuffer buffer = 0;
-  ASSERT_EQ(DirAllocBuffer(64, buffer), kDirOk);  // one entry per batch
+  ASSERT_EQ(client_.DirAllocBuffer(64, buffer), kDirOk);  // one entry per batch
   const std::string sales = ".OU=Sales.O=Acme";
   int32_t handle = -1;
   uint32_t count = 0;
-  ASSERT_EQ(DirListSubordinates(context, sales, handle, buffer), kDirOk);
-  ASSERT_EQ(DirGetObjectCount(context, buffer, count), kDirOk);
+  ASSERT_EQ(client_.DirListSubordinates(context, sales, handle, buffer), kDirOk);
+  ASSERT_EQ(client_.DirGetObjectCount(context, buffer, count), kDirOk);
   EXPECT_EQ(count, 1u);
   // The server freezes with a page asked for ahead: what came before the freeze is delivered,
   // and the call that needs a page the server never answered ends the listing with the code.
   server.Pause();
   int32_t code = kDirOk;
   uint32_t delivered = 1;
-  while ((code = DirListSubordinates(context, sales, handle, buffer)) == kDirOk) {
-    ASSERT_EQ(DirGetObjectCount(context, buffer, count), kDirOk);
+  while ((code = client_.DirListSubordinates(context, sales, handle, buffer)) == kDirOk) {
+    ASSERT_EQ(client_.DirGetObjectCount(context, buffer, count), kDirOk);
     delivered += count;
     ASSERT_NE(handle, -1) << "the listing of four entries ended after " << delivered;
   }
   EXPECT_EQ(code, kDirTransportFailure);
   EXPECT_LT(delivered, 4u);
   EXPECT_EQ(handle, -1);
-  EXPECT_NE(NWstrerror(kDirTransportFailure).find(server.Uri()), std::string::npos)
-      << NWstrerror(kDirTransportFailure);
+  EXPECT_NE(client_.NWstrerror(kDirTransportFailure).find(server.Uri()), std::string::npos)
+      << client_.NWstrerror(kDirTransportFailure);
   server.Resume();
 
   // A listing received whole outlives the server; a new one then fails with a code.
-  ASSERT_EQ(DirListSubordinates(context, ".O=Other", handle, buffer), kDirOk);
+  ASSERT_EQ(client_.DirListSubordinates(context, ".O=Other", handle, buffer), kDirOk);
   server.Stop();
   while (handle != -1)
-    ASSERT_EQ(DirListSubordinates(context, ".O=Other", handle, buffer), kDirOk);
-  EXPECT_EQ(DirListSubordinates(context, sales, handle, buffer), kDirUnreachableServer);
+    ASSERT_EQ(client_.DirListSubordinates(context, ".O=Other", handle, buffer), kDirOk);
+  EXPECT_EQ(client_.DirListSubordinates(context, sales, handle, buffer), kDirUnreachableServer);
   EXPECT_EQ(handle, -1);
-  EXPECT_EQ(DirFreeContext(context), kDirOk);
+  EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "directory/client/dir_client.h"
 #include "directory/client/dir_name.h"
+#include "directory/client/dir_session.h"
 #include "directory/client/ldap_store.h"
 #include "tests/client/slapd_server.h"
 #include "tests/support/test_client.h"
@@ -70,8 +71,7 @@ inline std::string Typeless(const DirName& name) {
   return FormatDirName(name, {}, true);
 }
 
-// A test with its own temporary folder; after it the client is shut down and forgets the
-// connections file it was given, and the folder is removed.
+// A test with its own temporary folder and its own client, not started; both go with it.
 class ClientFolderTest : public ::testing::Test {
  protected:
   // Writes `text` to the file `name` of the folder with the permissions `mode`; its path.
@@ -82,6 +82,6 @@ class ClientFolderTest : public ::testing::Test {
   }
 
   TempFolder folder_{"orvane-client"};
-  ClientConnections client_;
+  DirSession client_;
   const std::string dir_ = folder_.Root().string();
 };

@@ -12,17 +12,18 @@
 
 namespace {
 
-DirContext SampleTreeContext() {
+DirContext SampleTreeContext(DirSession& client) {
   // The client reads its connections when it starts; the folder is of no further use after.
   const TempFolder folder("orvane-search-fuzz");
-  DirClientUseConnectionsFile(
+  client.DirClientUseConnectionsFile(
       folder.Write("connections.ini", OneConnection("SAMPLE_TREE", "sample")).string());
   DirContext context = 0;
-  if (DirClientInit(0, 0) != kDirConnectionOk || DirCreateContext(context) != kDirOk) {
+  if (client.DirClientInit(0, 0) != kDirConnectionOk ||
+      client.DirCreateContext(context) != kDirOk) {
     std::abort();
   }
-  DSModifyContextFlags(context, '+', kDirFlagTypeless);
-  if (DSSetRootContext(context) != kDirOk) {
+  DSModifyContextFlags(client, context, '+', kDirFlagTypeless);
+  if (DSSetRootContext(client, context) != kDirOk) {
     std::abort();
   }
   return context;
@@ -31,7 +32,8 @@ DirContext SampleTreeContext() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const DirContext context = SampleTreeContext();
+  static DirSession client;
+  static const DirContext context = SampleTreeContext(client);
   static const char* const kBases[] = {"[Root]", "", ".", "[Root].x", "a.b..c"};
   if (size == 0) {
     return 0;
@@ -40,6 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* base = kBases[(data[0] / 4) % std::size(kBases)];
   const std::string filter(reinterpret_cast<const char*>(data + 1), size - 1);
   TStringList results;
-  (void)DSSearch(context, base, filter, scope, results);
+  (void)DSSearch(client, context, base, filter, scope, results);
   return 0;
 }

@@ -1,5 +1,5 @@
-// Every way out of DSSearch: a scripted client, linked in place of the real one, fails one
-// chosen call, and each run must return the code the caller is owed, keep the lines it was
+// Every way out of DSSearch: a scripted client standing in for the real one fails one chosen
+// call, and each run must return the code the caller is owed, keep the lines it was
 // entitled to, and leave no buffer or filter behind.
 #include <gtest/gtest.h>
 
@@ -11,14 +11,14 @@
 
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_search.h"
-#include "tests/support/scripted_calls.h"
+#include "tests/support/scripted_client.h"
 #include "tests/support/stop_at_pump.h"
 #include "util/hooks.h"
 
 namespace {
 
 // Every call it is asked, in order, is logged.
-struct ScriptedClient : ScriptedCalls {
+struct SearchClient : ScriptedClient {
   // The batches the search returns; a name starting with "!" cannot be read.
   std::vector<std::vector<std::string>> batches;
 
@@ -32,131 +32,123 @@ struct ScriptedClient : ScriptedCalls {
 
   int32_t Call(const std::string& operation) {
     log.push_back(operation);
-    return ScriptedCalls::Call(operation);
+    return ScriptedClient::Call(operation);
+  }
+
+  int32_t DirDuplicateContext(DirContext context, DirContext& copy) override {
+    EXPECT_TRUE(liveContexts.contains(context));
+    if (const int32_t code = Call("DirDuplicateContext")) {
+      return code;
+    }
+    copy = nextHandle++;
+    liveContexts.insert(copy);
+    return kDirOk;
+  }
+
+  int32_t DirFreeContext(DirContext context) override {
+    log.push_back("DirFreeContext");
+    return context != 1 && liveContexts.erase(context) == 1 ? kDirOk : kDirBadContext;
+  }
+
+  int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) override {
+    EXPECT_EQ(size, 4096u);
+    if (const int32_t code = Call("DirAllocBuffer")) {
+      return code;
+    }
+    buffer = nextHandle++;
+    liveBuffers.insert(buffer);
+    return kDirOk;
+  }
+
+  int32_t DirFreeBuffer(DirBuffer buffer) override {
+    log.push_back("DirFreeBuffer");
+    return liveBuffers.erase(buffer) == 1 ? kDirOk : kDirInvalidHandle;
+  }
+
+  int32_t DirInitBuffer(DirContext, int operation, DirBuffer buffer) override {
+    EXPECT_EQ(operation, kDirOperationSearchFilter);
+    EXPECT_TRUE(liveBuffers.contains(buffer));
+    return Call("DirInitBuffer");
+  }
+
+  int32_t DirAllocFilter(DirFilter& filter) override {
+    if (const int32_t code = Call("DirAllocFilter")) {
+      return code;
+    }
+    filter = nextHandle++;
+    liveFilters.insert(filter);
+    return kDirOk;
+  }
+
+  int32_t DirAddFilterToken(DirFilter filter, int, DirFilterValue, uint32_t) override {
+    if (!liveFilters.contains(filter)) {
+      return kDirInvalidHandle;
+    }
+    return Call("DirAddFilterToken");
+  }
+
+  int32_t DirFreeFilter(DirFilter filter, std::nullptr_t) override {
+    log.push_back("DirFreeFilter");
+    return liveFilters.erase(filter) == 1 ? kDirOk : kDirInvalidHandle;
+  }
+
+  int32_t DirPutFilter(DirContext, DirBuffer, DirFilter filter, std::nullptr_t) override {
+    if (const int32_t code = Call("DirPutFilter")) {
+      return code;
+    }
+    liveFilters.erase(filter);
+    return kDirOk;
+  }
+
+  int32_t DirGetSyntaxId(DirContext, const std::string& name, uint32_t& syntax) override {
+    syntax = name == "Login Time" ? 24 : 3;
+    return Call("DirGetSyntaxId");
+  }
+
+  int32_t DirSearch(DirContext context, const std::string&, int, int, DirBuffer filter,
+                    const DirTimeStamp& timeStamp, int, int, std::nullptr_t,
+                    int32_t& iterationHandle, int, std::nullptr_t, DirBuffer result) override {
+    // The iteration belongs to a context of the search's own, so that it ends with it.
+    EXPECT_NE(context, 1u);
+    EXPECT_TRUE(liveContexts.contains(context));
+    EXPECT_TRUE(liveBuffers.contains(filter));
+    EXPECT_TRUE(liveBuffers.contains(result));
+    stamps.push_back(timeStamp);
+    if (const int32_t code = Call("DirSearch")) {
+      return code;
+    }
+    batch = iterationHandle == -1 ? 0 : static_cast<size_t>(iterationHandle);
+    object = 0;
+    iterationHandle = batch + 1 < batches.size() ? static_cast<int32_t>(batch + 1) : -1;
+    return kDirOk;
+  }
+
+  int32_t DirGetObjectCount(DirContext, DirBuffer, uint32_t& count) override {
+    if (const int32_t code = Call("DirGetObjectCount")) {
+      return code;
+    }
+    count = batches.empty() ? 0 : static_cast<uint32_t>(batches[batch].size());
+    return kDirOk;
+  }
+
+  int32_t DirGetObjectName(DirContext, DirBuffer, std::string& name, uint32_t& attributeCount,
+                           DirObjectInfo&) override {
+    attributeCount = 0;
+    const std::vector<std::string>& objects = batches[batch];
+    if (object >= objects.size()) {
+      return kDirBufferEmpty;
+    }
+    const std::string& next = objects[object++];
+    if (const int32_t code = Call("DirGetObjectName")) {
+      return code;
+    }
+    if (next.starts_with("!")) {
+      return kDirInvalidObjectName;
+    }
+    name = next;
+    return kDirOk;
   }
 };
-
-ScriptedClient* client = nullptr;
-
-}  // namespace
-
-int32_t DirDuplicateContext(DirContext context, DirContext& copy) {
-  EXPECT_TRUE(client->liveContexts.contains(context));
-  if (const int32_t code = client->Call("DirDuplicateContext")) {
-    return code;
-  }
-  copy = client->nextHandle++;
-  client->liveContexts.insert(copy);
-  return kDirOk;
-}
-
-int32_t DirFreeContext(DirContext context) {
-  client->log.push_back("DirFreeContext");
-  return context != 1 && client->liveContexts.erase(context) == 1 ? kDirOk : kDirBadContext;
-}
-
-int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) {
-  EXPECT_EQ(size, 4096u);
-  if (const int32_t code = client->Call("DirAllocBuffer")) {
-    return code;
-  }
-  buffer = client->nextHandle++;
-  client->liveBuffers.insert(buffer);
-  return kDirOk;
-}
-
-int32_t DirFreeBuffer(DirBuffer buffer) {
-  client->log.push_back("DirFreeBuffer");
-  return client->liveBuffers.erase(buffer) == 1 ? kDirOk : kDirInvalidHandle;
-}
-
-int32_t DirInitBuffer(DirContext, int operation, DirBuffer buffer) {
-  EXPECT_EQ(operation, kDirOperationSearchFilter);
-  EXPECT_TRUE(client->liveBuffers.contains(buffer));
-  return client->Call("DirInitBuffer");
-}
-
-int32_t DirAllocFilter(DirFilter& filter) {
-  if (const int32_t code = client->Call("DirAllocFilter")) {
-    return code;
-  }
-  filter = client->nextHandle++;
-  client->liveFilters.insert(filter);
-  return kDirOk;
-}
-
-int32_t DirAddFilterToken(DirFilter filter, int, DirFilterValue, uint32_t) {
-  if (!client->liveFilters.contains(filter)) {
-    return kDirInvalidHandle;
-  }
-  return client->Call("DirAddFilterToken");
-}
-
-int32_t DirFreeFilter(DirFilter filter, std::nullptr_t) {
-  client->log.push_back("DirFreeFilter");
-  return client->liveFilters.erase(filter) == 1 ? kDirOk : kDirInvalidHandle;
-}
-
-int32_t DirPutFilter(DirContext, DirBuffer, DirFilter filter, std::nullptr_t) {
-  if (const int32_t code = client->Call("DirPutFilter")) {
-    return code;
-  }
-  client->liveFilters.erase(filter);
-  return kDirOk;
-}
-
-int32_t DirGetSyntaxId(DirContext, const std::string& name, uint32_t& syntax) {
-  syntax = name == "Login Time" ? 24 : 3;
-  return client->Call("DirGetSyntaxId");
-}
-
-int32_t DirSearch(DirContext context, const std::string&, int, int, DirBuffer filter,
-                  const DirTimeStamp& timeStamp, int, int, std::nullptr_t, int32_t& iterationHandle,
-                  int, std::nullptr_t, DirBuffer result) {
-  // The iteration belongs to a context of the search's own, so that it ends with it.
-  EXPECT_NE(context, 1u);
-  EXPECT_TRUE(client->liveContexts.contains(context));
-  EXPECT_TRUE(client->liveBuffers.contains(filter));
-  EXPECT_TRUE(client->liveBuffers.contains(result));
-  client->stamps.push_back(timeStamp);
-  if (const int32_t code = client->Call("DirSearch")) {
-    return code;
-  }
-  client->batch = iterationHandle == -1 ? 0 : static_cast<size_t>(iterationHandle);
-  client->object = 0;
-  iterationHandle =
-      client->batch + 1 < client->batches.size() ? static_cast<int32_t>(client->batch + 1) : -1;
-  return kDirOk;
-}
-
-int32_t DirGetObjectCount(DirContext, DirBuffer, uint32_t& count) {
-  if (const int32_t code = client->Call("DirGetObjectCount")) {
-    return code;
-  }
-  count =
-      client->batches.empty() ? 0 : static_cast<uint32_t>(client->batches[client->batch].size());
-  return kDirOk;
-}
-
-int32_t DirGetObjectName(DirContext, DirBuffer, std::string& name, uint32_t& attributeCount,
-                         DirObjectInfo&) {
-  attributeCount = 0;
-  const std::vector<std::string>& objects = client->batches[client->batch];
-  if (client->object >= objects.size()) {
-    return kDirBufferEmpty;
-  }
-  const std::string& next = objects[client->object++];
-  if (const int32_t code = client->Call("DirGetObjectName")) {
-    return code;
-  }
-  if (next.starts_with("!")) {
-    return kDirInvalidObjectName;
-  }
-  name = next;
-  return kDirOk;
-}
-
-namespace {
 
 struct Case {
   const char* name;
@@ -171,20 +163,18 @@ class SearchWaysOut : public testing::TestWithParam<Case> {};
 
 TEST_P(SearchWaysOut, CodeLinesAndNothingLeftBehind) {
   const Case& c = GetParam();
-  ScriptedClient scripted;
+  SearchClient scripted;
   scripted.failOperation = c.failOperation;
   scripted.failOnCall = c.failOnCall;
   scripted.failCode = c.failCode;
   scripted.batches = {{"A.Cfg", "B.Cfg"}, {"!unreadable", "C.Cfg"}, {}, {"D.Cfg"}};
-  client = &scripted;
 
   TStringList results;
-  EXPECT_EQ(DSSearch(1, "Cfg", "(Base Class=rbsTask2)#AND#(CN=x)", 2, results), c.code);
+  EXPECT_EQ(DSSearch(scripted, 1, "Cfg", "(Base Class=rbsTask2)#AND#(CN=x)", 2, results), c.code);
   EXPECT_EQ(results.Texts(), c.lines);
   EXPECT_TRUE(scripted.liveBuffers.empty());
   EXPECT_TRUE(scripted.liveFilters.empty());
   EXPECT_EQ(scripted.liveContexts, std::set<uint32_t>{1});
-  client = nullptr;
 }
 
 const std::vector<std::string> kAll = {"A.Cfg", "B.Cfg", "C.Cfg", "D.Cfg"};
@@ -221,32 +211,31 @@ INSTANTIATE_TEST_SUITE_P(DSSearch, SearchWaysOut, testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DSSearchRun, AsksTheClientNothingForFiltersRefusedUpFront) {
-  ScriptedClient scripted;
-  client = &scripted;
+  SearchClient scripted;
   TStringList results;
-  EXPECT_EQ(DSSearch(1, "Cfg", "((CN=x)", 2, results), kDirInvalidFilter);
-  EXPECT_EQ(DSSearch(1, "Cfg", "(CN=x)", -1, results), kDirInvalidRequest);
+  EXPECT_EQ(DSSearch(scripted, 1, "Cfg", "((CN=x)", 2, results), kDirInvalidFilter);
+  EXPECT_EQ(DSSearch(scripted, 1, "Cfg", "(CN=x)", -1, results), kDirInvalidRequest);
   EXPECT_TRUE(scripted.log.empty());
 
   // A filter without a term, or one whose date cannot be read, is refused before any search.
-  EXPECT_EQ(DSSearch(1, "Cfg", "  ", 2, results), kDirInvalidFilter);
-  EXPECT_EQ(DSSearch(1, "Cfg", "(Login Time>=1969-12-31)", 2, results), kDirInvalidFilter);
+  EXPECT_EQ(DSSearch(scripted, 1, "Cfg", "  ", 2, results), kDirInvalidFilter);
+  EXPECT_EQ(DSSearch(scripted, 1, "Cfg", "(Login Time>=1969-12-31)", 2, results),
+            kDirInvalidFilter);
   EXPECT_EQ(std::count(scripted.log.begin(), scripted.log.end(), "DirSearch"), 0);
   EXPECT_TRUE(scripted.liveBuffers.empty());
   EXPECT_TRUE(scripted.liveFilters.empty());
   EXPECT_EQ(results.Count(), 0);
-  client = nullptr;
 }
 
 TEST(DSSearchRun, MessagesRunBeforeEveryBatchAndObject) {
-  ScriptedClient scripted;
+  SearchClient scripted;
   scripted.batches = {{"A", "B"}, {"C"}};
-  client = &scripted;
   std::vector<size_t> pumpedAt;  // the client calls made before each pump
   SetMessagePump([&] { pumpedAt.push_back(scripted.log.size()); });
 
   TStringList results;
-  EXPECT_EQ(DSSearch(1, "Cfg", "(Login Time>=2004-05-31) #AND# (CN=x)", 2, results), kDirOk);
+  EXPECT_EQ(DSSearch(scripted, 1, "Cfg", "(Login Time>=2004-05-31) #AND# (CN=x)", 2, results),
+            kDirOk);
   SetMessagePump({});
 
   std::vector<std::string> before;
@@ -265,7 +254,6 @@ TEST(DSSearchRun, MessagesRunBeforeEveryBatchAndObject) {
   for (const auto& entry : results) {
     EXPECT_EQ(entry.number, 1);
   }
-  client = nullptr;
 }
 
 // The user stops the search after the n-th pump (pumps come before each batch and each object):
@@ -285,13 +273,12 @@ TEST(DSSearchRun, AStopKeepsWhatWasFoundAndLeavesNothingBehind) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stopAtPump);
-    ScriptedClient scripted;
+    SearchClient scripted;
     scripted.batches = {{"A.Cfg", "B.Cfg"}, {"C.Cfg"}};
-    client = &scripted;
     TStringList results;
     {
       const StopAtPump stop(c.stopAtPump);
-      EXPECT_EQ(DSSearch(1, "Cfg", "(CN=x)", 2, results), kWorkStopped);
+      EXPECT_EQ(DSSearch(scripted, 1, "Cfg", "(CN=x)", 2, results), kWorkStopped);
       EXPECT_EQ(stop.EntriesRead(), static_cast<int64_t>(c.lines.size()));
     }
     EXPECT_EQ(results.Texts(), c.lines);
@@ -299,7 +286,6 @@ TEST(DSSearchRun, AStopKeepsWhatWasFoundAndLeavesNothingBehind) {
     EXPECT_TRUE(scripted.liveBuffers.empty());
     EXPECT_TRUE(scripted.liveFilters.empty());
     EXPECT_EQ(scripted.liveContexts, std::set<uint32_t>{1});
-    client = nullptr;
   }
 }
 

@@ -86,35 +86,37 @@ class SearchTree : public testing::Test {
   static void SetUpTestSuite() {
     folder_.emplace("orvane-search");
     const fs::path ldif = folder_->Write("gen.ldif", GeneratedLdif());
-    client_.emplace(*folder_, "[gen]\ntree = " + std::string(kGenTree) +
-                                  "\nsource = " + ldif.string() +
-                                  "\ncontext =\nuser = Admin.Gen\nprimary = yes\n\n" +
-                                  "[sample]\ntree = " + kSampleTree + "\nsource = sample\n");
-    ASSERT_EQ(client_->Code(), kDirConnectionOk);
+    tree_.emplace(*folder_, "[gen]\ntree = " + std::string(kGenTree) + "\nsource = " +
+                                ldif.string() + "\ncontext =\nuser = Admin.Gen\nprimary = yes\n\n" +
+                                "[sample]\ntree = " + kSampleTree + "\nsource = sample\n");
+    ASSERT_EQ(tree_->Code(), kDirConnectionOk);
   }
 
+  static DirSession& Client() { return tree_->Client(); }
+
   static void TearDownTestSuite() {
-    client_.reset();
+    tree_.reset();
     folder_.reset();
   }
 
   // A search context as the window holds it: typeless names, name context [Root].
   DirContext Context(const std::string& tree) {
     DirContext context = 0;
-    EXPECT_EQ(DirCreateContext(context), kDirOk);
+    EXPECT_EQ(Client().DirCreateContext(context), kDirOk);
     contexts_.push_back(context);
-    EXPECT_EQ(DirSetContextValue(context, kDirKeyTreeName, tree), kDirOk);
+    EXPECT_EQ(Client().DirSetContextValue(context, kDirKeyTreeName, tree), kDirOk);
     uint32_t flags = 0;
-    EXPECT_EQ(DirGetContextValue(context, kDirKeyFlags, flags), kDirOk);
-    EXPECT_EQ(DirSetContextValue(context, kDirKeyFlags, flags | kDirFlagTypeless), kDirOk);
-    EXPECT_EQ(DirSetContextValue(context, kDirKeyNameContext, std::string("[Root]")), kDirOk);
+    EXPECT_EQ(Client().DirGetContextValue(context, kDirKeyFlags, flags), kDirOk);
+    EXPECT_EQ(Client().DirSetContextValue(context, kDirKeyFlags, flags | kDirFlagTypeless), kDirOk);
+    EXPECT_EQ(Client().DirSetContextValue(context, kDirKeyNameContext, std::string("[Root]")),
+              kDirOk);
     return context;
   }
 
   void TearDown() override {
     SetMessagePump({});
     for (const DirContext context : contexts_) {
-      EXPECT_EQ(DirFreeContext(context), kDirOk);
+      EXPECT_EQ(Client().DirFreeContext(context), kDirOk);
     }
   }
 
@@ -127,7 +129,7 @@ class SearchTree : public testing::Test {
   }
 
   static inline std::optional<TempFolder> folder_;
-  static inline std::optional<TestClient> client_;
+  static inline std::optional<TestClient> tree_;
   std::vector<DirContext> contexts_;
 };
 
@@ -138,8 +140,9 @@ TEST_F(SearchTree, SubtreeFindsEachObjectOnceAcrossBatches) {
 
   TStringList results;
   results.Add("kept", 7);
-  ASSERT_EQ(DSSearch(context, "Cfg.Gen", "(Base Class=rbsTask2)", kDirScopeSubtree, results),
-            kDirOk);
+  ASSERT_EQ(
+      DSSearch(Client(), context, "Cfg.Gen", "(Base Class=rbsTask2)", kDirScopeSubtree, results),
+      kDirOk);
 
   // The list is appended to, not cleared; every line carries 1, where its name begins.
   ASSERT_GE(results.Count(), 1);
@@ -203,7 +206,7 @@ TEST_F(SearchTree, FiltersSelectExactlyTheirObjects) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.base) + " " + c.filter);
     TStringList results;
-    EXPECT_EQ(DSSearch(context, c.base, c.filter, c.scope, results), kDirOk);
+    EXPECT_EQ(DSSearch(Client(), context, c.base, c.filter, c.scope, results), kDirOk);
     EXPECT_EQ(Names(results), c.expected);
   }
 }
@@ -235,7 +238,7 @@ TEST_F(SearchTree, FailuresAddNothingAndGiveTheirCode) {
     SCOPED_TRACE(std::string(c.base) + " " + c.filter.substr(0, 60));
     TStringList results;
     results.Add("kept", 1);
-    EXPECT_EQ(DSSearch(context, c.base, c.filter, c.scope, results), c.code);
+    EXPECT_EQ(DSSearch(Client(), context, c.base, c.filter, c.scope, results), c.code);
     EXPECT_EQ(Names(results), std::multiset<std::string>{"kept"});
   }
 }
@@ -255,7 +258,8 @@ TEST_F(SearchTree, SampleTreeHoldsEveryRbsKind) {
   for (const Kind& kind : kinds) {
     SCOPED_TRACE(kind.filter);
     TStringList results;
-    EXPECT_EQ(DSSearch(context, "[Root]", kind.filter, kDirScopeSubtree, results), kDirOk);
+    EXPECT_EQ(DSSearch(Client(), context, "[Root]", kind.filter, kDirScopeSubtree, results),
+              kDirOk);
     EXPECT_GE(results.Count(), kind.atLeast);
     for (const auto& entry : results) {
       // Complete names, first part first, never twice and never of two kinds.

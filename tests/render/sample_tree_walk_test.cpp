@@ -24,10 +24,12 @@ constexpr uint32_t kStreamSyntax = 21;
 // A client buffer released on every way out.
 class ClientBuffer {
  public:
-  explicit ClientBuffer(uint32_t size) { code_ = DirAllocBuffer(size, handle_); }
+  ClientBuffer(DirClient& client, uint32_t size) : client_(client) {
+    code_ = client_.DirAllocBuffer(size, handle_);
+  }
   ~ClientBuffer() {
     if (code_ == kDirOk)
-      (void)DirFreeBuffer(handle_);
+      (void)client_.DirFreeBuffer(handle_);
   }
   ClientBuffer(const ClientBuffer&) = delete;
   ClientBuffer& operator=(const ClientBuffer&) = delete;
@@ -35,6 +37,7 @@ class ClientBuffer {
   [[nodiscard]] DirBuffer Handle() const { return handle_; }
 
  private:
+  DirClient& client_;
   DirBuffer handle_ = 0;
   int32_t code_ = kDirOk;
 };
@@ -42,28 +45,31 @@ class ClientBuffer {
 class SampleTreeWalk : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(client_.Code(), kDirConnectionOk);
-    ASSERT_EQ(DirCreateContext(context_), kDirOk);
-    ASSERT_EQ(DirSetContextValue(context_, kDirKeyNameContext, std::string("[Root]")), kDirOk);
+    ASSERT_EQ(tree_.Code(), kDirConnectionOk);
+    ASSERT_EQ(client_.DirCreateContext(context_), kDirOk);
+    ASSERT_EQ(client_.DirSetContextValue(context_, kDirKeyNameContext, std::string("[Root]")),
+              kDirOk);
   }
 
-  void TearDown() override { (void)DirFreeContext(context_); }
+  void TearDown() override { (void)client_.DirFreeContext(context_); }
 
   // The complete names of every entry below `base`, depth first.
   void CollectEntries(const std::string& base, std::vector<std::string>& names) {
-    ClientBuffer result(kResultBufferSize);
+    ClientBuffer result(client_, kResultBufferSize);
     ASSERT_EQ(result.Code(), kDirOk);
     int32_t iteration = -1;
     do {
-      ASSERT_EQ(DirListSubordinates(context_, base, iteration, result.Handle()), kDirOk) << base;
+      ASSERT_EQ(client_.DirListSubordinates(context_, base, iteration, result.Handle()), kDirOk)
+          << base;
       uint32_t count = 0;
-      ASSERT_EQ(DirGetObjectCount(context_, result.Handle(), count), kDirOk);
+      ASSERT_EQ(client_.DirGetObjectCount(context_, result.Handle(), count), kDirOk);
       std::vector<std::pair<std::string, bool>> children;
       for (uint32_t i = 0; i < count; ++i) {
         std::string name;
         uint32_t attributeCount = 0;
         DirObjectInfo info;
-        ASSERT_EQ(DirGetObjectName(context_, result.Handle(), name, attributeCount, info), kDirOk);
+        ASSERT_EQ(client_.DirGetObjectName(context_, result.Handle(), name, attributeCount, info),
+                  kDirOk);
         children.emplace_back(name, info.subordinateCount > 0);
       }
       for (const auto& [name, hasChildren] : children) {
@@ -76,7 +82,7 @@ class SampleTreeWalk : public ::testing::Test {
 
   std::string ReadStreamText(const std::string& object, const std::string& attribute) {
     int handle = -1;
-    if (DirOpenStream(context_, object, attribute, 1, handle) != kDirOk)
+    if (client_.DirOpenStream(context_, object, attribute, 1, handle) != kDirOk)
       return {};
     std::vector<uint8_t> buffer(kStreamBufferSize, 0);
     const ssize_t got = ::read(handle, buffer.data(), buffer.size());
@@ -86,7 +92,8 @@ class SampleTreeWalk : public ::testing::Test {
   }
 
   TempFolder folder_;
-  TestClient client_{folder_, OneConnection("SAMPLE", "sample")};
+  TestClient tree_{folder_, OneConnection("SAMPLE", "sample")};
+  DirSession& client_ = tree_.Client();
   DirContext context_ = 0;
 };
 
@@ -97,18 +104,20 @@ TEST_F(SampleTreeWalk, EveryValueOfEveryEntryRenders) {
 
   std::map<uint32_t, int> valuesBySyntax;
   for (const std::string& entry : entries) {
-    ClientBuffer result(kResultBufferSize);
+    ClientBuffer result(client_, kResultBufferSize);
     ASSERT_EQ(result.Code(), kDirOk);
     int32_t iteration = -1;
     do {
-      ASSERT_EQ(DirRead(context_, entry, 1, 1, 0, iteration, result.Handle()), kDirOk) << entry;
+      ASSERT_EQ(client_.DirRead(context_, entry, 1, 1, 0, iteration, result.Handle()), kDirOk)
+          << entry;
       uint32_t attributes = 0;
-      ASSERT_EQ(DirGetAttributeCount(context_, result.Handle(), attributes), kDirOk);
+      ASSERT_EQ(client_.DirGetAttributeCount(context_, result.Handle(), attributes), kDirOk);
       for (uint32_t a = 0; a < attributes; ++a) {
         std::string name;
         uint32_t valueCount = 0;
         uint32_t syntax = 0;
-        ASSERT_EQ(DirGetAttributeName(context_, result.Handle(), name, valueCount, syntax), kDirOk);
+        ASSERT_EQ(client_.DirGetAttributeName(context_, result.Handle(), name, valueCount, syntax),
+                  kDirOk);
         if (syntax == kStreamSyntax) {
           EXPECT_EQ(ReadStreamText(entry, name).rfind("Stream (", 0), 0u) << entry << " " << name;
           ++valuesBySyntax[syntax];
@@ -116,9 +125,9 @@ TEST_F(SampleTreeWalk, EveryValueOfEveryEntryRenders) {
         }
         for (uint32_t v = 0; v < valueCount; ++v) {
           uint32_t size = 0;
-          ASSERT_EQ(DirComputeValueSize(context_, result.Handle(), syntax, size), kDirOk);
+          ASSERT_EQ(client_.DirComputeValueSize(context_, result.Handle(), syntax, size), kDirOk);
           std::vector<uint8_t> record(size);
-          ASSERT_EQ(DirGetValue(context_, result.Handle(), syntax, record), kDirOk);
+          ASSERT_EQ(client_.DirGetValue(context_, result.Handle(), syntax, record), kDirOk);
           TStringList lines;
           EXPECT_NO_THROW(AttrValueLines(syntax, name, record, lines)) << entry << " " << name;
           EXPECT_GE(lines.Count(), 1) << entry << " " << name;

@@ -1,8 +1,7 @@
 #pragma once
 // The user's stop as the lower layers meet it: while this lives, the message pump counts its
 // runs and the stop is requested from the `stopAtPump`-th one on, and the entries reported read
-// are counted. Header only, so that tests linking a unit alone against a scripted client can
-// use it.
+// are counted.
 #include <cstdint>
 
 #include "util/hooks.h"

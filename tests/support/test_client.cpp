@@ -1,11 +1,5 @@
 #include "tests/support/test_client.h"
 
-#include "directory/client/dir_client.h"
-
-void ShutDownClient() {
-  DirClientShutdown();
-}
-
 std::string OneConnection(std::string_view tree, std::string_view source, std::string_view extra) {
   std::string text = "[test]\ntree = ";
   text.append(tree).append("\nsource = ").append(source).append("\n").append(extra);
@@ -16,21 +10,11 @@ ClientConnections::ClientConnections(const TempFolder& folder, std::string_view 
   Use(folder, connections);
 }
 
-ClientConnections::~ClientConnections() {
-  ShutDownClient();
-  DirClientUseConnectionsFile("");
-  DirClientSetPasswordProvider({});
-}
-
 std::string ClientConnections::Use(const TempFolder& folder, std::string_view connections) {
-  ShutDownClient();
+  client_.DirClientShutdown();
   const std::string path = folder.Write("connections.ini", connections).string();
-  DirClientUseConnectionsFile(path);
+  client_.DirClientUseConnectionsFile(path);
   return path;
-}
-
-int32_t ClientConnections::Start() {
-  return DirClientInit(0, 0);
 }
 
 TestClient::TestClient(const TempFolder& folder, std::string_view connections)

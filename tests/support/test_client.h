@@ -1,14 +1,12 @@
 #pragma once
-// The directory client as a test starts and leaves it: shutting it down also ends the directory
-// layer's connection, so the next start reads the connections afresh.
+// The directory client as a test builds it: a session of the test's own, reading its connections
+// from a throw-away folder, so that nothing a test starts outlives it.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "directory/client/dir_session.h"
 #include "tests/support/temp_folder.h"
-
-// Shuts the client down, so that the next start reads the connections afresh.
-void ShutDownClient();
 
 // The text of a connections.ini with one primary connection: tree `tree` served from `source`
 // (an LDIF path, "sample" for the built-in tree, or an ldap:// address), then the lines `extra`
@@ -16,15 +14,13 @@ void ShutDownClient();
 [[nodiscard]] std::string OneConnection(std::string_view tree, std::string_view source,
                                         std::string_view extra = "");
 
-// While it lives, the client reads its connections from `folder`/connections.ini (written by the
-// constructor when `connections` is given); when it goes, the client is shut down and pointed
-// back at its default connections file.
+// A session not started that reads its connections from `folder`/connections.ini (written by the
+// constructor when `connections` is given); without them, from the default connections file.
 // It does not start the client: the code under test does, or Start().
 class ClientConnections {
  public:
   ClientConnections() = default;
   ClientConnections(const TempFolder& folder, std::string_view connections);
-  ~ClientConnections();
   ClientConnections(const ClientConnections&) = delete;
   ClientConnections& operator=(const ClientConnections&) = delete;
 
@@ -32,7 +28,11 @@ class ClientConnections {
   // client at it; its path.
   std::string Use(const TempFolder& folder, std::string_view connections);
   // DirClientInit's code.
-  [[nodiscard]] static int32_t Start();
+  [[nodiscard]] int32_t Start() { return client_.DirClientInit(0, 0); }
+  [[nodiscard]] DirSession& Client() { return client_; }
+
+ private:
+  DirSession client_;
 };
 
 // The client started on `connections`, written as `folder`/connections.ini. Code() is the start's:

@@ -62,21 +62,24 @@ std::map<std::string, std::vector<std::string>> SampleRbsObjects() {
 class SampleDocument : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(client_.Code(), kDirConnectionOk);
-    ASSERT_EQ(DirCreateContext(context_), kDirOk);
-    ASSERT_EQ(DirSetContextValue(context_, kDirKeyFlags, kDirFlagDerefAliases | kDirFlagTypeless),
+    ASSERT_EQ(tree_.Code(), kDirConnectionOk);
+    ASSERT_EQ(client_.DirCreateContext(context_), kDirOk);
+    ASSERT_EQ(
+        client_.DirSetContextValue(context_, kDirKeyFlags, kDirFlagDerefAliases | kDirFlagTypeless),
+        kDirOk);
+    ASSERT_EQ(client_.DirSetContextValue(context_, kDirKeyNameContext, std::string("[Root]")),
               kDirOk);
-    ASSERT_EQ(DirSetContextValue(context_, kDirKeyNameContext, std::string("[Root]")), kDirOk);
   }
 
   void TearDown() override {
     if (context_ != 0) {
-      EXPECT_EQ(DirFreeContext(context_), kDirOk);
+      EXPECT_EQ(client_.DirFreeContext(context_), kDirOk);
     }
   }
 
   TempFolder folder_{"orvane-xmldoc"};
-  TestClient client_{folder_, OneConnection("LARKSPUR_TREE", "sample", "context =\n")};
+  TestClient tree_{folder_, OneConnection("LARKSPUR_TREE", "sample", "context =\n")};
+  DirSession& client_ = tree_.Client();
   const fs::path& dir_ = folder_.Root();
   DirContext context_ = 0;
 };
@@ -92,7 +95,7 @@ TEST_F(SampleDocument, EverythingCheckedGivesAWellFormedDocument) {
   ASSERT_EQ(items.modules.size(), 3u);
   ASSERT_EQ(items.tasks.size(), 9u);
 
-  const DirectoryAttributeSource source(context_);
+  const DirectoryAttributeSource source(client_, context_);
   std::vector<std::string> lines = BuildInstallDocument(source, items);
   // Absent attributes are the rule, not failures.
   EXPECT_FALSE(source.FirstFailure().has_value());
@@ -119,7 +122,7 @@ TEST_F(SampleDocument, EverythingCheckedGivesAWellFormedDocument) {
 TEST_F(SampleDocument, TheFirstFailedReadIsRemembered) {
   const std::string task = "Create User.User Management.RBS Collection.Services.Larkspur";
   const std::string gone = "Gone.RBS Collection.Services.Larkspur";
-  const DirectoryAttributeSource source(context_);
+  const DirectoryAttributeSource source(client_, context_);
   TStringList values;
   std::string text;
   EXPECT_EQ(source.ReadValues(task, "rbsEntryPoint", values), kDirOk);
@@ -132,7 +135,7 @@ TEST_F(SampleDocument, TheFirstFailedReadIsRemembered) {
   EXPECT_EQ(source.FirstFailure()->objectName, gone);
   EXPECT_EQ(source.FirstFailure()->attributeName, "rbsEntryPoint");
 
-  const DirectoryAttributeSource freed(123456789);  // a context the client never made
+  const DirectoryAttributeSource freed(client_, 123456789);  // a context the client never made
   EXPECT_EQ(freed.ReadText(task, "rbsEntryPoint", text), kDirBadContext);
   ASSERT_TRUE(freed.FirstFailure().has_value());
   EXPECT_EQ(freed.FirstFailure()->code, kDirBadContext);
@@ -151,7 +154,7 @@ TEST_F(SampleDocument, EachReadGivesWhatAReadOfThatAttributeAloneGives) {
     objects.insert(objects.end(), names.begin(), names.end());
   }
   ASSERT_GT(objects.size(), 20u);
-  const DirectoryAttributeSource source(context_);
+  const DirectoryAttributeSource source(client_, context_);
   // Forwards, then backwards with values and text swapped, so that every object's answer is
   // asked for again after another object's.
   for (int pass = 0; pass < 2; ++pass) {
@@ -165,7 +168,7 @@ TEST_F(SampleDocument, EachReadGivesWhatAReadOfThatAttributeAloneGives) {
           TStringList answered;
           alone.Add("kept");
           answered.Add("kept");
-          const int32_t code = ReadAttributeValues(context_, object, attribute, alone);
+          const int32_t code = ReadAttributeValues(client_, context_, object, attribute, alone);
           EXPECT_EQ(source.ReadValues(object, attribute, answered), code);
           ASSERT_EQ(answered.Count(), alone.Count());
           for (int value = 0; value < alone.Count(); ++value) {
@@ -175,7 +178,7 @@ TEST_F(SampleDocument, EachReadGivesWhatAReadOfThatAttributeAloneGives) {
         } else {
           std::string alone = "before";
           std::string answered = "before";
-          const int32_t code = ReadAttributeText(context_, object, attribute, alone);
+          const int32_t code = ReadAttributeText(client_, context_, object, attribute, alone);
           EXPECT_EQ(source.ReadText(object, attribute, answered), code);
           EXPECT_EQ(answered, alone);
         }

@@ -1,5 +1,5 @@
-// Every way into and out of a listing, against a scripted client linked in place of the real
-// one: the listing context it prepares, the lists it fills, and the handles it must give back
+// Every way into and out of a listing, against a scripted client standing in for the real one:
+// the listing context it prepares, the lists it fills, and the handles it must give back
 // whichever call fails.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_list.h"
-#include "tests/support/scripted_calls.h"
+#include "tests/support/scripted_client.h"
 #include "tests/support/stop_at_pump.h"
 #include "util/hooks.h"
 #include "util/string_list.h"
@@ -29,8 +29,9 @@ struct ScriptedEntry {
 };
 
 // The call that fails is named by its operation ("DirSetContextValue:3" names one key).
-struct ScriptedClient : ScriptedCalls {
-  ScriptedClient() : ScriptedCalls(kDirNoSuchEntry) {}
+struct ListClient : ScriptedClient {
+  ListClient() : ScriptedClient(kDirNoSuchEntry) {}
+  using ScriptedClient::DirGetContextValue;
 
   std::vector<std::vector<ScriptedEntry>> batches;
   std::set<uint32_t> liveContexts{kCallerContext};
@@ -50,136 +51,128 @@ struct ScriptedClient : ScriptedCalls {
   std::vector<ListCall> listCalls;
   size_t batch = 0;
   size_t object = 0;
+
+  int32_t DirDuplicateContext(DirContext context, DirContext& copy) override {
+    if (!liveContexts.contains(context)) {
+      return kDirBadContext;
+    }
+    if (const int32_t code = Call("DirDuplicateContext")) {
+      return code;
+    }
+    copy = nextHandle++;
+    liveContexts.insert(copy);
+    flags[copy] = flags[context];
+    key2[copy] = key2[context];
+    nameContext[copy] = nameContext[context];
+    return kDirOk;
+  }
+
+  int32_t DirFreeContext(DirContext context) override {
+    if (liveContexts.erase(context) != 1 || context == kCallerContext) {
+      ++staleFrees;
+      return kDirBadContext;
+    }
+    return kDirOk;
+  }
+
+  int32_t DirGetContextValue(DirContext context, int key, uint32_t& value) override {
+    if (!liveContexts.contains(context) || key != kDirKeyFlags) {
+      return kDirBadKey;
+    }
+    if (const int32_t code = Call("DirGetContextValue:1")) {
+      return code;
+    }
+    value = flags[context];
+    return kDirOk;
+  }
+
+  int32_t DirSetContextValue(DirContext context, int key, uint32_t value) override {
+    if (!liveContexts.contains(context) || (key != kDirKeyFlags && key != 2)) {
+      return kDirBadKey;
+    }
+    if (const int32_t code = Call("DirSetContextValue:" + std::to_string(key))) {
+      return code;
+    }
+    (key == kDirKeyFlags ? flags : key2)[context] = value;
+    return kDirOk;
+  }
+
+  int32_t DirSetContextValue(DirContext context, int key, const std::string& value) override {
+    if (!liveContexts.contains(context) || key != kDirKeyNameContext) {
+      return kDirBadKey;
+    }
+    if (const int32_t code = Call("DirSetContextValue:3")) {
+      return code;
+    }
+    nameContext[context] = value;
+    return kDirOk;
+  }
+
+  int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) override {
+    bufferSizes.push_back(size);
+    if (const int32_t code = Call("DirAllocBuffer")) {
+      return code;
+    }
+    buffer = nextHandle++;
+    liveBuffers.insert(buffer);
+    return kDirOk;
+  }
+
+  int32_t DirFreeBuffer(DirBuffer buffer) override {
+    if (liveBuffers.erase(buffer) != 1) {
+      ++staleFrees;
+      return kDirInvalidHandle;
+    }
+    return kDirOk;
+  }
+
+  int32_t DirListSubordinates(DirContext context, const std::string& objectName,
+                              int32_t& iterationHandle, DirBuffer result) override {
+    if (!liveContexts.contains(context) || !liveBuffers.contains(result)) {
+      return kDirInvalidHandle;
+    }
+    listCalls.push_back({objectName, flags[context], key2[context], nameContext[context]});
+    if (const int32_t code = Call("DirListSubordinates")) {
+      return code;
+    }
+    batch = iterationHandle == -1 ? 0 : static_cast<size_t>(iterationHandle);
+    object = 0;
+    iterationHandle = batch + 1 < batches.size() ? static_cast<int32_t>(batch + 1) : -1;
+    return kDirOk;
+  }
+
+  int32_t DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) override {
+    if (!liveContexts.contains(context) || !liveBuffers.contains(buffer)) {
+      return kDirInvalidHandle;
+    }
+    if (const int32_t code = Call("DirGetObjectCount")) {
+      return code;
+    }
+    count = static_cast<uint32_t>(batches.at(batch).size());
+    return kDirOk;
+  }
+
+  int32_t DirGetObjectName(DirContext context, DirBuffer buffer, std::string& name,
+                           uint32_t& attributeCount, DirObjectInfo& info) override {
+    if (!liveContexts.contains(context) || !liveBuffers.contains(buffer)) {
+      return kDirInvalidHandle;
+    }
+    const std::vector<ScriptedEntry>& entries = batches.at(batch);
+    if (object >= entries.size()) {
+      return kDirBufferEmpty;
+    }
+    const ScriptedEntry& entry = entries[object++];
+    if (const int32_t code = Call("DirGetObjectName")) {
+      name = "garbage the program must not take";
+      return code;
+    }
+    name = entry.name;
+    attributeCount = 0;
+    info.flags = entry.flags;
+    info.baseClass = entry.baseClass;
+    return kDirOk;
+  }
 };
-
-ScriptedClient* client = nullptr;
-
-}  // namespace
-
-int32_t DirDuplicateContext(DirContext context, DirContext& copy) {
-  if (!client->liveContexts.contains(context)) {
-    return kDirBadContext;
-  }
-  if (const int32_t code = client->Call("DirDuplicateContext")) {
-    return code;
-  }
-  copy = client->nextHandle++;
-  client->liveContexts.insert(copy);
-  client->flags[copy] = client->flags[context];
-  client->key2[copy] = client->key2[context];
-  client->nameContext[copy] = client->nameContext[context];
-  return kDirOk;
-}
-
-int32_t DirFreeContext(DirContext context) {
-  if (client->liveContexts.erase(context) != 1 || context == kCallerContext) {
-    ++client->staleFrees;
-    return kDirBadContext;
-  }
-  return kDirOk;
-}
-
-int32_t DirGetContextValue(DirContext context, int key, uint32_t& value) {
-  if (!client->liveContexts.contains(context) || key != kDirKeyFlags) {
-    return kDirBadKey;
-  }
-  if (const int32_t code = client->Call("DirGetContextValue:1")) {
-    return code;
-  }
-  value = client->flags[context];
-  return kDirOk;
-}
-
-int32_t DirSetContextValue(DirContext context, int key, uint32_t value) {
-  if (!client->liveContexts.contains(context) || (key != kDirKeyFlags && key != 2)) {
-    return kDirBadKey;
-  }
-  if (const int32_t code = client->Call("DirSetContextValue:" + std::to_string(key))) {
-    return code;
-  }
-  (key == kDirKeyFlags ? client->flags : client->key2)[context] = value;
-  return kDirOk;
-}
-
-int32_t DirSetContextValue(DirContext context, int key, const std::string& value) {
-  if (!client->liveContexts.contains(context) || key != kDirKeyNameContext) {
-    return kDirBadKey;
-  }
-  if (const int32_t code = client->Call("DirSetContextValue:3")) {
-    return code;
-  }
-  client->nameContext[context] = value;
-  return kDirOk;
-}
-
-int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) {
-  client->bufferSizes.push_back(size);
-  if (const int32_t code = client->Call("DirAllocBuffer")) {
-    return code;
-  }
-  buffer = client->nextHandle++;
-  client->liveBuffers.insert(buffer);
-  return kDirOk;
-}
-
-int32_t DirFreeBuffer(DirBuffer buffer) {
-  if (client->liveBuffers.erase(buffer) != 1) {
-    ++client->staleFrees;
-    return kDirInvalidHandle;
-  }
-  return kDirOk;
-}
-
-int32_t DirListSubordinates(DirContext context, const std::string& objectName,
-                            int32_t& iterationHandle, DirBuffer result) {
-  if (!client->liveContexts.contains(context) || !client->liveBuffers.contains(result)) {
-    return kDirInvalidHandle;
-  }
-  client->listCalls.push_back(
-      {objectName, client->flags[context], client->key2[context], client->nameContext[context]});
-  if (const int32_t code = client->Call("DirListSubordinates")) {
-    return code;
-  }
-  client->batch = iterationHandle == -1 ? 0 : static_cast<size_t>(iterationHandle);
-  client->object = 0;
-  iterationHandle =
-      client->batch + 1 < client->batches.size() ? static_cast<int32_t>(client->batch + 1) : -1;
-  return kDirOk;
-}
-
-int32_t DirGetObjectCount(DirContext context, DirBuffer buffer, uint32_t& count) {
-  if (!client->liveContexts.contains(context) || !client->liveBuffers.contains(buffer)) {
-    return kDirInvalidHandle;
-  }
-  if (const int32_t code = client->Call("DirGetObjectCount")) {
-    return code;
-  }
-  count = static_cast<uint32_t>(client->batches.at(client->batch).size());
-  return kDirOk;
-}
-
-int32_t DirGetObjectName(DirContext context, DirBuffer buffer, std::string& name,
-                         uint32_t& attributeCount, DirObjectInfo& info) {
-  if (!client->liveContexts.contains(context) || !client->liveBuffers.contains(buffer)) {
-    return kDirInvalidHandle;
-  }
-  const std::vector<ScriptedEntry>& entries = client->batches.at(client->batch);
-  if (client->object >= entries.size()) {
-    return kDirBufferEmpty;
-  }
-  const ScriptedEntry& entry = entries[client->object++];
-  if (const int32_t code = client->Call("DirGetObjectName")) {
-    name = "garbage the program must not take";
-    return code;
-  }
-  name = entry.name;
-  attributeCount = 0;
-  info.flags = entry.flags;
-  info.baseClass = entry.baseClass;
-  return kDirOk;
-}
-
-namespace {
 
 const ScriptedEntry kSales{"Sales", kDirObjectContainer, "Organizational Unit"};
 const ScriptedEntry kAdmin{"Admin", 0, "User"};
@@ -191,7 +184,6 @@ const ScriptedEntry kModule{"Mod", kDirObjectContainer, "rbsModule"};
 class ListingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    client = &scripted;
     SetBusyCursorHook({[this] {
                          ++cursorBegins;
                          shown = kHourglassCursor;
@@ -205,13 +197,13 @@ class ListingTest : public ::testing::Test {
   void TearDown() override {
     SetBusyCursorHook({});
     SetMessagePump({});
-    client = nullptr;
   }
 
   // Lists into a sorted container list and an unsorted object list, with classes.
   void List(std::string_view container = ".Org", std::string_view classFilter = "",
             bool withClass = true) {
-    DSListContainer(kCallerContext, container, &containers, &objects, classFilter, withClass);
+    DSListContainer(scripted, kCallerContext, container, &containers, &objects, classFilter,
+                    withClass);
   }
 
   void ExpectEverythingGivenBack() const {
@@ -220,7 +212,7 @@ class ListingTest : public ::testing::Test {
     EXPECT_EQ(scripted.staleFrees, 0);
   }
 
-  ScriptedClient scripted;
+  ListClient scripted;
   TStringList containers{true};
   TStringList objects;
   int cursorBegins = 0;
@@ -246,7 +238,7 @@ TEST_F(ListingTest, PreparesItsOwnContextAndLeavesTheCallersAlone) {
     scripted.bufferSizes.clear();
     List(c.container);
     ASSERT_EQ(scripted.listCalls.size(), 1u) << c.container;
-    const ScriptedClient::ListCall& call = scripted.listCalls[0];
+    const ListClient::ListCall& call = scripted.listCalls[0];
     EXPECT_EQ(call.name, c.listedName);
     EXPECT_EQ(call.nameContext, c.nameContext);
     EXPECT_EQ(call.flags, kCallerFlags | 0x14u);
@@ -305,7 +297,7 @@ TEST_F(ListingTest, EveryWayOutKeepsWhatWasReadAndGivesEverythingBack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.failOperation) + " #" + std::to_string(c.failOnCall));
-    scripted = ScriptedClient{};
+    scripted = ListClient{};
     scripted.batches = {{kSales, kAdmin}, {}, {kIt, kPrinter, kModule}};
     scripted.failOperation = c.failOperation;
     scripted.failOnCall = c.failOnCall;
@@ -338,11 +330,11 @@ TEST_F(ListingTest, AStopKeepsWhatWasReadAndGivesEverythingBack) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stopAtPump);
-    scripted = ScriptedClient{};
+    scripted = ListClient{};
     scripted.batches = {{kSales, kAdmin}, {}, {kIt, kPrinter, kModule}};
     StopAtPump stop(c.stopAtPump);
     TNDSObj state;
-    int32_t code = DSListFirst(kCallerContext, ".Org", state);
+    int32_t code = DSListFirst(scripted, kCallerContext, ".Org", state);
     std::vector<std::string> read;
     for (; code == kDirOk; code = DSListNext(state)) {
       read.push_back(state.Info().baseClass + ": " + state.Name());
@@ -353,7 +345,7 @@ TEST_F(ListingTest, AStopKeepsWhatWasReadAndGivesEverythingBack) {
     EXPECT_EQ(read, c.objects);
     ExpectEverythingGivenBack();
 
-    scripted = ScriptedClient{};
+    scripted = ListClient{};
     scripted.batches = {{kSales, kAdmin}, {}, {kIt, kPrinter, kModule}};
     stop.Restart();
     containers.Clear();
@@ -371,7 +363,7 @@ TEST_F(ListingTest, ReturnsTheFailingCodeAndEndsForGood) {
   scripted.failOnCall = 2;
   scripted.failCode = kDirInsufficientBuffer;
   TNDSObj state;
-  ASSERT_EQ(DSListFirst(kCallerContext, ".Org", state), kDirOk);
+  ASSERT_EQ(DSListFirst(scripted, kCallerContext, ".Org", state), kDirOk);
   EXPECT_EQ(state.Name(), "Sales");
   EXPECT_TRUE(state.IsContainer());
   EXPECT_EQ(DSListNext(state), kDirOk);
@@ -389,15 +381,15 @@ TEST_F(ListingTest, EmptyContainersAndEmptyBatches) {
   const std::vector<std::vector<std::vector<ScriptedEntry>>> emptyListings = {
       {{}}, {{}, {}}, {{}, {}, {}}};
   for (const auto& batches : emptyListings) {
-    scripted = ScriptedClient{};
+    scripted = ListClient{};
     scripted.batches = batches;
     TNDSObj state;
-    EXPECT_EQ(DSListFirst(kCallerContext, ".Org", state), -1);
+    EXPECT_EQ(DSListFirst(scripted, kCallerContext, ".Org", state), -1);
     EXPECT_FALSE(state.Active());
     EXPECT_EQ(scripted.listCalls.size(), batches.size());
     ExpectEverythingGivenBack();
   }
-  scripted = ScriptedClient{};
+  scripted = ListClient{};
   scripted.batches = {{}, {kAdmin}, {}, {}, {kPrinter}, {}};
   List();
   EXPECT_TRUE(containers.Empty());
@@ -409,9 +401,9 @@ TEST_F(ListingTest, ANewStartOrTheEndOfTheStateGivesTheOpenListingBack) {
   scripted.batches = {{kSales, kAdmin}, {kIt}};
   {
     TNDSObj state;
-    ASSERT_EQ(DSListFirst(kCallerContext, ".Org", state), kDirOk);
+    ASSERT_EQ(DSListFirst(scripted, kCallerContext, ".Org", state), kDirOk);
     EXPECT_TRUE(state.Active());
-    ASSERT_EQ(DSListFirst(kCallerContext, ".IT.Org", state), kDirOk);
+    ASSERT_EQ(DSListFirst(scripted, kCallerContext, ".IT.Org", state), kDirOk);
     EXPECT_EQ(state.BaseName(), ".IT.Org");
     EXPECT_EQ(scripted.liveContexts.size(), 2u);
     EXPECT_EQ(scripted.liveBuffers.size(), 1u);
@@ -428,7 +420,7 @@ TEST_F(ListingTest, SortedListsEndAsIfEveryEntryHadBeenInsertedInPlace) {
   // With and without a failure part way, into lists that already hold equal texts.
   for (const int failOnCall : {0, 5}) {
     SCOPED_TRACE(failOnCall);
-    scripted = ScriptedClient{};
+    scripted = ListClient{};
     scripted.batches = batches;
     scripted.failOperation = failOnCall != 0 ? "DirGetObjectName" : "";
     scripted.failOnCall = failOnCall;
@@ -448,7 +440,7 @@ TEST_F(ListingTest, SortedListsEndAsIfEveryEntryHadBeenInsertedInPlace) {
       }
     }
     // One list for both: each entry once as an object, containers a second time.
-    DSListContainer(kCallerContext, ".Org", &sorted, &sorted, "", false);
+    DSListContainer(scripted, kCallerContext, ".Org", &sorted, &sorted, "", false);
     EXPECT_TRUE(sorted.Sorted());
     ASSERT_EQ(sorted.Count(), expected.Count());
     for (int i = 0; i < expected.Count(); ++i) {

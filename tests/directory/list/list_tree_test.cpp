@@ -57,8 +57,8 @@ constexpr int kTreeEntries = 1 + 1 + kBigChildren + 1 + 1 + 8 + 1 + 1;
 class ListTreeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(client_.Code(), kDirConnectionOk) << NWstrerror(client_.Code());
-    ASSERT_EQ(DirCreateContext(context_), kDirOk);
+    ASSERT_EQ(tree_.Code(), kDirConnectionOk) << client_.NWstrerror(tree_.Code());
+    ASSERT_EQ(client_.DirCreateContext(context_), kDirOk);
     SetBusyCursorHook({[this] {
                          ++busy_;
                          return ScreenCursor{1};
@@ -69,14 +69,14 @@ class ListTreeTest : public ::testing::Test {
   void TearDown() override {
     SetMessagePump({});
     SetBusyCursorHook({});
-    static_cast<void>(DirFreeContext(context_));
+    static_cast<void>(client_.DirFreeContext(context_));
   }
 
   // Lists `container` into a sorted container list and a sorted object list, with classes.
   void List(std::string_view container, std::string_view classFilter = "", bool withClass = false) {
     containers_.Clear();
     objects_.Clear();
-    DSListContainer(context_, container, &containers_, &objects_, classFilter, withClass);
+    DSListContainer(client_, context_, container, &containers_, &objects_, classFilter, withClass);
     EXPECT_EQ(busy_, 0) << "busy cursor left on after listing " << container;
   }
 
@@ -86,18 +86,19 @@ class ListTreeTest : public ::testing::Test {
     DirBuffer buffer = 0;
     uint32_t count = 0;
     int32_t iteration = -1;
-    EXPECT_EQ(DirDuplicateContext(context_, probe), kDirOk);
-    EXPECT_EQ(DirSetContextValue(probe, kDirKeyFlags, kDirFlagTypeless), kDirOk);
-    EXPECT_EQ(DirAllocBuffer(kListBufferSize, buffer), kDirOk);
-    EXPECT_EQ(DirListSubordinates(probe, container, iteration, buffer), kDirOk);
-    EXPECT_EQ(DirGetObjectCount(probe, buffer, count), kDirOk);
-    static_cast<void>(DirFreeBuffer(buffer));
-    static_cast<void>(DirFreeContext(probe));
+    EXPECT_EQ(client_.DirDuplicateContext(context_, probe), kDirOk);
+    EXPECT_EQ(client_.DirSetContextValue(probe, kDirKeyFlags, kDirFlagTypeless), kDirOk);
+    EXPECT_EQ(client_.DirAllocBuffer(kListBufferSize, buffer), kDirOk);
+    EXPECT_EQ(client_.DirListSubordinates(probe, container, iteration, buffer), kDirOk);
+    EXPECT_EQ(client_.DirGetObjectCount(probe, buffer, count), kDirOk);
+    static_cast<void>(client_.DirFreeBuffer(buffer));
+    static_cast<void>(client_.DirFreeContext(probe));
     return count;
   }
 
   TempFolder folder_{"orvane-list"};
-  LdifClient client_{folder_, TreeLdif(), "LIST_TREE", "context = Org\nuser = Admin.Mixed.Org\n"};
+  LdifClient tree_{folder_, TreeLdif(), "LIST_TREE", "context = Org\nuser = Admin.Mixed.Org\n"};
+  DirSession& client_ = tree_.Client();
   DirContext context_ = 0;
   TStringList containers_{true};
   TStringList objects_{true};
@@ -198,7 +199,7 @@ TEST_F(ListTreeTest, AFailingListingKeepsWhatWasRead) {
   ASSERT_LT(firstBatch * 2, static_cast<uint32_t>(kBigChildren));
   const int readBeforeFailure = static_cast<int>(firstBatch + firstBatch / 2);
   TStringList unsorted;
-  DSListContainer(context_, ".Big.Org", nullptr, &unsorted, "", false);
+  DSListContainer(client_, context_, ".Big.Org", nullptr, &unsorted, "", false);
   ASSERT_EQ(unsorted.Count(), kBigChildren);
   const std::vector<std::string> full = unsorted.Texts();
 
@@ -208,10 +209,10 @@ TEST_F(ListTreeTest, AFailingListingKeepsWhatWasRead) {
   SetMessagePump([&] {
     if (!shutDown && unsorted.Count() == readBeforeFailure) {
       shutDown = true;
-      DirClientShutdown();
+      client_.DirClientShutdown();
     }
   });
-  DSListContainer(context_, ".Big.Org", nullptr, &unsorted, "", false);
+  DSListContainer(client_, context_, ".Big.Org", nullptr, &unsorted, "", false);
   EXPECT_TRUE(shutDown);
   EXPECT_EQ(busy_, 0);
   EXPECT_EQ(unsorted.Texts(),
@@ -224,7 +225,7 @@ TEST_F(ListTreeTest, AListingStartedWhileAnotherPumpsMessagesHasItsOwnState) {
   int pumps = 0;
   SetMessagePump([&] {
     if (++pumps == 200) {
-      DSListContainer(context_, ".Mixed.Org", &innerContainers, &innerObjects, "", false);
+      DSListContainer(client_, context_, ".Mixed.Org", &innerContainers, &innerObjects, "", false);
     }
   });
   List(".Big.Org");

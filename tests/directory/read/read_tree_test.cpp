@@ -43,7 +43,7 @@ class ReadTreeTest : public testing::Test {
  protected:
   void TearDown() override {
     if (context_ != 0) {
-      EXPECT_EQ(DirFreeContext(context_), kDirOk);
+      EXPECT_EQ(client_.DirFreeContext(context_), kDirOk);
     }
   }
 
@@ -51,11 +51,12 @@ class ReadTreeTest : public testing::Test {
 
   // Starts the client on one connection whose source is `source`, and opens the context.
   void Start(const std::string& source) {
-    client_.Use(folder_, OneConnection("READ_TREE", source, "context =\nfile-urls = yes\n"));
-    ASSERT_EQ(ClientConnections::Start(), kDirConnectionOk);
-    ASSERT_EQ(DirCreateContext(context_), kDirOk);
-    ASSERT_EQ(DirSetContextValue(context_, kDirKeyFlags, kSearchFlags), kDirOk);
-    ASSERT_EQ(DirSetContextValue(context_, kDirKeyNameContext, std::string("[Root]")), kDirOk);
+    connections_.Use(folder_, OneConnection("READ_TREE", source, "context =\nfile-urls = yes\n"));
+    ASSERT_EQ(connections_.Start(), kDirConnectionOk);
+    ASSERT_EQ(client_.DirCreateContext(context_), kDirOk);
+    ASSERT_EQ(client_.DirSetContextValue(context_, kDirKeyFlags, kSearchFlags), kDirOk);
+    ASSERT_EQ(client_.DirSetContextValue(context_, kDirKeyNameContext, std::string("[Root]")),
+              kDirOk);
   }
 
   // The fixture tree plus one module per entry of kStreamLengths, whose "rbsXMLInfo" stream
@@ -77,9 +78,9 @@ class ReadTreeTest : public testing::Test {
   // them: the subtree search the export tab runs, through the same context.
   std::vector<std::string> SearchNames(const std::string& baseClass) {
     TStringList names;
-    EXPECT_EQ(
-        DSSearch(context_, "[Root]", "(Base Class=" + baseClass + ")", kDirScopeSubtree, names),
-        kDirOk)
+    EXPECT_EQ(DSSearch(client_, context_, "[Root]", "(Base Class=" + baseClass + ")",
+                       kDirScopeSubtree, names),
+              kDirOk)
         << baseClass;
     return names.Texts();
   }
@@ -96,19 +97,20 @@ class ReadTreeTest : public testing::Test {
   std::vector<std::string> Read(const std::string& object, const std::string& attribute,
                                 int32_t expectedCode = kDirOk) {
     TStringList values;
-    EXPECT_EQ(DSReadAttribute(context_, object, attribute, values), expectedCode)
+    EXPECT_EQ(DSReadAttribute(client_, context_, object, attribute, values), expectedCode)
         << object << " / " << attribute;
     return values.Texts();
   }
 
   uint32_t Flags() {
     uint32_t flags = 0;
-    EXPECT_EQ(DirGetContextValue(context_, kDirKeyFlags, flags), kDirOk);
+    EXPECT_EQ(client_.DirGetContextValue(context_, kDirKeyFlags, flags), kDirOk);
     return flags;
   }
 
   TempFolder folder_{"orvane-read"};
-  ClientConnections client_;
+  ClientConnections connections_;
+  DirSession& client_ = connections_.Client();
   DirContext context_ = 0;
 };
 
@@ -125,7 +127,8 @@ TEST_F(ReadTreeTest, ValuesComeInTheDirectorysOrder) {
        {std::pair{"rbsParameters", "zeta=1\r\nalpha=2\r\nmid=3"},
         std::pair{"Description", "Resets a password."}}) {
     std::string text;
-    EXPECT_EQ(ReadAttributeText(context_, "Help Desk.RBS.Roles.Acme", attribute, text), kDirOk);
+    EXPECT_EQ(ReadAttributeText(client_, context_, "Help Desk.RBS.Roles.Acme", attribute, text),
+              kDirOk);
     EXPECT_EQ(text, expected) << attribute;
   }
 }
@@ -187,10 +190,12 @@ TEST_F(ReadTreeTest, MissingObjectOrAttribute) {
   for (const Case& c : cases) {
     TStringList values;
     values.Add("kept");
-    EXPECT_EQ(DSReadAttribute(context_, c.object, c.attribute, values), c.code) << c.object;
+    EXPECT_EQ(DSReadAttribute(client_, context_, c.object, c.attribute, values), c.code)
+        << c.object;
     EXPECT_EQ(values.Texts(), std::vector<std::string>{"kept"});
     std::string text = "left over";
-    EXPECT_EQ(ReadAttributeText(context_, c.object, c.attribute, text), c.code) << c.object;
+    EXPECT_EQ(ReadAttributeText(client_, context_, c.object, c.attribute, text), c.code)
+        << c.object;
     EXPECT_EQ(text, "");
   }
 }
@@ -203,7 +208,8 @@ TEST_F(ReadTreeTest, AliasReadWithAndWithoutFollowing) {
   for (const char* attribute :
        {"ALIASED OBJECT NAME", "Aliased Object Name", "aliased object name"}) {
     std::string text;
-    EXPECT_EQ(ReadAttributeText(context_, "Printer Alias.Roles.Acme", attribute, text), kDirOk)
+    EXPECT_EQ(ReadAttributeText(client_, context_, "Printer Alias.Roles.Acme", attribute, text),
+              kDirOk)
         << attribute;
     EXPECT_EQ(text, printer) << attribute;
     EXPECT_EQ(Flags(), kSearchFlags);
@@ -213,7 +219,7 @@ TEST_F(ReadTreeTest, AliasReadWithAndWithoutFollowing) {
   EXPECT_EQ(Read("Printer Alias.Roles.Acme", "Description"),
             std::vector<std::string>{"the printer itself"});
   // ...unless the caller's context does not follow aliases.
-  ASSERT_EQ(DirSetContextValue(context_, kDirKeyFlags, kDirFlagTypeless), kDirOk);
+  ASSERT_EQ(client_.DirSetContextValue(context_, kDirKeyFlags, kDirFlagTypeless), kDirOk);
   EXPECT_EQ(Read("Printer Alias.Roles.Acme", "CN"), std::vector<std::string>{"Printer Alias"});
   EXPECT_EQ(Read("Printer Alias.Roles.Acme", "Description", kDirNoSuchAttribute),
             std::vector<std::string>{});
@@ -231,7 +237,7 @@ TEST_F(ReadTreeTest, StreamsAreCutAtTheBufferAndSaySo) {
     const std::string expected =
         "Stream (" + std::to_string(shown) + " bytes):\r\n" + StreamBytes(length).substr(0, shown);
     std::string text;
-    EXPECT_EQ(DSReadStreamText(context_, module, "rbsXMLInfo", text), kDirOk) << length;
+    EXPECT_EQ(DSReadStreamText(client_, context_, module, "rbsXMLInfo", text), kDirOk) << length;
     EXPECT_EQ(text, expected) << length;
     EXPECT_EQ(Read(module, "rbsxmlinfo"), std::vector<std::string>{expected}) << length;
   }
@@ -249,11 +255,12 @@ TEST_F(ReadTreeTest, StreamThatCannotBeOpened) {
   };
   for (const Case& c : cases) {
     std::string text;
-    EXPECT_EQ(DSReadStreamText(context_, c.object, "rbsXMLInfo", text), c.code) << c.object;
+    EXPECT_EQ(DSReadStreamText(client_, context_, c.object, "rbsXMLInfo", text), c.code)
+        << c.object;
     EXPECT_EQ(text, "Cannot read Stream");
     std::vector<uint8_t> buffer(16, 0xEE);
     size_t size = buffer.size();
-    EXPECT_EQ(DSReadStream(context_, c.object, "rbsXMLInfo", buffer, size), c.code);
+    EXPECT_EQ(DSReadStream(client_, context_, c.object, "rbsXMLInfo", buffer, size), c.code);
     EXPECT_EQ(size, 0u);
   }
 }
@@ -270,9 +277,9 @@ TEST_F(ReadTreeTest, SampleTreeRoleContentAndAlias) {
                                 Found(SearchNames("rbsBook2"), "User Properties.")}));
 
   std::string text;
-  EXPECT_EQ(
-      ReadAttributeText(context_, "Sales Printer.Sales.Larkspur", "ALIASED OBJECT NAME", text),
-      kDirOk);
+  EXPECT_EQ(ReadAttributeText(client_, context_, "Sales Printer.Sales.Larkspur",
+                              "ALIASED OBJECT NAME", text),
+            kDirOk);
   EXPECT_NE(text.find("LaserJet-2F.IT.Larkspur"), std::string::npos) << text;
   EXPECT_EQ(Flags(), kSearchFlags);
 }

@@ -1,5 +1,5 @@
-// Every way out of the attribute reading: a scripted client, linked in place of the real one,
-// delivers chosen batches and fails chosen calls; each run must return the code the caller is
+// Every way out of the attribute reading: a scripted client standing in for the real one delivers
+// chosen batches and fails chosen calls; each run must return the code the caller is
 // owed, keep the entries it was entitled to, and leave no context, buffer or stream behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/client/value_record.h"
 #include "directory/d_nw_read.h"
-#include "tests/support/scripted_calls.h"
+#include "tests/support/scripted_client.h"
 
 namespace {
 
@@ -70,7 +70,9 @@ ScriptedBatch StreamBatch(const std::string& name, int32_t nextHandle) {
   return batch;
 }
 
-struct ScriptedClient : ScriptedCalls {
+struct ReadClient : ScriptedClient {
+  using ScriptedClient::DirGetContextValue;
+  using ScriptedClient::DirSetContextValue;
   // The batches of successive DirRead calls; calls past the last repeat the last one.
   std::vector<ScriptedBatch> batches;
   // The stream DirOpenStream gives: its bytes, or a code, or a descriptor that cannot be read.
@@ -82,7 +84,7 @@ struct ScriptedClient : ScriptedCalls {
   std::map<DirBuffer, uint32_t> buffers;  // live buffers and their sizes
   std::set<DirBuffer> readBuffers;        // prepared for operation 3
   size_t batch = 0;
-  size_t value = 0;
+  size_t valueAt = 0;
   int reads = 0;
   std::vector<uint32_t> flagsAtRead;
   std::vector<std::string> attributeNamesPut;
@@ -94,181 +96,176 @@ struct ScriptedClient : ScriptedCalls {
     return context != kCallerContext && contexts.contains(context);
   }
   ScriptedBatch& Current() { return batches[batch]; }
+
+  int32_t DirDuplicateContext(DirContext context, DirContext& copy) override {
+    if (const int32_t code = Call("DirDuplicateContext")) {
+      return code;
+    }
+    const auto original = contexts.find(context);
+    if (original == contexts.end()) {
+      return kDirBadContext;
+    }
+    copy = nextHandle++;
+    contexts[copy] = original->second;
+    return kDirOk;
+  }
+
+  int32_t DirFreeContext(DirContext context) override {
+    EXPECT_NE(context, kCallerContext) << "the caller's context must stay";
+    return contexts.erase(context) == 1 ? kDirOk : kDirBadContext;
+  }
+
+  int32_t DirGetContextValue(DirContext context, int key, uint32_t& value) override {
+    EXPECT_EQ(key, kDirKeyFlags);
+    if (const int32_t code = Call("DirGetContextValue")) {
+      return code;
+    }
+    value = contexts.at(context);
+    return kDirOk;
+  }
+
+  int32_t DirSetContextValue(DirContext context, int key, uint32_t value) override {
+    EXPECT_EQ(key, kDirKeyFlags);
+    EXPECT_TRUE(LiveReadContext(context)) << "only the reading context may change";
+    if (const int32_t code = Call("DirSetContextValue")) {
+      return code;
+    }
+    contexts[context] = value;
+    return kDirOk;
+  }
+
+  int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) override {
+    if (const int32_t code = Call("DirAllocBuffer")) {
+      return code;
+    }
+    buffer = nextHandle++;
+    buffers[buffer] = size;
+    return kDirOk;
+  }
+
+  int32_t DirFreeBuffer(DirBuffer buffer) override {
+    readBuffers.erase(buffer);
+    return buffers.erase(buffer) == 1 ? kDirOk : kDirInvalidHandle;
+  }
+
+  int32_t DirInitBuffer(DirContext context, int operation, DirBuffer buffer) override {
+    EXPECT_TRUE(LiveReadContext(context));
+    EXPECT_EQ(operation, kDirOperationRead);
+    EXPECT_TRUE(buffers.contains(buffer));
+    if (const int32_t code = Call("DirInitBuffer")) {
+      return code;
+    }
+    readBuffers.insert(buffer);
+    return kDirOk;
+  }
+
+  int32_t DirPutAttributeName(DirContext context, DirBuffer buffer,
+                              const std::string& name) override {
+    EXPECT_TRUE(LiveReadContext(context));
+    EXPECT_TRUE(readBuffers.contains(buffer));
+    EXPECT_EQ(buffers[buffer], kReadRequestBufferSize);
+    if (const int32_t code = Call("DirPutAttributeName")) {
+      return code;
+    }
+    attributeNamesPut.push_back(name);
+    return kDirOk;
+  }
+
+  int32_t DirRead(DirContext context, const std::string&, int infoType, int allAttributes,
+                  DirBuffer request, int32_t& iterationHandle, DirBuffer result) override {
+    EXPECT_TRUE(LiveReadContext(context));
+    EXPECT_EQ(infoType, 1);
+    EXPECT_EQ(allAttributes, 0);
+    EXPECT_EQ(buffers[request], kReadRequestBufferSize);
+    EXPECT_TRUE(readBuffers.contains(result));
+    EXPECT_EQ(buffers[result], kReadResultBufferSize);
+    flagsAtRead.push_back(contexts[context]);
+    batch = std::min(static_cast<size_t>(reads), batches.size() - 1);
+    valueAt = 0;
+    ++reads;
+    iterationHandle = Current().nextHandle;
+    return Current().code;
+  }
+
+  int32_t DirGetAttributeCount(DirContext, DirBuffer, uint32_t& count) override {
+    if (const int32_t code = Call("DirGetAttributeCount")) {
+      return code;
+    }
+    count = 1;
+    return kDirOk;
+  }
+
+  int32_t DirGetAttributeName(DirContext, DirBuffer, std::string& name, uint32_t& valueCount,
+                              uint32_t& syntax) override {
+    if (const int32_t code = Call("DirGetAttributeName")) {
+      return code;
+    }
+    const ScriptedBatch& batch = Current();
+    name = batch.name;
+    syntax = batch.syntax;
+    valueCount = batch.valueCount.value_or(static_cast<uint32_t>(batch.values.size()));
+    return kDirOk;
+  }
+
+  int32_t DirComputeValueSize(DirContext, DirBuffer, uint32_t, uint32_t& size) override {
+    ++calls["DirComputeValueSize"];
+    const std::vector<ScriptedValue>& values = Current().values;
+    if (valueAt >= values.size()) {
+      return kDirBufferEmpty;
+    }
+    const ScriptedValue& value = values[valueAt];
+    if (value.sizeCode != kDirOk) {
+      ++valueAt;  // the value is passed over
+      return value.sizeCode;
+    }
+    size = value.reportedSize.value_or(static_cast<uint32_t>(value.record.size()));
+    if (size == 0) {
+      ++valueAt;
+    }
+    return kDirOk;
+  }
+
+  int32_t DirGetValue(DirContext, DirBuffer, uint32_t, std::span<uint8_t> record) override {
+    const ScriptedValue& value = Current().values.at(valueAt++);
+    if (value.getThrows) {
+      throw std::runtime_error("value record unusable");
+    }
+    if (value.getCode != kDirOk) {
+      return value.getCode;
+    }
+    EXPECT_EQ(record.size(), value.record.size());
+    std::copy(value.record.begin(), value.record.end(), record.begin());
+    return kDirOk;
+  }
+
+  int32_t DirOpenStream(DirContext context, const std::string&, const std::string& attributeName,
+                        int flags, int& handle) override {
+    EXPECT_TRUE(contexts.contains(context));
+    EXPECT_EQ(flags, 1);
+    streamsOpened.push_back(attributeName);
+    streamContexts.push_back(context);
+    if (streamOpenCode != kDirOk) {
+      return streamOpenCode;
+    }
+    if (streamUnreadable) {
+      handle = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    } else {
+      handle = memfd_create("read-test-stream", MFD_CLOEXEC);
+      EXPECT_EQ(::write(handle, streamBytes.data(), streamBytes.size()),
+                static_cast<ssize_t>(streamBytes.size()));
+      EXPECT_EQ(::lseek(handle, 0, SEEK_SET), 0);
+    }
+    streamHandles.push_back(handle);
+    return kDirOk;
+  }
 };
-
-ScriptedClient* client = nullptr;
-
-}  // namespace
-
-int32_t DirDuplicateContext(DirContext context, DirContext& copy) {
-  if (const int32_t code = client->Call("DirDuplicateContext")) {
-    return code;
-  }
-  const auto original = client->contexts.find(context);
-  if (original == client->contexts.end()) {
-    return kDirBadContext;
-  }
-  copy = client->nextHandle++;
-  client->contexts[copy] = original->second;
-  return kDirOk;
-}
-
-int32_t DirFreeContext(DirContext context) {
-  EXPECT_NE(context, kCallerContext) << "the caller's context must stay";
-  return client->contexts.erase(context) == 1 ? kDirOk : kDirBadContext;
-}
-
-int32_t DirGetContextValue(DirContext context, int key, uint32_t& value) {
-  EXPECT_EQ(key, kDirKeyFlags);
-  if (const int32_t code = client->Call("DirGetContextValue")) {
-    return code;
-  }
-  value = client->contexts.at(context);
-  return kDirOk;
-}
-
-int32_t DirSetContextValue(DirContext context, int key, uint32_t value) {
-  EXPECT_EQ(key, kDirKeyFlags);
-  EXPECT_TRUE(client->LiveReadContext(context)) << "only the reading context may change";
-  if (const int32_t code = client->Call("DirSetContextValue")) {
-    return code;
-  }
-  client->contexts[context] = value;
-  return kDirOk;
-}
-
-int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) {
-  if (const int32_t code = client->Call("DirAllocBuffer")) {
-    return code;
-  }
-  buffer = client->nextHandle++;
-  client->buffers[buffer] = size;
-  return kDirOk;
-}
-
-int32_t DirFreeBuffer(DirBuffer buffer) {
-  client->readBuffers.erase(buffer);
-  return client->buffers.erase(buffer) == 1 ? kDirOk : kDirInvalidHandle;
-}
-
-int32_t DirInitBuffer(DirContext context, int operation, DirBuffer buffer) {
-  EXPECT_TRUE(client->LiveReadContext(context));
-  EXPECT_EQ(operation, kDirOperationRead);
-  EXPECT_TRUE(client->buffers.contains(buffer));
-  if (const int32_t code = client->Call("DirInitBuffer")) {
-    return code;
-  }
-  client->readBuffers.insert(buffer);
-  return kDirOk;
-}
-
-int32_t DirPutAttributeName(DirContext context, DirBuffer buffer, const std::string& name) {
-  EXPECT_TRUE(client->LiveReadContext(context));
-  EXPECT_TRUE(client->readBuffers.contains(buffer));
-  EXPECT_EQ(client->buffers[buffer], kReadRequestBufferSize);
-  if (const int32_t code = client->Call("DirPutAttributeName")) {
-    return code;
-  }
-  client->attributeNamesPut.push_back(name);
-  return kDirOk;
-}
-
-int32_t DirRead(DirContext context, const std::string&, int infoType, int allAttributes,
-                DirBuffer request, int32_t& iterationHandle, DirBuffer result) {
-  EXPECT_TRUE(client->LiveReadContext(context));
-  EXPECT_EQ(infoType, 1);
-  EXPECT_EQ(allAttributes, 0);
-  EXPECT_EQ(client->buffers[request], kReadRequestBufferSize);
-  EXPECT_TRUE(client->readBuffers.contains(result));
-  EXPECT_EQ(client->buffers[result], kReadResultBufferSize);
-  client->flagsAtRead.push_back(client->contexts[context]);
-  client->batch = std::min(static_cast<size_t>(client->reads), client->batches.size() - 1);
-  client->value = 0;
-  ++client->reads;
-  iterationHandle = client->Current().nextHandle;
-  return client->Current().code;
-}
-
-int32_t DirGetAttributeCount(DirContext, DirBuffer, uint32_t& count) {
-  if (const int32_t code = client->Call("DirGetAttributeCount")) {
-    return code;
-  }
-  count = 1;
-  return kDirOk;
-}
-
-int32_t DirGetAttributeName(DirContext, DirBuffer, std::string& name, uint32_t& valueCount,
-                            uint32_t& syntax) {
-  if (const int32_t code = client->Call("DirGetAttributeName")) {
-    return code;
-  }
-  const ScriptedBatch& batch = client->Current();
-  name = batch.name;
-  syntax = batch.syntax;
-  valueCount = batch.valueCount.value_or(static_cast<uint32_t>(batch.values.size()));
-  return kDirOk;
-}
-
-int32_t DirComputeValueSize(DirContext, DirBuffer, uint32_t, uint32_t& size) {
-  ++client->calls["DirComputeValueSize"];
-  const std::vector<ScriptedValue>& values = client->Current().values;
-  if (client->value >= values.size()) {
-    return kDirBufferEmpty;
-  }
-  const ScriptedValue& value = values[client->value];
-  if (value.sizeCode != kDirOk) {
-    ++client->value;  // the value is passed over
-    return value.sizeCode;
-  }
-  size = value.reportedSize.value_or(static_cast<uint32_t>(value.record.size()));
-  if (size == 0) {
-    ++client->value;
-  }
-  return kDirOk;
-}
-
-int32_t DirGetValue(DirContext, DirBuffer, uint32_t, std::span<uint8_t> record) {
-  const ScriptedValue& value = client->Current().values.at(client->value++);
-  if (value.getThrows) {
-    throw std::runtime_error("value record unusable");
-  }
-  if (value.getCode != kDirOk) {
-    return value.getCode;
-  }
-  EXPECT_EQ(record.size(), value.record.size());
-  std::copy(value.record.begin(), value.record.end(), record.begin());
-  return kDirOk;
-}
-
-int32_t DirOpenStream(DirContext context, const std::string&, const std::string& attributeName,
-                      int flags, int& handle) {
-  EXPECT_TRUE(client->contexts.contains(context));
-  EXPECT_EQ(flags, 1);
-  client->streamsOpened.push_back(attributeName);
-  client->streamContexts.push_back(context);
-  if (client->streamOpenCode != kDirOk) {
-    return client->streamOpenCode;
-  }
-  if (client->streamUnreadable) {
-    handle = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  } else {
-    handle = memfd_create("read-test-stream", MFD_CLOEXEC);
-    EXPECT_EQ(::write(handle, client->streamBytes.data(), client->streamBytes.size()),
-              static_cast<ssize_t>(client->streamBytes.size()));
-    EXPECT_EQ(::lseek(handle, 0, SEEK_SET), 0);
-  }
-  client->streamHandles.push_back(handle);
-  return kDirOk;
-}
-
-namespace {
 
 bool Closed(int handle) {
   return ::fcntl(handle, F_GETFD) == -1 && errno == EBADF;
 }
 
 // Checks that a run left nothing open but the caller's context, whose flags are untouched.
-void ExpectNothingLeft(const ScriptedClient& scripted) {
+void ExpectNothingLeft(const ReadClient& scripted) {
   EXPECT_EQ(scripted.contexts.size(), 1u);
   EXPECT_EQ(scripted.contexts.at(kCallerContext), kCallerFlags);
   EXPECT_TRUE(scripted.buffers.empty());
@@ -292,22 +289,20 @@ class ReadWaysOut : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadWaysOut, CodeEntriesAndNothingLeftBehind) {
   const ReadCase& c = GetParam();
-  ScriptedClient scripted;
+  ReadClient scripted;
   scripted.batches = c.batches;
   scripted.failOperation = c.failOperation;
   scripted.failOnCall = c.failOnCall;
   scripted.failCode = c.failCode;
-  client = &scripted;
 
   TStringList entries;
   entries.Add("kept");
-  EXPECT_EQ(DSReadAttribute(kCallerContext, "Obj.Acme", "description", entries), c.code);
+  EXPECT_EQ(DSReadAttribute(scripted, kCallerContext, "Obj.Acme", "description", entries), c.code);
   std::vector<std::string> expected = {"kept"};
   expected.insert(expected.end(), c.entries.begin(), c.entries.end());
   EXPECT_EQ(entries.Texts(), expected);
   EXPECT_EQ(scripted.reads, c.reads);
   ExpectNothingLeft(scripted);
-  client = nullptr;
 }
 
 const ScriptedBatch kThree = Batch({Text("a"), Text("b"), Text("c")});
@@ -463,34 +458,32 @@ TEST(ReadAttribute, AliasesAreNotFollowedOnlyForTheAliasAttribute) {
       {"Aliased  Object Name", kCallerFlags},    {"Description", kCallerFlags},
   };
   for (const Case& c : cases) {
-    ScriptedClient scripted;
+    ReadClient scripted;
     scripted.batches = {kThree};
-    client = &scripted;
     TStringList entries;
-    EXPECT_EQ(DSReadAttribute(kCallerContext, "Alias.Acme", c.attribute, entries), kDirOk);
+    EXPECT_EQ(DSReadAttribute(scripted, kCallerContext, "Alias.Acme", c.attribute, entries),
+              kDirOk);
     EXPECT_EQ(scripted.flagsAtRead, std::vector<uint32_t>{c.flagsAtRead}) << c.attribute;
     EXPECT_EQ(scripted.attributeNamesPut, std::vector<std::string>{c.attribute});
     ExpectNothingLeft(scripted);
-    client = nullptr;
   }
 }
 
 TEST(ReadAttribute, AliasFlagsThatCannotBeChangedStopTheRead) {
   // Reading on would give the value of the object the alias points to.
   for (const char* operation : {"DirGetContextValue", "DirSetContextValue"}) {
-    ScriptedClient scripted;
+    ReadClient scripted;
     scripted.batches = {kThree};
     scripted.failOperation = operation;
     scripted.failCode = kDirBadKey;
-    client = &scripted;
     TStringList entries;
-    EXPECT_EQ(DSReadAttribute(kCallerContext, "Alias.Acme", "Aliased Object Name", entries),
-              kDirBadKey)
+    EXPECT_EQ(
+        DSReadAttribute(scripted, kCallerContext, "Alias.Acme", "Aliased Object Name", entries),
+        kDirBadKey)
         << operation;
     EXPECT_TRUE(entries.Empty());
     EXPECT_EQ(scripted.reads, 0);
     ExpectNothingLeft(scripted);
-    client = nullptr;
   }
 }
 
@@ -515,16 +508,16 @@ TEST(ReadAttribute, StreamAttributeGivesOneEntry) {
       {"CannotRead", "x", kDirOk, true, kStreamReadFailed, {}},
   };
   for (const Case& c : cases) {
-    ScriptedClient scripted;
+    ReadClient scripted;
     // The stream's own name, as the client returns it, selects its form; the read ends even
     // though the client claims more batches, since a failed stream is a positive code.
     scripted.batches = {StreamBatch("Login Script", c.code == kStreamReadFailed ? 7 : -1)};
     scripted.streamBytes = c.bytes;
     scripted.streamOpenCode = c.openCode;
     scripted.streamUnreadable = c.unreadable;
-    client = &scripted;
     TStringList entries;
-    EXPECT_EQ(DSReadAttribute(kCallerContext, "Obj.Acme", "login script", entries), c.code)
+    EXPECT_EQ(DSReadAttribute(scripted, kCallerContext, "Obj.Acme", "login script", entries),
+              c.code)
         << c.name;
     EXPECT_EQ(entries.Texts(), c.entries) << c.name;
     EXPECT_EQ(scripted.streamsOpened, std::vector<std::string>{"Login Script"}) << c.name;
@@ -532,7 +525,6 @@ TEST(ReadAttribute, StreamAttributeGivesOneEntry) {
     EXPECT_NE(scripted.streamContexts[0], kCallerContext) << "streams open in the reading context";
     EXPECT_EQ(scripted.reads, 1) << c.name;
     ExpectNothingLeft(scripted);
-    client = nullptr;
   }
 }
 
@@ -557,14 +549,13 @@ TEST(ReadAttributeText, JoinsEntriesAndDropsTrailingLineBreaks) {
        "a"},
   };
   for (const Case& c : cases) {
-    ScriptedClient scripted;
+    ReadClient scripted;
     scripted.batches = c.batches;
-    client = &scripted;
     std::string text = "left over";
-    EXPECT_EQ(ReadAttributeText(kCallerContext, "Obj.Acme", "Description", text), c.code) << c.name;
+    EXPECT_EQ(ReadAttributeText(scripted, kCallerContext, "Obj.Acme", "Description", text), c.code)
+        << c.name;
     EXPECT_EQ(text, c.text) << c.name;
     ExpectNothingLeft(scripted);
-    client = nullptr;
   }
 }
 
@@ -580,16 +571,15 @@ TEST(ReadStream, ReadsAtMostTheSizeAskedAndTheBuffer) {
       {11, 10, 5, 5}, {20, 10, 100, 10}, {20, 10, 0, 0},   {70000, 64512, 64512, 64512},
   };
   for (const Case& c : cases) {
-    ScriptedClient scripted;
+    ReadClient scripted;
     scripted.streamBytes.resize(c.streamLength);
     for (size_t i = 0; i < c.streamLength; ++i) {
       scripted.streamBytes[i] = static_cast<char>('a' + i % 26);
     }
-    client = &scripted;
     // One guard byte past the buffer must never be written.
     std::vector<uint8_t> buffer(c.bufferLength + 1, 0xEE);
     size_t size = c.sizeAsked;
-    EXPECT_EQ(DSReadStream(kCallerContext, "Obj.Acme", "Login Script",
+    EXPECT_EQ(DSReadStream(scripted, kCallerContext, "Obj.Acme", "Login Script",
                            std::span(buffer).first(c.bufferLength), size),
               kDirOk);
     EXPECT_EQ(size, c.sizeRead) << c.streamLength << "/" << c.sizeAsked;
@@ -598,7 +588,6 @@ TEST(ReadStream, ReadsAtMostTheSizeAskedAndTheBuffer) {
     EXPECT_EQ(buffer.back(), 0xEE);
     ASSERT_EQ(scripted.streamHandles.size(), 1u);
     EXPECT_TRUE(Closed(scripted.streamHandles[0]));
-    client = nullptr;
   }
 }
 

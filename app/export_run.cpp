@@ -1,0 +1,222 @@
+#include "app/export_run.h"
+
+#include "directory/d_nw.h"
+#include "directory/d_nw_list.h"
+#include "directory/d_nw_read.h"
+#include "directory/d_nw_search.h"
+#include "util/hooks.h"
+#include "util/text.h"
+#include "xmlexport/xml_save.h"
+
+int TExportRun::TreeIndex(const TStringList& trees, std::string_view wanted,
+                          std::string_view defaultTree) {
+  for (const std::string_view name : {wanted, defaultTree}) {
+    for (int i = 0; i < trees.Count(); ++i) {
+      if (SameTextAscii(trees.Text(i), name)) {
+        return i;
+      }
+    }
+  }
+  return -1;
+}
+
+std::optional<std::string> TExportRun::ChooseTree(const std::optional<std::string>& wanted,
+                                                  ErrorMessageSink& messages) {
+  TStringList trees;
+  DSGetTreeNames(client_, trees);
+  if (wanted) {
+    for (const TStringList::Entry& tree : trees) {
+      if (SameTextAscii(tree.text, *wanted)) {
+        return tree.text;
+      }
+    }
+    std::string known;
+    for (const TStringList::Entry& tree : trees) {
+      known += (known.empty() ? "" : ", ") + tree.text;
+    }
+    if (const std::string why = DSUnopenedTreeText(client_, *wanted); !why.empty()) {
+      messages.ShowError("Tree \"" + *wanted + "\" cannot be reached: " + why);
+    } else {
+      messages.ShowError("Tree \"" + *wanted + "\" not found; the directory client knows " +
+                         (known.empty() ? std::string("no tree") : known));
+    }
+    return std::nullopt;
+  }
+  // An export that names no tree means the primary one; another tree standing in for it would
+  // export what was never asked for.
+  for (const DirUnopenedConnection& connection : client_.DirClientUnopenedConnections()) {
+    if (connection.primary) {
+      for (const TStringList::Entry& tree : trees) {
+        if (SameTextAscii(tree.text, connection.tree)) {
+          return tree.text;  // served by another connection
+        }
+      }
+      messages.ShowError("The default tree \"" + connection.tree +
+                         "\" cannot be reached: " + connection.reason);
+      return std::nullopt;
+    }
+  }
+  if (std::string tree = DSGetDefaultTree(client_); !tree.empty()) {
+    return tree;
+  }
+  if (!trees.Empty()) {
+    return trees.Text(0);
+  }
+  if (const std::string why = DSUnopenedConnectionsText(client_); !why.empty()) {
+    messages.ShowError(why);
+    return std::nullopt;
+  }
+  messages.ShowError("The directory client is connected to no tree");
+  return std::nullopt;
+}
+
+int32_t TExportRun::EnterTree(DirContext context, const std::string& tree) {
+  const int32_t code = DSChangeCurrentTree(client_, context, tree);
+  DSModifyContextFlags(client_, context, '+', kDirFlagTypeless);
+  return code;
+}
+
+std::string TExportRun::StartContainer(DirContext context,
+                                       const std::optional<std::string>& wanted) const {
+  std::string base = wanted ? *wanted : MakeFullName(DSGetNameContext(client_, context));
+  if (base.empty() || SameTextAscii(base, kRootName)) {
+    base = kRootName;
+  }
+  return base;
+}
+
+int32_t TExportRun::Load(DirContext context, const std::string& container, RbsKind kind) {
+  // Emptied first: the search lets window messages run, and a handler run meanwhile must not
+  // mark names of the previous container.
+  lists_.Fill(kind, [](TItemList& items) { items.Clear(); });
+  TStringList found;
+  const int32_t code = DSSearch(client_, context, container, std::string(RbsKindFilter(kind)),
+                                kDirScopeSubtree, found);
+  lists_.Fill(kind, [&found](TItemList& items) { items.SetLines(found); });
+  return code;
+}
+
+int32_t TExportRun::LoadAll(DirContext context, const std::string& container) {
+  int32_t firstFailure = kDirOk;
+  for (const RbsKind kind : kRbsKinds) {
+    const int32_t code = Load(context, container, kind);
+    if (firstFailure == kDirOk) {
+      firstFailure = code;
+    }
+  }
+  return firstFailure;
+}
+
+void TExportRun::CheckAll(RbsKind kind) {
+  lists_.Mark(kind, [](TItemList& items) { items.CheckAll(); });
+}
+
+void TExportRun::UncheckAll(RbsKind kind) {
+  lists_.Mark(kind, [](TItemList& items) { items.UncheckAll(); });
+}
+
+void TExportRun::MarkByText(RbsKind kind, std::string_view text) {
+  lists_.Mark(kind, [text](TItemList& items) { items.MarkByText(text); });
+}
+
+void TExportRun::MarkDependents(RbsKind kind, const TStringList& names) {
+  lists_.Mark(kind, [&names](TItemList& items) { items.MarkDependents(names); });
+}
+
+void TExportRun::CheckDependentBooks(DirContext context) {
+  const TItemList& modules = lists_.Of(RbsKind::kModule);
+  TStringList found;
+  // Count() is asked anew each time: in the window the searches let messages run, and a reload
+  // meanwhile may shorten the list.
+  for (int i = 0; i < modules.Count(); ++i) {
+    if (!modules.Checked(i)) {
+      continue;
+    }
+    // Copied for the same reason: a reload may replace the line while the search runs.
+    const std::string module = modules.Line(i);
+    for (const RbsKind kind : {RbsKind::kBook, RbsKind::kTask}) {
+      found.Clear();
+      const int32_t code = DSSearch(client_, context, module, std::string(RbsKindFilter(kind)),
+                                    kDirScopeSubtree, found);
+      // A stopped search marks what it found; the searches after it do not run.
+      MarkDependents(kind, found);
+      if (code == kWorkStopped) {
+        return;
+      }
+    }
+  }
+}
+
+void TExportRun::CheckDependentTasks(DirContext context) {
+  const TItemList& roles = lists_.Of(RbsKind::kRole);
+  TStringList named;
+  for (int i = 0; i < roles.Count(); ++i) {
+    if (!roles.Checked(i)) {
+      continue;
+    }
+    if (!ContinueAfterMessages()) {
+      return;
+    }
+    const std::string role = roles.Line(i);
+    named.Clear();
+    static_cast<void>(ReadAttributeValues(client_, context, role, "rbsContent", named));
+    ReportEntriesRead(named.Count());
+    MarkDependents(RbsKind::kTask, named);
+  }
+}
+
+XmlCheckedItems TExportRun::CheckedItems() const {
+  XmlCheckedItems items;
+  items.modules = lists_.Of(RbsKind::kModule).CheckedLines();
+  items.categories = lists_.Of(RbsKind::kCategory).CheckedLines();
+  items.roles = lists_.Of(RbsKind::kRole).CheckedLines();
+  items.books = lists_.Of(RbsKind::kBook).CheckedLines();
+  items.tasks = lists_.Of(RbsKind::kTask).CheckedLines();
+  return items;
+}
+
+TExportDocument TExportRun::BuildDocument(DirContext context) const {
+  const XmlCheckedItems items = CheckedItems();
+  const DirectoryAttributeSource source(client_, context);
+  XmlDocumentLines lines;
+  XmlInstallWriter writer(source, lines);
+  writer.WriteDocument(items);
+  TExportDocument document;
+  document.stopped = writer.Stopped();
+  document.items =
+      static_cast<int64_t>(items.modules.size() + items.categories.size() + items.roles.size() +
+                           items.books.size() + items.tasks.size());
+  document.lines = lines.TakeLines();
+  document.firstFailure = source.FirstFailure();
+  document.lostServer = source.LostServer();
+  document.textFault = writer.FirstTextFault();
+  return document;
+}
+
+std::optional<std::string> TExportRun::UnsavableBecause(const TExportDocument& document) const {
+  // Cut where the server was lost, without its closing lines: saved, it would pass for a whole
+  // document.
+  if (const auto& lost = document.lostServer) {
+    return "The XML document is incomplete. " + FailedReadText(*lost) + " returned error " +
+           NWErrorText(client_, lost->code);
+  }
+  // U+FFFD stands where the value could not go in; that is not the directory's text.
+  if (const auto& fault = document.textFault) {
+    return XmlTextFaultText(*fault);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> TExportRun::FileText(const TExportDocument& document,
+                                                ErrorMessageSink& messages) const {
+  // Without a view to show it in, a document that may lack values is not written at all.
+  if (const auto& failure = document.firstFailure) {
+    NWErrorBox(client_, messages, failure->code, FailedReadText(*failure));
+    return std::nullopt;
+  }
+  if (const auto& fault = document.textFault) {
+    messages.ShowError("Cannot export " + XmlTextFaultText(*fault));
+    return std::nullopt;
+  }
+  return XmlFileText(document.lines);
+}

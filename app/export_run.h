@@ -1,0 +1,101 @@
+#pragma once
+// One export from the directory to the install document, the path the window and orvane-export
+// share: the tree and the start container, the five lists searched below it and marked, the
+// document built from the checked lines, and whether that document may be saved. Plain C++:
+// the window drives it and shows it, the command-line export drives it and writes it.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/export_lists.h"
+#include "directory/client/dir_client.h"
+#include "directory/message_sink.h"
+#include "util/string_list.h"
+#include "xmlexport/directory_attributes.h"
+#include "xmlexport/install_document.h"
+
+// An install document as built from the checked lines, with what went wrong on the way.
+struct TExportDocument {
+  std::vector<std::string> lines;
+  int64_t items = 0;     // the checked lines it was built from
+  bool stopped = false;  // the user stopped the build: the lines are not a document
+  // The first read that failed (the document may lack values), and the first that found the
+  // server lost (the document stops there, without its closing lines).
+  std::optional<DirectoryAttributeSource::ReadFailure> firstFailure;
+  std::optional<DirectoryAttributeSource::ReadFailure> lostServer;
+  // The first value that held text the document cannot hold (U+FFFD went in its place).
+  std::optional<XmlTextFault> textFault;
+};
+
+class TExportRun {
+ public:
+  // `client` and `lists` must outlive the run; contexts stay the caller's.
+  TExportRun(DirClient& client, TExportListSet& lists) : client_(client), lists_(lists) {}
+  TExportRun(const TExportRun&) = delete;
+  TExportRun& operator=(const TExportRun&) = delete;
+
+  // The tree --------------------------------------------------------------------------------
+
+  // The window's choice: the index in `trees` of `wanted`, else of `defaultTree` (ASCII case
+  // ignored), else -1.
+  [[nodiscard]] static int TreeIndex(const TStringList& trees, std::string_view wanted,
+                                     std::string_view defaultTree);
+  // The tool's choice: the tree asked for (ASCII case ignored), else the primary connection's
+  // tree, else the client's default tree, else the first it lists; nullopt, with the reason
+  // given to `messages`, when there is none (a primary connection that could not be opened and
+  // whose tree no other connection serves is one).
+  [[nodiscard]] std::optional<std::string> ChooseTree(const std::optional<std::string>& wanted,
+                                                      ErrorMessageSink& messages);
+  // Moves `context` to `tree`, with typeless names; DSChangeCurrentTree's code.
+  [[nodiscard]] int32_t EnterTree(DirContext context, const std::string& tree);
+  // The start container of an export without a browsed one: `wanted`, else the name context
+  // of `context`; "[Root]" for an empty one or any spelling of "[Root]".
+  [[nodiscard]] std::string StartContainer(DirContext context,
+                                           const std::optional<std::string>& wanted) const;
+
+  // The lists ---------------------------------------------------------------------------------
+
+  // Replaces the list of `kind` with the complete names of its items in the subtree of
+  // `container` (a complete name; `context` reads from the root), in the order found. The old
+  // lines go before the search starts. DSSearch's code; a failed or stopped search keeps what it
+  // read.
+  [[nodiscard]] int32_t Load(DirContext context, const std::string& container, RbsKind kind);
+  // Every list, kind by kind: 0, or the code of the first failed search.
+  [[nodiscard]] int32_t LoadAll(DirContext context, const std::string& container);
+
+  void CheckAll(RbsKind kind);
+  void UncheckAll(RbsKind kind);
+  // TItemList::MarkByText on the list of `kind`.
+  void MarkByText(RbsKind kind, std::string_view text);
+  // For each checked module, in order: marks the books, then the tasks, found in the module's
+  // subtree. A module whose search fails marks what was read before the failure; a search the
+  // user stops marks what it found and ends the marking.
+  void CheckDependentBooks(DirContext context);
+  // For each checked role, in order: marks the tasks its "rbsContent" names. A role whose values
+  // cannot be read marks nothing. Lets window messages run before each role and ends the marking
+  // there when the user has asked to stop; the values read are reported (ReportEntriesRead).
+  void CheckDependentTasks(DirContext context);
+  // The checked lines of every kind's list, each in its list's order.
+  [[nodiscard]] XmlCheckedItems CheckedItems() const;
+
+  // The document --------------------------------------------------------------------------------
+
+  // The install document of the checked lines, every attribute read through `context`.
+  [[nodiscard]] TExportDocument BuildDocument(DirContext context) const;
+  // Why the window may not save `document`: a lost server (the text names the read and the
+  // client's words), else a value the document cannot hold; nullopt when it may.
+  [[nodiscard]] std::optional<std::string> UnsavableBecause(const TExportDocument& document) const;
+  // The bytes a file of `document` holds; nullopt, with the reason given to `messages`, when any
+  // read failed (the document may lack values) or a value held text the document cannot hold.
+  [[nodiscard]] std::optional<std::string> FileText(const TExportDocument& document,
+                                                    ErrorMessageSink& messages) const;
+
+ private:
+  // Marks, in the list of `kind`, the first line equal to each of `names`.
+  void MarkDependents(RbsKind kind, const TStringList& names);
+
+  DirClient& client_;
+  TExportListSet& lists_;
+};
