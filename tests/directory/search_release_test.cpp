@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -17,52 +16,15 @@
 
 namespace {
 
-// Every call it is asked, in order, is logged.
 struct SearchClient : ScriptedClient {
+  SearchClient() : ScriptedClient(1) {}
   // The batches the search returns; a name starting with "!" cannot be read.
   std::vector<std::vector<std::string>> batches;
-
-  std::set<uint32_t> liveBuffers;
-  std::set<uint32_t> liveFilters;
-  std::set<uint32_t> liveContexts{1};  // the caller's, and the search's duplicates
-  size_t batch = 0;
-  size_t object = 0;
   std::vector<DirTimeStamp> stamps;
-  std::vector<std::string> log;
-
-  int32_t Call(const std::string& operation) {
-    log.push_back(operation);
-    return ScriptedClient::Call(operation);
-  }
-
-  int32_t DirDuplicateContext(DirContext context, DirContext& copy) override {
-    EXPECT_TRUE(liveContexts.contains(context));
-    if (const int32_t code = Call("DirDuplicateContext")) {
-      return code;
-    }
-    copy = nextHandle++;
-    liveContexts.insert(copy);
-    return kDirOk;
-  }
-
-  int32_t DirFreeContext(DirContext context) override {
-    log.push_back("DirFreeContext");
-    return context != 1 && liveContexts.erase(context) == 1 ? kDirOk : kDirBadContext;
-  }
 
   int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) override {
     EXPECT_EQ(size, 4096u);
-    if (const int32_t code = Call("DirAllocBuffer")) {
-      return code;
-    }
-    buffer = nextHandle++;
-    liveBuffers.insert(buffer);
-    return kDirOk;
-  }
-
-  int32_t DirFreeBuffer(DirBuffer buffer) override {
-    log.push_back("DirFreeBuffer");
-    return liveBuffers.erase(buffer) == 1 ? kDirOk : kDirInvalidHandle;
+    return ScriptedClient::DirAllocBuffer(size, buffer);
   }
 
   int32_t DirInitBuffer(DirContext, int operation, DirBuffer buffer) override {
@@ -71,14 +33,7 @@ struct SearchClient : ScriptedClient {
     return Call("DirInitBuffer");
   }
 
-  int32_t DirAllocFilter(DirFilter& filter) override {
-    if (const int32_t code = Call("DirAllocFilter")) {
-      return code;
-    }
-    filter = nextHandle++;
-    liveFilters.insert(filter);
-    return kDirOk;
-  }
+  int32_t DirAllocFilter(DirFilter& filter) override { return AllocFilter(filter); }
 
   int32_t DirAddFilterToken(DirFilter filter, int, DirFilterValue, uint32_t) override {
     if (!liveFilters.contains(filter)) {
@@ -87,10 +42,7 @@ struct SearchClient : ScriptedClient {
     return Call("DirAddFilterToken");
   }
 
-  int32_t DirFreeFilter(DirFilter filter, std::nullptr_t) override {
-    log.push_back("DirFreeFilter");
-    return liveFilters.erase(filter) == 1 ? kDirOk : kDirInvalidHandle;
-  }
+  int32_t DirFreeFilter(DirFilter filter, std::nullptr_t) override { return FreeFilter(filter); }
 
   int32_t DirPutFilter(DirContext, DirBuffer, DirFilter filter, std::nullptr_t) override {
     if (const int32_t code = Call("DirPutFilter")) {
@@ -117,9 +69,7 @@ struct SearchClient : ScriptedClient {
     if (const int32_t code = Call("DirSearch")) {
       return code;
     }
-    batch = iterationHandle == -1 ? 0 : static_cast<size_t>(iterationHandle);
-    object = 0;
-    iterationHandle = batch + 1 < batches.size() ? static_cast<int32_t>(batch + 1) : -1;
+    StartBatch(iterationHandle, batches.size());
     return kDirOk;
   }
 
@@ -164,17 +114,13 @@ class SearchWaysOut : public testing::TestWithParam<Case> {};
 TEST_P(SearchWaysOut, CodeLinesAndNothingLeftBehind) {
   const Case& c = GetParam();
   SearchClient scripted;
-  scripted.failOperation = c.failOperation;
-  scripted.failOnCall = c.failOnCall;
-  scripted.failCode = c.failCode;
+  scripted.Fail(c.failOperation, c.failOnCall, c.failCode);
   scripted.batches = {{"A.Cfg", "B.Cfg"}, {"!unreadable", "C.Cfg"}, {}, {"D.Cfg"}};
 
   TStringList results;
   EXPECT_EQ(DSSearch(scripted, 1, "Cfg", "(Base Class=rbsTask2)#AND#(CN=x)", 2, results), c.code);
   EXPECT_EQ(results.Texts(), c.lines);
-  EXPECT_TRUE(scripted.liveBuffers.empty());
-  EXPECT_TRUE(scripted.liveFilters.empty());
-  EXPECT_EQ(scripted.liveContexts, std::set<uint32_t>{1});
+  EXPECT_TRUE(scripted.EverythingGivenBack());
 }
 
 const std::vector<std::string> kAll = {"A.Cfg", "B.Cfg", "C.Cfg", "D.Cfg"};
@@ -222,8 +168,7 @@ TEST(DSSearchRun, AsksTheClientNothingForFiltersRefusedUpFront) {
   EXPECT_EQ(DSSearch(scripted, 1, "Cfg", "(Login Time>=1969-12-31)", 2, results),
             kDirInvalidFilter);
   EXPECT_EQ(std::count(scripted.log.begin(), scripted.log.end(), "DirSearch"), 0);
-  EXPECT_TRUE(scripted.liveBuffers.empty());
-  EXPECT_TRUE(scripted.liveFilters.empty());
+  EXPECT_TRUE(scripted.EverythingGivenBack());
   EXPECT_EQ(results.Count(), 0);
 }
 
@@ -283,9 +228,7 @@ TEST(DSSearchRun, AStopKeepsWhatWasFoundAndLeavesNothingBehind) {
     }
     EXPECT_EQ(results.Texts(), c.lines);
     EXPECT_EQ(std::count(scripted.log.begin(), scripted.log.end(), "DirSearch"), c.searches);
-    EXPECT_TRUE(scripted.liveBuffers.empty());
-    EXPECT_TRUE(scripted.liveFilters.empty());
-    EXPECT_EQ(scripted.liveContexts, std::set<uint32_t>{1});
+    EXPECT_TRUE(scripted.EverythingGivenBack());
   }
 }
 

@@ -1,46 +1,97 @@
 #pragma once
 // A scripted directory client: a test derives from it, answers the operations the unit under test
 // should call, and lets the one call it names fail. Every operation it does not answer fails the
-// test, so that a unit reaching further into the client than its script is caught. Header only: it
-// reports through GoogleTest, which the shared test library does not link.
+// test, so that a unit reaching further into the client than its script is caught. Contexts,
+// buffers and filters are answered here, with tables of the live ones, because every unit must
+// give back each handle it got whichever call fails. Header only: it reports through GoogleTest,
+// which the shared test library does not link.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "directory/client/dir_client.h"
 
-class ScriptedClient : public DirClient {
- public:
-  ScriptedClient() = default;
-  explicit ScriptedClient(int32_t defaultFailCode) : failCode(defaultFailCode) {}
-  // A script is a value: a test starts a case afresh by assigning a new one.
-  ScriptedClient(const ScriptedClient& other) : DirClient() { *this = other; }
-  ScriptedClient& operator=(const ScriptedClient& other) {
-    failOperation = other.failOperation;
-    failOnCall = other.failOnCall;
-    failCode = other.failCode;
-    calls = other.calls;
-    nextHandle = other.nextHandle;
-    return *this;
-  }
-
+// What a script is and what it has seen: a value, so that a test starts a case afresh by
+// assigning a new client.
+struct ScriptedState {
   // The call that fails: its operation, the how-many-th call of it, and the code it gives.
   std::string failOperation;
   int failOnCall = 1;
   int32_t failCode = 0;
 
   std::map<std::string, int> calls;
+  // Every operation asked through Call and every free, in order.
+  std::vector<std::string> log;
   uint32_t nextHandle = 100;
 
-  // kDirOk, or failCode when this is the failOnCall-th call of failOperation.
+  // The context the unit was handed; it must never be freed.
+  DirContext callerContext = 0;
+  std::set<DirContext> liveContexts;
+  std::map<DirBuffer, uint32_t> liveBuffers;  // and the size each was asked with
+  std::vector<uint32_t> bufferSizes;          // of every DirAllocBuffer, failed ones too
+  std::set<DirFilter> liveFilters;
+  // Frees of a handle that was not live, or of the caller's context: refused, and counted here.
+  int staleFrees = 0;
+
+  // The batch a listing, search or read is at, and its next object.
+  size_t batch = 0;
+  size_t object = 0;
+};
+
+class ScriptedClient : public DirClient, public ScriptedState {
+ public:
+  // caller is the context the unit is handed, live from the start; calls fail with
+  // defaultFailCode unless a test names another.
+  explicit ScriptedClient(DirContext caller, int32_t defaultFailCode = 0) {
+    callerContext = caller;
+    liveContexts.insert(caller);
+    failCode = defaultFailCode;
+  }
+  ScriptedClient(const ScriptedClient& other) : DirClient(), ScriptedState(other) {}
+  ScriptedClient& operator=(const ScriptedClient& other) {
+    static_cast<ScriptedState&>(*this) = other;
+    return *this;
+  }
+
+  // Makes the onCall-th call of operation fail with code.
+  void Fail(std::string operation, int onCall, int32_t code) {
+    failOperation = std::move(operation);
+    failOnCall = onCall;
+    failCode = code;
+  }
+
+  // Logs the call; kDirOk, or failCode when this is the failOnCall-th call of failOperation.
   int32_t Call(const std::string& operation) {
+    log.push_back(operation);
     if (operation == failOperation && ++calls[operation] == failOnCall) {
       return failCode;
     }
     return kDirOk;
+  }
+
+  // Success when only the caller's context is live and no handle was freed twice or unknown.
+  [[nodiscard]] testing::AssertionResult EverythingGivenBack() const {
+    if (liveContexts == std::set<DirContext>{callerContext} && liveBuffers.empty() &&
+        liveFilters.empty() && staleFrees == 0) {
+      return testing::AssertionSuccess();
+    }
+    const bool callerLive = liveContexts.contains(callerContext);
+    return testing::AssertionFailure()
+           << liveContexts.size() - (callerLive ? 1 : 0) << " contexts, " << liveBuffers.size()
+           << " buffers and " << liveFilters.size() << " filters left, " << staleFrees
+           << " stale frees" << (callerLive ? "" : ", the caller's context freed");
+  }
+
+  // Starts the batch iterationHandle names (-1: the first) of batchCount, and leaves in
+  // iterationHandle the next one's, or -1 after the last.
+  void StartBatch(int32_t& iterationHandle, size_t batchCount) {
+    batch = iterationHandle == -1 ? 0 : static_cast<size_t>(iterationHandle);
+    object = 0;
+    iterationHandle = batch + 1 < batchCount ? static_cast<int32_t>(batch + 1) : -1;
   }
 
   uint16_t DirClientInit(int, int) override { return Unscripted16("DirClientInit"); }
@@ -79,10 +130,27 @@ class ScriptedClient : public DirClient {
   }
 
   int32_t DirCreateContext(DirContext&) override { return Unscripted("DirCreateContext"); }
-  int32_t DirDuplicateContext(DirContext, DirContext&) override {
-    return Unscripted("DirDuplicateContext");
+  // A copy of a live context; ContextDuplicated lets a test copy what it keeps of one.
+  int32_t DirDuplicateContext(DirContext context, DirContext& copy) override {
+    if (!liveContexts.contains(context)) {
+      ADD_FAILURE() << "duplicating context " << context << ", which is not live";
+      return kDirBadContext;
+    }
+    if (const int32_t code = Call("DirDuplicateContext")) {
+      return code;
+    }
+    copy = Hand(liveContexts);
+    ContextDuplicated(context, copy);
+    return kDirOk;
   }
-  int32_t DirFreeContext(DirContext) override { return Unscripted("DirFreeContext"); }
+  int32_t DirFreeContext(DirContext context) override {
+    log.push_back("DirFreeContext");
+    if (context == callerContext || liveContexts.erase(context) != 1) {
+      ++staleFrees;
+      return kDirBadContext;
+    }
+    return kDirOk;
+  }
   int32_t DirGetContextValue(DirContext, int, uint32_t&) override {
     return Unscripted("DirGetContextValue");
   }
@@ -100,8 +168,19 @@ class ScriptedClient : public DirClient {
   }
   int32_t DirWhoAmI(DirContext, std::string&) override { return Unscripted("DirWhoAmI"); }
 
-  int32_t DirAllocBuffer(uint32_t, DirBuffer&) override { return Unscripted("DirAllocBuffer"); }
-  int32_t DirFreeBuffer(DirBuffer) override { return Unscripted("DirFreeBuffer"); }
+  int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) override {
+    bufferSizes.push_back(size);
+    if (const int32_t code = Call("DirAllocBuffer")) {
+      return code;
+    }
+    buffer = nextHandle++;
+    liveBuffers[buffer] = size;
+    return kDirOk;
+  }
+  int32_t DirFreeBuffer(DirBuffer buffer) override {
+    log.push_back("DirFreeBuffer");
+    return Free(liveBuffers, buffer);
+  }
   int32_t DirInitBuffer(DirContext, int, DirBuffer) override { return Unscripted("DirInitBuffer"); }
   int32_t DirListSubordinates(DirContext, const std::string&, int32_t&, DirBuffer) override {
     return Unscripted("DirListSubordinates");
@@ -160,7 +239,34 @@ class ScriptedClient : public DirClient {
   // The texts are the units' to pass on, not the script's to check.
   std::string NWstrerror(int32_t) override { return "Unknown error"; }
 
+ protected:
+  // What a test keeps of a context (its values) follows the context into a copy.
+  virtual void ContextDuplicated(DirContext, DirContext) {}
+
+  // Filters are a script's to answer: a test that expects them answers DirAllocFilter and
+  // DirFreeFilter with these.
+  int32_t AllocFilter(DirFilter& filter) {
+    if (const int32_t code = Call("DirAllocFilter")) {
+      return code;
+    }
+    filter = Hand(liveFilters);
+    return kDirOk;
+  }
+  int32_t FreeFilter(DirFilter filter) {
+    log.push_back("DirFreeFilter");
+    return Free(liveFilters, filter);
+  }
+
  private:
+  uint32_t Hand(std::set<uint32_t>& live) { return *live.insert(nextHandle++).first; }
+  template <typename Table>
+  int32_t Free(Table& live, uint32_t handle) {
+    if (live.erase(handle) != 1) {
+      ++staleFrees;
+      return kDirInvalidHandle;
+    }
+    return kDirOk;
+  }
   static int32_t Unscripted(const char* operation) {
     ADD_FAILURE() << operation << " is not in the script";
     return kDirInvalidRequest;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -30,17 +29,13 @@ struct ScriptedEntry {
 
 // The call that fails is named by its operation ("DirSetContextValue:3" names one key).
 struct ListClient : ScriptedClient {
-  ListClient() : ScriptedClient(kDirNoSuchEntry) {}
+  ListClient() : ScriptedClient(kCallerContext, kDirNoSuchEntry) {}
   using ScriptedClient::DirGetContextValue;
 
   std::vector<std::vector<ScriptedEntry>> batches;
-  std::set<uint32_t> liveContexts{kCallerContext};
-  std::set<uint32_t> liveBuffers;
-  int staleFrees = 0;
   std::map<uint32_t, uint32_t> flags{{kCallerContext, kCallerFlags}};
   std::map<uint32_t, uint32_t> key2{{kCallerContext, 5}};
   std::map<uint32_t, std::string> nameContext{{kCallerContext, "Elsewhere"}};
-  std::vector<uint32_t> bufferSizes;
   // What the listing context looked like at each DirListSubordinates.
   struct ListCall {
     std::string name;
@@ -49,30 +44,11 @@ struct ListClient : ScriptedClient {
     std::string nameContext;
   };
   std::vector<ListCall> listCalls;
-  size_t batch = 0;
-  size_t object = 0;
 
-  int32_t DirDuplicateContext(DirContext context, DirContext& copy) override {
-    if (!liveContexts.contains(context)) {
-      return kDirBadContext;
-    }
-    if (const int32_t code = Call("DirDuplicateContext")) {
-      return code;
-    }
-    copy = nextHandle++;
-    liveContexts.insert(copy);
+  void ContextDuplicated(DirContext context, DirContext copy) override {
     flags[copy] = flags[context];
     key2[copy] = key2[context];
     nameContext[copy] = nameContext[context];
-    return kDirOk;
-  }
-
-  int32_t DirFreeContext(DirContext context) override {
-    if (liveContexts.erase(context) != 1 || context == kCallerContext) {
-      ++staleFrees;
-      return kDirBadContext;
-    }
-    return kDirOk;
   }
 
   int32_t DirGetContextValue(DirContext context, int key, uint32_t& value) override {
@@ -108,24 +84,6 @@ struct ListClient : ScriptedClient {
     return kDirOk;
   }
 
-  int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) override {
-    bufferSizes.push_back(size);
-    if (const int32_t code = Call("DirAllocBuffer")) {
-      return code;
-    }
-    buffer = nextHandle++;
-    liveBuffers.insert(buffer);
-    return kDirOk;
-  }
-
-  int32_t DirFreeBuffer(DirBuffer buffer) override {
-    if (liveBuffers.erase(buffer) != 1) {
-      ++staleFrees;
-      return kDirInvalidHandle;
-    }
-    return kDirOk;
-  }
-
   int32_t DirListSubordinates(DirContext context, const std::string& objectName,
                               int32_t& iterationHandle, DirBuffer result) override {
     if (!liveContexts.contains(context) || !liveBuffers.contains(result)) {
@@ -135,9 +93,7 @@ struct ListClient : ScriptedClient {
     if (const int32_t code = Call("DirListSubordinates")) {
       return code;
     }
-    batch = iterationHandle == -1 ? 0 : static_cast<size_t>(iterationHandle);
-    object = 0;
-    iterationHandle = batch + 1 < batches.size() ? static_cast<int32_t>(batch + 1) : -1;
+    StartBatch(iterationHandle, batches.size());
     return kDirOk;
   }
 
@@ -206,12 +162,6 @@ class ListingTest : public ::testing::Test {
                     withClass);
   }
 
-  void ExpectEverythingGivenBack() const {
-    EXPECT_EQ(scripted.liveContexts, std::set<uint32_t>{kCallerContext});
-    EXPECT_TRUE(scripted.liveBuffers.empty());
-    EXPECT_EQ(scripted.staleFrees, 0);
-  }
-
   ListClient scripted;
   TStringList containers{true};
   TStringList objects;
@@ -248,7 +198,7 @@ TEST_F(ListingTest, PreparesItsOwnContextAndLeavesTheCallersAlone) {
   EXPECT_EQ(scripted.flags[kCallerContext], kCallerFlags);
   EXPECT_EQ(scripted.key2[kCallerContext], 5u);
   EXPECT_EQ(scripted.nameContext[kCallerContext], "Elsewhere");
-  ExpectEverythingGivenBack();
+  EXPECT_TRUE(scripted.EverythingGivenBack());
 }
 
 TEST_F(ListingTest, FlagsThatCannotBeReadAreNotWritten) {
@@ -258,7 +208,7 @@ TEST_F(ListingTest, FlagsThatCannotBeReadAreNotWritten) {
   ASSERT_EQ(scripted.listCalls.size(), 1u);
   EXPECT_EQ(scripted.listCalls[0].flags, kCallerFlags);
   EXPECT_EQ(objects.Texts(), std::vector<std::string>{"User: Admin"});
-  ExpectEverythingGivenBack();
+  EXPECT_TRUE(scripted.EverythingGivenBack());
 }
 
 // One listing of three batches, the middle one empty, with one call failing in each case: the
@@ -307,7 +257,7 @@ TEST_F(ListingTest, EveryWayOutKeepsWhatWasReadAndGivesEverythingBack) {
     List();
     EXPECT_EQ(containers.Texts(), c.containers);
     EXPECT_EQ(objects.Texts(), c.objects);
-    ExpectEverythingGivenBack();
+    EXPECT_TRUE(scripted.EverythingGivenBack());
     EXPECT_EQ(cursorBegins, 1);
     EXPECT_EQ(cursorRestores, 1);
     EXPECT_EQ(shown, kArrowCursor);
@@ -343,7 +293,7 @@ TEST_F(ListingTest, AStopKeepsWhatWasReadAndGivesEverythingBack) {
     EXPECT_FALSE(state.Active());
     EXPECT_EQ(DSListNext(state), -1);
     EXPECT_EQ(read, c.objects);
-    ExpectEverythingGivenBack();
+    EXPECT_TRUE(scripted.EverythingGivenBack());
 
     scripted = ListClient{};
     scripted.batches = {{kSales, kAdmin}, {}, {kIt, kPrinter, kModule}};
@@ -353,7 +303,7 @@ TEST_F(ListingTest, AStopKeepsWhatWasReadAndGivesEverythingBack) {
     List();
     EXPECT_EQ(objects.Texts(), c.objects);
     EXPECT_EQ(stop.EntriesRead(), static_cast<int64_t>(c.objects.size()));
-    ExpectEverythingGivenBack();
+    EXPECT_TRUE(scripted.EverythingGivenBack());
   }
 }
 
@@ -370,11 +320,11 @@ TEST_F(ListingTest, ReturnsTheFailingCodeAndEndsForGood) {
   EXPECT_EQ(state.Name(), "Admin");
   EXPECT_EQ(DSListNext(state), kDirInsufficientBuffer);
   EXPECT_FALSE(state.Active());
-  ExpectEverythingGivenBack();
+  EXPECT_TRUE(scripted.EverythingGivenBack());
   const size_t listCalls = scripted.listCalls.size();
   EXPECT_EQ(DSListNext(state), -1);
   EXPECT_EQ(scripted.listCalls.size(), listCalls);
-  ExpectEverythingGivenBack();
+  EXPECT_TRUE(scripted.EverythingGivenBack());
 }
 
 TEST_F(ListingTest, EmptyContainersAndEmptyBatches) {
@@ -387,14 +337,14 @@ TEST_F(ListingTest, EmptyContainersAndEmptyBatches) {
     EXPECT_EQ(DSListFirst(scripted, kCallerContext, ".Org", state), -1);
     EXPECT_FALSE(state.Active());
     EXPECT_EQ(scripted.listCalls.size(), batches.size());
-    ExpectEverythingGivenBack();
+    EXPECT_TRUE(scripted.EverythingGivenBack());
   }
   scripted = ListClient{};
   scripted.batches = {{}, {kAdmin}, {}, {}, {kPrinter}, {}};
   List();
   EXPECT_TRUE(containers.Empty());
   EXPECT_EQ(objects.Texts(), (std::vector<std::string>{"User: Admin", "Printer: P1"}));
-  ExpectEverythingGivenBack();
+  EXPECT_TRUE(scripted.EverythingGivenBack());
 }
 
 TEST_F(ListingTest, ANewStartOrTheEndOfTheStateGivesTheOpenListingBack) {
@@ -408,7 +358,7 @@ TEST_F(ListingTest, ANewStartOrTheEndOfTheStateGivesTheOpenListingBack) {
     EXPECT_EQ(scripted.liveContexts.size(), 2u);
     EXPECT_EQ(scripted.liveBuffers.size(), 1u);
   }
-  ExpectEverythingGivenBack();
+  EXPECT_TRUE(scripted.EverythingGivenBack());
   TNDSObj unused;
   EXPECT_EQ(DSListNext(unused), -1);
 }
@@ -447,7 +397,7 @@ TEST_F(ListingTest, SortedListsEndAsIfEveryEntryHadBeenInsertedInPlace) {
       EXPECT_EQ(sorted.Text(i), expected.Text(i)) << i;
       EXPECT_EQ(sorted.Number(i), expected.Number(i)) << i;
     }
-    ExpectEverythingGivenBack();
+    EXPECT_TRUE(scripted.EverythingGivenBack());
   }
 }
 

@@ -71,6 +71,7 @@ ScriptedBatch StreamBatch(const std::string& name, int32_t nextHandle) {
 }
 
 struct ReadClient : ScriptedClient {
+  ReadClient() : ScriptedClient(kCallerContext) {}
   using ScriptedClient::DirGetContextValue;
   using ScriptedClient::DirSetContextValue;
   // The batches of successive DirRead calls; calls past the last repeat the last one.
@@ -80,10 +81,8 @@ struct ReadClient : ScriptedClient {
   int32_t streamOpenCode = kDirOk;
   bool streamUnreadable = false;
 
-  std::map<DirContext, uint32_t> contexts{{kCallerContext, kCallerFlags}};
-  std::map<DirBuffer, uint32_t> buffers;  // live buffers and their sizes
-  std::set<DirBuffer> readBuffers;        // prepared for operation 3
-  size_t batch = 0;
+  std::map<DirContext, uint32_t> contextFlags{{kCallerContext, kCallerFlags}};
+  std::set<DirBuffer> readBuffers;  // prepared for operation 3
   size_t valueAt = 0;
   int reads = 0;
   std::vector<uint32_t> flagsAtRead;
@@ -93,26 +92,17 @@ struct ReadClient : ScriptedClient {
   std::vector<int> streamHandles;
 
   bool LiveReadContext(DirContext context) const {
-    return context != kCallerContext && contexts.contains(context);
+    return context != kCallerContext && liveContexts.contains(context);
   }
   ScriptedBatch& Current() { return batches[batch]; }
 
-  int32_t DirDuplicateContext(DirContext context, DirContext& copy) override {
-    if (const int32_t code = Call("DirDuplicateContext")) {
-      return code;
-    }
-    const auto original = contexts.find(context);
-    if (original == contexts.end()) {
-      return kDirBadContext;
-    }
-    copy = nextHandle++;
-    contexts[copy] = original->second;
-    return kDirOk;
+  void ContextDuplicated(DirContext context, DirContext copy) override {
+    contextFlags[copy] = contextFlags[context];
   }
 
   int32_t DirFreeContext(DirContext context) override {
     EXPECT_NE(context, kCallerContext) << "the caller's context must stay";
-    return contexts.erase(context) == 1 ? kDirOk : kDirBadContext;
+    return ScriptedClient::DirFreeContext(context);
   }
 
   int32_t DirGetContextValue(DirContext context, int key, uint32_t& value) override {
@@ -120,7 +110,8 @@ struct ReadClient : ScriptedClient {
     if (const int32_t code = Call("DirGetContextValue")) {
       return code;
     }
-    value = contexts.at(context);
+    EXPECT_TRUE(liveContexts.contains(context));
+    value = contextFlags.at(context);
     return kDirOk;
   }
 
@@ -130,28 +121,19 @@ struct ReadClient : ScriptedClient {
     if (const int32_t code = Call("DirSetContextValue")) {
       return code;
     }
-    contexts[context] = value;
-    return kDirOk;
-  }
-
-  int32_t DirAllocBuffer(uint32_t size, DirBuffer& buffer) override {
-    if (const int32_t code = Call("DirAllocBuffer")) {
-      return code;
-    }
-    buffer = nextHandle++;
-    buffers[buffer] = size;
+    contextFlags[context] = value;
     return kDirOk;
   }
 
   int32_t DirFreeBuffer(DirBuffer buffer) override {
     readBuffers.erase(buffer);
-    return buffers.erase(buffer) == 1 ? kDirOk : kDirInvalidHandle;
+    return ScriptedClient::DirFreeBuffer(buffer);
   }
 
   int32_t DirInitBuffer(DirContext context, int operation, DirBuffer buffer) override {
     EXPECT_TRUE(LiveReadContext(context));
     EXPECT_EQ(operation, kDirOperationRead);
-    EXPECT_TRUE(buffers.contains(buffer));
+    EXPECT_TRUE(liveBuffers.contains(buffer));
     if (const int32_t code = Call("DirInitBuffer")) {
       return code;
     }
@@ -163,7 +145,7 @@ struct ReadClient : ScriptedClient {
                               const std::string& name) override {
     EXPECT_TRUE(LiveReadContext(context));
     EXPECT_TRUE(readBuffers.contains(buffer));
-    EXPECT_EQ(buffers[buffer], kReadRequestBufferSize);
+    EXPECT_EQ(liveBuffers[buffer], kReadRequestBufferSize);
     if (const int32_t code = Call("DirPutAttributeName")) {
       return code;
     }
@@ -176,10 +158,10 @@ struct ReadClient : ScriptedClient {
     EXPECT_TRUE(LiveReadContext(context));
     EXPECT_EQ(infoType, 1);
     EXPECT_EQ(allAttributes, 0);
-    EXPECT_EQ(buffers[request], kReadRequestBufferSize);
+    EXPECT_EQ(liveBuffers[request], kReadRequestBufferSize);
     EXPECT_TRUE(readBuffers.contains(result));
-    EXPECT_EQ(buffers[result], kReadResultBufferSize);
-    flagsAtRead.push_back(contexts[context]);
+    EXPECT_EQ(liveBuffers[result], kReadResultBufferSize);
+    flagsAtRead.push_back(contextFlags[context]);
     batch = std::min(static_cast<size_t>(reads), batches.size() - 1);
     valueAt = 0;
     ++reads;
@@ -240,7 +222,7 @@ struct ReadClient : ScriptedClient {
 
   int32_t DirOpenStream(DirContext context, const std::string&, const std::string& attributeName,
                         int flags, int& handle) override {
-    EXPECT_TRUE(contexts.contains(context));
+    EXPECT_TRUE(liveContexts.contains(context));
     EXPECT_EQ(flags, 1);
     streamsOpened.push_back(attributeName);
     streamContexts.push_back(context);
@@ -266,9 +248,8 @@ bool Closed(int handle) {
 
 // Checks that a run left nothing open but the caller's context, whose flags are untouched.
 void ExpectNothingLeft(const ReadClient& scripted) {
-  EXPECT_EQ(scripted.contexts.size(), 1u);
-  EXPECT_EQ(scripted.contexts.at(kCallerContext), kCallerFlags);
-  EXPECT_TRUE(scripted.buffers.empty());
+  EXPECT_TRUE(scripted.EverythingGivenBack());
+  EXPECT_EQ(scripted.contextFlags.at(kCallerContext), kCallerFlags);
   for (const int handle : scripted.streamHandles) {
     EXPECT_TRUE(Closed(handle)) << "stream handle " << handle;
   }
@@ -291,9 +272,7 @@ TEST_P(ReadWaysOut, CodeEntriesAndNothingLeftBehind) {
   const ReadCase& c = GetParam();
   ReadClient scripted;
   scripted.batches = c.batches;
-  scripted.failOperation = c.failOperation;
-  scripted.failOnCall = c.failOnCall;
-  scripted.failCode = c.failCode;
+  scripted.Fail(c.failOperation, c.failOnCall, c.failCode);
 
   TStringList entries;
   entries.Add("kept");
