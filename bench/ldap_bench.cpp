@@ -4,7 +4,10 @@
 // past the server's size limit; the directory reads that rebuilding the document makes for
 // 1,000 checked items (every attribute of each item, and its XML info stream); and the rebuild
 // itself for 1,000 and 10,000 checked items of the five kinds, each beside one ldapsearch run
-// reading the same items' RBS attributes. Loading the server is not measured.
+// reading the same items' RBS attributes. Loading the server is not measured. Client and
+// ldapsearch reach the server through one delay relay, its hold each way the benchmarks'
+// argument (0, 5, 20 ms), so each figure sits beside its yardstick across the same network;
+// "turns" counts the request/answer turns of one iteration.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -12,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <filesystem>
@@ -24,6 +28,7 @@
 #include "bench/tree_generator.h"
 #include "directory/client/dir_session.h"
 #include "tests/client/slapd_server.h"
+#include "tests/support/delay_relay.h"
 
 extern char** environ;
 
@@ -44,7 +49,8 @@ constexpr size_t kLargeChecked = 10'000;
 
 struct LiveTree {
   std::unique_ptr<SlapdServer> server;
-  DirSession session;  // ends before the server does
+  std::unique_ptr<DelayRelay> relay;  // what the client and ldapsearch connect to
+  DirSession session;                 // ends before the relay and the server do
   GeneratedTreeShape shape;
   DirContext context = 0;
   std::vector<std::string> tasks;  // typeless complete names, for the reads
@@ -69,7 +75,7 @@ XmlCheckedItems FirstOfEach(const XmlCheckedItems& found, size_t perKind, size_t
 // Runs ldapsearch -LLL -x -H <the server> with `args` after them, its output thrown away; false
 // when it cannot be started or fails.
 bool RunLdapsearch(const LiveTree& tree, std::vector<std::string> args) {
-  args.insert(args.begin(), {"/usr/bin/ldapsearch", "-LLL", "-x", "-H", tree.server->Uri()});
+  args.insert(args.begin(), {"/usr/bin/ldapsearch", "-LLL", "-x", "-H", tree.relay->Uri()});
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -102,7 +108,12 @@ LiveTree& Tree() {
     std::fprintf(stderr, "%s\n", tree.server->Error().c_str());
     std::abort();
   }
-  tree.context = StartBenchClient(tree.session, folder, tree.server->Uri(), "timeout = 120\n");
+  const std::string uri = tree.server->Uri();
+  tree.relay = std::make_unique<DelayRelay>("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
+                                            std::chrono::milliseconds(0));
+  if (tree.relay->Port() == 0)
+    std::abort();
+  tree.context = StartBenchClient(tree.session, folder, tree.relay->Uri(), "timeout = 120\n");
   const XmlCheckedItems found = ExportSearchItems(tree.session, tree.context, kLargeChecked);
   tree.tasks = FirstOfEach(found, 1000).tasks;
   tree.checked = FirstOfEach(found, kCheckedPerKind);
@@ -122,15 +133,39 @@ LiveTree& Tree() {
   return tree;
 }
 
-void BM_ExportTabSearchesThroughTheClient(benchmark::State& state) {
+// The tree with the relay holding chunks state.range(0) ms each way, its turns counted afresh.
+LiveTree& TreeAt(const benchmark::State& state) {
   LiveTree& tree = Tree();
-  MeasureExportSearches(tree.session, state, tree.context, tree.shape.RbsObjectCount());
+  tree.relay->SetDelay(std::chrono::milliseconds(state.range(0)));
+  tree.relay->ResetTurns();
+  return tree;
 }
-BENCHMARK(BM_ExportTabSearchesThroughTheClient)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The turns of one iteration since TreeAt.
+void CountTurns(benchmark::State& state, const LiveTree& tree) {
+  if (state.iterations() > 0) {
+    state.counters["turns"] =
+        static_cast<double>(tree.relay->Turns()) / static_cast<double>(state.iterations());
+  }
+}
+
+void Delays(benchmark::internal::Benchmark* benchmark) {
+  benchmark->ArgName("delay_ms")->Arg(0)->Arg(5)->Arg(20);
+}
+
+void BM_ExportTabSearchesThroughTheClient(benchmark::State& state) {
+  LiveTree& tree = TreeAt(state);
+  MeasureExportSearches(tree.session, state, tree.context, tree.shape.RbsObjectCount());
+  CountTurns(state, tree);
+}
+BENCHMARK(BM_ExportTabSearchesThroughTheClient)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Apply(Delays);
 
 // ldapsearch writes every name to a pipe-less sink; it pages as the client does.
 void BM_ExportTabSearchesByLdapsearch(benchmark::State& state) {
-  LiveTree& tree = Tree();
+  LiveTree& tree = TreeAt(state);
   for (auto _ : state) {
     for (const char* filter : kLdapFilters) {
       if (!RunLdapsearch(tree, {"-b", "", "-E", "pr=1000/noprompt", filter, "1.1"})) {
@@ -139,13 +174,17 @@ void BM_ExportTabSearchesByLdapsearch(benchmark::State& state) {
       }
     }
   }
+  CountTurns(state, tree);
 }
-BENCHMARK(BM_ExportTabSearchesByLdapsearch)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExportTabSearchesByLdapsearch)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Apply(Delays);
 
 // What rebuilding the document asks of the directory for 1,000 checked tasks: every attribute
 // of each (values as records) and its XML info stream.
 void BM_ReadsFor1000CheckedItems(benchmark::State& state) {
-  LiveTree& tree = Tree();
+  LiveTree& tree = TreeAt(state);
   DirBuffer buffer = 0;
   if (tree.session.DirAllocBuffer(64512, buffer) != kDirOk)
     std::abort();
@@ -189,27 +228,32 @@ void BM_ReadsFor1000CheckedItems(benchmark::State& state) {
   (void)tree.session.DirFreeBuffer(buffer);
   state.counters["items"] = static_cast<double>(tree.tasks.size());
   state.counters["values"] = static_cast<double>(values);
+  CountTurns(state, tree);
 }
-BENCHMARK(BM_ReadsFor1000CheckedItems)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadsFor1000CheckedItems)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(Delays);
 
 // The install document rebuilt for 1,000 checked items of the five kinds through the real
 // writer and attribute source, as showing the XML page does on a live tree; xml_bench's
 // BM_RebuildInstallDocument is the same on the in-memory store.
 void BM_RebuildInstallDocumentFor1000CheckedItems(benchmark::State& state) {
-  LiveTree& tree = Tree();
+  LiveTree& tree = TreeAt(state);
   MeasureInstallDocumentRebuild(tree.session, state, tree.context, tree.checked);
+  CountTurns(state, tree);
 }
 BENCHMARK(BM_RebuildInstallDocumentFor1000CheckedItems)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Apply(Delays);
 
 void BM_RebuildInstallDocumentFor10000CheckedItems(benchmark::State& state) {
-  LiveTree& tree = Tree();
+  LiveTree& tree = TreeAt(state);
   MeasureInstallDocumentRebuild(tree.session, state, tree.context, tree.largeChecked);
+  CountTurns(state, tree);
 }
 BENCHMARK(BM_RebuildInstallDocumentFor10000CheckedItems)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Apply(Delays);
 
 // The yardstick of the rebuilds: one ldapsearch run reading the RBS attributes of the same
 // checked items, one search per item by its (unique, indexed) common name.
@@ -234,21 +278,24 @@ void MeasureLdapsearchReads(benchmark::State& state, const XmlCheckedItems& item
     }
   }
   state.counters["items"] = static_cast<double>(CheckedItemCount(items));
+  CountTurns(state, tree);
 }
 
 void BM_RbsAttributesOf1000CheckedItemsByLdapsearch(benchmark::State& state) {
-  MeasureLdapsearchReads(state, Tree().checked);
+  MeasureLdapsearchReads(state, TreeAt(state).checked);
 }
 BENCHMARK(BM_RbsAttributesOf1000CheckedItemsByLdapsearch)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Apply(Delays);
 
 void BM_RbsAttributesOf10000CheckedItemsByLdapsearch(benchmark::State& state) {
-  MeasureLdapsearchReads(state, Tree().largeChecked);
+  MeasureLdapsearchReads(state, TreeAt(state).largeChecked);
 }
 BENCHMARK(BM_RbsAttributesOf10000CheckedItemsByLdapsearch)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->Apply(Delays);
 
 }  // namespace
 
