@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 
 #include "directory/client/dir_name.h"
+#include "util/config_folder.h"
 #include "util/text.h"
 
 namespace {
@@ -67,12 +67,9 @@ std::optional<bool> YesNo(std::string_view value) {
 
 }  // namespace
 
-std::string ConfigFolder() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && *xdg == '/')
-    return std::string(xdg) + "/orvane";
-  const char* home = std::getenv("HOME");
-  return std::string(home != nullptr ? home : "") + "/.config/orvane";
+std::string DefaultConnectionsFile() {
+  const auto folder = UserConfigFolder();
+  return folder ? (*folder / "connections.ini").string() : std::string();
 }
 
 std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_view text,

@@ -48,5 +48,6 @@ struct ConnectionConfig {
 [[nodiscard]] std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(
     std::string_view text, const std::string& path, std::string& error);
 
-// $XDG_CONFIG_HOME/orvane, else $HOME/.config/orvane (no trailing slash).
-[[nodiscard]] std::string ConfigFolder();
+// connections.ini in the user's configuration folder (UserConfigFolder); empty when no folder is
+// known, which a start-up reports as a file it cannot read.
+[[nodiscard]] std::string DefaultConnectionsFile();

@@ -48,8 +48,7 @@ DirSession& Session() {
 }
 
 std::string ConnectionsFile(const Client& client) {
-  return client.connectionsFile.empty() ? ConfigFolder() + "/connections.ini"
-                                        : client.connectionsFile;
+  return client.connectionsFile.empty() ? DefaultConnectionsFile() : client.connectionsFile;
 }
 
 // Runs `call` on the session under the client's lock.

@@ -3,12 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -18,6 +14,7 @@
 #include "directory/client/memory_store.h"
 #include "directory/client/name_resolver.h"
 #include "directory/client/sample_tree.h"
+#include "util/atomic_file.h"
 #include "util/secrets.h"
 
 namespace {
@@ -239,9 +236,9 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
 std::optional<StartupFailure> OpenConnections(const std::string& path, bool sampleWithoutFile,
                                               const DirPasswordProvider& passwords,
                                               OpenedConnections& opened, const KeptLogins& kept) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (errno == ENOENT && sampleWithoutFile) {
+  std::string text;
+  if (const FileResult read = ReadRegularFile(path, text); !read.Succeeded()) {
+    if (read.missing && sampleWithoutFile) {
       std::shared_ptr<Store> sampleStore;
       DirConnection connection;
       if (auto failure = OpenSample(sampleStore, connection, nullptr))
@@ -250,10 +247,7 @@ std::optional<StartupFailure> OpenConnections(const std::string& path, bool samp
       opened.primary = 0;
       return std::nullopt;
     }
-    return StartupFailure{kDirConfigMalformed,
-                          path + ": cannot be read (" + std::strerror(errno) + ")"};
+    return StartupFailure{kDirConfigMalformed, path + ": cannot be read (" + read.reason + ")"};
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  return StartFromFile(path, text.str(), passwords, kept, opened);
+  return StartFromFile(path, text, passwords, kept, opened);
 }
