@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "directory/client/ldap_store.h"
+#include "directory/client/connections.h"
 #include "util/secrets.h"
 #include "util/text.h"
 #include "util/unique_fd.h"

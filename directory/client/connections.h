@@ -51,3 +51,8 @@ struct ConnectionConfig {
 // connections.ini in the user's configuration folder (UserConfigFolder); empty when no folder is
 // known, which a start-up reports as a file it cannot read.
 [[nodiscard]] std::string DefaultConnectionsFile();
+
+// The password stored in `path` (one trailing line end dropped); nullopt, with the reason in
+// `error`, when the file cannot be read or is readable by its group or by others.
+[[nodiscard]] std::optional<std::string> ReadPasswordFile(const std::string& path,
+                                                          std::string& error);
