@@ -139,16 +139,17 @@ ProbeResult ProbeServer(const ConnectionConfig& config,
 ProbeResult ProbeConnection(const ConnectionConfig& config,
                             const std::optional<std::string>& password) {
   std::string error;
-  if (config.source == "sample") {
+  const SourceKind kind = SourceKindOf(config.source);
+  if (kind == SourceKind::kSample) {
     const auto store =
         MemoryStore::LoadText(std::string(EmbeddedSampleTree()), "built-in sample tree", error);
     if (!store)
       return {false, error};
     return {true, "The built-in sample tree holds " + Entries(store->EntryCount()) + "."};
   }
-  if (config.source.starts_with("ldap://") || config.source.starts_with("ldaps://"))
+  if (kind == SourceKind::kLdap || kind == SourceKind::kLdaps)
     return ProbeServer(config, password);
-  if (config.source.find("://") != std::string::npos) {
+  if (kind == SourceKind::kUnknownAddress) {
     return {false, "The source " + config.source +
                        " is of an unknown kind: give an LDIF file, sample, ldap:// or ldaps://."};
   }

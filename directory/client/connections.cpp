@@ -73,6 +73,17 @@ std::optional<bool> YesNo(std::string_view value) {
 
 }  // namespace
 
+SourceKind SourceKindOf(std::string_view source) {
+  if (source == "sample")
+    return SourceKind::kSample;
+  if (source.starts_with("ldap://"))
+    return SourceKind::kLdap;
+  if (source.starts_with("ldaps://"))
+    return SourceKind::kLdaps;
+  return source.find("://") != std::string_view::npos ? SourceKind::kUnknownAddress
+                                                      : SourceKind::kLdifFile;
+}
+
 std::string DefaultConnectionsFile() {
   const auto folder = UserConfigFolder();
   return folder ? (*folder / "connections.ini").string() : std::string();

@@ -13,6 +13,11 @@ inline constexpr size_t kTreeNameWidth = 32;
 // The largest `max-message-size` a connection may give, in MiB: a BER length of 4 bytes.
 inline constexpr int kMaxMessageMiB = 4096;
 
+// What a connection's source names. The schemes are matched as written, in lower case; any other
+// "://" address is of no kind the client opens.
+enum class SourceKind { kLdifFile, kSample, kLdap, kLdaps, kUnknownAddress };
+[[nodiscard]] SourceKind SourceKindOf(std::string_view source);
+
 struct ConnectionConfig {
   std::string section;
   std::string tree;

@@ -181,12 +181,13 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
     const auto leaveOut = [&](const std::string& reason) {
       opened.unopened.push_back({config.tree, reason + where, config.primary});
     };
-    if (config.source == "sample") {
+    const SourceKind kind = SourceKindOf(config.source);
+    if (kind == SourceKind::kSample) {
       if (auto failure = OpenSample(sampleStore, connection, &config)) {
         failure->text += where;
         return failure;
       }
-    } else if (config.source.starts_with("ldap://") || config.source.starts_with("ldaps://")) {
+    } else if (kind == SourceKind::kLdap || kind == SourceKind::kLdaps) {
       if (auto failure = OpenLdap(config, passwords, kept, connection, opened.logins)) {
         if (failure->code != kDirSourceUnreadable) {
           failure->text += where;
@@ -197,7 +198,7 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
       }
       if (!connection.store)
         continue;
-    } else if (config.source.find("://") != std::string::npos) {
+    } else if (kind == SourceKind::kUnknownAddress) {
       return StartupFailure{kDirSourceUnknown, path + " line " + std::to_string(config.line) +
                                                    ": source " + config.source +
                                                    " is of an unknown kind"};
