@@ -254,17 +254,25 @@ void TConnectionsDialog::ShowConnections(const std::string& selected) {
 void TConnectionsDialog::ShowFields(const ConnectionFields& fields) {
   EditName->setText(Q(fields.section));
   EditTree->setText(Q(fields.tree));
+  // An address of no known kind is shown as it is written, as an LDIF file's name would be.
   SourceKind kind = kLdifFile;
   std::string rest = fields.source;
-  if (fields.source == "sample") {
-    kind = kSample;
-    rest.clear();
-  } else if (fields.source.starts_with(kLdapScheme)) {
-    kind = kLdap;
-    rest.erase(0, kLdapScheme.size());
-  } else if (fields.source.starts_with(kLdapsScheme)) {
-    kind = kLdaps;
-    rest.erase(0, kLdapsScheme.size());
+  switch (SourceKindOf(fields.source)) {
+    case ::SourceKind::kSample:
+      kind = kSample;
+      rest.clear();
+      break;
+    case ::SourceKind::kLdap:
+      kind = kLdap;
+      rest.erase(0, kLdapScheme.size());
+      break;
+    case ::SourceKind::kLdaps:
+      kind = kLdaps;
+      rest.erase(0, kLdapsScheme.size());
+      break;
+    case ::SourceKind::kLdifFile:
+    case ::SourceKind::kUnknownAddress:
+      break;
   }
   {
     const QSignalBlocker quiet(ComboSourceKind);

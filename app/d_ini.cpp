@@ -1,13 +1,11 @@
 #include "app/d_ini.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <optional>
 #include <tuple>
 #include <utility>
+
+#include "util/config_folder.h"
 
 std::filesystem::path ProgramFile() {
   std::error_code error;
@@ -50,23 +48,14 @@ std::string SettingsFileName() {
 }
 
 std::filesystem::path ConfigurationFolder() {
-  const char* configHome = std::getenv("XDG_CONFIG_HOME");
-  if (configHome != nullptr && configHome[0] == '/') {
-    return std::filesystem::path(configHome) / "orvane";
-  }
-  std::filesystem::path home;
-  if (const char* homeVariable = std::getenv("HOME"); homeVariable != nullptr && *homeVariable) {
-    home = homeVariable;
-  } else if (const passwd* user = ::getpwuid(::getuid()); user != nullptr && user->pw_dir) {
-    home = user->pw_dir;
-  } else {
-    home = "/tmp";
-  }
-  return home / ".config" / "orvane";
+  return UserConfigFolder().value_or(std::filesystem::path());
 }
 
 ProfileFile OpenSettingsFile(const std::filesystem::path& programFile) {
-  return ProfileFile(ConfigurationFolder() / SettingsFileName(programFile));
+  // With no folder the file has no name: it reads as empty and every write fails, instead of
+  // settings landing in a folder other users share.
+  const auto folder = UserConfigFolder();
+  return ProfileFile(folder ? *folder / SettingsFileName(programFile) : std::filesystem::path());
 }
 
 std::string TreeSettingsKey(std::string_view tree) {

@@ -30,8 +30,8 @@
 [[nodiscard]] std::string SettingsFileName(const std::filesystem::path& programFile);
 [[nodiscard]] std::string SettingsFileName();
 
-// The folder settings live in: $XDG_CONFIG_HOME/orvane when that variable holds an absolute
-// path, else $HOME/.config/orvane. Not created here; the first settings write creates it.
+// The folder settings live in (UserConfigFolder), empty when none is known. Not created here;
+// the first settings write creates it.
 [[nodiscard]] std::filesystem::path ConfigurationFolder();
 
 // The settings file of `programFile`, opened in the configuration folder.

@@ -11,9 +11,10 @@
 #include <iterator>
 #include <string_view>
 
-#include "directory/client/ldap_store.h"
+#include "directory/client/connections.h"
 #include "util/secrets.h"
 #include "util/text.h"
+#include "util/unique_fd.h"
 
 namespace {
 
@@ -52,18 +53,15 @@ class Terminal {
   Terminal& operator=(const Terminal&) = delete;
   ~Terminal() {
     if (echoOff_) {
-      ::tcsetattr(fd_, TCSAFLUSH, &saved_);
+      ::tcsetattr(fd_.Get(), TCSAFLUSH, &saved_);
       for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
         ::sigaction(kEndingSignals[i], &previousActions[i], nullptr);
       }
       hiddenFd = -1;
     }
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
   }
 
-  [[nodiscard]] bool IsOpen() const { return fd_ >= 0; }
+  [[nodiscard]] bool IsOpen() const { return fd_.IsOpen(); }
   // Why the terminal could not be opened.
   [[nodiscard]] std::string OpenError() const { return std::strerror(openError_); }
 
@@ -71,11 +69,11 @@ class Terminal {
   // and SIGQUIT, unless ignored, put the terminal back first); the line end the user types still
   // shows.
   [[nodiscard]] bool HideInput() {
-    if (::tcgetattr(fd_, &saved_) != 0) {
+    if (::tcgetattr(fd_.Get(), &saved_) != 0) {
       return false;
     }
     hiddenSaved = saved_;
-    hiddenFd = fd_;
+    hiddenFd = fd_.Get();
     struct sigaction restore {};
     restore.sa_handler = &RestoreTerminalAndEnd;
     ::sigemptyset(&restore.sa_mask);
@@ -92,7 +90,7 @@ class Terminal {
     termios hidden = saved_;
     hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     hidden.c_lflag |= ECHONL;
-    echoOff_ = ::tcsetattr(fd_, TCSAFLUSH, &hidden) == 0;
+    echoOff_ = ::tcsetattr(fd_.Get(), TCSAFLUSH, &hidden) == 0;
     if (!echoOff_) {
       for (size_t i = 0; i < std::size(kEndingSignals); ++i) {
         ::sigaction(kEndingSignals[i], &previousActions[i], nullptr);
@@ -104,7 +102,7 @@ class Terminal {
 
   void Write(std::string_view text) const {
     while (!text.empty()) {
-      const ssize_t written = ::write(fd_, text.data(), text.size());
+      const ssize_t written = ::write(fd_.Get(), text.data(), text.size());
       if (written < 0 && errno == EINTR) {
         continue;
       }
@@ -124,7 +122,7 @@ class Terminal {
     line.reserve(kRoom);
     for (;;) {
       char c = 0;
-      const ssize_t got = ::read(fd_, &c, 1);
+      const ssize_t got = ::read(fd_.Get(), &c, 1);
       if (got < 0 && errno == EINTR) {
         continue;
       }
@@ -147,7 +145,7 @@ class Terminal {
   }
 
  private:
-  int fd_;
+  UniqueFd fd_;
   int openError_;
   termios saved_{};
   bool echoOff_ = false;

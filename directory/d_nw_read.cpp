@@ -12,6 +12,7 @@
 #include "render/attr_values.h"
 #include "render/named_attributes.h"
 #include "util/text.h"
+#include "util/unique_fd.h"
 
 namespace {
 
@@ -24,24 +25,6 @@ constexpr uint32_t kMaxValueRecordSize = 16 * kReadResultBufferSize;
 
 static_assert(kReadResultBufferSize == kStreamBufferSize,
               "the stream buffer read here is the one the stream renderer shows");
-
-// A stream's file descriptor, closed on every way out.
-class ScopedStreamHandle {
- public:
-  explicit ScopedStreamHandle(int handle) : handle_(handle) {}
-  ~ScopedStreamHandle() {
-    if (handle_ >= 0) {
-      ::close(handle_);
-    }
-  }
-  ScopedStreamHandle(const ScopedStreamHandle&) = delete;
-  ScopedStreamHandle& operator=(const ScopedStreamHandle&) = delete;
-
-  [[nodiscard]] int Get() const { return handle_; }
-
- private:
-  int handle_;
-};
 
 // An alias object's own attribute is read only when the context does not follow aliases.
 [[nodiscard]] int32_t StopFollowingAliases(DirClient& client, DirContext context) {
@@ -280,7 +263,7 @@ int32_t DSReadStream(DirClient& client, DirContext context, const std::string& o
   if (code != kDirOk) {
     return code;
   }
-  const ScopedStreamHandle stream(handle);
+  const UniqueFd stream(handle);
   // One read normally brings the whole stream (or its first `limit` bytes); reading on until the
   // end only matters for a descriptor that hands its bytes out in pieces.
   size_t done = 0;

@@ -8,35 +8,35 @@
 #include <string>
 #include <system_error>
 
+#include "util/unique_fd.h"
+
 namespace {
 
 FileResult Failure(int error) {
-  return {std::system_category().message(error != 0 ? error : EIO), error == ENOENT};
+  error = error != 0 ? error : EIO;
+  return {std::system_category().message(error), error == ENOENT, error};
+}
+
+FileKind KindOf(mode_t mode) {
+  return S_ISREG(mode)                    ? FileKind::kRegular
+         : S_ISDIR(mode)                  ? FileKind::kDirectory
+         : S_ISFIFO(mode)                 ? FileKind::kFifo
+         : S_ISCHR(mode) || S_ISBLK(mode) ? FileKind::kDevice
+         : S_ISSOCK(mode)                 ? FileKind::kSocket
+                                          : FileKind::kOther;
 }
 
 // Refuses what is not a regular file; a folder is named as such.
 FileResult KindFailure(mode_t mode) {
+  FileResult result;
   if (S_ISDIR(mode)) {
-    return Failure(EISDIR);
+    result = Failure(EISDIR);
+  } else if (!S_ISREG(mode)) {
+    result.reason = "Not a regular file";
   }
-  return {S_ISREG(mode) ? "" : "Not a regular file"};
+  result.kind = KindOf(mode);
+  return result;
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  [[nodiscard]] int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -59,27 +59,24 @@ class TemporaryFile {
   explicit TemporaryFile(const std::filesystem::path& target) {
     std::string pattern =
         (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    fd_ = ::mkstemp(pattern.data());
-    if (fd_ >= 0) {
+    fd_.Reset(::mkstemp(pattern.data()));
+    if (fd_.IsOpen()) {
       path_ = std::move(pattern);
     }
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   ~TemporaryFile() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
+    fd_.Reset();
     if (!path_.empty()) {
       ::unlink(path_.c_str());
     }
   }
-  [[nodiscard]] bool IsOpen() const { return fd_ >= 0; }
-  [[nodiscard]] int Descriptor() const { return fd_; }
+  [[nodiscard]] bool IsOpen() const { return fd_.IsOpen(); }
+  [[nodiscard]] int Descriptor() const { return fd_.Get(); }
   // Closes the file (a failing close may have lost data) and renames it over `target`.
   [[nodiscard]] bool CloseAndRenameTo(const std::filesystem::path& target) {
-    const int result = ::close(fd_);
-    fd_ = -1;
+    const int result = fd_.Close();
     if (result != 0 || ::rename(path_.c_str(), target.c_str()) != 0) {
       return false;
     }
@@ -88,7 +85,7 @@ class TemporaryFile {
   }
 
  private:
-  int fd_ = -1;
+  UniqueFd fd_;
   std::string path_;
 };
 
@@ -101,17 +98,15 @@ mode_t NewFileMode() {
 // The rename is durable only once the folder is; the file is replaced either way.
 void SyncFolder(const std::filesystem::path& target) {
   const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
-  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    ::fsync(folderFd);
-    ::close(folderFd);
+  const UniqueFd folderFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folderFd.IsOpen()) {
+    ::fsync(folderFd.Get());
   }
 }
 
 }  // namespace
 
-FileResult ReadRegularFile(const std::filesystem::path& path, std::string& text) {
-  text.clear();
+FileResult OpenRegularFile(const std::filesystem::path& path, UniqueFd& file, size_t& size) {
   // A device is refused before it is opened: opening some has effects of its own.
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
@@ -121,12 +116,24 @@ FileResult ReadRegularFile(const std::filesystem::path& path, std::string& text)
     return kind;
   }
   // Should a FIFO take the file's place meanwhile, O_NONBLOCK keeps the open from waiting.
-  const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (file.Get() < 0 || ::fstat(file.Get(), &info) != 0) {
+  UniqueFd opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!opened.IsOpen() || ::fstat(opened.Get(), &info) != 0) {
     return Failure(errno);
   }
   if (FileResult kind = KindFailure(info.st_mode); !kind.Succeeded()) {
     return kind;
+  }
+  file = std::move(opened);
+  size = static_cast<size_t>(info.st_size);
+  return {};
+}
+
+FileResult ReadRegularFile(const std::filesystem::path& path, std::string& text) {
+  text.clear();
+  UniqueFd file;
+  size_t size = 0;
+  if (FileResult opened = OpenRegularFile(path, file, size); !opened.Succeeded()) {
+    return opened;
   }
   char chunk[16384];
   for (;;) {

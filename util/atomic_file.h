@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/unique_fd.h"
+
 // Writes `bytes` to the open file `fd`; true when every byte was written. Replaceable so a test
 // can make the write fail (or stop the process) half-way through; a failing writer may leave its
 // reason in errno.
@@ -16,11 +18,20 @@ using ContentWriter = std::function<bool(int fd, std::string_view bytes)>;
 
 // Why a file was not read or replaced: the system's text for the error ("Permission denied",
 // "Is a directory") or "Not a regular file". Empty when it succeeded.
+enum class FileKind { kRegular, kDirectory, kFifo, kDevice, kSocket, kOther };
 struct FileResult {
   std::string reason;
-  bool missing = false;  // a read found no file by that name (the reason says so too)
+  bool missing = false;                // a read found no file by that name (the reason says so too)
+  int error = 0;                       // the system's error number; 0 when only the kind was wrong
+  FileKind kind = FileKind::kRegular;  // what was found there, when it could be seen
   [[nodiscard]] bool Succeeded() const { return reason.empty(); }
 };
+
+// Opens `path`, a symbolic link followed, for reading into `file`, its size in `size`. Anything
+// but a regular file is refused without being opened, so a FIFO cannot make the open wait; one
+// put in its place between the look and the open is refused too.
+[[nodiscard]] FileResult OpenRegularFile(const std::filesystem::path& path, UniqueFd& file,
+                                         size_t& size);
 
 // Reads the whole of `path`, a symbolic link followed, into `text` (empty on failure). Anything
 // but a regular file is refused without being opened, so a FIFO cannot make the read wait.

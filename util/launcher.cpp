@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "util/text.h"
+#include "util/unique_fd.h"
 
 extern char** environ;
 
@@ -68,25 +69,6 @@ std::string FindInPath(std::string_view name) {
   }
   return {};
 }
-
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  [[nodiscard]] int Get() const { return fd_; }
-  void Reset() {
-    if (fd_ >= 0) {
-      close(fd_);
-      fd_ = -1;
-    }
-  }
-
- private:
-  int fd_ = -1;
-};
 
 int ShellResultOf(int error) {
   switch (error) {

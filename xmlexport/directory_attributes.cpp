@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
+#include "directory/client/dir_codes.h"
 #include "directory/client/dir_name.h"
-#include "directory/client/ldap_store.h"
 #include "directory/d_nw_list.h"
 #include "directory/d_nw_read.h"
 

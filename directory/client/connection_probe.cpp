@@ -16,6 +16,7 @@
 #include "directory/client/ldap_store.h"
 #include "directory/client/memory_store.h"
 #include "directory/client/sample_tree.h"
+#include "util/unique_fd.h"
 
 namespace {
 
@@ -44,24 +45,24 @@ std::optional<std::string> WhyUnreachable(const std::string& uri, int timeoutSec
   const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> addresses(found, freeaddrinfo);
   std::string reason = "no address";
   for (const addrinfo* at = found; at != nullptr; at = at->ai_next) {
-    const int fd = socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK, at->ai_protocol);
-    if (fd < 0)
+    UniqueFd fd(socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK, at->ai_protocol));
+    if (!fd.IsOpen())
       continue;
     int error = 0;
-    if (connect(fd, at->ai_addr, at->ai_addrlen) != 0) {
+    if (connect(fd.Get(), at->ai_addr, at->ai_addrlen) != 0) {
       error = errno;
       if (error == EINPROGRESS) {
-        pollfd wait{fd, POLLOUT, 0};
+        pollfd wait{fd.Get(), POLLOUT, 0};
         const int ready = poll(&wait, 1, std::max(1, waitSeconds) * 1000);
         socklen_t size = sizeof error;
         if (ready == 0) {
           error = ETIMEDOUT;
-        } else if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+        } else if (ready < 0 || getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
           error = errno;
         }
       }
     }
-    close(fd);
+    fd.Reset();
     if (error == 0)
       return std::nullopt;
     reason = error == ETIMEDOUT ? "no answer within " + std::to_string(timeoutSeconds) + " s"
@@ -138,16 +139,17 @@ ProbeResult ProbeServer(const ConnectionConfig& config,
 ProbeResult ProbeConnection(const ConnectionConfig& config,
                             const std::optional<std::string>& password) {
   std::string error;
-  if (config.source == "sample") {
+  const SourceKind kind = SourceKindOf(config.source);
+  if (kind == SourceKind::kSample) {
     const auto store =
         MemoryStore::LoadText(std::string(EmbeddedSampleTree()), "built-in sample tree", error);
     if (!store)
       return {false, error};
     return {true, "The built-in sample tree holds " + Entries(store->EntryCount()) + "."};
   }
-  if (config.source.starts_with("ldap://") || config.source.starts_with("ldaps://"))
+  if (kind == SourceKind::kLdap || kind == SourceKind::kLdaps)
     return ProbeServer(config, password);
-  if (config.source.find("://") != std::string::npos) {
+  if (kind == SourceKind::kUnknownAddress) {
     return {false, "The source " + config.source +
                        " is of an unknown kind: give an LDIF file, sample, ldap:// or ldaps://."};
   }

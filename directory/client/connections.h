@@ -13,6 +13,11 @@ inline constexpr size_t kTreeNameWidth = 32;
 // The largest `max-message-size` a connection may give, in MiB: a BER length of 4 bytes.
 inline constexpr int kMaxMessageMiB = 4096;
 
+// What a connection's source names. The schemes are matched as written, in lower case; any other
+// "://" address is of no kind the client opens.
+enum class SourceKind { kLdifFile, kSample, kLdap, kLdaps, kUnknownAddress };
+[[nodiscard]] SourceKind SourceKindOf(std::string_view source);
+
 struct ConnectionConfig {
   std::string section;
   std::string tree;
@@ -48,5 +53,11 @@ struct ConnectionConfig {
 [[nodiscard]] std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(
     std::string_view text, const std::string& path, std::string& error);
 
-// $XDG_CONFIG_HOME/orvane, else $HOME/.config/orvane (no trailing slash).
-[[nodiscard]] std::string ConfigFolder();
+// connections.ini in the user's configuration folder (UserConfigFolder); empty when no folder is
+// known, which a start-up reports as a file it cannot read.
+[[nodiscard]] std::string DefaultConnectionsFile();
+
+// The password stored in `path` (one trailing line end dropped); nullopt, with the reason in
+// `error`, when the file cannot be read or is readable by its group or by others.
+[[nodiscard]] std::optional<std::string> ReadPasswordFile(const std::string& path,
+                                                          std::string& error);

@@ -18,6 +18,7 @@
 #include "directory/client/store_factory.h"
 #include "directory/client/value_codec.h"
 #include "util/secrets.h"
+#include "util/unique_fd.h"
 
 namespace {
 
@@ -217,25 +218,21 @@ std::vector<AttributeRecords> ValueRecords(Store& store, const Context& context,
 
 // A file descriptor to read `bytes` from once; nullopt when the system gives none.
 std::optional<int> ReadOnceDescriptor(const std::string& bytes) {
-  const int fd = memfd_create("orvane-stream", MFD_CLOEXEC);
-  if (fd < 0)
+  UniqueFd fd(memfd_create("orvane-stream", MFD_CLOEXEC));
+  if (!fd.IsOpen())
     return std::nullopt;
   size_t written = 0;
   while (written < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    const ssize_t n = write(fd.Get(), bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR)
       continue;
-    if (n <= 0) {
-      close(fd);
+    if (n <= 0)
       return std::nullopt;
-    }
     written += static_cast<size_t>(n);
   }
-  if (lseek(fd, 0, SEEK_SET) != 0) {
-    close(fd);
+  if (lseek(fd.Get(), 0, SEEK_SET) != 0)
     return std::nullopt;
-  }
-  return fd;
+  return fd.Release();
 }
 
 const std::map<int32_t, const char*>& ClientTexts() {
@@ -603,7 +600,7 @@ struct DirSessionStartup {
   }
 
   [[nodiscard]] std::string ConnectionsFile() const {
-    return connectionsFile.empty() ? ConfigFolder() + "/connections.ini" : connectionsFile;
+    return connectionsFile.empty() ? DefaultConnectionsFile() : connectionsFile;
   }
 
   bool started = false;

@@ -71,46 +71,6 @@ LdapSettings::~LdapSettings() {
   WipeText(password);
 }
 
-std::optional<std::string> ReadPasswordFile(const std::string& path, std::string& error) {
-  // The mode is checked before anything is opened; the read itself refuses a FIFO or device
-  // without waiting on it, and the identity check catches a file swapped in meanwhile.
-  struct stat before {};
-  if (stat(path.c_str(), &before) != 0) {
-    error = path + ": cannot be read (" + std::strerror(errno) + ")";
-    return std::nullopt;
-  }
-  if (!S_ISREG(before.st_mode)) {
-    error = path + ": not a regular file";
-    return std::nullopt;
-  }
-  // Whoever may change the file chooses the password the client sends.
-  if ((before.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(before.st_mode & 07777));
-    const bool readable = (before.st_mode & (S_IRGRP | S_IROTH)) != 0;
-    error = path + ": the password file has mode " + mode + " and is " +
-            (readable ? "readable" : "writable") +
-            " by others; allow only its owner to read or change it (chmod 600)";
-    return std::nullopt;
-  }
-  std::string password;
-  if (const FileResult read = ReadRegularFile(path, password); !read.Succeeded()) {
-    error = path + ": cannot be read (" + read.reason + ")";
-    return std::nullopt;
-  }
-  struct stat after {};
-  if (stat(path.c_str(), &after) != 0 || after.st_ino != before.st_ino ||
-      after.st_dev != before.st_dev || after.st_mode != before.st_mode) {
-    error = path + ": changed while it was read";
-    return std::nullopt;
-  }
-  if (!password.empty() && password.back() == '\n')
-    password.pop_back();
-  if (!password.empty() && password.back() == '\r')
-    password.pop_back();
-  return password;
-}
-
 std::optional<LdapSettings> LdapSettingsFor(const ConnectionConfig& config, std::string& error) {
   LdapSettings settings;
   settings.uri = config.source;

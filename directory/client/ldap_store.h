@@ -36,11 +36,6 @@ struct LdapSettings {
   ~LdapSettings();
 };
 
-// The password stored in `path` (one trailing line end dropped); nullopt, with the reason in
-// `error`, when the file cannot be read or is readable by its group or by others.
-[[nodiscard]] std::optional<std::string> ReadPasswordFile(const std::string& path,
-                                                          std::string& error);
-
 // The settings a connections.ini section gives for a live server, the password taken from its
 // password file when it names one; nullopt, with the reason in `error`, when the CA file or the
 // password file cannot be read.

@@ -19,7 +19,9 @@
 #include "directory/client/dir_codes.h"
 #include "directory/client/filter_expr.h"
 #include "directory/client/value_codec.h"
+#include "util/atomic_file.h"
 #include "util/text.h"
+#include "util/unique_fd.h"
 
 namespace {
 
@@ -83,58 +85,21 @@ int CompareFolded(std::string_view a, std::string_view b, bool exact) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-// A file descriptor that closes itself.
-class FileHandle {
- public:
-  FileHandle() = default;
-  explicit FileHandle(int fd) : fd_(fd) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() {
-    if (fd_ >= 0)
-      close(fd_);
-  }
-  [[nodiscard]] int Get() const { return fd_; }
-
- private:
-  int fd_ = -1;
-};
-
 std::string CannotRead(const std::string& path) {
   return path + ": cannot be read (" + std::strerror(errno) + ")";
 }
 
-// Opens `path` for reading into `file`, its size in `size`; nullopt, or "<named>: <why>" when it
-// is not a regular file (a link to one is followed) or cannot be opened. A FIFO or device is
-// refused without blocking.
-std::optional<std::string> OpenRegularFile(const std::string& path,
-                                           std::unique_ptr<FileHandle>& file, size_t& size,
-                                           const std::string& named) {
-  const auto notRegular = [&named](mode_t mode) {
-    const char* kind = S_ISDIR(mode)                    ? "a directory"
-                       : S_ISFIFO(mode)                 ? "a FIFO"
-                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
-                       : S_ISSOCK(mode)                 ? "a socket"
-                                                        : "of an unknown kind";
+// "<named>: <why>" for a file `result` says was not opened or read.
+std::string Unreadable(const FileResult& result, const std::string& named) {
+  if (result.kind != FileKind::kRegular) {
+    const char* kind = result.kind == FileKind::kDirectory ? "a directory"
+                       : result.kind == FileKind::kFifo    ? "a FIFO"
+                       : result.kind == FileKind::kDevice  ? "a device"
+                       : result.kind == FileKind::kSocket  ? "a socket"
+                                                           : "of an unknown kind";
     return named + ": not a regular file (" + kind + ")";
-  };
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0)
-    return CannotRead(named);
-  if (!S_ISREG(info.st_mode))
-    return notRegular(info.st_mode);
-  auto opened = std::make_unique<FileHandle>(
-      open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (opened->Get() < 0)
-    return CannotRead(named);
-  // The file may have been replaced since stat.
-  if (fstat(opened->Get(), &info) != 0)
-    return CannotRead(named);
-  if (!S_ISREG(info.st_mode))
-    return notRegular(info.st_mode);
-  file = std::move(opened);
-  size = static_cast<size_t>(info.st_size);
-  return std::nullopt;
+  }
+  return named + ": cannot be read (" + std::strerror(result.error) + ")";
 }
 
 // Reads from `fd` into `buffer`, retrying when interrupted; read's answer.
@@ -146,26 +111,14 @@ ssize_t ReadSome(int fd, char* buffer, size_t size) {
   }
 }
 
-// Reads all of `path` into `bytes`; nullopt, or "<named>: <why>" as OpenRegularFile gives it or
-// when it cannot be read.
-std::optional<std::string> ReadRegularFile(const std::string& path, std::string& bytes,
-                                           const std::string& named) {
-  std::unique_ptr<FileHandle> file;
-  size_t size = 0;
-  if (auto problem = OpenRegularFile(path, file, size, named))
-    return problem;
+// Reads all of `path` into `bytes`; nullopt, or "<named>: <why>" when it is not a regular file
+// or cannot be read.
+std::optional<std::string> ReadUrlFile(const std::string& path, std::string& bytes,
+                                       const std::string& named) {
   try {
-    bytes.clear();
-    bytes.reserve(size);
-    char chunk[65536];
-    for (;;) {
-      const ssize_t n = ReadSome(file->Get(), chunk, sizeof chunk);
-      if (n < 0)
-        return CannotRead(named);
-      if (n == 0)
-        return std::nullopt;
-      bytes.append(chunk, static_cast<size_t>(n));
-    }
+    if (const FileResult read = ReadRegularFile(path, bytes); !read.Succeeded())
+      return Unreadable(read, named);
+    return std::nullopt;
   } catch (const std::bad_alloc&) {
     bytes.clear();
     bytes.shrink_to_fit();
@@ -671,7 +624,7 @@ class MemoryStore::Loader {
     if (const auto problem = InFolder(*path, resolved))
       return Fail(field.line, where + *problem);
     std::string bytes;
-    if (const auto problem = ReadRegularFile(resolved, bytes, *path))
+    if (const auto problem = ReadUrlFile(resolved, bytes, *path))
       return Fail(field.line, where + *problem);
     field.value = fetched_.emplace_back(std::move(bytes));
     return true;
@@ -1083,15 +1036,15 @@ std::unique_ptr<MemoryStore> MemoryStore::LoadText(std::string text, std::string
 
 std::unique_ptr<MemoryStore> MemoryStore::LoadFile(const std::string& path, std::string& error,
                                                    LdifUrls urls) {
-  std::unique_ptr<FileHandle> file;
+  UniqueFd file;
   size_t size = 0;
-  if (const auto problem = OpenRegularFile(path, file, size, path)) {
-    error = *problem;
+  if (const FileResult opened = OpenRegularFile(path, file, size); !opened.Succeeded()) {
+    error = Unreadable(opened, path);
     return nullptr;
   }
   // Read as it is checked, a piece at a time: the memory a load takes is the tree's, whatever
   // the file holds after a fault.
-  LdifGate gate(file->Get());
+  LdifGate gate(file.Get());
   return Loader::Load(gate, size, path, urls, error);
 }
 

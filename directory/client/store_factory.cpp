@@ -3,12 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -18,6 +14,7 @@
 #include "directory/client/memory_store.h"
 #include "directory/client/name_resolver.h"
 #include "directory/client/sample_tree.h"
+#include "util/atomic_file.h"
 #include "util/secrets.h"
 
 namespace {
@@ -184,12 +181,13 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
     const auto leaveOut = [&](const std::string& reason) {
       opened.unopened.push_back({config.tree, reason + where, config.primary});
     };
-    if (config.source == "sample") {
+    const SourceKind kind = SourceKindOf(config.source);
+    if (kind == SourceKind::kSample) {
       if (auto failure = OpenSample(sampleStore, connection, &config)) {
         failure->text += where;
         return failure;
       }
-    } else if (config.source.starts_with("ldap://") || config.source.starts_with("ldaps://")) {
+    } else if (kind == SourceKind::kLdap || kind == SourceKind::kLdaps) {
       if (auto failure = OpenLdap(config, passwords, kept, connection, opened.logins)) {
         if (failure->code != kDirSourceUnreadable) {
           failure->text += where;
@@ -200,7 +198,7 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
       }
       if (!connection.store)
         continue;
-    } else if (config.source.find("://") != std::string::npos) {
+    } else if (kind == SourceKind::kUnknownAddress) {
       return StartupFailure{kDirSourceUnknown, path + " line " + std::to_string(config.line) +
                                                    ": source " + config.source +
                                                    " is of an unknown kind"};
@@ -239,9 +237,9 @@ std::optional<StartupFailure> StartFromFile(const std::string& path, const std::
 std::optional<StartupFailure> OpenConnections(const std::string& path, bool sampleWithoutFile,
                                               const DirPasswordProvider& passwords,
                                               OpenedConnections& opened, const KeptLogins& kept) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (errno == ENOENT && sampleWithoutFile) {
+  std::string text;
+  if (const FileResult read = ReadRegularFile(path, text); !read.Succeeded()) {
+    if (read.missing && sampleWithoutFile) {
       std::shared_ptr<Store> sampleStore;
       DirConnection connection;
       if (auto failure = OpenSample(sampleStore, connection, nullptr))
@@ -250,10 +248,7 @@ std::optional<StartupFailure> OpenConnections(const std::string& path, bool samp
       opened.primary = 0;
       return std::nullopt;
     }
-    return StartupFailure{kDirConfigMalformed,
-                          path + ": cannot be read (" + std::strerror(errno) + ")"};
+    return StartupFailure{kDirConfigMalformed, path + ": cannot be read (" + read.reason + ")"};
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  return StartFromFile(path, text.str(), passwords, kept, opened);
+  return StartFromFile(path, text, passwords, kept, opened);
 }

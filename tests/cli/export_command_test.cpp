@@ -169,6 +169,10 @@ TEST_F(ExportCommandTest, DirectoryFailuresExitOneWithTheirTextAndWriteNothing) 
       {{"--connections", (root_ / "missing.ini").string()},
        "Could not find server/tree connection. InitNetWare returned error 0x8810 (" +
            (root_ / "missing.ini").string() + ": cannot be read (No such file or directory))"},
+      // A folder is refused as the settings' reader refuses it, never read as an empty file.
+      {{"--connections", root_.string()},
+       "Could not find server/tree connection. InitNetWare returned error 0x8810 (" +
+           root_.string() + ": cannot be read (Is a directory))"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.error);
