@@ -34,6 +34,8 @@ using BerText = std::unique_ptr<char, BerMemFree>;
 constexpr size_t kMaxCachedNames = 100'000;
 // The most answers waiting for their reads.
 constexpr size_t kMaxWaitingAnswers = 64;
+// The smallest page a search whose pages the server refused for their size is retried with.
+constexpr int kSmallestRetriedPage = 50;
 
 // What one entry of a listing or search is asked for.
 constexpr const char* kEntryAttributes[] = {"objectClass",      "modifyTimestamp",
@@ -612,6 +614,7 @@ class LdapStore::Cursor final : public EntryCursor {
         pending_.empty()) {
       code = Fetch();
     }
+    code = WithSmallerPages(code);
     // A first page cut short (a server that does not page stopping at its size limit) still
     // delivers its entries; the code ends the cursor after them.
     if (code != kDirOk && code != kDirNoSuchEntry && !pending_.empty()) {
@@ -660,6 +663,44 @@ class LdapStore::Cursor final : public EntryCursor {
     countedAsUnfinished_ = unfinished;
   }
 
+  // Whether the last page was refused for its size: over the size limit (servers that apply it
+  // to each page rather than to the whole search), or over the largest page the server allows.
+  bool PageRefused(int32_t code) const {
+    return code == kDirRemoteFailure &&
+           (pageLdapCode_ == LDAP_SIZELIMIT_EXCEEDED || pageLdapCode_ == LDAP_ADMINLIMIT_EXCEEDED);
+  }
+
+  // A first page refused for its size is asked again from the start with pages halved, down to
+  // kSmallestRetriedPage; the store keeps the size that worked for its later searches. Nothing
+  // of a refused first page has been handed out, so nothing is repeated or lost. A server that
+  // counts its limit over all pages also refuses the smaller pages, and ends as before.
+  int32_t WithSmallerPages(int32_t code) {
+    LdapConnection& connection = Connection();
+    const int asked = connection.PageSize();
+    bool retried = false;
+    while (Paged() && PageRefused(code) && connection.PageSize() > kSmallestRetriedPage) {
+      const int smaller = std::max(kSmallestRetriedPage, connection.PageSize() / 2);
+      connection.UsePageSize(smaller);
+      impl_.Connection().UsePageSize(smaller);
+      pending_.clear();
+      cookie_.clear();
+      retried = true;
+      code = Fetch();
+    }
+    if (retried && PageRefused(code)) {
+      // No smaller page helped: later searches go back to the size asked for.
+      connection.UsePageSize(asked);
+      impl_.Connection().UsePageSize(asked);
+      connection.Fail(code, connection.FailureText(code).value_or(connection.Where()) +
+                                "; the server refused pages of " + std::to_string(asked) +
+                                " down to " + std::to_string(kSmallestRetriedPage) +
+                                " entries: its size limit is below the page size; set page-size "
+                                "in this connection's section of connections.ini to fewer "
+                                "entries than the server's size limit");
+    }
+    return code;
+  }
+
   int32_t Fetch() {
     LdapConnection& connection = Connection();
     LdapPage page;
@@ -672,6 +713,7 @@ class LdapStore::Cursor final : public EntryCursor {
       code = connection.SearchPage(base_, scope_, filter_, kEntryAttributes, cookie, page, what);
     }
     generation_ = connection.Generation();
+    pageLdapCode_ = page.ldapCode;
     cookie_ = page.cookie;
     if (code == kDirOk && (!Paged() || cookie_.empty())) {
       done_ = true;
@@ -723,7 +765,8 @@ class LdapStore::Cursor final : public EntryCursor {
   std::deque<StoreEntry> pending_;
   std::unique_ptr<LdapConnection> spare_;  // the pages' connection when not the store's own
   bool countedAsUnfinished_ = false;
-  int nextPage_ = -1;  // message id of the page asked for ahead
+  int nextPage_ = -1;                // message id of the page asked for ahead
+  int pageLdapCode_ = LDAP_SUCCESS;  // the LDAP result of the last page
   uint64_t generation_ = 0;
   bool done_ = false;
   int32_t status_ = kDirOk;
