@@ -11,6 +11,7 @@
 #include <deque>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "directory/client/builtin_schema.h"
@@ -215,6 +216,11 @@ struct LdapStore::Impl {
   // an alias to the entry just read and naming the entries inside values cost no requests of
   // their own once each entry has been met.
   std::unordered_map<std::string, StoreEntry> knownEntries;
+  // The names this operation's lookups found no entry by, by folded DN. A search or listing
+  // below one of them is of no entry, whatever the server answers: some answer a paged search
+  // below a missing base with success and no entries, which would export an empty document
+  // where an LDIF load says the container is not found.
+  std::unordered_set<std::string> missingNames;
   // The last read of named attributes, which answers the read of a stream among them that
   // follows it for the same entry.
   struct LastRead {
@@ -320,6 +326,23 @@ struct LdapStore::Impl {
     if (knownEntries.size() >= kMaxCachedNames)
       knownEntries.clear();
     knownEntries.insert_or_assign(key, entry);
+  }
+
+  void RememberMissing(const DirName& name) {
+    if (missingNames.size() >= kMaxCachedNames)
+      missingNames.clear();
+    missingNames.insert(FoldedDnKey(name));
+  }
+  // Whether a lookup of this operation found no entry by `name` or by a name above it.
+  bool KnownMissing(const DirName& name) const {
+    if (missingNames.empty())
+      return false;
+    for (size_t depth = name.size(); depth > 0; --depth) {
+      if (missingNames.contains(
+              FoldedDnKey(DirName(name.end() - static_cast<std::ptrdiff_t>(depth), name.end()))))
+        return true;
+    }
+    return false;
   }
 
   [[nodiscard]] LdapConnection& Connection() { return connections.Main(); }
@@ -521,6 +544,8 @@ struct LdapStore::Impl {
         if (!page.entries.empty() && !lastRequest.empty())
           Wait(key, WaitingAnswer{lastRequest, -1, std::move(page.entries.front()), 0});
       }
+      if (*code == kDirNoSuchEntry || (*code == kDirOk && page.entries.empty()))
+        RememberMissing(child);
     } else if (multi) {
       // Asked by exact names, the values would take every combination of naming types. One
       // one-level search instead, for the children holding each value under some naming type;
@@ -548,16 +573,22 @@ struct LdapStore::Impl {
       // over the naming types makes the server scan the whole container wherever one of the
       // types is not indexed, and a container of a hundred thousand tasks took milliseconds a
       // name.
+      std::vector<DirName> names;
       std::vector<std::string> children;
       for (const std::string& type : namingTypes) {
         DirName child = parent;
         child.insert(child.begin(), Rdn{type, part.value});
         children.push_back(LdapDnText(child));
+        names.push_back(std::move(child));
       }
       std::vector<LdapPage> pages;
-      static_cast<void>(Connection().LookUpEach(children, kEntryAttributes, pages, "name lookup"));
-      for (LdapPage& each : pages) {
-        page = std::move(each);
+      const int32_t code =
+          Connection().LookUpEach(children, kEntryAttributes, pages, "name lookup");
+      for (size_t i = 0; i < pages.size(); ++i) {
+        page = std::move(pages[i]);
+        // Only a batch answered whole tells that an empty answer is an entry missing.
+        if (code == kDirOk && page.entries.empty())
+          RememberMissing(names[i]);
         collect();
       }
     }
@@ -1039,6 +1070,8 @@ int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCurs
                                      LDAP_SCOPE_BASE, "(objectClass=*)", Cursor::Check()),
         cursor);
   }
+  if (impl_->KnownMissing(parent))
+    return kDirNoSuchEntry;
   return StartCursor(std::make_unique<Cursor>(*impl_, LdapDnText(parent), LDAP_SCOPE_ONELEVEL,
                                               "(objectClass=*)", Cursor::Check()),
                      cursor);
@@ -1091,6 +1124,8 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
                                      std::move(text), std::move(check)),
         cursor);
   }
+  if (impl_->KnownMissing(base))
+    return kDirNoSuchEntry;
   return StartCursor(std::make_unique<Cursor>(*impl_, LdapDnText(base), ldapScope, std::move(text),
                                               std::move(check)),
                      cursor);
@@ -1208,6 +1243,7 @@ void LdapStore::BeginOperation() {
   impl_->ForgetWaitingAnswers();
   impl_->connections.RetryServer();
   impl_->knownEntries.clear();
+  impl_->missingNames.clear();
   impl_->lastRead.reset();
 }
 
