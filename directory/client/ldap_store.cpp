@@ -1277,5 +1277,15 @@ int32_t LdapStore::WhoAmI(DirName& name) {
   if (!parsed)
     return kDirInvalidObjectName;
   name = *parsed;
+  // Some servers answer the identity in their own normalised spelling, lower-cased: the user is
+  // shown as the entry's own DN spells it, when the entry can be read.
+  static const char* const kNoAttributes[] = {"1.1", nullptr};
+  LdapPage page;
+  if (impl_->SearchOnce(std::string(text.substr(3)), LDAP_SCOPE_BASE, "(objectClass=*)",
+                        kNoAttributes, page, "read the bound entry") == kDirOk &&
+      !page.entries.empty()) {
+    if (auto own = impl_->EntryName(page.entries.front().get()); own && SameName(*own, name))
+      name = std::move(*own);
+  }
   return kDirOk;
 }

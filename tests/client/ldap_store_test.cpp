@@ -231,6 +231,36 @@ TEST_F(LdapStoreTest, MultiValuedNamesReadAlikeServedAndInMemory) {
   }
 }
 
+// A server may answer who-am-I in the bind's spelling or its own: the user is named as the
+// entry's DN is spelt.
+TEST_F(LdapStoreTest, TheBoundUserIsNamedAsItsEntryIsSpelt) {
+  SlapdServer server(Write("manager.ldif",
+                           "dn: cn=Manager\nobjectClass: person\ncn: Manager\n"
+                           "sn: M\n"));
+  ASSERT_TRUE(server.Running()) << server.Error();
+  for (const char* bind : {"cn=manager", "CN=MANAGER"}) {
+    SCOPED_TRACE(bind);
+    int32_t code = 0;
+    std::string error;
+    const auto store = Connect(server.Uri(), code, error, bind, SlapdServer::kManagerPassword);
+    ASSERT_NE(store, nullptr) << error;
+    DirName self;
+    ASSERT_EQ(store->WhoAmI(self), kDirOk);
+    ASSERT_EQ(self.size(), 1u);
+    EXPECT_EQ(self.front().value, "Manager");
+  }
+  Write("password", SlapdServer::kManagerPassword);
+  client_.DirClientUseConnectionsFile(
+      Write("connections.ini", "[live]\ntree = LIVE\nsource = " + server.Uri() +
+                                   "\nbind = cn=manager\npassword-file = password\n"));
+  ASSERT_EQ(client_.DirClientInit(0, 0), kDirConnectionOk);
+  DirContext context = 0;
+  ASSERT_EQ(client_.DirCreateContext(context), kDirOk);
+  std::string name;
+  ASSERT_EQ(client_.DirWhoAmI(context, name), kDirOk);
+  EXPECT_EQ(name, "CN=Manager");
+}
+
 TEST_F(LdapStoreTest, TheServersSchemaGivesDirectorySyntaxes) {
   const auto store = Connect();
   ASSERT_NE(store, nullptr);
