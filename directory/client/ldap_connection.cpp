@@ -108,7 +108,8 @@ LdapConnection::LdapConnection(LdapSettings settings, std::shared_ptr<LdapFailur
     : settings_(std::move(settings)),
       givenUp_(std::move(givenUp)),
       lastFailure_(std::move(lastFailure)),
-      pagedResults_(pagedResults) {}
+      pagedResults_(pagedResults),
+      pageSize_(std::max(1, settings_.pageSize)) {}
 
 int32_t LdapConnection::Fail(int32_t code, const std::string& text) const {
   *lastFailure_ = LdapFailure{code, text};
@@ -413,8 +414,8 @@ int32_t LdapConnection::SendSearch(const std::string& base, int scope, const std
     value.bv_val = const_cast<char*>(cookie->data());
     value.bv_len = cookie->size();
     LDAPControl* raw = nullptr;
-    if (ldap_create_page_control(ld_.get(), std::max(1, settings_.pageSize),
-                                 cookie->empty() ? nullptr : &value, 0, &raw) == LDAP_SUCCESS) {
+    if (ldap_create_page_control(ld_.get(), pageSize_, cookie->empty() ? nullptr : &value, 0,
+                                 &raw) == LDAP_SUCCESS) {
       control.reset(raw);
       controls[0] = raw;
     }
@@ -633,9 +634,13 @@ std::unique_ptr<LdapConnection> LdapConnectionPool::TakeSpare() {
   if (!spares_.empty()) {
     std::unique_ptr<LdapConnection> spare = std::move(spares_.back());
     spares_.pop_back();
+    spare->UsePageSize(main_.PageSize());
     return spare;
   }
-  return std::make_unique<LdapConnection>(settings_, givenUp_, lastFailure_, main_.PagedResults());
+  auto spare =
+      std::make_unique<LdapConnection>(settings_, givenUp_, lastFailure_, main_.PagedResults());
+  spare->UsePageSize(main_.PageSize());
+  return spare;
 }
 
 void LdapConnectionPool::ReturnSpare(std::unique_ptr<LdapConnection> spare) {

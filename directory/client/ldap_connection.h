@@ -5,6 +5,7 @@
 // one needs, and reading entries out of the messages received. Only the live store uses it.
 #include <ldap.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -63,6 +64,10 @@ class LdapConnection {
   // Whether searches are paged (the server supports the paged results control).
   [[nodiscard]] bool PagedResults() const { return pagedResults_; }
   void UsePagedResults(bool paged) { pagedResults_ = paged; }
+  // Entries asked for per page: the configured page-size, or the smaller one a server that
+  // refused it took.
+  [[nodiscard]] int PageSize() const { return pageSize_; }
+  void UsePageSize(int entries) { pageSize_ = std::max(1, entries); }
 
   [[nodiscard]] const std::string& Where() const { return settings_.uri; }
   // Notes `text` as the text of `code` and returns `code`.
@@ -122,6 +127,7 @@ class LdapConnection {
   std::shared_ptr<LdapFailure> givenUp_;
   std::shared_ptr<LdapFailure> lastFailure_;
   bool pagedResults_ = false;
+  int pageSize_ = 1;
   LdapHandle ld_;
   uint64_t generation_ = 0;
 };

@@ -11,6 +11,7 @@
 #include <deque>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "directory/client/builtin_schema.h"
@@ -34,6 +35,8 @@ using BerText = std::unique_ptr<char, BerMemFree>;
 constexpr size_t kMaxCachedNames = 100'000;
 // The most answers waiting for their reads.
 constexpr size_t kMaxWaitingAnswers = 64;
+// The smallest page a search whose pages the server refused for their size is retried with.
+constexpr int kSmallestRetriedPage = 50;
 
 // What one entry of a listing or search is asked for.
 constexpr const char* kEntryAttributes[] = {"objectClass",      "modifyTimestamp",
@@ -173,6 +176,11 @@ struct LdapStore::Impl {
   // an alias to the entry just read and naming the entries inside values cost no requests of
   // their own once each entry has been met.
   std::unordered_map<std::string, StoreEntry> knownEntries;
+  // The names this operation's lookups found no entry by, by folded DN. A search or listing
+  // below one of them is of no entry, whatever the server answers: some answer a paged search
+  // below a missing base with success and no entries, which would export an empty document
+  // where an LDIF load says the container is not found.
+  std::unordered_set<std::string> missingNames;
   // The last read of named attributes, which answers the read of a stream among them that
   // follows it for the same entry.
   struct LastRead {
@@ -278,6 +286,23 @@ struct LdapStore::Impl {
     if (knownEntries.size() >= kMaxCachedNames)
       knownEntries.clear();
     knownEntries.insert_or_assign(key, entry);
+  }
+
+  void RememberMissing(const DirName& name) {
+    if (missingNames.size() >= kMaxCachedNames)
+      missingNames.clear();
+    missingNames.insert(FoldedDnKey(name));
+  }
+  // Whether a lookup of this operation found no entry by `name` or by a name above it.
+  bool KnownMissing(const DirName& name) const {
+    if (missingNames.empty())
+      return false;
+    for (size_t depth = name.size(); depth > 0; --depth) {
+      if (missingNames.contains(
+              FoldedDnKey(DirName(name.end() - static_cast<std::ptrdiff_t>(depth), name.end()))))
+        return true;
+    }
+    return false;
   }
 
   [[nodiscard]] LdapConnection& Connection() { return connections.Main(); }
@@ -479,6 +504,8 @@ struct LdapStore::Impl {
         if (!page.entries.empty() && !lastRequest.empty())
           Wait(key, WaitingAnswer{lastRequest, -1, std::move(page.entries.front()), 0});
       }
+      if (*code == kDirNoSuchEntry || (*code == kDirOk && page.entries.empty()))
+        RememberMissing(child);
     } else if (multi) {
       // Asked by exact names, the values would take every combination of naming types. One
       // one-level search instead, for the children holding each value under some naming type;
@@ -506,16 +533,22 @@ struct LdapStore::Impl {
       // over the naming types makes the server scan the whole container wherever one of the
       // types is not indexed, and a container of a hundred thousand tasks took milliseconds a
       // name.
+      std::vector<DirName> names;
       std::vector<std::string> children;
       for (const std::string& type : namingTypes) {
         DirName child = parent;
         child.insert(child.begin(), Rdn{type, part.value});
         children.push_back(LdapDnText(child));
+        names.push_back(std::move(child));
       }
       std::vector<LdapPage> pages;
-      static_cast<void>(Connection().LookUpEach(children, kEntryAttributes, pages, "name lookup"));
-      for (LdapPage& each : pages) {
-        page = std::move(each);
+      const int32_t code =
+          Connection().LookUpEach(children, kEntryAttributes, pages, "name lookup");
+      for (size_t i = 0; i < pages.size(); ++i) {
+        page = std::move(pages[i]);
+        // Only a batch answered whole tells that an empty answer is an entry missing.
+        if (code == kDirOk && page.entries.empty())
+          RememberMissing(names[i]);
         collect();
       }
     }
@@ -572,6 +605,7 @@ class LdapStore::Cursor final : public EntryCursor {
         pending_.empty()) {
       code = Fetch();
     }
+    code = WithSmallerPages(code);
     // A first page cut short (a server that does not page stopping at its size limit) still
     // delivers its entries; the code ends the cursor after them.
     if (code != kDirOk && code != kDirNoSuchEntry && !pending_.empty()) {
@@ -620,6 +654,44 @@ class LdapStore::Cursor final : public EntryCursor {
     countedAsUnfinished_ = unfinished;
   }
 
+  // Whether the last page was refused for its size: over the size limit (servers that apply it
+  // to each page rather than to the whole search), or over the largest page the server allows.
+  bool PageRefused(int32_t code) const {
+    return code == kDirRemoteFailure &&
+           (pageLdapCode_ == LDAP_SIZELIMIT_EXCEEDED || pageLdapCode_ == LDAP_ADMINLIMIT_EXCEEDED);
+  }
+
+  // A first page refused for its size is asked again from the start with pages halved, down to
+  // kSmallestRetriedPage; the store keeps the size that worked for its later searches. Nothing
+  // of a refused first page has been handed out, so nothing is repeated or lost. A server that
+  // counts its limit over all pages also refuses the smaller pages, and ends as before.
+  int32_t WithSmallerPages(int32_t code) {
+    LdapConnection& connection = Connection();
+    const int asked = connection.PageSize();
+    bool retried = false;
+    while (Paged() && PageRefused(code) && connection.PageSize() > kSmallestRetriedPage) {
+      const int smaller = std::max(kSmallestRetriedPage, connection.PageSize() / 2);
+      connection.UsePageSize(smaller);
+      impl_.Connection().UsePageSize(smaller);
+      pending_.clear();
+      cookie_.clear();
+      retried = true;
+      code = Fetch();
+    }
+    if (retried && PageRefused(code)) {
+      // No smaller page helped: later searches go back to the size asked for.
+      connection.UsePageSize(asked);
+      impl_.Connection().UsePageSize(asked);
+      connection.Fail(code, connection.FailureText(code).value_or(connection.Where()) +
+                                "; the server refused pages of " + std::to_string(asked) +
+                                " down to " + std::to_string(kSmallestRetriedPage) +
+                                " entries: its size limit is below the page size; set page-size "
+                                "in this connection's section of connections.ini to fewer "
+                                "entries than the server's size limit");
+    }
+    return code;
+  }
+
   int32_t Fetch() {
     LdapConnection& connection = Connection();
     LdapPage page;
@@ -632,6 +704,7 @@ class LdapStore::Cursor final : public EntryCursor {
       code = connection.SearchPage(base_, scope_, filter_, kEntryAttributes, cookie, page, what);
     }
     generation_ = connection.Generation();
+    pageLdapCode_ = page.ldapCode;
     cookie_ = page.cookie;
     if (code == kDirOk && (!Paged() || cookie_.empty())) {
       done_ = true;
@@ -683,7 +756,8 @@ class LdapStore::Cursor final : public EntryCursor {
   std::deque<StoreEntry> pending_;
   std::unique_ptr<LdapConnection> spare_;  // the pages' connection when not the store's own
   bool countedAsUnfinished_ = false;
-  int nextPage_ = -1;  // message id of the page asked for ahead
+  int nextPage_ = -1;                // message id of the page asked for ahead
+  int pageLdapCode_ = LDAP_SUCCESS;  // the LDAP result of the last page
   uint64_t generation_ = 0;
   bool done_ = false;
   int32_t status_ = kDirOk;
@@ -956,6 +1030,8 @@ int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCurs
                                      LDAP_SCOPE_BASE, "(objectClass=*)", Cursor::Check()),
         cursor);
   }
+  if (impl_->KnownMissing(parent))
+    return kDirNoSuchEntry;
   return StartCursor(std::make_unique<Cursor>(*impl_, LdapDnText(parent), LDAP_SCOPE_ONELEVEL,
                                               "(objectClass=*)", Cursor::Check()),
                      cursor);
@@ -1008,6 +1084,8 @@ int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filt
                                      std::move(text), std::move(check)),
         cursor);
   }
+  if (impl_->KnownMissing(base))
+    return kDirNoSuchEntry;
   return StartCursor(std::make_unique<Cursor>(*impl_, LdapDnText(base), ldapScope, std::move(text),
                                               std::move(check)),
                      cursor);
@@ -1125,6 +1203,7 @@ void LdapStore::BeginOperation() {
   impl_->ForgetWaitingAnswers();
   impl_->connections.RetryServer();
   impl_->knownEntries.clear();
+  impl_->missingNames.clear();
   impl_->lastRead.reset();
 }
 
@@ -1158,5 +1237,15 @@ int32_t LdapStore::WhoAmI(DirName& name) {
   if (!parsed)
     return kDirInvalidObjectName;
   name = *parsed;
+  // Some servers answer the identity in their own normalised spelling, lower-cased: the user is
+  // shown as the entry's own DN spells it, when the entry can be read.
+  static const char* const kNoAttributes[] = {"1.1", nullptr};
+  LdapPage page;
+  if (impl_->SearchOnce(std::string(text.substr(3)), LDAP_SCOPE_BASE, "(objectClass=*)",
+                        kNoAttributes, page, "read the bound entry") == kDirOk &&
+      !page.entries.empty()) {
+    if (auto own = impl_->EntryName(page.entries.front().get()); own && SameName(*own, name))
+      name = std::move(*own);
+  }
   return kDirOk;
 }

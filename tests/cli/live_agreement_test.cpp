@@ -60,8 +60,10 @@ struct PseudoTerminal {
 
 const std::string kSampleTree = std::string(ORVANE_TEST_DATA) + "/../../samples/sample_tree.ldif";
 
+// Beside the tree, a naming context that holds nothing yet answers every search below it with
+// success, as some servers answer a paged search below a missing base.
 SlapdServer& Server() {
-  static SlapdServer server(kSampleTree);
+  static SlapdServer server(kSampleTree, 3, false, "", 0, 0, "o=Corp");
   return server;
 }
 
@@ -127,6 +129,7 @@ TEST_F(LiveAgreementTest, TheServedTreeExportsByteForByteAsTheLoadedOne) {
       {"--base", "[Root]", "--tasks", "legacy", "--list"},
       {"--base", "Print Services.RBS Collection.Services.Larkspur", "--all"},
       {"--base", "Nowhere.Larkspur", "--all"},
+      {"--base", ".Nope.Corp", "--all"},
       {"--tree", "other", "--all"},
   };
   for (const std::vector<std::string>& arguments : cases) {

@@ -253,8 +253,9 @@ Converted Convert(const std::string& source, std::string schema) {
 }  // namespace
 
 SlapdServer::SlapdServer(const std::string& ldifPath, int sizeLimit, bool tls,
-                         const std::string& suffix, int pagedLimit) {
-  if (Prepare(ldifPath, sizeLimit, tls, suffix, pagedLimit))
+                         const std::string& suffix, int pagedLimit, int pageLimit,
+                         const std::string& hollowSuffix) {
+  if (Prepare(ldifPath, sizeLimit, tls, suffix, pagedLimit, pageLimit, hollowSuffix))
     Start();
 }
 
@@ -275,7 +276,8 @@ std::string SlapdServer::LdapsUri() const {
 }
 
 bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls,
-                          const std::string& suffix, int pagedLimit) {
+                          const std::string& suffix, int pagedLimit, int pageLimit,
+                          const std::string& hollowSuffix) {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern =
       std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/orvane-slapd-XXXXXX";
@@ -284,6 +286,7 @@ bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls,
     return false;
   }
   folder_ = pattern;
+  suffix_ = suffix;
   const std::string data = std::string(ORVANE_TEST_DATA) + "/ldap";
   std::string config = ReadAll(data + "/slapd.conf.in");
   ReplaceAll(config, "@SCHEMA@", folder_ + "/tree.schema");
@@ -291,6 +294,7 @@ bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls,
   ReplaceAll(config, "@SIZELIMIT@", std::to_string(sizeLimit));
   ReplaceAll(config, "@SUFFIX@", suffix);
   ReplaceAll(config, "@PRTOTAL@", pagedLimit > 0 ? std::to_string(pagedLimit) : "unlimited");
+  ReplaceAll(config, "@PR@", pageLimit > 0 ? std::to_string(pageLimit) : "unlimited");
   ReplaceAll(config, "@ROOTDN@",
              suffix.empty() ? std::string(kManagerDn) : std::string(kManagerDn) + "," + suffix);
   ReplaceAll(config, "@ROOTPW@", kManagerPassword);
@@ -306,8 +310,12 @@ bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls,
       error_ = "openssl could not make a certificate: " + ReadAll(folder_ + "/openssl.log");
       return false;
     }
-    global = "TLSCertificateFile " + pem + "\nTLSCertificateKeyFile " + key + "\n";
+    global += "TLSCertificateFile " + pem + "\nTLSCertificateKeyFile " + key + "\n";
   }
+  // Last of the global part and before the tree's database, which would otherwise hold the
+  // suffix too when it is the root.
+  if (!hollowSuffix.empty())
+    global += "moduleload back_null\ndatabase null\nsuffix \"" + hollowSuffix + "\"\n";
   ReplaceAll(config, "@GLOBAL@", global);
   std::ofstream(folder_ + "/slapd.conf") << config;
   if (!Load(ldifPath))
@@ -330,7 +338,9 @@ bool SlapdServer::Load(const std::string& ldifPath) {
   std::ofstream(folder_ + "/tree.schema") << converted.schema;
   std::ofstream(folder_ + "/tree.ldif") << converted.ldif;
   const std::string log = folder_ + "/slapadd.log";
-  if (Run({kSlapadd, "-q", "-s", "-f", folder_ + "/slapd.conf", "-l", folder_ + "/tree.ldif"},
+  // By its suffix: a hollow naming context's database comes first.
+  if (Run({kSlapadd, "-q", "-s", "-f", folder_ + "/slapd.conf", "-b", suffix_, "-l",
+           folder_ + "/tree.ldif"},
           log) != 0) {
     error_ = "slapadd failed: " + ReadAll(log);
     return false;

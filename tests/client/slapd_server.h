@@ -22,9 +22,12 @@ class SlapdServer {
   // certificate for 127.0.0.1 (CaFile() trusts it), offers StartTLS and listens on LdapsUri().
   // `suffix` is the one naming context (empty: the whole tree below the root); the manager is
   // cn=Manager directly below it. `pagedLimit` bounds all pages of one search together
-  // (0: unbounded).
+  // (0: unbounded); `pageLimit` refuses a larger page (adminLimitExceeded; 0: any page).
+  // `hollowSuffix` names a second naming context that holds nothing yet answers every search
+  // below it with success and no entries.
   explicit SlapdServer(const std::string& ldifPath, int sizeLimit = 3, bool tls = false,
-                       const std::string& suffix = "", int pagedLimit = 0);
+                       const std::string& suffix = "", int pagedLimit = 0, int pageLimit = 0,
+                       const std::string& hollowSuffix = "");
   ~SlapdServer();
   SlapdServer(const SlapdServer&) = delete;
   SlapdServer& operator=(const SlapdServer&) = delete;
@@ -53,11 +56,12 @@ class SlapdServer {
 
  private:
   bool Prepare(const std::string& ldifPath, int sizeLimit, bool tls, const std::string& suffix,
-               int pagedLimit);
+               int pagedLimit, int pageLimit, const std::string& hollowSuffix);
   // Converts `ldifPath` and loads it into an empty database with slapadd.
   bool Load(const std::string& ldifPath);
 
   std::string folder_;
+  std::string suffix_;
   std::string error_;
   int port_ = 0;
   int tlsPort_ = 0;
