@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/item_list.h"
+#include "util/string_list.h"
 
 // The kinds of RBS item, in the order of the export pages and of the install document.
 enum class RbsKind { kModule, kCategory, kRole, kBook, kTask };
@@ -32,6 +33,10 @@ class TExportListSet {
   virtual void Fill(RbsKind kind, const std::function<void(TItemList&)>& edit) = 0;
   // Runs `mark`, which changes check marks only, on the list of `kind`.
   virtual void Mark(RbsKind kind, const std::function<void(TItemList&)>& mark) = 0;
+  // TItemList::MarkDependents on the list of `kind`: a holder that shows the list hears of the
+  // lines it checked only, not of the whole list, as marking by dependency does it once per
+  // module or role.
+  virtual void MarkDependents(RbsKind kind, const TStringList& values) = 0;
 };
 
 // The five lists of one export, owned together: for a caller without a window.
@@ -43,6 +48,9 @@ class TExportLists : public TExportListSet {
   }
   void Mark(RbsKind kind, const std::function<void(TItemList&)>& mark) override {
     mark(lists_.at(Index(kind)));
+  }
+  void MarkDependents(RbsKind kind, const TStringList& values) override {
+    static_cast<void>(lists_.at(Index(kind)).MarkDependents(values));
   }
 
  private:

@@ -120,11 +120,26 @@ void TExportRun::MarkByText(RbsKind kind, std::string_view text) {
 }
 
 void TExportRun::MarkDependents(RbsKind kind, const TStringList& names) {
-  lists_.Mark(kind, [&names](TItemList& items) { items.MarkDependents(names); });
+  lists_.MarkDependents(kind, names);
 }
+
+namespace {
+
+int64_t CheckedCount(const TItemList& items) {
+  int64_t checked = 0;
+  for (int i = 0; i < items.Count(); ++i) {
+    checked += items.Checked(i) ? 1 : 0;
+  }
+  return checked;
+}
+
+}  // namespace
 
 void TExportRun::CheckDependentBooks(DirContext context) {
   const TItemList& modules = lists_.Of(RbsKind::kModule);
+  const int64_t total = CheckedCount(modules);
+  int64_t done = 0;
+  ReportItemsDone(done, total, "modules");
   TStringList found;
   // Count() is asked anew each time: in the window the searches let messages run, and a reload
   // meanwhile may shorten the list.
@@ -144,11 +159,15 @@ void TExportRun::CheckDependentBooks(DirContext context) {
         return;
       }
     }
+    ReportItemsDone(++done, total, "modules");
   }
 }
 
 void TExportRun::CheckDependentTasks(DirContext context) {
   const TItemList& roles = lists_.Of(RbsKind::kRole);
+  const int64_t total = CheckedCount(roles);
+  int64_t done = 0;
+  ReportItemsDone(done, total, "roles");
   TStringList named;
   for (int i = 0; i < roles.Count(); ++i) {
     if (!roles.Checked(i)) {
@@ -162,6 +181,7 @@ void TExportRun::CheckDependentTasks(DirContext context) {
     static_cast<void>(ReadAttributeValues(client_, context, role, "rbsContent", named));
     ReportEntriesRead(named.Count());
     MarkDependents(RbsKind::kTask, named);
+    ReportItemsDone(++done, total, "roles");
   }
 }
 

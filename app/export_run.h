@@ -71,11 +71,13 @@ class TExportRun {
   void MarkByText(RbsKind kind, std::string_view text);
   // For each checked module, in order: marks the books, then the tasks, found in the module's
   // subtree. A module whose search fails marks what was read before the failure; a search the
-  // user stops marks what it found and ends the marking.
+  // user stops marks what it found and ends the marking. Reports the modules done of those
+  // checked at the start (ReportItemsDone, "modules").
   void CheckDependentBooks(DirContext context);
   // For each checked role, in order: marks the tasks its "rbsContent" names. A role whose values
   // cannot be read marks nothing. Lets window messages run before each role and ends the marking
-  // there when the user has asked to stop; the values read are reported (ReportEntriesRead).
+  // there when the user has asked to stop; the values read are reported (ReportEntriesRead), and
+  // the roles done of those checked at the start (ReportItemsDone, "roles").
   void CheckDependentTasks(DirContext context);
   // The checked lines of every kind's list, each in its list's order.
   [[nodiscard]] XmlCheckedItems CheckedItems() const;

@@ -1,6 +1,17 @@
 #include "app/item_list.h"
 
+#include <algorithm>
+
 #include "util/text.h"
+
+namespace {
+
+void FoldInto(std::string_view text, std::string& folded) {
+  folded.resize(text.size());
+  std::transform(text.begin(), text.end(), folded.begin(), LowerAscii);
+}
+
+}  // namespace
 
 void TItemList::SetLines(const TStringList& lines) {
   Clear();
@@ -38,13 +49,30 @@ void TItemList::MarkByText(std::string_view text) {
   }
 }
 
-void TItemList::MarkDependents(const TStringList& values) {
+int TItemList::IndexOf(std::string_view line) const {
+  std::string folded;
+  if (!indexed_) {
+    firstIndex_.reserve(items_.size());
+    for (size_t i = 0; i < items_.size(); ++i) {
+      FoldInto(items_[i].line, folded);
+      firstIndex_.try_emplace(folded, static_cast<int>(i));  // a later equal line keeps the first
+    }
+    indexed_ = true;
+  }
+  FoldInto(line, folded);
+  const auto found = firstIndex_.find(folded);
+  return found == firstIndex_.end() ? -1 : found->second;
+}
+
+std::vector<int> TItemList::MarkDependents(const TStringList& values) {
+  std::vector<int> newlyChecked;
   for (const TStringList::Entry& value : values) {
-    for (Item& item : items_) {
-      if (SameTextAscii(item.line, value.text)) {
-        item.checked = true;
-        break;
-      }
+    if (const int index = IndexOf(value.text);
+        index >= 0 && !items_[static_cast<size_t>(index)].checked) {
+      items_[static_cast<size_t>(index)].checked = true;
+      newlyChecked.push_back(index);
     }
   }
+  std::sort(newlyChecked.begin(), newlyChecked.end());
+  return newlyChecked;
 }

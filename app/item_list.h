@@ -4,14 +4,21 @@
 // command-line export.
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "util/string_list.h"
 
 class TItemList {
  public:
-  void Clear() { items_.clear(); }
-  void Add(std::string line) { items_.push_back(Item{std::move(line), false}); }
+  void Clear() {
+    items_.clear();
+    ForgetIndex();
+  }
+  void Add(std::string line) {
+    items_.push_back(Item{std::move(line), false});
+    ForgetIndex();
+  }
   void Reserve(int count) { items_.reserve(static_cast<size_t>(count > 0 ? count : 0)); }
   // Replaces every line with those of `lines`, in their order, all unchecked.
   void SetLines(const TStringList& lines);
@@ -29,8 +36,12 @@ class TItemList {
   // Checks every line that contains `text` (ASCII case ignored, no wildcards) and unchecks every
   // other; an empty text is contained in no line.
   void MarkByText(std::string_view text);
+  // The index of the first line equal to `line` (ASCII case ignored); -1 when there is none.
+  [[nodiscard]] int IndexOf(std::string_view line) const;
   // For each value, checks the first line equal to it (ASCII case ignored); never unchecks.
-  void MarkDependents(const TStringList& values);
+  // Returns the indices it checked that were unchecked before, ascending, so that a view need
+  // only be told of those.
+  std::vector<int> MarkDependents(const TStringList& values);
 
  private:
   struct Item {
@@ -40,5 +51,17 @@ class TItemList {
   [[nodiscard]] const Item& At(int index) const { return items_.at(static_cast<size_t>(index)); }
   [[nodiscard]] Item& At(int index) { return items_.at(static_cast<size_t>(index)); }
 
+  void ForgetIndex() {
+    if (indexed_) {
+      firstIndex_ = {};
+      indexed_ = false;
+    }
+  }
+
   std::vector<Item> items_;
+  // Marking by dependency looks up tens of thousands of names in lists as long, so the first
+  // index of each case-folded line is kept from the first lookup until the lines change. Built
+  // inside const lookups; the lists belong to one thread.
+  mutable std::unordered_map<std::string, int> firstIndex_;
+  mutable bool indexed_ = false;
 };

@@ -491,6 +491,10 @@ void TMainForm::ModelLists::Mark(RbsKind kind, const std::function<void(TItemLis
   form_.ItemsOf(form_.ListOf(kind)).Mark(mark);
 }
 
+void TMainForm::ModelLists::MarkDependents(RbsKind kind, const TStringList& values) {
+  form_.ItemsOf(form_.ListOf(kind)).MarkDependents(values);
+}
+
 void TMainForm::ItemsLoad(RbsKind kind) {
   WorkMonitor->SetActivity(
       QStringLiteral("Searching below %1").arg(QString::fromStdString(CurrentCtx)));

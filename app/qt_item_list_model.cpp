@@ -1,5 +1,7 @@
 #include "app/qt_item_list_model.h"
 
+#include <vector>
+
 void TItemListModel::Fill(const std::function<void(TItemList&)>& edit) {
   beginResetModel();
   edit(items_);
@@ -10,6 +12,20 @@ void TItemListModel::Mark(const std::function<void(TItemList&)>& mark) {
   mark(items_);
   if (items_.Count() > 0) {
     emit dataChanged(index(0), index(items_.Count() - 1), {Qt::CheckStateRole});
+  }
+}
+
+void TItemListModel::MarkDependents(const TStringList& values) {
+  // A view measures every row of a changed range to find what to repaint, so a range over the
+  // whole list, once per module or role, would cost the list's length each time.
+  const std::vector<int> rows = items_.MarkDependents(values);
+  for (size_t first = 0; first < rows.size();) {
+    size_t last = first;
+    while (last + 1 < rows.size() && rows[last + 1] == rows[last] + 1) {
+      ++last;
+    }
+    emit dataChanged(index(rows[first]), index(rows[last]), {Qt::CheckStateRole});
+    first = last + 1;
   }
 }
 

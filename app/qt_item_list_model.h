@@ -15,6 +15,9 @@ class TItemListModel : public QAbstractListModel {
   void Fill(const std::function<void(TItemList&)>& edit);
   // Runs `mark`, which changes check marks only, and reports every line's mark changed.
   void Mark(const std::function<void(TItemList&)>& mark);
+  // TItemList::MarkDependents, reporting the marks of the lines it checked, a run of adjacent
+  // lines at a time.
+  void MarkDependents(const TStringList& values);
 
   [[nodiscard]] int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;

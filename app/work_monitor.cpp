@@ -43,9 +43,10 @@ TWorkMonitor::TWorkMonitor(TClickableStatusBar& statusBar)
   outcomeShown_.setSingleShot(true);
   connect(&outcomeShown_, &QTimer::timeout, this, &TWorkMonitor::RestoreOwnText);
 
-  SetWorkHook(WorkHook{[this](int64_t count) { EntriesRead(count); },
-                       [this](int64_t done, int64_t total) { ItemsDone(done, total); },
-                       [this] { return stopRequested_; }});
+  SetWorkHook(WorkHook{
+      [this](int64_t count) { EntriesRead(count); },
+      [this](int64_t done, int64_t total, std::string_view many) { ItemsDone(done, total, many); },
+      [this] { return stopRequested_; }});
   SetStopInputFilter([this](QObject* receiver, QEvent* event) { return Passes(receiver, event); });
 }
 
@@ -116,9 +117,10 @@ void TWorkMonitor::EntriesRead(int64_t count) {
   }
 }
 
-void TWorkMonitor::ItemsDone(int64_t done, int64_t total) {
+void TWorkMonitor::ItemsDone(int64_t done, int64_t total, std::string_view many) {
   if (depth_ > 0) {
     items_.emplace(done, total);
+    itemsWord_ = QString::fromUtf8(many.data(), static_cast<qsizetype>(many.size()));
     Refresh();
   }
 }
@@ -135,7 +137,8 @@ void TWorkMonitor::Refresh() {
 
 QString TWorkMonitor::CountText() const {
   if (items_) {
-    return QStringLiteral("%1 of %2 items").arg(Count(items_->first), Count(items_->second));
+    return QStringLiteral("%1 of %2 %3")
+        .arg(Count(items_->first), Count(items_->second), itemsWord_);
   }
   return entries_ == 1 ? QStringLiteral("1 entry read")
                        : QStringLiteral("%1 entries read").arg(Count(entries_));

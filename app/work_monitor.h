@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 class QEvent;
 class QToolButton;
@@ -67,7 +68,7 @@ class TWorkMonitor : public QObject {
   void Begin();
   void End();
   void EntriesRead(int64_t count);
-  void ItemsDone(int64_t done, int64_t total);
+  void ItemsDone(int64_t done, int64_t total, std::string_view many);
   // Shows the progress when the work has run for ProgressDelay, then at most every 50 ms.
   void Refresh();
   [[nodiscard]] QString CountText() const;
@@ -84,6 +85,7 @@ class TWorkMonitor : public QObject {
   QTimer outcomeShown_;
   int64_t entries_ = 0;
   std::optional<std::pair<int64_t, int64_t>> items_;  // done and total, once items are reported
+  QString itemsWord_;                                 // what they are, plural
   std::chrono::steady_clock::time_point begun_;
   std::optional<std::chrono::steady_clock::time_point> shownAt_;
   std::optional<QString> ownText_;  // the bar's text while ours stands in its place

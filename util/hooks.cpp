@@ -64,9 +64,9 @@ void ReportEntriesRead(int64_t count) {
   }
 }
 
-void ReportItemsDone(int64_t done, int64_t total) {
+void ReportItemsDone(int64_t done, int64_t total, std::string_view many) {
   if (const WorkHook& hook = Work(); hook.itemsDone) {
-    hook.itemsDone(done, total);
+    hook.itemsDone(done, total, many);
   }
 }
 

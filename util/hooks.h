@@ -5,6 +5,7 @@
 // One thread only (the window's); installing is not synchronised.
 #include <cstdint>
 #include <functional>
+#include <string_view>
 
 // An opaque screen cursor as the installed hook understands it (0 without a hook).
 using ScreenCursor = int32_t;
@@ -42,8 +43,9 @@ void ProcessPendingMessages();
 // What a long operation tells the window between entries and batches, and how it learns that the
 // user wants it stopped.
 struct WorkHook {
-  std::function<void(int64_t count)> entriesRead;              // `count` more entries were read
-  std::function<void(int64_t done, int64_t total)> itemsDone;  // `done` of `total` items are done
+  std::function<void(int64_t count)> entriesRead;  // `count` more entries were read
+  // `done` of `total` items are done; `many` is what they are ("items", "roles").
+  std::function<void(int64_t done, int64_t total, std::string_view many)> itemsDone;
   std::function<bool()> stopRequested;
 };
 
@@ -55,8 +57,9 @@ inline constexpr int32_t kWorkStopped = -2;
 void SetWorkHook(WorkHook hook);
 // Tells the window that `count` more entries were read (a listing's entries, a search's finds).
 void ReportEntriesRead(int64_t count);
-// Tells the window that `done` of the operation's `total` items are done.
-void ReportItemsDone(int64_t done, int64_t total);
+// Tells the window that `done` of the operation's `total` items are done, the items named by the
+// plural `many`.
+void ReportItemsDone(int64_t done, int64_t total, std::string_view many = "items");
 // True when the user asked the running operation to stop; always false without a hook. Only
 // pending messages can bring the request, so it changes only in ProcessPendingMessages.
 [[nodiscard]] bool StopRequested();

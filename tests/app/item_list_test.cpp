@@ -67,4 +67,56 @@ TEST(ItemList, MarkDependentsChecksTheFirstEqualLineAndNeverUnchecks) {
   list.MarkByText("x");  // nothing to mark, nothing to fail
 }
 
+// Each step looks a line up after the lines changed since the last lookup, so a stale index of
+// first lines shows as a wrong or missing mark.
+TEST(ItemList, MarkDependentsFindsTheFirstLineAsTheLinesChange) {
+  struct Case {
+    const char* name;
+    void (*change)(TItemList&);
+    const char* value;
+    const char* marks;
+    std::vector<int> newlyChecked;
+  };
+  const Case cases[] = {
+      {"an equal line added later is not the first",
+       [](TItemList& l) { l.Add("HELP.ROLES.CFG"); },
+       "help.roles.cfg",
+       ".x...",
+       {1}},
+      {"a line added after a lookup is found",
+       [](TItemList& l) { l.Add("New.Cfg"); },
+       "NEW.CFG",
+       "....x",
+       {4}},
+      {"a checked line is not checked again",
+       [](TItemList& l) { l.SetChecked(2, true); },
+       "DESK.old.cfg",
+       "..x.",
+       {}},
+      {"new lines drop the old ones' index",
+       [](TItemList& l) {
+         TStringList lines;
+         lines.Add("Other.Cfg");
+         lines.Add("desk.roles.cfg");
+         l.SetLines(lines);
+       },
+       "Desk.Roles.Cfg",
+       ".x",
+       {1}},
+      {"a cleared list finds nothing", [](TItemList& l) { l.Clear(); }, "Desk.Roles.Cfg", "", {}},
+  };
+  for (const Case& c : cases) {
+    TItemList list = Roles();
+    TStringList values;
+    values.Add("Zürich.Roles.Cfg");  // builds the index before the change
+    list.MarkDependents(values);
+    list.UncheckAll();
+    c.change(list);
+    values.Clear();
+    values.Add(c.value);
+    EXPECT_EQ(list.MarkDependents(values), c.newlyChecked) << c.name;
+    EXPECT_EQ(Marks(list), c.marks) << c.name;
+  }
+}
+
 }  // namespace

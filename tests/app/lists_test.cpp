@@ -18,16 +18,19 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/item_list.h"
 #include "app/main_form.h"
+#include "app/qt_hooks.h"
 #include "app/qt_item_list_model.h"
 #include "app/work_monitor.h"
 #include "directory/client/dir_client.h"
 #include "directory/d_nw.h"
 #include "directory/d_nw_search.h"
 #include "tests/support/window_test_support.h"
+#include "util/hooks.h"
 #include "util/string_list.h"
 
 namespace {
@@ -242,6 +245,13 @@ TEST_F(ListsTest, RoleMarksOnlyTheTasksListedBelowTheStart) {
   EXPECT_EQ(std::count(tasks.begin(), tasks.end(), 'x'), 1) << tasks;
   // The book the role names is not marked: only the tasks page is.
   EXPECT_EQ(Lines("CheckListBoxBooks"), "[ ] BookB.ModB.ModA.Start.Shop;");
+
+  // Stopped before its first role, the bar tells how many of the checked roles were done.
+  SetMessagePump([&form] { form.WorkMonitor->RequestStop(); });
+  form.BitBtnCheckDependentTasks->click();
+  InstallQtHooks();
+  EXPECT_EQ(form.StatusBar->SimpleText().toStdString(),
+            "Checking dependent tasks stopped: 0 of 1 roles");
 }
 
 TEST_F(ListsTest, SampleRoleWithContentOutsideTheStartMarksTheInsideTasks) {
@@ -357,6 +367,28 @@ TEST(ItemListModel, PassesTheModelCheckerThroughFillsAndMarks) {
   EXPECT_EQ(model.data(model.index(1), Qt::CheckStateRole).toInt(), Qt::Checked);
   EXPECT_EQ(model.data(model.index(2), Qt::CheckStateRole).toInt(), Qt::Unchecked);
   EXPECT_EQ(changed.count(), 2);
+
+  // Only the lines it checked are reported, a run of adjacent ones at a time.
+  model.Fill([](TItemList& items) {
+    items.Clear();
+    for (const char* line : {"A.X", "B.X", "C.X", "D.X", "E.X"}) {
+      items.Add(line);
+    }
+  });
+  model.setData(model.index(3), Qt::Checked, Qt::CheckStateRole);  // checked before: not reported
+  changed.clear();
+  TStringList values;
+  for (const char* value : {"e.x", "A.X", "b.x", "C.x", "Z.X"}) {
+    values.Add(value);
+  }
+  model.MarkDependents(values);
+  ASSERT_EQ(changed.count(), 2);
+  const auto rows = [&changed](int signal) {
+    const QList<QVariant> arguments = changed.at(signal);
+    return std::pair(arguments.at(0).toModelIndex().row(), arguments.at(1).toModelIndex().row());
+  };
+  EXPECT_EQ(rows(0), std::pair(0, 2));
+  EXPECT_EQ(rows(1), std::pair(4, 4));
 
   model.Fill([](TItemList& items) { items.Clear(); });
   EXPECT_EQ(model.rowCount(), 0);

@@ -3,6 +3,7 @@
 // runs and the stop is requested from the `stopAtPump`-th one on, and the entries reported read
 // are counted.
 #include <cstdint>
+#include <string_view>
 
 #include "util/hooks.h"
 
@@ -10,8 +11,8 @@ class StopAtPump {
  public:
   explicit StopAtPump(int stopAtPump) : stopAtPump_(stopAtPump) {
     SetMessagePump([this] { stop_ = stop_ || ++pumps_ == stopAtPump_; });
-    SetWorkHook({[this](int64_t count) { entriesRead_ += count; }, [](int64_t, int64_t) {},
-                 [this] { return stop_; }});
+    SetWorkHook({[this](int64_t count) { entriesRead_ += count; },
+                 [](int64_t, int64_t, std::string_view) {}, [this] { return stop_; }});
   }
   ~StopAtPump() {
     SetWorkHook({});

@@ -52,9 +52,10 @@ TEST(Hooks, AStopArrivesWithThePendingMessagesAndAPartialHookIsNone) {
   int64_t entries = 0;
   std::vector<std::pair<int64_t, int64_t>> items;
   SetMessagePump([&stop] { stop = true; });  // the Esc press among the pending messages
-  SetWorkHook({[&entries](int64_t count) { entries += count; },
-               [&items](int64_t done, int64_t total) { items.emplace_back(done, total); },
-               [&stop] { return stop; }});
+  SetWorkHook(
+      {[&entries](int64_t count) { entries += count; },
+       [&items](int64_t done, int64_t total, std::string_view) { items.emplace_back(done, total); },
+       [&stop] { return stop; }});
   ReportEntriesRead(3);
   ReportEntriesRead(1);
   ReportItemsDone(1, 2);

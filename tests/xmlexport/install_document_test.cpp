@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "tests/xmlexport/table_source.h"
@@ -400,9 +401,10 @@ TEST(InstallDocument, ReportsItemsDoneAndStopsBeforeABlock) {
     int blocks = 0;
     std::vector<std::pair<int64_t, int64_t>> reports;
     SetMessagePump([&] { ++blocks; });
-    SetWorkHook({[](int64_t) {},
-                 [&](int64_t done, int64_t total) { reports.emplace_back(done, total); },
-                 [&] { return blocks == c.stopAtBlock; }});
+    SetWorkHook(
+        {[](int64_t) {},
+         [&](int64_t done, int64_t total, std::string_view) { reports.emplace_back(done, total); },
+         [&] { return blocks == c.stopAtBlock; }});
     XmlDocumentLines lines;
     XmlInstallWriter writer(source, lines);
     writer.WriteDocument(items);
