@@ -583,11 +583,19 @@ class LdapStore::Cursor final : public EntryCursor {
   Cursor& operator=(const Cursor&) = delete;
 
   // A page asked for ahead and no longer wanted is given up, so that its entries do not
-  // travel for nothing.
+  // travel for nothing; but a server keeps one paging state per connection and may still be
+  // working on that request when the next paged search starts there, so a paged one is waited
+  // for: otherwise it can overwrite the next search's state ("cookie is invalid or old").
   ~Cursor() override {
     LdapConnection& connection = Connection();
-    if (nextPage_ >= 0 && connection.Generation() == generation_)
-      connection.Abandon(nextPage_);
+    if (nextPage_ >= 0 && connection.Generation() == generation_) {
+      if (connection.PagedResults()) {
+        LdapPage unwanted;
+        static_cast<void>(connection.CollectPage(nextPage_, unwanted, "search"));
+      } else {
+        connection.Abandon(nextPage_);
+      }
+    }
     CountAsUnfinished(false);
     if (spare_)
       impl_.connections.ReturnSpare(std::move(spare_));

@@ -1039,7 +1039,7 @@ TEST_F(LdapStoreTest, SearchesGivenUpEarlyOrInTurnsLeaveTheConnectionSound) {
     StoreEntry entry;
     while (cursor != nullptr && cursor->Next(entry))
       names.push_back(Typeless(entry.name));
-    EXPECT_EQ(cursor->Status(), kDirOk);
+    EXPECT_EQ(cursor->Status(), kDirOk) << store->FailureText(cursor->Status()).value_or("-");
     return names;
   };
   const std::vector<std::string> expected = all();
