@@ -123,21 +123,9 @@ void TExportRun::MarkDependents(RbsKind kind, const TStringList& names) {
   lists_.MarkDependents(kind, names);
 }
 
-namespace {
-
-int64_t CheckedCount(const TItemList& items) {
-  int64_t checked = 0;
-  for (int i = 0; i < items.Count(); ++i) {
-    checked += items.Checked(i) ? 1 : 0;
-  }
-  return checked;
-}
-
-}  // namespace
-
 void TExportRun::CheckDependentBooks(DirContext context) {
   const TItemList& modules = lists_.Of(RbsKind::kModule);
-  const int64_t total = CheckedCount(modules);
+  const int64_t total = modules.CheckedCount();
   int64_t done = 0;
   ReportItemsDone(done, total, "modules");
   TStringList found;
@@ -165,7 +153,7 @@ void TExportRun::CheckDependentBooks(DirContext context) {
 
 void TExportRun::CheckDependentTasks(DirContext context) {
   const TItemList& roles = lists_.Of(RbsKind::kRole);
-  const int64_t total = CheckedCount(roles);
+  const int64_t total = roles.CheckedCount();
   int64_t done = 0;
   ReportItemsDone(done, total, "roles");
   TStringList named;

@@ -76,3 +76,8 @@ std::vector<int> TItemList::MarkDependents(const TStringList& values) {
   std::sort(newlyChecked.begin(), newlyChecked.end());
   return newlyChecked;
 }
+
+int TItemList::CheckedCount() const {
+  return static_cast<int>(
+      std::count_if(items_.begin(), items_.end(), [](const Item& item) { return item.checked; }));
+}

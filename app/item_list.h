@@ -28,6 +28,8 @@ class TItemList {
   [[nodiscard]] const std::string& Line(int index) const { return At(index).line; }
   [[nodiscard]] bool Checked(int index) const { return At(index).checked; }
   void SetChecked(int index, bool checked) { At(index).checked = checked; }
+  // How many lines are checked.
+  [[nodiscard]] int CheckedCount() const;
   // The checked lines, in the list's order.
   [[nodiscard]] std::vector<std::string> CheckedLines() const;
 

@@ -36,14 +36,6 @@
 
 namespace {
 
-int CheckedCount(const TItemList& items) {
-  int checked = 0;
-  for (int i = 0; i < items.Count(); ++i) {
-    checked += items.Checked(i) ? 1 : 0;
-  }
-  return checked;
-}
-
 QString KindCount(RbsKind kind, int count) {
   switch (kind) {
     case RbsKind::kModule:
@@ -536,26 +528,26 @@ void TMainForm::BitBtnCheckDependentBooksClick() {
   WorkMonitor->SetActivity(QStringLiteral("Checking dependent books and tasks"));
   const TItemList& books = ItemsOf(CheckListBoxBooks).Items();
   const TItemList& tasks = ItemsOf(CheckListBoxTasks).Items();
-  const int booksBefore = CheckedCount(books);
-  const int tasksBefore = CheckedCount(tasks);
+  const int booksBefore = books.CheckedCount();
+  const int tasksBefore = tasks.CheckedCount();
   export_.CheckDependentBooks(SearchCtx);
   WorkMonitor->SetOutcome(
       QStringLiteral("Check Dependent Books & Tasks: %1 and %2 checked for %3")
-          .arg(KindCount(RbsKind::kBook, CheckedCount(books) - booksBefore),
-               KindCount(RbsKind::kTask, CheckedCount(tasks) - tasksBefore),
-               KindCount(RbsKind::kModule, CheckedCount(ItemsOf(CheckListBoxModules).Items()))));
+          .arg(KindCount(RbsKind::kBook, books.CheckedCount() - booksBefore),
+               KindCount(RbsKind::kTask, tasks.CheckedCount() - tasksBefore),
+               KindCount(RbsKind::kModule, ItemsOf(CheckListBoxModules).Items().CheckedCount())));
 }
 
 void TMainForm::BitBtnCheckDependentTasksClick() {
   const BusyCursorScope busy;
   WorkMonitor->SetActivity(QStringLiteral("Checking dependent tasks"));
   const TItemList& tasks = ItemsOf(CheckListBoxTasks).Items();
-  const int tasksBefore = CheckedCount(tasks);
+  const int tasksBefore = tasks.CheckedCount();
   export_.CheckDependentTasks(SearchCtx);
   WorkMonitor->SetOutcome(
       QStringLiteral("Check Dependent Tasks: %1 checked for %2")
-          .arg(KindCount(RbsKind::kTask, CheckedCount(tasks) - tasksBefore),
-               KindCount(RbsKind::kRole, CheckedCount(ItemsOf(CheckListBoxRoles).Items()))));
+          .arg(KindCount(RbsKind::kTask, tasks.CheckedCount() - tasksBefore),
+               KindCount(RbsKind::kRole, ItemsOf(CheckListBoxRoles).Items().CheckedCount())));
 }
 
 void TMainForm::TabSheetXmlShow() {
