@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/loopback_listener.h"
+
 namespace {
 
 constexpr const char* kSlapd = "/usr/sbin/slapd";
@@ -450,20 +452,13 @@ void SlapdServer::Resume() {
 }
 
 QuietListener::QuietListener(std::string reply) : reply_(std::move(reply)) {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (listener_ < 0 ||
-      bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener_, 16) != 0 ||
-      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-      pipe2(wake_, O_CLOEXEC) != 0) {
+  int port = 0;
+  listener_ = ListenOnLoopback(16, port);
+  if (listener_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
     Close();
     return;
   }
-  port_ = ntohs(address.sin_port);
+  port_ = port;
   thread_ = std::thread([this] { Serve(); });
 }
 

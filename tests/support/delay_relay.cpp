@@ -14,6 +14,8 @@
 #include <deque>
 #include <utility>
 
+#include "tests/support/loopback_listener.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -114,23 +116,16 @@ struct DelayRelay::Link {
 
 DelayRelay::DelayRelay(std::string targetHost, int targetPort, std::chrono::milliseconds delay)
     : host_(std::move(targetHost)), targetPort_(targetPort), delayMs_(delay.count()) {
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (listener_ < 0 ||
-      bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener_, 64) != 0 ||
-      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-      pipe2(wake_, O_CLOEXEC) != 0) {
+  int port = 0;
+  listener_ = ListenOnLoopback(64, port);
+  if (listener_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
     for (int fd : {listener_, wake_[0], wake_[1]}) {
       if (fd >= 0)
         close(fd);
     }
     return;
   }
-  port_ = ntohs(address.sin_port);
+  port_ = port;
   thread_ = std::thread([this] { Serve(); });
 }
 
