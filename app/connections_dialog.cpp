@@ -113,10 +113,10 @@ TConnectionsDialog::TConnectionsDialog(const std::string& path, QWidget* parent)
   CheckVerify =
       Named(new QCheckBox(QStringLiteral("&Verify the server's certificate"), this), "CheckVerify");
   SpinTimeout = Named(new QSpinBox(this), "SpinTimeout");
-  SpinTimeout->setRange(1, 3600);
+  SpinTimeout->setRange(1, ConnectionDefaults::kMaxTimeoutSeconds);
   SpinTimeout->setSuffix(QStringLiteral(" s"));
   SpinPageSize = Named(new QSpinBox(this), "SpinPageSize");
-  SpinPageSize->setRange(1, 100000);
+  SpinPageSize->setRange(1, ConnectionDefaults::kMaxPageSize);
   CheckPrimary =
       Named(new QCheckBox(QStringLiteral("&Primary (its tree is the default tree)"), this),
             "CheckPrimary");

@@ -35,8 +35,11 @@ std::optional<std::string> WhyUnreachable(const std::string& uri, int timeoutSec
   const std::unique_ptr<LDAPURLDesc, decltype(&ldap_free_urldesc)> owner(parsed, ldap_free_urldesc);
   const std::string host =
       parsed->lud_host != nullptr && *parsed->lud_host != '\0' ? parsed->lud_host : "localhost";
-  const std::string port = std::to_string(
-      parsed->lud_port != 0 ? parsed->lud_port : (uri.starts_with("ldaps://") ? 636 : 389));
+  const std::string port =
+      std::to_string(parsed->lud_port != 0 ? parsed->lud_port
+                                           : (SourceKindOf(uri) == SourceKind::kLdaps
+                                                  ? ConnectionDefaults::kLdapsPort
+                                                  : ConnectionDefaults::kLdapPort));
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;

@@ -234,11 +234,14 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
         const auto [end, problem] =
             std::from_chars(value.data(), value.data() + value.size(), number);
         if (problem != std::errc() || end != value.data() + value.size() || number < 1 ||
-            number > (timeout ? 3600 : 100000)) {
-          return fail(lineNumber, (timeout ? "timeout must be a number of seconds from 1 to 3600"
-                                           : "page-size must be a number of entries from 1 to "
-                                             "100000") +
-                                      std::string(", not ") + Quoted(value));
+            number > (timeout ? ConnectionDefaults::kMaxTimeoutSeconds
+                              : ConnectionDefaults::kMaxPageSize)) {
+          return fail(lineNumber,
+                      (timeout ? "timeout must be a number of seconds from 1 to " +
+                                     std::to_string(ConnectionDefaults::kMaxTimeoutSeconds)
+                               : "page-size must be a number of entries from 1 to " +
+                                     std::to_string(ConnectionDefaults::kMaxPageSize)) +
+                          ", not " + Quoted(value));
         }
         (timeout ? c.timeout : c.pageSize) = number;
       } else if (key == "max-message-size") {

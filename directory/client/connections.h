@@ -13,6 +13,21 @@ inline constexpr size_t kTreeNameWidth = 32;
 // The largest `max-message-size` a connection may give, in MiB: a BER length of 4 bytes.
 inline constexpr int kMaxMessageMiB = 4096;
 
+// What a connection key means when the file leaves it out, and the bounds it must keep to; the
+// parser, the editor, the live store, the probe and the dialog all take them from here so a
+// changed default cannot leave one of them behind.
+struct ConnectionDefaults {
+  static constexpr int kLdapPort = 389;
+  static constexpr int kLdapsPort = 636;
+  static constexpr bool kStartTls = false;
+  static constexpr bool kVerify = true;
+  static constexpr int kTimeoutSeconds = 10;
+  static constexpr int kMaxTimeoutSeconds = 3600;
+  static constexpr int kPageSize = 1000;
+  static constexpr int kMaxPageSize = 100000;
+  static constexpr int kMessageMiB = 64;  // a server's largest message
+};
+
 // What a connection's source names. The schemes are matched as written, in lower case; any other
 // "://" address is of no kind the client opens.
 enum class SourceKind { kLdifFile, kSample, kLdap, kLdaps, kUnknownAddress };
@@ -27,11 +42,11 @@ struct ConnectionConfig {
   std::string bind;
   std::string passwordFile;
   std::string caFile;
-  bool startTls = false;
-  bool verify = true;
-  int timeout = 10;        // seconds, for connecting and for each operation
-  int pageSize = 1000;     // entries per page of a paged listing or search
-  int maxMessageMiB = 64;  // the largest message a server may send, in MiB
+  bool startTls = ConnectionDefaults::kStartTls;
+  bool verify = ConnectionDefaults::kVerify;
+  int timeout = ConnectionDefaults::kTimeoutSeconds;    // for connecting and for each operation
+  int pageSize = ConnectionDefaults::kPageSize;         // entries per page of a paged listing
+  int maxMessageMiB = ConnectionDefaults::kMessageMiB;  // the largest message a server may send
   bool primary = false;
   bool hasContext = false;
   bool hasUser = false;

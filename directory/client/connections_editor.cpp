@@ -139,11 +139,13 @@ std::vector<KeyValue> KeysOf(const ConnectionFields& fields) {
       {"user", true, text(fields.user), ""},
       {"bind", true, text(fields.bind), ""},
       {"password-file", true, text(fields.passwordFile), ""},
-      {"starttls", false, yesNo(fields.startTls), "no"},
+      {"starttls", false, yesNo(fields.startTls), yesNo(ConnectionDefaults::kStartTls)},
       {"ca-file", true, text(fields.caFile), ""},
-      {"verify", false, yesNo(fields.verify), "yes"},
-      {"timeout", false, std::to_string(fields.timeout), "10"},
-      {"page-size", false, std::to_string(fields.pageSize), "1000"},
+      {"verify", false, yesNo(fields.verify), yesNo(ConnectionDefaults::kVerify)},
+      {"timeout", false, std::to_string(fields.timeout),
+       std::to_string(ConnectionDefaults::kTimeoutSeconds)},
+      {"page-size", false, std::to_string(fields.pageSize),
+       std::to_string(ConnectionDefaults::kPageSize)},
       {"primary", false, yesNo(fields.primary), "no"},
   };
 }
@@ -266,8 +268,8 @@ std::optional<ConnectionFields> ConnectionsFile::Fields(std::string_view section
        : key == "verify" ? fields.verify
                          : fields.primary) = yes;
     } else if (key == "timeout" || key == "page-size") {
-      (key == "timeout" ? fields.timeout : fields.pageSize) =
-          Number(value).value_or(key == "timeout" ? 10 : 1000);
+      (key == "timeout" ? fields.timeout : fields.pageSize) = Number(value).value_or(
+          key == "timeout" ? ConnectionDefaults::kTimeoutSeconds : ConnectionDefaults::kPageSize);
     }
   }
   return fields;

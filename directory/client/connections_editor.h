@@ -20,10 +20,10 @@ struct ConnectionFields {
   std::string bind;
   std::string passwordFile;
   std::string caFile;
-  bool startTls = false;
-  bool verify = true;
-  int timeout = 10;
-  int pageSize = 1000;
+  bool startTls = ConnectionDefaults::kStartTls;
+  bool verify = ConnectionDefaults::kVerify;
+  int timeout = ConnectionDefaults::kTimeoutSeconds;
+  int pageSize = ConnectionDefaults::kPageSize;
   bool primary = false;
   friend bool operator==(const ConnectionFields&, const ConnectionFields&) = default;
 };

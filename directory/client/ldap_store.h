@@ -23,14 +23,14 @@
 // How to reach and authenticate to one server.
 struct LdapSettings {
   std::string uri;  // ldap://host:port or ldaps://host:port
-  bool startTls = false;
+  bool startTls = ConnectionDefaults::kStartTls;
   std::string bindDn;  // empty = anonymous
   std::string password;
   std::string caFile;
-  bool verify = true;
-  int timeoutSeconds = 10;  // for connecting and for every operation; at least 1
-  int pageSize = 1000;      // entries per page of a paged listing or search; at least 1
-  int maxMessageMiB = 64;   // the largest message the server may send, in MiB; at least 1
+  bool verify = ConnectionDefaults::kVerify;
+  int timeoutSeconds = ConnectionDefaults::kTimeoutSeconds;  // for every operation; at least 1
+  int pageSize = ConnectionDefaults::kPageSize;  // entries per page of a paged search; at least 1
+  int maxMessageMiB = ConnectionDefaults::kMessageMiB;  // what a server may send; at least 1
 
   // Every copy overwrites its password when it goes.
   ~LdapSettings();
