@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "directory/client/dir_syntax.h"
 #include "directory/scoped_dir_handles.h"
 #include "render/attr_values.h"
 #include "render/named_attributes.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-constexpr uint32_t kSyntaxStream = 21;
 // The most answers room is made for ahead of a batch's attributes.
 constexpr size_t kMaxReservedAnswers = 64;
 // A value record is the value as it arrived in the result buffer plus a few fixed fields; one

@@ -7,6 +7,7 @@
 #include <utility>
 #include <variant>
 
+#include "directory/client/dir_syntax.h"
 #include "directory/scoped_dir_handles.h"
 #include "util/hooks.h"
 #include "util/numbers.h"
@@ -87,48 +88,37 @@ struct TermValue {
 };
 
 TermValue MakeTermValue(uint32_t syntax, const std::string& text) {
-  switch (syntax) {
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 20:
-    case 25:
-      return {kDirOk, text, false};
-    case 7:
-      if (IsOneOf(text, {"TRUE", "#TRUE#", "#YES#"})) {
-        return {kDirOk, int32_t{1}, false};
-      }
-      if (IsOneOf(text, {"FALSE", "#FALSE#", "#NO#"})) {
-        return {kDirOk, int32_t{0}, false};
-      }
-      // A comparison without a value would leave the search to the client's mercy.
-      return {kDirInvalidFilter, {}, false};
-    case 8:
-    case 22:
-    case 26:
-    case 27: {
-      const auto number = TextToIntChecked(text);
-      if (!number) {
-        return {kDirInvalidFilter, {}, false};
-      }
-      return {kDirOk, *number, false};
-    }
-    case 19:
-    case 24: {
-      const auto seconds = FilterDateSeconds(text);
-      if (!seconds) {
-        return {kDirInvalidFilter, {}, false};
-      }
-      return {kDirOk, DirTimeStamp{*seconds, 0, 0}, true};
-    }
-    default:
-      if (syntax == 0 || syntax > 27) {
-        return {kDirOk, std::monostate{}, false};
-      }
-      return {kDirInvalidFilter, {}, false};
+  if (IsFilterTextSyntax(syntax)) {
+    return {kDirOk, text, false};
   }
+  if (syntax == kSyntaxBoolean) {
+    if (IsOneOf(text, {"TRUE", "#TRUE#", "#YES#"})) {
+      return {kDirOk, int32_t{1}, false};
+    }
+    if (IsOneOf(text, {"FALSE", "#FALSE#", "#NO#"})) {
+      return {kDirOk, int32_t{0}, false};
+    }
+    // A comparison without a value would leave the search to the client's mercy.
+    return {kDirInvalidFilter, {}, false};
+  }
+  if (IsFilterNumberSyntax(syntax)) {
+    const auto number = TextToIntChecked(text);
+    if (!number) {
+      return {kDirInvalidFilter, {}, false};
+    }
+    return {kDirOk, *number, false};
+  }
+  if (IsTimeSyntax(syntax)) {
+    const auto seconds = FilterDateSeconds(text);
+    if (!seconds) {
+      return {kDirInvalidFilter, {}, false};
+    }
+    return {kDirOk, DirTimeStamp{*seconds, 0, 0}, true};
+  }
+  if (syntax == kSyntaxUnknown || syntax > kSyntaxLast) {
+    return {kDirOk, std::monostate{}, false};
+  }
+  return {kDirInvalidFilter, {}, false};
 }
 
 struct FilterOperator {

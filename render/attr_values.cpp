@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "directory/client/dir_syntax.h"
 #include "directory/client/value_record.h"
 #include "render/named_attributes.h"
 #include "render/value_bytes.h"
@@ -45,8 +46,12 @@ void AddUnknownSyntaxLine(uint32_t syntax, std::span<const uint8_t> record, TStr
 void AttrValueLines(uint32_t syntax, std::string_view attributeName,
                     std::span<const uint8_t> record, TStringList& lines) {
   ValueRecordReader reader(record);
+  if (IsTextSyntax(syntax)) {
+    lines.Add(reader.ReadLastText());
+    return;
+  }
   switch (syntax) {
-    case 0: {
+    case kSyntaxUnknown: {
       (void)reader.ReadText();  // the attribute name as stored; the one being read is shown
       const uint32_t carried = reader.ReadU32();
       const auto bytes = ReadOctets(reader);
@@ -54,32 +59,23 @@ void AttrValueLines(uint32_t syntax, std::string_view attributeName,
                 HexOfValue(bytes));
       break;
     }
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 10:
-    case 20:
-      lines.Add(reader.ReadLastText());
-      break;
-    case 11:  // the number; the bits after it are not shown
+    case kSyntaxFacsimile:  // the number; the bits after it are not shown
       lines.Add(reader.ReadText());
       break;
-    case 6:
+    case kSyntaxCaseIgnoreList:
       ForEachNode(record, [&lines](ValueRecordReader& node) { lines.Add(node.ReadText()); });
       break;
-    case 7:
+    case kSyntaxBoolean:
       lines.Add(BoolText(reader.ReadU8()));
       break;
-    case 8:
-    case 22:
+    case kSyntaxInteger:
+    case kSyntaxCounter:
       lines.Add(DecText(reader.ReadI32()));
       break;
-    case 9:
+    case kSyntaxOctetString:
       lines.Add(OctetValueText(ReadOctets(reader), attributeName));
       break;
-    case 12: {
+    case kSyntaxNetAddress: {
       const uint32_t type = reader.ReadU32();
       const auto address = ReadOctets(reader);
       lines.Add(NetAddressText(
@@ -87,30 +83,30 @@ void AttrValueLines(uint32_t syntax, std::string_view attributeName,
           true));
       break;
     }
-    case 13:
+    case kSyntaxOctetList:
       ForEachNode(record, [&lines, attributeName](ValueRecordReader& node) {
         lines.Add(OctetValueText(ReadOctets(node), attributeName));
       });
       break;
-    case 14:
+    case kSyntaxEMailAddress:
       (void)reader.ReadU32();  // the address type
       lines.Add(reader.ReadLastText());
       break;
-    case 15: {
+    case kSyntaxPath: {
       const int32_t nameSpace = reader.ReadI32();
       const std::string volume = reader.ReadText();
       const std::string path = reader.ReadText();
       lines.Add("(" + DecText(nameSpace) + ") " + volume + ":" + path);
       break;
     }
-    case 16: {
+    case kSyntaxReplicaPointer: {
       const std::string server = reader.ReadText();
       const uint32_t type = reader.ReadU32();
       const int32_t number = reader.ReadI32();
       lines.Add(server + " [" + ReplicaTypeText(type) + "] [Nr: " + DecText(number) + "]");
       break;
     }
-    case 17: {
+    case kSyntaxObjectAcl: {
       const std::string protectedName = reader.ReadText();
       const std::string subject = reader.ReadText();
       const uint32_t privileges = reader.ReadU32();
@@ -120,35 +116,35 @@ void AttrValueLines(uint32_t syntax, std::string_view attributeName,
       lines.Add(RightsLetters(privileges, kind) + " " + subject + " / \"" + protectedName + "\"");
       break;
     }
-    case 18: {
+    case kSyntaxPostalAddress: {
       const uint32_t count = reader.ReadU32();
       for (int i = 0; i < kPostalAddressLines; ++i) {
         lines.Add(static_cast<uint32_t>(i) < count ? reader.ReadText() : std::string());
       }
       break;
     }
-    case 19:
-    case 24:
+    case kSyntaxTimestamp:
+    case kSyntaxTime:
       lines.Add(UnixTimeText(reader.ReadU32(), true));
       break;
-    case 23:
+    case kSyntaxBackLink:
       (void)reader.ReadU32();  // the remote id
       lines.Add(reader.ReadLastText());
       break;
-    case 25:
+    case kSyntaxTypedName:
       lines.Add(reader.ReadText());
       break;
-    case 26: {
+    case kSyntaxHold: {
       const std::string name = reader.ReadText();
       const int32_t amount = reader.ReadI32();
       lines.Add(name + " (" + DecText(amount) + ")");
       break;
     }
-    case 27:
+    case kSyntaxInterval:
       lines.Add(DurationText(reader.ReadU32()));
       break;
     default:
-      // Streams (21) have no record and are read separately; should one arrive anyway, its bytes
+      // Streams have no record and are read separately; should one arrive anyway, its bytes
       // are shown like those of a syntax the renderer does not know.
       AddUnknownSyntaxLine(syntax, record, lines);
       break;

@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "directory/client/dir_syntax.h"
+
 struct BuiltinAttribute {
   std::string_view name;      // the directory name, as the program asks for it
   std::string_view ldapName;  // the name in LDIF and on an LDAP server
@@ -20,35 +22,6 @@ struct BuiltinClass {
   bool structural;
   bool container;
 };
-
-inline constexpr uint32_t kSyntaxUnknown = 0;
-inline constexpr uint32_t kSyntaxDistinguishedName = 1;
-inline constexpr uint32_t kSyntaxCaseExactString = 2;
-inline constexpr uint32_t kSyntaxCaseIgnoreString = 3;
-inline constexpr uint32_t kSyntaxPrintableString = 4;
-inline constexpr uint32_t kSyntaxNumericString = 5;
-inline constexpr uint32_t kSyntaxCaseIgnoreList = 6;
-inline constexpr uint32_t kSyntaxBoolean = 7;
-inline constexpr uint32_t kSyntaxInteger = 8;
-inline constexpr uint32_t kSyntaxOctetString = 9;
-inline constexpr uint32_t kSyntaxTelephoneNumber = 10;
-inline constexpr uint32_t kSyntaxFacsimile = 11;
-inline constexpr uint32_t kSyntaxNetAddress = 12;
-inline constexpr uint32_t kSyntaxOctetList = 13;
-inline constexpr uint32_t kSyntaxEMailAddress = 14;
-inline constexpr uint32_t kSyntaxPath = 15;
-inline constexpr uint32_t kSyntaxReplicaPointer = 16;
-inline constexpr uint32_t kSyntaxObjectAcl = 17;
-inline constexpr uint32_t kSyntaxPostalAddress = 18;
-inline constexpr uint32_t kSyntaxTimestamp = 19;
-inline constexpr uint32_t kSyntaxClassName = 20;
-inline constexpr uint32_t kSyntaxStream = 21;
-inline constexpr uint32_t kSyntaxCounter = 22;
-inline constexpr uint32_t kSyntaxBackLink = 23;
-inline constexpr uint32_t kSyntaxTime = 24;
-inline constexpr uint32_t kSyntaxTypedName = 25;
-inline constexpr uint32_t kSyntaxHold = 26;
-inline constexpr uint32_t kSyntaxInterval = 27;
 
 [[nodiscard]] std::span<const BuiltinAttribute> BuiltinAttributes();
 [[nodiscard]] std::span<const BuiltinClass> BuiltinClasses();

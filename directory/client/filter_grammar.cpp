@@ -5,21 +5,6 @@
 
 namespace {
 
-bool IsTextSyntax(uint32_t syntax) {
-  return syntax == kSyntaxDistinguishedName || syntax == kSyntaxCaseExactString ||
-         syntax == kSyntaxCaseIgnoreString || syntax == kSyntaxPrintableString ||
-         syntax == kSyntaxNumericString || syntax == kSyntaxClassName || syntax == kSyntaxTypedName;
-}
-
-bool IsNumberSyntax(uint32_t syntax) {
-  return syntax == kSyntaxBoolean || syntax == kSyntaxInteger || syntax == kSyntaxCounter ||
-         syntax == kSyntaxHold || syntax == kSyntaxInterval;
-}
-
-bool IsTimeSyntax(uint32_t syntax) {
-  return syntax == kSyntaxTimestamp || syntax == kSyntaxTime;
-}
-
 size_t TokenBytes(const FilterToken& token) {
   size_t bytes = 8;
   if (const auto* text = std::get_if<std::string>(&token.value))
@@ -236,9 +221,10 @@ int32_t FilterTokens::Accept(const FilterToken& token) {
         return kDirBadSyntax;
       // The value must be of the kind the compared attribute's syntax takes.
       const uint32_t syntax = attributeSyntax_;
-      const bool fits = (IsTextSyntax(syntax) && text != nullptr) ||
-                        (IsNumberSyntax(syntax) && std::holds_alternative<int32_t>(token.value)) ||
-                        (IsTimeSyntax(syntax) && std::holds_alternative<DirTimeStamp>(token.value));
+      const bool fits =
+          (IsFilterTextSyntax(syntax) && text != nullptr) ||
+          (IsFilterNumberSyntax(syntax) && std::holds_alternative<int32_t>(token.value)) ||
+          (IsTimeSyntax(syntax) && std::holds_alternative<DirTimeStamp>(token.value));
       if (!fits)
         return kDirBadSyntax;
       expect_ = Expect::kConnective;

@@ -56,22 +56,6 @@ std::string GeneralizedTime(int64_t seconds) {
   return text;
 }
 
-bool IsTextSyntax(uint32_t syntax) {
-  switch (syntax) {
-    case kSyntaxCaseExactString:
-    case kSyntaxCaseIgnoreString:
-    case kSyntaxPrintableString:
-    case kSyntaxNumericString:
-    case kSyntaxTelephoneNumber:
-    case kSyntaxFacsimile:
-    case kSyntaxEMailAddress:
-    case kSyntaxPostalAddress:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // The translation of one filter tree against one schema.
 class Translator {
  public:
@@ -134,7 +118,7 @@ class Translator {
         node.op == Op::kGreaterOrEqual ? ">=" : (node.op == Op::kLessOrEqual ? "<=" : "=");
     const bool equality = node.op == Op::kEqual || node.op == Op::kApprox;
     const uint32_t syntax = def->syntax;
-    if (IsTextSyntax(syntax) || syntax == kSyntaxClassName) {
+    if (IsLdapStringSyntax(syntax) || syntax == kSyntaxClassName) {
       std::string value = node.textValue;
       if (syntax == kSyntaxClassName)
         value = schema_.ClassLdapName(value);
