@@ -112,7 +112,6 @@ ProbeResult ProbeServer(const ConnectionConfig& config,
   }
   int32_t code = 0;
   const auto store = LdapStore::Connect(settings, error, code);
-  const bool encrypted = config.startTls || config.source.starts_with("ldaps://");
   if (!store) {
     std::string text = error + ".";
     if (code != kDirUnreachableServer)
@@ -123,11 +122,14 @@ ProbeResult ProbeServer(const ConnectionConfig& config,
     }
     return {false, text};
   }
-  std::string text = "Connected to " + config.source;
-  text += config.source.starts_with("ldaps://") ? " over TLS"
-          : config.startTls                     ? " with StartTLS"
-                                                : " without encryption";
-  if (encrypted)
+  const std::string server = store->ServerInUse();
+  std::string text = "Connected to " + server;
+  if (SourceServers(config.source).size() > 1)
+    text += " (of the servers " + config.source + ")";
+  text += server.starts_with("ldaps://") ? " over TLS"
+          : config.startTls              ? " with StartTLS"
+                                         : " without encryption";
+  if (config.startTls || server.starts_with("ldaps://"))
     text += config.verify ? " (certificate verified)" : " (certificate not checked)";
   if (DirName self; store->WhoAmI(self) == kDirOk) {
     text += "; the server knows you as " + LdapDnText(self) + ".";

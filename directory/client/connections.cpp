@@ -84,6 +84,16 @@ SourceKind SourceKindOf(std::string_view source) {
                                                       : SourceKind::kLdifFile;
 }
 
+std::vector<std::string> SourceServers(std::string_view source) {
+  std::vector<std::string> servers;
+  for (size_t start = 0; (start = source.find_first_not_of(" \t", start)) != source.npos;) {
+    const size_t end = std::min(source.find_first_of(" \t", start), source.size());
+    servers.emplace_back(source.substr(start, end - start));
+    start = end;
+  }
+  return servers;
+}
+
 std::string DefaultConnectionsFile() {
   const auto folder = UserConfigFolder();
   return folder ? (*folder / "connections.ini").string() : std::string();
@@ -110,13 +120,10 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
     // StartTLS is asked for on a plain connection; over ldaps:// it would be TLS inside TLS,
     // which no server answers.
     if (last.startTls) {
-      for (std::string_view rest = last.source; !rest.empty();) {
-        const size_t blank = rest.find(' ');
-        const std::string_view server = rest.substr(0, blank);
+      for (const std::string& server : SourceServers(last.source)) {
         if (server.size() >= 8 && EqualsIgnoringCase(server.substr(0, 8), "ldaps://"))
           return "section [" + last.section + "] has starttls = yes for the ldaps:// source " +
-                 std::string(server) + "; give one or the other";
-        rest.remove_prefix(blank == std::string_view::npos ? rest.size() : blank + 1);
+                 server + "; give one or the other";
       }
     }
     return std::nullopt;
@@ -223,11 +230,14 @@ std::optional<std::vector<ConnectionConfig>> ParseConnectionsFile(std::string_vi
         if (!file.empty() && file[0] != '/' && !folder.empty())
           file = folder + "/" + file;
         (key == "ca-file" ? c.caFile : c.passwordFile) = file;
-      } else if (key == "starttls" || key == "verify" || key == "file-urls") {
+      } else if (key == "starttls" || key == "verify" || key == "file-urls" || key == "referrals") {
         const auto yes = YesNo(value);
         if (!yes)
           return fail(lineNumber, key + " must be yes or no, not " + Quoted(value));
-        (key == "starttls" ? c.startTls : key == "verify" ? c.verify : c.fileUrls) = *yes;
+        (key == "starttls"    ? c.startTls
+         : key == "verify"    ? c.verify
+         : key == "referrals" ? c.referrals
+                              : c.fileUrls) = *yes;
       } else if (key == "timeout" || key == "page-size") {
         const bool timeout = key == "timeout";
         int number = 0;

@@ -25,13 +25,17 @@ struct ConnectionDefaults {
   static constexpr int kMaxTimeoutSeconds = 3600;
   static constexpr int kPageSize = 1000;
   static constexpr int kMaxPageSize = 100000;
-  static constexpr int kMessageMiB = 64;  // a server's largest message
+  static constexpr int kMessageMiB = 64;    // a server's largest message
+  static constexpr bool kReferrals = true;  // referrals followed to the servers they name
 };
 
 // What a connection's source names. The schemes are matched as written, in lower case; any other
 // "://" address is of no kind the client opens.
 enum class SourceKind { kLdifFile, kSample, kLdap, kLdaps, kUnknownAddress };
 [[nodiscard]] SourceKind SourceKindOf(std::string_view source);
+// The servers a server source lists (replicas of one tree, separated by spaces), in order;
+// empty for a source of blanks only.
+[[nodiscard]] std::vector<std::string> SourceServers(std::string_view source);
 
 struct ConnectionConfig {
   std::string section;
@@ -44,6 +48,7 @@ struct ConnectionConfig {
   std::string caFile;
   bool startTls = ConnectionDefaults::kStartTls;
   bool verify = ConnectionDefaults::kVerify;
+  bool referrals = ConnectionDefaults::kReferrals;      // followed to the servers they name
   int timeout = ConnectionDefaults::kTimeoutSeconds;    // for connecting and for each operation
   int pageSize = ConnectionDefaults::kPageSize;         // entries per page of a paged listing
   int maxMessageMiB = ConnectionDefaults::kMessageMiB;  // the largest message a server may send
@@ -58,8 +63,8 @@ struct ConnectionConfig {
 // Parses the file's text; nullopt, with "<path> line <n>: <what is wrong>" in `error`, for a
 // line that is neither a section, a key = value pair, a comment nor blank; an unknown key; a
 // key outside a section or given twice; a section twice; a section without tree or source; a
-// `primary`, `starttls`, `verify` or `file-urls` that is not yes/no; a `timeout` that is not a
-// whole number of seconds from 1 to 3600; a `page-size` outside 1 to 100000; a
+// `primary`, `starttls`, `verify`, `referrals` or `file-urls` that is not yes/no; a `timeout` that
+// is not a whole number of seconds from 1 to 3600; a `page-size` outside 1 to 100000; a
 // `max-message-size` outside 1 to 4096 (MiB); a tree name longer
 // than kTreeNameWidth, or one that differs from an earlier one only in letter case or trailing "_";
 // more than one primary; or a file without any connection. Text quoted from the file is cut

@@ -106,10 +106,14 @@ void LdapUnbind::operator()(LDAP* ld) const {
 LdapConnection::LdapConnection(LdapSettings settings, std::shared_ptr<LdapFailure> givenUp,
                                std::shared_ptr<LdapFailure> lastFailure, bool pagedResults)
     : settings_(std::move(settings)),
+      servers_(SourceServers(settings_.uri)),
       givenUp_(std::move(givenUp)),
       lastFailure_(std::move(lastFailure)),
       pagedResults_(pagedResults),
-      pageSize_(std::max(1, settings_.pageSize)) {}
+      pageSize_(std::max(1, settings_.pageSize)) {
+  if (servers_.empty())
+    servers_.push_back(settings_.uri);
+}
 
 int32_t LdapConnection::Fail(int32_t code, const std::string& text) const {
   *lastFailure_ = LdapFailure{code, text};
@@ -223,7 +227,8 @@ std::chrono::steady_clock::time_point LdapConnection::Deadline() const {
 
 // Result code, diagnostic and controls of a final result message.
 int32_t LdapConnection::ParseResult(LDAPMessage* message, std::string_view what,
-                                    LDAPControl*** controls, int* ldapCode) {
+                                    LDAPControl*** controls, int* ldapCode,
+                                    std::vector<std::string>* referralUrls) {
   int rc = LDAP_OTHER;
   char* matched = nullptr;
   char* diagnostic = nullptr;
@@ -237,6 +242,8 @@ int32_t LdapConnection::ParseResult(LDAPMessage* message, std::string_view what,
     rc = parsed;
   if (ldapCode != nullptr)
     *ldapCode = rc;
+  for (char** url = referrals; referralUrls != nullptr && url != nullptr && *url != nullptr; ++url)
+    referralUrls->emplace_back(*url);
   return FromResult(rc, what, diagnostic);
 }
 
@@ -289,8 +296,8 @@ int32_t LdapConnection::ConnectFailure(int rc, std::string_view what,
   if (rc == LDAP_TIMEOUT || (lost && timedOut))
     return Fail(kDirTransportFailure, NoAnswer(what));
   const int32_t code = FromResult(lost ? LDAP_CONNECT_ERROR : rc, what, message);
-  if (lost && settings_.uri.starts_with("ldaps://"))
-    lastFailure_->text += PlainLdapHint(settings_.uri, Timeout());
+  if (lost && Where().starts_with("ldaps://"))
+    lastFailure_->text += PlainLdapHint(Where(), Timeout());
   return code;
 }
 
@@ -309,8 +316,25 @@ std::string LdapConnection::NoAnswer(std::string_view what) const {
 }
 
 int32_t LdapConnection::Open() {
+  // libldap takes a list too, but connecting asynchronously it settles on the first server
+  // before knowing whether it answers; each is tried here in turn, with a time-out of its own.
+  int32_t code = kDirUnreachableServer;
+  std::string reasons;
+  for (current_ = 0; current_ < servers_.size(); ++current_) {
+    code = OpenServer();
+    if (code == kDirOk)
+      return kDirOk;
+    reasons += (reasons.empty() ? "" : "; ") + FailureText(code).value_or(Where());
+    if (code != kDirUnreachableServer && code != kDirTransportFailure)
+      break;
+  }
+  current_ = std::min(current_, servers_.size() - 1);
+  return servers_.size() > 1 ? Fail(code, reasons) : code;
+}
+
+int32_t LdapConnection::OpenServer() {
   LDAP* raw = nullptr;
-  if (const int rc = ldap_initialize(&raw, settings_.uri.c_str()); rc != LDAP_SUCCESS) {
+  if (const int rc = ldap_initialize(&raw, Where().c_str()); rc != LDAP_SUCCESS) {
     return Fail(kDirUnreachableServer, Where() + ": not an LDAP address (" + Describe(rc) + ")");
   }
   LdapHandle handle(raw);
@@ -395,9 +419,15 @@ int32_t LdapConnection::Ensure() {
   if (code == kDirOk)
     return kDirOk;
   std::string why = FailureText(code).value_or("cannot be reached");
-  if (why.starts_with(Where() + ": "))
+  // A connection to a server never reached before (one a referral names) was not lost.
+  if (generation_ == 0 && !spare_) {
+    *givenUp_ = LdapFailure{code, why};
+    return Fail(code, why);
+  }
+  if (servers_.size() == 1 && why.starts_with(Where() + ": "))
     why.erase(0, Where().size() + 2);
-  *givenUp_ = LdapFailure{code, Where() + ": connection lost; reconnecting: " + why};
+  const std::string& where = servers_.size() == 1 ? Where() : settings_.uri;
+  *givenUp_ = LdapFailure{code, where + ": connection lost; reconnecting: " + why};
   return Fail(code, givenUp_->text);
 }
 
@@ -447,10 +477,22 @@ int32_t LdapConnection::CollectPage(int msgid, LdapPage& page, std::string_view 
       page.entries.push_back(std::move(message));
       continue;
     }
+    if (type == LDAP_RES_SEARCH_REFERENCE) {
+      // Kept even when unreadable: a part of the tree left out without a word would pass the
+      // answer off as whole.
+      char** urls = nullptr;
+      std::vector<std::string>& reference = page.references.emplace_back();
+      if (ldap_parse_reference(ld_.get(), message.get(), &urls, nullptr, 0) == LDAP_SUCCESS) {
+        const std::unique_ptr<char*, ReferralsFree> owner(urls);
+        for (char** url = urls; url != nullptr && *url != nullptr; ++url)
+          reference.emplace_back(*url);
+      }
+      continue;
+    }
     if (type != LDAP_RES_SEARCH_RESULT)
       continue;
     LDAPControl** raw = nullptr;
-    const int32_t code = ParseResult(message.get(), what, &raw, &page.ldapCode);
+    const int32_t code = ParseResult(message.get(), what, &raw, &page.ldapCode, &page.referrals);
     const std::unique_ptr<LDAPControl*, ControlsFree> owner(raw);
     if (LDAPControl* response = ldap_control_find(kLdapPagedResultsOid, raw, nullptr)) {
       ber_int_t estimate = 0;
@@ -526,7 +568,8 @@ int32_t LdapConnection::LookUpEachOnce(const std::vector<std::string>& bases,
       continue;
     }
     const int32_t code = CollectPage(sent[i], pages[i], what);
-    if (code != kDirOk && code != kDirNoSuchEntry)
+    // A referral is no failure here: the caller follows it.
+    if (code != kDirOk && code != kDirNoSuchEntry && pages[i].ldapCode != LDAP_REFERRAL)
       failure = code;
   }
   return failure;
@@ -624,10 +667,11 @@ std::vector<uint8_t> LdapConnection::PeerCertificate() const {
                           : std::vector<uint8_t>(bytes, bytes + der.bv_len);
 }
 
-LdapConnectionPool::LdapConnectionPool(const LdapSettings& settings)
+LdapConnectionPool::LdapConnectionPool(const LdapSettings& settings,
+                                       std::shared_ptr<LdapFailure> lastFailure)
     : settings_(settings),
       givenUp_(std::make_shared<LdapFailure>()),
-      lastFailure_(std::make_shared<LdapFailure>()),
+      lastFailure_(lastFailure ? std::move(lastFailure) : std::make_shared<LdapFailure>()),
       main_(settings, givenUp_, lastFailure_, false) {}
 
 std::unique_ptr<LdapConnection> LdapConnectionPool::TakeSpare() {
@@ -640,6 +684,7 @@ std::unique_ptr<LdapConnection> LdapConnectionPool::TakeSpare() {
   auto spare =
       std::make_unique<LdapConnection>(settings_, givenUp_, lastFailure_, main_.PagedResults());
   spare->UsePageSize(main_.PageSize());
+  spare->spare_ = true;
   return spare;
 }
 

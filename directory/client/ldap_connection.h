@@ -43,6 +43,11 @@ struct LdapFailure {
 // Every message of one search request (one page when paged).
 struct LdapPage {
   std::vector<LdapMessage> entries;
+  // The continuation references of a search, each the LDAP URLs of one part of the tree held
+  // elsewhere (any of them will do); a reference that could not be read is an empty list.
+  std::vector<std::vector<std::string>> references;
+  // The URLs of a referral result (ldapCode LDAP_REFERRAL): the whole request belongs elsewhere.
+  std::vector<std::string> referrals;
   std::string cookie;  // the server's paging cookie; empty after the last page
   int ldapCode = LDAP_SUCCESS;
 };
@@ -53,7 +58,10 @@ class LdapConnection {
   LdapConnection(LdapSettings settings, std::shared_ptr<LdapFailure> givenUp,
                  std::shared_ptr<LdapFailure> lastFailure, bool pagedResults);
 
-  // Connects and binds; the code, its text noted, when that fails.
+  // Connects and binds to the first server of the settings' list that takes the connection, in
+  // the order listed, each within the time-out; the code, its text noted (every server's reason
+  // when the list has several), when none does. A server that refuses the bind ends the turn:
+  // replicas share their identities, so the next one would refuse it too.
   [[nodiscard]] int32_t Open();
   // The connection, opened again when it was lost (unless a reconnect already failed).
   [[nodiscard]] int32_t Ensure();
@@ -69,7 +77,9 @@ class LdapConnection {
   [[nodiscard]] int PageSize() const { return pageSize_; }
   void UsePageSize(int entries) { pageSize_ = std::max(1, entries); }
 
-  [[nodiscard]] const std::string& Where() const { return settings_.uri; }
+  // The server in use, or the one tried last; the first of the list before any was tried.
+  [[nodiscard]] const std::string& Where() const { return servers_[current_]; }
+  [[nodiscard]] const LdapSettings& Settings() const { return settings_; }
   // Notes `text` as the text of `code` and returns `code`.
   int32_t Fail(int32_t code, const std::string& text) const;
   // The text of the failure noted last, when it had `code`.
@@ -117,19 +127,24 @@ class LdapConnection {
   int32_t LookUpEachOnce(const std::vector<std::string>& bases, const char* const* attrs,
                          std::vector<LdapPage>& pages, std::string_view what);
   int32_t ParseResult(LDAPMessage* message, std::string_view what, LDAPControl*** controls,
-                      int* ldapCode = nullptr);
+                      int* ldapCode = nullptr, std::vector<std::string>* referrals = nullptr);
+  [[nodiscard]] int32_t OpenServer();
   template <typename Send>
   int FirstRequest(const Send& send, std::chrono::steady_clock::time_point deadline);
   int32_t ConnectFailure(int rc, std::string_view what,
                          std::chrono::steady_clock::time_point deadline);
 
   LdapSettings settings_;
+  std::vector<std::string> servers_;  // the settings' list, never empty
+  size_t current_ = 0;
   std::shared_ptr<LdapFailure> givenUp_;
   std::shared_ptr<LdapFailure> lastFailure_;
   bool pagedResults_ = false;
   int pageSize_ = 1;
   LdapHandle ld_;
   uint64_t generation_ = 0;
+  bool spare_ = false;  // one beside the pool's own, which was open before it
+  friend class LdapConnectionPool;
 };
 
 // Reads entries out of received messages. It is never connected, so it outlives every
@@ -159,7 +174,10 @@ class LdapDecoder {
 // that one short: it takes a spare connection instead.
 class LdapConnectionPool {
  public:
-  explicit LdapConnectionPool(const LdapSettings& settings);
+  // `lastFailure`: the failure noted last, shared with the pools of the other servers a store
+  // reaches (none: the pool's own).
+  explicit LdapConnectionPool(const LdapSettings& settings,
+                              std::shared_ptr<LdapFailure> lastFailure = nullptr);
 
   [[nodiscard]] LdapConnection& Main() { return main_; }
   // A connection to the same server with the same credentials: a kept one, or a new one that its

@@ -19,6 +19,7 @@
 #include "directory/client/filter_expr.h"
 #include "directory/client/ldap_connection.h"
 #include "directory/client/ldap_filter.h"
+#include "directory/client/ldap_referrals.h"
 #include "directory/client/schema_catalog.h"
 #include "directory/client/tls_refusal.h"
 #include "directory/client/value_codec.h"
@@ -84,6 +85,7 @@ std::optional<LdapSettings> LdapSettingsFor(const ConnectionConfig& config, std:
   settings.timeoutSeconds = config.timeout;
   settings.pageSize = config.pageSize;
   settings.maxMessageMiB = config.maxMessageMiB;
+  settings.followReferrals = config.referrals;
   if (!config.caFile.empty() && access(config.caFile.c_str(), R_OK) != 0) {
     error = config.caFile + ": cannot be read (" + std::strerror(errno) + ")";
     return std::nullopt;
@@ -114,9 +116,9 @@ std::optional<LdapSettings> LdapSettingsFor(const ConnectionConfig& config, std:
 // The connections, the schema and the name cache; every call of the store goes through here.
 struct LdapStore::Impl {
   Impl(const LdapSettings& settings, LdapDecoder decoder)
-      : connections(settings), decoder(std::move(decoder)) {}
+      : servers(settings), decoder(std::move(decoder)) {}
 
-  LdapConnectionPool connections;
+  LdapServers servers;
   LdapDecoder decoder;
   SchemaCatalog schema;
   std::vector<std::string> namingTypes;  // those the server's schema knows
@@ -266,7 +268,9 @@ struct LdapStore::Impl {
     if (answer.generation != connection.Generation() || !connection.Connected())
       return std::nullopt;
     const int32_t code = connection.CollectPage(answer.msgid, page, "read");
-    if (code == kDirTransportFailure && !connection.Connected())
+    // A read referred elsewhere is asked again by the caller, which follows the referral.
+    if ((code == kDirTransportFailure && !connection.Connected()) ||
+        page.ldapCode == LDAP_REFERRAL || !page.references.empty())
       return std::nullopt;
     return code;
   }
@@ -305,11 +309,11 @@ struct LdapStore::Impl {
     return false;
   }
 
-  [[nodiscard]] LdapConnection& Connection() { return connections.Main(); }
+  [[nodiscard]] LdapConnection& Connection() { return servers.Own().Main(); }
 
   int32_t SearchOnce(const std::string& base, int scope, const std::string& filter,
                      const char* const* attrs, LdapPage& page, std::string_view what) {
-    return Connection().SearchOnce(base, scope, filter, attrs, page, what);
+    return servers.SearchOnce(Connection(), base, scope, filter, attrs, page, what);
   }
 
   // Schema ----------------------------------------------------------------------------------
@@ -506,6 +510,10 @@ struct LdapStore::Impl {
       }
       if (*code == kDirNoSuchEntry || (*code == kDirOk && page.entries.empty()))
         RememberMissing(child);
+      // Held by a server out of reach, the child is still there: the request that follows
+      // fails naming it, where a name not found would call the part missing.
+      if (*code != kDirOk && page.ldapCode == LDAP_REFERRAL)
+        found.push_back({asked, true});
     } else if (multi) {
       // Asked by exact names, the values would take every combination of naming types. One
       // one-level search instead, for the children holding each value under some naming type;
@@ -543,12 +551,14 @@ struct LdapStore::Impl {
       }
       std::vector<LdapPage> pages;
       const int32_t code =
-          Connection().LookUpEach(children, kEntryAttributes, pages, "name lookup");
+          servers.LookUpEach(Connection(), children, kEntryAttributes, pages, "name lookup");
       for (size_t i = 0; i < pages.size(); ++i) {
         page = std::move(pages[i]);
         // Only a batch answered whole tells that an empty answer is an entry missing.
         if (code == kDirOk && page.entries.empty())
           RememberMissing(names[i]);
+        if (page.ldapCode == LDAP_REFERRAL && page.entries.empty())
+          found.push_back({names[i].front(), true});
         collect();
       }
     }
@@ -563,7 +573,9 @@ struct LdapStore::Impl {
 };
 
 // Entries of one listing or search, fetched a page at a time; a failure ends the cursor with a
-// code, the entries read before it having been delivered.
+// code, the entries read before it having been delivered. The parts of the tree the server
+// refers to follow its own entries, each searched on its server by a cursor of its own; a base
+// the server refers elsewhere is searched there instead.
 class LdapStore::Cursor final : public EntryCursor {
  public:
   struct Check {
@@ -572,8 +584,12 @@ class LdapStore::Cursor final : public EntryCursor {
     std::string rdnType;
   };
 
-  Cursor(LdapStore::Impl& impl, std::string base, int scope, std::string filter, Check check)
+  // On the server of `pool` (the store's own when none), reached through `chain`.
+  Cursor(LdapStore::Impl& impl, std::string base, int scope, std::string filter, Check check,
+         LdapConnectionPool* pool = nullptr, ReferralChain chain = {})
       : impl_(impl),
+        pool_(pool != nullptr ? *pool : impl.servers.Own()),
+        chain_(std::move(chain)),
         base_(std::move(base)),
         scope_(scope),
         filter_(std::move(filter)),
@@ -598,14 +614,16 @@ class LdapStore::Cursor final : public EntryCursor {
     }
     CountAsUnfinished(false);
     if (spare_)
-      impl_.connections.ReturnSpare(std::move(spare_));
+      pool_.ReturnSpare(std::move(spare_));
   }
 
   // Fetches the first page; its code is the listing's or search's code.
   int32_t Start() {
-    if (Paged() && impl_.connections.HasUnfinished())
-      spare_ = impl_.connections.TakeSpare();
+    if (Paged() && pool_.HasUnfinished())
+      spare_ = pool_.TakeSpare();
     LdapConnection& connection = Connection();
+    if (chain_.empty())
+      chain_ = LdapServers::StartOf(connection);
     generation_ = connection.Generation();
     const bool hadConnection = connection.Connected();
     int32_t code = Fetch();
@@ -614,6 +632,10 @@ class LdapStore::Cursor final : public EntryCursor {
       code = Fetch();
     }
     code = WithSmallerPages(code);
+    if (pageLdapCode_ == LDAP_REFERRAL) {
+      done_ = true;
+      return FollowBase();
+    }
     // A first page cut short (a server that does not page stopping at its size limit) still
     // delivers its entries; the code ends the cursor after them.
     if (code != kDirOk && code != kDirNoSuchEntry && !pending_.empty()) {
@@ -630,6 +652,19 @@ class LdapStore::Cursor final : public EntryCursor {
         entry = std::move(pending_.front());
         pending_.pop_front();
         return true;
+      }
+      if (referred_) {
+        if (referred_->Next(entry))
+          return true;
+        status_ = referred_->Status();
+        referred_.reset();
+        if (status_ != kDirOk)
+          return false;
+        continue;
+      }
+      if (done_ && status_ == kDirOk && !references_.empty()) {
+        status_ = FollowReference();
+        continue;
       }
       if (done_ || status_ != kDirOk)
         return false;
@@ -651,14 +686,14 @@ class LdapStore::Cursor final : public EntryCursor {
   [[nodiscard]] int32_t Status() const override { return status_; }
 
  private:
-  LdapConnection& Connection() { return spare_ ? *spare_ : impl_.Connection(); }
+  LdapConnection& Connection() { return spare_ ? *spare_ : pool_.Main(); }
   // The store's own connection says whether the server pages; the spares follow it.
   bool Paged() { return impl_.Connection().PagedResults(); }
 
   void CountAsUnfinished(bool unfinished) {
     if (spare_ || unfinished == countedAsUnfinished_)
       return;
-    impl_.connections.CountUnfinished(unfinished ? 1 : -1);
+    pool_.CountUnfinished(unfinished ? 1 : -1);
     countedAsUnfinished_ = unfinished;
   }
 
@@ -714,6 +749,9 @@ class LdapStore::Cursor final : public EntryCursor {
     generation_ = connection.Generation();
     pageLdapCode_ = page.ldapCode;
     cookie_ = page.cookie;
+    referrals_ = std::move(page.referrals);
+    for (std::vector<std::string>& reference : page.references)
+      references_.push_back(std::move(reference));
     if (code == kDirOk && (!Paged() || cookie_.empty())) {
       done_ = true;
     } else if (code == kDirOk) {
@@ -737,6 +775,49 @@ class LdapStore::Cursor final : public EntryCursor {
     return code;
   }
 
+  // The search of a base the server refers elsewhere, made there.
+  int32_t FollowBase() {
+    const std::vector<std::string> urls = std::move(referrals_);
+    return impl_.servers.Follow(
+        urls, chain_, What(), base_,
+        [&](LdapConnectionPool& pool, const std::string& dn, const ReferralChain& longer) {
+          auto referred =
+              std::make_unique<Cursor>(impl_, dn, scope_, filter_, check_, &pool, longer);
+          const int32_t code = referred->Start();
+          if (code == kDirOk)
+            referred_ = std::move(referred);
+          return code;
+        });
+  }
+
+  // The next part of the tree the server referred to, searched on its server: the whole subtree
+  // for a subtree search, the entry itself for a listing.
+  int32_t FollowReference() {
+    const std::vector<std::string> urls = std::move(references_.front());
+    references_.pop_front();
+    const auto first = urls.empty() ? std::nullopt : ParseReferral(urls.front());
+    const int scope = scope_ == LDAP_SCOPE_SUBTREE ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_BASE;
+    return impl_.servers.Follow(
+        urls, chain_, What(), first ? first->dn : base_,
+        [&](LdapConnectionPool& pool, const std::string& dn, const ReferralChain& longer) {
+          auto referred =
+              std::make_unique<Cursor>(impl_, dn, scope, filter_, check_, &pool, longer);
+          int32_t code = referred->Start();
+          if (code == kDirNoSuchEntry) {
+            code = impl_.servers.Fail(
+                kDirUnreachableServer,
+                longer.back() + ": " + std::string(What()) + ": holds no entry " + dn);
+          }
+          if (code == kDirOk)
+            referred_ = std::move(referred);
+          return code;
+        });
+  }
+
+  [[nodiscard]] std::string_view What() const {
+    return scope_ == LDAP_SCOPE_ONELEVEL ? "listing" : "search";
+  }
+
   bool Passes(const StoreEntry& entry) const {
     // A base search of the root reaches the server's DSE, which is no entry of the tree.
     if (entry.name.empty())
@@ -756,13 +837,18 @@ class LdapStore::Cursor final : public EntryCursor {
   }
 
   LdapStore::Impl& impl_;
+  LdapConnectionPool& pool_;  // the server's
+  ReferralChain chain_;       // the servers the search was referred through, its own last
   std::string base_;
   int scope_;
   std::string filter_;
   Check check_;
   std::string cookie_;
   std::deque<StoreEntry> pending_;
-  std::unique_ptr<LdapConnection> spare_;  // the pages' connection when not the store's own
+  std::vector<std::string> referrals_;               // of a base referred elsewhere
+  std::deque<std::vector<std::string>> references_;  // not followed yet
+  std::unique_ptr<Cursor> referred_;                 // the part of the tree being delivered
+  std::unique_ptr<LdapConnection> spare_;  // the pages' connection when not the pool's own
   bool countedAsUnfinished_ = false;
   int nextPage_ = -1;                // message id of the page asked for ahead
   int pageLdapCode_ = LDAP_SUCCESS;  // the LDAP result of the last page
@@ -929,7 +1015,7 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
   if (code == kDirOk)
     code = impl->ReadSchema();
   if (code != kDirOk) {
-    const auto text = impl->connections.FailureText(code);
+    const auto text = impl->servers.FailureText(code);
     error = text ? *text : settings.uri + ": cannot be reached";
     if (code == kDirUnreachableServer) {
       if (const std::optional<std::string> refusal = CertificateRefusal(settings))
@@ -1204,12 +1290,12 @@ int32_t LdapStore::ReadStream(const DirName& name, std::string_view attribute, s
 }
 
 std::optional<std::string> LdapStore::FailureText(int32_t code) const {
-  return impl_->connections.FailureText(code);
+  return impl_->servers.FailureText(code);
 }
 
 void LdapStore::BeginOperation() {
   impl_->ForgetWaitingAnswers();
-  impl_->connections.RetryServer();
+  impl_->servers.RetryServers();
   impl_->knownEntries.clear();
   impl_->missingNames.clear();
   impl_->lastRead.reset();
@@ -1232,6 +1318,10 @@ std::string LdapStore::ClassName(std::string_view ldapClass) const {
 
 int32_t LdapStore::FilterText(const FilterNode& filter, std::string& text) const {
   return LdapFilterText(filter, impl_->schema, impl_->namingTypes, text);
+}
+
+std::string LdapStore::ServerInUse() const {
+  return impl_->servers.Own().Main().Where();
 }
 
 int32_t LdapStore::WhoAmI(DirName& name) {

@@ -22,7 +22,8 @@
 
 // How to reach and authenticate to one server.
 struct LdapSettings {
-  std::string uri;  // ldap://host:port or ldaps://host:port
+  // ldap://host:port or ldaps://host:port; several (replicas of one tree) separated by spaces
+  std::string uri;
   bool startTls = ConnectionDefaults::kStartTls;
   std::string bindDn;  // empty = anonymous
   std::string password;
@@ -31,6 +32,9 @@ struct LdapSettings {
   int timeoutSeconds = ConnectionDefaults::kTimeoutSeconds;  // for every operation; at least 1
   int pageSize = ConnectionDefaults::kPageSize;  // entries per page of a paged search; at least 1
   int maxMessageMiB = ConnectionDefaults::kMessageMiB;  // what a server may send; at least 1
+  // Whether referrals and continuation references are followed to the servers they name; when
+  // not, meeting one fails the request, naming it.
+  bool followReferrals = ConnectionDefaults::kReferrals;
 
   // Every copy overwrites its password when it goes.
   ~LdapSettings();
@@ -81,6 +85,8 @@ class LdapStore final : public Store {
   // forgotten.
   void BeginOperation() override;
 
+  // The server of the source's list the store's own connection is open to (or was last).
+  [[nodiscard]] std::string ServerInUse() const;
   // The bound identity through the RFC 4532 extended operation; an anonymous connection gives
   // kDirNoSuchEntry.
   [[nodiscard]] int32_t WhoAmI(DirName& name);

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -774,12 +775,13 @@ TEST_F(LdapStoreTest, TheConnectionsFileChecksTheLiveKeys) {
       {"timeout = 0\n", kDirConfigMalformed, "line 4: timeout must be a number of seconds"},
       {"timeout = 10s\n", kDirConfigMalformed, "line 4: timeout must be a number of seconds"},
       {"page-size = 0\n", kDirConfigMalformed, "line 4: page-size must be a number of entries"},
+      {"referrals = maybe\n", kDirConfigMalformed, "line 4: referrals must be yes or no"},
       {"ca-file = missing.pem\n", kDirConfigMalformed, "missing.pem: cannot be read"},
       {"ca-file = pw\n", kDirConfigMalformed, "pw: holds no certificate in PEM form"},
       {"password-file = none\n", kDirConfigMalformed, "none: cannot be read"},
       // Refused, the connection is left out with the server's words; start-up goes on.
       {"bind = cn=Manager\npassword-file = pw\n", kDirConnectionOk, "Invalid credentials"},
-      {"starttls = no\nverify = no\ntimeout = 3\n", kDirConnectionOk, ""},
+      {"starttls = no\nverify = no\ntimeout = 3\nreferrals = no\n", kDirConnectionOk, ""},
   };
   Write("pw", "not the password", 0600);
   for (const Case& c : cases) {
@@ -1173,6 +1175,191 @@ TEST_F(LdapStoreTest, AListingCutByTheServerKeepsWhatTheClientDelivered) {
   EXPECT_EQ(client_.DirListSubordinates(context, sales, handle, buffer), kDirUnreachableServer);
   EXPECT_EQ(handle, -1);
   EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
+}
+
+// A tree spread over two servers. Whatever lies behind the referral is read from the other
+// server; when it cannot be (that server gone, or referrals = no) the call fails naming the part
+// and the server, never an answer that passes for whole, yet a name through the part still
+// resolves so that the call after it says why.
+TEST_F(LdapStoreTest, APartOfTheTreeOutOfReachFailsNamingIt) {
+  SplitSlapd& servers = SplitClientTreeServers();
+  ASSERT_TRUE(servers.Running()) << servers.Error();
+  const DirName collection = Dn("cn=Collection,ou=Roles,o=Acme");
+  FilterNode tasks;
+  tasks.kind = FilterNode::Kind::kBaseClass;
+  tasks.text = "rbsTask2";
+  const auto drained = [](int32_t code, const std::unique_ptr<EntryCursor>& cursor, size_t& count) {
+    StoreEntry entry;
+    while (code == kDirOk && cursor->Next(entry))
+      ++count;
+    return code == kDirOk ? cursor->Status() : code;
+  };
+  struct Call {
+    const char* label;
+    std::function<int32_t(LdapStore&, size_t&)> run;
+    size_t delivered;  // when followed
+  };
+  const Call calls[] = {
+      {"an entry behind the referral",
+       [&](LdapStore& store, size_t& n) {
+         StoreEntry entry;
+         n = 1;
+         return store.GetEntry(Dn("cn=Module A,cn=Collection,ou=Roles,o=Acme"), entry);
+       },
+       1},
+      {"the referral's own listing",
+       [&](LdapStore& store, size_t& n) {
+         std::unique_ptr<EntryCursor> cursor;
+         return drained(store.ListChildren(collection, cursor), cursor, n);
+       },
+       2},
+      {"the listing that holds the referral",
+       [&](LdapStore& store, size_t& n) {
+         std::unique_ptr<EntryCursor> cursor;
+         return drained(store.ListChildren(Dn("ou=Roles,o=Acme"), cursor), cursor, n);
+       },
+       5},
+      {"a search across the seam",
+       [&](LdapStore& store, size_t& n) {
+         std::unique_ptr<EntryCursor> cursor;
+         return drained(store.Search({}, 2, tasks, cursor), cursor, n);
+       },
+       3},
+      {"a read behind the referral",
+       [&](LdapStore& store, size_t& n) {
+         std::vector<StoreAttribute> attributes;
+         const int32_t code =
+             store.ReadAttributes(Dn("cn=Task 1,cn=Module A,cn=Collection,ou=Roles,o=Acme"),
+                                  {"rbsParameters"}, attributes);
+         n = attributes.size();
+         return code;
+       },
+       1},
+  };
+  struct Setup {
+    const char* label;
+    bool follow;
+    bool partRunning;
+    const char* why;  // in the failure's text; nullptr: the calls succeed
+  };
+  const std::string part = servers.Part().Uri();
+  const Setup setups[] = {
+      {"followed", true, true, nullptr},
+      {"not followed", false, true, "does not follow referrals (referrals = no)"},
+      {"the part's server gone", true, false, part.c_str()},
+  };
+  for (const Setup& setup : setups) {
+    SCOPED_TRACE(setup.label);
+    if (!setup.partRunning)
+      servers.Part().Stop();
+    LdapSettings settings;
+    settings.uri = servers.Top().Uri();
+    settings.timeoutSeconds = 2;
+    settings.followReferrals = setup.follow;
+    int32_t code = 0;
+    std::string error;
+    auto store = LdapStore::Connect(settings, error, code);
+    ASSERT_NE(store, nullptr) << error;
+    for (const Call& call : calls) {
+      SCOPED_TRACE(call.label);
+      store->BeginOperation();
+      size_t delivered = 0;
+      code = call.run(*store, delivered);
+      if (setup.why == nullptr) {
+        EXPECT_EQ(code, kDirOk) << store->FailureText(code).value_or("");
+        EXPECT_EQ(delivered, call.delivered);
+        continue;
+      }
+      EXPECT_EQ(code, kDirUnreachableServer);
+      const std::string text = store->FailureText(code).value_or("");
+      EXPECT_NE(text.find(setup.why), std::string::npos) << text;
+      EXPECT_NE(text.find("the part of the tree at "), std::string::npos) << text;
+      EXPECT_NE(text.find("cn=Collection,ou=Roles,o=Acme"), std::string::npos) << text;
+    }
+    store->BeginOperation();
+    const auto child = OnlyChild(*store, Dn("ou=Roles,o=Acme"), NamePart{"", "collection"});
+    ASSERT_TRUE(child.has_value());
+    EXPECT_TRUE(EqualsIgnoringCase(child->type, "cn")) << child->type;
+  }
+  ASSERT_TRUE(servers.Part().Start()) << servers.Part().Error();
+}
+
+// A referral back to a server the request met on its way fails, naming both, instead of going
+// round.
+TEST_F(LdapStoreTest, AReferralBackIntoTheChainFailsNamingBothServers) {
+  SplitSlapd servers(kFixture, "cn=Collection,ou=Roles,o=Acme");
+  ASSERT_TRUE(servers.Running()) << servers.Error();
+  ASSERT_TRUE(servers.Part().Modify(
+      "dn: cn=Back,cn=Collection,ou=Roles,o=Acme\nchangetype: add\nobjectClass: referral\n"
+      "objectClass: extensibleObject\ncn: Back\nref: " +
+      SplitSlapd::ReferralUrl(servers.Top(), "ou=Sales,o=Acme") + "\n"))
+      << servers.Part().Error();
+  int32_t code = 0;
+  std::string error;
+  auto store = ConnectLdapStore(servers.Top().Uri(), code, error);
+  ASSERT_NE(store, nullptr) << error;
+  std::unique_ptr<EntryCursor> cursor;
+  ASSERT_EQ(store->ListChildren(Dn("cn=Collection,ou=Roles,o=Acme"), cursor), kDirOk);
+  StoreEntry entry;
+  while (cursor->Next(entry)) {
+  }
+  EXPECT_EQ(cursor->Status(), kDirUnreachableServer);
+  const std::string text = store->FailureText(cursor->Status()).value_or("");
+  EXPECT_NE(text.find("ou=Sales,o=Acme is referred back to " + servers.Top().Uri()),
+            std::string::npos)
+      << text;
+  EXPECT_NE(
+      text.find(servers.Top().Uri() + " -> " + servers.Part().Uri() + " -> " + servers.Top().Uri()),
+      std::string::npos)
+      << text;
+}
+
+// A source of several servers: each is tried in the order listed, with a time-out of its own,
+// at start-up and again when the one in use is lost.
+TEST_F(LdapStoreTest, ReplicasAreTriedInTurn) {
+  QuietListener silent;
+  QuietListener silentToo;
+  const std::string dead = "ldap://127.0.0.1:9";
+  struct Case {
+    const char* label;
+    std::string source;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"the first refuses", dead + " " + Server().Uri(), true},
+      {"two answer nothing",
+       silent.Uri("ldap") + " " + silentToo.Uri("ldap") + " " + Server().Uri(), true},
+      {"none answers", dead + " " + silent.Uri("ldap"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    int32_t code = 0;
+    std::string error;
+    const auto started = std::chrono::steady_clock::now();
+    const auto store = Connect(c.source, code, error, "", "", 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(3500));
+    if (!c.opens) {
+      EXPECT_EQ(store, nullptr);
+      EXPECT_NE(error.find(dead + ": "), std::string::npos) << error;
+      EXPECT_NE(error.find("; " + silent.Uri("ldap") + ": "), std::string::npos) << error;
+      continue;
+    }
+    ASSERT_NE(store, nullptr) << error;
+    EXPECT_EQ(store->ServerInUse(), Server().Uri());
+  }
+  SlapdServer first(kFixture);
+  ASSERT_TRUE(first.Running()) << first.Error();
+  int32_t code = 0;
+  std::string error;
+  const auto store = Connect(first.Uri() + " " + Server().Uri(), code, error, "", "", 2);
+  ASSERT_NE(store, nullptr) << error;
+  EXPECT_EQ(store->ServerInUse(), first.Uri());
+  first.Stop();
+  store->BeginOperation();
+  StoreEntry entry;
+  EXPECT_EQ(store->GetEntry(Dn("ou=Sales,o=Acme"), entry), kDirOk)
+      << store->FailureText(kDirTransportFailure).value_or("");
+  EXPECT_EQ(store->ServerInUse(), Server().Uri());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -161,9 +162,9 @@ Converted Convert(const std::string& source, std::string schema) {
   }
   // slapd's own definitions that the directory's schema file must not repeat.
   std::set<std::string> known = {
-      "objectclass",          "cn",  "description", "seealso", "aliasedobjectname",
-      "modifytimestamp",      "top", "alias",       "name",    "extensibleobject",
-      "structuralobjectclass"};
+      "objectclass",           "cn",  "description", "seealso", "aliasedobjectname",
+      "modifytimestamp",       "top", "alias",       "name",    "extensibleobject",
+      "structuralobjectclass", "ref", "referral"};
   const std::set<std::string> fromFile = DefinedNames(schema);
   known.insert(fromFile.begin(), fromFile.end());
   std::vector<std::string> added;
@@ -256,7 +257,8 @@ Converted Convert(const std::string& source, std::string schema) {
 
 SlapdServer::SlapdServer(const std::string& ldifPath, int sizeLimit, bool tls,
                          const std::string& suffix, int pagedLimit, int pageLimit,
-                         const std::string& hollowSuffix) {
+                         const std::string& hollowSuffix, const std::string& schemaLdif)
+    : schemaLdif_(schemaLdif) {
   if (Prepare(ldifPath, sizeLimit, tls, suffix, pagedLimit, pageLimit, hollowSuffix))
     Start();
 }
@@ -332,8 +334,10 @@ bool SlapdServer::Prepare(const std::string& ldifPath, int sizeLimit, bool tls,
 }
 
 bool SlapdServer::Load(const std::string& ldifPath) {
-  const Converted converted =
-      Convert(ReadAll(ldifPath), ReadAll(std::string(ORVANE_TEST_DATA) + "/ldap/orvane.schema"));
+  const std::string schema = ReadAll(std::string(ORVANE_TEST_DATA) + "/ldap/orvane.schema");
+  Converted converted = Convert(ReadAll(ldifPath), schema);
+  if (!schemaLdif_.empty())
+    converted.schema = Convert(ReadAll(schemaLdif_), schema).schema;
   std::error_code ignored;
   std::filesystem::remove_all(folder_ + "/db", ignored);
   std::filesystem::create_directory(folder_ + "/db");
@@ -542,4 +546,113 @@ bool FinishesWithin(std::chrono::milliseconds limit, const std::function<void()>
     release();
   worker.join();
   return inTime;
+}
+
+namespace {
+
+// The records of an LDIF text, continuation lines joined.
+std::vector<std::string> Records(const std::string& text) {
+  std::vector<std::string> records(1);
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    std::string& record = records.back();
+    if (line.empty()) {
+      if (!record.empty())
+        records.emplace_back();
+    } else if (line[0] == ' ' && !record.empty()) {
+      record.pop_back();  // the line end
+      record += line.substr(1) + "\n";
+    } else {
+      record += line + "\n";
+    }
+  }
+  if (records.back().empty())
+    records.pop_back();
+  return records;
+}
+
+// A record's DN, folded; empty for one without a plain "dn:" line.
+std::string RecordDn(const std::string& record) {
+  std::istringstream in(record);
+  for (std::string line; std::getline(in, line);) {
+    if (Lower(line).starts_with("dn: "))
+      return Lower(line.substr(4));
+  }
+  return std::string();
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+std::string SplitSlapd::ReferralUrl(const SlapdServer& server, const std::string& dn) {
+  std::string url = server.Uri() + "/";
+  for (const char c : dn) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) != 0 || c == '=' || c == ',' || c == '-' || c == '.' || c == '_') {
+      url += c;
+    } else {
+      constexpr char kHex[] = "0123456789ABCDEF";
+      url += {'%', kHex[byte >> 4], kHex[byte & 0x0F]};
+    }
+  }
+  return url;
+}
+
+SplitSlapd::SplitSlapd(const std::string& ldifPath, const std::string& partDn, int sizeLimit) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/orvane-split-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    error_ = "cannot create a temporary folder";
+    return;
+  }
+  folder_ = pattern;
+  const std::string part = Lower(partDn);
+  std::string top;
+  std::string below;
+  for (const std::string& record : Records(ReadAll(ldifPath))) {
+    const std::string dn = RecordDn(record);
+    const bool inPart = !dn.empty() && (dn == part || EndsWith(dn, "," + part));
+    const bool above = !dn.empty() && EndsWith(part, "," + dn);
+    const bool shared = dn.empty() || dn == "cn=schema" || dn == "cn=subschema";
+    if (!inPart)
+      top += record + "\n";
+    if (inPart || above || shared)
+      below += record + "\n";
+  }
+  std::ofstream(folder_ + "/part.ldif") << below;
+  part_ = std::make_unique<SlapdServer>(folder_ + "/part.ldif", sizeLimit, false, "", 0, 0, "",
+                                        ldifPath);
+  if (!part_->Running()) {
+    error_ = "the part's server: " + part_->Error();
+    return;
+  }
+  const size_t equals = partDn.find('=');
+  const size_t comma = partDn.find(',');
+  top += "dn: " + partDn + "\nobjectClass: referral\nobjectClass: extensibleObject\n" +
+         partDn.substr(0, equals) + ": " + partDn.substr(equals + 1, comma - equals - 1) +
+         "\nref: " + ReferralUrl(*part_, partDn) + "\n\n";
+  std::ofstream(folder_ + "/top.ldif") << top;
+  top_ = std::make_unique<SlapdServer>(folder_ + "/top.ldif", sizeLimit, false, "", 0, 0, "",
+                                       ldifPath);
+  if (!top_->Running())
+    error_ = "the top's server: " + top_->Error();
+}
+
+SplitSlapd::~SplitSlapd() {
+  top_.reset();
+  part_.reset();
+  if (!folder_.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+}
+
+std::string SplitSlapd::Error() const {
+  return error_;
 }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -25,9 +26,11 @@ class SlapdServer {
   // (0: unbounded); `pageLimit` refuses a larger page (adminLimitExceeded; 0: any page).
   // `hollowSuffix` names a second naming context that holds nothing yet answers every search
   // below it with success and no entries.
+  // `schemaLdif` is the LDIF whose attributes and classes the schema declares (empty:
+  // `ldifPath`), so that servers holding parts of one tree share one schema.
   explicit SlapdServer(const std::string& ldifPath, int sizeLimit = 3, bool tls = false,
                        const std::string& suffix = "", int pagedLimit = 0, int pageLimit = 0,
-                       const std::string& hollowSuffix = "");
+                       const std::string& hollowSuffix = "", const std::string& schemaLdif = "");
   ~SlapdServer();
   SlapdServer(const SlapdServer&) = delete;
   SlapdServer& operator=(const SlapdServer&) = delete;
@@ -62,11 +65,39 @@ class SlapdServer {
 
   std::string folder_;
   std::string suffix_;
+  std::string schemaLdif_;
   std::string error_;
   int port_ = 0;
   int tlsPort_ = 0;
   pid_t pid_ = -1;
   bool paused_ = false;
+};
+
+// One tree spread over two servers, as a partitioned directory is: the entry `partDn` (as the LDIF
+// spells it) and its subtree on Part(), beside copies of the entries above it so that the same
+// identities bind there; the rest on Top(), where a referral object to Part() stands for the
+// part. Both share the whole tree's schema.
+class SplitSlapd {
+ public:
+  SplitSlapd(const std::string& ldifPath, const std::string& partDn, int sizeLimit = 3);
+  ~SplitSlapd();
+  SplitSlapd(const SplitSlapd&) = delete;
+  SplitSlapd& operator=(const SplitSlapd&) = delete;
+
+  [[nodiscard]] bool Running() const {
+    return top_ && part_ && top_->Running() && part_->Running();
+  }
+  [[nodiscard]] std::string Error() const;
+  [[nodiscard]] SlapdServer& Top() { return *top_; }
+  [[nodiscard]] SlapdServer& Part() { return *part_; }
+  // An LDAP URL of `dn` on `server`, as a referral object's `ref` holds it.
+  [[nodiscard]] static std::string ReferralUrl(const SlapdServer& server, const std::string& dn);
+
+ private:
+  std::string folder_;
+  std::string error_;
+  std::unique_ptr<SlapdServer> part_;
+  std::unique_ptr<SlapdServer> top_;
 };
 
 // A server on 127.0.0.1 that accepts every connection and answers nothing, or only the first

@@ -1,6 +1,7 @@
 // The contract every directory store keeps, run against each store on the same fixture tree
 // (tests/data/client_tree.ldif): names, children, searches with filters, values, streams and
-// the schema. The live store runs it against a slapd started here and loaded with that tree.
+// the schema. The live store runs it against a slapd started here and loaded with that tree, and
+// against the same tree split over two servers by a referral.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -29,6 +30,21 @@ struct MemoryStoreFactory {
 // One server for the whole suite, loaded once.
 struct LdapStoreFactory {
   static std::unique_ptr<Store> Make() { return ConnectClientTreeStore(); }
+};
+
+// The same tree spread over two servers: what lies behind the referral reads as the rest.
+struct SplitLdapStoreFactory {
+  static std::unique_ptr<Store> Make() {
+    SplitSlapd& servers = SplitClientTreeServers();
+    EXPECT_TRUE(servers.Running()) << servers.Error();
+    if (!servers.Running())
+      return nullptr;
+    int32_t code = 0;
+    std::string error;
+    auto store = ConnectLdapStore(servers.Top().Uri(), code, error);
+    EXPECT_NE(store, nullptr) << error;
+    return store;
+  }
 };
 
 std::vector<std::string> Drain(EntryCursor& cursor) {
@@ -95,7 +111,7 @@ class StoreContract : public ::testing::Test {
   std::unique_ptr<Store> store_;
 };
 
-using StoreTypes = ::testing::Types<MemoryStoreFactory, LdapStoreFactory>;
+using StoreTypes = ::testing::Types<MemoryStoreFactory, LdapStoreFactory, SplitLdapStoreFactory>;
 TYPED_TEST_SUITE(StoreContract, StoreTypes);
 
 TYPED_TEST(StoreContract, EntriesCarryClassFlagsAndCounts) {

@@ -26,6 +26,13 @@ inline SlapdServer& ClientTreeServer() {
   return server;
 }
 
+// The fixture tree with its collection (cn=Collection,ou=Roles,o=Acme and below) on a second
+// server, behind a referral on the first; started on first use.
+inline SplitSlapd& SplitClientTreeServers() {
+  static SplitSlapd servers(kClientTree, "cn=Collection,ou=Roles,o=Acme");
+  return servers;
+}
+
 // A live store on `uri`, bound as `bind` (anonymous when empty); nullptr, with the code and the
 // message, when connecting fails.
 inline std::unique_ptr<LdapStore> ConnectLdapStore(const std::string& uri, int32_t& code,
