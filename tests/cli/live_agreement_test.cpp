@@ -216,6 +216,43 @@ TEST_F(LiveAgreementTest, AServerThatIsGoneFailsTheExportAndWritesNothing) {
   EXPECT_FALSE(fs::exists(target));
 }
 
+// The sample tree spread over two servers, a module behind a referral: through the first server
+// it exports as the whole tree loaded, the same identity bound on both; with the second gone,
+// nothing is written and the failure names the part of the tree and its server.
+TEST_F(LiveAgreementTest, ATreeSpreadOverTwoServersExportsWholeOrNotAtAll) {
+  const std::string part = "cn=Print Services,cn=RBS Collection,ou=Services,o=Larkspur";
+  SplitSlapd servers(kSampleTree, part);
+  ASSERT_TRUE(servers.Running()) << servers.Error();
+  const std::string split = Connections("split.ini", servers.Top().Uri(), LiveKeys(2));
+  const std::vector<std::string> cases[] = {
+      {"--all"},
+      {"--all", "--list"},
+      {"--modules", "print", "--roles", "print", "--dependents", "--list"},
+      {"--base", "Print Services.RBS Collection.Services.Larkspur", "--all"},
+  };
+  for (const std::vector<std::string>& arguments : cases) {
+    SCOPED_TRACE(::testing::PrintToString(arguments));
+    const Result loaded = Run(memory_, arguments);
+    const Result served = Run(split, arguments);
+    EXPECT_EQ(loaded.status, kExportDone) << loaded.err;
+    EXPECT_EQ(served.status, loaded.status) << served.err;
+    EXPECT_EQ(served.out, loaded.out);
+    EXPECT_EQ(served.err, loaded.err);
+  }
+  servers.Part().Stop();
+  const fs::path target = root_ / "out.xml";
+  for (const std::vector<std::string>& arguments : cases) {
+    SCOPED_TRACE(::testing::PrintToString(arguments));
+    std::vector<std::string> written = arguments;
+    written.insert(written.end(), {"-o", target.string()});
+    const Result result = Run(split, written);
+    EXPECT_EQ(result.status, kExportFailed);
+    EXPECT_NE(result.err.find(servers.Part().Uri() + ": "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(part), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(target));
+  }
+}
+
 // The server stops answering once the document's reads have begun: after the read that finds
 // it lost and one reconnect, the export gives up at once instead of waiting out a timeout for
 // every remaining read.
