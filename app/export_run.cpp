@@ -1,5 +1,7 @@
 #include "app/export_run.h"
 
+#include <algorithm>
+
 #include "directory/d_nw.h"
 #include "directory/d_nw_list.h"
 #include "directory/d_nw_read.h"
@@ -93,7 +95,26 @@ int32_t TExportRun::Load(DirContext context, const std::string& container, RbsKi
   const int32_t code = DSSearch(client_, context, container, std::string(RbsKindFilter(kind)),
                                 kDirScopeSubtree, found);
   lists_.Fill(kind, [&found](TItemList& items) { items.SetLines(found); });
+  // A container not found is an empty list, and a stopped search the user's choice; any other
+  // failure leaves a list that looks whole but is not.
+  if (code != kDirOk && code != kDirNoSuchEntry && code != kWorkStopped) {
+    listFailures_[kind] = "Searching below " + MakeFullName(container) + " returned error " +
+                          NWErrorText(client_, code);
+  } else {
+    listFailures_.erase(kind);
+  }
   return code;
+}
+
+std::optional<std::string> TExportRun::TakeUnreportedListFailure() {
+  for (const auto& [kind, failure] : listFailures_) {
+    if (std::find(reportedListFailures_.begin(), reportedListFailures_.end(), failure) ==
+        reportedListFailures_.end()) {
+      reportedListFailures_.push_back(failure);
+      return failure;
+    }
+  }
+  return std::nullopt;
 }
 
 int32_t TExportRun::LoadAll(DirContext context, const std::string& container) {
@@ -202,6 +223,10 @@ TExportDocument TExportRun::BuildDocument(DirContext context) const {
 }
 
 std::optional<std::string> TExportRun::UnsavableBecause(const TExportDocument& document) const {
+  // Built from a list that lacks part of the tree, the document lacks it too.
+  if (!listFailures_.empty()) {
+    return "The XML document is incomplete. " + listFailures_.begin()->second;
+  }
   // Cut where the server was lost, without its closing lines: saved, it would pass for a whole
   // document.
   if (const auto& lost = document.lostServer) {

@@ -4,6 +4,7 @@
 // document built from the checked lines, and whether that document may be saved. Plain C++:
 // the window drives it and shows it, the command-line export drives it and writes it.
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,6 +63,9 @@ class TExportRun {
   // lines go before the search starts. DSSearch's code; a failed or stopped search keeps what it
   // read.
   [[nodiscard]] int32_t Load(DirContext context, const std::string& container, RbsKind kind);
+  // Why a list failed to fill whole (the last failed search of a kind not loaded whole since),
+  // when that reason was not handed out before: each reason once, however many lists it cut.
+  [[nodiscard]] std::optional<std::string> TakeUnreportedListFailure();
   // Every list, kind by kind: 0, or the code of the first failed search.
   [[nodiscard]] int32_t LoadAll(DirContext context, const std::string& container);
 
@@ -86,8 +90,9 @@ class TExportRun {
 
   // The install document of the checked lines, every attribute read through `context`.
   [[nodiscard]] TExportDocument BuildDocument(DirContext context) const;
-  // Why the window may not save `document`: a lost server (the text names the read and the
-  // client's words), else a value the document cannot hold; nullopt when it may.
+  // Why the window may not save `document`: a list that failed to fill whole (a part of the tree
+  // out of reach among them), a lost server (the text names the read and the client's words),
+  // else a value the document cannot hold; nullopt when it may.
   [[nodiscard]] std::optional<std::string> UnsavableBecause(const TExportDocument& document) const;
   // The bytes a file of `document` holds; nullopt, with the reason given to `messages`, when any
   // read failed (the document may lack values) or a value held text the document cannot hold.
@@ -100,4 +105,7 @@ class TExportRun {
 
   DirClient& client_;
   TExportListSet& lists_;
+  // By kind, why its list lacks what the search could not reach; the reasons handed out.
+  std::map<RbsKind, std::string> listFailures_;
+  std::vector<std::string> reportedListFailures_;
 };

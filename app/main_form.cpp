@@ -492,6 +492,9 @@ void TMainForm::ItemsLoad(RbsKind kind) {
       QStringLiteral("Searching below %1").arg(QString::fromStdString(CurrentCtx)));
   // A stopped search shows what it found; the searches after it in the same handler find nothing.
   static_cast<void>(export_.Load(SearchCtx, CurrentCtx, kind));
+  if (const std::optional<std::string> failure = export_.TakeUnreportedListFailure()) {
+    dialogs_.ShowError(*failure + ". The lists show what could be read.");
+  }
   // Every list, so that the searches of one handler end in one text whichever ran last.
   QStringList counts;
   for (const RbsKind kind : kRbsKinds) {
@@ -577,7 +580,7 @@ void TMainForm::TabSheetXmlShow() {
   // The view's own reading of what it was given, so that an unedited view is recognised even
   // where it does not give the text back as it got it.
   shownText_ = MemoXml->toPlainText();
-  if (document.lostServer) {
+  if (document.lostServer || (unsavableBecause_ && !document.textFault)) {
     dialogs_.ShowError(*unsavableBecause_);
   } else if (unsavableBecause_) {
     dialogs_.ShowError("The document cannot be exported: " + *unsavableBecause_ +
