@@ -53,6 +53,7 @@
 #include "app/qt_item_list_model.h"
 #include "app/work_monitor.h"
 #include "directory/client/sample_tree.h"
+#include "tests/client/slapd_server.h"
 #include "tests/support/ldif_records.h"
 #include "tests/support/window_test_support.h"
 #include "util/atomic_file.h"
@@ -324,6 +325,36 @@ TEST_F(WindowGuiTest, ADumpOfASubtreeBrowsesFromTheRootAndTellsOfItsOddValueOnce
   EXPECT_EQ(form.CurrentCtx, ".RBS Collection.Services.Larkspur");
   EXPECT_THAT(lines(form.ListBoxObjects), ::testing::Contains(::testing::HasSubstr("Odd")));
   EXPECT_THAT(dialogs_.errors, ::testing::IsEmpty());
+}
+
+// A tree spread over two servers: a container behind the referral lists its objects as any
+// other; with that part's server gone, the export tab names the part in one message box.
+TEST_F(WindowGuiTest, AContainerAcrossAReferralListsAsAnyOther) {
+  const std::string tree = folder_.Write("sample.ldif", std::string(EmbeddedSampleTree())).string();
+  SplitSlapd servers(tree, "cn=Print Services,cn=RBS Collection,ou=Services,o=Larkspur");
+  ASSERT_TRUE(servers.Running()) << servers.Error();
+  folder_.UseConnections(OneConnection("SPLIT_TREE", servers.Top().Uri(), "timeout = 2\n"));
+  TMainForm& form = Start(".RBS Collection.Services.Larkspur", "SPLIT_TREE");
+  const auto found =
+      form.ListBoxContainers->findItems(QStringLiteral("Print Services"), Qt::MatchExactly);
+  ASSERT_EQ(found.size(), 1);
+  const QRect place = form.ListBoxContainers->visualItemRect(found.front());
+  QTest::mouseClick(form.ListBoxContainers->viewport(), Qt::LeftButton, {}, place.center());
+  Settle();
+  QTest::mouseDClick(form.ListBoxContainers->viewport(), Qt::LeftButton, {}, place.center());
+  Settle();
+  EXPECT_EQ(form.CurrentCtx, ".Print Services.RBS Collection.Services.Larkspur");
+  std::vector<std::string> objects;
+  for (int i = 0; i < form.ListBoxObjects->count(); ++i)
+    objects.push_back(form.ListBoxObjects->item(i)->text().toStdString());
+  EXPECT_THAT(objects, ::testing::Contains(::testing::HasSubstr("Create Printer")));
+  EXPECT_THAT(dialogs_.errors, ::testing::IsEmpty());
+  servers.Part().Stop();
+  form.TabSheetExpShow();
+  Settle();
+  ASSERT_EQ(dialogs_.errors.size(), 1u) << ::testing::PrintToString(dialogs_.errors);
+  EXPECT_THAT(dialogs_.errors.front(), ::testing::HasSubstr(servers.Part().Uri() + ": "));
+  dialogs_.errors.clear();
 }
 
 TEST_F(WindowGuiTest, SharedAcceleratorCyclesBetweenItsTabs) {
