@@ -60,11 +60,34 @@ QString LdifPlaceholder() {
   return QStringLiteral("path of the LDIF file");
 }
 QString ServerPlaceholder() {
-  return QStringLiteral("host:port");
+  return QStringLiteral("host:port, replicas after a space");
 }
 
 constexpr std::string_view kLdapScheme = "ldap://";
 constexpr std::string_view kLdapsScheme = "ldaps://";
+
+// The servers of a source as the field shows them: each without the kind's scheme, one that
+// names another scheme left as written.
+std::string WithoutScheme(const std::string& source, std::string_view scheme) {
+  std::string shown;
+  for (std::string server : SourceServers(source)) {
+    if (server.starts_with(scheme))
+      server.erase(0, scheme.size());
+    shown += (shown.empty() ? "" : " ") + server;
+  }
+  return shown;
+}
+
+// The field's servers with the kind's scheme where they name none.
+std::string WithScheme(const std::string& shown, std::string_view scheme) {
+  std::string source;
+  for (std::string server : SourceServers(shown)) {
+    if (server.find("://") == std::string::npos)
+      server.insert(0, scheme);
+    source += (source.empty() ? "" : " ") + server;
+  }
+  return source;
+}
 
 }  // namespace
 
@@ -264,11 +287,11 @@ void TConnectionsDialog::ShowFields(const ConnectionFields& fields) {
       break;
     case ::SourceKind::kLdap:
       kind = kLdap;
-      rest.erase(0, kLdapScheme.size());
+      rest = WithoutScheme(rest, kLdapScheme);
       break;
     case ::SourceKind::kLdaps:
       kind = kLdaps;
-      rest.erase(0, kLdapsScheme.size());
+      rest = WithoutScheme(rest, kLdapsScheme);
       break;
     case ::SourceKind::kLdifFile:
     case ::SourceKind::kUnknownAddress:
@@ -376,12 +399,10 @@ ConnectionFields TConnectionsDialog::FieldsShown() const {
       fields.source = "sample";
       break;
     case kLdap:
-      fields.source =
-          rest.empty() || rest.starts_with(kLdapScheme) ? rest : std::string(kLdapScheme) + rest;
+      fields.source = WithScheme(rest, kLdapScheme);
       break;
     case kLdaps:
-      fields.source =
-          rest.empty() || rest.starts_with(kLdapsScheme) ? rest : std::string(kLdapsScheme) + rest;
+      fields.source = WithScheme(rest, kLdapsScheme);
       break;
     default:
       fields.source = rest;
