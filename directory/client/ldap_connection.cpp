@@ -481,7 +481,8 @@ int32_t LdapConnection::CollectPage(int msgid, LdapPage& page, std::string_view 
       // Kept even when unreadable: a part of the tree left out without a word would pass the
       // answer off as whole.
       char** urls = nullptr;
-      std::vector<std::string>& reference = page.references.emplace_back();
+      std::vector<std::string>& reference =
+          page.references.emplace_back(LdapReference{page.entries.size(), {}}).urls;
       if (ldap_parse_reference(ld_.get(), message.get(), &urls, nullptr, 0) == LDAP_SUCCESS) {
         const std::unique_ptr<char*, ReferralsFree> owner(urls);
         for (char** url = urls; url != nullptr && *url != nullptr; ++url)

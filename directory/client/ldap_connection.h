@@ -40,12 +40,18 @@ struct LdapFailure {
   std::string text;
 };
 
+// A continuation reference of a search: the LDAP URLs of one part of the tree held elsewhere
+// (any of them will do; none when it could not be read), and how many entries came before it,
+// where the part's own entries belong.
+struct LdapReference {
+  size_t at = 0;
+  std::vector<std::string> urls;
+};
+
 // Every message of one search request (one page when paged).
 struct LdapPage {
   std::vector<LdapMessage> entries;
-  // The continuation references of a search, each the LDAP URLs of one part of the tree held
-  // elsewhere (any of them will do); a reference that could not be read is an empty list.
-  std::vector<std::vector<std::string>> references;
+  std::vector<LdapReference> references;
   // The URLs of a referral result (ldapCode LDAP_REFERRAL): the whole request belongs elsewhere.
   std::vector<std::string> referrals;
   std::string cookie;  // the server's paging cookie; empty after the last page

@@ -146,10 +146,19 @@ int32_t LdapServers::SearchOnce(LdapConnection& connection, const std::string& b
   }
   if (code != kDirOk)
     return code;
-  const std::vector<std::vector<std::string>> references = std::move(page.references);
+  const std::vector<LdapReference> references = std::move(page.references);
   page.references.clear();
+  if (references.empty())
+    return kDirOk;
   const int referredScope = scope == LDAP_SCOPE_SUBTREE ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_BASE;
-  for (const std::vector<std::string>& urls : references) {
+  // Each part's entries stand where its reference stood among the server's own.
+  std::vector<LdapMessage> own = std::move(page.entries);
+  page.entries.clear();
+  size_t taken = 0;
+  for (const LdapReference& reference : references) {
+    for (; taken < own.size() && taken < reference.at; ++taken)
+      page.entries.push_back(std::move(own[taken]));
+    const std::vector<std::string>& urls = reference.urls;
     const auto first = urls.empty() ? std::nullopt : ParseReferral(urls.front());
     LdapPage referred;
     code =
@@ -167,6 +176,8 @@ int32_t LdapServers::SearchOnce(LdapConnection& connection, const std::string& b
     for (LdapMessage& entry : referred.entries)
       page.entries.push_back(std::move(entry));
   }
+  for (; taken < own.size(); ++taken)
+    page.entries.push_back(std::move(own[taken]));
   return kDirOk;
 }
 

@@ -648,11 +648,6 @@ class LdapStore::Cursor final : public EntryCursor {
 
   bool Next(StoreEntry& entry) override {
     for (;;) {
-      if (!pending_.empty()) {
-        entry = std::move(pending_.front());
-        pending_.pop_front();
-        return true;
-      }
       if (referred_) {
         if (referred_->Next(entry))
           return true;
@@ -662,8 +657,16 @@ class LdapStore::Cursor final : public EntryCursor {
           return false;
         continue;
       }
-      if (done_ && status_ == kDirOk && !references_.empty()) {
-        status_ = FollowReference();
+      if (!pending_.empty()) {
+        Pending next = std::move(pending_.front());
+        pending_.pop_front();
+        if (!next.reference) {
+          entry = std::move(next.entry);
+          return true;
+        }
+        // After a failure the cursor ends with its code; the parts referred to are not wanted.
+        if (status_ == kDirOk)
+          status_ = FollowReference(*next.reference);
         continue;
       }
       if (done_ || status_ != kDirOk)
@@ -750,8 +753,6 @@ class LdapStore::Cursor final : public EntryCursor {
     pageLdapCode_ = page.ldapCode;
     cookie_ = page.cookie;
     referrals_ = std::move(page.referrals);
-    for (std::vector<std::string>& reference : page.references)
-      references_.push_back(std::move(reference));
     if (code == kDirOk && (!Paged() || cookie_.empty())) {
       done_ = true;
     } else if (code == kDirOk) {
@@ -767,10 +768,18 @@ class LdapStore::Cursor final : public EntryCursor {
       }
     }
     CountAsUnfinished(code == kDirOk && !done_);
-    for (const LdapMessage& message : page.entries) {
+    // Each part referred to is delivered where its reference stood among the entries.
+    size_t reference = 0;
+    for (size_t i = 0; i <= page.entries.size(); ++i) {
+      for (; reference < page.references.size() && page.references[reference].at <= i;
+           ++reference) {
+        pending_.push_back(Pending{{}, std::move(page.references[reference].urls)});
+      }
       StoreEntry entry;
-      if (impl_.FillEntry(message.get(), entry) && Passes(entry))
-        pending_.push_back(std::move(entry));
+      if (i < page.entries.size() && impl_.FillEntry(page.entries[i].get(), entry) &&
+          Passes(entry)) {
+        pending_.push_back(Pending{std::move(entry), std::nullopt});
+      }
     }
     return code;
   }
@@ -792,9 +801,7 @@ class LdapStore::Cursor final : public EntryCursor {
 
   // The next part of the tree the server referred to, searched on its server: the whole subtree
   // for a subtree search, the entry itself for a listing.
-  int32_t FollowReference() {
-    const std::vector<std::string> urls = std::move(references_.front());
-    references_.pop_front();
+  int32_t FollowReference(const std::vector<std::string>& urls) {
     const auto first = urls.empty() ? std::nullopt : ParseReferral(urls.front());
     const int scope = scope_ == LDAP_SCOPE_SUBTREE ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_BASE;
     return impl_.servers.Follow(
@@ -844,10 +851,14 @@ class LdapStore::Cursor final : public EntryCursor {
   std::string filter_;
   Check check_;
   std::string cookie_;
-  std::deque<StoreEntry> pending_;
-  std::vector<std::string> referrals_;               // of a base referred elsewhere
-  std::deque<std::vector<std::string>> references_;  // not followed yet
-  std::unique_ptr<Cursor> referred_;                 // the part of the tree being delivered
+  // An entry to hand out, or a part of the tree referred to, to follow there.
+  struct Pending {
+    StoreEntry entry;
+    std::optional<std::vector<std::string>> reference;
+  };
+  std::deque<Pending> pending_;
+  std::vector<std::string> referrals_;     // of a base referred elsewhere
+  std::unique_ptr<Cursor> referred_;       // the part of the tree being delivered
   std::unique_ptr<LdapConnection> spare_;  // the pages' connection when not the pool's own
   bool countedAsUnfinished_ = false;
   int nextPage_ = -1;                // message id of the page asked for ahead

@@ -229,6 +229,8 @@ TEST_F(LiveAgreementTest, ATreeSpreadOverTwoServersExportsWholeOrNotAtAll) {
       {"--all", "--list"},
       {"--modules", "print", "--roles", "print", "--dependents", "--list"},
       {"--base", "Print Services.RBS Collection.Services.Larkspur", "--all"},
+      // The part's entries stand where its referral stands, in the tree's order.
+      {"--base", "[Root]", "--all", "--list"},
   };
   for (const std::vector<std::string>& arguments : cases) {
     SCOPED_TRACE(::testing::PrintToString(arguments));

@@ -620,6 +620,8 @@ SplitSlapd::SplitSlapd(const std::string& ldifPath, const std::string& partDn, i
     const bool inPart = !dn.empty() && (dn == part || EndsWith(dn, "," + part));
     const bool above = !dn.empty() && EndsWith(part, "," + dn);
     const bool shared = dn.empty() || dn == "cn=schema" || dn == "cn=subschema";
+    if (dn == part)
+      top += "@REFERRAL@";  // where the part stood, so that the tree keeps its order
     if (!inPart)
       top += record + "\n";
     if (inPart || above || shared)
@@ -634,9 +636,10 @@ SplitSlapd::SplitSlapd(const std::string& ldifPath, const std::string& partDn, i
   }
   const size_t equals = partDn.find('=');
   const size_t comma = partDn.find(',');
-  top += "dn: " + partDn + "\nobjectClass: referral\nobjectClass: extensibleObject\n" +
-         partDn.substr(0, equals) + ": " + partDn.substr(equals + 1, comma - equals - 1) +
-         "\nref: " + ReferralUrl(*part_, partDn) + "\n\n";
+  ReplaceAll(top, "@REFERRAL@",
+             "dn: " + partDn + "\nobjectClass: referral\nobjectClass: extensibleObject\n" +
+                 partDn.substr(0, equals) + ": " + partDn.substr(equals + 1, comma - equals - 1) +
+                 "\nref: " + ReferralUrl(*part_, partDn) + "\n\n");
   std::ofstream(folder_ + "/top.ldif") << top;
   top_ = std::make_unique<SlapdServer>(folder_ + "/top.ldif", sizeLimit, false, "", 0, 0, "",
                                        ldifPath);
