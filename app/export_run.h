@@ -5,6 +5,7 @@
 // the window drives it and shows it, the command-line export drives it and writes it.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,8 +63,13 @@ class TExportRun {
   // lines go before the search starts. DSSearch's code; a failed or stopped search keeps what it
   // read.
   [[nodiscard]] int32_t Load(DirContext context, const std::string& container, RbsKind kind);
-  // Every list, kind by kind: 0, or the code of the first failed search.
+  // Every list, kind by kind, the searches sent together: 0, or the code of the first failed
+  // search.
   [[nodiscard]] int32_t LoadAll(DirContext context, const std::string& container);
+  // Tells the client that Load runs next for each of `kinds`, in this order, with the same
+  // context and container, so that a server across a network gets the searches together.
+  void LoadAhead(DirContext context, const std::string& container,
+                 std::span<const RbsKind> kinds) const;
 
   void CheckAll(RbsKind kind);
   void UncheckAll(RbsKind kind);
