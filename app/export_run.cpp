@@ -117,7 +117,17 @@ std::optional<std::string> TExportRun::TakeUnreportedListFailure() {
   return std::nullopt;
 }
 
+void TExportRun::LoadAhead(DirContext context, const std::string& container,
+                           std::span<const RbsKind> kinds) const {
+  std::vector<std::string> filters;
+  for (const RbsKind kind : kinds) {
+    filters.emplace_back(RbsKindFilter(kind));
+  }
+  DSSearchAhead(client_, context, container, filters, kDirScopeSubtree);
+}
+
 int32_t TExportRun::LoadAll(DirContext context, const std::string& container) {
+  LoadAhead(context, container, kRbsKinds);
   int32_t firstFailure = kDirOk;
   for (const RbsKind kind : kRbsKinds) {
     const int32_t code = Load(context, container, kind);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,8 +67,13 @@ class TExportRun {
   // Why a list failed to fill whole (the last failed search of a kind not loaded whole since),
   // when that reason was not handed out before: each reason once, however many lists it cut.
   [[nodiscard]] std::optional<std::string> TakeUnreportedListFailure();
-  // Every list, kind by kind: 0, or the code of the first failed search.
+  // Every list, kind by kind, the searches sent together: 0, or the code of the first failed
+  // search.
   [[nodiscard]] int32_t LoadAll(DirContext context, const std::string& container);
+  // Tells the client that Load runs next for each of `kinds`, in this order, with the same
+  // context and container, so that a server across a network gets the searches together.
+  void LoadAhead(DirContext context, const std::string& container,
+                 std::span<const RbsKind> kinds) const;
 
   void CheckAll(RbsKind kind);
   void UncheckAll(RbsKind kind);

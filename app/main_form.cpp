@@ -384,6 +384,10 @@ TItemListModel& TMainForm::ItemsOf(QListView* list) const {
 }
 
 void TMainForm::TabSheetExpShow() {
+  // The categories follow in a handler of their own, an operation that would not take theirs.
+  static constexpr RbsKind kShownKinds[] = {RbsKind::kModule, RbsKind::kRole, RbsKind::kBook,
+                                            RbsKind::kTask};
+  export_.LoadAhead(SearchCtx, CurrentCtx, kShownKinds);
   ModulesLoad();
   RolesLoad();
   BooksLoad();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <deque>
 #include <initializer_list>
 #include <utility>
 #include <variant>
@@ -399,4 +400,24 @@ int32_t DSSearch(DirClient& client, DirContext context, const std::string& baseN
     }
   } while (iterationHandle != -1);
   return code;
+}
+
+void DSSearchAhead(DirClient& client, DirContext context, const std::string& baseName,
+                   const std::vector<std::string>& filterTexts, int scope) {
+  // Each filter is converted as DSSearch converts it; the buffers live until the client has them.
+  std::deque<ScopedDirBuffer> buffers;
+  std::vector<DirBuffer> filters;
+  for (const std::string& text : filterTexts) {
+    ScopedDirBuffer& buffer = buffers.emplace_back(client);
+    ClientFilterSink sink(client, context);
+    FilterConversion conversion(sink);
+    if (buffer.Allocate(kSearchBufferSize) == kDirOk &&
+        client.DirInitBuffer(context, kDirOperationSearchFilter, buffer.Get()) == kDirOk &&
+        ConvertFilter(text, conversion) == kDirOk && sink.PutFilter(buffer.Get()) == kDirOk) {
+      filters.push_back(buffer.Get());
+    }
+  }
+  if (!filters.empty()) {
+    static_cast<void>(client.DirSearchAhead(context, baseName, scope, filters));
+  }
 }

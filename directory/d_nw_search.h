@@ -97,3 +97,10 @@ struct FilterConversion {
 // user has asked to stop; each object found is reported (ReportEntriesRead).
 [[nodiscard]] int32_t DSSearch(DirClient& client, DirContext context, const std::string& baseName,
                                const std::string& filterText, int scope, TStringList& results);
+
+// Tells the client that DSSearch runs next below `baseName` with `scope` for each of
+// `filterTexts`, in this order, through `context`, so that a client whose server answers over the
+// network sends the searches together; what each DSSearch gives is the same as without it. A
+// filter text that cannot be converted is left out; nothing is reported.
+void DSSearchAhead(DirClient& client, DirContext context, const std::string& baseName,
+                   const std::vector<std::string>& filterTexts, int scope);

@@ -189,6 +189,13 @@ class DirClient {
   [[nodiscard]] virtual int32_t DirReadAhead(DirContext context,
                                              const std::vector<std::string>& objectNames,
                                              const std::vector<std::string>& attributeNames) = 0;
+  // Tells the client that DirSearch runs next for each of `filters` (buffers holding a search
+  // filter) below `baseName` with `scope`, in this order, through `context`: a client whose server
+  // answers over the network sends the searches together. Batches, codes and names of those
+  // searches are the same as without it; only kDirBadContext is an error of its own.
+  [[nodiscard]] virtual int32_t DirSearchAhead(DirContext context, const std::string& baseName,
+                                               int scope,
+                                               const std::vector<DirBuffer>& filters) = 0;
   // A file descriptor to read the stream's bytes from once; the caller closes it.
   [[nodiscard]] virtual int32_t DirOpenStream(DirContext context, const std::string& objectName,
                                               const std::string& attributeName, int flags,

@@ -1148,6 +1148,28 @@ int32_t DirSession::DirReadAhead(DirContext context, const std::vector<std::stri
   return kDirOk;
 }
 
+int32_t DirSession::DirSearchAhead(DirContext context, const std::string& baseName, int scope,
+                                   const std::vector<DirBuffer>& filters) {
+  const Context* found = tables_->FindContext(context);
+  if (found == nullptr)
+    return kDirBadContext;
+  if (scope < kDirScopeEntry || scope > kDirScopeSubtree)
+    return kDirOk;
+  std::vector<FilterNode> nodes;
+  nodes.reserve(filters.size());
+  for (const DirBuffer filter : filters) {
+    const Buffer* buffer = tables_->FindBuffer(filter);
+    if (buffer == nullptr || buffer->operation != kDirOperationSearchFilter ||
+        buffer->content != Buffer::Content::kFilter) {
+      return kDirOk;
+    }
+    nodes.push_back(buffer->filter);
+  }
+  if (const auto name = tables_->ResolveName(*found, baseName))
+    tables_->StoreOf(*found).SearchAhead(*name, scope, nodes);
+  return kDirOk;
+}
+
 int32_t DirSession::DirOpenStream(DirContext context, const std::string& objectName,
                                   const std::string& attributeName, int /*flags*/, int& handle) {
   const Context* found = tables_->FindContext(context);

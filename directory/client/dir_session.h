@@ -120,6 +120,10 @@ class DirSession final : public DirClient {
   [[nodiscard]] int32_t DirReadAhead(DirContext context,
                                      const std::vector<std::string>& objectNames,
                                      const std::vector<std::string>& attributeNames) final;
+  // The base is resolved as DirSearch resolves it and the filters handed to the store's
+  // SearchAhead; a base or filter DirSearch would refuse asks for nothing.
+  [[nodiscard]] int32_t DirSearchAhead(DirContext context, const std::string& baseName, int scope,
+                                       const std::vector<DirBuffer>& filters) final;
   [[nodiscard]] int32_t DirOpenStream(DirContext context, const std::string& objectName,
                                       const std::string& attributeName, int flags,
                                       int& handle) final;

@@ -333,6 +333,13 @@ int32_t LdapConnection::Open() {
 }
 
 int32_t LdapConnection::OpenServer() {
+  int bind = 0;
+  if (const int32_t code = SendBind(bind); code != kDirOk)
+    return code;
+  return AwaitBind(bind);
+}
+
+int32_t LdapConnection::SendBind(int& msgid) {
   LDAP* raw = nullptr;
   if (const int rc = ldap_initialize(&raw, Where().c_str()); rc != LDAP_SUCCESS) {
     return Fail(kDirUnreachableServer, Where() + ": not an LDAP address (" + Describe(rc) + ")");
@@ -378,7 +385,7 @@ int32_t LdapConnection::OpenServer() {
   struct berval credentials {};
   credentials.bv_val = settings_.password.data();
   credentials.bv_len = settings_.password.size();
-  int msgid = 0;
+  msgid = 0;
   const auto connected = Deadline();
   if (const int rc = FirstRequest(
           [&] {
@@ -389,6 +396,10 @@ int32_t LdapConnection::OpenServer() {
       rc != LDAP_SUCCESS) {
     return ConnectFailure(rc, "connect", connected);
   }
+  return kDirOk;
+}
+
+int32_t LdapConnection::AwaitBind(int msgid) {
   LdapMessage message;
   const std::string what =
       settings_.bindDn.empty() ? std::string("anonymous bind") : "bind as " + settings_.bindDn;
@@ -415,7 +426,10 @@ int32_t LdapConnection::Ensure() {
     return kDirOk;
   if (givenUp_->code != kDirOk)
     return Fail(givenUp_->code, givenUp_->text);
-  const int32_t code = Open();
+  return GiveUpUnless(Open());
+}
+
+int32_t LdapConnection::GiveUpUnless(int32_t code) {
   if (code == kDirOk)
     return kDirOk;
   std::string why = FailureText(code).value_or("cannot be reached");
@@ -583,19 +597,29 @@ void LdapConnection::Abandon(int msgid) {
   ldap_abandon_ext(ld_.get(), msgid, nullptr, nullptr);
 }
 
-int32_t LdapConnection::WhoAmI(std::string& authzId) {
+int32_t LdapConnection::SendWhoAmI(int& msgid) {
+  if (const int32_t code = Ensure(); code != kDirOk)
+    return code;
+  msgid = 0;
+  const SigPipeHold hold;
+  if (const int rc = ldap_whoami(ld_.get(), nullptr, nullptr, &msgid); rc != LDAP_SUCCESS) {
+    if (rc == LDAP_SERVER_DOWN)
+      Drop();
+    return FromResult(rc, "who am I", nullptr);
+  }
+  return kDirOk;
+}
+
+int32_t LdapConnection::WhoAmI(std::string& authzId, int sent) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     const bool hadConnection = ld_ != nullptr;
-    if (const int32_t code = Ensure(); code != kDirOk)
-      return code;
-    int msgid = 0;
-    const SigPipeHold hold;
-    if (const int rc = ldap_whoami(ld_.get(), nullptr, nullptr, &msgid); rc != LDAP_SUCCESS) {
-      if (rc == LDAP_SERVER_DOWN)
-        Drop();
-      if (rc == LDAP_SERVER_DOWN && hadConnection)
-        continue;
-      return FromResult(rc, "who am I", nullptr);
+    int msgid = std::exchange(sent, -1);
+    if (msgid < 0 || !hadConnection) {
+      if (const int32_t code = SendWhoAmI(msgid); code != kDirOk) {
+        if (code == kDirTransportFailure && hadConnection && ld_ == nullptr)
+          continue;
+        return code;
+      }
     }
     LdapMessage message;
     if (const int32_t code = Await(msgid, Deadline(), message, "who am I"); code != kDirOk) {
@@ -689,8 +713,22 @@ std::unique_ptr<LdapConnection> LdapConnectionPool::TakeSpare() {
   return spare;
 }
 
+void LdapConnectionPool::EnsureTogether(const std::vector<LdapConnection*>& connections) {
+  std::vector<std::pair<LdapConnection*, int>> binding;
+  for (LdapConnection* connection : connections) {
+    if (connection->Connected() || givenUp_->code != kDirOk)
+      continue;
+    int msgid = 0;
+    if (connection->GiveUpUnless(connection->SendBind(msgid)) == kDirOk)
+      binding.emplace_back(connection, msgid);
+  }
+  for (const auto& [connection, msgid] : binding)
+    static_cast<void>(connection->GiveUpUnless(connection->AwaitBind(msgid)));
+}
+
 void LdapConnectionPool::ReturnSpare(std::unique_ptr<LdapConnection> spare) {
-  constexpr size_t kSparesKept = 2;
+  // As many as the export tab's searches take beside the store's own connection.
+  constexpr size_t kSparesKept = 4;
   if (spare->Connected() && spares_.size() < kSparesKept)
     spares_.push_back(std::move(spare));
 }

@@ -69,6 +69,13 @@ class LdapConnection {
   // when the list has several), when none does. A server that refuses the bind ends the turn:
   // replicas share their identities, so the next one would refuse it too.
   [[nodiscard]] int32_t Open();
+  // Open in two halves, so that several connections wait for their binds together: connects and
+  // sends the bind (StartTLS first when configured), then takes the bind's answer. Nothing else
+  // may be sent on the connection in between.
+  [[nodiscard]] int32_t SendBind(int& msgid);
+  [[nodiscard]] int32_t AwaitBind(int msgid);
+  // `code` as Ensure gives a failed open: the reconnect noted as given up.
+  int32_t GiveUpUnless(int32_t code);
   // The connection, opened again when it was lost (unless a reconnect already failed).
   [[nodiscard]] int32_t Ensure();
   void Drop();
@@ -114,8 +121,11 @@ class LdapConnection {
                                    std::vector<LdapPage>& pages, std::string_view what);
   // Gives up a request whose answer is no longer wanted.
   void Abandon(int msgid);
-  // The bound identity's authorization id (RFC 4532), "" for an anonymous connection.
-  [[nodiscard]] int32_t WhoAmI(std::string& authzId);
+  // Sends the who-am-I request (RFC 4532) and gives its message id.
+  [[nodiscard]] int32_t SendWhoAmI(int& msgid);
+  // The bound identity's authorization id (RFC 4532), "" for an anonymous connection: the answer
+  // to `sent` when it is SendWhoAmI's request on the open connection, else asked for now.
+  [[nodiscard]] int32_t WhoAmI(std::string& authzId, int sent = -1);
   // The certificate the server showed in the TLS handshake of the open connection, in DER form;
   // empty when there is no such connection.
   [[nodiscard]] std::vector<uint8_t> PeerCertificate() const;
@@ -191,6 +201,8 @@ class LdapConnectionPool {
   [[nodiscard]] std::unique_ptr<LdapConnection> TakeSpare();
   // Keeps a spare that is still connected for the next search, up to a few.
   void ReturnSpare(std::unique_ptr<LdapConnection> spare);
+  // Ensure for each of `connections`, their binds sent before the first answer is awaited.
+  void EnsureTogether(const std::vector<LdapConnection*>& connections);
   // Paged searches on the store's own connection not past their last page.
   void CountUnfinished(int change) { unfinished_ += change; }
   [[nodiscard]] bool HasUnfinished() const { return unfinished_ > 0; }

@@ -38,6 +38,10 @@ constexpr size_t kMaxCachedNames = 100'000;
 constexpr size_t kMaxWaitingAnswers = 64;
 // The smallest page a search whose pages the server refused for their size is retried with.
 constexpr int kSmallestRetriedPage = 50;
+// The most searches started ahead of their callers, each on a connection of its own when paged.
+constexpr size_t kMaxSearchesAhead = 8;
+// The entry most servers hold their schema in.
+constexpr std::string_view kUsualSubschema = "cn=Subschema";
 
 // What one entry of a listing or search is asked for.
 constexpr const char* kEntryAttributes[] = {"objectClass",      "modifyTimestamp",
@@ -68,6 +72,18 @@ bool IsWithin(const DirName& name, const DirName& ancestor) {
          SameName(DirName(name.end() - static_cast<std::ptrdiff_t>(ancestor.size()), name.end()),
                   ancestor);
 }
+
+// A listing or search whose first page may be asked for before its caller waits for it.
+class PagedSearch : public EntryCursor {
+ public:
+  // Fetches the first page (the one sent ahead, when that is still to come on an open
+  // connection); its code is the listing's or search's code.
+  [[nodiscard]] virtual int32_t Start() = 0;
+  // Takes the connection the first page goes over, adding it to `opening` when it is not open.
+  virtual void Claim(std::vector<LdapConnection*>& opening) = 0;
+  // Sends the first page's request, once the claimed connection has been opened.
+  virtual void Send() = 0;
+};
 
 }  // namespace
 
@@ -206,6 +222,21 @@ struct LdapStore::Impl {
   };
   std::unordered_map<std::string, WaitingAnswer> waiting;
 
+  // The who-am-I request and the read of the bind DN's entry that the schema read sends along,
+  // so that WhoAmI, asked right after the connection is made, waits for no answer of its own.
+  // Given up when the first operation begins.
+  struct StartAnswers {
+    int whoAmI = -1;
+    int boundEntry = -1;
+    uint64_t generation = 0;
+  };
+  std::optional<StartAnswers> startAnswers;
+  std::string bindDn;
+
+  // Searches started ahead of their callers (SearchAhead), by SearchKey, in the callers' order;
+  // declared after the connections, which they go back to when they go.
+  std::vector<std::pair<std::string, std::unique_ptr<PagedSearch>>> searchesAhead;
+
   void Wait(std::string key, WaitingAnswer answer) {
     // A bounded number: their answers take room until they are taken, and those of guesses that
     // missed are never taken.
@@ -275,6 +306,17 @@ struct LdapStore::Impl {
     return code;
   }
 
+  void ForgetStartAnswers() {
+    const std::optional<StartAnswers> sent = std::exchange(startAnswers, std::nullopt);
+    LdapConnection& connection = Connection();
+    if (!sent || sent->generation != connection.Generation())
+      return;
+    for (const int msgid : {sent->whoAmI, sent->boundEntry}) {
+      if (msgid >= 0)
+        connection.Abandon(msgid);
+    }
+  }
+
   // Gives up every waiting answer, and the requests still on their way.
   void ForgetWaitingAnswers() {
     LdapConnection& connection = Connection();
@@ -321,13 +363,31 @@ struct LdapStore::Impl {
   int32_t ReadSchema() {
     static const char* const kRootAttributes[] = {"subschemaSubentry", "supportedControl",
                                                   "namingContexts", nullptr};
-    LdapPage page;
-    if (const int32_t code =
-            SearchOnce("", LDAP_SCOPE_BASE, "(objectClass=*)", kRootAttributes, page, "root DSE");
-        code != kDirOk) {
+    static const char* const kSchemaAttributes[] = {"attributeTypes", "objectClasses", nullptr};
+    // The usual schema entry and the identity are asked for beside the root DSE: on most servers
+    // the schema then costs no round trip of its own, and who-am-I none either.
+    LdapConnection& connection = Connection();
+    int root = -1;
+    int usual = -1;
+    int32_t code = connection.SendSearch("", LDAP_SCOPE_BASE, "(objectClass=*)", kRootAttributes,
+                                         nullptr, root, "root DSE");
+    if (code != kDirOk)
       return code;
+    const uint64_t generation = connection.Generation();
+    if (connection.SendSearch(std::string(kUsualSubschema), LDAP_SCOPE_BASE, "(objectClass=*)",
+                              kSchemaAttributes, nullptr, usual, "schema") != kDirOk) {
+      usual = -1;
     }
-    std::string subschema = "cn=Subschema";
+    SendStartAnswers();
+    LdapPage page;
+    code = connection.CollectPage(root, page, "root DSE");
+    if (code == kDirTransportFailure && !connection.Connected()) {
+      usual = -1;
+      code = SearchOnce("", LDAP_SCOPE_BASE, "(objectClass=*)", kRootAttributes, page, "root DSE");
+    }
+    if (code != kDirOk)
+      return code;
+    std::string subschema(kUsualSubschema);
     for (const LdapMessage& entry : page.entries) {
       for (const auto& [attribute, value] : decoder.Pairs(entry.get(), kRootAttributes)) {
         if (EqualsIgnoringCase(attribute, "subschemaSubentry"))
@@ -343,12 +403,17 @@ struct LdapStore::Impl {
         }
       }
     }
-    static const char* const kSchemaAttributes[] = {"attributeTypes", "objectClasses", nullptr};
-    if (const int32_t code = SearchOnce(subschema, LDAP_SCOPE_BASE, "(objectClass=*)",
-                                        kSchemaAttributes, page, "schema");
-        code != kDirOk) {
-      return code;
+    const bool sameConnection = connection.Connected() && connection.Generation() == generation;
+    if (usual >= 0 && sameConnection && EqualsIgnoringCase(subschema, kUsualSubschema)) {
+      code = connection.CollectPage(usual, page, "schema");
+    } else {
+      if (usual >= 0 && sameConnection)
+        connection.Abandon(usual);
+      code = SearchOnce(subschema, LDAP_SCOPE_BASE, "(objectClass=*)", kSchemaAttributes, page,
+                        "schema");
     }
+    if (code != kDirOk)
+      return code;
     std::vector<std::pair<std::string, std::string>> values;
     for (const LdapMessage& entry : page.entries) {
       for (auto& pair : decoder.Pairs(entry.get(), kSchemaAttributes))
@@ -371,6 +436,21 @@ struct LdapStore::Impl {
         namingTypes.emplace_back(type);
     }
     return kDirOk;
+  }
+
+  void SendStartAnswers() {
+    LdapConnection& connection = Connection();
+    StartAnswers sent;
+    sent.generation = connection.Generation();
+    if (connection.SendWhoAmI(sent.whoAmI) != kDirOk)
+      return;
+    static const char* const kNoAttributes[] = {"1.1", nullptr};
+    if (!bindDn.empty() &&
+        connection.SendSearch(bindDn, LDAP_SCOPE_BASE, "(objectClass=*)", kNoAttributes, nullptr,
+                              sent.boundEntry, "read the bound entry") != kDirOk) {
+      sent.boundEntry = -1;
+    }
+    startAnswers = sent;
   }
 
   // Entries --------------------------------------------------------------------------------
@@ -576,7 +656,7 @@ struct LdapStore::Impl {
 // code, the entries read before it having been delivered. The parts of the tree the server
 // refers to follow its own entries, each searched on its server by a cursor of its own; a base
 // the server refers elsewhere is searched there instead.
-class LdapStore::Cursor final : public EntryCursor {
+class LdapStore::Cursor final : public PagedSearch {
  public:
   struct Check {
     std::vector<std::string> classes;  // directory names; empty = any
@@ -617,17 +697,17 @@ class LdapStore::Cursor final : public EntryCursor {
       pool_.ReturnSpare(std::move(spare_));
   }
 
-  // Fetches the first page; its code is the listing's or search's code.
-  int32_t Start() {
-    if (Paged() && pool_.HasUnfinished())
-      spare_ = pool_.TakeSpare();
+  int32_t Start() override {
+    std::vector<LdapConnection*> opening;
+    Claim(opening);
     LdapConnection& connection = Connection();
     if (chain_.empty())
       chain_ = LdapServers::StartOf(connection);
+    if (nextPage_ >= 0 && (connection.Generation() != generation_ || !connection.Connected()))
+      nextPage_ = -1;  // sent on a connection since lost: asked again
     generation_ = connection.Generation();
-    const bool hadConnection = connection.Connected();
     int32_t code = Fetch();
-    if (code == kDirTransportFailure && hadConnection && !connection.Connected() &&
+    if (code == kDirTransportFailure && hadConnection_ && !connection.Connected() &&
         pending_.empty()) {
       code = Fetch();
     }
@@ -644,6 +724,31 @@ class LdapStore::Cursor final : public EntryCursor {
       return kDirOk;
     }
     return code;
+  }
+
+  void Claim(std::vector<LdapConnection*>& opening) override {
+    if (claimed_)
+      return;
+    claimed_ = true;
+    if (Paged() && pool_.HasUnfinished())
+      spare_ = pool_.TakeSpare();
+    // Counted from now, so that the next search claimed beside this one takes a spare.
+    if (Paged())
+      CountAsUnfinished(true);
+    hadConnection_ = Connection().Connected();
+    if (!hadConnection_)
+      opening.push_back(&Connection());
+  }
+
+  // A request that cannot be sent is left to Start, which asks again and reports the failure.
+  void Send() override {
+    LdapConnection& connection = Connection();
+    int msgid = 0;
+    if (connection.SendSearch(base_, scope_, filter_, kEntryAttributes,
+                              Paged() ? &cookie_ : nullptr, msgid, What()) == kDirOk) {
+      nextPage_ = msgid;
+      generation_ = connection.Generation();
+    }
   }
 
   bool Next(StoreEntry& entry) override {
@@ -741,7 +846,7 @@ class LdapStore::Cursor final : public EntryCursor {
   int32_t Fetch() {
     LdapConnection& connection = Connection();
     LdapPage page;
-    const std::string_view what = scope_ == LDAP_SCOPE_ONELEVEL ? "listing" : "search";
+    const std::string_view what = What();
     const std::string* cookie = Paged() ? &cookie_ : nullptr;
     int32_t code = kDirOk;
     if (nextPage_ >= 0) {
@@ -860,6 +965,8 @@ class LdapStore::Cursor final : public EntryCursor {
   std::vector<std::string> referrals_;     // of a base referred elsewhere
   std::unique_ptr<Cursor> referred_;       // the part of the tree being delivered
   std::unique_ptr<LdapConnection> spare_;  // the pages' connection when not the pool's own
+  bool claimed_ = false;
+  bool hadConnection_ = false;  // the connection was open before the first page was asked for
   bool countedAsUnfinished_ = false;
   int nextPage_ = -1;                // message id of the page asked for ahead
   int pageLdapCode_ = LDAP_SUCCESS;  // the LDAP result of the last page
@@ -870,7 +977,7 @@ class LdapStore::Cursor final : public EntryCursor {
 
 // The root's listing or search on a server whose naming contexts sit below the root: one
 // search per context, one after the other; a context the server does not hold is passed over.
-class LdapStore::RootCursor final : public EntryCursor {
+class LdapStore::RootCursor final : public PagedSearch {
  public:
   // The containers `made` first, then each of `contexts` searched with `scope` and `filter`.
   RootCursor(LdapStore::Impl& impl, std::vector<StoreEntry> made, std::vector<DirName> contexts,
@@ -883,7 +990,34 @@ class LdapStore::RootCursor final : public EntryCursor {
         check_(std::move(check)) {}
 
   // Starts the first context's search; its failure (but a missing context) is the code.
-  int32_t Start() { return Advance(); }
+  int32_t Start() override {
+    if (current_) {
+      // Claimed and sent ahead.
+      const int32_t code = current_->Start();
+      if (code == kDirOk)
+        return kDirOk;
+      current_.reset();
+      if (code != kDirNoSuchEntry) {
+        status_ = code;
+        return code;
+      }
+    }
+    return Advance();
+  }
+
+  // The first context's search; those after it follow it in turn, as the entries are read.
+  void Claim(std::vector<LdapConnection*>& opening) override {
+    if (current_ || next_ > 0 || contexts_.empty())
+      return;
+    current_ =
+        std::make_unique<Cursor>(impl_, LdapDnText(contexts_[next_++]), scope_, filter_, check_);
+    current_->Claim(opening);
+  }
+
+  void Send() override {
+    if (current_)
+      current_->Send();
+  }
 
   bool Next(StoreEntry& entry) override {
     if (nextMade_ < made_.size()) {
@@ -1008,6 +1142,69 @@ const FilterNode* RequiredRdn(const FilterNode& node) {
   return nullptr;
 }
 
+// The search Search starts for its arguments, not started yet, and what tells it from any other
+// (base, scope, filter text and the client's own checks); the code of arguments it refuses, or
+// of a base known to be missing.
+int32_t PrepareSearch(LdapStore::Impl& impl, const DirName& base, int scope,
+                      const FilterNode& filter, std::unique_ptr<PagedSearch>& search,
+                      std::string& key) {
+  int ldapScope = LDAP_SCOPE_BASE;
+  if (scope == 1) {
+    ldapScope = LDAP_SCOPE_ONELEVEL;
+  } else if (scope == 2) {
+    ldapScope = LDAP_SCOPE_SUBTREE;
+  } else if (scope != 0) {
+    return kDirInvalidFilter;
+  }
+  std::string text;
+  if (const int32_t code = LdapFilterText(filter, impl.schema, impl.namingTypes, text);
+      code != kDirOk) {
+    return code;
+  }
+  // The server matches any class value, the client the base class alone: the entries the server
+  // returns are checked again here.
+  LdapStore::Cursor::Check check;
+  if (const auto classes = RequiredClasses(filter)) {
+    for (const std::string& name : *classes) {
+      const SchemaClass* def = impl.schema.FindClass(name);
+      check.classes.push_back(def != nullptr ? def->name : name);
+    }
+  }
+  if (const FilterNode* rdn = RequiredRdn(filter)) {
+    check.rdnPattern = rdn->text;
+    check.rdnType = rdn->rdnType;
+  }
+  key = FoldedDnKey(base) + '\n' + std::to_string(scope) + '\n' + text + '\n' + check.rdnType +
+        '=' + check.rdnPattern;
+  for (const std::string& name : check.classes)
+    key += '\n' + name;
+  if ((base.empty() && !impl.rootIsEntry) || impl.IsMade(base)) {
+    // The root's subordinates are the contexts and the containers made above them, its subtree
+    // theirs; itself it is no entry. A made container is the base of its own subtree.
+    std::vector<DirName> made;
+    std::vector<DirName> contexts;
+    if (scope != 0)
+      impl.Below(base, scope == 2, made, contexts);
+    if (!base.empty() && scope != 1)
+      made.insert(made.begin(), base);
+    std::vector<StoreEntry> entries;
+    for (const DirName& name : made) {
+      StoreEntry entry = LdapStore::Impl::MadeEntry(name);
+      if (MadeMatches(filter, entry))
+        entries.push_back(std::move(entry));
+    }
+    search = std::make_unique<LdapStore::RootCursor>(
+        impl, std::move(entries), std::move(contexts),
+        scope == 2 ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_BASE, std::move(text), std::move(check));
+    return kDirOk;
+  }
+  if (impl.KnownMissing(base))
+    return kDirNoSuchEntry;
+  search = std::make_unique<LdapStore::Cursor>(impl, LdapDnText(base), ldapScope, std::move(text),
+                                               std::move(check));
+  return kDirOk;
+}
+
 }  // namespace
 
 LdapStore::LdapStore(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -1022,6 +1219,7 @@ std::unique_ptr<LdapStore> LdapStore::Connect(const LdapSettings& settings, std:
     return nullptr;
   }
   auto impl = std::make_unique<Impl>(settings, std::move(*decoder));
+  impl->bindDn = settings.bindDn;
   code = impl->Connection().Open();
   if (code == kDirOk)
     code = impl->ReadSchema();
@@ -1144,56 +1342,40 @@ int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCurs
 
 int32_t LdapStore::Search(const DirName& base, int scope, const FilterNode& filter,
                           std::unique_ptr<EntryCursor>& cursor) {
-  int ldapScope = LDAP_SCOPE_BASE;
-  if (scope == 1) {
-    ldapScope = LDAP_SCOPE_ONELEVEL;
-  } else if (scope == 2) {
-    ldapScope = LDAP_SCOPE_SUBTREE;
-  } else if (scope != 0) {
-    return kDirInvalidFilter;
-  }
-  std::string text;
-  if (const int32_t code = FilterText(filter, text); code != kDirOk)
+  std::unique_ptr<PagedSearch> search;
+  std::string key;
+  if (const int32_t code = PrepareSearch(*impl_, base, scope, filter, search, key); code != kDirOk)
     return code;
-  // The server matches any class value, the client the base class alone: the entries the server
-  // returns are checked again here.
-  Cursor::Check check;
-  if (const auto classes = RequiredClasses(filter)) {
-    for (const std::string& name : *classes) {
-      const SchemaClass* def = impl_->schema.FindClass(name);
-      check.classes.push_back(def != nullptr ? def->name : name);
+  auto& ahead = impl_->searchesAhead;
+  if (const auto started = std::find_if(ahead.begin(), ahead.end(),
+                                        [&](const auto& sent) { return sent.first == key; });
+      started != ahead.end()) {
+    search = std::move(started->second);
+    ahead.erase(started);
+  }
+  return StartCursor(std::move(search), cursor);
+}
+
+void LdapStore::SearchAhead(const DirName& base, int scope,
+                            const std::vector<FilterNode>& filters) {
+  // Those of an earlier call not searched for go first, giving their connections back.
+  impl_->searchesAhead.clear();
+  std::vector<LdapConnection*> opening;
+  for (const FilterNode& filter : filters) {
+    std::unique_ptr<PagedSearch> search;
+    std::string key;
+    if (impl_->searchesAhead.size() >= kMaxSearchesAhead ||
+        PrepareSearch(*impl_, base, scope, filter, search, key) != kDirOk) {
+      continue;
     }
+    search->Claim(opening);
+    impl_->searchesAhead.emplace_back(std::move(key), std::move(search));
   }
-  if (const FilterNode* rdn = RequiredRdn(filter)) {
-    check.rdnPattern = rdn->text;
-    check.rdnType = rdn->rdnType;
-  }
-  if ((base.empty() && !impl_->rootIsEntry) || impl_->IsMade(base)) {
-    // The root's subordinates are the contexts and the containers made above them, its subtree
-    // theirs; itself it is no entry. A made container is the base of its own subtree.
-    std::vector<DirName> made;
-    std::vector<DirName> contexts;
-    if (scope != 0)
-      impl_->Below(base, scope == 2, made, contexts);
-    if (!base.empty() && scope != 1)
-      made.insert(made.begin(), base);
-    std::vector<StoreEntry> entries;
-    for (const DirName& name : made) {
-      StoreEntry entry = Impl::MadeEntry(name);
-      if (MadeMatches(filter, entry))
-        entries.push_back(std::move(entry));
-    }
-    return StartCursor(
-        std::make_unique<RootCursor>(*impl_, std::move(entries), std::move(contexts),
-                                     scope == 2 ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_BASE,
-                                     std::move(text), std::move(check)),
-        cursor);
-  }
-  if (impl_->KnownMissing(base))
-    return kDirNoSuchEntry;
-  return StartCursor(std::make_unique<Cursor>(*impl_, LdapDnText(base), ldapScope, std::move(text),
-                                              std::move(check)),
-                     cursor);
+  // The spares' binds go out together, and then the first pages: two round trips however many
+  // searches, one once the spares are kept from an earlier call.
+  impl_->servers.Own().EnsureTogether(opening);
+  for (auto& [key, search] : impl_->searchesAhead)
+    search->Send();
 }
 
 int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::string>& names,
@@ -1305,6 +1487,8 @@ std::optional<std::string> LdapStore::FailureText(int32_t code) const {
 }
 
 void LdapStore::BeginOperation() {
+  impl_->searchesAhead.clear();
+  impl_->ForgetStartAnswers();
   impl_->ForgetWaitingAnswers();
   impl_->servers.RetryServers();
   impl_->knownEntries.clear();
@@ -1336,13 +1520,32 @@ std::string LdapStore::ServerInUse() const {
 }
 
 int32_t LdapStore::WhoAmI(DirName& name) {
+  LdapConnection& connection = impl_->Connection();
+  std::optional<Impl::StartAnswers> sent = std::exchange(impl_->startAnswers, std::nullopt);
+  if (sent && (sent->generation != connection.Generation() || !connection.Connected()))
+    sent.reset();
+  // The read sent along with who-am-I is of the bind DN: it answers only for that entry.
+  const auto boundEntry = [&](const DirName* self) {
+    const int msgid = sent ? std::exchange(sent->boundEntry, -1) : -1;
+    if (msgid < 0 || connection.Generation() != sent->generation)
+      return -1;
+    const auto bound = ParseLdapDn(impl_->bindDn);
+    if (self != nullptr && bound && SameName(*bound, *self))
+      return msgid;
+    connection.Abandon(msgid);
+    return -1;
+  };
   std::string authzId;
-  if (const int32_t code = impl_->Connection().WhoAmI(authzId); code != kDirOk)
+  if (const int32_t code = connection.WhoAmI(authzId, sent ? sent->whoAmI : -1); code != kDirOk) {
+    static_cast<void>(boundEntry(nullptr));
     return code;
+  }
   const std::string_view text = authzId;
+  const auto parsed = text.starts_with("dn:") && text.size() > 3 ? ParseLdapDn(text.substr(3))
+                                                                 : std::optional<DirName>();
+  const int read = boundEntry(parsed ? &*parsed : nullptr);
   if (!text.starts_with("dn:") || text.size() == 3)
     return kDirNoSuchEntry;
-  const auto parsed = ParseLdapDn(text.substr(3));
   if (!parsed)
     return kDirInvalidObjectName;
   name = *parsed;
@@ -1350,9 +1553,11 @@ int32_t LdapStore::WhoAmI(DirName& name) {
   // shown as the entry's own DN spells it, when the entry can be read.
   static const char* const kNoAttributes[] = {"1.1", nullptr};
   LdapPage page;
-  if (impl_->SearchOnce(std::string(text.substr(3)), LDAP_SCOPE_BASE, "(objectClass=*)",
-                        kNoAttributes, page, "read the bound entry") == kDirOk &&
-      !page.entries.empty()) {
+  const int32_t code =
+      read >= 0 ? connection.CollectPage(read, page, "read the bound entry")
+                : impl_->SearchOnce(std::string(text.substr(3)), LDAP_SCOPE_BASE, "(objectClass=*)",
+                                    kNoAttributes, page, "read the bound entry");
+  if (code == kDirOk && !page.entries.empty()) {
     if (auto own = impl_->EntryName(page.entries.front().get()); own && SameName(*own, name))
       name = std::move(*own);
   }

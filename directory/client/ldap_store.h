@@ -74,6 +74,10 @@ class LdapStore final : public Store {
   [[nodiscard]] bool ReadsAhead() const override { return true; }
   void ReadAhead(const std::vector<DirName>& names,
                  const std::vector<std::string>& attributeNames) override;
+  // Each paged search on a connection of its own (the store's, or a spare: the server keeps one
+  // paging state per connection), the spares' binds sent together, then every first page. A
+  // search not taken by the next operation is given up.
+  void SearchAhead(const DirName& base, int scope, const std::vector<FilterNode>& filters) override;
   [[nodiscard]] std::optional<uint32_t> SyntaxOf(std::string_view attribute) const override;
   [[nodiscard]] std::string AttributeName(std::string_view attribute) const override;
   // The text of the last failure with a code of the live store's own, or a server's refusal
@@ -88,7 +92,8 @@ class LdapStore final : public Store {
   // The server of the source's list the store's own connection is open to (or was last).
   [[nodiscard]] std::string ServerInUse() const;
   // The bound identity through the RFC 4532 extended operation; an anonymous connection gives
-  // kDirNoSuchEntry.
+  // kDirNoSuchEntry. Asked right after Connect, before any operation began, it takes the answers
+  // Connect asked for along with the schema.
   [[nodiscard]] int32_t WhoAmI(DirName& name);
   // The RFC 4515 filter the server is sent for a filter tree; kDirInvalidFilter for a comparison
   // the server cannot express (ordering of timestamps or holds, values of binary syntaxes).

@@ -92,6 +92,11 @@ class Store {
   // read takes such an answer; nothing else changes.
   virtual void ReadAhead(const std::vector<DirName>& /*names*/,
                          const std::vector<std::string>& /*attributeNames*/) {}
+  // The searches of `filters` below `base` with `scope` follow, in this order: a store that waits
+  // for its server sends them now, together. Only an identical Search takes such a start; its
+  // entries, codes and texts are those of a search started then.
+  virtual void SearchAhead(const DirName& /*base*/, int /*scope*/,
+                           const std::vector<FilterNode>& /*filters*/) {}
   // The bytes of a stream attribute's value.
   [[nodiscard]] virtual int32_t ReadStream(const DirName& name, std::string_view attribute,
                                            std::string& bytes) = 0;

@@ -25,8 +25,11 @@
 #include "directory/client/ldap_store.h"
 #include "directory/client/memory_store.h"
 #include "directory/client/name_resolver.h"
+#include "directory/d_nw.h"
+#include "directory/d_nw_search.h"
 #include "tests/client/slapd_server.h"
 #include "tests/client/store_test_support.h"
+#include "tests/support/delay_relay.h"
 
 namespace {
 
@@ -714,6 +717,58 @@ TEST_F(LdapStoreTest, TheClientUsesALiveTreeLikeAnyOther) {
   EXPECT_EQ(listed, (std::vector<std::string>{"Acme Organization", "Other Organization"}));
   EXPECT_EQ(client_.DirFreeBuffer(buffer), kDirOk);
   EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
+}
+
+// Across a network each round trip costs the delay twice; the relay counts them. The start-up
+// sends what it asks after the bind together, and the export tab's five searches go out at
+// once, each on a connection of its own, their lists as one after another would give them.
+TEST_F(LdapStoreTest, TheStartAndTheExportSearchesTakeFewRoundTrips) {
+  const std::string uri = Server().Uri();
+  DelayRelay relay("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
+                   std::chrono::milliseconds(10));
+  ASSERT_NE(relay.Port(), 0);
+  Write("password", SlapdServer::kManagerPassword, 0600);
+  const std::string bound =
+      "bind = " + std::string(SlapdServer::kManagerDn) + "\npassword-file = password\n";
+  // Bind; then root DSE, schema, who-am-I and the bound entry together; then the name context's
+  // own lookup (this server's root is an entry, so even its top part is asked for).
+  const std::pair<std::string, size_t> starts[] = {
+      {"", 2}, {bound, 2}, {bound + "context = O=Acme\n", 3}};
+  const std::vector<std::string> filters = {"(Base Class=rbsModule2)", "(Base Class=rbsCategory2)",
+                                            "(Base Class=rbsRole2)", "(Base Class=rbsBook2)",
+                                            "(Base Class=rbsTask2)"};
+  for (const auto& [keys, turns] : starts) {
+    SCOPED_TRACE(keys);
+    client_.DirClientUseConnectionsFile(Write(
+        "connections.ini", "[live]\ntree = LIVE_TREE\nsource = " + relay.Uri() + "\n" + keys));
+    relay.ResetTurns();
+    ASSERT_EQ(client_.DirClientInit(0, 0), kDirConnectionOk);
+    EXPECT_EQ(relay.Turns(), turns);
+    DirContext context = 0;
+    ASSERT_EQ(client_.DirCreateContext(context), kDirOk);
+    DSModifyContextFlags(client_, context, '+', kDirFlagTypeless);
+    ASSERT_EQ(DSSetRootContext(client_, context), kDirOk);
+    TStringList names;
+    ASSERT_EQ(DSSearch(client_, context, "Roles.Acme", filters[0], kDirScopeSubtree, names),
+              kDirOk);
+    // With the base's name known: the spares' binds together, then the five first pages; once
+    // the spares are kept, the pages alone.
+    for (const size_t rounds : {2u, 1u}) {
+      relay.ResetTurns();
+      DSSearchAhead(client_, context, "Roles.Acme", filters, kDirScopeSubtree);
+      std::vector<int> found;
+      for (const std::string& filter : filters) {
+        names.Clear();
+        EXPECT_EQ(DSSearch(client_, context, "Roles.Acme", filter, kDirScopeSubtree, names),
+                  kDirOk);
+        found.push_back(names.Count());
+      }
+      EXPECT_EQ(found, (std::vector<int>{1, 0, 1, 1, 2}));
+      EXPECT_EQ(relay.Rounds(), rounds);
+    }
+    EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
+    client_.DirClientShutdown();
+  }
 }
 
 TEST_F(LdapStoreTest, EncryptedConnectionsTrustOnlyTheGivenAuthority) {

@@ -164,12 +164,30 @@ size_t DelayRelay::Connections() const {
   return accepted_;
 }
 
+size_t DelayRelay::Rounds() const {
+  const std::lock_guard lock(mutex_);
+  return rounds_;
+}
+
 void DelayRelay::ResetTurns() {
   const std::lock_guard lock(mutex_);
   std::erase_if(tallies_, [](const auto& entry) { return !entry.second.open; });
   for (auto& [id, tally] : tallies_)
     tally.turns = 0;
   accepted_ = 0;
+  rounds_ = 0;
+}
+
+void DelayRelay::OpenTurn() {
+  if (openTurns_++ == 0) {
+    const std::lock_guard lock(mutex_);
+    ++rounds_;
+  }
+}
+
+void DelayRelay::CloseTurn() {
+  if (openTurns_ > 0)
+    --openTurns_;
 }
 
 void DelayRelay::CountTurn(uint64_t id) {
@@ -230,6 +248,9 @@ void DelayRelay::Serve() {
     std::erase_if(links, [this](const Link& link) {
       if (!link.Finished())
         return false;
+      // A request never answered (an unbind) waits no longer once its connection is gone.
+      if (link.lastUp)
+        CloseTurn();
       Closed(link.id);
       close(link.up.from);
       close(link.up.to);
@@ -271,8 +292,12 @@ void DelayRelay::Serve() {
           continue;
         }
         const bool up = way == &link.up;
-        if (!up && link.lastUp)
+        if (!up && link.lastUp) {
           CountTurn(link.id);
+          CloseTurn();
+        } else if (up && !link.lastUp) {
+          OpenTurn();
+        }
         link.lastUp = up;
         way->held.push_back({now + delay, std::string(buffer, static_cast<size_t>(n)), 0});
         way->heldBytes += static_cast<size_t>(n);

@@ -39,6 +39,10 @@ class DelayRelay {
   [[nodiscard]] std::vector<size_t> TurnsPerConnection() const;
   // Connections accepted since the last reset.
   [[nodiscard]] size_t Connections() const;
+  // Round trips since the last reset, as a client across the network waits for them: turns of
+  // any connections that overlap in time make one round, so requests sent on several
+  // connections before the first answer comes back cost one, as on a single connection.
+  [[nodiscard]] size_t Rounds() const;
   // Zeroes the counts and forgets the connections already closed.
   void ResetTurns();
 
@@ -53,6 +57,8 @@ class DelayRelay {
   void Accept(std::vector<Link>& links);
   void CountTurn(uint64_t id);
   void Closed(uint64_t id);
+  void OpenTurn();
+  void CloseTurn();
 
   std::string host_;
   int targetPort_;
@@ -60,11 +66,13 @@ class DelayRelay {
   int listener_ = -1;
   int wake_[2] = {-1, -1};
   int port_ = 0;
-  uint64_t nextId_ = 0;  // the relay thread's alone
+  uint64_t nextId_ = 0;   // the relay thread's alone
+  size_t openTurns_ = 0;  // the relay thread's alone: connections waiting for their answer
 
   mutable std::mutex mutex_;
   std::map<uint64_t, Tally> tallies_;  // by accept order
   size_t accepted_ = 0;
+  size_t rounds_ = 0;
 
   std::thread thread_;
 };

@@ -126,6 +126,7 @@ TEST(DelayRelayTest, EachRequestAndAnswerIsOneTurnOfTwiceTheDelay) {
       EXPECT_EQ(RoundTrip(fd, "request " + std::to_string(i)), "request " + std::to_string(i));
     EXPECT_GE(Clock::now() - start, milliseconds(2 * c.delay * static_cast<int>(c.requests)));
     EXPECT_EQ(relay.Turns(), c.requests);
+    EXPECT_EQ(relay.Rounds(), c.requests);
     EXPECT_EQ(relay.TurnsPerConnection(), std::vector<size_t>{c.requests});
     relay.ResetTurns();
     EXPECT_EQ(relay.TurnsPerConnection(), std::vector<size_t>{0});
@@ -144,6 +145,7 @@ TEST(DelayRelayTest, ConnectionsAtOnceAreCountedAndClosedApart) {
   EXPECT_EQ(RoundTrip(first, std::string(100'000, 'f')), std::string(100'000, 'f'));
   other.join();
   EXPECT_EQ(relay.TurnsPerConnection(), (std::vector<size_t>{2, 1}));
+  EXPECT_EQ(relay.Rounds(), 2u);  // the two connections' turns at once made one
   EXPECT_EQ(relay.Connections(), 2);
 
   // The first closed (its end of data there and back), the second still answers; a reset

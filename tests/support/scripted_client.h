@@ -232,6 +232,10 @@ class ScriptedClient : public DirClient, public ScriptedState {
                        const std::vector<std::string>&) override {
     return Unscripted("DirReadAhead");
   }
+  int32_t DirSearchAhead(DirContext, const std::string&, int,
+                         const std::vector<DirBuffer>&) override {
+    return Unscripted("DirSearchAhead");
+  }
   int32_t DirOpenStream(DirContext, const std::string&, const std::string&, int, int&) override {
     return Unscripted("DirOpenStream");
   }
