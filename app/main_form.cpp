@@ -682,7 +682,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     CategoriesPageResized();
   } else if (watched == TabSheetXml && event->type() == QEvent::Show && !event->spontaneous()) {
     // As for the export tab: a restored window must not rebuild the document and lose edits.
-    RunHandler(&TMainForm::TabSheetXmlShow);
+    // Built once the page is shown: the tabs do not paint until their switch is over, and the
+    // page would stand unpainted for the whole build.
+    QTimer::singleShot(0, this, [this] { RunHandler(&TMainForm::TabSheetXmlShow); });
   }
   return QMainWindow::eventFilter(watched, event);
 }
