@@ -195,6 +195,7 @@ void BM_WindowXmlPageStop(benchmark::State& state) {
                                   new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
     });
     form.PageControlExp->setCurrentWidget(form.TabSheetXml);
+    QApplication::processEvents();
     const auto ended = Clock::now();
     esc.join();
     QApplication::processEvents();
