@@ -13,10 +13,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QTextStream>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <exception>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -26,6 +29,7 @@
 #include "app/qt_item_list_model.h"
 #include "app/window_placement.h"
 #include "app/work_monitor.h"
+#include "app/xml_text.h"
 #include "directory/d_nw.h"
 #include "directory/d_nw_list.h"
 #include "util/hooks.h"
@@ -35,6 +39,9 @@
 #include "xmlexport/xml_save.h"
 
 namespace {
+
+// The lines the XML page takes between two looks at the message queue: some 20 ms of work.
+constexpr size_t kXmlPieceLines = 65'536;
 
 QString KindCount(RbsKind kind, int count) {
   switch (kind) {
@@ -566,6 +573,27 @@ void TMainForm::TabSheetXmlShow() {
   if (document.stopped) {
     return;
   }
+  // The view takes the text in pieces with messages let run between them, out of sight until it
+  // is whole: a stop meanwhile leaves the page as it was.
+  WorkMonitor->SetActivity(QStringLiteral("Showing the XML document"));
+  const std::vector<std::string>& lines = document.lines;
+  const auto lineCount = static_cast<int64_t>(lines.size());
+  std::unique_ptr<QTextDocument> text(NewXmlText(*MemoXml));
+  for (size_t from = 0; from < lines.size(); from += kXmlPieceLines) {
+    ReportItemsDone(static_cast<int64_t>(from), lineCount, "lines");
+    AppendXmlLines(*text, lines, from, std::min(lines.size(), from + kXmlPieceLines));
+    if (!ContinueAfterMessages()) {
+      return;
+    }
+  }
+  text->setUndoRedoEnabled(true);
+  QTextDocument* const shown = MemoXml->document();
+  const bool shownIsOurs = shown->parent() == MemoXml;  // else the view deletes it
+  MemoXml->setDocument(text.release());
+  if (shownIsOurs) {
+    delete shown;
+  }
+  shownTextChanged_ = false;
   shownDocument_ = std::move(document.lines);
   WorkMonitor->SetOutcome(
       QStringLiteral("Building the XML document: %1, %2")
@@ -573,17 +601,6 @@ void TMainForm::TabSheetXmlShow() {
               TWorkMonitor::Counted(document.items, "item", "items"),
               TWorkMonitor::Counted(static_cast<int64_t>(shownDocument_.size()), "line", "lines")));
   unsavableBecause_ = export_.UnsavableBecause(document);
-  // One setPlainText instead of a paragraph per line: a document of ten thousand items would
-  // otherwise relayout the view at every line.
-  QStringList lines;
-  lines.reserve(static_cast<qsizetype>(shownDocument_.size()));
-  for (const std::string& line : shownDocument_) {
-    lines << QString::fromStdString(line);
-  }
-  MemoXml->setPlainText(lines.join(u'\n'));
-  // The view's own reading of what it was given, so that an unedited view is recognised even
-  // where it does not give the text back as it got it.
-  shownText_ = MemoXml->toPlainText();
   if (document.lostServer || (unsavableBecause_ && !document.textFault)) {
     dialogs_.ShowError(*unsavableBecause_);
   } else if (unsavableBecause_) {
@@ -606,7 +623,13 @@ void TMainForm::BitBtnSaveXmlClick() {
     return;
   }
   std::vector<std::string> lines;
-  if (const QString text = MemoXml->toPlainText(); text != shownText_) {
+  // Changed since it was built, the view may still read as the document it was given; only
+  // another reading is an edit.
+  QString text;
+  if (shownTextChanged_) {
+    text = MemoXml->toPlainText();
+  }
+  if (shownTextChanged_ && text != XmlTextReading(shownDocument_)) {
     if (!text.isEmpty()) {
       for (const QString& line : text.split(u'\n')) {
         lines.push_back(line.toStdString());
@@ -666,7 +689,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     CategoriesPageResized();
   } else if (watched == TabSheetXml && event->type() == QEvent::Show && !event->spontaneous()) {
     // As for the export tab: a restored window must not rebuild the document and lose edits.
-    RunHandler(&TMainForm::TabSheetXmlShow);
+    // Built once the page is shown: the tabs do not paint until their switch is over, and the
+    // page would stand unpainted for the whole build.
+    QTimer::singleShot(0, this, [this] { RunHandler(&TMainForm::TabSheetXmlShow); });
   }
   return QMainWindow::eventFilter(watched, event);
 }

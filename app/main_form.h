@@ -224,7 +224,8 @@ class TMainForm : public QMainWindow {
   // edited the view, because the view's plain text does not keep every byte (a lone CR or LF in
   // a value starts a paragraph, a no-break space comes back as a space).
   std::vector<std::string> shownDocument_;
-  QString shownText_;
+  // Whether the view's text has changed since the document was shown.
+  bool shownTextChanged_ = false;
   // Why the document last built lost bytes and may not be saved; cleared by the next rebuild.
   std::optional<std::string> unsavableBecause_;
   bool contextsCreated_ = false;

@@ -205,6 +205,7 @@ void TMainForm::CreateControls() {
   // characters keeps them in one column instead of Qt's 80 pixels.
   MemoXml->setTabStopDistance(8 * QFontMetricsF(MemoXml->font()).horizontalAdvance(u' '));
   MemoXml->installEventFilter(this);
+  connect(MemoXml, &QPlainTextEdit::textChanged, this, [this] { shownTextChanged_ = true; });
   xmlAnchors->Add(MemoXml, QRect(1, 4, 843, 529), TAnchorLayout::Anchors::AllSides);
   BitBtnSaveXml =
       Named(new QPushButton(QStringLiteral("Save XML ..."), TabSheetXml), "BitBtnSaveXml");

@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -29,6 +30,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QWindow>
@@ -37,6 +39,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -562,6 +565,93 @@ TEST_F(WindowGuiTest, LongWorkShowsProgressIgnoresOtherInputAndStops) {
               ::testing::StartsWith("The user guide could not be opened: no program to show " +
                                     address.toStdString() + " was found."));
   dialogs_.errors.clear();
+}
+
+// The XML page of a large selection: while it is built the page keeps painting and Esc ends the
+// build well within a second, leaving the page as it was; left alone, it shows the whole
+// document, every line its own.
+TEST_F(WindowGuiTest, LargeXmlPageRepaintsAndStopsAtOnce) {
+  constexpr int kTasks = 40'000;
+  std::string ldif = "version: 1\n\ndn: o=Big\nobjectClass: organization\n\n";
+  for (int i = 0; i < kTasks; ++i) {
+    ldif += "dn: cn=task" + std::to_string(i) +
+            ",o=Big\nobjectClass: rbsTask2\nrbsEntryPoint: Page\nrbsTargetObjectType: User\n"
+            "rbsParameters: a=1;b=2;c=3\nrbsTaskRights: cn;7\n\n";
+  }
+  folder_.UseConnections(OneConnection("BIG_TREE", folder_.Write("big.ldif", ldif).string()));
+  TMainForm& form = Start("[Root]", "BIG_TREE");
+  OpenExportPage(form.TabSheetExportTasks);
+  form.ItemsOf(form.CheckListBoxTasks).Mark([](TItemList& items) { items.CheckAll(); });
+  form.WorkMonitor->ProgressDelay = std::chrono::milliseconds(0);
+  const QString before = form.MemoXml->toPlainText();
+
+  struct PaintCounter : QObject {
+    bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+      painted += event->type() == QEvent::Paint ? 1 : 0;
+      return false;
+    }
+    int painted = 0;
+  } counter;
+  form.MemoXml->viewport()->installEventFilter(&counter);
+  QTimer watch;
+  bool asked = false;
+  std::optional<std::chrono::steady_clock::time_point> escaped;
+  std::optional<std::chrono::steady_clock::time_point> ended;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (escaped && !ended && !form.WorkMonitor->ButtonStop->isVisible()) {
+      ended = std::chrono::steady_clock::now();
+    }
+    if (escaped || !form.WorkMonitor->ButtonStop->isVisible() ||
+        !form.StatusBar->SimpleText().contains(QStringLiteral(" of "))) {
+      return;
+    }
+    // Esc once the page has painted what it was asked to while the build runs.
+    if (!asked) {
+      asked = true;
+      counter.painted = 0;
+      form.MemoXml->viewport()->update();
+      return;
+    }
+    if (counter.painted == 0) {
+      return;
+    }
+    if (const char* shot = std::getenv("ORVANE_XML_BUILD_SCREENSHOT")) {
+      form.grab().save(QString::fromLocal8Bit(shot));
+    }
+    escaped = std::chrono::steady_clock::now();
+    QTest::keyClick(form.MemoXml, Qt::Key_Escape);
+  });
+  watch.start(0);
+  const QTabBar* tabs = form.PageControlExp->tabBar();
+  QTest::mouseClick(form.PageControlExp->tabBar(), Qt::LeftButton, {},
+                    tabs->tabRect(form.PageControlExp->indexOf(form.TabSheetXml)).center());
+  const bool over = QTest::qWaitFor(
+      [&] { return ended || form.StatusBar->SimpleText().contains(QStringLiteral(" lines")); },
+      30'000);
+  watch.stop();
+  ASSERT_TRUE(over && escaped && ended) << "the page did not paint while the document was built";
+  EXPECT_LT(*ended - *escaped, std::chrono::milliseconds(800));
+  EXPECT_THAT(form.StatusBar->SimpleText().toStdString(),
+              ::testing::MatchesRegex("(Building|Showing) the XML document stopped: .*"));
+  EXPECT_EQ(form.MemoXml->toPlainText(), before);
+
+  ClickTab(form.PageControlExp, form.TabSheetExportTasks);
+  ClickTab(form.PageControlExp, form.TabSheetXml);
+  const QTextDocument& shown = *form.MemoXml->document();
+  const QStringList lines = shown.toPlainText().split(u'\n');
+  EXPECT_EQ(lines.count(QStringLiteral("<task>")), kTasks);
+  EXPECT_EQ(lines.back(), QStringLiteral("</install>"));
+  // Each line is one of the view's lines, laid out or not: the scroll bar spans them all.
+  EXPECT_EQ(shown.lineCount(), lines.size());
+  form.MemoXml->verticalScrollBar()->setValue(form.MemoXml->verticalScrollBar()->maximum());
+  Settle();
+  QTextCursor bottom = form.MemoXml->cursorForPosition(
+      QPoint(5, form.MemoXml->viewport()->height() - form.MemoXml->fontMetrics().height()));
+  bottom.select(QTextCursor::LineUnderCursor);
+  EXPECT_EQ(bottom.selectedText(), QStringLiteral("</install>"));
+  if (const char* shot = std::getenv("ORVANE_XML_BUILT_SCREENSHOT")) {
+    form.grab().save(QString::fromLocal8Bit(shot));
+  }
 }
 
 // The save dialog on screen opens on the last saved document, asks before replacing a file, keeps
