@@ -1,6 +1,7 @@
 #include "app/export_run.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "directory/d_nw.h"
 #include "directory/d_nw_list.h"
@@ -154,12 +155,93 @@ void TExportRun::MarkDependents(RbsKind kind, const TStringList& names) {
   lists_.MarkDependents(kind, names);
 }
 
+namespace {
+
+// From this many checked modules, their books and tasks are found by one search per kind below
+// the modules' common container instead of two searches per module: each of those is a round
+// trip to a live server, which past a handful of modules costs more than the pages of every book
+// and task below that container.
+constexpr int64_t kModulesForOneSearch = 8;
+
+// Whether `name` is `container` or a name below it, written as the same search writes both.
+bool IsWithin(std::string_view name, std::string_view container) {
+  for (;;) {
+    if (SameTextAscii(name, container)) {
+      return true;
+    }
+    const size_t part = FirstNamePart(name).size();
+    if (part >= name.size()) {
+      return false;
+    }
+    name.remove_prefix(part + 1);
+  }
+}
+
+// The deepest container holding every one of `names` (written alike, none empty); "[Root]" when
+// they share none.
+std::string CommonContainer(const std::vector<std::string>& names) {
+  std::string_view first = names.front();
+  const bool complete = !first.empty() && first.front() == '.';
+  if (complete) {
+    first.remove_prefix(1);
+  }
+  std::string_view container =
+      first.substr(std::min(first.size(), FirstNamePart(first).size() + 1));
+  while (!container.empty() && !std::all_of(names.begin(), names.end(), [&](const std::string& n) {
+    return IsWithin(StripLeadingDot(n), container);
+  })) {
+    const size_t part = FirstNamePart(container).size();
+    container.remove_prefix(std::min(container.size(), part + 1));
+  }
+  if (container.empty()) {
+    return std::string(kRootName);
+  }
+  return (complete ? "." : "") + std::string(container);
+}
+
+}  // namespace
+
 void TExportRun::CheckDependentBooks(DirContext context) {
   const TItemList& modules = lists_.Of(RbsKind::kModule);
   const int64_t total = modules.CheckedCount();
   int64_t done = 0;
   ReportItemsDone(done, total, "modules");
   TStringList found;
+  if (total >= kModulesForOneSearch) {
+    const std::vector<std::string> checked = modules.CheckedLines();
+    std::unordered_set<std::string> keys;
+    for (const std::string& module : checked) {
+      keys.insert(UpperAscii(StripLeadingDot(module)));
+    }
+    const std::string container = CommonContainer(checked);
+    for (const RbsKind kind : {RbsKind::kBook, RbsKind::kTask}) {
+      found.Clear();
+      const int32_t code = DSSearch(client_, context, container, std::string(RbsKindFilter(kind)),
+                                    kDirScopeSubtree, found);
+      // Those below a checked module: a name above it has a part more than the module's.
+      TStringList below;
+      for (const TStringList::Entry& entry : found) {
+        std::string_view rest = entry.text;
+        if (!rest.empty() && rest.front() == '.') {
+          rest.remove_prefix(1);
+        }
+        for (size_t part = FirstNamePart(rest).size(); part < rest.size();
+             part = FirstNamePart(rest).size()) {
+          rest.remove_prefix(part + 1);
+          if (keys.contains(UpperAscii(rest))) {
+            below.Add(entry.text, entry.number);
+            break;
+          }
+        }
+      }
+      MarkDependents(kind, below);
+      if (code == kWorkStopped) {
+        return;
+      }
+    }
+    ReportItemsDone(total, total, "modules");
+    return;
+  }
   // Count() is asked anew each time: in the window the searches let messages run, and a reload
   // meanwhile may shorten the list.
   for (int i = 0; i < modules.Count(); ++i) {
@@ -188,6 +270,8 @@ void TExportRun::CheckDependentTasks(DirContext context) {
   int64_t done = 0;
   ReportItemsDone(done, total, "roles");
   TStringList named;
+  // Asked for together: read one after another, each role is a round trip to a live server.
+  static_cast<void>(client_.DirReadAhead(context, roles.CheckedLines(), {"rbsContent"}));
   for (int i = 0; i < roles.Count(); ++i) {
     if (!roles.Checked(i)) {
       continue;

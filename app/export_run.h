@@ -79,15 +79,17 @@ class TExportRun {
   void UncheckAll(RbsKind kind);
   // TItemList::MarkByText on the list of `kind`.
   void MarkByText(RbsKind kind, std::string_view text);
-  // For each checked module, in order: marks the books, then the tasks, found in the module's
-  // subtree. A module whose search fails marks what was read before the failure; a search the
-  // user stops marks what it found and ends the marking. Reports the modules done of those
-  // checked at the start (ReportItemsDone, "modules").
+  // Marks the books, then the tasks, found in the subtree of each checked module: module by
+  // module when few are checked, else by one search per kind below their common container. A
+  // search that fails marks what was read before the failure; a search the user stops marks what
+  // it found and ends the marking. Reports the modules done of those checked at the start
+  // (ReportItemsDone, "modules").
   void CheckDependentBooks(DirContext context);
-  // For each checked role, in order: marks the tasks its "rbsContent" names. A role whose values
-  // cannot be read marks nothing. Lets window messages run before each role and ends the marking
-  // there when the user has asked to stop; the values read are reported (ReportEntriesRead), and
-  // the roles done of those checked at the start (ReportItemsDone, "roles").
+  // For each checked role, in order: marks the tasks its "rbsContent" names, every role's values
+  // asked for ahead at the start (DirReadAhead). A role whose values cannot be read marks nothing.
+  // Lets window messages run before each role and ends the marking there when the user has asked to
+  // stop; the values read are reported (ReportEntriesRead), and the roles done of those checked at
+  // the start (ReportItemsDone, "roles").
   void CheckDependentTasks(DirContext context);
   // The checked lines of every kind's list, each in its list's order.
   [[nodiscard]] XmlCheckedItems CheckedItems() const;

@@ -18,9 +18,6 @@ const std::vector<std::string>& RbsAttributeNames() {
   return names;
 }
 
-// How many objects after the one in hand are asked for ahead at most.
-constexpr size_t kReadAheadWindow = 16;
-
 // An absent attribute reads as this, alone as well as among others.
 const AttributeAnswer kAbsentAttribute{"", kDirNoSuchAttribute, {}};
 
@@ -35,7 +32,6 @@ const AttributeAnswer* DirectoryAttributeSource::Answered(const std::string& obj
     return nullptr;
   }
   if (!lastObject_ || lastObject_->objectName != objectName) {
-    AskAhead(objectName);
     lastObject_ = ObjectAnswer{objectName, 0, {}};
     lastObject_->code =
         DSReadAttributes(client_, context_, objectName, rbs, lastObject_->attributes);
@@ -61,30 +57,9 @@ const AttributeAnswer* DirectoryAttributeSource::Answered(const std::string& obj
 }
 
 void DirectoryAttributeSource::Expect(const std::vector<std::string>& objectNames) const {
-  expected_ = objectNames;
-  nextExpected_ = 0;
-  askedUpTo_ = 0;
-}
-
-void DirectoryAttributeSource::AskAhead(const std::string& objectName) const {
-  if (nextExpected_ >= expected_.size() || expected_[nextExpected_] != objectName) {
-    return;
-  }
-  ++nextExpected_;
-  // Asked for in windows, a few objects before the last one asked for is reached, so that the
-  // server has the next answers ready while this object is written.
-  if (askedUpTo_ >= nextExpected_ + kReadAheadWindow / 2) {
-    return;
-  }
-  const size_t from = std::max(askedUpTo_, nextExpected_);
-  const size_t to = std::min(expected_.size(), nextExpected_ + kReadAheadWindow);
-  if (from >= to) {
-    return;
-  }
-  const std::vector<std::string> names(expected_.begin() + static_cast<std::ptrdiff_t>(from),
-                                       expected_.begin() + static_cast<std::ptrdiff_t>(to));
-  static_cast<void>(client_.DirReadAhead(context_, names, RbsAttributeNames()));
-  askedUpTo_ = to;
+  // All at once: the store then fetches them in as few requests as it can, which it cannot
+  // when told of a few at a time.
+  static_cast<void>(client_.DirReadAhead(context_, objectNames, RbsAttributeNames()));
 }
 
 int32_t DirectoryAttributeSource::ReadValues(const std::string& objectName,

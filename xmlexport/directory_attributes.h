@@ -38,8 +38,8 @@ class DirectoryAttributeSource : public XmlAttributeSource {
   // when there was none.
   [[nodiscard]] const std::optional<ReadFailure>& LostServer() const { return lostServer_; }
   [[nodiscard]] bool Unreachable() const override { return lostServer_.has_value(); }
-  // The RBS attributes of the objects after the one in hand are asked for ahead (DirReadAhead)
-  // while the writer reads the objects in this order.
+  // The RBS attributes of all `objectNames` are asked for ahead (DirReadAhead), for the writer
+  // reads the objects in this order.
   void Expect(const std::vector<std::string>& objectNames) const override;
 
  private:
@@ -56,14 +56,8 @@ class DirectoryAttributeSource : public XmlAttributeSource {
     std::vector<AttributeAnswer> attributes;
   };
 
-  // Asks ahead for the objects after `objectName` when it is the next one expected.
-  void AskAhead(const std::string& objectName) const;
-
   DirClient& client_;
   DirContext context_;
-  mutable std::vector<std::string> expected_;
-  mutable size_t nextExpected_ = 0;  // the index of the object expected to be read next
-  mutable size_t askedUpTo_ = 0;     // the objects before this index were asked for ahead
   mutable std::optional<ObjectAnswer> lastObject_;
   mutable std::optional<AttributeAnswer> lostAnswer_;
   mutable std::optional<ReadFailure> firstFailure_;

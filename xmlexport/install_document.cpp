@@ -168,10 +168,12 @@ void XmlInstallWriter::Blocks(const std::vector<std::string>& checked, std::stri
   const BusyCursorScope busy;
   const std::string opening = "<" + std::string(kind) + ">";
   const std::string closing = "</" + std::string(kind) + ">";
-  // Called alone, a kind's blocks are all the items there are.
+  // Called alone, a kind's blocks are all the items there are, and the objects read next.
   const int64_t total =
       documentItems_ > 0 ? documentItems_ : itemsDone_ + static_cast<int64_t>(checked.size());
-  source_.Expect(checked);
+  if (documentItems_ == 0) {
+    source_.Expect(checked);
+  }
   for (const std::string& name : checked) {
     if (source_.Unreachable() || stopped_) {
       return;
@@ -219,6 +221,14 @@ void XmlInstallWriter::WriteDocument(const XmlCheckedItems& items) {
       static_cast<int64_t>(items.modules.size() + items.categories.size() + items.roles.size() +
                            items.books.size() + items.tasks.size());
   ReportItemsDone(itemsDone_, documentItems_);
+  // The whole document's objects at once, in the order the blocks read them.
+  std::vector<std::string> objects;
+  objects.reserve(static_cast<size_t>(documentItems_));
+  for (const auto* kind :
+       {&items.modules, &items.categories, &items.roles, &items.books, &items.tasks}) {
+    objects.insert(objects.end(), kind->begin(), kind->end());
+  }
+  source_.Expect(objects);
   sink_.AppendLine("<install>");
   sink_.AppendLine("");
   SaveModulesXml(items.modules);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <map>
+#include <unordered_set>
 #include <utility>
 
 #include "directory/client/batch_codec.h"
@@ -1138,6 +1139,34 @@ int32_t DirSession::DirReadAhead(DirContext context, const std::vector<std::stri
   Store& store = tables_->StoreOf(*found);
   if (!store.ReadsAhead())
     return kDirOk;
+  // The names' containers are looked up together, level by level from the top, so that the
+  // guesses below find their parts known instead of taking the defaults of names of no entry.
+  constexpr int kMostLevels = 16;
+  std::unordered_set<std::string> asked;
+  for (int level = 0; level < kMostLevels; ++level) {
+    std::vector<std::pair<DirName, NamePart>> unknown;
+    std::string lastParent;
+    for (const std::string& objectName : objectNames) {
+      // Siblings come together and share their containers.
+      size_t separator = 0;
+      while (separator < objectName.size() && objectName[separator] != '.')
+        separator += objectName[separator] == '\\' ? 2 : 1;
+      const std::string_view parent =
+          std::string_view(objectName).substr(std::min(separator, objectName.size()));
+      if (parent == lastParent)
+        continue;
+      lastParent = parent;
+      auto container = FirstUnknownContainer(store, objectName, found->nameContext);
+      if (container &&
+          asked.insert(FoldedDnKey(container->first) + "\n" + FoldCase(container->second.value))
+              .second) {
+        unknown.push_back(std::move(*container));
+      }
+    }
+    if (unknown.empty())
+      break;
+    store.LearnChildren(unknown);
+  }
   std::vector<DirName> names;
   names.reserve(objectNames.size());
   for (const std::string& objectName : objectNames) {

@@ -36,6 +36,13 @@ using BerText = std::unique_ptr<char, BerMemFree>;
 constexpr size_t kMaxCachedNames = 100'000;
 // The most answers waiting for their reads.
 constexpr size_t kMaxWaitingAnswers = 64;
+// From this many reads asked for ahead, they are fetched by searches naming their entries
+// rather than one read each: two reads in flight already make some servers hold their answers.
+constexpr size_t kSweepFrom = 2;
+// The most entries one of those searches names. A page holds no more, so that a search costs
+// one round trip; and the filter of this many names stays far below what servers take in one
+// request (slapd: 256 KiB before a bind).
+constexpr size_t kMaxNamesPerSweep = 1000;
 // The smallest page a search whose pages the server refused for their size is retried with.
 constexpr int kSmallestRetriedPage = 50;
 // The most searches started ahead of their callers, each on a connection of its own when paged.
@@ -285,6 +292,11 @@ struct LdapStore::Impl {
   std::optional<int32_t> TakeWaitingAnswer(const std::string& key,
                                            const std::vector<std::string>& requested,
                                            LdapPage& page) {
+    if (std::optional<LdapMessage> swept = TakeSwept(key, requested)) {
+      page = LdapPage();
+      page.entries.push_back(std::move(*swept));
+      return kDirOk;
+    }
     const auto found = waiting.find(key);
     if (found == waiting.end() || found->second.requested != requested)
       return std::nullopt;
@@ -315,6 +327,281 @@ struct LdapStore::Impl {
       if (msgid >= 0)
         connection.Abandon(msgid);
     }
+  }
+
+  // Reads asked for ahead many at a time: the named entries are fetched by subtree searches
+  // below their deepest common ancestor, each naming up to a page of entries by their RDNs, one
+  // search on its way at a time, in the order the reads will come. Their entries answer the
+  // identical reads of this operation; an entry named in a value of a DN syntax that arrived is
+  // looked up the same way in the next search, so that naming it costs no request of its own.
+  // A name no search brought is read as it would be without. An answer waits only for an asked
+  // read and goes with it, so what waits never exceeds the entries asked for.
+  struct Sweep {
+    std::vector<std::string> requested;  // what each read of the asked entries requests
+    bool namesInValues = false;          // whether `requested` holds an attribute of DN syntax
+    std::vector<DirName> asked;          // in the order they will be read
+    size_t nextAsked = 0;                // those before this index have been searched for
+    std::deque<DirName> named;           // entries named in values, not yet searched for
+    // The folded DNs of the entries not yet searched for or still on their way.
+    std::unordered_set<std::string> pending;
+    std::unordered_set<std::string> askedKeys;
+    std::unordered_map<std::string, LdapMessage> arrived;  // the answers waiting for their reads
+    struct Search {
+      int msgid = -1;
+      uint64_t generation = 0;
+      std::string base;
+      std::string filter;
+      bool ofNamed = false;  // of the entries named in values, for their names and classes only
+      std::vector<std::string> keys;
+    };
+    std::optional<Search> onItsWay;
+    std::vector<std::string> attributes;  // keeps the request's list alive while it is sent
+  };
+  std::optional<Sweep> sweep;
+
+  // Whether a subtree search below `base` reaches the server's entries below it.
+  bool Searchable(const DirName& base) const {
+    return (!base.empty() || rootIsEntry) && !IsMade(base) && !KnownMissing(base);
+  }
+
+  static DirName CommonAncestor(const std::vector<DirName>& names) {
+    DirName common = names.front();
+    for (const DirName& name : names) {
+      size_t shared = 0;
+      while (shared < common.size() && shared < name.size() &&
+             SameRdn(common[common.size() - 1 - shared], name[name.size() - 1 - shared])) {
+        ++shared;
+      }
+      common.erase(common.begin(), common.end() - static_cast<std::ptrdiff_t>(shared));
+    }
+    return common;
+  }
+
+  // An RFC 4515 filter matching the entries whose RDNs are those of `names`; the search's
+  // base keeps it to their ancestors, and entries of the same RDN elsewhere below it are
+  // passed over when they arrive.
+  static std::string RdnFilter(const std::vector<DirName>& names) {
+    const auto term = [](std::string& filter, const std::string& type, const std::string& value) {
+      std::string ldapType = FoldCase(type);
+      if (ldapType == "s")
+        ldapType = "st";
+      filter += "(" + ldapType + "=" + EscapeFilterValue(value) + ")";
+    };
+    std::string filter = "(|";
+    for (const DirName& name : names) {
+      const Rdn& rdn = name.front();
+      if (rdn.more.empty()) {
+        term(filter, rdn.type, rdn.value);
+        continue;
+      }
+      filter += "(&";
+      term(filter, rdn.type, rdn.value);
+      for (const Ava& ava : rdn.more)
+        term(filter, ava.type, ava.value);
+      filter += ")";
+    }
+    return filter + ")";
+  }
+
+  void StartSweep(const std::vector<DirName>& names, std::vector<std::string> requested) {
+    ForgetSweep();
+    Sweep started;
+    started.requested = std::move(requested);
+    for (const std::string& name : started.requested) {
+      const SchemaAttribute* def = schema.FindAttribute(name);
+      started.namesInValues =
+          started.namesInValues || (def != nullptr && def->syntax == kSyntaxDistinguishedName);
+    }
+    for (const DirName& name : names) {
+      std::string key = FoldedDnKey(name);
+      if (name.empty() || IsMade(name) || !started.pending.insert(key).second)
+        continue;
+      started.askedKeys.insert(std::move(key));
+      started.asked.push_back(name);
+    }
+    sweep = std::move(started);
+    SendSweep();
+  }
+
+  // Sends the next search unless one is on its way: the entries named in values first, which
+  // reads in hand wait for, then the asked entries in their order. Names whose common ancestor
+  // no search can be below are left to their own reads.
+  void SendSweep() {
+    if (!sweep || sweep->onItsWay)
+      return;
+    LdapConnection& connection = Connection();
+    while (sweep->nextAsked < sweep->asked.size() || !sweep->named.empty()) {
+      Sweep::Search search;
+      std::vector<DirName> names;
+      const size_t most =
+          std::min(kMaxNamesPerSweep, static_cast<size_t>(std::max(1, connection.PageSize())));
+      search.ofNamed = !sweep->named.empty();
+      while (names.size() < most && !sweep->named.empty() && search.ofNamed) {
+        names.push_back(std::move(sweep->named.front()));
+        sweep->named.pop_front();
+      }
+      while (names.size() < most && !search.ofNamed && sweep->nextAsked < sweep->asked.size())
+        names.push_back(sweep->asked[sweep->nextAsked++]);
+      for (const DirName& name : names)
+        search.keys.push_back(FoldedDnKey(name));
+      const DirName base = CommonAncestor(names);
+      if (!Searchable(base) || !connection.Connected()) {
+        for (const std::string& key : search.keys)
+          sweep->pending.erase(key);
+        continue;
+      }
+      search.base = LdapDnText(base);
+      search.filter = RdnFilter(names);
+      sweep->attributes = search.ofNamed ? std::vector<std::string>(std::begin(kEntryAttributes),
+                                                                    std::end(kEntryAttributes) - 1)
+                                         : sweep->requested;
+      const std::vector<const char*> list = AttributeList(sweep->attributes);
+      const std::string noCookie;
+      if (connection.SendSearch(search.base, LDAP_SCOPE_SUBTREE, search.filter, list.data(),
+                                &noCookie, search.msgid, "read") != kDirOk) {
+        StopSweep();
+        return;
+      }
+      search.generation = connection.Generation();
+      sweep->onItsWay = std::move(search);
+      // The server keeps one paging state per connection: a paged search begun meanwhile
+      // takes a spare connection.
+      servers.Own().CountUnfinished(1);
+      return;
+    }
+  }
+
+  // Takes the search on its way, parks its entries for their reads, and sends the next one;
+  // false when there is none.
+  bool CollectSweep() {
+    if (!sweep)
+      return false;
+    SendSweep();
+    if (!sweep || !sweep->onItsWay)
+      return false;
+    Sweep::Search search = std::move(*sweep->onItsWay);
+    sweep->onItsWay.reset();
+    servers.Own().CountUnfinished(-1);
+    LdapConnection& connection = Connection();
+    std::vector<LdapMessage> entries;
+    bool sound = connection.Generation() == search.generation && connection.Connected();
+    if (sound) {
+      LdapPage page;
+      int32_t code = connection.CollectPage(search.msgid, page, "read");
+      const std::vector<const char*> list =
+          AttributeList(search.ofNamed ? std::vector<std::string>(std::begin(kEntryAttributes),
+                                                                  std::end(kEntryAttributes) - 1)
+                                       : sweep->requested);
+      for (;;) {
+        for (LdapMessage& entry : page.entries)
+          entries.push_back(std::move(entry));
+        if (code != kDirOk || page.cookie.empty())
+          break;
+        // Entries of the same RDN elsewhere below the base made it more than a page.
+        const std::string cookie = page.cookie;
+        code = connection.SearchPage(search.base, LDAP_SCOPE_SUBTREE, search.filter, list.data(),
+                                     &cookie, page, "read");
+      }
+      // Whatever arrived before a failure is still an answer; the rest are read alone, and meet
+      // the failure there as they would have without.
+      sound = code == kDirOk;
+    }
+    for (LdapMessage& message : entries) {
+      StoreEntry entry;
+      if (!FillEntry(message.get(), entry))
+        continue;
+      std::string key = FoldedDnKey(entry.name);
+      if (std::find(search.keys.begin(), search.keys.end(), key) == search.keys.end())
+        continue;
+      Remember(key, entry);
+      if (search.ofNamed || !sweep->askedKeys.contains(key))
+        continue;
+      if (sweep->namesInValues)
+        QueueNamesIn(message.get());
+      sweep->arrived.insert_or_assign(std::move(key), std::move(message));
+    }
+    for (const std::string& key : search.keys)
+      sweep->pending.erase(key);
+    if (!sound) {
+      StopSweep();
+      return false;
+    }
+    SendSweep();
+    return true;
+  }
+
+  // Queues the entries named in `message`'s values of a DN syntax that this operation has not
+  // met and no search is bringing.
+  void QueueNamesIn(LDAPMessage* message) {
+    for (const auto& [description, values] : decoder.Attributes(message)) {
+      const std::string ldapName = description.substr(0, description.find(';'));
+      const SchemaAttribute* def = schema.FindAttribute(ldapName);
+      if (def == nullptr || def->syntax != kSyntaxDistinguishedName)
+        continue;
+      for (const std::string& value : values) {
+        auto name = ParseLdapDn(value);
+        if (!name || name->empty() || IsMade(*name))
+          continue;
+        std::string key = FoldedDnKey(*name);
+        if (knownEntries.contains(key) || sweep->arrived.contains(key) || KnownMissing(*name) ||
+            !sweep->pending.insert(std::move(key)).second) {
+          continue;
+        }
+        sweep->named.push_back(std::move(*name));
+      }
+    }
+  }
+
+  // Waits for the searches up to the one bringing `key`, when one of them brings it.
+  void AwaitSweep(const std::string& key) {
+    while (sweep && sweep->pending.contains(key) && CollectSweep()) {
+    }
+  }
+
+  // The parked answer to `requested` of the entry `key`, when a sweep for those attributes
+  // brought it.
+  std::optional<LdapMessage> TakeSwept(const std::string& key,
+                                       const std::vector<std::string>& requested) {
+    if (!sweep || sweep->requested != requested)
+      return std::nullopt;
+    AwaitSweep(key);
+    if (!sweep)
+      return std::nullopt;
+    const auto found = sweep->arrived.find(key);
+    if (found == sweep->arrived.end())
+      return std::nullopt;
+    LdapMessage message = std::move(found->second);
+    sweep->arrived.erase(found);
+    return message;
+  }
+
+  // Ends the searches; the answers already parked still answer their reads.
+  void StopSweep() {
+    if (!sweep)
+      return;
+    DropSearchOnItsWay();
+    sweep->pending.clear();
+    sweep->named.clear();
+    sweep->nextAsked = sweep->asked.size();
+  }
+
+  void DropSearchOnItsWay() {
+    if (!sweep || !sweep->onItsWay)
+      return;
+    LdapConnection& connection = Connection();
+    // A paged search given up is waited for rather than abandoned: the server may still be
+    // working on it when the next paged search begins, and it would take over that one's state.
+    if (connection.Generation() == sweep->onItsWay->generation && connection.Connected()) {
+      LdapPage unwanted;
+      static_cast<void>(connection.CollectPage(sweep->onItsWay->msgid, unwanted, "read"));
+    }
+    sweep->onItsWay.reset();
+    servers.Own().CountUnfinished(-1);
+  }
+
+  void ForgetSweep() {
+    DropSearchOnItsWay();
+    sweep.reset();
   }
 
   // Gives up every waiting answer, and the requests still on their way.
@@ -505,6 +792,72 @@ struct LdapStore::Impl {
   }
 
   // Names ----------------------------------------------------------------------------------
+
+  // FindChildren's typeless single-valued parts not yet cached, looked up under every naming
+  // type in batches sent at once: resolving the containers of many names one after another
+  // cost a round trip each.
+  void LearnChildren(const std::vector<std::pair<DirName, NamePart>>& asked) {
+    // Lookups sent at once; servers hold a bounded number of requests per connection.
+    constexpr size_t kMostLookUps = 1024;
+    std::vector<std::pair<DirName, std::string>> parts;  // parent and value, each once
+    std::unordered_set<std::string> seen;
+    for (const auto& [parent, part] : asked) {
+      if (!part.type.empty() || !part.more.empty() || !FindChildren(parent, part, false).empty() ||
+          KnownMissing(parent) ||
+          (!rootIsEntry &&
+           std::none_of(namingContexts.begin(), namingContexts.end(),
+                        [&](const DirName& context) { return IsWithin(parent, context); }))) {
+        continue;
+      }
+      if (seen.insert(FoldedDnKey(parent) + "\n" + FoldCase(part.value)).second)
+        parts.emplace_back(parent, part.value);
+    }
+    const size_t perBatch =
+        std::max<size_t>(1, kMostLookUps / std::max<size_t>(1, namingTypes.size()));
+    for (size_t from = 0; from < parts.size(); from += perBatch) {
+      const size_t to = std::min(parts.size(), from + perBatch);
+      std::vector<DirName> names;
+      std::vector<std::string> children;
+      for (size_t i = from; i < to; ++i) {
+        for (const std::string& type : namingTypes) {
+          DirName child = parts[i].first;
+          child.insert(child.begin(), Rdn{type, parts[i].second});
+          children.push_back(LdapDnText(child));
+          names.push_back(std::move(child));
+        }
+      }
+      std::vector<LdapPage> pages;
+      const int32_t code =
+          Connection().LookUpEach(children, kEntryAttributes, pages, "name lookup");
+      if (code != kDirOk)
+        return;
+      for (size_t i = from; i < to; ++i) {
+        std::vector<ChildCandidate> found;
+        for (size_t t = 0; t < namingTypes.size(); ++t) {
+          const size_t at = (i - from) * namingTypes.size() + t;
+          if (at >= pages.size())
+            break;
+          if (pages[at].entries.empty())
+            RememberMissing(names[at]);
+          for (const LdapMessage& message : pages[at].entries) {
+            StoreEntry entry;
+            if (FillEntry(message.get(), entry) && !entry.name.empty() &&
+                entry.name.front().more.empty() &&
+                EqualsIgnoringCase(entry.name.front().value, parts[i].second)) {
+              found.push_back({entry.name.front(), (entry.flags & kDirObjectContainer) != 0});
+            }
+          }
+        }
+        if (found.empty())
+          continue;
+        if (childCache.size() >= kMaxCachedNames)
+          childCache.clear();
+        childCache.emplace(
+            FoldedDnKey(parts[i].first) + "\n=" + FoldCase(RdnValueKey(parts[i].second, {})),
+            std::move(found));
+      }
+    }
+  }
 
   // `ask`: whether the server is asked what the cache and the naming contexts do not tell.
   std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part,
@@ -1272,6 +1625,8 @@ int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) 
     return kDirOk;
   }
   const std::string key = FoldedDnKey(name);
+  // A search asked for ahead may be bringing the entry.
+  impl_->AwaitSweep(key);
   if (const auto known = impl_->knownEntries.find(key); known != impl_->knownEntries.end()) {
     entry = known->second;
     return kDirOk;
@@ -1302,10 +1657,18 @@ void LdapStore::ReadAhead(const std::vector<DirName>& names,
   const std::vector<std::string> wanted = impl_->LdapNames(attributeNames, asksStream);
   if (wanted.empty())
     return;
-  const std::vector<std::string> requested = Impl::RequestFor(wanted, true).first;
-  const std::vector<const char*> list = AttributeList(requested);
+  std::vector<std::string> requested = Impl::RequestFor(wanted, true).first;
   LdapConnection& connection = impl_->Connection();
-  for (const DirName& name : names) {
+  if (names.size() >= kSweepFrom && connection.Connected() && connection.PagedResults() &&
+      !impl_->servers.Own().HasUnfinished()) {
+    impl_->StartSweep(names, std::move(requested));
+    return;
+  }
+  const std::vector<const char*> list = AttributeList(requested);
+  // Beyond what may wait, the reads are asked for as they come.
+  const size_t most = std::min(names.size(), kMaxWaitingAnswers);
+  for (size_t i = 0; i < most; ++i) {
+    const DirName& name = names[i];
     std::string key = FoldedDnKey(name);
     if (impl_->waiting.contains(key))
       continue;
@@ -1318,6 +1681,10 @@ void LdapStore::ReadAhead(const std::vector<DirName>& names,
     impl_->Wait(std::move(key),
                 Impl::WaitingAnswer{requested, msgid, nullptr, connection.Generation()});
   }
+}
+
+void LdapStore::LearnChildren(const std::vector<std::pair<DirName, NamePart>>& asked) {
+  impl_->LearnChildren(asked);
 }
 
 int32_t LdapStore::ListChildren(const DirName& parent, std::unique_ptr<EntryCursor>& cursor) {
@@ -1489,6 +1856,7 @@ std::optional<std::string> LdapStore::FailureText(int32_t code) const {
 void LdapStore::BeginOperation() {
   impl_->searchesAhead.clear();
   impl_->ForgetStartAnswers();
+  impl_->ForgetSweep();
   impl_->ForgetWaitingAnswers();
   impl_->servers.RetryServers();
   impl_->knownEntries.clear();

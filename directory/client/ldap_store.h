@@ -60,6 +60,8 @@ class LdapStore final : public Store {
   // FindChildren's answer from the names already looked up and the naming contexts.
   [[nodiscard]] std::vector<ChildCandidate> KnownChildren(const DirName& parent,
                                                           const NamePart& part) override;
+  // Typeless parts of one value are looked up under every naming type, all pairs at once.
+  void LearnChildren(const std::vector<std::pair<DirName, NamePart>>& asked) override;
   [[nodiscard]] int32_t ListChildren(const DirName& parent,
                                      std::unique_ptr<EntryCursor>& cursor) override;
   [[nodiscard]] int32_t Search(const DirName& base, int scope, const FilterNode& filter,
@@ -68,9 +70,11 @@ class LdapStore final : public Store {
                                        std::vector<StoreAttribute>& attributes) override;
   [[nodiscard]] int32_t ReadStream(const DirName& name, std::string_view attribute,
                                    std::string& bytes) override;
-  // Sends the reads without waiting for their answers (at most a few dozen in flight); the
-  // lookup or read of the same entry and attributes takes the answer. A read asked for ahead of
-  // a connection that is not open, or since lost, is simply asked again.
+  // Two or more entries are fetched by subtree searches below their common ancestor that name
+  // them by RDN (a page of them each, one search on its way at a time), the entries their values
+  // of a DN syntax name looked up the same way; without paging, a few dozen reads are sent
+  // without waiting for their answers. The lookup or read of the same entry and attributes takes
+  // the answer; one that no search brought, or whose search failed, is read as without.
   [[nodiscard]] bool ReadsAhead() const override { return true; }
   void ReadAhead(const std::vector<DirName>& names,
                  const std::vector<std::string>& attributeNames) override;

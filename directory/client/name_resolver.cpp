@@ -327,6 +327,38 @@ std::optional<DirName> GuessName(Store& store, std::string_view text, const DirN
       text, nameContext);
 }
 
+std::optional<std::pair<DirName, NamePart>> FirstUnknownContainer(Store& store,
+                                                                  std::string_view text,
+                                                                  const DirName& nameContext) {
+  const auto parsed = ParseDirName(text);
+  if (!parsed || parsed->root)
+    return std::nullopt;
+  DirName name;
+  if (!parsed->complete) {
+    name = nameContext;
+    if (static_cast<size_t>(parsed->trailingDots) > name.size())
+      return std::nullopt;
+    name.erase(name.begin(), name.begin() + parsed->trailingDots);
+  }
+  for (size_t i = parsed->parts.size(); i-- > 1;) {
+    const NamePart& part = parsed->parts[i];
+    if (!part.type.empty()) {
+      name.insert(name.begin(), RdnOfPart(part));
+      continue;
+    }
+    auto candidates = store.KnownChildren(name, part);
+    if (candidates.empty())
+      return std::make_pair(std::move(name), part);
+    name.insert(name.begin(),
+                std::min_element(candidates.begin(), candidates.end(),
+                                 [](const ChildCandidate& a, const ChildCandidate& b) {
+                                   return TriedBefore(a, b, false);
+                                 })
+                    ->rdn);
+  }
+  return std::nullopt;
+}
+
 std::optional<DirName> ResolveComplete(Store& store, std::string_view text) {
   if (!text.empty() && text[0] == '.')
     text.remove_prefix(1);

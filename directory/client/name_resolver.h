@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "directory/client/dir_name.h"
@@ -42,6 +43,12 @@ struct NameMemo {
 // resolution before anything depends on it. nullopt where ResolveName gives nullopt.
 [[nodiscard]] std::optional<DirName> GuessName(Store& store, std::string_view text,
                                                const DirName& nameContext);
+// The first part above the leaf of `text` (resolved as GuessName does, from the top) that
+// `store` cannot type from what it knows, with the entry it lies below; nullopt when it knows
+// every part above the leaf, or ResolveName gives nullopt. For looking up many names' containers
+// at once (Store::LearnChildren) before guessing the names.
+[[nodiscard]] std::optional<std::pair<DirName, NamePart>> FirstUnknownContainer(
+    Store& store, std::string_view text, const DirName& nameContext);
 // A complete name given without a name context (one leading '.' allowed, no trailing dots); a
 // typeless leaf of no entry is taken as an OU, as name contexts and configured names mostly are.
 [[nodiscard]] std::optional<DirName> ResolveComplete(Store& store, std::string_view text);

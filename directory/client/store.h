@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "directory/client/dir_name.h"
@@ -72,6 +73,9 @@ class Store {
                                                                   const NamePart& part) {
     return FindChildren(parent, part);
   }
+  // FindChildren of each (parent, part) pair is about to be asked: a store that asks a server
+  // looks them all up at once, so that those calls cost nothing. Changes no answer.
+  virtual void LearnChildren(const std::vector<std::pair<DirName, NamePart>>& /*asked*/) {}
   // The immediate subordinates of an entry, or kDirNoSuchEntry.
   [[nodiscard]] virtual int32_t ListChildren(const DirName& parent,
                                              std::unique_ptr<EntryCursor>& cursor) = 0;

@@ -26,6 +26,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/client/dir_session.h"
 #include "tests/client/slapd_server.h"
+#include "tests/support/delay_relay.h"
 #include "tests/support/temp_folder.h"
 #include "util/hooks.h"
 
@@ -297,6 +298,103 @@ TEST_F(LiveAgreementTest, AServerLostDuringTheReadsFailsTheExportWithinTwoTimeou
   EXPECT_NE(result.err.find(server.Uri() + ": "), std::string::npos) << result.err;
   EXPECT_NE(result.err.find("no answer within 1 s"), std::string::npos) << result.err;
   EXPECT_FALSE(fs::exists(target));
+}
+
+// A tree of a few hundred RBS objects that name one another in values, as installs leave them:
+// under `modules` modules, 2 books and 30 tasks each; beside them 24 roles naming 15 tasks each.
+std::string ManyItemsTree(int modules) {
+  std::ostringstream ldif;
+  const std::string collection = "cn=RBS Collection,o=Wide";
+  ldif << "dn: o=Wide\nobjectClass: organization\no: Wide\n\n"
+       << "dn: " << collection << "\nobjectClass: rbsCollection2\ncn: RBS Collection\n\n";
+  const auto role = [&](int r) { return "cn=Role " + std::to_string(r) + "," + collection; };
+  const auto task = [&](int t) {
+    return "cn=Task " + std::to_string(t) + ",cn=Module " + std::to_string(t / 30) + "," +
+           collection;
+  };
+  for (int m = 0; m < modules; ++m) {
+    const std::string module = "cn=Module " + std::to_string(m) + "," + collection;
+    ldif << "dn: " << module << "\nobjectClass: rbsModule2\ncn: Module " << m
+         << "\nrbsParameters: order=" << m << "\n\n";
+    for (int b = 0; b < 2; ++b) {
+      ldif << "dn: cn=Book " << b << "," << module << "\nobjectClass: rbsBook2\ncn: Book " << b
+           << "\nrbsContentMembership: " << role((m + b) % 24) << "\n\n";
+    }
+    for (int t = m * 30; t < (m + 1) * 30; ++t) {
+      ldif << "dn: " << task(t) << "\nobjectClass: rbsTask2\ncn: Task " << t
+           << "\nrbsEntryPoint: org.wide.Task" << t << "\nrbsTaskRights: Surname;6\n"
+           << "rbsContentMembership: " << role(t % 24) << "\n\n";
+    }
+  }
+  for (int r = 0; r < 24; ++r) {
+    ldif << "dn: " << role(r) << "\nobjectClass: rbsRole2\ncn: Role " << r << "\n";
+    for (int t = r; t < modules * 30; t += 24)
+      ldif << "rbsContent: " << task(t) << "\n";
+    ldif << "\n";
+  }
+  return ldif.str();
+}
+
+// Across a network each request the export waits for costs a round trip: the document of a few
+// hundred items and the marks of their dependents take a few turns beyond the lists', not one
+// per item, and give the bytes the loaded tree gives.
+TEST_F(LiveAgreementTest, ManyItemsCostAFewRoundTripsBeyondTheLists) {
+  const std::string path = (root_ / "many.ldif").string();
+  std::ofstream(path) << ManyItemsTree(12);
+  SlapdServer server(path);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  const std::string uri = server.Uri();
+  // A hold long enough that requests sent together reach the server before its first answer
+  // comes back, as across a network; on loopback the two interleave into more turns.
+  DelayRelay relay("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
+                   std::chrono::milliseconds(2));
+  ASSERT_NE(relay.Port(), 0);
+  const auto connections = [&](const std::string& name, const std::string& source,
+                               const std::string& keys) {
+    const std::string file = (root_ / name).string();
+    std::ofstream(file) << "[wide]\ntree = WIDE\nsource = " << source
+                        << "\ncontext = Wide\nprimary = yes\n"
+                        << keys;
+    return file;
+  };
+  const std::string memory = connections("memory.ini", path, "");
+  const std::string live = connections("live.ini", relay.Uri(), LiveKeys());
+  struct Case {
+    std::vector<std::string> arguments;
+    std::vector<std::string> lists;  // the same lists without the work measured
+    size_t checked;                  // lines checked in the end
+  };
+  const Case cases[] = {
+      {{"--all"}, {"--all", "--list"}, 12 + 24 + 24 + 360},
+      {{"--roles", "Role", "--dependents", "--list"}, {"--roles", "Role", "--list"}, 24 + 360},
+      {{"--modules", "Module", "--dependents", "--list"},
+       {"--modules", "Module", "--list"},
+       12 + 24 + 360},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    relay.ResetTurns();
+    const Result lists = Run(live, c.lists);
+    const size_t listTurns = relay.Turns();
+    relay.ResetTurns();
+    const Result served = Run(live, c.arguments);
+    const size_t turns = relay.Turns();
+    const Result loaded = Run(memory, c.arguments);
+    ASSERT_EQ(lists.status, kExportDone) << lists.err;
+    EXPECT_EQ(served.status, kExportDone) << served.err;
+    EXPECT_EQ(served.out, loaded.out);
+    EXPECT_EQ(served.err, loaded.err);
+    EXPECT_LE(turns, listTurns + 4) << "lists alone: " << listTurns;
+    // The agreement is only worth something if the work did what the tree asks for.
+    const bool listing = c.arguments.back() == "--list";
+    const std::string mark = listing ? "\tx\t" : "<id>";
+    size_t found = 0;
+    for (size_t at = served.out.find(mark); at != std::string::npos;
+         at = served.out.find(mark, at + 1)) {
+      ++found;
+    }
+    EXPECT_EQ(found, c.checked) << served.out.substr(0, 2000);
+  }
 }
 
 // A NUL inside a string value reaches the document's check from either store and fails the
