@@ -1,7 +1,7 @@
 #pragma once
-// What the tests of the stores and of the client share: the fixture tree, the one slapd a test
-// binary serves it from and a live store connected to it, names written as LDAP DNs and read back
-// typeless, and a throw-away folder for the files a test writes.
+// What the tests of the stores and of the client share: the fixture tree, the one slapd and the
+// one 389 Directory Server a test binary serves it from and a live store connected to either, names
+// written as LDAP DNs and read back typeless, and a throw-away folder for the files a test writes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -14,6 +14,7 @@
 #include "directory/client/dir_name.h"
 #include "directory/client/dir_session.h"
 #include "directory/client/ldap_store.h"
+#include "tests/client/ds389_server.h"
 #include "tests/client/slapd_server.h"
 #include "tests/support/test_client.h"
 
@@ -48,10 +49,16 @@ inline std::unique_ptr<LdapStore> ConnectLdapStore(const std::string& uri, int32
   return LdapStore::Connect(settings, error, code);
 }
 
-// An anonymous store on ClientTreeServer(); nullptr, and a failed expectation saying why, when
-// the server or the connection does not come up.
-inline std::unique_ptr<LdapStore> ConnectClientTreeStore() {
-  SlapdServer& server = ClientTreeServer();
+// The binary's one 389 Directory Server of the fixture tree, started on first use.
+inline Ds389Server& ClientTreeDs389() {
+  static Ds389Server server(kClientTree);
+  return server;
+}
+
+// An anonymous store on `server` (a SlapdServer or a Ds389Server); nullptr, and a failed
+// expectation saying why, when the server or the connection does not come up.
+template <typename Server>
+std::unique_ptr<LdapStore> ConnectServedStore(Server& server) {
   EXPECT_TRUE(server.Running()) << server.Error();
   if (!server.Running())
     return nullptr;
@@ -60,6 +67,10 @@ inline std::unique_ptr<LdapStore> ConnectClientTreeStore() {
   auto store = ConnectLdapStore(server.Uri(), code, error);
   EXPECT_NE(store, nullptr) << error;
   return store;
+}
+
+inline std::unique_ptr<LdapStore> ConnectClientTreeStore() {
+  return ConnectServedStore(ClientTreeServer());
 }
 
 inline DirName Dn(const std::string& text) {
