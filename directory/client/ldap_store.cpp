@@ -801,7 +801,9 @@ struct LdapStore::Impl {
     constexpr size_t kMostLookUps = 1024;
     std::vector<std::pair<DirName, std::string>> parts;  // parent and value, each once
     std::unordered_set<std::string> seen;
-    for (const auto& [parent, part] : asked) {
+    for (const auto& [askedParent, part] : asked) {
+      // Our compilers do not all let a lambda capture a structured binding.
+      const DirName& parent = askedParent;
       if (!part.type.empty() || !part.more.empty() || !FindChildren(parent, part, false).empty() ||
           KnownMissing(parent) ||
           (!rootIsEntry &&
