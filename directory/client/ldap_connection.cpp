@@ -561,17 +561,23 @@ int32_t LdapConnection::LookUpEach(const std::vector<std::string>& bases, const 
 int32_t LdapConnection::LookUpEachOnce(const std::vector<std::string>& bases,
                                        const char* const* attrs, std::vector<LdapPage>& pages,
                                        std::string_view what) {
+  // Servers drop a connection that holds more requests than they let wait (slapd: 100 for an
+  // anonymous one), so the requests go out in a sliding window well below that.
+  constexpr size_t kMostOutstanding = 64;
   pages.clear();
   pages.resize(bases.size());
   std::vector<int> sent;
   int32_t failure = kDirOk;
-  for (const std::string& base : bases) {
-    int msgid = 0;
-    failure = SendSearch(base, LDAP_SCOPE_BASE, "(objectClass=*)", attrs, nullptr, msgid, what);
-    if (failure != kDirOk)
-      break;
-    sent.push_back(msgid);
-  }
+  const auto sendUpTo = [&](size_t count) {
+    while (failure == kDirOk && sent.size() < std::min(count, bases.size())) {
+      int msgid = 0;
+      failure = SendSearch(bases[sent.size()], LDAP_SCOPE_BASE, "(objectClass=*)", attrs, nullptr,
+                           msgid, what);
+      if (failure == kDirOk)
+        sent.push_back(msgid);
+    }
+  };
+  sendUpTo(kMostOutstanding);
   const uint64_t generation = generation_;
   for (size_t i = 0; i < sent.size(); ++i) {
     if (ld_ == nullptr || generation_ != generation) {
@@ -586,6 +592,7 @@ int32_t LdapConnection::LookUpEachOnce(const std::vector<std::string>& bases,
     // A referral is no failure here: the caller follows it.
     if (code != kDirOk && code != kDirNoSuchEntry && pages[i].ldapCode != LDAP_REFERRAL)
       failure = code;
+    sendUpTo(i + 1 + kMostOutstanding);
   }
   return failure;
 }
