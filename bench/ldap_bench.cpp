@@ -1,17 +1,16 @@
 // The live store against the server's own command-line client, on one slapd loaded with a
 // generated tree of 1,000,000 entries (100,000 RBS objects): the export tab's five searches
 // through DSSearch, the same five searches by ldapsearch -LLL for names only (1.1), both paged
-// past the server's size limit; the directory reads that rebuilding the document makes for
-// 1,000 checked items (every attribute of each item, and its XML info stream); and the rebuild
-// itself for 1,000 and 10,000 checked items of the five kinds, each beside one ldapsearch run
-// reading the same items' RBS attributes. Loading the server is not measured. Client and
+// past the server's size limit; the directory reads of 1,000 checked tasks one by one (every
+// attribute of each, and its XML info stream); the rebuild of the document for 1,000 and 10,000
+// checked items of the five kinds beside one paged ldapsearch of the five kinds' RBS attributes
+// below the collection; and marking by dependency (every role's tasks, every module's books and
+// tasks) through the export path beside one paged ldapsearch of what it needs (the roles'
+// content, the names of the books and tasks). Loading the server is not measured. Client and
 // ldapsearch reach the server through one delay relay, its hold each way the benchmarks'
 // argument (0, 5, 20 ms), so each figure sits beside its yardstick across the same network;
 // "turns" counts the request/answer turns of one iteration.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,12 +24,12 @@
 #include <vector>
 
 #include "bench/bench_client.h"
+#include "bench/bench_marking.h"
 #include "bench/tree_generator.h"
 #include "directory/client/dir_session.h"
+#include "tests/client/live_server_tools.h"
 #include "tests/client/slapd_server.h"
 #include "tests/support/delay_relay.h"
-
-extern char** environ;
 
 namespace {
 
@@ -56,6 +55,8 @@ struct LiveTree {
   std::vector<std::string> tasks;  // typeless complete names, for the reads
   XmlCheckedItems checked;         // kCheckedPerKind of each kind, for the rebuild
   XmlCheckedItems largeChecked;    // kLargeChecked items, for the large rebuild
+  TExportLists lists;              // every RBS object, for the marking
+  TExportRun run{session, lists};
 };
 
 // The first `perKind` items of each kind of `found`; `total`, when given, is made up with tasks.
@@ -76,19 +77,7 @@ XmlCheckedItems FirstOfEach(const XmlCheckedItems& found, size_t perKind, size_t
 // when it cannot be started or fails.
 bool RunLdapsearch(const LiveTree& tree, std::vector<std::string> args) {
   args.insert(args.begin(), {"/usr/bin/ldapsearch", "-LLL", "-x", "-H", tree.relay->Uri()});
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (std::string& a : args)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  return spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
+  return live_server::Run(args, "/dev/null") == 0;
 }
 
 LiveTree& Tree() {
@@ -119,7 +108,8 @@ LiveTree& Tree() {
   tree.checked = FirstOfEach(found, kCheckedPerKind);
   tree.largeChecked = FirstOfEach(found, kLargeCheckedPerKind, kLargeChecked);
   if (tree.tasks.size() != 1000 || CheckedItemCount(tree.checked) != 5 * kCheckedPerKind ||
-      CheckedItemCount(tree.largeChecked) != kLargeChecked) {
+      CheckedItemCount(tree.largeChecked) != kLargeChecked ||
+      tree.run.LoadAll(tree.context, "[Root]") != kDirOk) {
     std::abort();
   }
   // A server just loaded answers its first reads of each entry many times slower than later
@@ -255,44 +245,72 @@ BENCHMARK(BM_RebuildInstallDocumentFor10000CheckedItems)
     ->UseRealTime()
     ->Apply(Delays);
 
-// The yardstick of the rebuilds: one ldapsearch run reading the RBS attributes of the same
-// checked items, one search per item by its (unique, indexed) common name.
-void MeasureLdapsearchReads(benchmark::State& state, const XmlCheckedItems& items) {
-  const LiveTree& tree = Tree();
-  const std::string names = tree.server->Folder() + "/checked-names.txt";
-  {
-    std::ofstream out(names);
-    for (const auto* kind :
-         {&items.modules, &items.categories, &items.roles, &items.books, &items.tasks}) {
-      for (const std::string& name : *kind)
-        out << name.substr(0, name.find('.')) << '\n';
-    }
-  }
+// One paged ldapsearch below the collection for `attributes` of what `filter` finds: the
+// yardstick of a run that needs those values of those entries.
+void MeasureLdapsearch(benchmark::State& state, const std::string& filter,
+                       const std::vector<std::string>& attributes) {
+  LiveTree& tree = TreeAt(state);
+  std::vector<std::string> args = {"-b", tree.shape.rbsCollectionDn, "-E", "pr=1000/noprompt",
+                                   filter};
+  args.insert(args.end(), attributes.begin(), attributes.end());
   for (auto _ : state) {
-    if (!RunLdapsearch(tree,
-                       {"-b", tree.shape.rbsCollectionDn, "-f", names, "(cn=%s)", "rbsParameters",
-                        "rbsTargetObjectType", "rbsEntryPoint", "rbsContentMembership",
-                        "rbsPageMembership", "rbsXMLInfo", "rbsTaskRights"})) {
+    if (!RunLdapsearch(tree, args)) {
       state.SkipWithError("ldapsearch failed");
       return;
     }
   }
-  state.counters["items"] = static_cast<double>(CheckedItemCount(items));
   CountTurns(state, tree);
 }
 
-void BM_RbsAttributesOf1000CheckedItemsByLdapsearch(benchmark::State& state) {
-  MeasureLdapsearchReads(state, TreeAt(state).checked);
+// The rebuilds' yardstick: the RBS attributes the document holds, of every object of the checked
+// kinds (all five, in both rebuilds).
+void BM_RbsAttributesOfTheCheckedKindsByLdapsearch(benchmark::State& state) {
+  MeasureLdapsearch(state,
+                    "(|(objectClass=rbsModule2)(objectClass=rbsCategory2)(objectClass=rbsRole2)"
+                    "(objectClass=rbsBook2)(objectClass=rbsTask2))",
+                    {"rbsParameters", "rbsTargetObjectType", "rbsEntryPoint",
+                     "rbsContentMembership", "rbsPageMembership", "rbsXMLInfo", "rbsTaskRights"});
 }
-BENCHMARK(BM_RbsAttributesOf1000CheckedItemsByLdapsearch)
+BENCHMARK(BM_RbsAttributesOfTheCheckedKindsByLdapsearch)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Apply(Delays);
 
-void BM_RbsAttributesOf10000CheckedItemsByLdapsearch(benchmark::State& state) {
-  MeasureLdapsearchReads(state, TreeAt(state).largeChecked);
+void BM_CheckDependentTasksOfAllRoles(benchmark::State& state) {
+  LiveTree& tree = TreeAt(state);
+  MeasureDependentTasksOfAllRoles(state, tree.session, tree.context, tree.run, tree.lists,
+                                  tree.shape);
+  CountTurns(state, tree);
 }
-BENCHMARK(BM_RbsAttributesOf10000CheckedItemsByLdapsearch)
+BENCHMARK(BM_CheckDependentTasksOfAllRoles)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Apply(Delays);
+
+void BM_ContentOfAllRolesByLdapsearch(benchmark::State& state) {
+  MeasureLdapsearch(state, "(objectClass=rbsRole2)", {"rbsContent"});
+}
+BENCHMARK(BM_ContentOfAllRolesByLdapsearch)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Apply(Delays);
+
+void BM_CheckDependentBooksOfAllModules(benchmark::State& state) {
+  LiveTree& tree = TreeAt(state);
+  MeasureDependentBooksOfAllModules(state, tree.session, tree.context, tree.run, tree.lists,
+                                    tree.shape);
+  CountTurns(state, tree);
+}
+BENCHMARK(BM_CheckDependentBooksOfAllModules)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Apply(Delays);
+
+// Marking a module's books and tasks needs only their names.
+void BM_NamesOfAllBooksAndTasksByLdapsearch(benchmark::State& state) {
+  MeasureLdapsearch(state, "(|(objectClass=rbsBook2)(objectClass=rbsTask2))", {"1.1"});
+}
+BENCHMARK(BM_NamesOfAllBooksAndTasksByLdapsearch)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Apply(Delays);

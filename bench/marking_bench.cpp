@@ -9,9 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "app/export_lists.h"
-#include "app/export_run.h"
 #include "bench/bench_client.h"
+#include "bench/bench_marking.h"
 #include "bench/tree_generator.h"
 #include "directory/client/dir_session.h"
 
@@ -47,49 +46,17 @@ LoadedTree& Tree() {
   return tree;
 }
 
-int CheckedCount(const TItemList& items) {
-  return static_cast<int>(items.CheckedLines().size());
-}
-
-// Each run starts from the same marks: only the `from` kind checked.
-void Reset(TExportRun& run, RbsKind from) {
-  for (const RbsKind kind : kRbsKinds) {
-    run.UncheckAll(kind);
-  }
-  run.CheckAll(from);
-}
-
 void BM_CheckDependentTasksOfAllRoles(benchmark::State& state) {
   LoadedTree& tree = Tree();
-  for (auto _ : state) {
-    state.PauseTiming();
-    Reset(tree.run, RbsKind::kRole);
-    state.ResumeTiming();
-    tree.run.CheckDependentTasks(tree.context);
-  }
-  const int tasks = CheckedCount(tree.lists.Of(RbsKind::kTask));
-  if (CheckedCount(tree.lists.Of(RbsKind::kRole)) != static_cast<int>(tree.shape.roleCount) ||
-      tasks == 0) {
-    state.SkipWithError("the roles were not all checked, or marked no task");
-  }
-  state.counters["roles"] = static_cast<double>(tree.shape.roleCount);
-  state.counters["tasks"] = tasks;
+  MeasureDependentTasksOfAllRoles(state, tree.session, tree.context, tree.run, tree.lists,
+                                  tree.shape);
 }
 BENCHMARK(BM_CheckDependentTasksOfAllRoles)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_CheckDependentBooksOfAllModules(benchmark::State& state) {
   LoadedTree& tree = Tree();
-  for (auto _ : state) {
-    state.PauseTiming();
-    Reset(tree.run, RbsKind::kModule);
-    state.ResumeTiming();
-    tree.run.CheckDependentBooks(tree.context);
-  }
-  if (CheckedCount(tree.lists.Of(RbsKind::kBook)) != static_cast<int>(tree.shape.bookCount) ||
-      CheckedCount(tree.lists.Of(RbsKind::kTask)) != static_cast<int>(tree.shape.taskCount)) {
-    state.SkipWithError("not every book and task below the modules was marked");
-  }
-  state.counters["modules"] = static_cast<double>(tree.shape.moduleCount);
+  MeasureDependentBooksOfAllModules(state, tree.session, tree.context, tree.run, tree.lists,
+                                    tree.shape);
 }
 BENCHMARK(BM_CheckDependentBooksOfAllModules)->Unit(benchmark::kMillisecond)->Iterations(1);
 
