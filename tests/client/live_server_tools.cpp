@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,7 +99,7 @@ bool Accepts(int port) {
   return ok;
 }
 
-int Run(const std::vector<std::string>& arguments, const std::string& log) {
+int Run(const std::vector<std::string>& arguments, const std::string& log, long* peakKilobytes) {
   const pid_t pid = fork();
   if (pid < 0)
     return -1;
@@ -116,8 +117,11 @@ int Run(const std::vector<std::string>& arguments, const std::string& log) {
     _exit(127);
   }
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+  struct rusage usage {};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status))
     return -1;
+  if (peakKilobytes != nullptr)
+    *peakKilobytes = usage.ru_maxrss;
   return WEXITSTATUS(status);
 }
 

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -390,7 +391,8 @@ std::string SplitSlapd::ReferralUrl(const SlapdServer& server, const std::string
   return url;
 }
 
-SplitSlapd::SplitSlapd(const std::string& ldifPath, const std::string& partDn, int sizeLimit) {
+SplitSlapd::SplitSlapd(const std::string& ldifPath, const std::vector<std::string>& partDns,
+                       int sizeLimit) {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern =
       std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/orvane-split-XXXXXX";
@@ -399,16 +401,23 @@ SplitSlapd::SplitSlapd(const std::string& ldifPath, const std::string& partDn, i
     return;
   }
   folder_ = pattern;
-  const std::string part = Lower(partDn);
+  std::vector<std::string> parts;
+  for (const std::string& partDn : partDns)
+    parts.push_back(Lower(partDn));
   std::string top;
   std::string below;
   for (const std::string& record : Records(ReadAll(ldifPath))) {
     const std::string dn = RecordDn(record);
-    const bool inPart = !dn.empty() && (dn == part || EndsWith(dn, "," + part));
-    const bool above = !dn.empty() && EndsWith(part, "," + dn);
+    const auto part = std::find_if(parts.begin(), parts.end(), [&](const std::string& p) {
+      return !dn.empty() && (dn == p || EndsWith(dn, "," + p));
+    });
+    const bool inPart = part != parts.end();
+    const bool above = !dn.empty() && std::any_of(parts.begin(), parts.end(), [&](const auto& p) {
+      return EndsWith(p, "," + dn);
+    });
     const bool shared = dn.empty() || dn == "cn=schema" || dn == "cn=subschema";
-    if (dn == part)
-      top += "@REFERRAL@";  // where the part stood, so that the tree keeps its order
+    if (inPart && dn == *part)  // where the part stood, so that the tree keeps its order
+      top += "@REFERRAL " + std::to_string(part - parts.begin()) + "@";
     if (!inPart)
       top += record + "\n";
     if (inPart || above || shared)
@@ -421,12 +430,15 @@ SplitSlapd::SplitSlapd(const std::string& ldifPath, const std::string& partDn, i
     error_ = "the part's server: " + part_->Error();
     return;
   }
-  const size_t equals = partDn.find('=');
-  const size_t comma = partDn.find(',');
-  ReplaceAll(top, "@REFERRAL@",
-             "dn: " + partDn + "\nobjectClass: referral\nobjectClass: extensibleObject\n" +
-                 partDn.substr(0, equals) + ": " + partDn.substr(equals + 1, comma - equals - 1) +
-                 "\nref: " + ReferralUrl(*part_, partDn) + "\n\n");
+  for (size_t i = 0; i < partDns.size(); ++i) {
+    const std::string& partDn = partDns[i];
+    const size_t equals = partDn.find('=');
+    const size_t comma = partDn.find(',');
+    ReplaceAll(top, "@REFERRAL " + std::to_string(i) + "@",
+               "dn: " + partDn + "\nobjectClass: referral\nobjectClass: extensibleObject\n" +
+                   partDn.substr(0, equals) + ": " + partDn.substr(equals + 1, comma - equals - 1) +
+                   "\nref: " + ReferralUrl(*part_, partDn) + "\n\n");
+  }
   std::ofstream(folder_ + "/top.ldif") << top;
   top_ = std::make_unique<SlapdServer>(folder_ + "/top.ldif", sizeLimit, false, "", 0, 0, "",
                                        ldifPath);

@@ -73,13 +73,16 @@ class SlapdServer {
   bool paused_ = false;
 };
 
-// One tree spread over two servers, as a partitioned directory is: the entry `partDn` (as the LDIF
-// spells it) and its subtree on Part(), beside copies of the entries above it so that the same
-// identities bind there; the rest on Top(), where a referral object to Part() stands for the
-// part. Both share the whole tree's schema.
+// One tree spread over two servers, as a partitioned directory is: the entries `partDns` (as the
+// LDIF spells them) and their subtrees on Part(), beside copies of the entries above them so that
+// the same identities bind there; the rest on Top(), where a referral object to Part() stands for
+// each part. Both share the whole tree's schema.
 class SplitSlapd {
  public:
-  SplitSlapd(const std::string& ldifPath, const std::string& partDn, int sizeLimit = 3);
+  SplitSlapd(const std::string& ldifPath, const std::vector<std::string>& partDns,
+             int sizeLimit = 3);
+  SplitSlapd(const std::string& ldifPath, const std::string& partDn, int sizeLimit = 3)
+      : SplitSlapd(ldifPath, std::vector<std::string>{partDn}, sizeLimit) {}
   ~SplitSlapd();
   SplitSlapd(const SplitSlapd&) = delete;
   SplitSlapd& operator=(const SplitSlapd&) = delete;
