@@ -638,6 +638,24 @@ struct LdapStore::Impl {
     return false;
   }
 
+  // Whether the name cache holds `name` as a child that a lookup found.
+  bool Cached(const DirName& name) const {
+    if (name.empty())
+      return false;
+    const Rdn& rdn = name.front();
+    const std::string parentKey = FoldedDnKey(DirName(name.begin() + 1, name.end())) + "\n";
+    const std::string value = "=" + FoldCase(RdnValueKey(rdn.value, rdn.more));
+    for (const std::string& key :
+         {parentKey + FoldCase(RdnTypeKey(rdn)) + value, parentKey + value}) {
+      const auto cached = childCache.find(key);
+      if (cached != childCache.end() &&
+          std::any_of(cached->second.begin(), cached->second.end(),
+                      [&](const ChildCandidate& child) { return SameRdn(child.rdn, rdn); }))
+        return true;
+    }
+    return false;
+  }
+
   [[nodiscard]] LdapConnection& Connection() { return servers.Own().Main(); }
 
   int32_t SearchOnce(const std::string& base, int scope, const std::string& filter,
@@ -1078,6 +1096,8 @@ class LdapStore::Cursor final : public PagedSearch {
       done_ = true;
       return kDirOk;
     }
+    if (code == kDirOk && done_ && !answered_ && Paged())
+      code = CheckBase();
     return code;
   }
 
@@ -1181,6 +1201,7 @@ class LdapStore::Cursor final : public PagedSearch {
       impl_.Connection().UsePageSize(smaller);
       pending_.clear();
       cookie_.clear();
+      answered_ = false;
       retried = true;
       code = Fetch();
     }
@@ -1211,6 +1232,7 @@ class LdapStore::Cursor final : public PagedSearch {
     }
     generation_ = connection.Generation();
     pageLdapCode_ = page.ldapCode;
+    answered_ = answered_ || !page.entries.empty() || !page.references.empty();
     cookie_ = page.cookie;
     referrals_ = std::move(page.referrals);
     if (code == kDirOk && (!Paged() || cookie_.empty())) {
@@ -1240,6 +1262,30 @@ class LdapStore::Cursor final : public PagedSearch {
           Passes(entry)) {
         pending_.push_back(Pending{std::move(entry), std::nullopt});
       }
+    }
+    return code;
+  }
+
+  // Whether the base of a search the server answered with nothing at all is there: some servers
+  // answer a paged search below a missing base with success and no entries, where an LDIF load
+  // says the container is not found. Only such an answer costs the read, and a base already met
+  // (read in this operation, or found by the name lookups that resolved it) costs none.
+  int32_t CheckBase() {
+    const std::optional<DirName> name = ParseLdapDn(base_);
+    if (!name || name->empty() || impl_.knownEntries.contains(FoldedDnKey(*name)) ||
+        impl_.Cached(*name)) {
+      return kDirOk;
+    }
+    static const char* const kNoAttributes[] = {"1.1", nullptr};
+    LdapPage page;
+    const int32_t code =
+        impl_.servers.SearchOnce(Connection(), base_, LDAP_SCOPE_BASE, "(objectClass=*)",
+                                 kNoAttributes, page, What(), chain_);
+    if (code == kDirOk && !page.entries.empty())
+      return kDirOk;
+    if (code == kDirOk || code == kDirNoSuchEntry) {
+      impl_.RememberMissing(*name);
+      return kDirNoSuchEntry;
     }
     return code;
   }
@@ -1322,6 +1368,7 @@ class LdapStore::Cursor final : public PagedSearch {
   std::unique_ptr<LdapConnection> spare_;  // the pages' connection when not the pool's own
   bool claimed_ = false;
   bool hadConnection_ = false;  // the connection was open before the first page was asked for
+  bool answered_ = false;       // the server sent an entry or a reference
   bool countedAsUnfinished_ = false;
   int nextPage_ = -1;                // message id of the page asked for ahead
   int pageLdapCode_ = LDAP_SUCCESS;  // the LDAP result of the last page

@@ -1,6 +1,7 @@
 // orvane-export on a live directory: the sample tree served by slapd (with a size limit of three,
-// so every answer is paged) must give the very bytes the in-memory store gives for the same LDIF,
-// documents, lists and failures alike; a server that is gone is a failure with nothing written.
+// so every answer is paged) and by a 389 Directory Server, over ldap, ldaps and StartTLS, must give
+// the very bytes the in-memory store gives for the same LDIF, documents, lists and failures alike;
+// a server that is gone is a failure with nothing written.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -25,6 +26,7 @@
 #include "cli/password_prompt.h"
 #include "directory/client/dir_client.h"
 #include "directory/client/dir_session.h"
+#include "tests/client/ds389_server.h"
 #include "tests/client/slapd_server.h"
 #include "tests/support/delay_relay.h"
 #include "tests/support/temp_folder.h"
@@ -65,6 +67,13 @@ const std::string kSampleTree = std::string(ORVANE_TEST_DATA) + "/../../samples/
 // success, as some servers answer a paged search below a missing base.
 SlapdServer& Server() {
   static SlapdServer server(kSampleTree, 3, false, "", 0, 0, "o=Corp");
+  return server;
+}
+
+// The same tree and hollow context on a 389 Directory Server, whose manager binds with the same
+// name and password.
+Ds389Server& Ds389() {
+  static Ds389Server server(kSampleTree, "", "o=Corp");
   return server;
 }
 
@@ -120,6 +129,17 @@ class LiveAgreementTest : public ::testing::Test {
 };
 
 TEST_F(LiveAgreementTest, TheServedTreeExportsByteForByteAsTheLoadedOne) {
+  ASSERT_TRUE(Ds389().Running()) << Ds389().Error();
+  const std::string trusted = LiveKeys() + "ca-file = " + Ds389().CaFile() + "\n";
+  const struct {
+    const char* label;
+    std::string connections;
+  } sources[] = {
+      {"slapd", live_},
+      {"389", Connections("389.ini", Ds389().Uri(), LiveKeys())},
+      {"389 over ldaps", Connections("389s.ini", Ds389().LdapsUri(), trusted)},
+      {"389 with StartTLS", Connections("389tls.ini", Ds389().Uri(), trusted + "starttls = yes\n")},
+  };
   const std::vector<std::string> cases[] = {
       {"--all"},
       {"--all", "--list"},
@@ -133,23 +153,26 @@ TEST_F(LiveAgreementTest, TheServedTreeExportsByteForByteAsTheLoadedOne) {
       {"--base", ".Nope.Corp", "--all"},
       {"--tree", "other", "--all"},
   };
-  for (const std::vector<std::string>& arguments : cases) {
-    SCOPED_TRACE(::testing::PrintToString(arguments));
-    const Result loaded = Run(memory_, arguments);
-    const Result served = Run(live_, arguments);
-    EXPECT_EQ(served.status, loaded.status) << served.err;
-    EXPECT_EQ(served.out, loaded.out);
-    EXPECT_EQ(served.err, loaded.err);
+  for (const auto& source : sources) {
+    SCOPED_TRACE(source.label);
+    for (const std::vector<std::string>& arguments : cases) {
+      SCOPED_TRACE(::testing::PrintToString(arguments));
+      const Result loaded = Run(memory_, arguments);
+      const Result served = Run(source.connections, arguments);
+      EXPECT_EQ(served.status, loaded.status) << served.err;
+      EXPECT_EQ(served.out, loaded.out);
+      EXPECT_EQ(served.err, loaded.err);
+    }
+    // The comparison above is only worth something if the export found what the tree holds.
+    const Result all = Run(source.connections, {"--all", "--list"});
+    EXPECT_EQ(all.status, kExportDone) << all.err;
+    size_t checked = 0;
+    for (size_t at = all.out.find("\tx\t"); at != std::string::npos;
+         at = all.out.find("\tx\t", at + 1)) {
+      ++checked;
+    }
+    EXPECT_EQ(checked, 20u) << all.out;
   }
-  // The comparison above is only worth something if the export found what the tree holds.
-  const Result all = Run(live_, {"--all", "--list"});
-  EXPECT_EQ(all.status, kExportDone) << all.err;
-  size_t checked = 0;
-  for (size_t at = all.out.find("\tx\t"); at != std::string::npos;
-       at = all.out.find("\tx\t", at + 1)) {
-    ++checked;
-  }
-  EXPECT_EQ(checked, 20u) << all.out;
 }
 
 // A directory whose naming context has two parts, as most outside NDS trees do: the root lists

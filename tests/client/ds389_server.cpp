@@ -388,7 +388,9 @@ bool Ds389Server::Create(const std::string& ldifPath, const std::string& suffix,
   std::string dse = ReadAll(config + "/dse.ldif");
   const std::string database = "cn=config,cn=ldbm database,cn=plugins,cn=config";
   // The tree holds entries of auxiliary classes alone and values outside their syntax, as the
-  // directory it stands for does. Searches of the large trees look through every entry.
+  // directory it stands for does. Searches of the large trees look through every entry. Without
+  // lastmod the import stamps no entry with a modification time the LDIF does not give, as the
+  // slapd fixture stamps none, so a read of all attributes brings what the file holds.
   const struct {
     std::string dn;
     const char* attribute;
@@ -399,6 +401,7 @@ bool Ds389Server::Create(const std::string& ldifPath, const std::string& suffix,
       {"cn=config", "nsslapd-sizelimit", "500"},
       {"cn=config", "nsslapd-schemacheck", "off"},
       {"cn=config", "nsslapd-syntaxcheck", "off"},
+      {"cn=config", "nsslapd-lastmod", "off"},
       {database, "nsslapd-lookthroughlimit", "-1"},
       {database, "nsslapd-pagedlookthroughlimit", "-1"},
       {database, "nsslapd-pagedidlistscanlimit", "-1"},
