@@ -5,7 +5,8 @@
 // is ORVANE_EXPORT when set, so that another build is measured in turn against the same server;
 // else the one built beside this benchmark. The program's peak memory stands beside the size of
 // the document it wrote. On loopback, the same export of the tree spread over two servers, half
-// of its modules with their books and tasks behind referrals. Loading the servers is not measured.
+// of its modules with their books and tasks behind referrals; and both figures again on a 389
+// Directory Server. Loading the servers is not measured.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "bench/tree_generator.h"
+#include "tests/client/ds389_server.h"
 #include "tests/client/live_server_tools.h"
 #include "tests/client/slapd_server.h"
 #include "tests/support/delay_relay.h"
@@ -30,7 +32,8 @@ namespace fs = std::filesystem;
 struct ServedTree {
   fs::path folder;
   std::unique_ptr<SlapdServer> server;  // the one server, or
-  std::unique_ptr<SplitSlapd> split;    // the two
+  std::unique_ptr<SplitSlapd> split;    // the two, or
+  std::unique_ptr<Ds389Server> ds389;   // the one server of the other kind
   std::unique_ptr<DelayRelay> relay;    // to the one server, or to the top of the two
   GeneratedTreeShape shape;
 };
@@ -57,18 +60,27 @@ const fs::path& TreeLdif(GeneratedTreeShape& shape) {
   return written.ldif;
 }
 
-// The tree on one server; with `split`, the first half of its modules, with their books and
-// tasks, on a second server behind referrals.
-ServedTree& Tree(bool split = false) {
-  static ServedTree trees[2];
-  ServedTree& tree = trees[split ? 1 : 0];
+enum class Served { kOneSlapd, kSplitSlapd, kDs389 };
+
+// The tree on one slapd; split, the first half of its modules, with their books and tasks, on a
+// second slapd behind referrals; or on one 389 Directory Server.
+ServedTree& Tree(Served served = Served::kOneSlapd) {
+  static ServedTree trees[3];
+  ServedTree& tree = trees[static_cast<int>(served)];
   if (tree.relay)
     return tree;
   const fs::path& ldif = TreeLdif(tree.shape);
-  tree.folder = ldif.parent_path() / (split ? "split" : "one");
+  tree.folder = ldif.parent_path() / std::to_string(static_cast<int>(served));
   fs::create_directories(tree.folder);
-  SlapdServer* top = nullptr;
-  if (split) {
+  std::string uri;
+  if (served == Served::kDs389) {
+    tree.ds389 = std::make_unique<Ds389Server>(ldif.string());
+    if (!tree.ds389->Running()) {
+      std::fprintf(stderr, "%s\n", tree.ds389->Error().c_str());
+      std::abort();
+    }
+    uri = tree.ds389->Uri();
+  } else if (served == Served::kSplitSlapd) {
     std::vector<std::string> parts;
     for (size_t m = 1; m <= tree.shape.moduleCount / 2; ++m) {
       const std::string number = std::to_string(m);
@@ -80,16 +92,15 @@ ServedTree& Tree(bool split = false) {
       std::fprintf(stderr, "%s\n", tree.split->Error().c_str());
       std::abort();
     }
-    top = &tree.split->Top();
+    uri = tree.split->Top().Uri();
   } else {
     tree.server = std::make_unique<SlapdServer>(ldif.string());
     if (!tree.server->Running()) {
       std::fprintf(stderr, "%s\n", tree.server->Error().c_str());
       std::abort();
     }
-    top = tree.server.get();
+    uri = tree.server->Uri();
   }
-  const std::string uri = top->Uri();
   tree.relay = std::make_unique<DelayRelay>("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
                                             std::chrono::milliseconds(0));
   if (tree.relay->Port() == 0)
@@ -100,35 +111,31 @@ ServedTree& Tree(bool split = false) {
   return tree;
 }
 
-// The same entries the export holds, every attribute of each.
-const std::vector<std::string> kLdapsearchRbsObjects = {
-    "/usr/bin/ldapsearch",
-    "-LLL",
-    "-x",
-    "-E",
-    "pr=1000/noprompt",
-    "(|(objectClass=rbsModule2)(objectClass=rbsCategory2)(objectClass=rbsRole2)"
-    "(objectClass=rbsBook2)(objectClass=rbsTask2))"};
-
 // Runs `args` once per iteration through the relay of `tree` at state.range(0) ms each way, its
-// output in
-// a file whose size becomes the "bytes" counter, the most memory the program held the "peak_kb"
-// one; the run fails when the program does.
+// output in a file whose size becomes the "bytes" counter; the run fails when the program does.
+// The program runs under time(1), whose count of the most memory it held is the "peak_kb"
+// counter: a child of this process would count the pages it shares with it until its exec.
 void MeasureProgram(benchmark::State& state, ServedTree& tree,
                     const std::vector<std::string>& args) {
   tree.relay->SetDelay(std::chrono::milliseconds(state.range(0)));
   tree.relay->ResetTurns();
   const fs::path output = tree.folder / "output";
-  long peakKilobytes = 0;
+  const fs::path peak = tree.folder / "peak";
+  std::vector<std::string> timed = {"/usr/bin/time", "-f", "%M", "-o", peak.string()};
+  timed.insert(timed.end(), args.begin(), args.end());
   for (auto _ : state) {
     fs::remove(output);
-    if (live_server::Run(args, output.string(), &peakKilobytes) != 0) {
-      state.SkipWithError(("failed: " + args[0] + "; see " + output.string()).c_str());
+    if (live_server::Run(timed, output.string()) != 0) {
+      // The output goes with the folder at exit: its end, where the program says why, is kept.
+      const std::string said = live_server::ReadAll(output.string());
+      state.SkipWithError(("failed: " + args[0] + ": " +
+                           said.substr(said.size() - std::min<size_t>(said.size(), 300)))
+                              .c_str());
       return;
     }
   }
   state.counters["bytes"] = static_cast<double>(fs::file_size(output));
-  state.counters["peak_kb"] = static_cast<double>(peakKilobytes);
+  state.counters["peak_kb"] = std::atof(live_server::ReadAll(peak.string()).c_str());
   if (state.iterations() > 0) {
     state.counters["turns"] =
         static_cast<double>(tree.relay->Turns()) / static_cast<double>(state.iterations());
@@ -140,11 +147,14 @@ void Delays(benchmark::internal::Benchmark* benchmark) {
   benchmark->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
-void MeasureTheTool(benchmark::State& state, ServedTree& tree) {
+void MeasureTheTool(benchmark::State& state, ServedTree& tree,
+                    const std::vector<std::string>& more = {}) {
   const char* program = std::getenv("ORVANE_EXPORT");
-  MeasureProgram(state, tree,
-                 {program != nullptr ? program : ORVANE_EXPORT_PROGRAM, "--connections",
-                  (tree.folder / "connections.ini").string(), "--all"});
+  std::vector<std::string> args = {program != nullptr ? program : ORVANE_EXPORT_PROGRAM,
+                                   "--connections", (tree.folder / "connections.ini").string(),
+                                   "--all"};
+  args.insert(args.end(), more.begin(), more.end());
+  MeasureProgram(state, tree, args);
 }
 
 void BM_ExportAllByTheTool(benchmark::State& state) {
@@ -152,10 +162,20 @@ void BM_ExportAllByTheTool(benchmark::State& state) {
 }
 BENCHMARK(BM_ExportAllByTheTool)->Apply(Delays);
 
+// The same lists without the document: the peak memory of the program without the rebuild.
+void BM_ListAllByTheTool(benchmark::State& state) {
+  MeasureTheTool(state, Tree(), {"--list"});
+}
+BENCHMARK(BM_ListAllByTheTool)
+    ->ArgName("delay_ms")
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 // The second server's cost: the referrals followed, their connections opened and bound, the
 // part's entries fetched from it. The relay holds the top's chunks only, hence loopback.
 void BM_ExportAllByTheToolAcrossTwoServers(benchmark::State& state) {
-  MeasureTheTool(state, Tree(true));
+  MeasureTheTool(state, Tree(Served::kSplitSlapd));
 }
 BENCHMARK(BM_ExportAllByTheToolAcrossTwoServers)
     ->ArgName("delay_ms")
@@ -163,13 +183,39 @@ BENCHMARK(BM_ExportAllByTheToolAcrossTwoServers)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-void BM_AllRbsObjectsByLdapsearch(benchmark::State& state) {
-  ServedTree& tree = Tree();
-  std::vector<std::string> args = kLdapsearchRbsObjects;
-  args.insert(args.begin() + 3, {"-H", tree.relay->Uri(), "-b", tree.shape.rbsCollectionDn});
+// `pageSize`: 389 applies its size limit (500) to each page and refuses pages of 500 as well, so
+// there the yardstick pages by 250, as the client settles on.
+void MeasureLdapsearch(benchmark::State& state, ServedTree& tree, int pageSize) {
+  const std::vector<std::string> args = {
+      "/usr/bin/ldapsearch",
+      "-LLL",
+      "-x",
+      "-H",
+      tree.relay->Uri(),
+      "-b",
+      tree.shape.rbsCollectionDn,
+      "-E",
+      "pr=" + std::to_string(pageSize) + "/noprompt",
+      "(|(objectClass=rbsModule2)(objectClass=rbsCategory2)(objectClass=rbsRole2)"
+      "(objectClass=rbsBook2)(objectClass=rbsTask2))"};
   MeasureProgram(state, tree, args);
 }
+
+void BM_AllRbsObjectsByLdapsearch(benchmark::State& state) {
+  MeasureLdapsearch(state, Tree(), 1000);
+}
 BENCHMARK(BM_AllRbsObjectsByLdapsearch)->Apply(Delays);
+
+// The same two on the other kind of server.
+void BM_ExportAllByTheToolOn389(benchmark::State& state) {
+  MeasureTheTool(state, Tree(Served::kDs389));
+}
+BENCHMARK(BM_ExportAllByTheToolOn389)->Apply(Delays);
+
+void BM_AllRbsObjectsByLdapsearchOn389(benchmark::State& state) {
+  MeasureLdapsearch(state, Tree(Served::kDs389), 250);
+}
+BENCHMARK(BM_AllRbsObjectsByLdapsearchOn389)->Apply(Delays);
 
 }  // namespace
 

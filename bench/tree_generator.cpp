@@ -329,8 +329,13 @@ void WriteTasks(LdifSink& sink, const RbsNames& names,
     sink.Attribute("rbsType", "task");
     sink << "rbsEntryPoint: com.genco.admin." << verb << "Task" << (t % 97) << '\n';
     sink.Attribute("rbsTargetObjectType", objectType);
-    if (random.Below(3) == 0)
-      sink.Attribute("rbsTargetObjectType", random.Pick(kObjectTypes));
+    // A directory holds a value once per attribute (some servers refuse the entry, others drop
+    // the copy), so a second type that is the first again is left out.
+    if (random.Below(3) == 0) {
+      const std::string_view second = random.Pick(kObjectTypes);
+      if (second != objectType)
+        sink.Attribute("rbsTargetObjectType", second);
+    }
     sink << "rbsParameters: TC.view=" << random.Pick(kViews) << ";objectTypeName=" << objectType
          << ";rows=" << (10 + random.Below(40)) << ";mode=" << (t % 2 == 0 ? "edit" : "read")
          << '\n';
@@ -339,9 +344,14 @@ void WriteTasks(LdifSink& sink, const RbsNames& names,
     sink << "rbsPageMembership: " << LeafName(names.modules[t % names.modules.size()])
          << ".Tasks\n";
     const size_t rights = 1 + random.Below(3);
+    std::vector<std::string> given;  // each value once, as for the object types above
     for (size_t k = 0; k < rights; ++k) {
-      sink << "rbsTaskRights: " << random.Pick(kRightsAttributes) << ';' << (random.Below(127) + 1)
-           << '\n';
+      std::string value =
+          std::string(random.Pick(kRightsAttributes)) + ';' + std::to_string(random.Below(127) + 1);
+      if (std::find(given.begin(), given.end(), value) == given.end()) {
+        sink << "rbsTaskRights: " << value << '\n';
+        given.push_back(std::move(value));
+      }
     }
     sink.EndRecord();
   }

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,7 +98,7 @@ bool Accepts(int port) {
   return ok;
 }
 
-int Run(const std::vector<std::string>& arguments, const std::string& log, long* peakKilobytes) {
+int Run(const std::vector<std::string>& arguments, const std::string& log) {
   const pid_t pid = fork();
   if (pid < 0)
     return -1;
@@ -117,11 +116,8 @@ int Run(const std::vector<std::string>& arguments, const std::string& log, long*
     _exit(127);
   }
   int status = 0;
-  struct rusage usage {};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status))
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
     return -1;
-  if (peakKilobytes != nullptr)
-    *peakKilobytes = usage.ru_maxrss;
   return WEXITSTATUS(status);
 }
 

@@ -20,9 +20,7 @@ int FreePort();
 // Whether something accepts a connection on `port` of 127.0.0.1.
 bool Accepts(int port);
 // Runs a program with its output in `log`; its exit status, or -1 when it could not run.
-// `peakKilobytes`, when given, gets the most memory the program held at once.
-int Run(const std::vector<std::string>& arguments, const std::string& log,
-        long* peakKilobytes = nullptr);
+int Run(const std::vector<std::string>& arguments, const std::string& log);
 
 // The LDIF as slapadd takes it (unfolded, no version line, no schema record) and the schema
 // the tree needs beyond the directory's own: the schema record's definitions, replacing the
