@@ -1,6 +1,5 @@
 #include "tests/client/ds389_server.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,13 +20,15 @@
 namespace {
 
 namespace fs = std::filesystem;
-using live_server::Accepts;
+using live_server::AwaitListening;
 using live_server::Converted;
 using live_server::DefinedNames;
 using live_server::FreePort;
 using live_server::Lower;
 using live_server::ReadAll;
 using live_server::Run;
+using live_server::Spawn;
+using live_server::Started;
 
 constexpr const char* kInstance = "orvane";
 constexpr const char* kNsSlapd = "/usr/sbin/ns-slapd";
@@ -441,34 +442,20 @@ bool Ds389Server::Start() {
   const std::string log = folder_ + "/ns-slapd.log";
   const std::string config = ConfigFolder();
   const std::string pidFile = folder_ + "/run/slapd-" + kInstance + ".pid";
-  const pid_t pid = fork();
-  if (pid < 0) {
+  // -d keeps the server in the foreground, so this process is the server.
+  pid_ = Spawn({kNsSlapd, "-D", config, "-i", pidFile, "-d", "0"}, log);
+  if (pid_ < 0) {
     error_ = "cannot start ns-slapd";
     return false;
   }
-  if (pid == 0) {
-    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (out >= 0) {
-      dup2(out, 1);
-      dup2(out, 2);
-    }
-    // -d keeps the server in the foreground, so this process is the server.
-    execl(kNsSlapd, kNsSlapd, "-D", config.c_str(), "-i", pidFile.c_str(), "-d", "0", nullptr);
-    _exit(127);
-  }
-  pid_ = pid;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      error_ = "ns-slapd ended at start: " + ReadAll(log) +
-               ReadAll(folder_ + "/log/slapd-" + kInstance + "/errors");
-      return false;
-    }
-    if (Accepts(port_) && Accepts(tlsPort_))
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const Started started = AwaitListening(pid_, {port_, tlsPort_}, std::chrono::seconds(60));
+  if (started == Started::kListening)
+    return true;
+  if (started == Started::kEnded) {
+    pid_ = -1;
+    error_ = "ns-slapd ended at start: " + ReadAll(log) +
+             ReadAll(folder_ + "/log/slapd-" + kInstance + "/errors");
+    return false;
   }
   Stop();
   error_ = "ns-slapd did not answer on " + Uri() + ": " +

@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 namespace live_server {
 
@@ -98,27 +100,44 @@ bool Accepts(int port) {
   return ok;
 }
 
-int Run(const std::vector<std::string>& arguments, const std::string& log) {
+pid_t Spawn(const std::vector<std::string>& arguments, const std::string& log) {
   const pid_t pid = fork();
+  if (pid != 0)
+    return pid;
+  const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  if (out >= 0) {
+    dup2(out, 1);
+    dup2(out, 2);
+  }
+  std::vector<char*> argv;
+  for (const std::string& a : arguments)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(argv[0], argv.data());
+  _exit(127);
+}
+
+int Run(const std::vector<std::string>& arguments, const std::string& log) {
+  const pid_t pid = Spawn(arguments, log);
   if (pid < 0)
     return -1;
-  if (pid == 0) {
-    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (out >= 0) {
-      dup2(out, 1);
-      dup2(out, 2);
-    }
-    std::vector<char*> argv;
-    for (const std::string& a : arguments)
-      argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
   int status = 0;
   if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
     return -1;
   return WEXITSTATUS(status);
+}
+
+Started AwaitListening(pid_t pid, const std::vector<int>& ports, std::chrono::seconds within) {
+  const auto deadline = std::chrono::steady_clock::now() + within;
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid)
+      return Started::kEnded;
+    if (std::all_of(ports.begin(), ports.end(), [](int port) { return Accepts(port); }))
+      return Started::kListening;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return Started::kTimedOut;
 }
 
 Converted Convert(const std::string& source, std::string schema,

@@ -2,6 +2,7 @@
 // What the throw-away directory servers of the tests share: running a program with its output in
 // a log, free ports on 127.0.0.1 and waiting for one to accept, and the fixture LDIF in the form a
 // server loads, with the schema definitions its tree needs.
+#include <chrono>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,8 +20,14 @@ std::set<std::string> DefinedNames(const std::string& schema);
 int FreePort();
 // Whether something accepts a connection on `port` of 127.0.0.1.
 bool Accepts(int port);
+// Starts a program with its output in `log`, not waiting for it; its process id, or -1.
+pid_t Spawn(const std::vector<std::string>& arguments, const std::string& log);
 // Runs a program with its output in `log`; its exit status, or -1 when it could not run.
 int Run(const std::vector<std::string>& arguments, const std::string& log);
+// Waits until the server `pid` accepts connections on every port of `ports`, for at most
+// `within`. kEnded when the process ended first (it is reaped).
+enum class Started { kListening, kEnded, kTimedOut };
+Started AwaitListening(pid_t pid, const std::vector<int>& ports, std::chrono::seconds within);
 
 // The LDIF as slapadd takes it (unfolded, no version line, no schema record) and the schema
 // the tree needs beyond the directory's own: the schema record's definitions, replacing the

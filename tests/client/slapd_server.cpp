@@ -23,7 +23,7 @@
 
 namespace {
 
-using live_server::Accepts;
+using live_server::AwaitListening;
 using live_server::Convert;
 using live_server::Converted;
 using live_server::FreePort;
@@ -31,6 +31,8 @@ using live_server::Lower;
 using live_server::ReadAll;
 using live_server::ReplaceAll;
 using live_server::Run;
+using live_server::Spawn;
+using live_server::Started;
 
 constexpr const char* kSlapd = "/usr/sbin/slapd";
 constexpr const char* kSlapadd = "/usr/sbin/slapadd";
@@ -168,33 +170,22 @@ bool SlapdServer::Start() {
   const std::string log = folder_ + "/slapd.log";
   const std::string uri = Uri() + "/" + (tlsPort_ != 0 ? " " + LdapsUri() + "/" : "");
   const std::string config = folder_ + "/slapd.conf";
-  const pid_t pid = fork();
-  if (pid < 0) {
+  // -d keeps slapd in the foreground, so this process is the server.
+  pid_ = Spawn({kSlapd, "-f", config, "-h", uri, "-d", "0"}, log);
+  if (pid_ < 0) {
     error_ = "cannot start slapd";
     return false;
   }
-  if (pid == 0) {
-    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (out >= 0) {
-      dup2(out, 1);
-      dup2(out, 2);
-    }
-    // -d keeps slapd in the foreground, so this process is the server.
-    execl(kSlapd, kSlapd, "-f", config.c_str(), "-h", uri.c_str(), "-d", "0", nullptr);
-    _exit(127);
-  }
-  pid_ = pid;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      error_ = "slapd ended at start: " + ReadAll(log);
-      return false;
-    }
-    if (Accepts(port_) && (tlsPort_ == 0 || Accepts(tlsPort_)))
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::vector<int> ports = {port_};
+  if (tlsPort_ != 0)
+    ports.push_back(tlsPort_);
+  const Started started = AwaitListening(pid_, ports, std::chrono::seconds(20));
+  if (started == Started::kListening)
+    return true;
+  if (started == Started::kEnded) {
+    pid_ = -1;
+    error_ = "slapd ended at start: " + ReadAll(log);
+    return false;
   }
   Stop();
   error_ = "slapd did not answer on " + Uri() + ": " + ReadAll(log);
