@@ -25,6 +25,7 @@
 
 #include "bench/bench_client.h"
 #include "bench/bench_marking.h"
+#include "bench/live_delays.h"
 #include "bench/tree_generator.h"
 #include "directory/client/dir_session.h"
 #include "tests/client/live_server_tools.h"
@@ -139,19 +140,12 @@ void CountTurns(benchmark::State& state, const LiveTree& tree) {
   }
 }
 
-void Delays(benchmark::internal::Benchmark* benchmark) {
-  benchmark->ArgName("delay_ms")->Arg(0)->Arg(5)->Arg(20);
-}
-
 void BM_ExportTabSearchesThroughTheClient(benchmark::State& state) {
   LiveTree& tree = TreeAt(state);
   MeasureExportSearches(tree.session, state, tree.context, tree.shape.RbsObjectCount());
   CountTurns(state, tree);
 }
-BENCHMARK(BM_ExportTabSearchesThroughTheClient)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Apply(Delays);
+BENCHMARK(BM_ExportTabSearchesThroughTheClient)->Apply(LiveDelays);
 
 // ldapsearch writes every name to a pipe-less sink; it pages as the client does.
 void BM_ExportTabSearchesByLdapsearch(benchmark::State& state) {
@@ -166,10 +160,7 @@ void BM_ExportTabSearchesByLdapsearch(benchmark::State& state) {
   }
   CountTurns(state, tree);
 }
-BENCHMARK(BM_ExportTabSearchesByLdapsearch)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Apply(Delays);
+BENCHMARK(BM_ExportTabSearchesByLdapsearch)->Apply(LiveDelays);
 
 // What rebuilding the document asks of the directory for 1,000 checked tasks: every attribute
 // of each (values as records) and its XML info stream.
@@ -220,7 +211,7 @@ void BM_ReadsFor1000CheckedItems(benchmark::State& state) {
   state.counters["values"] = static_cast<double>(values);
   CountTurns(state, tree);
 }
-BENCHMARK(BM_ReadsFor1000CheckedItems)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(Delays);
+BENCHMARK(BM_ReadsFor1000CheckedItems)->Apply(LiveDelays);
 
 // The install document rebuilt for 1,000 checked items of the five kinds through the real
 // writer and attribute source, as showing the XML page does on a live tree; xml_bench's
@@ -230,20 +221,14 @@ void BM_RebuildInstallDocumentFor1000CheckedItems(benchmark::State& state) {
   MeasureInstallDocumentRebuild(tree.session, state, tree.context, tree.checked);
   CountTurns(state, tree);
 }
-BENCHMARK(BM_RebuildInstallDocumentFor1000CheckedItems)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Apply(Delays);
+BENCHMARK(BM_RebuildInstallDocumentFor1000CheckedItems)->Apply(LiveDelays);
 
 void BM_RebuildInstallDocumentFor10000CheckedItems(benchmark::State& state) {
   LiveTree& tree = TreeAt(state);
   MeasureInstallDocumentRebuild(tree.session, state, tree.context, tree.largeChecked);
   CountTurns(state, tree);
 }
-BENCHMARK(BM_RebuildInstallDocumentFor10000CheckedItems)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Apply(Delays);
+BENCHMARK(BM_RebuildInstallDocumentFor10000CheckedItems)->Apply(LiveDelays);
 
 // One paged ldapsearch below the collection for `attributes` of what `filter` finds: the
 // yardstick of a run that needs those values of those entries.
@@ -271,10 +256,7 @@ void BM_RbsAttributesOfTheCheckedKindsByLdapsearch(benchmark::State& state) {
                     {"rbsParameters", "rbsTargetObjectType", "rbsEntryPoint",
                      "rbsContentMembership", "rbsPageMembership", "rbsXMLInfo", "rbsTaskRights"});
 }
-BENCHMARK(BM_RbsAttributesOfTheCheckedKindsByLdapsearch)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Apply(Delays);
+BENCHMARK(BM_RbsAttributesOfTheCheckedKindsByLdapsearch)->Apply(LiveDelays);
 
 void BM_CheckDependentTasksOfAllRoles(benchmark::State& state) {
   LiveTree& tree = TreeAt(state);
@@ -282,18 +264,12 @@ void BM_CheckDependentTasksOfAllRoles(benchmark::State& state) {
                                   tree.shape);
   CountTurns(state, tree);
 }
-BENCHMARK(BM_CheckDependentTasksOfAllRoles)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Apply(Delays);
+BENCHMARK(BM_CheckDependentTasksOfAllRoles)->Apply(LiveDelays);
 
 void BM_ContentOfAllRolesByLdapsearch(benchmark::State& state) {
   MeasureLdapsearch(state, "(objectClass=rbsRole2)", {"rbsContent"});
 }
-BENCHMARK(BM_ContentOfAllRolesByLdapsearch)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Apply(Delays);
+BENCHMARK(BM_ContentOfAllRolesByLdapsearch)->Apply(LiveDelays);
 
 void BM_CheckDependentBooksOfAllModules(benchmark::State& state) {
   LiveTree& tree = TreeAt(state);
@@ -301,19 +277,13 @@ void BM_CheckDependentBooksOfAllModules(benchmark::State& state) {
                                     tree.shape);
   CountTurns(state, tree);
 }
-BENCHMARK(BM_CheckDependentBooksOfAllModules)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Apply(Delays);
+BENCHMARK(BM_CheckDependentBooksOfAllModules)->Apply(LiveDelays);
 
 // Marking a module's books and tasks needs only their names.
 void BM_NamesOfAllBooksAndTasksByLdapsearch(benchmark::State& state) {
   MeasureLdapsearch(state, "(|(objectClass=rbsBook2)(objectClass=rbsTask2))", {"1.1"});
 }
-BENCHMARK(BM_NamesOfAllBooksAndTasksByLdapsearch)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->Apply(Delays);
+BENCHMARK(BM_NamesOfAllBooksAndTasksByLdapsearch)->Apply(LiveDelays);
 
 }  // namespace
 

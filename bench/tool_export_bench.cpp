@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/live_delays.h"
 #include "bench/tree_generator.h"
 #include "tests/client/ds389_server.h"
 #include "tests/client/live_server_tools.h"
@@ -142,11 +143,6 @@ void MeasureProgram(benchmark::State& state, ServedTree& tree,
   }
 }
 
-void Delays(benchmark::internal::Benchmark* benchmark) {
-  benchmark->ArgName("delay_ms")->Arg(0)->Arg(5)->Arg(20);
-  benchmark->Unit(benchmark::kMillisecond)->UseRealTime();
-}
-
 void MeasureTheTool(benchmark::State& state, ServedTree& tree,
                     const std::vector<std::string>& more = {}) {
   const char* program = std::getenv("ORVANE_EXPORT");
@@ -160,28 +156,20 @@ void MeasureTheTool(benchmark::State& state, ServedTree& tree,
 void BM_ExportAllByTheTool(benchmark::State& state) {
   MeasureTheTool(state, Tree());
 }
-BENCHMARK(BM_ExportAllByTheTool)->Apply(Delays);
+BENCHMARK(BM_ExportAllByTheTool)->Apply(LiveDelays);
 
 // The same lists without the document: the peak memory of the program without the rebuild.
 void BM_ListAllByTheTool(benchmark::State& state) {
   MeasureTheTool(state, Tree(), {"--list"});
 }
-BENCHMARK(BM_ListAllByTheTool)
-    ->ArgName("delay_ms")
-    ->Arg(0)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_ListAllByTheTool)->Apply(LoopbackOnly);
 
 // The second server's cost: the referrals followed, their connections opened and bound, the
 // part's entries fetched from it. The relay holds the top's chunks only, hence loopback.
 void BM_ExportAllByTheToolAcrossTwoServers(benchmark::State& state) {
   MeasureTheTool(state, Tree(Served::kSplitSlapd));
 }
-BENCHMARK(BM_ExportAllByTheToolAcrossTwoServers)
-    ->ArgName("delay_ms")
-    ->Arg(0)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_ExportAllByTheToolAcrossTwoServers)->Apply(LoopbackOnly);
 
 // `pageSize`: 389 applies its size limit (500) to each page and refuses pages of 500 as well, so
 // there the yardstick pages by 250, as the client settles on.
@@ -204,18 +192,18 @@ void MeasureLdapsearch(benchmark::State& state, ServedTree& tree, int pageSize) 
 void BM_AllRbsObjectsByLdapsearch(benchmark::State& state) {
   MeasureLdapsearch(state, Tree(), 1000);
 }
-BENCHMARK(BM_AllRbsObjectsByLdapsearch)->Apply(Delays);
+BENCHMARK(BM_AllRbsObjectsByLdapsearch)->Apply(LiveDelays);
 
 // The same two on the other kind of server.
 void BM_ExportAllByTheToolOn389(benchmark::State& state) {
   MeasureTheTool(state, Tree(Served::kDs389));
 }
-BENCHMARK(BM_ExportAllByTheToolOn389)->Apply(Delays);
+BENCHMARK(BM_ExportAllByTheToolOn389)->Apply(LiveDelays);
 
 void BM_AllRbsObjectsByLdapsearchOn389(benchmark::State& state) {
   MeasureLdapsearch(state, Tree(Served::kDs389), 250);
 }
-BENCHMARK(BM_AllRbsObjectsByLdapsearchOn389)->Apply(Delays);
+BENCHMARK(BM_AllRbsObjectsByLdapsearchOn389)->Apply(LiveDelays);
 
 }  // namespace
 

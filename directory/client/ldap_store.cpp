@@ -815,7 +815,8 @@ struct LdapStore::Impl {
   // type in batches sent at once: resolving the containers of many names one after another
   // cost a round trip each.
   void LearnChildren(const std::vector<std::pair<DirName, NamePart>>& asked) {
-    // Lookups sent at once; servers hold a bounded number of requests per connection.
+    // Lookups of one batch, whose answers are all held until the batch is read (LookUpEach keeps
+    // fewer of them waiting on the connection at a time).
     constexpr size_t kMostLookUps = 1024;
     std::vector<std::pair<DirName, std::string>> parts;  // parent and value, each once
     std::unordered_set<std::string> seen;
