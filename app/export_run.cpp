@@ -7,6 +7,7 @@
 #include "directory/d_nw_list.h"
 #include "directory/d_nw_read.h"
 #include "directory/d_nw_search.h"
+#include "directory/scoped_dir_handles.h"
 #include "util/hooks.h"
 #include "util/text.h"
 #include "xmlexport/xml_save.h"
@@ -199,6 +200,32 @@ std::string CommonContainer(const std::vector<std::string>& names) {
   return (complete ? "." : "") + std::string(container);
 }
 
+// DirReadAhead of the checked lines of `list`, by the search of their kind below their common
+// container when they are most of the list's lines there: a filter naming thousands of objects
+// costs the server a test of each name against each object it finds, more than the pages of the
+// few unchecked besides.
+void ReadCheckedAhead(DirClient& client, DirContext context, const TItemList& list, RbsKind kind,
+                      const std::vector<std::string>& attributeNames) {
+  const std::vector<std::string> checked = list.CheckedLines();
+  if (checked.empty()) {
+    return;
+  }
+  const std::string container = CommonContainer(checked);
+  int below = 0;
+  for (int i = 0; i < list.Count(); ++i) {
+    below += container == kRootName ||
+                     IsWithin(StripLeadingDot(list.Line(i)), StripLeadingDot(container))
+                 ? 1
+                 : 0;
+  }
+  if (2 * checked.size() >= static_cast<size_t>(below)) {
+    DSReadAheadWithin(client, context, checked, attributeNames, container,
+                      std::string(RbsKindFilter(kind)));
+  } else {
+    static_cast<void>(client.DirReadAhead(context, checked, attributeNames));
+  }
+}
+
 }  // namespace
 
 void TExportRun::CheckDependentBooks(DirContext context) {
@@ -269,9 +296,33 @@ void TExportRun::CheckDependentTasks(DirContext context) {
   const int64_t total = roles.CheckedCount();
   int64_t done = 0;
   ReportItemsDone(done, total, "roles");
+  // The task lines are found ignoring letter case, so the names in the roles' values serve as the
+  // values spell them, and their entries, as many as the tasks, are not looked up. A name that
+  // is some list's line that way names that line's entry; one that is none may be a task spelled
+  // otherwise (another case outside ASCII, other spaces), so its role is read again with the
+  // entries' own spelling.
+  ScopedDirContext asWritten(client_);
+  const bool spellingSkipped = asWritten.Duplicate(context) == kDirOk;
+  if (spellingSkipped) {
+    DSModifyContextFlags(client_, asWritten.Get(), '+', kDirFlagNamesAsWritten);
+  }
+  const DirContext first = spellingSkipped ? asWritten.Get() : context;
+  const auto isLine = [&](const std::string& text) {
+    return std::any_of(kRbsKinds.begin(), kRbsKinds.end(),
+                       [&](RbsKind kind) { return lists_.Of(kind).IndexOf(text) >= 0; });
+  };
+  std::vector<std::string> again;
   TStringList named;
+  const auto markNamedBy = [&](DirContext through, const std::string& role) {
+    named.Clear();
+    static_cast<void>(ReadAttributeValues(client_, through, role, "rbsContent", named));
+    ReportEntriesRead(named.Count());
+    MarkDependents(RbsKind::kTask, named);
+    return !std::all_of(named.begin(), named.end(),
+                        [&](const TStringList::Entry& value) { return isLine(value.text); });
+  };
   // Asked for together: read one after another, each role is a round trip to a live server.
-  static_cast<void>(client_.DirReadAhead(context, roles.CheckedLines(), {"rbsContent"}));
+  ReadCheckedAhead(client_, first, roles, RbsKind::kRole, {"rbsContent"});
   for (int i = 0; i < roles.Count(); ++i) {
     if (!roles.Checked(i)) {
       continue;
@@ -280,11 +331,20 @@ void TExportRun::CheckDependentTasks(DirContext context) {
       return;
     }
     const std::string role = roles.Line(i);
-    named.Clear();
-    static_cast<void>(ReadAttributeValues(client_, context, role, "rbsContent", named));
-    ReportEntriesRead(named.Count());
-    MarkDependents(RbsKind::kTask, named);
+    if (markNamedBy(first, role) && spellingSkipped) {
+      again.push_back(role);
+    }
     ReportItemsDone(++done, total, "roles");
+  }
+  if (again.empty()) {
+    return;
+  }
+  static_cast<void>(client_.DirReadAhead(context, again, {"rbsContent"}));
+  for (const std::string& role : again) {
+    if (!ContinueAfterMessages()) {
+      return;
+    }
+    static_cast<void>(markNamedBy(context, role));
   }
 }
 

@@ -86,7 +86,10 @@ class TExportRun {
   // (ReportItemsDone, "modules").
   void CheckDependentBooks(DirContext context);
   // For each checked role, in order: marks the tasks its "rbsContent" names, every role's values
-  // asked for ahead at the start (DirReadAhead). A role whose values cannot be read marks nothing.
+  // asked for ahead at the start (DirReadAhead), the names as the values spell them; the roles
+  // naming something that is no list's line are read again after the last, with the entries'
+  // spelling.
+  // A role whose values cannot be read marks nothing.
   // Lets window messages run before each role and ends the marking there when the user has asked to
   // stop; the values read are reported (ReportEntriesRead), and the roles done of those checked at
   // the start (ReportItemsDone, "roles").

@@ -402,19 +402,41 @@ int32_t DSSearch(DirClient& client, DirContext context, const std::string& baseN
   return code;
 }
 
+namespace {
+
+// Whether `buffer` now holds `text` converted as DSSearch converts it.
+bool HoldsFilter(DirClient& client, DirContext context, const std::string& text,
+                 ScopedDirBuffer& buffer) {
+  ClientFilterSink sink(client, context);
+  FilterConversion conversion(sink);
+  return buffer.Allocate(kSearchBufferSize) == kDirOk &&
+         client.DirInitBuffer(context, kDirOperationSearchFilter, buffer.Get()) == kDirOk &&
+         ConvertFilter(text, conversion) == kDirOk && sink.PutFilter(buffer.Get()) == kDirOk;
+}
+
+}  // namespace
+
+void DSReadAheadWithin(DirClient& client, DirContext context,
+                       const std::vector<std::string>& objectNames,
+                       const std::vector<std::string>& attributeNames, const std::string& baseName,
+                       const std::string& filterText) {
+  ScopedDirBuffer filter(client);
+  if (HoldsFilter(client, context, filterText, filter)) {
+    static_cast<void>(
+        client.DirReadAheadWithin(context, objectNames, attributeNames, baseName, filter.Get()));
+  } else {
+    static_cast<void>(client.DirReadAhead(context, objectNames, attributeNames));
+  }
+}
+
 void DSSearchAhead(DirClient& client, DirContext context, const std::string& baseName,
                    const std::vector<std::string>& filterTexts, int scope) {
-  // Each filter is converted as DSSearch converts it; the buffers live until the client has them.
+  // The buffers live until the client has them.
   std::deque<ScopedDirBuffer> buffers;
   std::vector<DirBuffer> filters;
   for (const std::string& text : filterTexts) {
-    ScopedDirBuffer& buffer = buffers.emplace_back(client);
-    ClientFilterSink sink(client, context);
-    FilterConversion conversion(sink);
-    if (buffer.Allocate(kSearchBufferSize) == kDirOk &&
-        client.DirInitBuffer(context, kDirOperationSearchFilter, buffer.Get()) == kDirOk &&
-        ConvertFilter(text, conversion) == kDirOk && sink.PutFilter(buffer.Get()) == kDirOk) {
-      filters.push_back(buffer.Get());
+    if (HoldsFilter(client, context, text, buffers.emplace_back(client))) {
+      filters.push_back(buffers.back().Get());
     }
   }
   if (!filters.empty()) {

@@ -104,3 +104,10 @@ struct FilterConversion {
 // filter text that cannot be converted is left out; nothing is reported.
 void DSSearchAhead(DirClient& client, DirContext context, const std::string& baseName,
                    const std::vector<std::string>& filterTexts, int scope);
+
+// DirReadAheadWithin for `filterText`, converted as DSSearch converts it; DirReadAhead when it
+// cannot be converted.
+void DSReadAheadWithin(DirClient& client, DirContext context,
+                       const std::vector<std::string>& objectNames,
+                       const std::vector<std::string>& attributeNames, const std::string& baseName,
+                       const std::string& filterText);

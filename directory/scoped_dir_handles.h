@@ -11,8 +11,8 @@ class ScopedDirContext {
  public:
   explicit ScopedDirContext(DirClient& client) : client_(client) {}
   ~ScopedDirContext() {
-    if (context_) {
-      (void)client_.DirFreeContext(*context_);
+    if (held_) {
+      (void)client_.DirFreeContext(context_);
     }
   }
   ScopedDirContext(const ScopedDirContext&) = delete;
@@ -24,15 +24,18 @@ class ScopedDirContext {
     const int32_t code = client_.DirDuplicateContext(original, copy);
     if (code == kDirOk) {
       context_ = copy;
+      held_ = true;
     }
     return code;
   }
   // The copy; 0 before a successful Duplicate.
-  [[nodiscard]] DirContext Get() const { return context_.value_or(0); }
+  [[nodiscard]] DirContext Get() const { return context_; }
 
  private:
   DirClient& client_;
-  std::optional<DirContext> context_;
+  // Not an optional: GCC takes its value for unset where the copy is made in an inlined caller.
+  DirContext context_ = 0;
+  bool held_ = false;
 };
 
 class ScopedDirBuffer {

@@ -189,6 +189,16 @@ class DirClient {
   [[nodiscard]] virtual int32_t DirReadAhead(DirContext context,
                                              const std::vector<std::string>& objectNames,
                                              const std::vector<std::string>& attributeNames) = 0;
+  // As DirReadAhead, where DirSearch of `filter` (a buffer holding a search filter) in the
+  // subtree of `baseName` finds every one of the objects and not many others besides: such a
+  // client may fetch them by that one search. A base or filter DirSearch refuses is passed over.
+  [[nodiscard]] virtual int32_t DirReadAheadWithin(DirContext context,
+                                                   const std::vector<std::string>& objectNames,
+                                                   const std::vector<std::string>& attributeNames,
+                                                   const std::string& /*baseName*/,
+                                                   DirBuffer /*filter*/) {
+    return DirReadAhead(context, objectNames, attributeNames);
+  }
   // Tells the client that DirSearch runs next for each of `filters` (buffers holding a search
   // filter) below `baseName` with `scope`, in this order, through `context`: a client whose server
   // answers over the network sends the searches together. Batches, codes and names of those

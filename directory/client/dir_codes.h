@@ -61,6 +61,9 @@ inline constexpr uint32_t kDirFlagDerefAliases = 0x01;
 inline constexpr uint32_t kDirFlagTranslateStrings = 0x02;
 inline constexpr uint32_t kDirFlagTypeless = 0x04;
 inline constexpr uint32_t kDirFlagCanonicalize = 0x10;
+// Names inside values as the values spell them, not as their entries do: a caller that compares
+// names ignoring case may take it to save a lookup of each named entry.
+inline constexpr uint32_t kDirFlagNamesAsWritten = 0x1000;
 
 // Object information flags.
 inline constexpr uint32_t kDirObjectContainer = 0x04;

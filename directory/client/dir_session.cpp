@@ -114,6 +114,12 @@ bool Typeless(const Context& context) {
   return (context.flags & kDirFlagTypeless) != 0;
 }
 
+// Whether names inside values are written as their entries spell them, which costs a lookup of
+// each named entry, rather than as the values spell them.
+bool EntriesSpellValueNames(const Context& context) {
+  return (context.flags & kDirFlagNamesAsWritten) == 0;
+}
+
 // Fills the buffer with attribute values; an attribute cut by the end of the buffer continues
 // in the next batch under its name again. `done` is set once the last value is in. A value that
 // no batch can hold ends the read with kDirInsufficientBuffer, and `fault` says how large it is.
@@ -178,7 +184,7 @@ std::vector<AttributeRecords> ValueRecords(Store& store, const Context& context,
       return std::nullopt;
     // The entry's own spelling, as a search through this context would give it.
     StoreEntry entry;
-    if (store.GetEntryWithoutCount(*parsed, entry) == kDirOk)
+    if (EntriesSpellValueNames(context) && store.GetEntryWithoutCount(*parsed, entry) == kDirOk)
       return nameText(entry.name);
     return nameText(*parsed);
   };
@@ -1133,12 +1139,34 @@ int32_t DirSession::DirGetValue(DirContext context, DirBuffer buffer, uint32_t /
 
 int32_t DirSession::DirReadAhead(DirContext context, const std::vector<std::string>& objectNames,
                                  const std::vector<std::string>& attributeNames) {
+  return ReadAhead(context, objectNames, attributeNames, nullptr, 0);
+}
+
+int32_t DirSession::DirReadAheadWithin(DirContext context,
+                                       const std::vector<std::string>& objectNames,
+                                       const std::vector<std::string>& attributeNames,
+                                       const std::string& baseName, DirBuffer filter) {
+  return ReadAhead(context, objectNames, attributeNames, &baseName, filter);
+}
+
+int32_t DirSession::ReadAhead(DirContext context, const std::vector<std::string>& objectNames,
+                              const std::vector<std::string>& attributeNames,
+                              const std::string* baseName, DirBuffer filter) {
   const Context* found = tables_->FindContext(context);
   if (found == nullptr)
     return kDirBadContext;
   Store& store = tables_->StoreOf(*found);
   if (!store.ReadsAhead())
     return kDirOk;
+  std::optional<StoreSearch> within;
+  if (baseName != nullptr) {
+    const Buffer* buffer = tables_->FindBuffer(filter);
+    auto base = tables_->ResolveName(*found, *baseName);
+    if (base && buffer != nullptr && buffer->operation == kDirOperationSearchFilter &&
+        buffer->content == Buffer::Content::kFilter) {
+      within = StoreSearch{std::move(*base), buffer->filter};
+    }
+  }
   // The names' containers are looked up together, level by level from the top, so that the
   // guesses below find their parts known instead of taking the defaults of names of no entry.
   constexpr int kMostLevels = 16;
@@ -1173,7 +1201,8 @@ int32_t DirSession::DirReadAhead(DirContext context, const std::vector<std::stri
     if (auto name = GuessName(store, objectName, found->nameContext))
       names.push_back(std::move(*name));
   }
-  store.ReadAhead(names, attributeNames);
+  store.ReadAhead(names, attributeNames, EntriesSpellValueNames(*found),
+                  within ? &*within : nullptr);
   return kDirOk;
 }
 

@@ -120,6 +120,11 @@ class DirSession final : public DirClient {
   [[nodiscard]] int32_t DirReadAhead(DirContext context,
                                      const std::vector<std::string>& objectNames,
                                      const std::vector<std::string>& attributeNames) final;
+  // The base and filter are taken as DirSearchAhead takes them.
+  [[nodiscard]] int32_t DirReadAheadWithin(DirContext context,
+                                           const std::vector<std::string>& objectNames,
+                                           const std::vector<std::string>& attributeNames,
+                                           const std::string& baseName, DirBuffer filter) final;
   // The base is resolved as DirSearch resolves it and the filters handed to the store's
   // SearchAhead; a base or filter DirSearch would refuse asks for nothing.
   [[nodiscard]] int32_t DirSearchAhead(DirContext context, const std::string& baseName, int scope,
@@ -136,6 +141,10 @@ class DirSession final : public DirClient {
  private:
   // Gives the session its connections; what it holds (buffers, filters, error texts) stays.
   void Open(std::vector<DirConnection> connections, std::optional<size_t> primary);
+  // DirReadAhead, with DirReadAheadWithin's search when `baseName` is given.
+  [[nodiscard]] int32_t ReadAhead(DirContext context, const std::vector<std::string>& objectNames,
+                                  const std::vector<std::string>& attributeNames,
+                                  const std::string* baseName, DirBuffer filter);
 
   std::unique_ptr<DirSessionTables> tables_;
   std::unique_ptr<DirSessionStartup> startup_;  // what outlives a shutdown, and the start-up's

@@ -335,10 +335,13 @@ struct LdapStore::Impl {
   // identical reads of this operation; an entry named in a value of a DN syntax that arrived is
   // looked up the same way in the next search, so that naming it costs no request of its own.
   // A name no search brought is read as it would be without. An answer waits only for an asked
-  // read and goes with it, so what waits never exceeds the entries asked for.
+  // read and goes with it, so what waits never exceeds the entries asked for. Entries that the
+  // caller says make up most of a search's are fetched by that search instead, its other
+  // entries passed over: a filter naming thousands of entries costs the server a test of each
+  // name against each entry it finds.
   struct Sweep {
     std::vector<std::string> requested;  // what each read of the asked entries requests
-    bool namesInValues = false;          // whether `requested` holds an attribute of DN syntax
+    bool namesInValues = false;          // whether the entries its values of DN syntax name come
     std::vector<DirName> asked;          // in the order they will be read
     size_t nextAsked = 0;                // those before this index have been searched for
     std::deque<DirName> named;           // entries named in values, not yet searched for
@@ -352,8 +355,10 @@ struct LdapStore::Impl {
       std::string base;
       std::string filter;
       bool ofNamed = false;  // of the entries named in values, for their names and classes only
-      std::vector<std::string> keys;
+      std::unordered_set<std::string> keys;
     };
+    // The caller's search that brings every asked entry, until it is sent.
+    std::optional<Search> within;
     std::optional<Search> onItsWay;
     std::vector<std::string> attributes;  // keeps the request's list alive while it is sent
   };
@@ -403,14 +408,15 @@ struct LdapStore::Impl {
     return filter + ")";
   }
 
-  void StartSweep(const std::vector<DirName>& names, std::vector<std::string> requested) {
+  void StartSweep(const std::vector<DirName>& names, std::vector<std::string> requested,
+                  bool namedEntries, const StoreSearch* within) {
     ForgetSweep();
     Sweep started;
     started.requested = std::move(requested);
     for (const std::string& name : started.requested) {
       const SchemaAttribute* def = schema.FindAttribute(name);
-      started.namesInValues =
-          started.namesInValues || (def != nullptr && def->syntax == kSyntaxDistinguishedName);
+      started.namesInValues = started.namesInValues || (namedEntries && def != nullptr &&
+                                                        def->syntax == kSyntaxDistinguishedName);
     }
     for (const DirName& name : names) {
       std::string key = FoldedDnKey(name);
@@ -419,39 +425,62 @@ struct LdapStore::Impl {
       started.askedKeys.insert(std::move(key));
       started.asked.push_back(name);
     }
+    std::string filter;
+    if (within != nullptr && Searchable(within->base) &&
+        LdapFilterText(within->filter, schema, namingTypes, filter) == kDirOk) {
+      started.within.emplace();
+      started.within->base = LdapDnText(within->base);
+      started.within->filter = std::move(filter);
+    }
     sweep = std::move(started);
     SendSweep();
   }
 
-  // Sends the next search unless one is on its way: the entries named in values first, which
-  // reads in hand wait for, then the asked entries in their order. Names whose common ancestor
-  // no search can be below are left to their own reads.
+  // The next search of the sweep, its keys taken from the names to come: the caller's search for
+  // the asked entries before any of them, else the entries named in values first, which reads in
+  // hand wait for, then the asked entries in their order. False when no search can be below the
+  // names' common ancestor.
+  bool NextSweepSearch(const LdapConnection& connection, Sweep::Search& search) {
+    if (sweep->within && sweep->named.empty()) {
+      search = std::move(*sweep->within);
+      sweep->within.reset();
+      search.keys.insert(sweep->askedKeys.begin(), sweep->askedKeys.end());
+      sweep->nextAsked = sweep->asked.size();
+      return true;
+    }
+    std::vector<DirName> names;
+    const size_t most =
+        std::min(kMaxNamesPerSweep, static_cast<size_t>(std::max(1, connection.PageSize())));
+    search.ofNamed = !sweep->named.empty();
+    while (names.size() < most && !sweep->named.empty() && search.ofNamed) {
+      names.push_back(std::move(sweep->named.front()));
+      sweep->named.pop_front();
+    }
+    while (names.size() < most && !search.ofNamed && sweep->nextAsked < sweep->asked.size())
+      names.push_back(sweep->asked[sweep->nextAsked++]);
+    for (const DirName& name : names)
+      search.keys.insert(FoldedDnKey(name));
+    const DirName base = CommonAncestor(names);
+    if (!Searchable(base))
+      return false;
+    search.base = LdapDnText(base);
+    search.filter = RdnFilter(names);
+    return true;
+  }
+
+  // Sends the next search unless one is on its way. Names no search can bring are left to their
+  // own reads.
   void SendSweep() {
     if (!sweep || sweep->onItsWay)
       return;
     LdapConnection& connection = Connection();
     while (sweep->nextAsked < sweep->asked.size() || !sweep->named.empty()) {
       Sweep::Search search;
-      std::vector<DirName> names;
-      const size_t most =
-          std::min(kMaxNamesPerSweep, static_cast<size_t>(std::max(1, connection.PageSize())));
-      search.ofNamed = !sweep->named.empty();
-      while (names.size() < most && !sweep->named.empty() && search.ofNamed) {
-        names.push_back(std::move(sweep->named.front()));
-        sweep->named.pop_front();
-      }
-      while (names.size() < most && !search.ofNamed && sweep->nextAsked < sweep->asked.size())
-        names.push_back(sweep->asked[sweep->nextAsked++]);
-      for (const DirName& name : names)
-        search.keys.push_back(FoldedDnKey(name));
-      const DirName base = CommonAncestor(names);
-      if (!Searchable(base) || !connection.Connected()) {
+      if (!NextSweepSearch(connection, search) || !connection.Connected()) {
         for (const std::string& key : search.keys)
           sweep->pending.erase(key);
         continue;
       }
-      search.base = LdapDnText(base);
-      search.filter = RdnFilter(names);
       sweep->attributes = search.ofNamed ? std::vector<std::string>(std::begin(kEntryAttributes),
                                                                     std::end(kEntryAttributes) - 1)
                                          : sweep->requested;
@@ -497,7 +526,8 @@ struct LdapStore::Impl {
           entries.push_back(std::move(entry));
         if (code != kDirOk || page.cookie.empty())
           break;
-        // Entries of the same RDN elsewhere below the base made it more than a page.
+        // The caller's search, or entries of the same RDN elsewhere below the base, made it
+        // more than a page.
         const std::string cookie = page.cookie;
         code = connection.SearchPage(search.base, LDAP_SCOPE_SUBTREE, search.filter, list.data(),
                                      &cookie, page, "read");
@@ -511,7 +541,7 @@ struct LdapStore::Impl {
       if (!FillEntry(message.get(), entry))
         continue;
       std::string key = FoldedDnKey(entry.name);
-      if (std::find(search.keys.begin(), search.keys.end(), key) == search.keys.end())
+      if (!search.keys.contains(key))
         continue;
       Remember(key, entry);
       if (search.ofNamed || !sweep->askedKeys.contains(key))
@@ -1702,7 +1732,8 @@ std::vector<ChildCandidate> LdapStore::KnownChildren(const DirName& parent, cons
 }
 
 void LdapStore::ReadAhead(const std::vector<DirName>& names,
-                          const std::vector<std::string>& attributeNames) {
+                          const std::vector<std::string>& attributeNames, bool namedEntries,
+                          const StoreSearch* within) {
   bool asksStream = false;
   const std::vector<std::string> wanted = impl_->LdapNames(attributeNames, asksStream);
   if (wanted.empty())
@@ -1711,7 +1742,7 @@ void LdapStore::ReadAhead(const std::vector<DirName>& names,
   LdapConnection& connection = impl_->Connection();
   if (names.size() >= kSweepFrom && connection.Connected() && connection.PagedResults() &&
       !impl_->servers.Own().HasUnfinished()) {
-    impl_->StartSweep(names, std::move(requested));
+    impl_->StartSweep(names, std::move(requested), namedEntries, within);
     return;
   }
   const std::vector<const char*> list = AttributeList(requested);

@@ -76,8 +76,8 @@ class LdapStore final : public Store {
   // without waiting for their answers. The lookup or read of the same entry and attributes takes
   // the answer; one that no search brought, or whose search failed, is read as without.
   [[nodiscard]] bool ReadsAhead() const override { return true; }
-  void ReadAhead(const std::vector<DirName>& names,
-                 const std::vector<std::string>& attributeNames) override;
+  void ReadAhead(const std::vector<DirName>& names, const std::vector<std::string>& attributeNames,
+                 bool namedEntries, const StoreSearch* within) override;
   // Each paged search on a connection of its own (the store's, or a spare: the server keeps one
   // paging state per connection), the spares' binds sent together, then every first page. A
   // search not taken by the next operation is given up.

@@ -36,6 +36,12 @@ struct StoreAttribute {
   std::vector<std::string> values;
 };
 
+// A subtree search: the entries below `base` (itself included) that match `filter`.
+struct StoreSearch {
+  DirName base;
+  FilterNode filter;
+};
+
 // Delivers entries one at a time; the store it came from must outlive it.
 class EntryCursor {
  public:
@@ -92,10 +98,13 @@ class Store {
   // Whether ReadAhead does anything: a store that answers at once has nothing to gain.
   [[nodiscard]] virtual bool ReadsAhead() const { return false; }
   // The named attributes of `names` are about to be read, in this order: a store that waits for
-  // its server asks for them now, so that the reads find their answers waiting. Only an identical
-  // read takes such an answer; nothing else changes.
+  // its server asks for them now, so that the reads find their answers waiting, and with
+  // `namedEntries` the entries their values of a DN syntax name too. `within`, when given, finds
+  // every one of `names` and not many more entries: such a store may fetch them by it. Only an
+  // identical read takes such an answer; nothing else changes.
   virtual void ReadAhead(const std::vector<DirName>& /*names*/,
-                         const std::vector<std::string>& /*attributeNames*/) {}
+                         const std::vector<std::string>& /*attributeNames*/, bool /*namedEntries*/,
+                         const StoreSearch* /*within*/) {}
   // The searches of `filters` below `base` with `scope` follow, in this order: a store that waits
   // for its server sends them now, together. Only an identical Search takes such a start; its
   // entries, codes and texts are those of a search started then.

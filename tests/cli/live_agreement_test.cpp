@@ -425,6 +425,29 @@ TEST_F(LiveAgreementTest, ManyItemsCostAFewRoundTripsBeyondTheLists) {
   }
 }
 
+// A role's values may spell its tasks otherwise than their entries do, in letter case beyond
+// ASCII too, which the server matches: each still marks its task.
+TEST_F(LiveAgreementTest, ATaskNamedInAnotherSpellingIsStillMarked) {
+  const std::string path = (root_ / "spelled.ldif").string();
+  std::ofstream(path) << "dn: o=Wide\nobjectClass: organization\no: Wide\n\n"
+                         "dn:: Y249w4RyZ2VyLG89V2lkZQ==\nobjectClass: rbsTask2\ncn:: w4RyZ2Vy\n\n"
+                         "dn: cn=Plain,o=Wide\nobjectClass: rbsTask2\ncn: Plain\n\n"
+                         "dn: cn=Idle,o=Wide\nobjectClass: rbsTask2\ncn: Idle\n\n"
+                         "dn: cn=Role,o=Wide\nobjectClass: rbsRole2\ncn: Role\n"
+                         "rbsContent:: Y249w6RyZ2VyLG89d2lkZQ==\n"  // cn=\u00e4rger,o=wide
+                         "rbsContent: CN=PLAIN,O=WIDE\n";
+  SlapdServer server(path);
+  ASSERT_TRUE(server.Running()) << server.Error();
+  const std::string live = (root_ / "spelled.ini").string();
+  std::ofstream(live) << "[wide]\ntree = WIDE\nsource = " << server.Uri()
+                      << "\ncontext = Wide\nprimary = yes\ntimeout = 5\n";
+  const Result result = Run(live, {"--roles", "Role", "--dependents", "--list"});
+  ASSERT_EQ(result.status, kExportDone) << result.err;
+  for (const char* line : {"\tx\t\xc3\x84rger", "\tx\tPlain", "\t-\tIdle"}) {
+    EXPECT_NE(result.out.find(line), std::string::npos) << line << " in\n" << result.out;
+  }
+}
+
 // A NUL inside a string value reaches the document's check from either store and fails the
 // export, instead of ending the value there.
 TEST_F(LiveAgreementTest, AValueHoldingANulFailsTheExportFromEitherStore) {

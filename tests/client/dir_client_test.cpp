@@ -17,6 +17,7 @@
 #include "directory/client/dir_client.h"
 #include "directory/client/value_record.h"
 #include "tests/client/store_test_support.h"
+#include "util/text.h"
 
 namespace {
 
@@ -95,14 +96,10 @@ struct Token {
   uint32_t syntax;
 };
 
-// Searches with a token sequence (the end token is added); names in batch order.
-Listed SearchAll(DirClient& client, DirContext context, const std::string& base, int scope,
-                 const std::vector<Token>& tokens, uint32_t bufferSize = 4096) {
-  Listed listed;
+// A buffer holding the filter of a token sequence (the end token is added); the caller frees it.
+DirBuffer FilterBuffer(DirClient& client, DirContext context, const std::vector<Token>& tokens) {
   DirBuffer filterBuffer = 0;
-  DirBuffer result = 0;
   EXPECT_EQ(client.DirAllocBuffer(4096, filterBuffer), kDirOk);
-  EXPECT_EQ(client.DirAllocBuffer(bufferSize, result), kDirOk);
   EXPECT_EQ(client.DirInitBuffer(context, kDirOperationSearchFilter, filterBuffer), kDirOk);
   DirFilter filter = 0;
   EXPECT_EQ(client.DirAllocFilter(filter), kDirOk);
@@ -110,6 +107,16 @@ Listed SearchAll(DirClient& client, DirContext context, const std::string& base,
     EXPECT_EQ(client.DirAddFilterToken(filter, t.token, t.value, t.syntax), kDirOk);
   EXPECT_EQ(client.DirAddFilterToken(filter, kFilterEnd, {}, 0), kDirOk);
   EXPECT_EQ(client.DirPutFilter(context, filterBuffer, filter, nullptr), kDirOk);
+  return filterBuffer;
+}
+
+// Searches with a token sequence (the end token is added); names in batch order.
+Listed SearchAll(DirClient& client, DirContext context, const std::string& base, int scope,
+                 const std::vector<Token>& tokens, uint32_t bufferSize = 4096) {
+  Listed listed;
+  const DirBuffer filterBuffer = FilterBuffer(client, context, tokens);
+  DirBuffer result = 0;
+  EXPECT_EQ(client.DirAllocBuffer(bufferSize, result), kDirOk);
   int32_t handle = -1;
   do {
     listed.code = client.DirSearch(context, base, scope, 0, filterBuffer, DirTimeStamp{}, 0, 0,
@@ -570,9 +577,16 @@ TEST_F(ClientTest, DistinguishedNameValuesHaveTheFormOfSearchResults) {
       const Read members = ReadAttribute(client_, context, ".Printer Group.Sales.Acme", "Member");
       ASSERT_EQ(members.code, kDirOk);
       ASSERT_EQ(members.records.size(), 3u);
-      // Values stored in another letter case come back spelled as the entry is.
+      // Values stored in another letter case come back spelled as the entry is, unless the
+      // context asks for them as written.
       EXPECT_EQ(TextOf(members.records[0]), users.names[0]);
       EXPECT_EQ(TextOf(members.records[1]), users.names[1]);
+      const DirContext asWritten = Context(flags | kDirFlagNamesAsWritten, nameContext);
+      const Read written = ReadAttribute(client_, asWritten, ".Printer Group.Sales.Acme", "Member");
+      ASSERT_EQ(written.records.size(), 3u);
+      EXPECT_NE(TextOf(written.records[1]), users.names[1]);
+      EXPECT_TRUE(SameTextAscii(TextOf(written.records[1]), users.names[1]));
+      EXPECT_EQ(client_.DirFreeContext(asWritten), kDirOk);
       const Read content =
           ReadAttribute(client_, context, ".Role 1.Collection.Roles.Acme", "rbsContent");
       const Listed task = SearchAll(client_, context, ".Acme", kDirScopeSubtree,
@@ -774,7 +788,9 @@ TEST_F(ClientTest, ReadingAllAttributesGivesEveryOneInOrder) {
 }
 
 // A read asked for ahead answers exactly as the read alone does: for the attributes it was asked
-// with, through an alias, for a name of no entry, and not at all for other attributes.
+// with, through an alias, for a name of no entry, and not at all for other attributes; whether
+// the entries were asked for by their names or by a search that finds some of them, and with
+// the names inside values as the values or as their entries spell them.
 TEST_P(BothStoresTest, ReadsAskedForAheadAnswerAsReadsAlone) {
   StartEither();
   const DirContext context = Context(kDirFlagDerefAliases | kDirFlagTypeless, "[Root]");
@@ -793,20 +809,32 @@ TEST_P(BothStoresTest, ReadsAskedForAheadAnswerAsReadsAlone) {
   const auto same = [](const Read& a, const Read& b) {
     return a.code == b.code && a.name == b.name && a.syntax == b.syntax && a.records == b.records;
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.object + " " + c.attribute);
-    client_.DirClientBeginOperation();
-    const Read alone = ReadAttribute(client_, context, c.object, c.attribute);
-    for (const std::string& askedFor : {c.attribute, std::string("CN")}) {
-      SCOPED_TRACE("asked ahead for " + askedFor);
+  const DirContext asWritten =
+      Context(kDirFlagDerefAliases | kDirFlagTypeless | kDirFlagNamesAsWritten, "[Root]");
+  const DirBuffer users = FilterBuffer(client_, context, ClassFilter("User"));
+  for (const DirContext through : {context, asWritten}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.object + " " + c.attribute + (through == context ? "" : ", as written"));
       client_.DirClientBeginOperation();
-      // Read once so that the client knows the names on the way.
-      static_cast<void>(ReadAttribute(client_, context, c.object, c.attribute));
-      client_.DirClientBeginOperation();
-      EXPECT_EQ(client_.DirReadAhead(context, {c.object, "Admin.Sales.Acme"}, {askedFor}), kDirOk);
-      EXPECT_TRUE(same(ReadAttribute(client_, context, c.object, c.attribute), alone));
+      const Read alone = ReadAttribute(client_, through, c.object, c.attribute);
+      for (const bool bySearch : {false, true}) {
+        for (const std::string& askedFor : {c.attribute, std::string("CN")}) {
+          SCOPED_TRACE("asked ahead for " + askedFor + (bySearch ? " by a search" : ""));
+          client_.DirClientBeginOperation();
+          // Read once so that the client knows the names on the way.
+          static_cast<void>(ReadAttribute(client_, through, c.object, c.attribute));
+          client_.DirClientBeginOperation();
+          const std::vector<std::string> objects = {c.object, "Admin.Sales.Acme"};
+          EXPECT_EQ(bySearch
+                        ? client_.DirReadAheadWithin(through, objects, {askedFor}, "Acme", users)
+                        : client_.DirReadAhead(through, objects, {askedFor}),
+                    kDirOk);
+          EXPECT_TRUE(same(ReadAttribute(client_, through, c.object, c.attribute), alone));
+        }
+      }
     }
   }
+  EXPECT_EQ(client_.DirFreeBuffer(users), kDirOk);
   EXPECT_EQ(client_.DirReadAhead(0, {"Admin.Sales.Acme"}, {"CN"}), kDirBadContext);
 }
 
