@@ -428,9 +428,10 @@ struct LdapStore::Impl {
     std::string filter;
     if (within != nullptr && Searchable(within->base) &&
         LdapFilterText(within->filter, schema, namingTypes, filter) == kDirOk) {
-      started.within.emplace();
-      started.within->base = LdapDnText(within->base);
-      started.within->filter = std::move(filter);
+      Sweep::Search whole;
+      whole.base = LdapDnText(within->base);
+      whole.filter = std::move(filter);
+      started.within = std::move(whole);
     }
     sweep = std::move(started);
     SendSweep();
