@@ -297,6 +297,16 @@ struct DirSessionTables {
     return found == buffers.end() ? nullptr : &found->second;
   }
 
+  // The filter a search filter buffer holds; nullptr for any other handle.
+  const FilterNode* FilterIn(DirBuffer handle) {
+    const Buffer* buffer = FindBuffer(handle);
+    if (buffer == nullptr || buffer->operation != kDirOperationSearchFilter ||
+        buffer->content != Buffer::Content::kFilter) {
+      return nullptr;
+    }
+    return &buffer->filter;
+  }
+
   const DirConnection& ConnectionOf(const Context& context) const {
     return connections[context.connection];
   }
@@ -1160,12 +1170,10 @@ int32_t DirSession::ReadAhead(DirContext context, const std::vector<std::string>
     return kDirOk;
   std::optional<StoreSearch> within;
   if (baseName != nullptr) {
-    const Buffer* buffer = tables_->FindBuffer(filter);
+    const FilterNode* node = tables_->FilterIn(filter);
     auto base = tables_->ResolveName(*found, *baseName);
-    if (base && buffer != nullptr && buffer->operation == kDirOperationSearchFilter &&
-        buffer->content == Buffer::Content::kFilter) {
-      within = StoreSearch{std::move(*base), buffer->filter};
-    }
+    if (base && node != nullptr)
+      within = StoreSearch{std::move(*base), *node};
   }
   // The names' containers are looked up together, level by level from the top, so that the
   // guesses below find their parts known instead of taking the defaults of names of no entry.
@@ -1216,12 +1224,10 @@ int32_t DirSession::DirSearchAhead(DirContext context, const std::string& baseNa
   std::vector<FilterNode> nodes;
   nodes.reserve(filters.size());
   for (const DirBuffer filter : filters) {
-    const Buffer* buffer = tables_->FindBuffer(filter);
-    if (buffer == nullptr || buffer->operation != kDirOperationSearchFilter ||
-        buffer->content != Buffer::Content::kFilter) {
+    const FilterNode* node = tables_->FilterIn(filter);
+    if (node == nullptr)
       return kDirOk;
-    }
-    nodes.push_back(buffer->filter);
+    nodes.push_back(*node);
   }
   if (const auto name = tables_->ResolveName(*found, baseName))
     tables_->StoreOf(*found).SearchAhead(*name, scope, nodes);
