@@ -307,8 +307,10 @@ void TExportRun::CheckDependentTasks(DirContext context) {
     DSModifyContextFlags(client_, asWritten.Get(), '+', kDirFlagNamesAsWritten);
   }
   const DirContext first = spellingSkipped ? asWritten.Get() : context;
+  // Tasks first: nearly every value names one.
   const auto isLine = [&](const std::string& text) {
-    return std::any_of(kRbsKinds.begin(), kRbsKinds.end(),
+    return lists_.Of(RbsKind::kTask).IndexOf(text) >= 0 ||
+           std::any_of(kRbsKinds.begin(), kRbsKinds.end(),
                        [&](RbsKind kind) { return lists_.Of(kind).IndexOf(text) >= 0; });
   };
   std::vector<std::string> again;

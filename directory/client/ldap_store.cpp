@@ -517,25 +517,19 @@ struct LdapStore::Impl {
     bool sound = connection.Generation() == search.generation && connection.Connected();
     if (sound) {
       LdapPage page;
-      int32_t code = connection.CollectPage(search.msgid, page, "read");
-      const std::vector<const char*> list =
-          AttributeList(search.ofNamed ? std::vector<std::string>(std::begin(kEntryAttributes),
-                                                                  std::end(kEntryAttributes) - 1)
-                                       : sweep->requested);
-      for (;;) {
-        for (LdapMessage& entry : page.entries)
-          entries.push_back(std::move(entry));
-        if (code != kDirOk || page.cookie.empty())
-          break;
-        // The caller's search, or entries of the same RDN elsewhere below the base, made it
-        // more than a page.
-        const std::string cookie = page.cookie;
-        code = connection.SearchPage(search.base, LDAP_SCOPE_SUBTREE, search.filter, list.data(),
-                                     &cookie, page, "read");
-      }
+      const int32_t first = connection.CollectPage(search.msgid, page, "read");
+      // The list the search went out with, held here: the later pages and the referred parts
+      // are asked for with it.
+      const std::vector<std::string> attributes = sweep->attributes;
+      const std::vector<const char*> list = AttributeList(attributes);
+      std::vector<LdapReference> references;
+      const int32_t code = GatherPages(connection, search.base, search.filter, list.data(), first,
+                                       page, entries, &references);
       // Whatever arrived before a failure is still an answer; the rest are read alone, and meet
       // the failure there as they would have without.
       sound = code == kDirOk;
+      if (sound)
+        SweepReferred(search, references, list.data(), entries);
     }
     for (LdapMessage& message : entries) {
       StoreEntry entry;
@@ -559,6 +553,63 @@ struct LdapStore::Impl {
     }
     SendSweep();
     return true;
+  }
+
+  // The entries of the subtree search whose first page, answered `code`, is `page`, its later
+  // pages asked for in turn, with its continuation references when `references` is given; the
+  // code of the last page.
+  static int32_t GatherPages(LdapConnection& connection, const std::string& base,
+                             const std::string& filter, const char* const* attrs, int32_t code,
+                             LdapPage& page, std::vector<LdapMessage>& entries,
+                             std::vector<LdapReference>* references) {
+    for (;;) {
+      for (LdapMessage& entry : page.entries)
+        entries.push_back(std::move(entry));
+      if (references != nullptr) {
+        for (LdapReference& reference : page.references)
+          references->push_back(std::move(reference));
+      }
+      if (code != kDirOk || page.cookie.empty())
+        return code;
+      // The caller's search, or entries of the same RDN elsewhere below the base, made it more
+      // than a page.
+      const std::string cookie = page.cookie;
+      code = connection.SearchPage(base, LDAP_SCOPE_SUBTREE, filter, attrs, &cookie, page, "read");
+    }
+  }
+
+  // The entries of `search` in the parts of the tree its continuation `references` name, each
+  // part searched on its own server with the same filter: read alone, each entry there would
+  // cost a referred read. Whatever a part cannot give that way (its server out of reach, a
+  // reference of its own) is left to the reads, which follow the referral and meet any failure
+  // as they would have without.
+  void SweepReferred(const Sweep::Search& search, const std::vector<LdapReference>& references,
+                     const char* const* attrs, std::vector<LdapMessage>& entries) {
+    const ReferralChain chain = LdapServers::StartOf(Connection());
+    for (const LdapReference& reference : references) {
+      const auto first =
+          reference.urls.empty() ? std::nullopt : ParseReferral(reference.urls.front());
+      if (!first)
+        continue;
+      const auto searchPart = [&](LdapConnectionPool& pool, const std::string& dn,
+                                  const ReferralChain&) {
+        // A listing of that server part way through its pages keeps the paging state of the
+        // pool's own connection.
+        std::unique_ptr<LdapConnection> spare = pool.HasUnfinished() ? pool.TakeSpare() : nullptr;
+        LdapConnection& connection = spare ? *spare : pool.Main();
+        const std::string noCookie;
+        LdapPage page;
+        const int32_t code =
+            GatherPages(connection, dn, search.filter, attrs,
+                        connection.SearchPage(dn, LDAP_SCOPE_SUBTREE, search.filter, attrs,
+                                              &noCookie, page, "read"),
+                        page, entries, nullptr);
+        if (spare)
+          pool.ReturnSpare(std::move(spare));
+        return code;
+      };
+      static_cast<void>(servers.Follow(reference.urls, chain, "read", first->dn, searchPart));
+    }
   }
 
   // Queues the entries named in `message`'s values of a DN syntax that this operation has not
@@ -878,9 +929,11 @@ struct LdapStore::Impl {
           names.push_back(std::move(child));
         }
       }
+      // A container held by another server answers by a referral: followed, it is known like
+      // the others, and the names below it are guessed right.
       std::vector<LdapPage> pages;
       const int32_t code =
-          Connection().LookUpEach(children, kEntryAttributes, pages, "name lookup");
+          servers.LookUpEach(Connection(), children, kEntryAttributes, pages, "name lookup");
       if (code != kDirOk)
         return;
       for (size_t i = from; i < to; ++i) {
