@@ -310,8 +310,9 @@ void TExportRun::CheckDependentTasks(DirContext context) {
   // Tasks first: nearly every value names one.
   const auto isLine = [&](const std::string& text) {
     return lists_.Of(RbsKind::kTask).IndexOf(text) >= 0 ||
-           std::any_of(kRbsKinds.begin(), kRbsKinds.end(),
-                       [&](RbsKind kind) { return lists_.Of(kind).IndexOf(text) >= 0; });
+           std::any_of(kRbsKinds.begin(), kRbsKinds.end(), [&](RbsKind kind) {
+             return kind != RbsKind::kTask && lists_.Of(kind).IndexOf(text) >= 0;
+           });
   };
   std::vector<std::string> again;
   TStringList named;

@@ -589,8 +589,6 @@ struct LdapStore::Impl {
     for (const LdapReference& reference : references) {
       const auto first =
           reference.urls.empty() ? std::nullopt : ParseReferral(reference.urls.front());
-      if (!first)
-        continue;
       const auto searchPart = [&](LdapConnectionPool& pool, const std::string& dn,
                                   const ReferralChain&) {
         // A listing of that server part way through its pages keeps the paging state of the
@@ -608,7 +606,8 @@ struct LdapStore::Impl {
           pool.ReturnSpare(std::move(spare));
         return code;
       };
-      static_cast<void>(servers.Follow(reference.urls, chain, "read", first->dn, searchPart));
+      static_cast<void>(servers.Follow(reference.urls, chain, "read",
+                                       first ? first->dn : search.base, searchPart));
     }
   }
 
