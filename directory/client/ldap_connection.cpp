@@ -1,8 +1,11 @@
 #include "directory/client/ldap_connection.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -177,6 +180,37 @@ int32_t LdapConnection::FromResult(int rc, std::string_view what, const char* di
 
 void LdapConnection::Drop() {
   ld_.reset();
+  heldGeneration_.reset();
+}
+
+LdapConnection::SendsTogether::~SendsTogether() {
+  if (--connection_.sendsHeld_ == 0)
+    connection_.LetSendsGo();
+}
+
+void LdapConnection::HoldSendsIfAsked() {
+  if (sendsHeld_ == 0 || ld_ == nullptr || heldGeneration_ == generation_)
+    return;
+  int fd = -1;
+  const int on = 1;
+  // Not every socket can (a local one cannot): its requests then go out one by one, as before.
+  if (ldap_get_option(ld_.get(), LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0 &&
+      setsockopt(fd, IPPROTO_TCP, TCP_CORK, &on, sizeof on) == 0) {
+    heldGeneration_ = generation_;
+  }
+}
+
+void LdapConnection::LetSendsGo() {
+  // A connection dropped meanwhile took its socket along; its descriptor may be another's now.
+  if (heldGeneration_ != generation_ || ld_ == nullptr) {
+    heldGeneration_.reset();
+    return;
+  }
+  heldGeneration_.reset();
+  int fd = -1;
+  const int off = 0;
+  if (ldap_get_option(ld_.get(), LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0)
+    setsockopt(fd, IPPROTO_TCP, TCP_CORK, &off, sizeof off);
 }
 
 struct timeval LdapConnection::Timeout() const {
@@ -466,6 +500,7 @@ int32_t LdapConnection::SendSearch(const std::string& base, int scope, const std
   }
   struct timeval tv = Timeout();
   msgid = 0;
+  HoldSendsIfAsked();
   const SigPipeHold hold;
   const int rc =
       ldap_search_ext(ld_.get(), base.c_str(), scope, filter.c_str(), const_cast<char**>(attrs), 0,
@@ -569,6 +604,7 @@ int32_t LdapConnection::LookUpEachOnce(const std::vector<std::string>& bases,
   std::vector<int> sent;
   int32_t failure = kDirOk;
   const auto sendUpTo = [&](size_t count) {
+    const SendsTogether together(*this);
     while (failure == kDirOk && sent.size() < std::min(count, bases.size())) {
       int msgid = 0;
       failure = SendSearch(bases[sent.size()], LDAP_SCOPE_BASE, "(objectClass=*)", attrs, nullptr,
@@ -592,7 +628,10 @@ int32_t LdapConnection::LookUpEachOnce(const std::vector<std::string>& bases,
     // A referral is no failure here: the caller follows it.
     if (code != kDirOk && code != kDirNoSuchEntry && pages[i].ldapCode != LDAP_REFERRAL)
       failure = code;
-    sendUpTo(i + 1 + kMostOutstanding);
+    // The window is topped up once half of it is answered: requests sent one per answer would
+    // trickle out between the answers, a turn each when the server is quicker than the reader.
+    if (sent.size() - (i + 1) <= kMostOutstanding / 2)
+      sendUpTo(i + 1 + kMostOutstanding);
   }
   return failure;
 }
@@ -608,6 +647,7 @@ int32_t LdapConnection::SendWhoAmI(int& msgid) {
   if (const int32_t code = Ensure(); code != kDirOk)
     return code;
   msgid = 0;
+  HoldSendsIfAsked();
   const SigPipeHold hold;
   if (const int rc = ldap_whoami(ld_.get(), nullptr, nullptr, &msgid); rc != LDAP_SUCCESS) {
     if (rc == LDAP_SERVER_DOWN)

@@ -121,6 +121,22 @@ class LdapConnection {
                                    std::vector<LdapPage>& pages, std::string_view what);
   // Gives up a request whose answer is no longer wanted.
   void Abandon(int msgid);
+  // While one is held, the requests sent on the connection wait in its socket and leave together
+  // when the last one ends, in as few packets as they fill. A burst sent piecemeal (by a process
+  // slowed or preempted between two requests) costs a round trip per piece the server answers
+  // before the next arrives. Nothing may be awaited while one is held.
+  class SendsTogether {
+   public:
+    explicit SendsTogether(LdapConnection& connection) : connection_(connection) {
+      ++connection_.sendsHeld_;
+    }
+    ~SendsTogether();
+    SendsTogether(const SendsTogether&) = delete;
+    SendsTogether& operator=(const SendsTogether&) = delete;
+
+   private:
+    LdapConnection& connection_;
+  };
   // Sends the who-am-I request (RFC 4532) and gives its message id.
   [[nodiscard]] int32_t SendWhoAmI(int& msgid);
   // The bound identity's authorization id (RFC 4532), "" for an anonymous connection: the answer
@@ -149,6 +165,9 @@ class LdapConnection {
   int FirstRequest(const Send& send, std::chrono::steady_clock::time_point deadline);
   int32_t ConnectFailure(int rc, std::string_view what,
                          std::chrono::steady_clock::time_point deadline);
+  // Holds the socket's sends back while a SendsTogether is held; lets them go.
+  void HoldSendsIfAsked();
+  void LetSendsGo();
 
   LdapSettings settings_;
   std::vector<std::string> servers_;  // the settings' list, never empty
@@ -160,6 +179,8 @@ class LdapConnection {
   LdapHandle ld_;
   uint64_t generation_ = 0;
   bool spare_ = false;  // one beside the pool's own, which was open before it
+  int sendsHeld_ = 0;
+  std::optional<uint64_t> heldGeneration_;  // the connection whose socket holds sends back
   friend class LdapConnectionPool;
 };
 

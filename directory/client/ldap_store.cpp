@@ -755,18 +755,22 @@ struct LdapStore::Impl {
     LdapConnection& connection = Connection();
     int root = -1;
     int usual = -1;
-    int32_t code = connection.SendSearch("", LDAP_SCOPE_BASE, "(objectClass=*)", kRootAttributes,
-                                         nullptr, root, "root DSE");
-    if (code != kDirOk)
-      return code;
-    const uint64_t generation = connection.Generation();
-    if (connection.SendSearch(std::string(kUsualSubschema), LDAP_SCOPE_BASE, "(objectClass=*)",
-                              kSchemaAttributes, nullptr, usual, "schema") != kDirOk) {
-      usual = -1;
+    uint64_t generation = 0;
+    {
+      const LdapConnection::SendsTogether together(connection);
+      const int32_t sent = connection.SendSearch("", LDAP_SCOPE_BASE, "(objectClass=*)",
+                                                 kRootAttributes, nullptr, root, "root DSE");
+      if (sent != kDirOk)
+        return sent;
+      generation = connection.Generation();
+      if (connection.SendSearch(std::string(kUsualSubschema), LDAP_SCOPE_BASE, "(objectClass=*)",
+                                kSchemaAttributes, nullptr, usual, "schema") != kDirOk) {
+        usual = -1;
+      }
+      SendStartAnswers();
     }
-    SendStartAnswers();
     LdapPage page;
-    code = connection.CollectPage(root, page, "root DSE");
+    int32_t code = connection.CollectPage(root, page, "root DSE");
     if (code == kDirTransportFailure && !connection.Connected()) {
       usual = -1;
       code = SearchOnce("", LDAP_SCOPE_BASE, "(objectClass=*)", kRootAttributes, page, "root DSE");
@@ -1801,6 +1805,7 @@ void LdapStore::ReadAhead(const std::vector<DirName>& names,
   const std::vector<const char*> list = AttributeList(requested);
   // Beyond what may wait, the reads are asked for as they come.
   const size_t most = std::min(names.size(), kMaxWaitingAnswers);
+  const LdapConnection::SendsTogether together(connection);
   for (size_t i = 0; i < most; ++i) {
     const DirName& name = names[i];
     std::string key = FoldedDnKey(name);

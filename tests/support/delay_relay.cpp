@@ -159,6 +159,11 @@ std::vector<size_t> DelayRelay::TurnsPerConnection() const {
   return turns;
 }
 
+size_t DelayRelay::Splits() const {
+  const std::lock_guard lock(mutex_);
+  return splits_;
+}
+
 size_t DelayRelay::Connections() const {
   const std::lock_guard lock(mutex_);
   return accepted_;
@@ -176,6 +181,7 @@ void DelayRelay::ResetTurns() {
     tally.turns = 0;
   accepted_ = 0;
   rounds_ = 0;
+  splits_ = 0;
 }
 
 void DelayRelay::OpenTurn() {
@@ -194,6 +200,11 @@ void DelayRelay::CountTurn(uint64_t id) {
   const std::lock_guard lock(mutex_);
   if (auto found = tallies_.find(id); found != tallies_.end())
     ++found->second.turns;
+}
+
+void DelayRelay::CountSplit() {
+  const std::lock_guard lock(mutex_);
+  ++splits_;
 }
 
 void DelayRelay::Closed(uint64_t id) {
@@ -297,6 +308,8 @@ void DelayRelay::Serve() {
           CloseTurn();
         } else if (up && !link.lastUp) {
           OpenTurn();
+        } else if (up) {
+          CountSplit();
         }
         link.lastUp = up;
         way->held.push_back({now + delay, std::string(buffer, static_cast<size_t>(n)), 0});

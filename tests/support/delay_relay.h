@@ -37,6 +37,10 @@ class DelayRelay {
   // The same per connection, in the order they were accepted: those open now and those closed
   // since the last reset.
   [[nodiscard]] std::vector<size_t> TurnsPerConnection() const;
+  // Requests of one turn that reached the relay in more than one piece since the last reset, a
+  // count per piece beyond the first: those sent together that arrive together reach the server
+  // before its first answer however slowly their sender made them.
+  [[nodiscard]] size_t Splits() const;
   // Connections accepted since the last reset.
   [[nodiscard]] size_t Connections() const;
   // Round trips since the last reset, as a client across the network waits for them: turns of
@@ -56,6 +60,7 @@ class DelayRelay {
   void Serve();
   void Accept(std::vector<Link>& links);
   void CountTurn(uint64_t id);
+  void CountSplit();
   void Closed(uint64_t id);
   void OpenTurn();
   void CloseTurn();
@@ -73,6 +78,7 @@ class DelayRelay {
   std::map<uint64_t, Tally> tallies_;  // by accept order
   size_t accepted_ = 0;
   size_t rounds_ = 0;
+  size_t splits_ = 0;
 
   std::thread thread_;
 };
