@@ -361,11 +361,11 @@ XmlCheckedItems TExportRun::CheckedItems() const {
   return items;
 }
 
-TExportDocument TExportRun::BuildDocument(DirContext context) const {
+TExportDocument TExportRun::BuildDocument(DirContext context, XmlLineSink* into) const {
   const XmlCheckedItems items = CheckedItems();
   const DirectoryAttributeSource source(client_, context);
   XmlDocumentLines lines;
-  XmlInstallWriter writer(source, lines);
+  XmlInstallWriter writer(source, into != nullptr ? *into : lines);
   writer.WriteDocument(items);
   TExportDocument document;
   document.stopped = writer.Stopped();
@@ -399,14 +399,21 @@ std::optional<std::string> TExportRun::UnsavableBecause(const TExportDocument& d
 
 std::optional<std::string> TExportRun::FileText(const TExportDocument& document,
                                                 ErrorMessageSink& messages) const {
-  // Without a view to show it in, a document that may lack values is not written at all.
-  if (const auto& failure = document.firstFailure) {
-    NWErrorBox(client_, messages, failure->code, FailedReadText(*failure));
-    return std::nullopt;
-  }
-  if (const auto& fault = document.textFault) {
-    messages.ShowError("Cannot export " + XmlTextFaultText(*fault));
+  if (!MayWriteFile(document, messages)) {
     return std::nullopt;
   }
   return XmlFileText(document.lines);
+}
+
+bool TExportRun::MayWriteFile(const TExportDocument& document, ErrorMessageSink& messages) const {
+  // Without a view to show it in, a document that may lack values is not written at all.
+  if (const auto& failure = document.firstFailure) {
+    NWErrorBox(client_, messages, failure->code, FailedReadText(*failure));
+    return false;
+  }
+  if (const auto& fault = document.textFault) {
+    messages.ShowError("Cannot export " + XmlTextFaultText(*fault));
+    return false;
+  }
+  return true;
 }

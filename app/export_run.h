@@ -99,8 +99,10 @@ class TExportRun {
 
   // The document --------------------------------------------------------------------------------
 
-  // The install document of the checked lines, every attribute read through `context`.
-  [[nodiscard]] TExportDocument BuildDocument(DirContext context) const;
+  // The install document of the checked lines, every attribute read through `context`; its
+  // lines go to `into` when given (and the document's own stay empty).
+  [[nodiscard]] TExportDocument BuildDocument(DirContext context,
+                                              XmlLineSink* into = nullptr) const;
   // Why the window may not save `document`: a list that failed to fill whole (a part of the tree
   // out of reach among them), a lost server (the text names the read and the client's words),
   // else a value the document cannot hold; nullopt when it may.
@@ -109,6 +111,10 @@ class TExportRun {
   // read failed (the document may lack values) or a value held text the document cannot hold.
   [[nodiscard]] std::optional<std::string> FileText(const TExportDocument& document,
                                                     ErrorMessageSink& messages) const;
+  // Whether a file may be written of `document`, however its lines were kept: FileText's test,
+  // its reason given to `messages` when not.
+  [[nodiscard]] bool MayWriteFile(const TExportDocument& document,
+                                  ErrorMessageSink& messages) const;
 
  private:
   // Marks, in the list of `kind`, the first line equal to each of `names`.

@@ -20,6 +20,7 @@
 #include "directory/d_nw_list.h"
 #include "util/string_list.h"
 #include "util/text.h"
+#include "xmlexport/install_document.h"
 #include "xmlexport/xml_save.h"
 
 namespace {
@@ -316,20 +317,27 @@ int Export(DirClient& session, const ExportOptions& options, std::ostream& out, 
     run.CheckDependentTasks(context);
   }
 
-  const std::optional<std::string> text =
-      options.list ? ListText(lists) : run.FileText(run.BuildDocument(context), messages);
-  if (!text) {
+  // The document is kept as the file's bytes from the start: a string per line beside them
+  // would hold the large document several times over.
+  XmlDocumentText file;
+  std::vector<std::string> listText;
+  if (options.list) {
+    listText.push_back(ListText(lists));
+  } else if (!run.MayWriteFile(run.BuildDocument(context, &file), messages)) {
     return kExportFailed;
   }
+  const std::vector<std::string>& pieces = options.list ? listText : file.Pieces();
   if (options.output) {
-    if (const std::optional<std::string> error = SaveTextFile(*options.output, *text)) {
+    if (const std::optional<std::string> error = SaveTextFile(*options.output, pieces)) {
       messages.ShowError(*error);
       return kExportFailed;
     }
     return kExportDone;
   }
   errno = 0;
-  out.write(text->data(), static_cast<std::streamsize>(text->size()));
+  for (const std::string& piece : pieces) {
+    out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+  }
   if (const std::optional<std::string> fault = OutputFault(out)) {
     messages.ShowError(*fault);
     return kExportFailed;

@@ -38,20 +38,6 @@ FileResult KindFailure(mode_t mode) {
   return result;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
-  return true;
-}
-
 // The temporary file of one replacement, hidden beside its target: closed and removed unless it
 // was renamed into place.
 class TemporaryFile {
@@ -105,6 +91,20 @@ void SyncFolder(const std::filesystem::path& target) {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+  return true;
+}
 
 FileResult OpenRegularFile(const std::filesystem::path& path, UniqueFd& file, size_t& size) {
   // A device is refused before it is opened: opening some has effects of its own.

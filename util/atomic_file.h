@@ -16,6 +16,10 @@
 // reason in errno.
 using ContentWriter = std::function<bool(int fd, std::string_view bytes)>;
 
+// Writes every byte of `bytes` to `fd`, a short or interrupted write continued; false, errno
+// telling why, when one fails.
+[[nodiscard]] bool WriteAll(int fd, std::string_view bytes);
+
 // Why a file was not read or replaced: the system's text for the error ("Permission denied",
 // "Is a directory") or "Not a regular file". Empty when it succeeded.
 enum class FileKind { kRegular, kDirectory, kFifo, kDevice, kSocket, kOther };

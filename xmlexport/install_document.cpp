@@ -1,6 +1,7 @@
 // Assembly of the install document from the checked items' attributes.
 #include "xmlexport/install_document.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -32,6 +33,17 @@ void XmlDocumentLines::AppendLine(std::string_view text) {
     lines_.emplace_back(text.substr(start, end - start));
     start = end + 2;
   }
+}
+
+void XmlDocumentText::AppendLine(std::string_view text) {
+  constexpr size_t kPieceBytes = 1 << 20;
+  const size_t size = text.size() + 2;
+  if (pieces_.empty() || pieces_.back().capacity() - pieces_.back().size() < size) {
+    pieces_.emplace_back().reserve(std::max(kPieceBytes, size));
+  }
+  // A CR LF inside `text` ends a line here as it does in the lines kept apart.
+  pieces_.back() += text;
+  pieces_.back() += "\r\n";
 }
 
 std::string XmlTextFaultText(const XmlTextFault& fault) {

@@ -34,6 +34,19 @@ class XmlDocumentLines : public XmlLineSink {
   std::vector<std::string> lines_;
 };
 
+// A sink that keeps the document as its file's bytes, every line ended by CR LF: what
+// XmlFileText makes of XmlDocumentLines' lines, without a string per line on the way. The bytes
+// come in pieces of about a megabyte: one string, grown as the document is, would hold a large
+// document twice over while it moves to a larger buffer.
+class XmlDocumentText : public XmlLineSink {
+ public:
+  void AppendLine(std::string_view text) override;
+  [[nodiscard]] const std::vector<std::string>& Pieces() const { return pieces_; }
+
+ private:
+  std::vector<std::string> pieces_;
+};
+
 // The checked entries of the five item lists, each in its list's order: complete object names.
 struct XmlCheckedItems {
   std::vector<std::string> modules;

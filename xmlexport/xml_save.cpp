@@ -1,6 +1,8 @@
 // Atomic saving of the install document.
 #include "xmlexport/xml_save.h"
 
+#include <algorithm>
+
 #include "util/atomic_file.h"
 
 std::string XmlFileText(const std::vector<std::string>& lines) {
@@ -26,11 +28,28 @@ bool CloseEditedDocument(std::vector<std::string>& lines) {
   return true;
 }
 
-std::optional<std::string> SaveTextFile(const std::string& fileName, std::string_view bytes) {
-  if (const FileResult saved = ReplaceFileAtomically(fileName, bytes); !saved.Succeeded()) {
-    return "Cannot create file " + fileName + ": " + saved.reason;
+namespace {
+
+std::optional<std::string> SaveFailure(const std::string& fileName, const FileResult& saved) {
+  if (saved.Succeeded()) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  return "Cannot create file " + fileName + ": " + saved.reason;
+}
+
+}  // namespace
+
+std::optional<std::string> SaveTextFile(const std::string& fileName, std::string_view bytes) {
+  return SaveFailure(fileName, ReplaceFileAtomically(fileName, bytes));
+}
+
+std::optional<std::string> SaveTextFile(const std::string& fileName,
+                                        const std::vector<std::string>& pieces) {
+  const auto writeEach = [&pieces](int fd, std::string_view) {
+    return std::all_of(pieces.begin(), pieces.end(),
+                       [fd](const std::string& piece) { return WriteAll(fd, piece); });
+  };
+  return SaveFailure(fileName, ReplaceFileAtomically(fileName, {}, writeEach));
 }
 
 XmlSaveResult SaveXmlDocument(const std::string& fileName, std::vector<std::string>& lines) {

@@ -18,6 +18,9 @@ bool CloseEditedDocument(std::vector<std::string>& lines);
 // was not written (the reason as ReplaceFileAtomically gives it), the old file then intact.
 [[nodiscard]] std::optional<std::string> SaveTextFile(const std::string& fileName,
                                                       std::string_view bytes);
+// The same of the bytes of `pieces`, one after another.
+[[nodiscard]] std::optional<std::string> SaveTextFile(const std::string& fileName,
+                                                      const std::vector<std::string>& pieces);
 
 struct XmlSaveResult {
   // CloseEditedDocument appended the two closing lines.

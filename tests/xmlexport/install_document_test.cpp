@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -422,11 +423,29 @@ TEST(InstallDocument, ReportsItemsDoneAndStopsBeforeABlock) {
   }
 }
 
+// The document kept as its file's bytes, in however many pieces, is the file of the lines kept
+// apart.
 TEST(InstallDocument, DocumentLinesSplitOnlyAtCrLf) {
   XmlDocumentLines lines;
-  lines.AppendLine("");
-  lines.AppendLine("a\r\n\r\nb\nc\rd\r\n");
+  XmlDocumentText text;
+  for (XmlLineSink* sink : std::initializer_list<XmlLineSink*>{&lines, &text}) {
+    sink->AppendLine("");
+    sink->AppendLine("a\r\n\r\nb\nc\rd\r\n");
+  }
   EXPECT_EQ(lines.Lines(), (Lines{"", "a", "", "b\nc\rd", ""}));
+  EXPECT_EQ(text.Pieces(), std::vector<std::string>{XmlFileText(lines.Lines())});
+  for (int i = 0; i < 3000; ++i) {
+    const std::string line(1000, static_cast<char>('a' + i % 26));
+    lines.AppendLine(line);
+    text.AppendLine(line);
+  }
+  lines.AppendLine(std::string(3 << 20, 'z'));  // longer than a piece
+  text.AppendLine(std::string(3 << 20, 'z'));
+  EXPECT_GT(text.Pieces().size(), 3u);
+  std::string joined;
+  for (const std::string& piece : text.Pieces())
+    joined += piece;
+  EXPECT_EQ(joined, XmlFileText(lines.Lines()));
 }
 
 }  // namespace
