@@ -356,6 +356,9 @@ struct LdapStore::Impl {
       std::string filter;
       bool ofNamed = false;  // of the entries named in values, for their names and classes only
       std::unordered_set<std::string> keys;
+      // The continuation references of the pages taken in so far: their parts are searched
+      // once the last page is in.
+      std::vector<LdapReference> references;
     };
     // The caller's search that brings every asked entry, until it is sent.
     std::optional<Search> within;
@@ -509,27 +512,33 @@ struct LdapStore::Impl {
     SendSweep();
     if (!sweep || !sweep->onItsWay)
       return false;
-    Sweep::Search search = std::move(*sweep->onItsWay);
-    sweep->onItsWay.reset();
-    servers.Own().CountUnfinished(-1);
+    Sweep::Search& search = *sweep->onItsWay;
     LdapConnection& connection = Connection();
     std::vector<LdapMessage> entries;
     bool sound = connection.Generation() == search.generation && connection.Connected();
+    bool last = true;
     if (sound) {
       LdapPage page;
-      const int32_t first = connection.CollectPage(search.msgid, page, "read");
+      sound = connection.CollectPage(search.msgid, page, "read") == kDirOk;
+      for (LdapMessage& entry : page.entries)
+        entries.push_back(std::move(entry));
+      for (LdapReference& reference : page.references)
+        search.references.push_back(std::move(reference));
       // The list the search went out with, held here: the later pages and the referred parts
       // are asked for with it.
       const std::vector<std::string> attributes = sweep->attributes;
       const std::vector<const char*> list = AttributeList(attributes);
-      std::vector<LdapReference> references;
-      const int32_t code = GatherPages(connection, search.base, search.filter, list.data(), first,
-                                       page, entries, &references);
+      if (sound && !page.cookie.empty()) {
+        // The next page travels while this one's entries are taken in and read: asked for only
+        // once they were, every page would cost its round trip on top of the reading.
+        last = false;
+        sound = connection.SendSearch(search.base, LDAP_SCOPE_SUBTREE, search.filter, list.data(),
+                                      &page.cookie, search.msgid, "read") == kDirOk;
+      }
       // Whatever arrived before a failure is still an answer; the rest are read alone, and meet
       // the failure there as they would have without.
-      sound = code == kDirOk;
-      if (sound)
-        SweepReferred(search, references, list.data(), entries);
+      if (sound && last)
+        SweepReferred(search, search.references, list.data(), entries);
     }
     for (LdapMessage& message : entries) {
       StoreEntry entry;
@@ -545,8 +554,12 @@ struct LdapStore::Impl {
         QueueNamesIn(message.get());
       sweep->arrived.insert_or_assign(std::move(key), std::move(message));
     }
+    if (sound && !last)
+      return true;
     for (const std::string& key : search.keys)
       sweep->pending.erase(key);
+    sweep->onItsWay.reset();
+    servers.Own().CountUnfinished(-1);
     if (!sound) {
       StopSweep();
       return false;
