@@ -342,9 +342,15 @@ struct LdapStore::Impl {
   struct Sweep {
     std::vector<std::string> requested;  // what each read of the asked entries requests
     bool namesInValues = false;          // whether the entries its values of DN syntax name come
-    std::vector<DirName> asked;          // in the order they will be read
-    size_t nextAsked = 0;                // those before this index have been searched for
-    std::deque<DirName> named;           // entries named in values, not yet searched for
+    // The asked names in the order they will be read, as DN texts: a tenth of their size as
+    // names, which a large rebuild would hold all along. Each points at its key in askedKeys.
+    struct AskedName {
+      std::string dn;
+      const std::string* key = nullptr;
+    };
+    std::vector<AskedName> asked;
+    size_t nextAsked = 0;       // those before this index have been searched for
+    std::deque<DirName> named;  // entries named in values, not yet searched for
     // The folded DNs of the entries not yet searched for or still on their way.
     std::unordered_set<std::string> pending;
     std::unordered_set<std::string> askedKeys;
@@ -414,7 +420,9 @@ struct LdapStore::Impl {
   void StartSweep(const std::vector<DirName>& names, std::vector<std::string> requested,
                   bool namedEntries, const StoreSearch* within) {
     ForgetSweep();
-    Sweep started;
+    // Filled in place: the asked names point at their keys in it.
+    sweep = Sweep();
+    Sweep& started = *sweep;
     started.requested = std::move(requested);
     for (const std::string& name : started.requested) {
       const SchemaAttribute* def = schema.FindAttribute(name);
@@ -425,8 +433,8 @@ struct LdapStore::Impl {
       std::string key = FoldedDnKey(name);
       if (name.empty() || IsMade(name) || !started.pending.insert(key).second)
         continue;
-      started.askedKeys.insert(std::move(key));
-      started.asked.push_back(name);
+      const auto placed = started.askedKeys.insert(std::move(key)).first;
+      started.asked.push_back({LdapDnText(name), &*placed});
     }
     std::string filter;
     if (within != nullptr && Searchable(within->base) &&
@@ -436,7 +444,6 @@ struct LdapStore::Impl {
       whole.filter = std::move(filter);
       started.within = std::move(whole);
     }
-    sweep = std::move(started);
     SendSweep();
   }
 
@@ -460,10 +467,17 @@ struct LdapStore::Impl {
       names.push_back(std::move(sweep->named.front()));
       sweep->named.pop_front();
     }
-    while (names.size() < most && !search.ofNamed && sweep->nextAsked < sweep->asked.size())
-      names.push_back(sweep->asked[sweep->nextAsked++]);
     for (const DirName& name : names)
       search.keys.insert(FoldedDnKey(name));
+    while (names.size() < most && !search.ofNamed && sweep->nextAsked < sweep->asked.size()) {
+      const Sweep::AskedName& asked = sweep->asked[sweep->nextAsked++];
+      // Its own key, not one of the name read back: the reads wait under that one.
+      search.keys.insert(*asked.key);
+      if (auto name = ParseLdapDn(asked.dn))
+        names.push_back(std::move(*name));
+    }
+    if (names.empty())
+      return false;
     const DirName base = CommonAncestor(names);
     if (!Searchable(base))
       return false;
