@@ -188,29 +188,26 @@ LdapConnection::SendsTogether::~SendsTogether() {
     connection_.LetSendsGo();
 }
 
-void LdapConnection::HoldSendsIfAsked() {
-  if (sendsHeld_ == 0 || ld_ == nullptr || heldGeneration_ == generation_)
-    return;
+bool LdapConnection::CorkSocket(bool cork) const {
   int fd = -1;
-  const int on = 1;
-  // Not every socket can (a local one cannot): its requests then go out one by one, as before.
-  if (ldap_get_option(ld_.get(), LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0 &&
-      setsockopt(fd, IPPROTO_TCP, TCP_CORK, &on, sizeof on) == 0) {
+  const int on = cork ? 1 : 0;
+  return ldap_get_option(ld_.get(), LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0 &&
+         setsockopt(fd, IPPROTO_TCP, TCP_CORK, &on, sizeof on) == 0;
+}
+
+void LdapConnection::HoldSendsIfAsked() {
+  // Not every socket can be held back (a local one cannot): its requests then go out one by
+  // one, as before.
+  if (sendsHeld_ > 0 && ld_ != nullptr && heldGeneration_ != generation_ && CorkSocket(true))
     heldGeneration_ = generation_;
-  }
 }
 
 void LdapConnection::LetSendsGo() {
   // A connection dropped meanwhile took its socket along; its descriptor may be another's now.
-  if (heldGeneration_ != generation_ || ld_ == nullptr) {
-    heldGeneration_.reset();
-    return;
-  }
+  const bool held = ld_ != nullptr && heldGeneration_ == generation_;
   heldGeneration_.reset();
-  int fd = -1;
-  const int off = 0;
-  if (ldap_get_option(ld_.get(), LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0)
-    setsockopt(fd, IPPROTO_TCP, TCP_CORK, &off, sizeof off);
+  if (held)
+    static_cast<void>(CorkSocket(false));
 }
 
 struct timeval LdapConnection::Timeout() const {

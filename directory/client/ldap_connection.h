@@ -168,6 +168,8 @@ class LdapConnection {
   // Holds the socket's sends back while a SendsTogether is held; lets them go.
   void HoldSendsIfAsked();
   void LetSendsGo();
+  // Sets TCP_CORK on the open connection's socket; false when it could not.
+  [[nodiscard]] bool CorkSocket(bool cork) const;
 
   LdapSettings settings_;
   std::vector<std::string> servers_;  // the settings' list, never empty
