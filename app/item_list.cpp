@@ -50,7 +50,9 @@ void TItemList::MarkByText(std::string_view text) {
 }
 
 int TItemList::IndexOf(std::string_view line) const {
-  std::string folded;
+  // Kept between calls: marking by dependency looks up a hundred thousand names, each of which
+  // would otherwise allocate its folded copy.
+  thread_local std::string folded;
   if (!indexed_) {
     firstIndex_.reserve(items_.size());
     for (size_t i = 0; i < items_.size(); ++i) {

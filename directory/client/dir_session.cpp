@@ -174,8 +174,9 @@ int32_t FillAttributeBatch(Buffer& buffer, Iteration& iteration, bool& done, std
 // `context` on `store` would give them.
 std::vector<AttributeRecords> ValueRecords(Store& store, const Context& context,
                                            const std::vector<StoreAttribute>& attributes) {
+  NameMemo memo;
   const auto nameText = [&](const DirName& name) {
-    return NameText(store, name, context.nameContext, Typeless(context));
+    return NameText(store, name, context.nameContext, Typeless(context), &memo);
   };
   ValueNaming naming;
   naming.nameText = [&](std::string_view dn) -> std::optional<std::string> {

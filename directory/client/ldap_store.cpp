@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <map>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -146,7 +145,9 @@ struct LdapStore::Impl {
   SchemaCatalog schema;
   std::vector<std::string> namingTypes;  // those the server's schema knows
   // Children by folded parent DN + '\n' + folded part ("type=value", "=value" when typeless).
-  std::map<std::string, std::vector<ChildCandidate>> childCache;
+  // Hashed: the keys of one container's children share its whole DN, which an ordered map
+  // compares again at every step down.
+  std::unordered_map<std::string, std::vector<ChildCandidate>> childCache;
   // The server's naming contexts; unless one of them is the root itself, the root's children
   // are these contexts and the root's subtree is theirs.
   std::vector<DirName> namingContexts;

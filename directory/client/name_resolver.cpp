@@ -28,6 +28,14 @@ constexpr int kMaxResolveSteps = 256;
 // How many namesakes tried before a part of a name handed out are asked whether they would take
 // the name written without the part's type, before the type is written anyway.
 constexpr int kMaxNamesakesTried = 16;
+// Beyond this many, NameMemo::withoutNamesakes would cost more to search than the lookups it
+// spares.
+constexpr size_t kMaxSuffixesRemembered = 8;
+
+// Whether `a` and `b` are written alike, letter case included.
+bool SpelledAlike(const Rdn& a, const Rdn& b) {
+  return a.value == b.value && a.type == b.type && a.more == b.more;
+}
 
 // Whether resolution tries `a` before `b`, two children of one parent that share a value (a
 // typeless part names both): for a part with parts below it containers first, then CN, OU, O
@@ -210,13 +218,25 @@ bool TakenByNamesake(Store& store, const DirName& name, size_t at, const std::ve
   // begin with one.
   if (own.more.empty() && EqualsIgnoringCase(own.type, "CN"))
     return false;
-  const DirName parent(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end());
+  const auto from = name.begin() + static_cast<std::ptrdiff_t>(at);
+  const bool leaf = at == 0;
+  const auto isSuffix = [&](const DirName& known) {
+    return known.size() == name.size() - at &&
+           std::equal(known.begin(), known.end(), from, SpelledAlike);
+  };
+  if (memo != nullptr && !leaf &&
+      std::any_of(memo->withoutNamesakes.begin(), memo->withoutNamesakes.end(), isSuffix)) {
+    return false;
+  }
+  const DirName parent(from + 1, name.end());
   NameMemo::Namesakes local;
   const NameMemo::Namesakes* namesakes =
       FindNamesakes(store, parent, TypelessPart(own), memo, local);
-  if (namesakes == nullptr)
+  if (namesakes == nullptr) {
+    if (memo != nullptr && !leaf && memo->withoutNamesakes.size() < kMaxSuffixesRemembered)
+      memo->withoutNamesakes.emplace_back(from, name.end());
     return false;
-  const bool leaf = at == 0;
+  }
   const ChildCandidate self{own, !leaf};
   if (leaf) {
     // Nothing lies below a leaf: the namesake tried first takes its name unless it is the leaf.
@@ -273,10 +293,7 @@ std::string NameText(Store& store, const DirName& name, const DirName& base, boo
   const bool sameParent =
       memo != nullptr && memo->valid && memo->written == written &&
       memo->parent.size() + 1 == name.size() &&
-      std::equal(memo->parent.begin(), memo->parent.end(), name.begin() + 1,
-                 [](const Rdn& a, const Rdn& b) {
-                   return a.value == b.value && a.type == b.type && a.more == b.more;
-                 });
+      std::equal(memo->parent.begin(), memo->parent.end(), name.begin() + 1, SpelledAlike);
   if (written > 1 && !sameParent) {
     bool plain = true;
     for (size_t at = 1; at < written; ++at) {

@@ -29,6 +29,9 @@ struct NameMemo {
   };
   // By NamesakeKey of the parent and the value.
   std::unordered_map<std::string, Namesakes> namesakes;
+  // A few names above the leaves met so far whose own part has no namesake: the names inside
+  // one entry's values mostly share the containers at their top while their parents differ.
+  std::vector<DirName> withoutNamesakes;
 };
 
 // The complete name `text` stands for relative to `nameContext` (a leading '.' makes it
