@@ -293,14 +293,17 @@ struct LdapStore::Impl {
   std::optional<int32_t> TakeWaitingAnswer(const std::string& key,
                                            const std::vector<std::string>& requested,
                                            LdapPage& page) {
-    if (std::optional<LdapMessage> swept = TakeSwept(key, requested)) {
+    // A name lookup that took the entry from the sweep parked it here: asked of the sweep
+    // again, the read would wait for the sweep's last page.
+    const auto found = waiting.find(key);
+    if (found == waiting.end() || found->second.requested != requested) {
+      std::optional<LdapMessage> swept = TakeSwept(key, requested);
+      if (!swept)
+        return std::nullopt;
       page = LdapPage();
       page.entries.push_back(std::move(*swept));
       return kDirOk;
     }
-    const auto found = waiting.find(key);
-    if (found == waiting.end() || found->second.requested != requested)
-      return std::nullopt;
     WaitingAnswer answer = std::move(found->second);
     waiting.erase(found);
     if (answer.message) {
@@ -661,9 +664,11 @@ struct LdapStore::Impl {
     }
   }
 
-  // Waits for the searches up to the one bringing `key`, when one of them brings it.
+  // Waits for the pages up to the one bringing `key`, when a search brings it. Not for the
+  // search's last page: the later pages travel while the reads in hand are answered.
   void AwaitSweep(const std::string& key) {
-    while (sweep && sweep->pending.contains(key) && CollectSweep()) {
+    while (sweep && sweep->pending.contains(key) && !sweep->arrived.contains(key) &&
+           CollectSweep()) {
     }
   }
 
@@ -1790,9 +1795,13 @@ int32_t LdapStore::GetEntryWithoutCount(const DirName& name, StoreEntry& entry) 
     return kDirOk;
   }
   const std::string key = FoldedDnKey(name);
-  // A search asked for ahead may be bringing the entry.
-  impl_->AwaitSweep(key);
-  if (const auto known = impl_->knownEntries.find(key); known != impl_->knownEntries.end()) {
+  auto known = impl_->knownEntries.find(key);
+  if (known == impl_->knownEntries.end()) {
+    // A search asked for ahead may be bringing the entry.
+    impl_->AwaitSweep(key);
+    known = impl_->knownEntries.find(key);
+  }
+  if (known != impl_->knownEntries.end()) {
     entry = known->second;
     return kDirOk;
   }

@@ -26,6 +26,7 @@
 #include "directory/client/memory_store.h"
 #include "directory/client/name_resolver.h"
 #include "directory/d_nw.h"
+#include "directory/d_nw_read.h"
 #include "directory/d_nw_search.h"
 #include "tests/client/slapd_server.h"
 #include "tests/client/store_test_support.h"
@@ -769,6 +770,39 @@ TEST_F(LdapStoreTest, TheStartAndTheExportSearchesTakeFewRoundTrips) {
     EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
     client_.DirClientShutdown();
   }
+}
+
+// Reads asked for ahead by a paged search wait for the page bringing their entry only: the later
+// pages travel while the reads before them are answered, however the read meets the entry first
+// (resolving its name, following aliases or reading it).
+TEST_F(LdapStoreTest, AReadAskedForAheadWaitsOnlyForItsOwnPage) {
+  const std::string uri = Server().Uri();
+  DelayRelay relay("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
+                   std::chrono::milliseconds(0));
+  ASSERT_NE(relay.Port(), 0);
+  client_.DirClientUseConnectionsFile(
+      Write("connections.ini",
+            "[live]\ntree = LIVE_TREE\nsource = " + relay.Uri() + "\npage-size = 1\n"));
+  ASSERT_EQ(client_.DirClientInit(0, 0), kDirConnectionOk);
+  DirContext context = 0;
+  ASSERT_EQ(client_.DirCreateContext(context), kDirOk);
+  DSModifyContextFlags(client_, context, '+', kDirFlagTypeless | kDirFlagDerefAliases);
+  ASSERT_EQ(DSSetRootContext(client_, context), kDirOk);
+  // In the server's order, a page each: the module, Task 1, Task 2, Book 1.
+  const std::vector<std::string> items = {"Task 1.Module A.Collection.Roles.Acme",
+                                          "Book 1.Module A.Collection.Roles.Acme"};
+  DSReadAheadWithin(client_, context, items, {"rbsParameters"}, "Module A.Collection.Roles.Acme",
+                    "(Base Class=rbsTask2)#OR#(Base Class=rbsBook2)#OR#(Base Class=rbsModule2)");
+  std::vector<size_t> turns;
+  for (const std::string& item : items) {
+    TStringList values;
+    static_cast<void>(ReadAttributeValues(client_, context, item, "rbsParameters", values));
+    turns.push_back(relay.Turns());
+  }
+  // Task 1's read asked for the third page at most; the last ones came for Book 1's.
+  EXPECT_LT(turns[0], turns[1]);
+  EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
+  client_.DirClientShutdown();
 }
 
 TEST_F(LdapStoreTest, EncryptedConnectionsTrustOnlyTheGivenAuthority) {
