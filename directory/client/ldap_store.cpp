@@ -1963,7 +1963,8 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
   if (page.entries.empty())
     return kDirNoSuchEntry;
   LDAPMessage* message = page.entries.front().get();
-  if (named) {
+  // An answer a sweep brought was taken in as it arrived.
+  if (named && !impl_->knownEntries.contains(key)) {
     if (StoreEntry entry; impl_->FillEntry(message, entry))
       impl_->Remember(key, entry);
   }
