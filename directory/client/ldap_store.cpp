@@ -1317,7 +1317,15 @@ class LdapStore::Cursor final : public PagedSearch {
     const int asked = connection.PageSize();
     bool retried = false;
     while (Paged() && PageRefused(code) && connection.PageSize() > kSmallestRetriedPage) {
-      const int smaller = std::max(kSmallestRetriedPage, connection.PageSize() / 2);
+      // A server that applies its limit to each page sends that many entries before it refuses
+      // the page, and refuses a page of exactly its limit: one fewer is the largest page it
+      // takes, where half the page may be refused again or cost twice the pages. Tried once;
+      // after that, halved.
+      const int size = connection.PageSize();
+      const auto brought = static_cast<int>(pending_.size());
+      int smaller = std::max(kSmallestRetriedPage, size / 2);
+      if (!retried && brought > 1 && brought <= size)
+        smaller = std::max(kSmallestRetriedPage, brought - 1);
       connection.UsePageSize(smaller);
       impl_.Connection().UsePageSize(smaller);
       pending_.clear();
