@@ -200,27 +200,55 @@ std::string CommonContainer(const std::vector<std::string>& names) {
   return (complete ? "." : "") + std::string(container);
 }
 
-// DirReadAhead of the checked lines of `list`, by the search of their kind below their common
-// container when they are most of the list's lines there: a filter naming thousands of objects
-// costs the server a test of each name against each object it finds, more than the pages of the
-// few unchecked besides.
-void ReadCheckedAhead(DirClient& client, DirContext context, const TItemList& list, RbsKind kind,
-                      const std::vector<std::string>& attributeNames) {
-  const std::vector<std::string> checked = list.CheckedLines();
+// The search of `kinds` below the common container of their checked lines, when those are most
+// of the kinds' lines there: a filter naming thousands of objects costs the server a test of each
+// name against each object it finds, more than the pages of the few unchecked besides. nullopt
+// when they are not, or nothing is checked.
+std::optional<ReadAheadScope> CheckedScope(const TExportListSet& lists,
+                                           std::span<const RbsKind> kinds) {
+  std::vector<std::string> checked;
+  std::string filter;
+  std::vector<const TItemList*> searched;
+  for (const RbsKind kind : kinds) {
+    const TItemList& list = lists.Of(kind);
+    std::vector<std::string> lines = list.CheckedLines();
+    if (lines.empty()) {
+      continue;
+    }
+    filter += (filter.empty() ? "" : "#OR#") + std::string(RbsKindFilter(kind));
+    searched.push_back(&list);
+    checked.insert(checked.end(), std::make_move_iterator(lines.begin()),
+                   std::make_move_iterator(lines.end()));
+  }
+  if (checked.empty()) {
+    return std::nullopt;
+  }
+  std::string container = CommonContainer(checked);
+  size_t below = 0;
+  for (const TItemList* list : searched) {
+    for (int i = 0; i < list->Count(); ++i) {
+      below += container == kRootName ||
+                       IsWithin(StripLeadingDot(list->Line(i)), StripLeadingDot(container))
+                   ? 1
+                   : 0;
+    }
+  }
+  if (2 * checked.size() < below) {
+    return std::nullopt;
+  }
+  return ReadAheadScope{std::move(container), std::move(filter)};
+}
+
+// DirReadAhead of the checked lines of `kind`, by the search of their kind when CheckedScope
+// gives one.
+void ReadCheckedAhead(DirClient& client, DirContext context, const TExportListSet& lists,
+                      RbsKind kind, const std::vector<std::string>& attributeNames) {
+  const std::vector<std::string> checked = lists.Of(kind).CheckedLines();
   if (checked.empty()) {
     return;
   }
-  const std::string container = CommonContainer(checked);
-  int below = 0;
-  for (int i = 0; i < list.Count(); ++i) {
-    below += container == kRootName ||
-                     IsWithin(StripLeadingDot(list.Line(i)), StripLeadingDot(container))
-                 ? 1
-                 : 0;
-  }
-  if (2 * checked.size() >= static_cast<size_t>(below)) {
-    DSReadAheadWithin(client, context, checked, attributeNames, container,
-                      std::string(RbsKindFilter(kind)));
+  if (const auto scope = CheckedScope(lists, std::span(&kind, 1))) {
+    DSReadAheadWithin(client, context, checked, attributeNames, scope->baseName, scope->filterText);
   } else {
     static_cast<void>(client.DirReadAhead(context, checked, attributeNames));
   }
@@ -325,7 +353,7 @@ void TExportRun::CheckDependentTasks(DirContext context) {
                         [&](const TStringList::Entry& value) { return isLine(value.text); });
   };
   // Asked for together: read one after another, each role is a round trip to a live server.
-  ReadCheckedAhead(client_, first, roles, RbsKind::kRole, {"rbsContent"});
+  ReadCheckedAhead(client_, first, lists_, RbsKind::kRole, {"rbsContent"});
   for (int i = 0; i < roles.Count(); ++i) {
     if (!roles.Checked(i)) {
       continue;
@@ -363,7 +391,8 @@ XmlCheckedItems TExportRun::CheckedItems() const {
 
 TExportDocument TExportRun::BuildDocument(DirContext context, XmlLineSink* into) const {
   const XmlCheckedItems items = CheckedItems();
-  const DirectoryAttributeSource source(client_, context);
+  // Checked whole, the kinds below a container are brought by one search of them all.
+  const DirectoryAttributeSource source(client_, context, CheckedScope(lists_, kRbsKinds));
   XmlDocumentLines lines;
   XmlInstallWriter writer(source, into != nullptr ? *into : lines);
   writer.WriteDocument(items);

@@ -105,6 +105,13 @@ struct FilterConversion {
 void DSSearchAhead(DirClient& client, DirContext context, const std::string& baseName,
                    const std::vector<std::string>& filterTexts, int scope);
 
+// A search that finds objects read ahead and not many others besides: the subtree of `baseName`
+// by the filter text `filterText`.
+struct ReadAheadScope {
+  std::string baseName;
+  std::string filterText;
+};
+
 // DirReadAheadWithin for `filterText`, converted as DSSearch converts it; DirReadAhead when it
 // cannot be converted.
 void DSReadAheadWithin(DirClient& client, DirContext context,

@@ -59,7 +59,12 @@ const AttributeAnswer* DirectoryAttributeSource::Answered(const std::string& obj
 void DirectoryAttributeSource::Expect(const std::vector<std::string>& objectNames) const {
   // All at once: the store then fetches them in as few requests as it can, which it cannot
   // when told of a few at a time.
-  static_cast<void>(client_.DirReadAhead(context_, objectNames, RbsAttributeNames()));
+  if (within_) {
+    DSReadAheadWithin(client_, context_, objectNames, RbsAttributeNames(), within_->baseName,
+                      within_->filterText);
+  } else {
+    static_cast<void>(client_.DirReadAhead(context_, objectNames, RbsAttributeNames()));
+  }
 }
 
 int32_t DirectoryAttributeSource::ReadValues(const std::string& objectName,

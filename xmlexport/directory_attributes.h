@@ -6,10 +6,12 @@
 // that object is in hand; a source lives for one rebuild, so no answer outlives it.
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "directory/client/dir_client.h"
 #include "directory/d_nw_read.h"
+#include "directory/d_nw_search.h"
 #include "xmlexport/attribute_source.h"
 
 class DirectoryAttributeSource : public XmlAttributeSource {
@@ -22,9 +24,10 @@ class DirectoryAttributeSource : public XmlAttributeSource {
   };
 
   // `context` stays the caller's; every read works on a duplicate of it. `client` must outlive
-  // the source.
-  DirectoryAttributeSource(DirClient& client, DirContext context)
-      : client_(client), context_(context) {}
+  // the source. `within`: a search that finds the objects the writer will expect.
+  DirectoryAttributeSource(DirClient& client, DirContext context,
+                           std::optional<ReadAheadScope> within = std::nullopt)
+      : client_(client), context_(context), within_(std::move(within)) {}
 
   [[nodiscard]] int32_t ReadValues(const std::string& objectName, const std::string& attributeName,
                                    TStringList& values) const override;
@@ -38,8 +41,8 @@ class DirectoryAttributeSource : public XmlAttributeSource {
   // when there was none.
   [[nodiscard]] const std::optional<ReadFailure>& LostServer() const { return lostServer_; }
   [[nodiscard]] bool Unreachable() const override { return lostServer_.has_value(); }
-  // The RBS attributes of all `objectNames` are asked for ahead (DirReadAhead), for the writer
-  // reads the objects in this order.
+  // The RBS attributes of all `objectNames` are asked for ahead (DirReadAhead, or
+  // DSReadAheadWithin of the source's search), for the writer reads the objects in this order.
   void Expect(const std::vector<std::string>& objectNames) const override;
 
  private:
@@ -58,6 +61,7 @@ class DirectoryAttributeSource : public XmlAttributeSource {
 
   DirClient& client_;
   DirContext context_;
+  std::optional<ReadAheadScope> within_;
   mutable std::optional<ObjectAnswer> lastObject_;
   mutable std::optional<AttributeAnswer> lostAnswer_;
   mutable std::optional<ReadFailure> firstFailure_;

@@ -1169,13 +1169,6 @@ int32_t DirSession::ReadAhead(DirContext context, const std::vector<std::string>
   Store& store = tables_->StoreOf(*found);
   if (!store.ReadsAhead())
     return kDirOk;
-  std::optional<StoreSearch> within;
-  if (baseName != nullptr) {
-    const FilterNode* node = tables_->FilterIn(filter);
-    auto base = tables_->ResolveName(*found, *baseName);
-    if (base && node != nullptr)
-      within = StoreSearch{std::move(*base), *node};
-  }
   // The names' containers are looked up together, level by level from the top, so that the
   // guesses below find their parts known instead of taking the defaults of names of no entry.
   constexpr int kMostLevels = 16;
@@ -1209,6 +1202,15 @@ int32_t DirSession::ReadAhead(DirContext context, const std::vector<std::string>
   for (const std::string& objectName : objectNames) {
     if (auto name = GuessName(store, objectName, found->nameContext))
       names.push_back(std::move(*name));
+  }
+  // Resolved once the containers are known: the base holds the names, so its parts are among
+  // them, and no lookup of its own goes out.
+  std::optional<StoreSearch> within;
+  if (baseName != nullptr) {
+    const FilterNode* node = tables_->FilterIn(filter);
+    auto base = tables_->ResolveName(*found, *baseName);
+    if (base && node != nullptr)
+      within = StoreSearch{std::move(*base), *node};
   }
   store.ReadAhead(names, attributeNames, EntriesSpellValueNames(*found),
                   within ? &*within : nullptr);
