@@ -590,45 +590,140 @@ int32_t LdapConnection::LookUpEach(const std::vector<std::string>& bases, const 
   return code;
 }
 
+namespace {
+
+constexpr size_t kMostOutstanding = LdapConnection::kLookUpWindow;
+
+// The base lookups of bases[from, to) on one connection, in a sliding window of their own.
+class LookUpShare {
+ public:
+  LookUpShare(LdapConnection& connection, const std::vector<std::string>& bases, size_t from,
+              size_t to, const char* const* attrs, std::vector<LdapPage>& pages,
+              std::string_view what)
+      : connection_(connection),
+        bases_(bases),
+        from_(from),
+        to_(to),
+        attrs_(attrs),
+        pages_(pages),
+        what_(what) {}
+
+  void Start() {
+    SendUpTo(kMostOutstanding);
+    generation_ = connection_.Generation();
+  }
+  [[nodiscard]] bool Done() const { return lost_ || answered_ >= sent_.size(); }
+  // Whether the connection the requests went out on is gone, and their answers with it.
+  [[nodiscard]] bool Lost() const { return lost_; }
+  [[nodiscard]] int32_t Failure() const { return failure_; }
+  [[nodiscard]] LdapConnection& Connection() const { return connection_; }
+  [[nodiscard]] size_t From() const { return from_; }
+  [[nodiscard]] size_t To() const { return to_; }
+
+  // Takes the next answer.
+  void TakeNext() {
+    if (!connection_.Connected() || connection_.Generation() != generation_) {
+      lost_ = true;
+      if (failure_ == kDirOk)
+        failure_ = kDirTransportFailure;
+      return;
+    }
+    const size_t i = answered_++;
+    if (failure_ != kDirOk) {
+      connection_.Abandon(sent_[i]);
+      return;
+    }
+    LdapPage& page = pages_[from_ + i];
+    const int32_t code = connection_.CollectPage(sent_[i], page, what_);
+    // A referral is no failure here: the caller follows it.
+    if (code != kDirOk && code != kDirNoSuchEntry && page.ldapCode != LDAP_REFERRAL)
+      failure_ = code;
+    // The window is topped up once half of it is answered: requests sent one per answer would
+    // trickle out between the answers, a turn each when the server is quicker than the reader.
+    if (sent_.size() - answered_ <= kMostOutstanding / 2)
+      SendUpTo(answered_ + kMostOutstanding);
+  }
+
+ private:
+  void SendUpTo(size_t count) {
+    const LdapConnection::SendsTogether together(connection_);
+    while (failure_ == kDirOk && sent_.size() < std::min(count, to_ - from_)) {
+      int msgid = 0;
+      failure_ = connection_.SendSearch(bases_[from_ + sent_.size()], LDAP_SCOPE_BASE,
+                                        "(objectClass=*)", attrs_, nullptr, msgid, what_);
+      if (failure_ == kDirOk)
+        sent_.push_back(msgid);
+    }
+  }
+
+  LdapConnection& connection_;
+  const std::vector<std::string>& bases_;
+  size_t from_;
+  size_t to_;
+  const char* const* attrs_;
+  std::vector<LdapPage>& pages_;
+  std::string_view what_;
+  std::vector<int> sent_;  // the message ids of bases_[from_], bases_[from_ + 1], ...
+  size_t answered_ = 0;
+  int32_t failure_ = kDirOk;
+  uint64_t generation_ = 0;
+  bool lost_ = false;
+};
+
+}  // namespace
+
 int32_t LdapConnection::LookUpEachOnce(const std::vector<std::string>& bases,
                                        const char* const* attrs, std::vector<LdapPage>& pages,
                                        std::string_view what) {
-  // Servers drop a connection that holds more requests than they let wait (slapd: 100 for an
-  // anonymous one), so the requests go out in a sliding window well below that.
-  constexpr size_t kMostOutstanding = 64;
   pages.clear();
   pages.resize(bases.size());
-  std::vector<int> sent;
+  LookUpShare share(*this, bases, 0, bases.size(), attrs, pages, what);
+  share.Start();
+  while (!share.Done())
+    share.TakeNext();
+  return share.Failure();
+}
+
+int32_t LdapConnection::LookUpEachAcross(const std::vector<LdapConnection*>& connections,
+                                         const std::vector<std::string>& bases,
+                                         const char* const* attrs, std::vector<LdapPage>& pages,
+                                         std::string_view what) {
+  if (connections.size() < 2 || bases.size() <= kLookUpWindow)
+    return connections.front()->LookUpEach(bases, attrs, pages, what);
+  pages.clear();
+  pages.resize(bases.size());
+  const size_t each = (bases.size() + connections.size() - 1) / connections.size();
+  std::vector<LookUpShare> shares;
+  for (size_t from = 0, i = 0; from < bases.size(); from += each, ++i) {
+    shares.emplace_back(*connections[i], bases, from, std::min(bases.size(), from + each), attrs,
+                        pages, what);
+  }
+  for (LookUpShare& share : shares)
+    share.Start();
+  // An answer from each in turn, so that every window is topped up while the others are read.
+  for (bool open = true; open;) {
+    open = false;
+    for (LookUpShare& share : shares) {
+      if (!share.Done()) {
+        share.TakeNext();
+        open = true;
+      }
+    }
+  }
   int32_t failure = kDirOk;
-  const auto sendUpTo = [&](size_t count) {
-    const SendsTogether together(*this);
-    while (failure == kDirOk && sent.size() < std::min(count, bases.size())) {
-      int msgid = 0;
-      failure = SendSearch(bases[sent.size()], LDAP_SCOPE_BASE, "(objectClass=*)", attrs, nullptr,
-                           msgid, what);
-      if (failure == kDirOk)
-        sent.push_back(msgid);
+  for (const LookUpShare& share : shares) {
+    int32_t code = share.Failure();
+    if (share.Lost()) {
+      // As LookUpEach would: the share asked again on its connection, opened anew.
+      const std::vector<std::string> part(bases.begin() + static_cast<std::ptrdiff_t>(share.From()),
+                                          bases.begin() + static_cast<std::ptrdiff_t>(share.To()));
+      std::vector<LdapPage> answered;
+      code = share.Connection().LookUpEach(part, attrs, answered, what);
+      std::move(answered.begin(), answered.end(),
+                pages.begin() + static_cast<std::ptrdiff_t>(share.From()));
     }
-  };
-  sendUpTo(kMostOutstanding);
-  const uint64_t generation = generation_;
-  for (size_t i = 0; i < sent.size(); ++i) {
-    if (ld_ == nullptr || generation_ != generation) {
-      // The connection the requests went out on is gone, and their answers with it.
-      return failure != kDirOk ? failure : kDirTransportFailure;
-    }
-    if (failure != kDirOk) {
-      Abandon(sent[i]);
-      continue;
-    }
-    const int32_t code = CollectPage(sent[i], pages[i], what);
-    // A referral is no failure here: the caller follows it.
-    if (code != kDirOk && code != kDirNoSuchEntry && pages[i].ldapCode != LDAP_REFERRAL)
+    if (failure == kDirOk)
       failure = code;
-    // The window is topped up once half of it is answered: requests sent one per answer would
-    // trickle out between the answers, a turn each when the server is quicker than the reader.
-    if (sent.size() - (i + 1) <= kMostOutstanding / 2)
-      sendUpTo(i + 1 + kMostOutstanding);
   }
   return failure;
 }

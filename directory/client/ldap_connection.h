@@ -113,12 +113,24 @@ class LdapConnection {
   // have been lost since the last call.
   [[nodiscard]] int32_t SearchOnce(const std::string& base, int scope, const std::string& filter,
                                    const char* const* attrs, LdapPage& page, std::string_view what);
+  // Servers drop a connection that holds more requests than they let wait (slapd: 100 for an
+  // anonymous one), so LookUpEach keeps at most this many on their way.
+  static constexpr size_t kLookUpWindow = 64;
   // Base lookups of every DN of `bases`, all sent before the first answer is awaited, so that
   // together they cost about one round trip: `pages` gets one page per DN, empty for a DN of no
   // entry. The code is the first failure other than a missing entry; the whole batch is retried
   // once on a fresh connection when the old one turns out to have been lost since the last call.
   [[nodiscard]] int32_t LookUpEach(const std::vector<std::string>& bases, const char* const* attrs,
                                    std::vector<LdapPage>& pages, std::string_view what);
+  // LookUpEach spread over `connections` (to one server, the first of them the one a single
+  // connection would use), each taking a share of `bases` in a window of its own, so that the
+  // lookups cost the round trips of one share. A share whose connection is lost is asked again
+  // by LookUpEach on that connection.
+  [[nodiscard]] static int32_t LookUpEachAcross(const std::vector<LdapConnection*>& connections,
+                                                const std::vector<std::string>& bases,
+                                                const char* const* attrs,
+                                                std::vector<LdapPage>& pages,
+                                                std::string_view what);
   // Gives up a request whose answer is no longer wanted.
   void Abandon(int msgid);
   // While one is held, the requests sent on the connection wait in its socket and leave together

@@ -181,11 +181,11 @@ int32_t LdapServers::SearchOnce(LdapConnection& connection, const std::string& b
   return kDirOk;
 }
 
-int32_t LdapServers::LookUpEach(LdapConnection& connection, const std::vector<std::string>& bases,
-                                const char* const* attrs, std::vector<LdapPage>& pages,
-                                std::string_view what) {
-  int32_t code = connection.LookUpEach(bases, attrs, pages, what);
-  const ReferralChain chain = StartOf(connection);
+int32_t LdapServers::LookUpEach(const std::vector<LdapConnection*>& connections,
+                                const std::vector<std::string>& bases, const char* const* attrs,
+                                std::vector<LdapPage>& pages, std::string_view what) {
+  int32_t code = LdapConnection::LookUpEachAcross(connections, bases, attrs, pages, what);
+  const ReferralChain chain = StartOf(*connections.front());
   for (size_t i = 0; i < pages.size() && i < bases.size(); ++i) {
     if (pages[i].ldapCode != LDAP_REFERRAL)
       continue;

@@ -65,6 +65,12 @@ class LdapServers {
   // LdapConnection::LookUpEach on `connection`, each referral result followed.
   [[nodiscard]] int32_t LookUpEach(LdapConnection& connection,
                                    const std::vector<std::string>& bases, const char* const* attrs,
+                                   std::vector<LdapPage>& pages, std::string_view what) {
+    return LookUpEach(std::vector<LdapConnection*>{&connection}, bases, attrs, pages, what);
+  }
+  // The same spread over `connections` to one server (LdapConnection::LookUpEachAcross).
+  [[nodiscard]] int32_t LookUpEach(const std::vector<LdapConnection*>& connections,
+                                   const std::vector<std::string>& bases, const char* const* attrs,
                                    std::vector<LdapPage>& pages, std::string_view what);
 
   // Notes `text` as the text of `code` and returns `code`.

@@ -42,6 +42,8 @@ constexpr size_t kSweepFrom = 2;
 // one round trip; and the filter of this many names stays far below what servers take in one
 // request (slapd: 256 KiB before a bind).
 constexpr size_t kMaxNamesPerSweep = 1000;
+// How many spare connections at most share the name lookups of one LearnChildren.
+constexpr size_t kSparesForLookUps = 4;
 // The smallest page a search whose pages the server refused for their size is retried with.
 constexpr int kSmallestRetriedPage = 50;
 // The most searches started ahead of their callers, each on a connection of its own when paged.
@@ -951,8 +953,28 @@ struct LdapStore::Impl {
       if (seen.insert(FoldedDnKey(parent) + "\n" + FoldCase(part.value)).second)
         parts.emplace_back(parent, part.value);
     }
+    // Past a window's worth, the lookups are spread over spare connections as well, each share
+    // costing its round trips beside the others'; spares not yet open bind together first.
+    LdapConnectionPool& pool = servers.Own();
+    std::vector<std::unique_ptr<LdapConnection>> spares;
+    std::vector<LdapConnection*> across{&Connection()};
+    const size_t lookUps = parts.size() * namingTypes.size();
+    if (lookUps > LdapConnection::kLookUpWindow) {
+      std::vector<LdapConnection*> opening;
+      while (spares.size() < kSparesForLookUps &&
+             (spares.size() + 1) * LdapConnection::kLookUpWindow < lookUps) {
+        spares.push_back(pool.TakeSpare());
+        if (!spares.back()->Connected())
+          opening.push_back(spares.back().get());
+      }
+      pool.EnsureTogether(opening);
+      for (const auto& spare : spares) {
+        if (spare->Connected())
+          across.push_back(spare.get());
+      }
+    }
     const size_t perBatch =
-        std::max<size_t>(1, kMostLookUps / std::max<size_t>(1, namingTypes.size()));
+        std::max<size_t>(1, kMostLookUps * across.size() / std::max<size_t>(1, namingTypes.size()));
     for (size_t from = 0; from < parts.size(); from += perBatch) {
       const size_t to = std::min(parts.size(), from + perBatch);
       std::vector<DirName> names;
@@ -969,9 +991,9 @@ struct LdapStore::Impl {
       // the others, and the names below it are guessed right.
       std::vector<LdapPage> pages;
       const int32_t code =
-          servers.LookUpEach(Connection(), children, kEntryAttributes, pages, "name lookup");
+          servers.LookUpEach(across, children, kEntryAttributes, pages, "name lookup");
       if (code != kDirOk)
-        return;
+        break;
       for (size_t i = from; i < to; ++i) {
         std::vector<ChildCandidate> found;
         for (size_t t = 0; t < namingTypes.size(); ++t) {
@@ -998,6 +1020,8 @@ struct LdapStore::Impl {
             std::move(found));
       }
     }
+    for (std::unique_ptr<LdapConnection>& spare : spares)
+      pool.ReturnSpare(std::move(spare));
   }
 
   // `ask`: whether the server is asked what the cache and the naming contexts do not tell.
