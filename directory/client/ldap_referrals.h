@@ -83,6 +83,8 @@ class LdapServers {
   }
   // Forgets the failed reconnects of every server: the next call tries each again.
   void RetryServers();
+  // Whether a referral has led to another server: the tree is spread over several.
+  [[nodiscard]] bool ReferredElsewhere() const { return !referred_.empty(); }
 
  private:
   // The pool of `server`, made on first use.

@@ -443,7 +443,10 @@ struct LdapStore::Impl {
       started.asked.push_back({LdapDnText(name), &*placed});
     }
     std::string filter;
-    if (within != nullptr && Searchable(within->base) &&
+    // Not on a tree spread over several servers: the caller's search reaches the parts held
+    // elsewhere only after its own last page, so that every entry of its own would wait for the
+    // reads of those parts, all of them held at once. There the names are searched for instead.
+    if (within != nullptr && !servers.ReferredElsewhere() && Searchable(within->base) &&
         LdapFilterText(within->filter, schema, namingTypes, filter) == kDirOk) {
       Sweep::Search whole;
       whole.base = LdapDnText(within->base);
