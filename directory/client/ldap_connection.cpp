@@ -592,8 +592,6 @@ int32_t LdapConnection::LookUpEach(const std::vector<std::string>& bases, const 
 
 namespace {
 
-constexpr size_t kMostOutstanding = LdapConnection::kLookUpWindow;
-
 // The base lookups of bases[from, to) on one connection, in a sliding window of their own.
 class LookUpShare {
  public:
@@ -609,7 +607,7 @@ class LookUpShare {
         what_(what) {}
 
   void Start() {
-    SendUpTo(kMostOutstanding);
+    SendUpTo(LdapConnection::kLookUpWindow);
     generation_ = connection_.Generation();
   }
   [[nodiscard]] bool Done() const { return lost_ || answered_ >= sent_.size(); }
@@ -640,8 +638,8 @@ class LookUpShare {
       failure_ = code;
     // The window is topped up once half of it is answered: requests sent one per answer would
     // trickle out between the answers, a turn each when the server is quicker than the reader.
-    if (sent_.size() - answered_ <= kMostOutstanding / 2)
-      SendUpTo(answered_ + kMostOutstanding);
+    if (sent_.size() - answered_ <= LdapConnection::kLookUpWindow / 2)
+      SendUpTo(answered_ + LdapConnection::kLookUpWindow);
   }
 
  private:
