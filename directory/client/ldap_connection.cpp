@@ -219,7 +219,7 @@ struct timeval LdapConnection::Timeout() const {
 // Waits for the next message of `msgid` until the operation's time is up. On timeout or a
 // lost connection the request is given up and the connection dropped.
 int32_t LdapConnection::Await(int msgid, std::chrono::steady_clock::time_point deadline,
-                              LdapMessage& message, std::string_view what) {
+                              LdapMessage& message, std::string_view what, bool* notYet) {
   message.reset();
   const auto left = deadline - std::chrono::steady_clock::now();
   const auto micros =
@@ -232,6 +232,10 @@ int32_t LdapConnection::Await(int msgid, std::chrono::steady_clock::time_point d
   const int type = ldap_result(ld_.get(), msgid, LDAP_MSG_ONE, &tv, &raw);
   const int readError = errno;
   message.reset(raw);
+  if (type == 0 && notYet != nullptr) {
+    *notYet = true;
+    return kDirOk;
+  }
   if (type == 0) {
     const SigPipeHold hold;
     ldap_abandon_ext(ld_.get(), msgid, nullptr, nullptr);
@@ -513,44 +517,76 @@ int32_t LdapConnection::SendSearch(const std::string& base, int scope, const std
 // Gathers every message of the request `msgid` up to its final result.
 int32_t LdapConnection::CollectPage(int msgid, LdapPage& page, std::string_view what) {
   page = LdapPage();
-  const auto deadline = Deadline();
+  return FinishPage(msgid, page, what, Deadline());
+}
+
+int32_t LdapConnection::FinishPage(int msgid, LdapPage& page, std::string_view what,
+                                   std::chrono::steady_clock::time_point deadline) {
   for (;;) {
     LdapMessage message;
     if (const int32_t code = Await(msgid, deadline, message, what); code != kDirOk)
       return code;
-    const int type = ldap_msgtype(message.get());
-    if (type == LDAP_RES_SEARCH_ENTRY) {
-      page.entries.push_back(std::move(message));
-      continue;
-    }
-    if (type == LDAP_RES_SEARCH_REFERENCE) {
-      // Kept even when unreadable: a part of the tree left out without a word would pass the
-      // answer off as whole.
-      char** urls = nullptr;
-      std::vector<std::string>& reference =
-          page.references.emplace_back(LdapReference{page.entries.size(), {}}).urls;
-      if (ldap_parse_reference(ld_.get(), message.get(), &urls, nullptr, 0) == LDAP_SUCCESS) {
-        const std::unique_ptr<char*, ReferralsFree> owner(urls);
-        for (char** url = urls; url != nullptr && *url != nullptr; ++url)
-          reference.emplace_back(*url);
-      }
-      continue;
-    }
-    if (type != LDAP_RES_SEARCH_RESULT)
-      continue;
-    LDAPControl** raw = nullptr;
-    const int32_t code = ParseResult(message.get(), what, &raw, &page.ldapCode, &page.referrals);
-    const std::unique_ptr<LDAPControl*, ControlsFree> owner(raw);
-    if (LDAPControl* response = ldap_control_find(kLdapPagedResultsOid, raw, nullptr)) {
-      ber_int_t estimate = 0;
-      struct berval next {};
-      if (ldap_parse_pageresponse_control(ld_.get(), response, &estimate, &next) == LDAP_SUCCESS) {
-        page.cookie.assign(next.bv_val != nullptr ? next.bv_val : "", next.bv_len);
-        ber_memfree(next.bv_val);
-      }
-    }
-    return code;
+    if (const auto code = TakeIntoPage(std::move(message), page, what))
+      return *code;
   }
+}
+
+std::optional<int32_t> LdapConnection::GatherArrived(int msgid, LdapPage& page,
+                                                     std::string_view what) {
+  const auto now = std::chrono::steady_clock::now();
+  for (;;) {
+    LdapMessage message;
+    bool notYet = false;
+    if (const int32_t code = Await(msgid, now, message, what, &notYet); code != kDirOk)
+      return code;
+    if (notYet)
+      return std::nullopt;
+    if (const auto code = TakeIntoPage(std::move(message), page, what))
+      return code;
+  }
+}
+
+int LdapConnection::Descriptor() const {
+  int descriptor = -1;
+  if (ld_ == nullptr || ldap_get_option(ld_.get(), LDAP_OPT_DESC, &descriptor) != LDAP_OPT_SUCCESS)
+    return -1;
+  return descriptor;
+}
+
+std::optional<int32_t> LdapConnection::TakeIntoPage(LdapMessage message, LdapPage& page,
+                                                    std::string_view what) {
+  const int type = ldap_msgtype(message.get());
+  if (type == LDAP_RES_SEARCH_ENTRY) {
+    page.entries.push_back(std::move(message));
+    return std::nullopt;
+  }
+  if (type == LDAP_RES_SEARCH_REFERENCE) {
+    // Kept even when unreadable: a part of the tree left out without a word would pass the
+    // answer off as whole.
+    char** urls = nullptr;
+    std::vector<std::string>& reference =
+        page.references.emplace_back(LdapReference{page.entries.size(), {}}).urls;
+    if (ldap_parse_reference(ld_.get(), message.get(), &urls, nullptr, 0) == LDAP_SUCCESS) {
+      const std::unique_ptr<char*, ReferralsFree> owner(urls);
+      for (char** url = urls; url != nullptr && *url != nullptr; ++url)
+        reference.emplace_back(*url);
+    }
+    return std::nullopt;
+  }
+  if (type != LDAP_RES_SEARCH_RESULT)
+    return std::nullopt;
+  LDAPControl** raw = nullptr;
+  const int32_t code = ParseResult(message.get(), what, &raw, &page.ldapCode, &page.referrals);
+  const std::unique_ptr<LDAPControl*, ControlsFree> owner(raw);
+  if (LDAPControl* response = ldap_control_find(kLdapPagedResultsOid, raw, nullptr)) {
+    ber_int_t estimate = 0;
+    struct berval next {};
+    if (ldap_parse_pageresponse_control(ld_.get(), response, &estimate, &next) == LDAP_SUCCESS) {
+      page.cookie.assign(next.bv_val != nullptr ? next.bv_val : "", next.bv_len);
+      ber_memfree(next.bv_val);
+    }
+  }
+  return code;
 }
 
 int32_t LdapConnection::SearchPage(const std::string& base, int scope, const std::string& filter,

@@ -105,6 +105,18 @@ class LdapConnection {
                                    std::string_view what);
   // Gathers every message of the request `msgid` up to its final result.
   [[nodiscard]] int32_t CollectPage(int msgid, LdapPage& page, std::string_view what);
+  // The same without waiting: takes into `page` the messages of `msgid` that have arrived; the
+  // code once the final result is among them, nullopt while more is to come.
+  [[nodiscard]] std::optional<int32_t> GatherArrived(int msgid, LdapPage& page,
+                                                     std::string_view what);
+  // CollectPage of a page GatherArrived began, waiting up to `deadline`.
+  [[nodiscard]] int32_t FinishPage(int msgid, LdapPage& page, std::string_view what,
+                                   std::chrono::steady_clock::time_point deadline);
+  // The socket the answers arrive on, for a caller waiting on several connections at once; -1
+  // when not connected.
+  [[nodiscard]] int Descriptor() const;
+  // When a request sent now is given up unanswered.
+  [[nodiscard]] std::chrono::steady_clock::time_point Deadline() const;
   // SendSearch and CollectPage.
   [[nodiscard]] int32_t SearchPage(const std::string& base, int scope, const std::string& filter,
                                    const char* const* attrs, const std::string* cookie,
@@ -161,13 +173,15 @@ class LdapConnection {
  private:
   [[nodiscard]] int32_t FromResult(int rc, std::string_view what, const char* diagnostic) const;
   [[nodiscard]] struct timeval Timeout() const;
-  [[nodiscard]] std::chrono::steady_clock::time_point Deadline() const;
   [[nodiscard]] std::string NoAnswer(std::string_view what) const;
   // The text of a connection libldap gave up on reading a message longer than
   // max-message-size, when `error` (errno right after it gave up) tells that was why.
   [[nodiscard]] std::optional<std::string> TooLarge(int error, std::string_view what) const;
+  // `notYet`, when given, is set instead of the request being given up when nothing came.
   int32_t Await(int msgid, std::chrono::steady_clock::time_point deadline, LdapMessage& message,
-                std::string_view what);
+                std::string_view what, bool* notYet = nullptr);
+  // Adds `message` to `page`: the code once it is the final result.
+  std::optional<int32_t> TakeIntoPage(LdapMessage message, LdapPage& page, std::string_view what);
   int32_t LookUpEachOnce(const std::vector<std::string>& bases, const char* const* attrs,
                          std::vector<LdapPage>& pages, std::string_view what);
   int32_t ParseResult(LDAPMessage* message, std::string_view what, LDAPControl*** controls,

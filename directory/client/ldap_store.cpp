@@ -1,11 +1,13 @@
 #include "directory/client/ldap_store.h"
 
 #include <ldap.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -91,6 +93,12 @@ class PagedSearch : public EntryCursor {
   virtual void Claim(std::vector<LdapConnection*>& opening) = 0;
   // Sends the first page's request, once the claimed connection has been opened.
   virtual void Send() = 0;
+  // Takes in the page asked for ahead once all of it has arrived, and asks for the next; never
+  // waits. A first page that does more than start the search (a failure, a referral, the last
+  // page) is kept for Start.
+  virtual void Pump() = 0;
+  // The socket of the connection a page asked for ahead is to arrive on; -1 when none is.
+  [[nodiscard]] virtual int AwaitedDescriptor() = 0;
 };
 
 }  // namespace
@@ -246,6 +254,43 @@ struct LdapStore::Impl {
   // Searches started ahead of their callers (SearchAhead), by SearchKey, in the callers' order;
   // declared after the connections, which they go back to when they go.
   std::vector<std::pair<std::string, std::unique_ptr<PagedSearch>>> searchesAhead;
+
+  // Waits for the rest of the page `msgid` on `connection`. Meanwhile the searches asked for
+  // ahead take in their pages as these arrive and ask for their next ones, so that the later
+  // pages of the export's lists travel beside those of the list being read instead of after it.
+  int32_t AwaitPage(LdapConnection& connection, int msgid, LdapPage& page, std::string_view what) {
+    const auto deadline = connection.Deadline();
+    std::vector<pollfd> awaited;
+    for (;;) {
+      // Pumped first: on a shared connection, what they read of this page waits in its queue.
+      awaited.clear();
+      for (auto& [key, search] : searchesAhead) {
+        search->Pump();
+        if (const int descriptor = search->AwaitedDescriptor(); descriptor >= 0)
+          awaited.push_back({descriptor, POLLIN, 0});
+      }
+      const int own = connection.Descriptor();
+      if (own < 0) {
+        // A search pumped on this connection lost it.
+        return connection.Fail(
+            kDirTransportFailure,
+            connection.Where() + ": the connection was lost during a " + std::string(what));
+      }
+      if (awaited.empty())
+        return connection.FinishPage(msgid, page, what, deadline);
+      if (const std::optional<int32_t> code = connection.GatherArrived(msgid, page, what))
+        return *code;
+      awaited.push_back({own, POLLIN, 0});
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0)
+        return connection.FinishPage(msgid, page, what, deadline);
+      if (poll(awaited.data(), awaited.size(), static_cast<int>(left.count()) + 1) < 0 &&
+          errno != EINTR) {
+        return connection.FinishPage(msgid, page, what, deadline);
+      }
+    }
+  }
 
   void Wait(std::string key, WaitingAnswer answer) {
     // A bounded number: their answers take room until they are taken, and those of guesses that
@@ -1219,6 +1264,8 @@ class LdapStore::Cursor final : public PagedSearch {
   }
 
   int32_t Start() override {
+    if (started_)
+      return kDirOk;
     std::vector<LdapConnection*> opening;
     Claim(opening);
     LdapConnection& connection = Connection();
@@ -1272,6 +1319,42 @@ class LdapStore::Cursor final : public PagedSearch {
       nextPage_ = msgid;
       generation_ = connection.Generation();
     }
+  }
+
+  void Pump() override {
+    if (nextPage_ < 0 || arrived_ || done_ || status_ != kDirOk)
+      return;
+    LdapConnection& connection = Connection();
+    if (connection.Generation() != generation_ || !connection.Connected())
+      return;
+    const std::optional<int32_t> code = connection.GatherArrived(nextPage_, arriving_, What());
+    if (!code)
+      return;
+    nextPage_ = -1;
+    if (!started_) {
+      if (Paged() && !retried_ && PageRefused(*code, arriving_.ldapCode) &&
+          connection.PageSize() > kSmallestRetriedPage) {
+        UseSmallerPages(static_cast<int>(arriving_.entries.size()));
+        arriving_ = LdapPage();
+        Send();
+        return;
+      }
+      if (*code != kDirOk || arriving_.ldapCode != LDAP_SUCCESS || arriving_.cookie.empty()) {
+        arrived_ = *code;
+        return;
+      }
+      started_ = true;
+      if (chain_.empty())
+        chain_ = LdapServers::StartOf(connection);
+    }
+    status_ = TakeIn(*code);
+  }
+
+  int AwaitedDescriptor() override {
+    if (nextPage_ < 0 || arrived_ || done_ || status_ != kDirOk)
+      return -1;
+    LdapConnection& connection = Connection();
+    return connection.Generation() == generation_ ? connection.Descriptor() : -1;
   }
 
   bool Next(StoreEntry& entry) override {
@@ -1328,45 +1411,54 @@ class LdapStore::Cursor final : public PagedSearch {
     countedAsUnfinished_ = unfinished;
   }
 
-  // Whether the last page was refused for its size: over the size limit (servers that apply it
-  // to each page rather than to the whole search), or over the largest page the server allows.
-  bool PageRefused(int32_t code) const {
+  // Whether a page that ended with `code` and the LDAP result `ldapCode` was refused for its
+  // size: over the size limit (servers that apply it to each page rather than to the whole
+  // search), or over the largest page the server allows.
+  static bool PageRefused(int32_t code, int ldapCode) {
     return code == kDirRemoteFailure &&
-           (pageLdapCode_ == LDAP_SIZELIMIT_EXCEEDED || pageLdapCode_ == LDAP_ADMINLIMIT_EXCEEDED);
+           (ldapCode == LDAP_SIZELIMIT_EXCEEDED || ldapCode == LDAP_ADMINLIMIT_EXCEEDED);
   }
 
-  // A first page refused for its size is asked again from the start with pages halved, down to
-  // kSmallestRetriedPage; the store keeps the size that worked for its later searches. Nothing
-  // of a refused first page has been handed out, so nothing is repeated or lost. A server that
-  // counts its limit over all pages also refuses the smaller pages, and ends as before.
+  // Makes the search start again with smaller pages after its first page, which brought
+  // `brought` entries, was refused for its size; the store keeps the size for its later searches.
+  // A server that applies its limit to each page sends that many entries before it refuses the
+  // page, and refuses a page of exactly its limit: one fewer is the largest page it takes, where
+  // half the page may be refused again or cost twice the pages. Tried once; after that, halved.
+  void UseSmallerPages(int brought) {
+    LdapConnection& connection = Connection();
+    const int size = connection.PageSize();
+    if (!retried_)
+      askedPageSize_ = size;
+    int smaller = std::max(kSmallestRetriedPage, size / 2);
+    if (!retried_ && brought > 1 && brought <= size)
+      smaller = std::max(kSmallestRetriedPage, brought - 1);
+    connection.UsePageSize(smaller);
+    impl_.Connection().UsePageSize(smaller);
+    pending_.clear();
+    cookie_.clear();
+    answered_ = false;
+    retried_ = true;
+  }
+
+  // A first page refused for its size is asked again from the start with smaller pages, down to
+  // kSmallestRetriedPage. Nothing of a refused first page has been handed out, so nothing is
+  // repeated or lost. A server that counts its limit over all pages also refuses the smaller
+  // pages, and ends as before.
   int32_t WithSmallerPages(int32_t code) {
     LdapConnection& connection = Connection();
-    const int asked = connection.PageSize();
-    bool retried = false;
-    while (Paged() && PageRefused(code) && connection.PageSize() > kSmallestRetriedPage) {
-      // A server that applies its limit to each page sends that many entries before it refuses
-      // the page, and refuses a page of exactly its limit: one fewer is the largest page it
-      // takes, where half the page may be refused again or cost twice the pages. Tried once;
-      // after that, halved.
-      const int size = connection.PageSize();
-      const auto brought = static_cast<int>(pending_.size());
-      int smaller = std::max(kSmallestRetriedPage, size / 2);
-      if (!retried && brought > 1 && brought <= size)
-        smaller = std::max(kSmallestRetriedPage, brought - 1);
-      connection.UsePageSize(smaller);
-      impl_.Connection().UsePageSize(smaller);
-      pending_.clear();
-      cookie_.clear();
-      answered_ = false;
-      retried = true;
+    while (Paged() && PageRefused(code, pageLdapCode_) &&
+           connection.PageSize() > kSmallestRetriedPage) {
+      UseSmallerPages(static_cast<int>(pending_.size()));
+      // Sent, then awaited: the searches asked for ahead take in their pages meanwhile.
+      Send();
       code = Fetch();
     }
-    if (retried && PageRefused(code)) {
+    if (retried_ && PageRefused(code, pageLdapCode_)) {
       // No smaller page helped: later searches go back to the size asked for.
-      connection.UsePageSize(asked);
-      impl_.Connection().UsePageSize(asked);
+      connection.UsePageSize(askedPageSize_);
+      impl_.Connection().UsePageSize(askedPageSize_);
       connection.Fail(code, connection.FailureText(code).value_or(connection.Where()) +
-                                "; the server refused pages of " + std::to_string(asked) +
+                                "; the server refused pages of " + std::to_string(askedPageSize_) +
                                 " down to " + std::to_string(kSmallestRetriedPage) +
                                 " entries: its size limit is below the page size; set page-size "
                                 "in this connection's section of connections.ini to fewer "
@@ -1377,15 +1469,25 @@ class LdapStore::Cursor final : public PagedSearch {
 
   int32_t Fetch() {
     LdapConnection& connection = Connection();
-    LdapPage page;
+    int32_t code = kDirOk;
+    if (arrived_) {
+      code = *std::exchange(arrived_, std::nullopt);
+    } else if (nextPage_ >= 0) {
+      code = impl_.AwaitPage(connection, std::exchange(nextPage_, -1), arriving_, What());
+    } else {
+      code = connection.SearchPage(base_, scope_, filter_, kEntryAttributes,
+                                   Paged() ? &cookie_ : nullptr, arriving_, What());
+    }
+    return TakeIn(code);
+  }
+
+  // The page in arriving_, ended with `code`: its entries and references to hand out, and the
+  // next page asked for.
+  int32_t TakeIn(int32_t code) {
+    LdapConnection& connection = Connection();
+    LdapPage page = std::exchange(arriving_, LdapPage());
     const std::string_view what = What();
     const std::string* cookie = Paged() ? &cookie_ : nullptr;
-    int32_t code = kDirOk;
-    if (nextPage_ >= 0) {
-      code = connection.CollectPage(std::exchange(nextPage_, -1), page, what);
-    } else {
-      code = connection.SearchPage(base_, scope_, filter_, kEntryAttributes, cookie, page, what);
-    }
     generation_ = connection.Generation();
     pageLdapCode_ = page.ldapCode;
     answered_ = answered_ || !page.entries.empty() || !page.references.empty();
@@ -1527,6 +1629,11 @@ class LdapStore::Cursor final : public PagedSearch {
   bool answered_ = false;       // the server sent an entry or a reference
   bool countedAsUnfinished_ = false;
   int nextPage_ = -1;                // message id of the page asked for ahead
+  LdapPage arriving_;                // what has come of it
+  std::optional<int32_t> arrived_;   // the code of a first page Pump took whole, left to Start
+  bool started_ = false;             // Pump took in a first page that only started the search
+  bool retried_ = false;             // with smaller pages than first asked for
+  int askedPageSize_ = 0;            // the page size first asked for, once retried
   int pageLdapCode_ = LDAP_SUCCESS;  // the LDAP result of the last page
   uint64_t generation_ = 0;
   bool done_ = false;
@@ -1576,6 +1683,13 @@ class LdapStore::RootCursor final : public PagedSearch {
     if (current_)
       current_->Send();
   }
+
+  void Pump() override {
+    if (current_)
+      current_->Pump();
+  }
+
+  int AwaitedDescriptor() override { return current_ ? current_->AwaitedDescriptor() : -1; }
 
   bool Next(StoreEntry& entry) override {
     if (nextMade_ < made_.size()) {

@@ -722,7 +722,8 @@ TEST_F(LdapStoreTest, TheClientUsesALiveTreeLikeAnyOther) {
 
 // Across a network each round trip costs the delay twice; the relay counts them. The start-up
 // sends what it asks after the bind together, and the export tab's five searches go out at
-// once, each on a connection of its own, their lists as one after another would give them.
+// once, each on a connection of its own, their lists as one after another would give them; the
+// later pages of each travel beside those of the list being read.
 TEST_F(LdapStoreTest, TheStartAndTheExportSearchesTakeFewRoundTrips) {
   const std::string uri = Server().Uri();
   DelayRelay relay("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
@@ -770,6 +771,31 @@ TEST_F(LdapStoreTest, TheStartAndTheExportSearchesTakeFewRoundTrips) {
     EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
     client_.DirClientShutdown();
   }
+  // Pages of one entry: the first pages together, then a round per page of the longest list.
+  client_.DirClientUseConnectionsFile(Write(
+      "connections.ini",
+      "[live]\ntree = LIVE_TREE\nsource = " + relay.Uri() + "\n" + bound + "page-size = 1\n"));
+  ASSERT_EQ(client_.DirClientInit(0, 0), kDirConnectionOk);
+  DirContext context = 0;
+  ASSERT_EQ(client_.DirCreateContext(context), kDirOk);
+  DSModifyContextFlags(client_, context, '+', kDirFlagTypeless);
+  ASSERT_EQ(DSSetRootContext(client_, context), kDirOk);
+  const std::vector<std::string> longer = {"(Base Class=Organizational Unit)",
+                                           "(Base Class=rbsScope2)", "(Base Class=rbsTask2)"};
+  TStringList names;
+  ASSERT_EQ(DSSearch(client_, context, "Acme", longer[0], kDirScopeSubtree, names), kDirOk);
+  relay.ResetTurns();
+  DSSearchAhead(client_, context, "Acme", longer, kDirScopeSubtree);
+  std::vector<int> found;
+  for (const std::string& filter : longer) {
+    names.Clear();
+    EXPECT_EQ(DSSearch(client_, context, "Acme", filter, kDirScopeSubtree, names), kDirOk);
+    found.push_back(names.Count());
+  }
+  EXPECT_EQ(found, (std::vector<int>{3, 3, 2}));
+  EXPECT_EQ(relay.Rounds(), 4u);
+  EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
+  client_.DirClientShutdown();
 }
 
 // Reads asked for ahead by a paged search wait for the page bringing their entry only: the later
