@@ -6,7 +6,8 @@
 // else the one built beside this benchmark. The program's peak memory stands beside the size of
 // the document it wrote. On loopback, the same export of the tree spread over two servers, half
 // of its modules with their books and tasks behind referrals; and both figures again on a 389
-// Directory Server. Loading the servers is not measured.
+// Directory Server, with the lists alone beside the export tab's five searches by ldapsearch.
+// Loading the servers is not measured.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -143,49 +144,53 @@ void MeasureProgram(benchmark::State& state, ServedTree& tree,
   }
 }
 
+// The program with `marks` (what it checks and prints) after its connections file.
 void MeasureTheTool(benchmark::State& state, ServedTree& tree,
-                    const std::vector<std::string>& more = {}) {
+                    const std::vector<std::string>& marks) {
   const char* program = std::getenv("ORVANE_EXPORT");
   std::vector<std::string> args = {program != nullptr ? program : ORVANE_EXPORT_PROGRAM,
-                                   "--connections", (tree.folder / "connections.ini").string(),
-                                   "--all"};
-  args.insert(args.end(), more.begin(), more.end());
+                                   "--connections", (tree.folder / "connections.ini").string()};
+  args.insert(args.end(), marks.begin(), marks.end());
   MeasureProgram(state, tree, args);
 }
 
 void BM_ExportAllByTheTool(benchmark::State& state) {
-  MeasureTheTool(state, Tree());
+  MeasureTheTool(state, Tree(), {"--all"});
 }
 BENCHMARK(BM_ExportAllByTheTool)->Apply(LiveDelays);
 
 // The same lists without the document: the peak memory of the program without the rebuild.
 void BM_ListAllByTheTool(benchmark::State& state) {
-  MeasureTheTool(state, Tree(), {"--list"});
+  MeasureTheTool(state, Tree(), {"--all", "--list"});
 }
 BENCHMARK(BM_ListAllByTheTool)->Apply(LoopbackOnly);
 
 // The second server's cost: the referrals followed, their connections opened and bound, the
 // part's entries fetched from it. The relay holds the top's chunks only, hence loopback.
 void BM_ExportAllByTheToolAcrossTwoServers(benchmark::State& state) {
-  MeasureTheTool(state, Tree(Served::kSplitSlapd));
+  MeasureTheTool(state, Tree(Served::kSplitSlapd), {"--all"});
 }
 BENCHMARK(BM_ExportAllByTheToolAcrossTwoServers)->Apply(LoopbackOnly);
 
 // `pageSize`: 389 applies its size limit (500) to each page and refuses pages of 500 as well, so
 // there the yardstick pages by 499, as the client settles on.
-void MeasureLdapsearch(benchmark::State& state, ServedTree& tree, int pageSize) {
-  const std::vector<std::string> args = {
-      "/usr/bin/ldapsearch",
-      "-LLL",
-      "-x",
-      "-H",
-      tree.relay->Uri(),
-      "-b",
-      tree.shape.rbsCollectionDn,
-      "-E",
-      "pr=" + std::to_string(pageSize) + "/noprompt",
-      "(|(objectClass=rbsModule2)(objectClass=rbsCategory2)(objectClass=rbsRole2)"
-      "(objectClass=rbsBook2)(objectClass=rbsTask2))"};
+// `filter` and `attributes`: of every RBS object, all attributes, unless given.
+void MeasureLdapsearch(benchmark::State& state, ServedTree& tree, int pageSize,
+                       const std::string& filter =
+                           "(|(objectClass=rbsModule2)(objectClass=rbsCategory2)"
+                           "(objectClass=rbsRole2)(objectClass=rbsBook2)(objectClass=rbsTask2))",
+                       const std::vector<std::string>& attributes = {}) {
+  std::vector<std::string> args = {"/usr/bin/ldapsearch",
+                                   "-LLL",
+                                   "-x",
+                                   "-H",
+                                   tree.relay->Uri(),
+                                   "-b",
+                                   tree.shape.rbsCollectionDn,
+                                   "-E",
+                                   "pr=" + std::to_string(pageSize) + "/noprompt",
+                                   filter};
+  args.insert(args.end(), attributes.begin(), attributes.end());
   MeasureProgram(state, tree, args);
 }
 
@@ -196,7 +201,7 @@ BENCHMARK(BM_AllRbsObjectsByLdapsearch)->Apply(LiveDelays);
 
 // The same two on the other kind of server.
 void BM_ExportAllByTheToolOn389(benchmark::State& state) {
-  MeasureTheTool(state, Tree(Served::kDs389));
+  MeasureTheTool(state, Tree(Served::kDs389), {"--all"});
 }
 BENCHMARK(BM_ExportAllByTheToolOn389)->Apply(LiveDelays);
 
@@ -204,6 +209,60 @@ void BM_AllRbsObjectsByLdapsearchOn389(benchmark::State& state) {
   MeasureLdapsearch(state, Tree(Served::kDs389), 499);
 }
 BENCHMARK(BM_AllRbsObjectsByLdapsearchOn389)->Apply(LiveDelays);
+
+// The lists alone on 389, beside the export tab's yardstick: its five searches by ldapsearch, one
+// after another, names only.
+void BM_ListAllByTheToolOn389(benchmark::State& state) {
+  MeasureTheTool(state, Tree(Served::kDs389), {"--all", "--list"});
+}
+BENCHMARK(BM_ListAllByTheToolOn389)->Apply(LiveDelays);
+
+void BM_ExportTabSearchesByLdapsearchOn389(benchmark::State& state) {
+  ServedTree& tree = Tree(Served::kDs389);
+  std::string searches;
+  for (const char* kind : {"rbsModule2", "rbsCategory2", "rbsRole2", "rbsBook2", "rbsTask2"}) {
+    searches += "/usr/bin/ldapsearch -LLL -x -H " + tree.relay->Uri() + " -b '" +
+                tree.shape.rbsCollectionDn + "' -E pr=499/noprompt '(objectClass=" + kind +
+                ")' 1.1 && ";
+  }
+  MeasureProgram(state, tree, {"/bin/sh", "-c", searches + "true"});
+}
+BENCHMARK(BM_ExportTabSearchesByLdapsearchOn389)->Apply(LiveDelays);
+
+// Marking by dependency on 389: every role checked, then the tasks they name; its cost is the
+// difference to the same lists with the roles checked alone, beside ldapsearch fetching the roles'
+// rbsContent by one paged search. The same for the books and tasks of every module, beside the
+// names of every book and task.
+void BM_CheckDependentTasksByTheToolOn389(benchmark::State& state) {
+  MeasureTheTool(state, Tree(Served::kDs389), {"--roles", "Role", "--dependents", "--list"});
+}
+BENCHMARK(BM_CheckDependentTasksByTheToolOn389)->Apply(LiveDelays);
+
+void BM_CheckRolesByTheToolOn389(benchmark::State& state) {
+  MeasureTheTool(state, Tree(Served::kDs389), {"--roles", "Role", "--list"});
+}
+BENCHMARK(BM_CheckRolesByTheToolOn389)->Apply(LiveDelays);
+
+void BM_ContentOfAllRolesByLdapsearchOn389(benchmark::State& state) {
+  MeasureLdapsearch(state, Tree(Served::kDs389), 499, "(objectClass=rbsRole2)", {"rbsContent"});
+}
+BENCHMARK(BM_ContentOfAllRolesByLdapsearchOn389)->Apply(LiveDelays);
+
+void BM_CheckDependentBooksByTheToolOn389(benchmark::State& state) {
+  MeasureTheTool(state, Tree(Served::kDs389), {"--modules", "Module", "--dependents", "--list"});
+}
+BENCHMARK(BM_CheckDependentBooksByTheToolOn389)->Apply(LiveDelays);
+
+void BM_CheckModulesByTheToolOn389(benchmark::State& state) {
+  MeasureTheTool(state, Tree(Served::kDs389), {"--modules", "Module", "--list"});
+}
+BENCHMARK(BM_CheckModulesByTheToolOn389)->Apply(LiveDelays);
+
+void BM_NamesOfAllBooksAndTasksByLdapsearchOn389(benchmark::State& state) {
+  MeasureLdapsearch(state, Tree(Served::kDs389), 499,
+                    "(|(objectClass=rbsBook2)(objectClass=rbsTask2))", {"1.1"});
+}
+BENCHMARK(BM_NamesOfAllBooksAndTasksByLdapsearchOn389)->Apply(LiveDelays);
 
 }  // namespace
 
