@@ -1322,11 +1322,9 @@ class LdapStore::Cursor final : public PagedSearch {
   }
 
   void Pump() override {
-    if (nextPage_ < 0 || arrived_ || done_ || status_ != kDirOk)
+    if (!PageAheadToCome())
       return;
     LdapConnection& connection = Connection();
-    if (connection.Generation() != generation_ || !connection.Connected())
-      return;
     const std::optional<int32_t> code = connection.GatherArrived(nextPage_, arriving_, What());
     if (!code)
       return;
@@ -1350,12 +1348,7 @@ class LdapStore::Cursor final : public PagedSearch {
     status_ = TakeIn(*code);
   }
 
-  int AwaitedDescriptor() override {
-    if (nextPage_ < 0 || arrived_ || done_ || status_ != kDirOk)
-      return -1;
-    LdapConnection& connection = Connection();
-    return connection.Generation() == generation_ ? connection.Descriptor() : -1;
-  }
+  int AwaitedDescriptor() override { return PageAheadToCome() ? Connection().Descriptor() : -1; }
 
   bool Next(StoreEntry& entry) override {
     for (;;) {
@@ -1409,6 +1402,15 @@ class LdapStore::Cursor final : public PagedSearch {
       return;
     pool_.CountUnfinished(unfinished ? 1 : -1);
     countedAsUnfinished_ = unfinished;
+  }
+
+  // Whether a page asked for ahead is still to come on the connection it went out on, with no
+  // page before it left to Start.
+  bool PageAheadToCome() {
+    if (nextPage_ < 0 || arrived_ || done_ || status_ != kDirOk)
+      return false;
+    const LdapConnection& connection = Connection();
+    return connection.Generation() == generation_ && connection.Connected();
   }
 
   // Whether a page that ended with `code` and the LDAP result `ldapCode` was refused for its
