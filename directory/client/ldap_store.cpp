@@ -46,6 +46,9 @@ constexpr size_t kSweepFrom = 2;
 constexpr size_t kMaxNamesPerSweep = 1000;
 // How many spare connections at most share the name lookups of one LearnChildren.
 constexpr size_t kSparesForLookUps = 4;
+// How many searches of one sweep travel at once, each on a connection of its own: one after
+// another, each costs its round trip and the server's test of its names on top of the others'.
+constexpr size_t kSweepsAtOnce = 3;
 // The smallest page a search whose pages the server refused for their size is retried with.
 constexpr int kSmallestRetriedPage = 50;
 // The most searches started ahead of their callers, each on a connection of its own when paged.
@@ -381,10 +384,11 @@ struct LdapStore::Impl {
   }
 
   // Reads asked for ahead many at a time: the named entries are fetched by subtree searches
-  // below their deepest common ancestor, each naming up to a page of entries by their RDNs, one
-  // search on its way at a time, in the order the reads will come. Their entries answer the
-  // identical reads of this operation; an entry named in a value of a DN syntax that arrived is
-  // looked up the same way in the next search, so that naming it costs no request of its own.
+  // below their deepest common ancestor, each naming up to a page of entries by their RDNs, a few
+  // searches on their way at a time on connections of their own, taken in the order the reads
+  // will come. Their entries answer the identical reads of this operation; an entry named in a
+  // value of a DN syntax that arrived is looked up the same way in a later search, so that naming
+  // it costs no request of its own.
   // A name no search brought is read as it would be without. An answer waits only for an asked
   // read and goes with it, so what waits never exceeds the entries asked for. Entries that the
   // caller says make up most of a search's are fetched by that search instead, its other
@@ -407,6 +411,7 @@ struct LdapStore::Impl {
     std::unordered_set<std::string> askedKeys;
     std::unordered_map<std::string, LdapMessage> arrived;  // the answers waiting for their reads
     struct Search {
+      LdapConnection* connection = nullptr;  // the store's own or one of the sweep's spares
       int msgid = -1;
       uint64_t generation = 0;
       std::string base;
@@ -416,11 +421,15 @@ struct LdapStore::Impl {
       // The continuation references of the pages taken in so far: their parts are searched
       // once the last page is in.
       std::vector<LdapReference> references;
+      // What it asks for; its later pages and referred parts ask for the same.
+      std::vector<std::string> attributes;
     };
     // The caller's search that brings every asked entry, until it is sent.
     std::optional<Search> within;
-    std::optional<Search> onItsWay;
-    std::vector<std::string> attributes;  // keeps the request's list alive while it is sent
+    std::deque<Search> onItsWay;  // in the order sent, each on a connection of its own
+    // The connections that searches beside the one on the store's own travel on; each keeps one
+    // paging state, so a connection carries one search at a time.
+    std::vector<std::unique_ptr<LdapConnection>> spares;
   };
   std::optional<Sweep> sweep;
 
@@ -499,6 +508,17 @@ struct LdapStore::Impl {
       started.within = std::move(whole);
     }
     SendSweep();
+    // Opened once the first search is on its way, so that their binds travel beside it.
+    if (sweep && sweep->nextAsked < sweep->asked.size()) {
+      std::vector<LdapConnection*> opening;
+      while (sweep->spares.size() + 1 < kSweepsAtOnce) {
+        sweep->spares.push_back(servers.Own().TakeSpare());
+        if (!sweep->spares.back()->Connected())
+          opening.push_back(sweep->spares.back().get());
+      }
+      servers.Own().EnsureTogether(opening);
+      SendSweep();
+    }
   }
 
   // The next search of the sweep, its keys taken from the names to come: the caller's search for
@@ -540,48 +560,66 @@ struct LdapStore::Impl {
     return true;
   }
 
-  // Sends the next search unless one is on its way. Names no search can bring are left to their
-  // own reads.
+  // A connection of the sweep that carries no search of it; nullptr when each carries one.
+  LdapConnection* IdleSweepConnection() {
+    const auto idle = [&](const LdapConnection* connection) {
+      return std::none_of(
+          sweep->onItsWay.begin(), sweep->onItsWay.end(),
+          [&](const Sweep::Search& search) { return search.connection == connection; });
+    };
+    // A listing paging on the store's own connection meanwhile keeps it.
+    if (idle(&Connection()) && !servers.Own().HasUnfinished())
+      return &Connection();
+    for (const std::unique_ptr<LdapConnection>& spare : sweep->spares) {
+      if (spare->Connected() && idle(spare.get()))
+        return spare.get();
+    }
+    return nullptr;
+  }
+
+  // Sends the next searches while a connection of the sweep is idle. Names no search can bring
+  // are left to their own reads.
   void SendSweep() {
-    if (!sweep || sweep->onItsWay)
-      return;
-    LdapConnection& connection = Connection();
-    while (sweep->nextAsked < sweep->asked.size() || !sweep->named.empty()) {
+    while (sweep && (sweep->nextAsked < sweep->asked.size() || !sweep->named.empty())) {
+      LdapConnection* connection = IdleSweepConnection();
+      if (connection == nullptr)
+        return;
       Sweep::Search search;
-      if (!NextSweepSearch(connection, search) || !connection.Connected()) {
+      if (!NextSweepSearch(*connection, search) || !connection->Connected()) {
         for (const std::string& key : search.keys)
           sweep->pending.erase(key);
         continue;
       }
-      sweep->attributes = search.ofNamed ? std::vector<std::string>(std::begin(kEntryAttributes),
+      search.attributes = search.ofNamed ? std::vector<std::string>(std::begin(kEntryAttributes),
                                                                     std::end(kEntryAttributes) - 1)
                                          : sweep->requested;
-      const std::vector<const char*> list = AttributeList(sweep->attributes);
+      const std::vector<const char*> list = AttributeList(search.attributes);
       const std::string noCookie;
-      if (connection.SendSearch(search.base, LDAP_SCOPE_SUBTREE, search.filter, list.data(),
-                                &noCookie, search.msgid, "read") != kDirOk) {
+      if (connection->SendSearch(search.base, LDAP_SCOPE_SUBTREE, search.filter, list.data(),
+                                 &noCookie, search.msgid, "read") != kDirOk) {
         StopSweep();
         return;
       }
-      search.generation = connection.Generation();
-      sweep->onItsWay = std::move(search);
+      search.connection = connection;
+      search.generation = connection->Generation();
       // The server keeps one paging state per connection: a paged search begun meanwhile
       // takes a spare connection.
-      servers.Own().CountUnfinished(1);
-      return;
+      if (connection == &Connection())
+        servers.Own().CountUnfinished(1);
+      sweep->onItsWay.push_back(std::move(search));
     }
   }
 
-  // Takes the search on its way, parks its entries for their reads, and sends the next one;
-  // false when there is none.
+  // Takes the page of the search sent first, parks its entries for their reads, and sends the
+  // next search or page; false when there is none.
   bool CollectSweep() {
     if (!sweep)
       return false;
     SendSweep();
-    if (!sweep || !sweep->onItsWay)
+    if (!sweep || sweep->onItsWay.empty())
       return false;
-    Sweep::Search& search = *sweep->onItsWay;
-    LdapConnection& connection = Connection();
+    Sweep::Search& search = sweep->onItsWay.front();
+    LdapConnection& connection = *search.connection;
     std::vector<LdapMessage> entries;
     bool sound = connection.Generation() == search.generation && connection.Connected();
     bool last = true;
@@ -592,10 +630,7 @@ struct LdapStore::Impl {
         entries.push_back(std::move(entry));
       for (LdapReference& reference : page.references)
         search.references.push_back(std::move(reference));
-      // The list the search went out with, held here: the later pages and the referred parts
-      // are asked for with it.
-      const std::vector<std::string> attributes = sweep->attributes;
-      const std::vector<const char*> list = AttributeList(attributes);
+      const std::vector<const char*> list = AttributeList(search.attributes);
       if (sound && !page.cookie.empty()) {
         // The next page travels while this one's entries are taken in and read: asked for only
         // once they were, every page would cost its round trip on top of the reading.
@@ -626,8 +661,7 @@ struct LdapStore::Impl {
       return true;
     for (const std::string& key : search.keys)
       sweep->pending.erase(key);
-    sweep->onItsWay.reset();
-    servers.Own().CountUnfinished(-1);
+    EndSearchOnItsWay();
     if (!sound) {
       StopSweep();
       return false;
@@ -743,28 +777,41 @@ struct LdapStore::Impl {
   void StopSweep() {
     if (!sweep)
       return;
-    DropSearchOnItsWay();
+    DropSearchesOnTheirWay();
     sweep->pending.clear();
     sweep->named.clear();
     sweep->nextAsked = sweep->asked.size();
   }
 
-  void DropSearchOnItsWay() {
-    if (!sweep || !sweep->onItsWay)
+  // Forgets the search sent first, which its connection no longer carries.
+  void EndSearchOnItsWay() {
+    if (sweep->onItsWay.front().connection == &Connection())
+      servers.Own().CountUnfinished(-1);
+    sweep->onItsWay.pop_front();
+  }
+
+  void DropSearchesOnTheirWay() {
+    if (!sweep)
       return;
-    LdapConnection& connection = Connection();
-    // A paged search given up is waited for rather than abandoned: the server may still be
-    // working on it when the next paged search begins, and it would take over that one's state.
-    if (connection.Generation() == sweep->onItsWay->generation && connection.Connected()) {
-      LdapPage unwanted;
-      static_cast<void>(connection.CollectPage(sweep->onItsWay->msgid, unwanted, "read"));
+    while (!sweep->onItsWay.empty()) {
+      const Sweep::Search& search = sweep->onItsWay.front();
+      // A paged search given up is waited for rather than abandoned: the server may still be
+      // working on it when the next paged search begins, and it would take over that one's
+      // state.
+      if (search.connection->Generation() == search.generation && search.connection->Connected()) {
+        LdapPage unwanted;
+        static_cast<void>(search.connection->CollectPage(search.msgid, unwanted, "read"));
+      }
+      EndSearchOnItsWay();
     }
-    sweep->onItsWay.reset();
-    servers.Own().CountUnfinished(-1);
   }
 
   void ForgetSweep() {
-    DropSearchOnItsWay();
+    DropSearchesOnTheirWay();
+    if (sweep) {
+      for (std::unique_ptr<LdapConnection>& spare : sweep->spares)
+        servers.Own().ReturnSpare(std::move(spare));
+    }
     sweep.reset();
   }
 

@@ -724,7 +724,7 @@ TEST_F(LdapStoreTest, TheClientUsesALiveTreeLikeAnyOther) {
 // sends what it asks after the bind together, and the export tab's five searches go out at
 // once, each on a connection of its own, their lists as one after another would give them; the
 // later pages of each travel beside those of the list being read.
-TEST_F(LdapStoreTest, TheStartAndTheExportSearchesTakeFewRoundTrips) {
+TEST_F(LdapStoreTest, TheStartTheExportSearchesAndTheReadsAheadTakeFewRoundTrips) {
   const std::string uri = Server().Uri();
   DelayRelay relay("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
                    std::chrono::milliseconds(10));
@@ -794,6 +794,21 @@ TEST_F(LdapStoreTest, TheStartAndTheExportSearchesTakeFewRoundTrips) {
   }
   EXPECT_EQ(found, (std::vector<int>{3, 3, 2}));
   EXPECT_EQ(relay.Rounds(), 4u);
+  // Reads asked for ahead by their names, a search of one name each: three searches together,
+  // the fourth once the first is in. The first time types the names' containers.
+  const std::vector<std::string> read = {
+      "Task 1.Module A.Collection.Roles.Acme", "Task 2.Module A.Collection.Roles.Acme",
+      "Book 1.Module A.Collection.Roles.Acme", "Role 1.Collection.Roles.Acme"};
+  for (int time = 0; time < 2; ++time) {
+    client_.DirClientBeginOperation();
+    relay.ResetTurns();
+    ASSERT_EQ(client_.DirReadAhead(context, read, {"CN"}), kDirOk);
+    for (const std::string& item : read) {
+      TStringList values;
+      EXPECT_EQ(ReadAttributeValues(client_, context, item, "CN", values), kDirOk) << item;
+    }
+  }
+  EXPECT_EQ(relay.Rounds(), 2u);
   EXPECT_EQ(client_.DirFreeContext(context), kDirOk);
   client_.DirClientShutdown();
 }
