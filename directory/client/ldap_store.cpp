@@ -48,7 +48,8 @@ constexpr size_t kMaxNamesPerSweep = 1000;
 constexpr size_t kSparesForLookUps = 4;
 // How many searches of one sweep travel at once, each on a connection of its own: one after
 // another, each costs its round trip and the server's test of its names on top of the others'.
-constexpr size_t kSweepsAtOnce = 3;
+// The store's own connection and three of the pool's spares.
+constexpr size_t kSweepsAtOnce = 4;
 // The smallest page a search whose pages the server refused for their size is retried with.
 constexpr int kSmallestRetriedPage = 50;
 // The most searches started ahead of their callers, each on a connection of its own when paged.
@@ -534,8 +535,14 @@ struct LdapStore::Impl {
       return true;
     }
     std::vector<DirName> names;
-    const size_t most =
+    size_t most =
         std::min(kMaxNamesPerSweep, static_cast<size_t>(std::max(1, connection.PageSize())));
+    // The server tests each entry it finds against each name, so a search of half the names
+    // costs it a quarter as long (slapd, a thousand names: about 0.1 ms an entry, ten times what
+    // a search by class costs). When the asked names take more than one search, the searches
+    // travel side by side anyway, and twice as many of half the size come back sooner.
+    if (sweep->asked.size() > most)
+      most = std::max<size_t>(1, most / 2);
     search.ofNamed = !sweep->named.empty();
     while (names.size() < most && !sweep->named.empty() && search.ofNamed) {
       names.push_back(std::move(sweep->named.front()));

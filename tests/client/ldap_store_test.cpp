@@ -794,11 +794,12 @@ TEST_F(LdapStoreTest, TheStartTheExportSearchesAndTheReadsAheadTakeFewRoundTrips
   }
   EXPECT_EQ(found, (std::vector<int>{3, 3, 2}));
   EXPECT_EQ(relay.Rounds(), 4u);
-  // Reads asked for ahead by their names, a search of one name each: three searches together,
-  // the fourth once the first is in. The first time types the names' containers.
+  // Reads asked for ahead by their names, a search of one name each: four searches together,
+  // the fifth once the first is in. The first time types the names' containers.
   const std::vector<std::string> read = {
       "Task 1.Module A.Collection.Roles.Acme", "Task 2.Module A.Collection.Roles.Acme",
-      "Book 1.Module A.Collection.Roles.Acme", "Role 1.Collection.Roles.Acme"};
+      "Book 1.Module A.Collection.Roles.Acme", "Role 1.Collection.Roles.Acme",
+      "Module A.Collection.Roles.Acme"};
   for (int time = 0; time < 2; ++time) {
     client_.DirClientBeginOperation();
     relay.ResetTurns();
