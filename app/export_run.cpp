@@ -152,8 +152,8 @@ void TExportRun::MarkByText(RbsKind kind, std::string_view text) {
   lists_.Mark(kind, [text](TItemList& items) { items.MarkByText(text); });
 }
 
-void TExportRun::MarkDependents(RbsKind kind, const TStringList& names) {
-  lists_.MarkDependents(kind, names);
+size_t TExportRun::MarkDependents(RbsKind kind, const TStringList& names) {
+  return lists_.MarkDependents(kind, names);
 }
 
 namespace {
@@ -348,7 +348,11 @@ void TExportRun::CheckDependentTasks(DirContext context) {
     named.Clear();
     static_cast<void>(ReadAttributeValues(client_, through, role, "rbsContent", named));
     ReportEntriesRead(named.Count());
-    MarkDependents(RbsKind::kTask, named);
+    // Nearly every value names a task: only the values of a role with one that named none are
+    // looked for in every list.
+    if (MarkDependents(RbsKind::kTask, named) == 0) {
+      return false;
+    }
     return !std::all_of(named.begin(), named.end(),
                         [&](const TStringList::Entry& value) { return isLine(value.text); });
   };

@@ -66,14 +66,20 @@ int TItemList::IndexOf(std::string_view line) const {
   return found == firstIndex_.end() ? -1 : found->second;
 }
 
-std::vector<int> TItemList::MarkDependents(const TStringList& values) {
+std::vector<int> TItemList::MarkDependents(const TStringList& values, size_t* unmatched) {
   std::vector<int> newlyChecked;
+  size_t missed = 0;
   for (const TStringList::Entry& value : values) {
-    if (const int index = IndexOf(value.text);
-        index >= 0 && !items_[static_cast<size_t>(index)].checked) {
+    const int index = IndexOf(value.text);
+    if (index < 0) {
+      ++missed;
+    } else if (!items_[static_cast<size_t>(index)].checked) {
       items_[static_cast<size_t>(index)].checked = true;
       newlyChecked.push_back(index);
     }
+  }
+  if (unmatched != nullptr) {
+    *unmatched = missed;
   }
   std::sort(newlyChecked.begin(), newlyChecked.end());
   return newlyChecked;

@@ -494,8 +494,8 @@ void TMainForm::ModelLists::Mark(RbsKind kind, const std::function<void(TItemLis
   form_.ItemsOf(form_.ListOf(kind)).Mark(mark);
 }
 
-void TMainForm::ModelLists::MarkDependents(RbsKind kind, const TStringList& values) {
-  form_.ItemsOf(form_.ListOf(kind)).MarkDependents(values);
+size_t TMainForm::ModelLists::MarkDependents(RbsKind kind, const TStringList& values) {
+  return form_.ItemsOf(form_.ListOf(kind)).MarkDependents(values);
 }
 
 void TMainForm::ItemsLoad(RbsKind kind) {

@@ -15,10 +15,11 @@ void TItemListModel::Mark(const std::function<void(TItemList&)>& mark) {
   }
 }
 
-void TItemListModel::MarkDependents(const TStringList& values) {
+size_t TItemListModel::MarkDependents(const TStringList& values) {
   // A view measures every row of a changed range to find what to repaint, so a range over the
   // whole list, once per module or role, would cost the list's length each time.
-  const std::vector<int> rows = items_.MarkDependents(values);
+  size_t unmatched = 0;
+  const std::vector<int> rows = items_.MarkDependents(values, &unmatched);
   for (size_t first = 0; first < rows.size();) {
     size_t last = first;
     while (last + 1 < rows.size() && rows[last + 1] == rows[last] + 1) {
@@ -27,6 +28,7 @@ void TItemListModel::MarkDependents(const TStringList& values) {
     emit dataChanged(index(rows[first]), index(rows[last]), {Qt::CheckStateRole});
     first = last + 1;
   }
+  return unmatched;
 }
 
 int TItemListModel::rowCount(const QModelIndex& parent) const {

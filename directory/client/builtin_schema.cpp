@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "util/text.h"
+
 namespace {
 
 constexpr std::array kAttributes = {
@@ -221,11 +223,9 @@ std::string_view MadeContainerClass(std::string_view rdnType) {
   return "Container";
 }
 
-std::string_view RdnTypeFromLdap(std::string_view ldapType, std::string& storage) {
-  storage.assign(ldapType);
-  for (char& c : storage)
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (storage == "ST")
-    storage = "S";
-  return storage;
+std::string RdnTypeFromLdap(std::string_view ldapType) {
+  std::string type = UpperAscii(ldapType);
+  if (type == std::string_view("ST"))
+    type.resize(1);
+  return type;
 }

@@ -39,5 +39,6 @@ inline constexpr std::string_view kVendorSyntaxPrefix = "2.16.840.1.113719.1.1.5
 // Organization, OU Organizational Unit, C Country, L Locality, any other Container).
 [[nodiscard]] std::string_view MadeContainerClass(std::string_view rdnType);
 
-// The directory name of an RDN attribute type (`cn` -> "CN", `st` -> "S").
-[[nodiscard]] std::string_view RdnTypeFromLdap(std::string_view ldapType, std::string& storage);
+// The directory name of an RDN attribute type (`cn` -> "CN", `st` -> "S"): ASCII letters
+// upper-cased whatever the locale, since a type is an ASCII keyword or OID.
+[[nodiscard]] std::string RdnTypeFromLdap(std::string_view ldapType);

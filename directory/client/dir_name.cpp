@@ -59,7 +59,6 @@ bool IsPlainValueByte(char c) {
 std::optional<DirName> ParsePlainLdapDn(std::string_view dn) {
   DirName name;
   name.reserve(static_cast<size_t>(std::count(dn.begin(), dn.end(), ',')) + 1);
-  std::string typeStorage;
   while (true) {
     const size_t comma = dn.find(',');
     const std::string_view rdn = dn.substr(0, comma);
@@ -76,7 +75,7 @@ std::optional<DirName> ParsePlainLdapDn(std::string_view dn) {
         !std::all_of(value.begin(), value.end(), IsPlainValueByte)) {
       return std::nullopt;
     }
-    name.push_back(Rdn{std::string(RdnTypeFromLdap(type, typeStorage)), std::string(value)});
+    name.push_back(Rdn{RdnTypeFromLdap(type), std::string(value)});
     if (comma == std::string_view::npos)
       return name;
     dn.remove_prefix(comma + 1);
@@ -326,7 +325,6 @@ std::optional<DirName> ParseLdapDn(std::string_view dn, std::string* error) {
     return fail("not a distinguished name");
   }
   const std::unique_ptr<LDAPRDN*, DnDeleter> owner(parsed);
-  std::string typeStorage;
   for (int i = 0; parsed[i] != nullptr; ++i) {
     LDAPRDN rdn = parsed[i];
     if (rdn[0] == nullptr)
@@ -339,8 +337,7 @@ std::optional<DirName> ParseLdapDn(std::string_view dn, std::string* error) {
       if (ava->la_value.bv_len == 0)
         return fail("empty RDN value");
       pairs.push_back(
-          Ava{std::string(RdnTypeFromLdap(
-                  std::string_view(ava->la_attr.bv_val, ava->la_attr.bv_len), typeStorage)),
+          Ava{RdnTypeFromLdap(std::string_view(ava->la_attr.bv_val, ava->la_attr.bv_len)),
               std::string(ava->la_value.bv_val, ava->la_value.bv_len)});
     }
     Ava first = std::move(pairs.front());
