@@ -76,23 +76,27 @@ TEST(ItemList, MarkDependentsFindsTheFirstLineAsTheLinesChange) {
     const char* value;
     const char* marks;
     std::vector<int> newlyChecked;
+    size_t unmatched;  // values that equal no line
   };
   const Case cases[] = {
       {"an equal line added later is not the first",
        [](TItemList& l) { l.Add("HELP.ROLES.CFG"); },
        "help.roles.cfg",
        ".x...",
-       {1}},
+       {1},
+       0},
       {"a line added after a lookup is found",
        [](TItemList& l) { l.Add("New.Cfg"); },
        "NEW.CFG",
        "....x",
-       {4}},
+       {4},
+       0},
       {"a checked line is not checked again",
        [](TItemList& l) { l.SetChecked(2, true); },
        "DESK.old.cfg",
        "..x.",
-       {}},
+       {},
+       0},
       {"new lines drop the old ones' index",
        [](TItemList& l) {
          TStringList lines;
@@ -102,8 +106,14 @@ TEST(ItemList, MarkDependentsFindsTheFirstLineAsTheLinesChange) {
        },
        "Desk.Roles.Cfg",
        ".x",
-       {1}},
-      {"a cleared list finds nothing", [](TItemList& l) { l.Clear(); }, "Desk.Roles.Cfg", "", {}},
+       {1},
+       0},
+      {"a cleared list finds nothing",
+       [](TItemList& l) { l.Clear(); },
+       "Desk.Roles.Cfg",
+       "",
+       {},
+       1},
   };
   for (const Case& c : cases) {
     TItemList list = Roles();
@@ -114,7 +124,9 @@ TEST(ItemList, MarkDependentsFindsTheFirstLineAsTheLinesChange) {
     c.change(list);
     values.Clear();
     values.Add(c.value);
-    EXPECT_EQ(list.MarkDependents(values), c.newlyChecked) << c.name;
+    size_t unmatched = 99;
+    EXPECT_EQ(list.MarkDependents(values, &unmatched), c.newlyChecked) << c.name;
+    EXPECT_EQ(unmatched, c.unmatched) << c.name;
     EXPECT_EQ(Marks(list), c.marks) << c.name;
   }
 }
