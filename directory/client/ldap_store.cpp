@@ -511,15 +511,24 @@ struct LdapStore::Impl {
     SendSweep();
     // Opened once the first search is on its way, so that their binds travel beside it.
     if (sweep && sweep->nextAsked < sweep->asked.size()) {
-      std::vector<LdapConnection*> opening;
-      while (sweep->spares.size() + 1 < kSweepsAtOnce) {
-        sweep->spares.push_back(servers.Own().TakeSpare());
-        if (!sweep->spares.back()->Connected())
-          opening.push_back(sweep->spares.back().get());
-      }
-      servers.Own().EnsureTogether(opening);
+      sweep->spares = SparesBoundTogether(kSweepsAtOnce - 1);
       SendSweep();
     }
+  }
+
+  // `count` spare connections to the store's own server, the binds of those not yet open sent
+  // together. One whose bind failed is among them, not connected.
+  std::vector<std::unique_ptr<LdapConnection>> SparesBoundTogether(size_t count) {
+    LdapConnectionPool& pool = servers.Own();
+    std::vector<std::unique_ptr<LdapConnection>> spares;
+    std::vector<LdapConnection*> opening;
+    while (spares.size() < count) {
+      spares.push_back(pool.TakeSpare());
+      if (!spares.back()->Connected())
+        opening.push_back(spares.back().get());
+    }
+    pool.EnsureTogether(opening);
+    return spares;
   }
 
   // The next search of the sweep, its keys taken from the names to come: the caller's search for
@@ -1062,14 +1071,9 @@ struct LdapStore::Impl {
     std::vector<LdapConnection*> across{&Connection()};
     const size_t lookUps = parts.size() * namingTypes.size();
     if (lookUps > LdapConnection::kLookUpWindow) {
-      std::vector<LdapConnection*> opening;
-      while (spares.size() < kSparesForLookUps &&
-             (spares.size() + 1) * LdapConnection::kLookUpWindow < lookUps) {
-        spares.push_back(pool.TakeSpare());
-        if (!spares.back()->Connected())
-          opening.push_back(spares.back().get());
-      }
-      pool.EnsureTogether(opening);
+      // One for each window's worth beyond the first.
+      spares = SparesBoundTogether(
+          std::min(kSparesForLookUps, (lookUps - 1) / LdapConnection::kLookUpWindow));
       for (const auto& spare : spares) {
         if (spare->Connected())
           across.push_back(spare.get());
