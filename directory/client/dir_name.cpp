@@ -3,7 +3,9 @@
 #include <ldap.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
+#include <string_view>
 
 #include "directory/client/builtin_schema.h"
 #include "util/text.h"
@@ -27,58 +29,55 @@ struct DnDeleter {
   void operator()(LDAPDN dn) const { ldap_dnfree(dn); }
 };
 
-bool IsAsciiAlnum(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+bool IsAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// A byte that a value of a plain name may hold: printable ASCII without anything that escapes,
-// quotes, separates or starts a hex form, and that LDAP readers treat alike.
-bool IsPlainValueByte(char c) {
-  if (c < 0x20 || c > 0x7E)
-    return false;
-  switch (c) {
-    case '\\':
-    case '"':
-    case '+':
-    case ',':
-    case ';':
-    case '<':
-    case '>':
-    case '=':
-    case '#':
-      return false;
-    default:
-      return true;
-  }
+bool IsAsciiAlnum(char c) {
+  return (c >= '0' && c <= '9') || IsAsciiLetter(c);
 }
+
+// The bytes that a value of a plain name may hold: printable ASCII without anything that
+// escapes, quotes, separates or starts a hex form, and that LDAP readers treat alike. A table,
+// since every byte of every name in a value passes through it.
+constexpr std::array<bool, 256> kPlainValueBytes = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c <= 0x7E; ++c)
+    plain[static_cast<size_t>(c)] = true;
+  for (const char c : std::string_view("\\\"+,;<>=#"))
+    plain[static_cast<unsigned char>(c)] = false;
+  return plain;
+}();
 
 // The names inside directory values are nearly all plain: "type=value" parts joined by ',',
 // the type a letter and letters or digits, no space at a value's edges, and only plain value
-// bytes. Those are read here, without libldap's allocations for every part; nullopt for any
-// other text, which libldap then reads.
+// bytes. Those are read here in one pass, without libldap's allocations for every part; nullopt
+// for any other text, which libldap then reads.
 std::optional<DirName> ParsePlainLdapDn(std::string_view dn) {
   DirName name;
   name.reserve(static_cast<size_t>(std::count(dn.begin(), dn.end(), ',')) + 1);
+  size_t at = 0;
   while (true) {
-    const size_t comma = dn.find(',');
-    const std::string_view rdn = dn.substr(0, comma);
-    const size_t equals = rdn.find('=');
-    if (equals == std::string_view::npos || equals == 0)
+    const size_t typeAt = at;
+    if (at == dn.size() || !IsAsciiLetter(dn[at]))
       return std::nullopt;
-    const std::string_view type = rdn.substr(0, equals);
-    const std::string_view value = rdn.substr(equals + 1);
-    if (!(type[0] >= 'a' && type[0] <= 'z') && !(type[0] >= 'A' && type[0] <= 'Z'))
+    while (at < dn.size() && IsAsciiAlnum(dn[at]))
+      ++at;
+    if (at == dn.size() || dn[at] != '=')
       return std::nullopt;
-    if (!std::all_of(type.begin(), type.end(), IsAsciiAlnum))
+    const std::string_view type = dn.substr(typeAt, at - typeAt);
+    const size_t valueAt = ++at;
+    while (at < dn.size() && kPlainValueBytes[static_cast<unsigned char>(dn[at])])
+      ++at;
+    const std::string_view value = dn.substr(valueAt, at - valueAt);
+    if (value.empty() || value.front() == ' ' || value.back() == ' ')
       return std::nullopt;
-    if (value.empty() || value.front() == ' ' || value.back() == ' ' ||
-        !std::all_of(value.begin(), value.end(), IsPlainValueByte)) {
-      return std::nullopt;
-    }
-    name.push_back(Rdn{RdnTypeFromLdap(type), std::string(value)});
-    if (comma == std::string_view::npos)
+    name.emplace_back(RdnTypeFromLdap(type), std::string(value));
+    if (at == dn.size())
       return name;
-    dn.remove_prefix(comma + 1);
+    if (dn[at] != ',')
+      return std::nullopt;
+    ++at;
   }
 }
 
