@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "directory/client/dir_name.h"
+
 namespace {
 
 // Holds SIGPIPE back from this thread while libldap writes: a request or unbind written to a
@@ -53,9 +55,6 @@ struct LdapMemFree {
 struct BerElementFree {
   void operator()(BerElement* ber) const { ber_free(ber, 0); }
 };
-struct ValuesFree {
-  void operator()(struct berval** values) const { ldap_value_free_len(values); }
-};
 struct ReferralsFree {
   void operator()(char** referrals) const { ber_memvfree(reinterpret_cast<void**>(referrals)); }
 };
@@ -64,7 +63,6 @@ struct BervalFree {
 };
 
 using LdapText = std::unique_ptr<char, LdapMemFree>;
-using Values = std::unique_ptr<struct berval*, ValuesFree>;
 
 std::string Describe(int rc) {
   return ldap_err2string(rc);
@@ -818,13 +816,56 @@ std::optional<LdapDecoder> LdapDecoder::ForUri(const std::string& uri) {
   return LdapDecoder(LdapHandle(raw));
 }
 
+namespace {
+
+struct BerValuesFree {
+  void operator()(struct berval* values) const { ber_memfree(values); }
+};
+
+// Calls `visit(description, values)` for each attribute of `entry` in the order the server sent
+// them, `values` ending at a null bv_val (or null itself). Both point into the message: fetching
+// each attribute by its name parsed the entry from its start again and copied every value.
+template <typename Visit>
+void EachAttribute(LDAP* ld, LDAPMessage* entry, const Visit& visit) {
+  BerElement* rawBer = nullptr;
+  struct berval dn {};
+  const int rc = ldap_get_dn_ber(ld, entry, &rawBer, &dn);
+  const std::unique_ptr<BerElement, BerElementFree> ber(rawBer);
+  if (rc != LDAP_SUCCESS)
+    return;
+  struct berval description {};
+  struct berval* values = nullptr;
+  while (ldap_get_attribute_ber(ld, entry, ber.get(), &description, &values) == LDAP_SUCCESS &&
+         description.bv_val != nullptr) {
+    const std::unique_ptr<struct berval, BerValuesFree> owner(values);
+    visit(std::string_view(description.bv_val, description.bv_len), values);
+  }
+}
+
+}  // namespace
+
 std::vector<std::pair<std::string, std::string>> LdapDecoder::Pairs(
     LDAPMessage* entry, const char* const* names) const {
+  // Grouped by name in the order of `names`, as the callers list what they look for.
+  size_t count = 0;
+  while (names[count] != nullptr)
+    ++count;
+  std::vector<std::vector<std::string>> found(count);
+  EachAttribute(ld_.get(), entry, [&](std::string_view description, const struct berval* values) {
+    for (size_t i = 0; i < count; ++i) {
+      if (!EqualsIgnoringCase(description, names[i]) || !found[i].empty())
+        continue;
+      for (const struct berval* value = values; value != nullptr && value->bv_val != nullptr;
+           ++value) {
+        found[i].emplace_back(value->bv_val, value->bv_len);
+      }
+      return;
+    }
+  });
   std::vector<std::pair<std::string, std::string>> pairs;
-  for (int i = 0; names[i] != nullptr; ++i) {
-    const Values values(ldap_get_values_len(ld_.get(), entry, names[i]));
-    for (int v = 0; values && values.get()[v] != nullptr; ++v)
-      pairs.emplace_back(names[i], std::string(values.get()[v]->bv_val, values.get()[v]->bv_len));
+  for (size_t i = 0; i < count; ++i) {
+    for (std::string& value : found[i])
+      pairs.emplace_back(names[i], std::move(value));
   }
   return pairs;
 }
@@ -832,26 +873,22 @@ std::vector<std::pair<std::string, std::string>> LdapDecoder::Pairs(
 std::vector<std::pair<std::string, std::vector<std::string>>> LdapDecoder::Attributes(
     LDAPMessage* entry) const {
   std::vector<std::pair<std::string, std::vector<std::string>>> attributes;
-  BerElement* rawBer = nullptr;
-  for (char* raw = ldap_first_attribute(ld_.get(), entry, &rawBer); raw != nullptr;
-       raw = ldap_next_attribute(ld_.get(), entry, rawBer)) {
-    const LdapText description(raw);
-    const Values values(ldap_get_values_len(ld_.get(), entry, raw));
+  EachAttribute(ld_.get(), entry, [&](std::string_view description, const struct berval* values) {
     std::vector<std::string> texts;
-    for (int v = 0; values && values.get()[v] != nullptr; ++v)
-      texts.emplace_back(values.get()[v]->bv_val, values.get()[v]->bv_len);
-    attributes.emplace_back(raw, std::move(texts));
-  }
-  const std::unique_ptr<BerElement, BerElementFree> ber(rawBer);
+    for (const struct berval* value = values; value != nullptr && value->bv_val != nullptr;
+         ++value) {
+      texts.emplace_back(value->bv_val, value->bv_len);
+    }
+    attributes.emplace_back(description, std::move(texts));
+  });
   return attributes;
 }
 
 std::optional<std::string> LdapDecoder::Dn(LDAPMessage* entry) const {
-  char* raw = ldap_get_dn(ld_.get(), entry);
-  const LdapText owner(raw);
-  if (raw == nullptr)
+  struct berval dn {};
+  if (ldap_get_dn_ber(ld_.get(), entry, nullptr, &dn) != LDAP_SUCCESS)
     return std::nullopt;
-  return std::string(raw);
+  return dn.bv_val == nullptr ? std::string() : std::string(dn.bv_val, dn.bv_len);
 }
 
 std::vector<uint8_t> LdapConnection::PeerCertificate() const {
