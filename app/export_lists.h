@@ -35,8 +35,8 @@ class TExportListSet {
   virtual void Mark(RbsKind kind, const std::function<void(TItemList&)>& mark) = 0;
   // TItemList::MarkDependents on the list of `kind`: a holder that shows the list hears of the
   // lines it checked only, not of the whole list, as marking by dependency does it once per
-  // module or role. Returns how many values equal no line.
-  virtual size_t MarkDependents(RbsKind kind, const TStringList& values) = 0;
+  // module or role. Returns the positions in `values` of those that equal no line.
+  virtual std::vector<int> MarkDependents(RbsKind kind, const TStringList& values) = 0;
 };
 
 // The five lists of one export, owned together: for a caller without a window.
@@ -49,8 +49,8 @@ class TExportLists : public TExportListSet {
   void Mark(RbsKind kind, const std::function<void(TItemList&)>& mark) override {
     mark(lists_.at(Index(kind)));
   }
-  size_t MarkDependents(RbsKind kind, const TStringList& values) override {
-    size_t unmatched = 0;
+  std::vector<int> MarkDependents(RbsKind kind, const TStringList& values) override {
+    std::vector<int> unmatched;
     static_cast<void>(lists_.at(Index(kind)).MarkDependents(values, &unmatched));
     return unmatched;
   }

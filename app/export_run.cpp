@@ -152,7 +152,7 @@ void TExportRun::MarkByText(RbsKind kind, std::string_view text) {
   lists_.Mark(kind, [text](TItemList& items) { items.MarkByText(text); });
 }
 
-size_t TExportRun::MarkDependents(RbsKind kind, const TStringList& names) {
+std::vector<int> TExportRun::MarkDependents(RbsKind kind, const TStringList& names) {
   return lists_.MarkDependents(kind, names);
 }
 
@@ -335,11 +335,13 @@ void TExportRun::CheckDependentTasks(DirContext context) {
     DSModifyContextFlags(client_, asWritten.Get(), '+', kDirFlagNamesAsWritten);
   }
   const DirContext first = spellingSkipped ? asWritten.Get() : context;
-  // Tasks first: nearly every value names one.
-  const auto isLine = [&](const std::string& text) {
-    return lists_.Of(RbsKind::kTask).IndexOf(text) >= 0 ||
+  // A value that names no task may name a line of another kind: property books are the usual
+  // ones, so they are tried first.
+  const auto isOtherLine = [&](const std::string& text) {
+    return lists_.Of(RbsKind::kBook).IndexOf(text) >= 0 ||
            std::any_of(kRbsKinds.begin(), kRbsKinds.end(), [&](RbsKind kind) {
-             return kind != RbsKind::kTask && lists_.Of(kind).IndexOf(text) >= 0;
+             return kind != RbsKind::kTask && kind != RbsKind::kBook &&
+                    lists_.Of(kind).IndexOf(text) >= 0;
            });
   };
   std::vector<std::string> again;
@@ -348,13 +350,9 @@ void TExportRun::CheckDependentTasks(DirContext context) {
     named.Clear();
     static_cast<void>(ReadAttributeValues(client_, through, role, "rbsContent", named));
     ReportEntriesRead(named.Count());
-    // Nearly every value names a task: only the values of a role with one that named none are
-    // looked for in every list.
-    if (MarkDependents(RbsKind::kTask, named) == 0) {
-      return false;
-    }
-    return !std::all_of(named.begin(), named.end(),
-                        [&](const TStringList::Entry& value) { return isLine(value.text); });
+    const std::vector<int> unmatched = MarkDependents(RbsKind::kTask, named);
+    return !std::all_of(unmatched.begin(), unmatched.end(),
+                        [&](int at) { return isOtherLine(named.Text(at)); });
   };
   // Asked for together: read one after another, each role is a round trip to a live server.
   ReadCheckedAhead(client_, first, lists_, RbsKind::kRole, {"rbsContent"});

@@ -117,9 +117,9 @@ class TExportRun {
                                   ErrorMessageSink& messages) const;
 
  private:
-  // Marks, in the list of `kind`, the first line equal to each of `names`; returns how many of
-  // them equal no line.
-  size_t MarkDependents(RbsKind kind, const TStringList& names);
+  // Marks, in the list of `kind`, the first line equal to each of `names`; returns the positions
+  // in `names` of those that equal no line.
+  std::vector<int> MarkDependents(RbsKind kind, const TStringList& names);
 
   DirClient& client_;
   TExportListSet& lists_;

@@ -66,20 +66,20 @@ int TItemList::IndexOf(std::string_view line) const {
   return found == firstIndex_.end() ? -1 : found->second;
 }
 
-std::vector<int> TItemList::MarkDependents(const TStringList& values, size_t* unmatched) {
+std::vector<int> TItemList::MarkDependents(const TStringList& values, std::vector<int>* unmatched) {
   std::vector<int> newlyChecked;
-  size_t missed = 0;
-  for (const TStringList::Entry& value : values) {
-    const int index = IndexOf(value.text);
+  std::vector<int> missed;
+  for (int at = 0; at < values.Count(); ++at) {
+    const int index = IndexOf(values.Text(at));
     if (index < 0) {
-      ++missed;
+      missed.push_back(at);
     } else if (!items_[static_cast<size_t>(index)].checked) {
       items_[static_cast<size_t>(index)].checked = true;
       newlyChecked.push_back(index);
     }
   }
   if (unmatched != nullptr) {
-    *unmatched = missed;
+    *unmatched = std::move(missed);
   }
   std::sort(newlyChecked.begin(), newlyChecked.end());
   return newlyChecked;

@@ -42,8 +42,9 @@ class TItemList {
   [[nodiscard]] int IndexOf(std::string_view line) const;
   // For each value, checks the first line equal to it (ASCII case ignored); never unchecks.
   // Returns the indices it checked that were unchecked before, ascending, so that a view need
-  // only be told of those; `unmatched`, when given, gets how many values equal no line.
-  std::vector<int> MarkDependents(const TStringList& values, size_t* unmatched = nullptr);
+  // only be told of those; `unmatched`, when given, gets the positions in `values` of those that
+  // equal no line, ascending.
+  std::vector<int> MarkDependents(const TStringList& values, std::vector<int>* unmatched = nullptr);
 
  private:
   struct Item {

@@ -494,7 +494,7 @@ void TMainForm::ModelLists::Mark(RbsKind kind, const std::function<void(TItemLis
   form_.ItemsOf(form_.ListOf(kind)).Mark(mark);
 }
 
-size_t TMainForm::ModelLists::MarkDependents(RbsKind kind, const TStringList& values) {
+std::vector<int> TMainForm::ModelLists::MarkDependents(RbsKind kind, const TStringList& values) {
   return form_.ItemsOf(form_.ListOf(kind)).MarkDependents(values);
 }
 

@@ -208,7 +208,7 @@ class TMainForm : public QMainWindow {
     [[nodiscard]] const TItemList& Of(RbsKind kind) const override;
     void Fill(RbsKind kind, const std::function<void(TItemList&)>& edit) override;
     void Mark(RbsKind kind, const std::function<void(TItemList&)>& mark) override;
-    size_t MarkDependents(RbsKind kind, const TStringList& values) override;
+    std::vector<int> MarkDependents(RbsKind kind, const TStringList& values) override;
 
    private:
     const TMainForm& form_;

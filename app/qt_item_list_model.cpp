@@ -15,10 +15,10 @@ void TItemListModel::Mark(const std::function<void(TItemList&)>& mark) {
   }
 }
 
-size_t TItemListModel::MarkDependents(const TStringList& values) {
+std::vector<int> TItemListModel::MarkDependents(const TStringList& values) {
   // A view measures every row of a changed range to find what to repaint, so a range over the
   // whole list, once per module or role, would cost the list's length each time.
-  size_t unmatched = 0;
+  std::vector<int> unmatched;
   const std::vector<int> rows = items_.MarkDependents(values, &unmatched);
   for (size_t first = 0; first < rows.size();) {
     size_t last = first;

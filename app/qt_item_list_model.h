@@ -17,8 +17,8 @@ class TItemListModel : public QAbstractListModel {
   void Mark(const std::function<void(TItemList&)>& mark);
   // TItemList::MarkDependents, reporting the marks of the lines it checked, a run of adjacent
   // lines at a time.
-  // Returns how many values equal no line.
-  size_t MarkDependents(const TStringList& values);
+  // Returns the positions in `values` of those that equal no line.
+  std::vector<int> MarkDependents(const TStringList& values);
 
   [[nodiscard]] int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   [[nodiscard]] QVariant data(const QModelIndex& index, int role) const override;

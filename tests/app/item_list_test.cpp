@@ -76,7 +76,7 @@ TEST(ItemList, MarkDependentsFindsTheFirstLineAsTheLinesChange) {
     const char* value;
     const char* marks;
     std::vector<int> newlyChecked;
-    size_t unmatched;  // values that equal no line
+    std::vector<int> unmatched;  // positions of the values that equal no line; the first never does
   };
   const Case cases[] = {
       {"an equal line added later is not the first",
@@ -84,19 +84,19 @@ TEST(ItemList, MarkDependentsFindsTheFirstLineAsTheLinesChange) {
        "help.roles.cfg",
        ".x...",
        {1},
-       0},
+       {0}},
       {"a line added after a lookup is found",
        [](TItemList& l) { l.Add("New.Cfg"); },
        "NEW.CFG",
        "....x",
        {4},
-       0},
+       {0}},
       {"a checked line is not checked again",
        [](TItemList& l) { l.SetChecked(2, true); },
        "DESK.old.cfg",
        "..x.",
        {},
-       0},
+       {0}},
       {"new lines drop the old ones' index",
        [](TItemList& l) {
          TStringList lines;
@@ -107,13 +107,13 @@ TEST(ItemList, MarkDependentsFindsTheFirstLineAsTheLinesChange) {
        "Desk.Roles.Cfg",
        ".x",
        {1},
-       0},
+       {0}},
       {"a cleared list finds nothing",
        [](TItemList& l) { l.Clear(); },
        "Desk.Roles.Cfg",
        "",
        {},
-       1},
+       {0, 1}},
   };
   for (const Case& c : cases) {
     TItemList list = Roles();
@@ -123,8 +123,9 @@ TEST(ItemList, MarkDependentsFindsTheFirstLineAsTheLinesChange) {
     list.UncheckAll();
     c.change(list);
     values.Clear();
+    values.Add("No.Such.Cfg");
     values.Add(c.value);
-    size_t unmatched = 99;
+    std::vector<int> unmatched{99};
     EXPECT_EQ(list.MarkDependents(values, &unmatched), c.newlyChecked) << c.name;
     EXPECT_EQ(unmatched, c.unmatched) << c.name;
     EXPECT_EQ(Marks(list), c.marks) << c.name;
