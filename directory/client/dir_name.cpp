@@ -12,9 +12,14 @@
 
 namespace {
 
+// The bytes a value of a typeless name escapes.
+bool Escaped(char c) {
+  return c == '.' || c == '=' || c == '+' || c == '\\';
+}
+
 void AppendEscaped(std::string& out, std::string_view value) {
   for (const char c : value) {
-    if (c == '.' || c == '=' || c == '+' || c == '\\')
+    if (Escaped(c))
       out.push_back('\\');
     out.push_back(c);
   }
@@ -95,11 +100,23 @@ std::string FoldCase(std::string_view text) {
 }
 
 std::string FoldedDnKey(const DirName& name) {
+  // Every lookup of an entry or a child builds one of these, so the parts are folded as they
+  // are written rather than copied folded first; folding leaves the escaped bytes as they are.
   std::string text;
+  size_t size = name.size();
+  for (const Rdn& rdn : name)
+    size += rdn.type.size() + rdn.value.size() + 1;
+  text.reserve(size + size / 8);
   const auto add = [&text](std::string_view type, std::string_view value) {
-    text += FoldCase(type);
+    for (const char c : type)
+      text.push_back(LowerAscii(c));
     text.push_back('=');
-    AppendEscaped(text, FoldCase(value));
+    for (const char c : value) {
+      const char folded = LowerAscii(c);
+      if (Escaped(folded))
+        text.push_back('\\');
+      text.push_back(folded);
+    }
   };
   for (size_t i = 0; i < name.size(); ++i) {
     if (i > 0)
@@ -367,6 +384,10 @@ std::string FormatDirName(const DirName& name, const DirName& context, bool type
   const size_t written = WrittenPartCount(name, context);
   const size_t dots = context.size() - (name.size() - written);
   std::string text;
+  size_t size = dots + written;
+  for (size_t i = 0; i < written; ++i)
+    size += name[i].type.size() + name[i].value.size() + 1;
+  text.reserve(size + size / 8);
   for (size_t i = 0; i < written; ++i) {
     if (i > 0)
       text.push_back('.');

@@ -1133,7 +1133,8 @@ struct LdapStore::Impl {
   // `ask`: whether the server is asked what the cache and the naming contexts do not tell.
   std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part,
                                            bool ask = true) {
-    const std::string parentKey = FoldedDnKey(parent) + "\n";
+    std::string parentKey = FoldedDnKey(parent);
+    parentKey.push_back('\n');
     const bool multi = !part.more.empty();
     // Typeless, its values are ordered by value alone: the key is that of the set.
     const Rdn asked = RdnOfPart(part);
@@ -1147,8 +1148,12 @@ struct LdapStore::Impl {
                  : SameRdn(rdn, asked);
     };
     const std::string value = FoldCase(RdnValueKey(asked.value, asked.more));
-    const std::string key =
-        parentKey + FoldCase(part.type.empty() ? part.type : RdnTypeKey(asked)) + "=" + value;
+    std::string key;
+    key.reserve(parentKey.size() + asked.type.size() + value.size() + 1);
+    key += parentKey;
+    key += FoldCase(part.type.empty() ? part.type : RdnTypeKey(asked));
+    key += '=';
+    key += value;
     if (const auto cached = childCache.find(key); cached != childCache.end())
       return cached->second;
     std::vector<ChildCandidate> found;
