@@ -130,6 +130,10 @@ std::string FoldedDnKey(const DirName& name) {
   return text;
 }
 
+bool SpelledAlike(const Rdn& a, const Rdn& b) {
+  return a.value == b.value && a.type == b.type && a.more == b.more;
+}
+
 bool SameRdn(const Rdn& a, const Rdn& b) {
   if (!EqualsIgnoringCase(a.type, b.type) || !EqualsIgnoringCase(a.value, b.value) ||
       a.more.size() != b.more.size()) {

@@ -88,6 +88,8 @@ struct ParsedName {
 
 // True when both are the same RDN (the same set of pairs), ignoring ASCII letter case.
 [[nodiscard]] bool SameRdn(const Rdn& a, const Rdn& b);
+// Whether `a` and `b` are written alike, letter case included.
+[[nodiscard]] bool SpelledAlike(const Rdn& a, const Rdn& b);
 [[nodiscard]] bool SameName(const DirName& a, const DirName& b);
 // A name as one comparable text (types and values folded), for equality of DN values.
 [[nodiscard]] std::string FoldedDnKey(const DirName& name);

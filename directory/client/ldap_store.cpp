@@ -162,6 +162,18 @@ struct LdapStore::Impl {
   // Hashed: the keys of one container's children share its whole DN, which an ordered map
   // compares again at every step down.
   std::unordered_map<std::string, std::vector<ChildCandidate>> childCache;
+  // The last lookups the cache answered, as they were spelled: resolving a name asks for each of
+  // its parts from the top, siblings resolved one after another ask for the same ones, and each
+  // would fold and hash its parent's whole name again to find the same answer. Emptied with the
+  // cache, whose answers never change otherwise.
+  struct RecentChildren {
+    DirName parent;
+    NamePart part;
+    std::vector<ChildCandidate> found;
+  };
+  static constexpr size_t kRecentChildren = 8;
+  std::vector<RecentChildren> recentChildren;
+  size_t oldestRecent = 0;
   // The server's naming contexts; unless one of them is the root itself, the root's children
   // are these contexts and the root's subtree is theirs.
   std::vector<DirName> namingContexts;
@@ -666,7 +678,7 @@ struct LdapStore::Impl {
       std::string key = FoldedDnKey(entry.name);
       if (!search.keys.contains(key))
         continue;
-      Remember(key, entry);
+      Remember(key, std::move(entry));
       if (search.ofNamed || !sweep->askedKeys.contains(key))
         continue;
       if (sweep->namesInValues)
@@ -841,11 +853,11 @@ struct LdapStore::Impl {
     waiting.clear();
   }
 
-  void Remember(const std::string& key, const StoreEntry& entry) {
+  void Remember(const std::string& key, StoreEntry entry) {
     // A long operation meets many entries once each; what it remembers keeps to a bounded size.
     if (knownEntries.size() >= kMaxCachedNames)
       knownEntries.clear();
-    knownEntries.insert_or_assign(key, entry);
+    knownEntries.insert_or_assign(key, std::move(entry));
   }
 
   void RememberMissing(const DirName& name) {
@@ -1120,7 +1132,7 @@ struct LdapStore::Impl {
         if (found.empty())
           continue;
         if (childCache.size() >= kMaxCachedNames)
-          childCache.clear();
+          ClearChildCache();
         childCache.emplace(
             FoldedDnKey(parts[i].first) + "\n=" + FoldCase(RdnValueKey(parts[i].second, {})),
             std::move(found));
@@ -1131,8 +1143,39 @@ struct LdapStore::Impl {
   }
 
   // `ask`: whether the server is asked what the cache and the naming contexts do not tell.
+  void ClearChildCache() {
+    childCache.clear();
+    recentChildren.clear();
+    oldestRecent = 0;
+  }
+
+  const std::vector<ChildCandidate>* RecentlyFound(const DirName& parent,
+                                                   const NamePart& part) const {
+    for (const RecentChildren& recent : recentChildren) {
+      if (recent.part.value == part.value && recent.part.type == part.type &&
+          recent.part.more == part.more && recent.parent.size() == parent.size() &&
+          std::equal(parent.begin(), parent.end(), recent.parent.begin(), SpelledAlike)) {
+        return &recent.found;
+      }
+    }
+    return nullptr;
+  }
+
+  void RememberRecent(const DirName& parent, const NamePart& part,
+                      const std::vector<ChildCandidate>& found) {
+    RecentChildren recent{parent, part, found};
+    if (recentChildren.size() < kRecentChildren) {
+      recentChildren.push_back(std::move(recent));
+      return;
+    }
+    recentChildren[oldestRecent] = std::move(recent);
+    oldestRecent = (oldestRecent + 1) % kRecentChildren;
+  }
+
   std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part,
                                            bool ask = true) {
+    if (const std::vector<ChildCandidate>* recent = RecentlyFound(parent, part))
+      return *recent;
     std::string parentKey = FoldedDnKey(parent);
     parentKey.push_back('\n');
     const bool multi = !part.more.empty();
@@ -1154,8 +1197,10 @@ struct LdapStore::Impl {
     key += FoldCase(part.type.empty() ? part.type : RdnTypeKey(asked));
     key += '=';
     key += value;
-    if (const auto cached = childCache.find(key); cached != childCache.end())
+    if (const auto cached = childCache.find(key); cached != childCache.end()) {
+      RememberRecent(parent, part, cached->second);
       return cached->second;
+    }
     std::vector<ChildCandidate> found;
     if (!part.type.empty() && !multi) {
       // A typeless lookup of the same value already knows every child of that value.
@@ -1274,7 +1319,7 @@ struct LdapStore::Impl {
     if (!found.empty()) {
       // A long session names many entries once each; the cache keeps to a bounded size.
       if (childCache.size() >= kMaxCachedNames)
-        childCache.clear();
+        ClearChildCache();
       childCache.emplace(key, found);
     }
     return found;
@@ -2180,7 +2225,7 @@ int32_t LdapStore::ReadAttributes(const DirName& name, const std::vector<std::st
   // An answer a sweep brought was taken in as it arrived.
   if (named && !impl_->knownEntries.contains(key)) {
     if (StoreEntry entry; impl_->FillEntry(message, entry))
-      impl_->Remember(key, entry);
+      impl_->Remember(key, std::move(entry));
   }
   attributes.clear();
   for (auto& [description, values] : impl_->decoder.Attributes(message)) {

@@ -32,11 +32,6 @@ constexpr int kMaxNamesakesTried = 16;
 // spares.
 constexpr size_t kMaxSuffixesRemembered = 8;
 
-// Whether `a` and `b` are written alike, letter case included.
-bool SpelledAlike(const Rdn& a, const Rdn& b) {
-  return a.value == b.value && a.type == b.type && a.more == b.more;
-}
-
 // Whether resolution tries `a` before `b`, two children of one parent that share a value (a
 // typeless part names both): for a part with parts below it containers first, then CN, OU, O
 // and the other naming types by name. One order for every store and every operation, so that a
