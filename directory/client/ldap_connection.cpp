@@ -822,23 +822,36 @@ struct BerValuesFree {
   void operator()(struct berval* values) const { ber_memfree(values); }
 };
 
-// Calls `visit(description, values)` for each attribute of `entry` in the order the server sent
-// them, `values` ending at a null bv_val (or null itself). Both point into the message: fetching
-// each attribute by its name parsed the entry from its start again and copied every value.
-template <typename Visit>
-void EachAttribute(LDAP* ld, LDAPMessage* entry, const Visit& visit) {
+// Calls `visit(description, values)` for each attribute of `entry` that `wants(description)`,
+// in the order the server sent them, `values` ending at a null bv_val (or null itself); the
+// values of the others are stepped over unread. Both point into the message: fetching each
+// attribute by its name parsed the entry from its start again and copied every value.
+template <typename Wants, typename Visit>
+void EachAttribute(LDAP* ld, LDAPMessage* entry, const Wants& wants, const Visit& visit) {
   BerElement* rawBer = nullptr;
   struct berval dn {};
   const int rc = ldap_get_dn_ber(ld, entry, &rawBer, &dn);
   const std::unique_ptr<BerElement, BerElementFree> ber(rawBer);
   if (rc != LDAP_SUCCESS)
     return;
-  struct berval description {};
-  struct berval* values = nullptr;
-  while (ldap_get_attribute_ber(ld, entry, ber.get(), &description, &values) == LDAP_SUCCESS &&
-         description.bv_val != nullptr) {
+  // The element is bounded by the attribute list: its end ends the list.
+  ber_len_t length = 0;
+  while (ber_peek_tag(ber.get(), &length) != LBER_DEFAULT) {
+    struct berval description {};
+    if (ber_scanf(ber.get(), "{m" /*}*/, &description) == LBER_ERROR)
+      return;
+    const std::string_view name(description.bv_val, description.bv_len);
+    if (!wants(name)) {
+      if (ber_scanf(ber.get(), /*{*/ "x}") == LBER_ERROR)
+        return;
+      continue;
+    }
+    struct berval* values = nullptr;
+    ber_len_t size = sizeof(struct berval);
+    if (ber_scanf(ber.get(), /*{*/ "M}", &values, &size, ber_len_t{0}) == LBER_ERROR)
+      return;
     const std::unique_ptr<struct berval, BerValuesFree> owner(values);
-    visit(std::string_view(description.bv_val, description.bv_len), values);
+    visit(name, values);
   }
 }
 
@@ -851,15 +864,18 @@ std::vector<std::pair<std::string, std::string>> LdapDecoder::Pairs(
   while (names[count] != nullptr)
     ++count;
   std::vector<std::vector<std::string>> found(count);
-  EachAttribute(ld_.get(), entry, [&](std::string_view description, const struct berval* values) {
-    for (size_t i = 0; i < count; ++i) {
-      if (!EqualsIgnoringCase(description, names[i]) || !found[i].empty())
-        continue;
-      for (const struct berval* value = values; value != nullptr && value->bv_val != nullptr;
-           ++value) {
-        found[i].emplace_back(value->bv_val, value->bv_len);
-      }
-      return;
+  size_t at = 0;  // the name `wants` matched, for `visit`
+  const auto wants = [&](std::string_view description) {
+    for (at = 0; at < count; ++at) {
+      if (found[at].empty() && EqualsIgnoringCase(description, names[at]))
+        return true;
+    }
+    return false;
+  };
+  EachAttribute(ld_.get(), entry, wants, [&](std::string_view, const struct berval* values) {
+    for (const struct berval* value = values; value != nullptr && value->bv_val != nullptr;
+         ++value) {
+      found[at].emplace_back(value->bv_val, value->bv_len);
     }
   });
   std::vector<std::pair<std::string, std::string>> pairs;
@@ -873,14 +889,16 @@ std::vector<std::pair<std::string, std::string>> LdapDecoder::Pairs(
 std::vector<std::pair<std::string, std::vector<std::string>>> LdapDecoder::Attributes(
     LDAPMessage* entry) const {
   std::vector<std::pair<std::string, std::vector<std::string>>> attributes;
-  EachAttribute(ld_.get(), entry, [&](std::string_view description, const struct berval* values) {
-    std::vector<std::string> texts;
-    for (const struct berval* value = values; value != nullptr && value->bv_val != nullptr;
-         ++value) {
-      texts.emplace_back(value->bv_val, value->bv_len);
-    }
-    attributes.emplace_back(description, std::move(texts));
-  });
+  const auto all = [](std::string_view) { return true; };
+  EachAttribute(ld_.get(), entry, all,
+                [&](std::string_view description, const struct berval* values) {
+                  std::vector<std::string> texts;
+                  for (const struct berval* value = values;
+                       value != nullptr && value->bv_val != nullptr; ++value) {
+                    texts.emplace_back(value->bv_val, value->bv_len);
+                  }
+                  attributes.emplace_back(description, std::move(texts));
+                });
   return attributes;
 }
 
