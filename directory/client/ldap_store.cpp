@@ -1198,7 +1198,11 @@ struct LdapStore::Impl {
     key += '=';
     key += value;
     if (const auto cached = childCache.find(key); cached != childCache.end()) {
-      RememberRecent(parent, part, cached->second);
+      // Leaves are asked for once each; the containers above them again and again.
+      if (std::all_of(cached->second.begin(), cached->second.end(),
+                      [](const ChildCandidate& child) { return child.container; })) {
+        RememberRecent(parent, part, cached->second);
+      }
       return cached->second;
     }
     std::vector<ChildCandidate> found;
