@@ -1142,7 +1142,6 @@ struct LdapStore::Impl {
       pool.ReturnSpare(std::move(spare));
   }
 
-  // `ask`: whether the server is asked what the cache and the naming contexts do not tell.
   void ClearChildCache() {
     childCache.clear();
     recentChildren.clear();
@@ -1172,6 +1171,7 @@ struct LdapStore::Impl {
     oldestRecent = (oldestRecent + 1) % kRecentChildren;
   }
 
+  // `ask`: whether the server is asked what the cache and the naming contexts do not tell.
   std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part,
                                            bool ask = true) {
     if (const std::vector<ChildCandidate>* recent = RecentlyFound(parent, part))
