@@ -17,6 +17,8 @@ bool Escaped(char c) {
   return c == '.' || c == '=' || c == '+' || c == '\\';
 }
 
+}  // namespace
+
 void AppendEscaped(std::string& out, std::string_view value) {
   for (const char c : value) {
     if (Escaped(c))
@@ -24,6 +26,8 @@ void AppendEscaped(std::string& out, std::string_view value) {
     out.push_back(c);
   }
 }
+
+namespace {
 
 struct BerMemFree {
   void operator()(char* text) const { ber_memfree(text); }
@@ -58,24 +62,33 @@ constexpr std::array<bool, 256> kPlainValueBytes = [] {
 // the type a letter and letters or digits, no space at a value's edges, and only plain value
 // bytes. Those are read here in one pass, without libldap's allocations for every part; nullopt
 // for any other text, which libldap then reads.
+// Reads the plain part "type=value" of `dn` that begins at `at`, leaving `at` on the byte after
+// it; false when the text there is no plain part.
+bool ScanPlainPart(std::string_view dn, size_t& at, std::string_view& type,
+                   std::string_view& value) {
+  const size_t typeAt = at;
+  if (at == dn.size() || !IsAsciiLetter(dn[at]))
+    return false;
+  while (at < dn.size() && IsAsciiAlnum(dn[at]))
+    ++at;
+  if (at == dn.size() || dn[at] != '=')
+    return false;
+  type = dn.substr(typeAt, at - typeAt);
+  const size_t valueAt = ++at;
+  while (at < dn.size() && kPlainValueBytes[static_cast<unsigned char>(dn[at])])
+    ++at;
+  value = dn.substr(valueAt, at - valueAt);
+  return !value.empty() && value.front() != ' ' && value.back() != ' ';
+}
+
 std::optional<DirName> ParsePlainLdapDn(std::string_view dn) {
   DirName name;
   name.reserve(static_cast<size_t>(std::count(dn.begin(), dn.end(), ',')) + 1);
   size_t at = 0;
   while (true) {
-    const size_t typeAt = at;
-    if (at == dn.size() || !IsAsciiLetter(dn[at]))
-      return std::nullopt;
-    while (at < dn.size() && IsAsciiAlnum(dn[at]))
-      ++at;
-    if (at == dn.size() || dn[at] != '=')
-      return std::nullopt;
-    const std::string_view type = dn.substr(typeAt, at - typeAt);
-    const size_t valueAt = ++at;
-    while (at < dn.size() && kPlainValueBytes[static_cast<unsigned char>(dn[at])])
-      ++at;
-    const std::string_view value = dn.substr(valueAt, at - valueAt);
-    if (value.empty() || value.front() == ' ' || value.back() == ' ')
+    std::string_view type;
+    std::string_view value;
+    if (!ScanPlainPart(dn, at, type, value))
       return std::nullopt;
     name.emplace_back(RdnTypeFromLdap(type), std::string(value));
     if (at == dn.size())
@@ -87,6 +100,15 @@ std::optional<DirName> ParsePlainLdapDn(std::string_view dn) {
 }
 
 }  // namespace
+
+std::optional<PlainLeaf> PlainLeafOf(std::string_view dn) {
+  PlainLeaf leaf;
+  size_t at = 0;
+  if (!ScanPlainPart(dn, at, leaf.type, leaf.value) || at == dn.size() || dn[at] != ',')
+    return std::nullopt;
+  leaf.parentDn = dn.substr(at + 1);
+  return leaf;
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return SameTextAscii(a, b);

@@ -73,6 +73,15 @@ struct ParsedName {
 // Parses an LDAP DN (RFC 4514) into a directory name, leaf first; nullopt, with a reason in
 // `error` when given, for a DN that cannot be parsed.
 [[nodiscard]] std::optional<DirName> ParseLdapDn(std::string_view dn, std::string* error = nullptr);
+// The leaf of an LDAP DN in the plain form nearly every name inside a value has ("type=value"
+// of printable ASCII that needs no escape, then ','), with the DN of its parent as the text
+// spells it; nullopt for a DN of one part, or whose leaf has any other form.
+struct PlainLeaf {
+  std::string_view type;  // as the DN spells it
+  std::string_view value;
+  std::string_view parentDn;
+};
+[[nodiscard]] std::optional<PlainLeaf> PlainLeafOf(std::string_view dn);
 // The RFC 4514 text of a directory name (leaf first), with every value escaped by libldap; the
 // directory's naming type S is written st. The root is the empty DN.
 [[nodiscard]] std::string LdapDnText(const DirName& name);
@@ -83,6 +92,8 @@ struct ParsedName {
 // `typedParts` marks (leaf first) are written typed all the same.
 [[nodiscard]] std::string FormatDirName(const DirName& name, const DirName& context, bool typeless,
                                         const std::vector<bool>& typedParts = {});
+// Appends `value` as FormatDirName writes a value of a part.
+void AppendEscaped(std::string& out, std::string_view value);
 // How many parts of `name`, from the leaf, FormatDirName writes relative to `context`.
 [[nodiscard]] size_t WrittenPartCount(const DirName& name, const DirName& context);
 

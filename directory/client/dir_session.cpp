@@ -171,21 +171,24 @@ int32_t FillAttributeBatch(Buffer& buffer, Iteration& iteration, bool& done, std
 }
 
 // The records of every value of `attributes`, names inside values written as a search through
-// `context` on `store` would give them.
+// `context` on `store` would give them; `tails` is kept for the operation.
 std::vector<AttributeRecords> ValueRecords(Store& store, const Context& context,
-                                           const std::vector<StoreAttribute>& attributes) {
+                                           const std::vector<StoreAttribute>& attributes,
+                                           ValueNameTails& tails) {
   NameMemo memo;
   const auto nameText = [&](const DirName& name) {
     return NameText(store, name, context.nameContext, Typeless(context), &memo);
   };
   ValueNaming naming;
   naming.nameText = [&](std::string_view dn) -> std::optional<std::string> {
+    if (!EntriesSpellValueNames(context))
+      return DnNameText(store, dn, context.nameContext, Typeless(context), memo, tails);
     const auto parsed = ParseLdapDn(dn);
     if (!parsed)
       return std::nullopt;
     // The entry's own spelling, as a search through this context would give it.
     StoreEntry entry;
-    if (EntriesSpellValueNames(context) && store.GetEntryWithoutCount(*parsed, entry) == kDirOk)
+    if (store.GetEntryWithoutCount(*parsed, entry) == kDirOk)
       return nameText(entry.name);
     return nameText(*parsed);
   };
@@ -283,6 +286,9 @@ struct DirSessionTables {
   std::map<DirFilter, FilterTokens> filters;
   std::map<int32_t, Iteration> iterations;
   std::map<int32_t, std::string> errorTexts;
+  // By connection; emptied as each operation begins, since a live store's answers may change
+  // between operations.
+  std::map<size_t, ValueNameTails> valueNameTails;
 
   Context* FindContext(DirContext handle) {
     const auto found = contexts.find(handle);
@@ -574,7 +580,7 @@ struct DirSessionTables {
       fresh.kind = Iteration::Kind::kRead;
       fresh.context = context;
       fresh.infoType = infoType;
-      fresh.attributes = ValueRecords(store, *found, attributes);
+      fresh.attributes = ValueRecords(store, *found, attributes, valueNameTails[found->connection]);
     } else {
       iteration = ContinuedIteration(iterationHandle, Iteration::Kind::kRead, context);
       if (iteration == nullptr)
@@ -742,6 +748,7 @@ void DirSession::DirClientShutdownKeepingLogins() {
 }
 
 void DirSession::DirClientBeginOperation() {
+  tables_->valueNameTails.clear();
   for (DirConnection& connection : tables_->connections)
     connection.store->BeginOperation();
 }

@@ -31,6 +31,9 @@ constexpr int kMaxNamesakesTried = 16;
 // Beyond this many, NameMemo::withoutNamesakes would cost more to search than the lookups it
 // spares.
 constexpr size_t kMaxSuffixesRemembered = 8;
+// Parents ValueNameTails keeps before it starts afresh: a long operation meets many containers,
+// each kept in a few dozen bytes.
+constexpr size_t kMaxParentTails = 4096;
 
 // Whether resolution tries `a` before `b`, two children of one parent that share a value (a
 // typeless part names both): for a part with parts below it containers first, then CN, OU, O
@@ -302,6 +305,39 @@ std::string NameText(Store& store, const DirName& name, const DirName& base, boo
     }
   }
   return FormatDirName(name, base, true, typed);
+}
+
+std::optional<std::string> DnNameText(Store& store, std::string_view dn, const DirName& base,
+                                      bool typeless, NameMemo& memo, ValueNameTails& tails) {
+  // A common name needs no check of its namesakes, so under one parent only its own part
+  // differs from its siblings' names.
+  const std::optional<PlainLeaf> leaf = PlainLeafOf(dn);
+  const bool common = typeless && leaf && EqualsIgnoringCase(leaf->type, "CN");
+  std::string leafText;
+  if (common) {
+    if (tails.base.size() != base.size() ||
+        !std::equal(base.begin(), base.end(), tails.base.begin(), SpelledAlike)) {
+      tails.byParentDn.clear();
+      tails.base = base;
+    }
+    AppendEscaped(leafText, leaf->value);
+    if (const auto known = tails.byParentDn.find(std::string(leaf->parentDn));
+        known != tails.byParentDn.end()) {
+      return leafText + known->second;
+    }
+  }
+  const auto name = ParseLdapDn(dn);
+  if (!name)
+    return std::nullopt;
+  std::string text = NameText(store, *name, base, typeless, &memo);
+  // Parents some of whose parts have namesakes are written as each leaf below them decides.
+  const bool parentsPlain = WrittenPartCount(*name, base) <= 1 || memo.valid;
+  if (common && parentsPlain && text.starts_with(leafText)) {
+    if (tails.byParentDn.size() >= kMaxParentTails)
+      tails.byParentDn.clear();
+    tails.byParentDn.emplace(leaf->parentDn, text.substr(leafText.size()));
+  }
+  return text;
 }
 
 namespace {

@@ -62,6 +62,23 @@ struct NameMemo {
 [[nodiscard]] std::string NameText(Store& store, const DirName& name, const DirName& base,
                                    bool typeless, NameMemo* memo = nullptr);
 
+// What the typeless names inside values keep between the reads of one operation: the text that
+// follows the leaf in the written name of a common-named child, by its parent's DN as the values
+// spell it, for the parents none of whose written parts has a namesake. The values of a few
+// thousand roles name tasks of a few hundred containers; each name would parse and check its
+// parents again part by part.
+struct ValueNameTails {
+  DirName base;  // what the texts are written relative to
+  std::unordered_map<std::string, std::string> byParentDn;
+};
+
+// NameText of the name the LDAP DN `dn` spells, typeless as `typeless` says; nullopt for a text
+// that is no DN. `memo` is kept as for NameText; `tails`, kept longer, answers the usual name
+// without parsing its parents. Only a store whose answers stay the same may keep `tails`.
+[[nodiscard]] std::optional<std::string> DnNameText(Store& store, std::string_view dn,
+                                                    const DirName& base, bool typeless,
+                                                    NameMemo& memo, ValueNameTails& tails);
+
 // Replaces an alias's name by its object's, through at most a few aliases in a row; kDirOk for a
 // name that is no alias, the store's code for a name of no entry, kDirNoSuchEntry for an alias
 // whose target cannot be parsed or a chain too long (a loop).

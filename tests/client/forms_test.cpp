@@ -665,6 +665,55 @@ TEST(LdifLoadTest, LoadsMultiValuedNames) {
   }
 }
 
+// Names inside values, written through tails kept from one value to the next: each as NameText
+// writes it, whatever the names before it were, their spelling and the base they were written for.
+TEST(LdifLoadTest, WritesNamesInValuesAsNameTextDoes) {
+  const std::string ldif =
+      "dn: o=X\n\n"
+      "dn: ou=P,o=X\nobjectClass: organizationalUnit\n\n"
+      "dn: cn=T1,ou=P,o=X\nobjectClass: person\n\n"
+      "dn: ou=Dup,o=X\nobjectClass: organizationalUnit\n\n"
+      "dn: l=Dup,o=X\nobjectClass: locality\n\n"
+      "dn: cn=A,ou=Dup,o=X\nobjectClass: person\n\n"
+      "dn: cn=A,l=Dup,o=X\nobjectClass: person\n\n"
+      "dn: cn=B,l=Dup,o=X\nobjectClass: person\n\n";
+  std::string error;
+  const auto store = MemoryStore::LoadText(ldif, "t.ldif", error);
+  ASSERT_NE(store, nullptr) << error;
+  const DirName top = *ParseLdapDn("o=X");
+  const DirName p = *ParseLdapDn("ou=P,o=X");
+  struct Case {
+    DirName base;
+    bool typeless;
+    const char* dn;
+    std::optional<std::string> text;
+  };
+  const Case cases[] = {
+      {{}, true, "cn=T1,ou=P,o=X", "T1.P.X"},
+      {{}, true, "cn=a.b,ou=P,o=X", "a\\.b.P.X"},
+      {{}, true, "cn=T1,OU=p,o=x", "T1.p.x"},
+      // Each leaf below a parent whose namesake is tried first decides how the parent is written.
+      {{}, true, "cn=B,l=Dup,o=X", "B.Dup.X"},
+      {{}, true, "cn=A,l=Dup,o=X", "A.L=Dup.X"},
+      {{}, true, "cn=B,l=Dup,o=X", "B.Dup.X"},
+      {{}, false, "cn=T1,ou=P,o=X", "CN=T1.OU=P.O=X"},
+      {top, true, "cn=T1,ou=P,o=X", "T1.P"},
+      {top, true, "ou=P,o=X", "P"},
+      {p, true, "cn=T1,ou=P,o=X", "T1"},
+      {p, true, "cn=a.b,ou=P,o=X", "a\\.b"},
+      {p, true, "cn=T9,ou=Dup,o=X", "T9.Dup."},
+      {p, true, "cn=T9,ou=Dup,o=X", "T9.Dup."},
+      {p, true, "o=X", "X.."},
+      {p, true, "cn=T1,", std::nullopt},
+  };
+  ValueNameTails tails;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dn);
+    NameMemo memo;
+    EXPECT_EQ(DnNameText(*store, c.dn, c.base, c.typeless, memo, tails), c.text);
+  }
+}
+
 // Everything a store tells of its tree, entry by entry, children in the order of their names:
 // two loads that give the same text hold the same tree.
 std::string TreeText(Store& store, const DirName& parent = {}) {
