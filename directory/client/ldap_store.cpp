@@ -430,6 +430,9 @@ struct LdapStore::Impl {
       std::string base;
       std::string filter;
       bool ofNamed = false;  // of the entries named in values, for their names and classes only
+      // The folded DNs it brings: every asked one when it is the caller's search, which would
+      // copy thousands of them.
+      bool allAsked = false;
       std::unordered_set<std::string> keys;
       // The continuation references of the pages taken in so far: their parts are searched
       // once the last page is in.
@@ -502,13 +505,6 @@ struct LdapStore::Impl {
       started.namesInValues = started.namesInValues || (namedEntries && def != nullptr &&
                                                         def->syntax == kSyntaxDistinguishedName);
     }
-    for (const DirName& name : names) {
-      std::string key = FoldedDnKey(name);
-      if (name.empty() || IsMade(name) || !started.pending.insert(key).second)
-        continue;
-      const auto placed = started.askedKeys.insert(std::move(key)).first;
-      started.asked.push_back({LdapDnText(name), &*placed});
-    }
     std::string filter;
     // Not on a tree spread over several servers: the caller's search reaches the parts held
     // elsewhere only after its own last page, so that every entry of its own would wait for the
@@ -519,6 +515,14 @@ struct LdapStore::Impl {
       whole.base = LdapDnText(within->base);
       whole.filter = std::move(filter);
       started.within = std::move(whole);
+    }
+    for (const DirName& name : names) {
+      std::string key = FoldedDnKey(name);
+      if (name.empty() || IsMade(name) || !started.pending.insert(key).second)
+        continue;
+      const auto placed = started.askedKeys.insert(std::move(key)).first;
+      // The caller's search goes first and brings them all: no search of theirs follows.
+      started.asked.push_back({started.within ? std::string() : LdapDnText(name), &*placed});
     }
     SendSweep();
     // Opened once the first search is on its way, so that their binds travel beside it.
@@ -551,7 +555,7 @@ struct LdapStore::Impl {
     if (sweep->within && sweep->named.empty()) {
       search = std::move(*sweep->within);
       sweep->within.reset();
-      search.keys.insert(sweep->askedKeys.begin(), sweep->askedKeys.end());
+      search.allAsked = true;
       sweep->nextAsked = sweep->asked.size();
       return true;
     }
@@ -614,8 +618,7 @@ struct LdapStore::Impl {
         return;
       Sweep::Search search;
       if (!NextSweepSearch(*connection, search) || !connection->Connected()) {
-        for (const std::string& key : search.keys)
-          sweep->pending.erase(key);
+        Settle(search);
         continue;
       }
       search.attributes = search.ofNamed ? std::vector<std::string>(std::begin(kEntryAttributes),
@@ -676,10 +679,11 @@ struct LdapStore::Impl {
       if (!FillEntry(message.get(), entry))
         continue;
       std::string key = FoldedDnKey(entry.name);
-      if (!search.keys.contains(key))
+      if (!(search.allAsked ? sweep->askedKeys : search.keys).contains(key))
         continue;
       Remember(key, std::move(entry));
-      if (search.ofNamed || !sweep->askedKeys.contains(key))
+      // A search brings either names in values or asked entries.
+      if (search.ofNamed)
         continue;
       if (sweep->namesInValues)
         QueueNamesIn(message.get());
@@ -687,8 +691,7 @@ struct LdapStore::Impl {
     }
     if (sound && !last)
       return true;
-    for (const std::string& key : search.keys)
-      sweep->pending.erase(key);
+    Settle(search);
     EndSearchOnItsWay();
     if (!sound) {
       StopSweep();
@@ -696,6 +699,12 @@ struct LdapStore::Impl {
     }
     SendSweep();
     return true;
+  }
+
+  // Takes the keys of `search`, which no longer brings them, from those pending.
+  void Settle(const Sweep::Search& search) {
+    for (const std::string& key : search.allAsked ? sweep->askedKeys : search.keys)
+      sweep->pending.erase(key);
   }
 
   // The entries of the subtree search whose first page, answered `code`, is `page`, its later
@@ -799,6 +808,18 @@ struct LdapStore::Impl {
     LdapMessage message = std::move(found->second);
     sweep->arrived.erase(found);
     return message;
+  }
+
+  // The entry `key` as it was taken in, when the sweep brought it for a read of lastRequest
+  // and its answer waits for that read.
+  const StoreEntry* SweptEntry(const std::string& key) {
+    if (!sweep || lastRequest.empty() || sweep->requested != lastRequest)
+      return nullptr;
+    AwaitSweep(key);
+    if (!sweep || !sweep->arrived.contains(key))
+      return nullptr;
+    const auto known = knownEntries.find(key);
+    return known == knownEntries.end() || known->second.name.empty() ? nullptr : &known->second;
   }
 
   // Ends the searches; the answers already parked still answer their reads.
@@ -1250,28 +1271,34 @@ struct LdapStore::Impl {
       DirName child = parent;
       child.insert(child.begin(), asked);
       const std::string key = FoldedDnKey(child);
-      std::optional<int32_t> code;
-      if (!lastRequest.empty())
-        code = TakeWaitingAnswer(key, lastRequest, page);
-      if (!code) {
-        const std::vector<const char*> attributes =
-            lastRequest.empty()
-                ? std::vector<const char*>(std::begin(kEntryAttributes), std::end(kEntryAttributes))
-                : AttributeList(lastRequest);
-        code = SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)", attributes.data(),
-                          page, "name lookup");
+      // One the sweep brought was taken in as it arrived; its answer stays parked for the read.
+      if (const StoreEntry* swept = SweptEntry(key)) {
+        if (fits(swept->name.front()))
+          found.push_back({swept->name.front(), (swept->flags & kDirObjectContainer) != 0});
+      } else {
+        std::optional<int32_t> code;
+        if (!lastRequest.empty())
+          code = TakeWaitingAnswer(key, lastRequest, page);
+        if (!code) {
+          const std::vector<const char*> attributes =
+              lastRequest.empty() ? std::vector<const char*>(std::begin(kEntryAttributes),
+                                                             std::end(kEntryAttributes))
+                                  : AttributeList(lastRequest);
+          code = SearchOnce(LdapDnText(child), LDAP_SCOPE_BASE, "(objectClass=*)",
+                            attributes.data(), page, "name lookup");
+        }
+        if (*code == kDirOk) {
+          collect();
+          if (!page.entries.empty() && !lastRequest.empty())
+            Wait(key, WaitingAnswer{lastRequest, -1, std::move(page.entries.front()), 0});
+        }
+        if (*code == kDirNoSuchEntry || (*code == kDirOk && page.entries.empty()))
+          RememberMissing(child);
+        // Held by a server out of reach, the child is still there: the request that follows
+        // fails naming it, where a name not found would call the part missing.
+        if (*code != kDirOk && page.ldapCode == LDAP_REFERRAL)
+          found.push_back({asked, true});
       }
-      if (*code == kDirOk) {
-        collect();
-        if (!page.entries.empty() && !lastRequest.empty())
-          Wait(key, WaitingAnswer{lastRequest, -1, std::move(page.entries.front()), 0});
-      }
-      if (*code == kDirNoSuchEntry || (*code == kDirOk && page.entries.empty()))
-        RememberMissing(child);
-      // Held by a server out of reach, the child is still there: the request that follows
-      // fails naming it, where a name not found would call the part missing.
-      if (*code != kDirOk && page.ldapCode == LDAP_REFERRAL)
-        found.push_back({asked, true});
     } else if (multi) {
       // Asked by exact names, the values would take every combination of naming types. One
       // one-level search instead, for the children holding each value under some naming type;
