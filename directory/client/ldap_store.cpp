@@ -174,6 +174,9 @@ struct LdapStore::Impl {
   static constexpr size_t kRecentChildren = 8;
   std::vector<RecentChildren> recentChildren;
   size_t oldestRecent = 0;
+  // The last parent ParentKey folded, and its key: the key of a name depends on nothing else.
+  DirName lastParent;
+  std::string lastParentKey = "\n";
   // The server's naming contexts; unless one of them is the root itself, the root's children
   // are these contexts and the root's subtree is theirs.
   std::vector<DirName> namingContexts;
@@ -1192,13 +1195,25 @@ struct LdapStore::Impl {
     oldestRecent = (oldestRecent + 1) % kRecentChildren;
   }
 
+  // The folded DN of `parent` and '\n', which begins the keys of its children. Siblings are
+  // looked up one after another, each more than once, and would fold their parent's whole DN
+  // again each time; names as spelled give the same key, so the last one is kept.
+  std::string ParentKey(const DirName& parent) {
+    if (lastParent.size() != parent.size() ||
+        !std::equal(parent.begin(), parent.end(), lastParent.begin(), SpelledAlike)) {
+      lastParent = parent;
+      lastParentKey = FoldedDnKey(parent);
+      lastParentKey.push_back('\n');
+    }
+    return lastParentKey;
+  }
+
   // `ask`: whether the server is asked what the cache and the naming contexts do not tell.
   std::vector<ChildCandidate> FindChildren(const DirName& parent, const NamePart& part,
                                            bool ask = true) {
     if (const std::vector<ChildCandidate>* recent = RecentlyFound(parent, part))
       return *recent;
-    std::string parentKey = FoldedDnKey(parent);
-    parentKey.push_back('\n');
+    std::string parentKey = ParentKey(parent);
     const bool multi = !part.more.empty();
     // Typeless, its values are ordered by value alone: the key is that of the set.
     const Rdn asked = RdnOfPart(part);
