@@ -6,15 +6,10 @@
 
 namespace {
 
-// LowerAscii of every byte, without a branch per byte: each marking by dependency folds a
-// hundred thousand names.
+// Each marking by dependency folds a hundred thousand names; the buffer is the caller's.
 void FoldInto(std::string_view text, std::string& folded) {
   folded.resize(text.size());
-  char* out = folded.data();
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    out[i] = static_cast<char>(byte | (static_cast<unsigned>(byte - 'A') < 26u ? 0x20u : 0u));
-  }
+  LowerAsciiInto(text, folded.data());
 }
 
 }  // namespace

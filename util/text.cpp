@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -84,6 +85,25 @@ bool SameTextAscii(std::string_view a, std::string_view b) {
   return a.size() == b.size() &&
          (a == b || std::equal(a.begin(), a.end(), b.begin(),
                                [](char x, char y) { return UpperChar(x) == UpperChar(y); }));
+}
+
+void LowerAsciiInto(std::string_view text, char* out) {
+  constexpr uint64_t kEveryByte = 0x0101010101010101u;
+  size_t at = 0;
+  for (; at + 8 <= text.size(); at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text.data() + at, 8);
+    // A byte's top bit, after adding to its low seven bits, tells whether they reach 'A', and
+    // whether they pass 'Z'; no sum carries into the next byte. Bytes from 0x80 stay as they are.
+    const uint64_t low = word & (0x7Fu * kEveryByte);
+    const uint64_t fromA = low + (0x80u - 'A') * kEveryByte;
+    const uint64_t pastZ = low + (0x80u - 'Z' - 1) * kEveryByte;
+    const uint64_t upper = fromA & ~pastZ & ~word & (0x80u * kEveryByte);
+    word |= upper >> 2;
+    std::memcpy(out + at, &word, 8);
+  }
+  for (; at < text.size(); ++at)
+    out[at] = LowerAscii(text[at]);
 }
 
 std::string UpperAscii(std::string_view text) {

@@ -115,9 +115,8 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 std::string FoldCase(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded)
-    c = LowerAscii(c);
+  std::string folded(text.size(), '\0');
+  LowerAsciiInto(text, folded.data());
   return folded;
 }
 

@@ -47,6 +47,20 @@ TEST(TextSearch, PosTextMarksByContainedText) {
   EXPECT_EQ(PosWithCase("ROLE", "role", false), 1U);
   EXPECT_TRUE(SameTextAscii("rbsRole2", "RBSROLE2"));
   EXPECT_FALSE(SameTextAscii("\xE4", "\xC4"));
+  // Every byte, at every place of a word folded at once and of the bytes after the last word.
+  for (const size_t length : {size_t{1}, size_t{8}, size_t{13}}) {
+    for (int byte = 0; byte < 256; ++byte) {
+      for (size_t at = 0; at < length; ++at) {
+        std::string text(length, 'Q');
+        text[at] = static_cast<char>(byte);
+        std::string folded(length, '\0');
+        LowerAsciiInto(text, folded.data());
+        std::string expected(length, 'q');
+        expected[at] = LowerAscii(static_cast<char>(byte));
+        ASSERT_EQ(folded, expected) << "byte " << byte << " at " << at << " of " << length;
+      }
+    }
+  }
 }
 
 TEST(TextCutting, BeforeAfterSplitJoin) {
