@@ -289,6 +289,8 @@ struct DirSessionTables {
   // By connection; emptied as each operation begins, since a live store's answers may change
   // between operations.
   std::map<size_t, ValueNameTails> valueNameTails;
+  // By connection, emptied with valueNameTails: the parents of the names read.
+  std::map<size_t, SharedParents> readParents;
 
   Context* FindContext(DirContext handle) {
     const auto found = contexts.find(handle);
@@ -559,10 +561,12 @@ struct DirSessionTables {
       }
       if (infoType != 0 && infoType != 1)
         return kDirInvalidRequest;
-      auto name = ResolveName(*found, objectName);
+      Store& store = StoreOf(*found);
+      // An operation reads many entries of a few containers.
+      auto name =
+          ::ResolveName(store, objectName, found->nameContext, readParents[found->connection]);
       if (!name)
         return kDirInvalidObjectName;
-      Store& store = StoreOf(*found);
       std::vector<StoreAttribute> attributes;
       // Read first: a store that learns the entry's class from the answer checks for an alias
       // without asking again, and only an alias is read a second time, as its object. A read
@@ -749,6 +753,7 @@ void DirSession::DirClientShutdownKeepingLogins() {
 
 void DirSession::DirClientBeginOperation() {
   tables_->valueNameTails.clear();
+  tables_->readParents.clear();
   for (DirConnection& connection : tables_->connections)
     connection.store->BeginOperation();
 }
@@ -1206,8 +1211,10 @@ int32_t DirSession::ReadAhead(DirContext context, const std::vector<std::string>
   }
   std::vector<DirName> names;
   names.reserve(objectNames.size());
+  // Nothing is asked while the names are guessed: what the store knows stays as it is.
+  SharedParents parents;
   for (const std::string& objectName : objectNames) {
-    if (auto name = GuessName(store, objectName, found->nameContext))
+    if (auto name = GuessName(store, objectName, found->nameContext, parents))
       names.push_back(std::move(*name));
   }
   // Resolved once the containers are known: the base holds the names, so its parts are among

@@ -34,6 +34,8 @@ constexpr size_t kMaxSuffixesRemembered = 8;
 // Parents ValueNameTails keeps before it starts afresh: a long operation meets many containers,
 // each kept in a few dozen bytes.
 constexpr size_t kMaxParentTails = 4096;
+// Parents SharedParents keeps before it starts afresh, for the same reason.
+constexpr size_t kMaxSharedParents = 4096;
 
 // Whether resolution tries `a` before `b`, two children of one parent that share a value (a
 // typeless part names both): for a part with parts below it containers first, then CN, OU, O
@@ -342,9 +344,40 @@ std::optional<std::string> DnNameText(Store& store, std::string_view dn, const D
 
 namespace {
 
-// ResolveName through `children`.
+// The text after the first part of `text`, which alone decides the parts, the trailing dots and
+// the completeness of its parent; empty where there is none to share (a complete name, a name of
+// one part, or one whose parent is only dots).
+std::string_view ParentText(std::string_view text) {
+  if (text.empty() || text[0] == '.')
+    return {};
+  for (size_t at = 0; at < text.size(); at += text[at] == '\\' ? 2 : 1) {
+    if (text[at] == '.')
+      return at + 1 < text.size() && text[at + 1] != '.' ? text.substr(at + 1) : std::string_view();
+  }
+  return {};
+}
+
+// ResolveName through `children`, sharing parents through `parents` where given.
 std::optional<DirName> ResolveNameThrough(const ChildFinder& children, std::string_view text,
-                                          const DirName& nameContext) {
+                                          const DirName& nameContext, SharedParents* parents) {
+  const std::string_view parentText = parents != nullptr ? ParentText(text) : std::string_view();
+  if (!parentText.empty()) {
+    if (parents->nameContext.size() != nameContext.size() ||
+        !std::equal(nameContext.begin(), nameContext.end(), parents->nameContext.begin(),
+                    SpelledAlike)) {
+      parents->byText.clear();
+      parents->nameContext = nameContext;
+    }
+    if (const auto known = parents->byText.find(std::string(parentText));
+        known != parents->byText.end()) {
+      // The leaf is typed under that parent as it would be below the parent resolved again.
+      const auto leaf = ParseDirName(text.substr(0, text.size() - parentText.size() - 1));
+      if (!leaf)
+        return std::nullopt;
+      if (!leaf->root)
+        return TypeParts(children, leaf->parts, known->second, "CN");
+    }
+  }
   const auto parsed = ParseDirName(text);
   if (!parsed)
     return std::nullopt;
@@ -357,22 +390,51 @@ std::optional<DirName> ResolveNameThrough(const ChildFinder& children, std::stri
       return std::nullopt;
     base.erase(base.begin(), base.begin() + parsed->trailingDots);
   }
-  return TypeParts(children, parsed->parts, std::move(base), "CN");
+  if (parentText.empty())
+    return TypeParts(children, parsed->parts, std::move(base), "CN");
+  // A part above the leaf with no entry, or with namesakes, may be typed by what lies below it.
+  const size_t leafDepth = base.size() + parsed->parts.size() - 1;
+  bool forced = true;
+  const ChildFinder counted = [&](const DirName& parent, const NamePart& part) {
+    std::vector<ChildCandidate> found = children(parent, part);
+    if (parent.size() < leafDepth && found.size() != 1)
+      forced = false;
+    return found;
+  };
+  DirName name = TypeParts(counted, parsed->parts, std::move(base), "CN");
+  if (forced) {
+    if (parents->byText.size() >= kMaxSharedParents)
+      parents->byText.clear();
+    parents->byText.emplace(parentText, DirName(name.begin() + 1, name.end()));
+  }
+  return name;
+}
+
+ChildFinder KnownChildrenOf(Store& store) {
+  return [&store](const DirName& parent, const NamePart& part) {
+    return store.KnownChildren(parent, part);
+  };
 }
 
 }  // namespace
 
 std::optional<DirName> ResolveName(Store& store, std::string_view text,
                                    const DirName& nameContext) {
-  return ResolveNameThrough(StoreChildren(store), text, nameContext);
+  return ResolveNameThrough(StoreChildren(store), text, nameContext, nullptr);
+}
+
+std::optional<DirName> ResolveName(Store& store, std::string_view text, const DirName& nameContext,
+                                   SharedParents& parents) {
+  return ResolveNameThrough(StoreChildren(store), text, nameContext, &parents);
 }
 
 std::optional<DirName> GuessName(Store& store, std::string_view text, const DirName& nameContext) {
-  return ResolveNameThrough(
-      [&store](const DirName& parent, const NamePart& part) {
-        return store.KnownChildren(parent, part);
-      },
-      text, nameContext);
+  return ResolveNameThrough(KnownChildrenOf(store), text, nameContext, nullptr);
+}
+
+std::optional<DirName> GuessName(Store& store, std::string_view text, const DirName& nameContext,
+                                 SharedParents& parents) {
+  return ResolveNameThrough(KnownChildrenOf(store), text, nameContext, &parents);
 }
 
 std::optional<std::pair<DirName, NamePart>> FirstUnknownContainer(Store& store,

@@ -40,12 +40,27 @@ struct NameMemo {
 // the parts that exist and the usual defaults below them (the top O, the leaf CN, OU between).
 [[nodiscard]] std::optional<DirName> ResolveName(Store& store, std::string_view text,
                                                  const DirName& nameContext);
+// What resolving the many names of one operation keeps of the parents they share: a parent's
+// complete name by its text, where each of its parts named exactly one entry, so that it is that
+// name whatever leaf follows. Only answers that stay the same while it is kept may fill it: a
+// store's for one operation, or what a store knows while nothing is asked.
+struct SharedParents {
+  DirName nameContext;  // what the texts were resolved relative to
+  std::unordered_map<std::string, DirName> byText;
+};
+
+// ResolveName, the parent taken from `parents` where they hold its text.
+[[nodiscard]] std::optional<DirName> ResolveName(Store& store, std::string_view text,
+                                                 const DirName& nameContext,
+                                                 SharedParents& parents);
 // The name `text` most likely stands for, from the names `store` knows without asking anything
 // (Store::KnownChildren): ResolveName's answer wherever the store knows every part, else the
 // defaults it gives a name of no entry. For asking ahead: a guess, to be checked by the real
 // resolution before anything depends on it. nullopt where ResolveName gives nullopt.
 [[nodiscard]] std::optional<DirName> GuessName(Store& store, std::string_view text,
                                                const DirName& nameContext);
+[[nodiscard]] std::optional<DirName> GuessName(Store& store, std::string_view text,
+                                               const DirName& nameContext, SharedParents& parents);
 // The first part above the leaf of `text` (resolved as GuessName does, from the top) that
 // `store` cannot type from what it knows, with the entry it lies below; nullopt when it knows
 // every part above the leaf, or ResolveName gives nullopt. For looking up many names' containers

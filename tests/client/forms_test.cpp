@@ -714,6 +714,40 @@ TEST(LdifLoadTest, WritesNamesInValuesAsNameTextDoes) {
   }
 }
 
+// Names resolved one after another through the parents they share: each as it resolves alone,
+// whatever was resolved before it and relative to what.
+TEST(LdifLoadTest, ResolvesNamesThroughSharedParentsAsAlone) {
+  const std::string ldif =
+      "dn: o=X\n\n"
+      "dn: ou=P,o=X\nobjectClass: organizationalUnit\n\n"
+      "dn: cn=T1,ou=P,o=X\nobjectClass: person\n\n"
+      "dn: ou=Dup,o=X\nobjectClass: organizationalUnit\n\n"
+      "dn: l=Dup,o=X\nobjectClass: locality\n\n"
+      "dn: cn=A,ou=Dup,o=X\nobjectClass: person\n\n"
+      "dn: cn=B,l=Dup,o=X\nobjectClass: person\n\n";
+  std::string error;
+  const auto store = MemoryStore::LoadText(ldif, "t.ldif", error);
+  ASSERT_NE(store, nullptr) << error;
+  const DirName top = *ParseLdapDn("o=X");
+  const DirName p = *ParseLdapDn("ou=P,o=X");
+  const std::pair<DirName, const char*> cases[] = {
+      {{}, "T1.P.X"},  {{}, "T2.P.X"},   {{}, "OU=T1.P.X"}, {{}, "[Root].P.X"}, {{}, "a\\.b.P.X"},
+      {{}, "=T1.P.X"}, {{}, "A.Dup.X"},  {{}, "B.Dup.X"},   {{}, "A.Dup.X"},    {top, "T1.P"},
+      {top, "T1.P.X"}, {p, "T1.P."},     {p, "T1.P.."},     {p, "Dup.X.."},     {{}, "T1.P.X"},
+      {{}, "T1..X"},   {{}, "T1.P.X.."}, {{}, "P.X"},       {{}, "T1.P.X"},
+  };
+  SharedParents parents;
+  for (const auto& [context, text] : cases) {
+    SCOPED_TRACE(text);
+    const auto alone = ResolveName(*store, text, context);
+    const auto shared = ResolveName(*store, text, context, parents);
+    ASSERT_EQ(shared.has_value(), alone.has_value());
+    if (alone) {
+      EXPECT_EQ(FormatDirName(*shared, {}, false), FormatDirName(*alone, {}, false));
+    }
+  }
+}
+
 // Everything a store tells of its tree, entry by entry, children in the order of their names:
 // two loads that give the same text hold the same tree.
 std::string TreeText(Store& store, const DirName& parent = {}) {
