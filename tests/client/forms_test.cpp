@@ -665,20 +665,22 @@ TEST(LdifLoadTest, LoadsMultiValuedNames) {
   }
 }
 
+// A parent with a namesake of another naming type, each holding leaves of its own.
+constexpr std::string_view kNamesakeParentsLdif =
+    "dn: o=X\n\n"
+    "dn: ou=P,o=X\nobjectClass: organizationalUnit\n\n"
+    "dn: cn=T1,ou=P,o=X\nobjectClass: person\n\n"
+    "dn: ou=Dup,o=X\nobjectClass: organizationalUnit\n\n"
+    "dn: l=Dup,o=X\nobjectClass: locality\n\n"
+    "dn: cn=A,ou=Dup,o=X\nobjectClass: person\n\n"
+    "dn: cn=A,l=Dup,o=X\nobjectClass: person\n\n"
+    "dn: cn=B,l=Dup,o=X\nobjectClass: person\n\n";
+
 // Names inside values, written through tails kept from one value to the next: each as NameText
 // writes it, whatever the names before it were, their spelling and the base they were written for.
 TEST(LdifLoadTest, WritesNamesInValuesAsNameTextDoes) {
-  const std::string ldif =
-      "dn: o=X\n\n"
-      "dn: ou=P,o=X\nobjectClass: organizationalUnit\n\n"
-      "dn: cn=T1,ou=P,o=X\nobjectClass: person\n\n"
-      "dn: ou=Dup,o=X\nobjectClass: organizationalUnit\n\n"
-      "dn: l=Dup,o=X\nobjectClass: locality\n\n"
-      "dn: cn=A,ou=Dup,o=X\nobjectClass: person\n\n"
-      "dn: cn=A,l=Dup,o=X\nobjectClass: person\n\n"
-      "dn: cn=B,l=Dup,o=X\nobjectClass: person\n\n";
   std::string error;
-  const auto store = MemoryStore::LoadText(ldif, "t.ldif", error);
+  const auto store = MemoryStore::LoadText(std::string(kNamesakeParentsLdif), "t.ldif", error);
   ASSERT_NE(store, nullptr) << error;
   const DirName top = *ParseLdapDn("o=X");
   const DirName p = *ParseLdapDn("ou=P,o=X");
@@ -717,16 +719,8 @@ TEST(LdifLoadTest, WritesNamesInValuesAsNameTextDoes) {
 // Names resolved one after another through the parents they share: each as it resolves alone,
 // whatever was resolved before it and relative to what.
 TEST(LdifLoadTest, ResolvesNamesThroughSharedParentsAsAlone) {
-  const std::string ldif =
-      "dn: o=X\n\n"
-      "dn: ou=P,o=X\nobjectClass: organizationalUnit\n\n"
-      "dn: cn=T1,ou=P,o=X\nobjectClass: person\n\n"
-      "dn: ou=Dup,o=X\nobjectClass: organizationalUnit\n\n"
-      "dn: l=Dup,o=X\nobjectClass: locality\n\n"
-      "dn: cn=A,ou=Dup,o=X\nobjectClass: person\n\n"
-      "dn: cn=B,l=Dup,o=X\nobjectClass: person\n\n";
   std::string error;
-  const auto store = MemoryStore::LoadText(ldif, "t.ldif", error);
+  const auto store = MemoryStore::LoadText(std::string(kNamesakeParentsLdif), "t.ldif", error);
   ASSERT_NE(store, nullptr) << error;
   const DirName top = *ParseLdapDn("o=X");
   const DirName p = *ParseLdapDn("ou=P,o=X");
