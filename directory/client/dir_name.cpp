@@ -155,6 +155,10 @@ bool SpelledAlike(const Rdn& a, const Rdn& b) {
   return a.value == b.value && a.type == b.type && a.more == b.more;
 }
 
+bool NamesSpelledAlike(const DirName& a, const DirName& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), SpelledAlike);
+}
+
 bool SameRdn(const Rdn& a, const Rdn& b) {
   if (!EqualsIgnoringCase(a.type, b.type) || !EqualsIgnoringCase(a.value, b.value) ||
       a.more.size() != b.more.size()) {

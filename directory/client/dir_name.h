@@ -101,6 +101,9 @@ void AppendEscaped(std::string& out, std::string_view value);
 [[nodiscard]] bool SameRdn(const Rdn& a, const Rdn& b);
 // Whether `a` and `b` are written alike, letter case included.
 [[nodiscard]] bool SpelledAlike(const Rdn& a, const Rdn& b);
+// Whether the names have as many parts, each spelled alike: what a name kept for its siblings is
+// checked by, where a fold of it would cost more than the work it spares.
+[[nodiscard]] bool NamesSpelledAlike(const DirName& a, const DirName& b);
 [[nodiscard]] bool SameName(const DirName& a, const DirName& b);
 // A name as one comparable text (types and values folded), for equality of DN values.
 [[nodiscard]] std::string FoldedDnKey(const DirName& name);

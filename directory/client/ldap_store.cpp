@@ -1176,8 +1176,7 @@ struct LdapStore::Impl {
                                                    const NamePart& part) const {
     for (const RecentChildren& recent : recentChildren) {
       if (recent.part.value == part.value && recent.part.type == part.type &&
-          recent.part.more == part.more && recent.parent.size() == parent.size() &&
-          std::equal(parent.begin(), parent.end(), recent.parent.begin(), SpelledAlike)) {
+          recent.part.more == part.more && NamesSpelledAlike(recent.parent, parent)) {
         return &recent.found;
       }
     }
@@ -1199,8 +1198,7 @@ struct LdapStore::Impl {
   // looked up one after another, each more than once, and would fold their parent's whole DN
   // again each time; names as spelled give the same key, so the last one is kept.
   std::string ParentKey(const DirName& parent) {
-    if (lastParent.size() != parent.size() ||
-        !std::equal(parent.begin(), parent.end(), lastParent.begin(), SpelledAlike)) {
+    if (!NamesSpelledAlike(lastParent, parent)) {
       lastParent = parent;
       lastParentKey = FoldedDnKey(parent);
       lastParentKey.push_back('\n');

@@ -317,8 +317,7 @@ std::optional<std::string> DnNameText(Store& store, std::string_view dn, const D
   const bool common = typeless && leaf && EqualsIgnoringCase(leaf->type, "CN");
   std::string leafText;
   if (common) {
-    if (tails.base.size() != base.size() ||
-        !std::equal(base.begin(), base.end(), tails.base.begin(), SpelledAlike)) {
+    if (!NamesSpelledAlike(tails.base, base)) {
       tails.byParentDn.clear();
       tails.base = base;
     }
@@ -362,9 +361,7 @@ std::optional<DirName> ResolveNameThrough(const ChildFinder& children, std::stri
                                           const DirName& nameContext, SharedParents* parents) {
   const std::string_view parentText = parents != nullptr ? ParentText(text) : std::string_view();
   if (!parentText.empty()) {
-    if (parents->nameContext.size() != nameContext.size() ||
-        !std::equal(nameContext.begin(), nameContext.end(), parents->nameContext.begin(),
-                    SpelledAlike)) {
+    if (!NamesSpelledAlike(parents->nameContext, nameContext)) {
       parents->byText.clear();
       parents->nameContext = nameContext;
     }
