@@ -641,7 +641,7 @@ class LookUpShare {
         what_(what) {}
 
   void Start() {
-    SendUpTo(LdapConnection::kLookUpWindow);
+    SendUpTo(connection_.WantsLoneRoundTrip() ? 1 : connection_.LookUpWindow());
     generation_ = connection_.Generation();
   }
   [[nodiscard]] bool Done() const { return lost_ || answered_ >= sent_.size(); }
@@ -667,24 +667,36 @@ class LookUpShare {
     }
     LdapPage& page = pages_[from_ + i];
     const int32_t code = connection_.CollectPage(sent_[i], page, what_);
+    if (i == loneRequest_ && connection_.WantsLoneRoundTrip() &&
+        (code == kDirOk || code == kDirNoSuchEntry)) {
+      connection_.NoteLoneRoundTrip(std::chrono::steady_clock::now() - loneSentAt_);
+    }
     // A referral is no failure here: the caller follows it.
     if (code != kDirOk && code != kDirNoSuchEntry && page.ldapCode != LDAP_REFERRAL)
       failure_ = code;
     // The window is topped up once half of it is answered: requests sent one per answer would
     // trickle out between the answers, a turn each when the server is quicker than the reader.
-    if (sent_.size() - answered_ <= LdapConnection::kLookUpWindow / 2)
-      SendUpTo(answered_ + LdapConnection::kLookUpWindow);
+    const size_t window = connection_.LookUpWindow();
+    if (sent_.size() - answered_ <= window / 2)
+      SendUpTo(answered_ + window);
   }
 
  private:
   void SendUpTo(size_t count) {
     const LdapConnection::SendsTogether together(connection_);
-    while (failure_ == kDirOk && sent_.size() < std::min(count, to_ - from_)) {
+    const size_t until = std::min(count, to_ - from_);
+    const bool alone = sent_.size() == answered_ && until == sent_.size() + 1;
+    while (failure_ == kDirOk && sent_.size() < until) {
       int msgid = 0;
       failure_ = connection_.SendSearch(bases_[from_ + sent_.size()], LDAP_SCOPE_BASE,
                                         "(objectClass=*)", attrs_, nullptr, msgid, what_);
       if (failure_ == kDirOk)
         sent_.push_back(msgid);
+    }
+    // Timed from the send on: a connection opened by it is not part of the round trip.
+    if (alone && sent_.size() == until) {
+      loneRequest_ = until - 1;
+      loneSentAt_ = std::chrono::steady_clock::now();
     }
   }
 
@@ -700,6 +712,9 @@ class LookUpShare {
   int32_t failure_ = kDirOk;
   uint64_t generation_ = 0;
   bool lost_ = false;
+  // The last request sent with no other of the share on its way, and when.
+  size_t loneRequest_ = SIZE_MAX;
+  std::chrono::steady_clock::time_point loneSentAt_;
 };
 
 }  // namespace
@@ -720,7 +735,7 @@ int32_t LdapConnection::LookUpEachAcross(const std::vector<LdapConnection*>& con
                                          const std::vector<std::string>& bases,
                                          const char* const* attrs, std::vector<LdapPage>& pages,
                                          std::string_view what) {
-  if (connections.size() < 2 || bases.size() <= kLookUpWindow)
+  if (connections.size() < 2 || bases.size() <= connections.front()->LookUpWindow())
     return connections.front()->LookUpEach(bases, attrs, pages, what);
   pages.clear();
   pages.resize(bases.size());
@@ -932,13 +947,21 @@ std::unique_ptr<LdapConnection> LdapConnectionPool::TakeSpare() {
     std::unique_ptr<LdapConnection> spare = std::move(spares_.back());
     spares_.pop_back();
     spare->UsePageSize(main_.PageSize());
+    spare->PaceLookUpsAs(main_);
     return spare;
   }
   auto spare =
       std::make_unique<LdapConnection>(settings_, givenUp_, lastFailure_, main_.PagedResults());
   spare->UsePageSize(main_.PageSize());
+  spare->PaceLookUpsAs(main_);
   spare->spare_ = true;
   return spare;
+}
+
+void LdapConnection::PaceLookUpsAs(const LdapConnection& main) {
+  holdsAnswers_ = main.holdsAnswers_;
+  loneRoundTrips_ = std::max(loneRoundTrips_, main.loneRoundTrips_);
+  shortestLoneRoundTrip_ = std::min(shortestLoneRoundTrip_, main.shortestLoneRoundTrip_);
 }
 
 void LdapConnectionPool::EnsureTogether(const std::vector<LdapConnection*>& connections) {

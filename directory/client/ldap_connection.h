@@ -89,6 +89,27 @@ class LdapConnection {
   // refused it took.
   [[nodiscard]] int PageSize() const { return pageSize_; }
   void UsePageSize(int entries) { pageSize_ = std::max(1, entries); }
+  // A server that holds answers back while further requests wait on the connection is sent its
+  // lookups one at a time where that costs less than the holds: where a lookup sent alone came
+  // back within kShortRoundTrip. Across a network the round trips would cost more than the holds.
+  void HoldAnswersWhileRequestsWait(bool holds) { holdsAnswers_ = holds; }
+  // Base lookups LookUpEach keeps on their way at once.
+  [[nodiscard]] size_t LookUpWindow() const {
+    return holdsAnswers_ && shortestLoneRoundTrip_ < kShortRoundTrip ? 1 : kLookUpWindow;
+  }
+  // Whether the next lookups begin with one sent alone and timed: the first do, and while none
+  // was quick, the next few unless one was far, since a busy machine can slow any of them.
+  [[nodiscard]] bool WantsLoneRoundTrip() const {
+    return holdsAnswers_ && shortestLoneRoundTrip_ >= kShortRoundTrip &&
+           (loneRoundTrips_ == 0 ||
+            (loneRoundTrips_ < kLoneRoundTripsTimed && shortestLoneRoundTrip_ < kFarRoundTrip));
+  }
+  void NoteLoneRoundTrip(std::chrono::steady_clock::duration took) {
+    ++loneRoundTrips_;
+    shortestLoneRoundTrip_ = std::min(shortestLoneRoundTrip_, took);
+  }
+  // Lookups paced as `main`'s, a connection to the same server by the same way.
+  void PaceLookUpsAs(const LdapConnection& main);
 
   // The server in use, or the one tried last; the first of the list before any was tried.
   [[nodiscard]] const std::string& Where() const { return servers_[current_]; }
@@ -126,8 +147,14 @@ class LdapConnection {
   [[nodiscard]] int32_t SearchOnce(const std::string& base, int scope, const std::string& filter,
                                    const char* const* attrs, LdapPage& page, std::string_view what);
   // Servers drop a connection that holds more requests than they let wait (slapd: 100 for an
-  // anonymous one), so LookUpEach keeps at most this many on their way.
+  // anonymous one), so LookUpEach keeps at most this many on their way (LookUpWindow).
   static constexpr size_t kLookUpWindow = 64;
+  // Near enough that a window's worth of lookups one after another costs about what one or two
+  // holds of a server that holds answers back do (about 100 ms each).
+  static constexpr std::chrono::milliseconds kShortRoundTrip{3};
+  // Longer than a busy machine makes a near server's round trip.
+  static constexpr std::chrono::milliseconds kFarRoundTrip{10};
+  static constexpr int kLoneRoundTripsTimed = 3;
   // Base lookups of every DN of `bases`, all sent before the first answer is awaited, so that
   // together they cost about one round trip: `pages` gets one page per DN, empty for a DN of no
   // entry. The code is the first failure other than a missing entry; the whole batch is retried
@@ -204,6 +231,10 @@ class LdapConnection {
   std::shared_ptr<LdapFailure> lastFailure_;
   bool pagedResults_ = false;
   int pageSize_ = 1;
+  bool holdsAnswers_ = false;
+  int loneRoundTrips_ = 0;
+  std::chrono::steady_clock::duration shortestLoneRoundTrip_ =
+      std::chrono::steady_clock::duration::max();
   LdapHandle ld_;
   uint64_t generation_ = 0;
   bool spare_ = false;  // one beside the pool's own, which was open before it

@@ -930,7 +930,7 @@ struct LdapStore::Impl {
 
   int32_t ReadSchema() {
     static const char* const kRootAttributes[] = {"subschemaSubentry", "supportedControl",
-                                                  "namingContexts", nullptr};
+                                                  "namingContexts", "vendorVersion", nullptr};
     static const char* const kSchemaAttributes[] = {"attributeTypes", "objectClasses", nullptr};
     // The usual schema entry and the identity are asked for beside the root DSE: on most servers
     // the schema then costs no round trip of its own, and who-am-I none either.
@@ -964,6 +964,11 @@ struct LdapStore::Impl {
       for (const auto& [attribute, value] : decoder.Pairs(entry.get(), kRootAttributes)) {
         if (EqualsIgnoringCase(attribute, "subschemaSubentry"))
           subschema = value;
+        // 389 Directory Server holds an answer about 100 ms at times while further requests
+        // wait on its connection (its reader polls for the next request before it lets the
+        // answer go), a window of lookups several times over.
+        if (EqualsIgnoringCase(attribute, "vendorVersion") && value.starts_with("389-Directory/"))
+          connection.HoldAnswersWhileRequestsWait(true);
         if (EqualsIgnoringCase(attribute, "supportedControl") && value == kLdapPagedResultsOid)
           Connection().UsePagedResults(true);
         if (EqualsIgnoringCase(attribute, "namingContexts")) {
@@ -1106,10 +1111,10 @@ struct LdapStore::Impl {
     std::vector<std::unique_ptr<LdapConnection>> spares;
     std::vector<LdapConnection*> across{&Connection()};
     const size_t lookUps = parts.size() * namingTypes.size();
-    if (lookUps > LdapConnection::kLookUpWindow) {
+    const size_t window = Connection().LookUpWindow();
+    if (lookUps > window) {
       // One for each window's worth beyond the first.
-      spares = SparesBoundTogether(
-          std::min(kSparesForLookUps, (lookUps - 1) / LdapConnection::kLookUpWindow));
+      spares = SparesBoundTogether(std::min(kSparesForLookUps, (lookUps - 1) / window));
       for (const auto& spare : spares) {
         if (spare->Connected())
           across.push_back(spare.get());

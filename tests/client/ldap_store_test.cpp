@@ -814,6 +814,42 @@ TEST_F(LdapStoreTest, TheStartTheExportSearchesAndTheReadsAheadTakeFewRoundTrips
   client_.DirClientShutdown();
 }
 
+// 389 Directory Server holds answers back at times while further requests wait on the
+// connection. Near it, a typeless part's lookups under each naming type go one at a time, a turn
+// each; across a network, after the first, alone, the others go together; another server has
+// them all go together. Turns measured slow by a busy machine keep them together on that
+// connection, so the near server is given a few connections to show it.
+TEST_F(LdapStoreTest, LookUpsGoOneAtATimeOnlyToANearServerThatHoldsAnswers) {
+  struct Case {
+    std::string server;
+    std::string uri;
+    int delayMs;
+    size_t turns;
+  };
+  const Case cases[] = {{"slapd", Server().Uri(), 0, 1},
+                        {"389", ClientTreeDs389().Uri(), 0, 8},
+                        {"389", ClientTreeDs389().Uri(), 10, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.server + " at " + std::to_string(c.delayMs) + " ms");
+    DelayRelay relay("127.0.0.1", std::stoi(c.uri.substr(c.uri.rfind(':') + 1)),
+                     std::chrono::milliseconds(c.delayMs));
+    ASSERT_NE(relay.Port(), 0);
+    size_t turns = 0;
+    for (int connection = 0; connection < 3 && turns != c.turns; ++connection) {
+      int32_t code = 0;
+      std::string error;
+      const auto store = ConnectLdapStore(relay.Uri(), code, error);
+      ASSERT_NE(store, nullptr) << error;
+      relay.ResetTurns();
+      const auto sales = OnlyChild(*store, Dn("o=Acme"), NamePart{"", "sales"});
+      ASSERT_TRUE(sales.has_value());
+      EXPECT_EQ(sales->type, "OU");
+      turns = relay.Turns();
+    }
+    EXPECT_EQ(turns, c.turns);
+  }
+}
+
 // Reads asked for ahead by a paged search wait for the page bringing their entry only: the later
 // pages travel while the reads before them are answered, however the read meets the entry first
 // (resolving its name, following aliases or reading it).
