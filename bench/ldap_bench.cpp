@@ -99,8 +99,7 @@ LiveTree& Tree() {
     std::abort();
   }
   const std::string uri = tree.server->Uri();
-  tree.relay = std::make_unique<DelayRelay>("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
-                                            std::chrono::milliseconds(0));
+  tree.relay = std::make_unique<DelayRelay>(uri, std::chrono::milliseconds(0));
   if (tree.relay->Port() == 0)
     std::abort();
   tree.context = StartBenchClient(tree.session, folder, tree.relay->Uri(), "timeout = 120\n");

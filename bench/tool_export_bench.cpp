@@ -103,8 +103,7 @@ ServedTree& Tree(Served served = Served::kOneSlapd) {
     }
     uri = tree.server->Uri();
   }
-  tree.relay = std::make_unique<DelayRelay>("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
-                                            std::chrono::milliseconds(0));
+  tree.relay = std::make_unique<DelayRelay>(uri, std::chrono::milliseconds(0));
   if (tree.relay->Port() == 0)
     std::abort();
   std::ofstream(tree.folder / "connections.ini")

@@ -382,8 +382,7 @@ TEST_F(LiveAgreementTest, ManyItemsCostAFewRoundTripsBeyondTheLists) {
     // A hold long enough that requests sent together reach the server before its first answer
     // comes back, as across a network, even from the slower sanitizer build; on loopback the two
     // interleave into more turns.
-    DelayRelay relay("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
-                     std::chrono::milliseconds(10));
+    DelayRelay relay(uri, std::chrono::milliseconds(10));
     ASSERT_NE(relay.Port(), 0);
     const auto connections = [&](const std::string& name, const std::string& source,
                                  const std::string& keys) {

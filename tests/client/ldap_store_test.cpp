@@ -726,8 +726,7 @@ TEST_F(LdapStoreTest, TheClientUsesALiveTreeLikeAnyOther) {
 // later pages of each travel beside those of the list being read.
 TEST_F(LdapStoreTest, TheStartTheExportSearchesAndTheReadsAheadTakeFewRoundTrips) {
   const std::string uri = Server().Uri();
-  DelayRelay relay("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
-                   std::chrono::milliseconds(10));
+  DelayRelay relay(uri, std::chrono::milliseconds(10));
   ASSERT_NE(relay.Port(), 0);
   Write("password", SlapdServer::kManagerPassword, 0600);
   const std::string bound =
@@ -831,8 +830,7 @@ TEST_F(LdapStoreTest, LookUpsGoOneAtATimeOnlyToANearServerThatHoldsAnswers) {
                         {"389", ClientTreeDs389().Uri(), 10, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.server + " at " + std::to_string(c.delayMs) + " ms");
-    DelayRelay relay("127.0.0.1", std::stoi(c.uri.substr(c.uri.rfind(':') + 1)),
-                     std::chrono::milliseconds(c.delayMs));
+    DelayRelay relay(c.uri, std::chrono::milliseconds(c.delayMs));
     ASSERT_NE(relay.Port(), 0);
     size_t turns = 0;
     for (int connection = 0; connection < 3 && turns != c.turns; ++connection) {
@@ -855,8 +853,7 @@ TEST_F(LdapStoreTest, LookUpsGoOneAtATimeOnlyToANearServerThatHoldsAnswers) {
 // (resolving its name, following aliases or reading it).
 TEST_F(LdapStoreTest, AReadAskedForAheadWaitsOnlyForItsOwnPage) {
   const std::string uri = Server().Uri();
-  DelayRelay relay("127.0.0.1", std::stoi(uri.substr(uri.rfind(':') + 1)),
-                   std::chrono::milliseconds(0));
+  DelayRelay relay(uri, std::chrono::milliseconds(0));
   ASSERT_NE(relay.Port(), 0);
   client_.DirClientUseConnectionsFile(
       Write("connections.ini",

@@ -20,6 +20,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The host of scheme://host:port.
+std::string UriHost(const std::string& uri) {
+  const size_t from = uri.find("://") + 3;
+  return uri.substr(from, uri.rfind(':') - from);
+}
+
 // What one direction may hold before the relay stops reading from its sender: enough for any
 // burst a test or benchmark makes, without letting a reader that never reads grow it unbounded.
 constexpr size_t kHeldLimit = 16 << 20;
@@ -113,6 +119,10 @@ struct DelayRelay::Link {
 
   [[nodiscard]] bool Finished() const { return failed || (up.delivered && down.delivered); }
 };
+
+DelayRelay::DelayRelay(const std::string& serverUri, std::chrono::milliseconds delay)
+    : DelayRelay(UriHost(serverUri), std::stoi(serverUri.substr(serverUri.rfind(':') + 1)), delay) {
+}
 
 DelayRelay::DelayRelay(std::string targetHost, int targetPort, std::chrono::milliseconds delay)
     : host_(std::move(targetHost)), targetPort_(targetPort), delayMs_(delay.count()) {

@@ -19,6 +19,8 @@ class DelayRelay {
   // direction; Port() is 0 when the listener could not be made. A connection whose target
   // refuses it is closed at once.
   DelayRelay(std::string targetHost, int targetPort, std::chrono::milliseconds delay);
+  // The same to the host and port of `serverUri` (scheme://host:port).
+  DelayRelay(const std::string& serverUri, std::chrono::milliseconds delay);
   // Stops the relay's thread and closes every connection, whatever is still held.
   ~DelayRelay();
   DelayRelay(const DelayRelay&) = delete;
