@@ -1,6 +1,9 @@
 #include "app/item_list.h"
 
 #include <algorithm>
+#include <bit>
+#include <functional>
+#include <limits>
 
 #include "util/text.h"
 
@@ -50,30 +53,93 @@ void TItemList::MarkByText(std::string_view text) {
   }
 }
 
-int TItemList::IndexOf(std::string_view line) const {
+size_t TItemList::FoldedHash(std::string_view line) {
   // Kept between calls: marking by dependency looks up a hundred thousand names, each of which
   // would otherwise allocate its folded copy.
   thread_local std::string folded;
-  if (!indexed_) {
-    firstIndex_.reserve(items_.size());
-    for (size_t i = 0; i < items_.size(); ++i) {
-      FoldInto(items_[i].line, folded);
-      firstIndex_.try_emplace(folded, static_cast<int>(i));  // a later equal line keeps the first
-    }
-    indexed_ = true;
-  }
   FoldInto(line, folded);
-  const auto found = firstIndex_.find(folded);
-  return found == firstIndex_.end() ? -1 : found->second;
+  return std::hash<std::string_view>{}(folded);
+}
+
+void TItemList::BuildIndex() const {
+  byFoldedHash_.reserve(items_.size());
+  for (size_t i = 0; i < items_.size(); ++i) {
+    byFoldedHash_.emplace_back(FoldedHash(items_[i].line), static_cast<int>(i));
+  }
+  // Equal hashes in list order, so that the first equal line is met first.
+  std::sort(byFoldedHash_.begin(), byFoldedHash_.end());
+  hashRangeBits_ = std::max(1, static_cast<int>(std::bit_width(items_.size())));
+  const int shift = std::numeric_limits<size_t>::digits - hashRangeBits_;
+  hashRangeStarts_.assign((size_t{1} << hashRangeBits_) + 1, 0);
+  size_t at = 0;
+  for (size_t range = 0; range + 1 < hashRangeStarts_.size(); ++range) {
+    hashRangeStarts_[range] = static_cast<uint32_t>(at);
+    while (at < byFoldedHash_.size() && (byFoldedHash_[at].first >> shift) == range) {
+      ++at;
+    }
+  }
+  hashRangeStarts_.back() = static_cast<uint32_t>(at);
+  indexed_ = true;
+}
+
+std::pair<size_t, size_t> TItemList::HashRange(size_t hash) const {
+  if (!indexed_) {
+    BuildIndex();
+  }
+  const size_t range = hash >> (std::numeric_limits<size_t>::digits - hashRangeBits_);
+  return {hashRangeStarts_[range], hashRangeStarts_[range + 1]};
+}
+
+int TItemList::FirstEqual(std::pair<size_t, size_t> range, size_t hash,
+                          std::string_view line) const {
+  for (size_t at = range.first; at < range.second; ++at) {
+    const auto [lineHash, index] = byFoldedHash_[at];
+    if (lineHash == hash && SameTextAscii(items_[static_cast<size_t>(index)].line, line)) {
+      return index;
+    }
+  }
+  return -1;
+}
+
+int TItemList::IndexOf(std::string_view line) const {
+  const size_t hash = FoldedHash(line);
+  return FirstEqual(HashRange(hash), hash, line);
 }
 
 std::vector<int> TItemList::MarkDependents(const TStringList& values, std::vector<int>* unmatched) {
+  // Looked up in steps, each over all the values: a lookup is a chain of reads from memory far
+  // larger than the caches, and the reads of one step, independent of each other, are waited
+  // for together instead of one after another.
+  const size_t count = static_cast<size_t>(values.Count());
+  std::vector<size_t> hashes(count);
+  std::vector<std::pair<size_t, size_t>> ranges(count);
+  std::vector<int> found(count);
+  for (size_t at = 0; at < count; ++at) {
+    hashes[at] = FoldedHash(values.Text(static_cast<int>(at)));
+  }
+  for (size_t at = 0; at < count; ++at) {
+    ranges[at] = HashRange(hashes[at]);
+  }
+  for (size_t at = 0; at < count; ++at) {
+    found[at] = -1;
+    for (size_t next = ranges[at].first; next < ranges[at].second; ++next) {
+      if (byFoldedHash_[next].first == hashes[at]) {
+        found[at] = byFoldedHash_[next].second;
+        break;
+      }
+    }
+  }
   std::vector<int> newlyChecked;
   std::vector<int> missed;
-  for (int at = 0; at < values.Count(); ++at) {
-    const int index = IndexOf(values.Text(at));
+  for (size_t at = 0; at < count; ++at) {
+    const std::string& value = values.Text(static_cast<int>(at));
+    int index = found[at];
+    // The first line of that hash may be another text: one of the rest may still be equal.
+    if (index >= 0 && !SameTextAscii(items_[static_cast<size_t>(index)].line, value)) {
+      index = FirstEqual(ranges[at], hashes[at], value);
+    }
     if (index < 0) {
-      missed.push_back(at);
+      missed.push_back(static_cast<int>(at));
     } else if (!items_[static_cast<size_t>(index)].checked) {
       items_[static_cast<size_t>(index)].checked = true;
       newlyChecked.push_back(index);

@@ -4,6 +4,7 @@
 // 0 for not found; wherever case is ignored only the ASCII letters a-z/A-Z are folded.
 #include <bitset>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,6 +14,15 @@ using CharSet = std::bitset<256>;
 
 // A text table: index 0 is the first entry, its highest index is size() - 1.
 using TextTable = std::span<const std::string_view>;
+
+// The hash of a map keyed by texts that is looked up by any text (with std::equal_to<>) without
+// making a string of it: such lookups come by the hundred thousand.
+struct TextHash {
+  using is_transparent = void;
+  [[nodiscard]] size_t operator()(std::string_view text) const {
+    return std::hash<std::string_view>{}(text);
+  }
+};
 
 // The set holding every byte of `chars`.
 [[nodiscard]] CharSet MakeCharSet(std::string_view chars);

@@ -322,8 +322,7 @@ std::optional<std::string> DnNameText(Store& store, std::string_view dn, const D
       tails.base = base;
     }
     AppendEscaped(leafText, leaf->value);
-    if (const auto known = tails.byParentDn.find(std::string(leaf->parentDn));
-        known != tails.byParentDn.end()) {
+    if (const auto known = tails.byParentDn.find(leaf->parentDn); known != tails.byParentDn.end()) {
       return leafText + known->second;
     }
   }
@@ -365,8 +364,7 @@ std::optional<DirName> ResolveNameThrough(const ChildFinder& children, std::stri
       parents->byText.clear();
       parents->nameContext = nameContext;
     }
-    if (const auto known = parents->byText.find(std::string(parentText));
-        known != parents->byText.end()) {
+    if (const auto known = parents->byText.find(parentText); known != parents->byText.end()) {
       // The leaf is typed under that parent as it would be below the parent resolved again.
       const auto leaf = ParseDirName(text.substr(0, text.size() - parentText.size() - 1));
       if (!leaf)

@@ -13,6 +13,7 @@
 
 #include "directory/client/dir_name.h"
 #include "directory/client/store.h"
+#include "util/text.h"
 
 // What the names of one listing or search keep between entries: the parent of the last name,
 // when none of its written parts has a namesake tried before it, and the namesakes met so far,
@@ -46,7 +47,7 @@ struct NameMemo {
 // store's for one operation, or what a store knows while nothing is asked.
 struct SharedParents {
   DirName nameContext;  // what the texts were resolved relative to
-  std::unordered_map<std::string, DirName> byText;
+  std::unordered_map<std::string, DirName, TextHash, std::equal_to<>> byText;
 };
 
 // ResolveName, the parent taken from `parents` where they hold its text.
@@ -84,7 +85,7 @@ struct SharedParents {
 // parents again part by part.
 struct ValueNameTails {
   DirName base;  // what the texts are written relative to
-  std::unordered_map<std::string, std::string> byParentDn;
+  std::unordered_map<std::string, std::string, TextHash, std::equal_to<>> byParentDn;
 };
 
 // NameText of the name the LDAP DN `dn` spells, typeless as `typeless` says; nullopt for a text

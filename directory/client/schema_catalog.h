@@ -13,18 +13,13 @@
 #include <vector>
 
 #include "directory/client/builtin_schema.h"
+#include "util/text.h"
 
 struct ldap_attributetype;
 struct ldap_objectclass;
 
 // Folded names to ids, looked up by any text without making a string of it.
-struct FoldedNameHash {
-  using is_transparent = void;
-  [[nodiscard]] size_t operator()(std::string_view name) const {
-    return std::hash<std::string_view>{}(name);
-  }
-};
-using FoldedNameIds = std::unordered_map<std::string, uint32_t, FoldedNameHash, std::equal_to<>>;
+using FoldedNameIds = std::unordered_map<std::string, uint32_t, TextHash, std::equal_to<>>;
 
 struct SchemaAttribute {
   std::string name;      // the directory name

@@ -67,6 +67,18 @@ TEST(ItemList, MarkDependentsChecksTheFirstEqualLineAndNeverUnchecks) {
   list.MarkByText("x");  // nothing to mark, nothing to fail
 }
 
+// Enough lines that their hashes fall in thousands of ranges: each is found where it stands.
+TEST(ItemList, IndexOfFindsEveryLineOfALongList) {
+  TItemList list;
+  for (int i = 0; i < 5000; ++i) {
+    list.Add("Task" + std::to_string(i) + ".Tasks.Cfg");
+  }
+  for (int i = 0; i < 5000; ++i) {
+    ASSERT_EQ(list.IndexOf("TASK" + std::to_string(i) + ".tasks.cfg"), i);
+  }
+  EXPECT_EQ(list.IndexOf("Task5000.Tasks.Cfg"), -1);
+}
+
 // Each step looks a line up after the lines changed since the last lookup, so a stale index of
 // first lines shows as a wrong or missing mark.
 TEST(ItemList, MarkDependentsFindsTheFirstLineAsTheLinesChange) {
