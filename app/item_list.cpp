@@ -90,11 +90,19 @@ std::pair<size_t, size_t> TItemList::HashRange(size_t hash) const {
   return {hashRangeStarts_[range], hashRangeStarts_[range + 1]};
 }
 
+size_t TItemList::FirstOfHash(size_t from, size_t to, size_t hash) const {
+  while (from < to && byFoldedHash_[from].first != hash) {
+    ++from;
+  }
+  return from;
+}
+
 int TItemList::FirstEqual(std::pair<size_t, size_t> range, size_t hash,
                           std::string_view line) const {
-  for (size_t at = range.first; at < range.second; ++at) {
-    const auto [lineHash, index] = byFoldedHash_[at];
-    if (lineHash == hash && SameTextAscii(items_[static_cast<size_t>(index)].line, line)) {
+  for (size_t at = FirstOfHash(range.first, range.second, hash); at < range.second;
+       at = FirstOfHash(at + 1, range.second, hash)) {
+    const int index = byFoldedHash_[at].second;
+    if (SameTextAscii(items_[static_cast<size_t>(index)].line, line)) {
       return index;
     }
   }
@@ -121,13 +129,8 @@ std::vector<int> TItemList::MarkDependents(const TStringList& values, std::vecto
     ranges[at] = HashRange(hashes[at]);
   }
   for (size_t at = 0; at < count; ++at) {
-    found[at] = -1;
-    for (size_t next = ranges[at].first; next < ranges[at].second; ++next) {
-      if (byFoldedHash_[next].first == hashes[at]) {
-        found[at] = byFoldedHash_[next].second;
-        break;
-      }
-    }
+    const size_t first = FirstOfHash(ranges[at].first, ranges[at].second, hashes[at]);
+    found[at] = first < ranges[at].second ? byFoldedHash_[first].second : -1;
   }
   std::vector<int> newlyChecked;
   std::vector<int> missed;

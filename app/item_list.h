@@ -67,6 +67,8 @@ class TItemList {
   void BuildIndex() const;
   // Where the lines of `hash` may stand in byFoldedHash_: [first, second).
   [[nodiscard]] std::pair<size_t, size_t> HashRange(size_t hash) const;
+  // The first position in [from, to) of byFoldedHash_ holding `hash`; `to` when there is none.
+  [[nodiscard]] size_t FirstOfHash(size_t from, size_t to, size_t hash) const;
   // The first line in `range`, of `hash`, that equals `line` (ASCII case ignored); -1 when there
   // is none.
   [[nodiscard]] int FirstEqual(std::pair<size_t, size_t> range, size_t hash,
